@@ -1,0 +1,64 @@
+# The two set-up commands of the README: `make demo` and `make test`.
+# Each installs the Debian packages it misses, then configures and builds with CMake and Ninja.
+
+JOBS      ?= $(shell nproc)
+BUILD     ?= build
+CMAKE_GEN := -G Ninja
+FUZZ_RUNS ?= 20000
+FUZZ_SECONDS ?= 60
+
+.PHONY: demo test bench fuzz deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
+
+deps-test:
+	@tools/install-deps.sh build test
+deps-demo:
+	@tools/install-deps.sh build demo
+deps-bench:
+	@tools/install-deps.sh build bench
+
+# Debug build with AddressSanitizer and UndefinedBehaviorSanitizer, warnings as errors.
+$(BUILD)/debug/build.ninja: deps-test
+	cmake -S . -B $(BUILD)/debug $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
+	  -DKASTREL_SANITIZE="address;undefined" -DKASTREL_WERROR=ON
+
+# The threaded tests again under ThreadSanitizer.
+test-tsan: deps-test
+	cmake -S . -B $(BUILD)/tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
+	  -DKASTREL_SANITIZE=thread -DKASTREL_WERROR=ON
+	cmake --build $(BUILD)/tsan -j $(JOBS)
+	cd $(BUILD)/tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	  ctest -L threaded --output-on-failure -j $(JOBS) --no-tests=ignore
+
+# The PNG fuzz target for a short fixed number of inputs, so every test run exercises it.
+fuzz-smoke: deps-test
+	@if [ -f fuzz/run.sh ]; then FUZZ_RUNS=$(FUZZ_RUNS) fuzz/run.sh smoke; fi
+
+test-asan: $(BUILD)/debug/build.ninja
+	cmake --build $(BUILD)/debug -j $(JOBS)
+	cd $(BUILD)/debug && ctest --output-on-failure -j $(JOBS)
+
+# The ASan/UBSan run comes last so the run ends on CTest's summary.
+test: test-tsan fuzz-smoke test-asan
+
+demo: deps-demo
+	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKASTREL_BUILD_TESTS=OFF
+	cmake --build $(BUILD)/release -j $(JOBS)
+	@if [ -x tools/run-demo.sh ]; then tools/run-demo.sh $(BUILD)/release; \
+	 else echo "The demonstration game is not built yet."; exit 1; fi
+
+bench: deps-bench
+	cmake -S . -B $(BUILD)/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
+	  -DKASTREL_BUILD_TESTS=OFF -DKASTREL_BUILD_DEMO=OFF -DKASTREL_BUILD_BENCH=ON
+	cmake --build $(BUILD)/bench -j $(JOBS)
+	@if [ -x $(BUILD)/bench/bench/kastrel_bench ]; then $(BUILD)/bench/bench/kastrel_bench; \
+	 else echo "No benchmarks are built yet."; fi
+
+fuzz: deps-test
+	@if [ -f fuzz/run.sh ]; then FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh long; \
+	 else echo "No fuzz targets are built yet."; fi
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD)

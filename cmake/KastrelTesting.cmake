@@ -1,0 +1,28 @@
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+# kastrel_add_tests(<name> SOURCES ... [LIBS ...] [THREADED])
+# One test binary; CTest runs every test case of it in its own process, so the
+# engine's process-wide state starts fresh for each. THREADED binaries also run
+# in the ThreadSanitizer build; the others are left out of it.
+function(kastrel_add_tests name)
+  cmake_parse_arguments(ARG "THREADED" "" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
+  if(KASTREL_SANITIZE STREQUAL "thread" AND NOT ARG_THREADED)
+    return()
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE kastrel::kastrel GTest::gtest GTest::gmock GTest::gtest_main ${ARG_LIBS})
+  target_compile_definitions(${name} PRIVATE
+    KASTREL_TESTDATA_DIR="${KASTREL_TESTDATA_DIR}"
+    KASTREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    KASTREL_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  kastrel_set_warnings(${name})
+  set(labels ${ARG_LABELS})
+  if(ARG_THREADED)
+    list(APPEND labels threaded)
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${labels}" ${ARG_PROPERTIES})
+endfunction()

@@ -1,0 +1,19 @@
+#include "kastrel/device/timer.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+TEST(Timer, IsMonotonicAndInSeconds) {
+  const double start = vox_Timer();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const double elapsed = vox_Timer() - start;
+  EXPECT_GE(elapsed, 0.019);
+  EXPECT_LT(elapsed, 5.0);
+  double previous = vox_Timer();
+  for (int i = 0; i < 1000; ++i) {
+    const double now = vox_Timer();
+    ASSERT_GE(now, previous);
+    previous = now;
+  }
+}

@@ -1,0 +1,5 @@
+#pragma once
+// Everything a game needs: include this one header and link kastrel::kastrel.
+
+#include "kastrel/boolean.h"
+#include "kastrel/device/timer.h"

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a Kastrel build needs, and only those missing.
+# Usage: tools/install-deps.sh GROUP...   (groups: build test demo bench)
+# As root it runs apt-get itself; otherwise it prints the one line to run and fails.
+set -euo pipefail
+
+declare -A groups=(
+  [build]="g++ cmake ninja-build pkg-config make zlib1g-dev libsdl2-dev"
+  [test]="googletest libgtest-dev libgmock-dev libpng-dev clang libclang-rt-14-dev xvfb xdotool x11-utils libx11-dev"
+  [demo]="xvfb xdotool libx11-dev"
+  [bench]="libbenchmark-dev libpixman-1-dev libpng-dev libspng-dev libstb-dev"
+)
+
+wanted=()
+for group in "$@"; do
+  [[ -n "${groups[$group]+set}" ]] || { echo "install-deps: unknown group '$group'" >&2; exit 2; }
+  read -ra pkgs <<<"${groups[$group]}"
+  wanted+=("${pkgs[@]}")
+done
+
+missing=()
+for pkg in $(printf '%s\n' "${wanted[@]}" | sort -u); do
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$pkg")
+  fi
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+if [[ $(id -u) -ne 0 ]]; then
+  echo "Kastrel needs these Debian packages. Run this, then try again:" >&2
+  echo "  sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
+  exit 1
+fi
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq </dev/null
+apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
