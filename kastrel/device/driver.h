@@ -1,0 +1,36 @@
+#pragma once
+#include <cstdint>
+
+// A presentation driver: a name and a table of operations. Any slot may be
+// empty (null); callers test a slot before calling it.
+struct VOX_GFX_DRIVER {
+  const char* name;  // compared without regard to case
+  // 0 on success, anything else on failure (the mode set then tries the next possibility).
+  int32_t (*init)(const char* title, int32_t width, int32_t height, int32_t depth,
+                  int32_t refresh_rate, int32_t flags);
+  void (*exit)();
+  void (*lock)();
+  void (*unlock)();
+  void (*set_palette)(int32_t index, int32_t red, int32_t green, int32_t blue);
+  void (*wait_vsync)();
+  // 0 on success, -1 when no position is available. Outputs after y may be null.
+  int32_t (*get_mouse)(int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons, int32_t* clip);
+  void (*set_mouse)(int32_t x, int32_t y, int32_t cursor, int32_t clip);
+  void (*set_window_title)(const char* title);
+  int32_t (*set_window_pos)(int32_t x, int32_t y);
+  // A new array of packed modes ((width << 16) | height) released with std::free, or null.
+  int32_t* (*fetch_modes)(int32_t depth, int32_t* count);
+  void (*reserved_1)();
+  void (*reserved_2)();
+};
+
+// Mode flag word bits.
+enum : int32_t {
+  MODE_FULLSCREEN = 1,
+  MODE_NOSWITCH = 4,
+  MODE_NOFRAME = 8,
+  MODE_SHAPED = 16,
+  MODE_ONTOP = 32,
+  MODE_ALPHAPRIMITIVES = 64,
+  MODE_NULL = -1,
+};
