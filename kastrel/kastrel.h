@@ -8,3 +8,4 @@
 #include "kastrel/device/input.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/device/timer.h"
+#include "kastrel/graphics/image.h"
