@@ -3,3 +3,4 @@
 
 #include "kastrel/boolean.h"
 #include "kastrel/device/timer.h"
+#include "kastrel/png/png_image.h"
