@@ -9,3 +9,4 @@
 #include "kastrel/device/screen.h"
 #include "kastrel/device/timer.h"
 #include "kastrel/graphics/image.h"
+#include "kastrel/graphics/rasterop.h"
