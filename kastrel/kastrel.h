@@ -10,3 +10,4 @@
 #include "kastrel/device/timer.h"
 #include "kastrel/graphics/image.h"
 #include "kastrel/png/png_image.h"
+#include "kastrel/graphics/rasterop.h"
