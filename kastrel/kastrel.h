@@ -3,3 +3,6 @@
 
 #include "kastrel/boolean.h"
 #include "kastrel/device/timer.h"
+#include "kastrel/engine/fatal.h"
+#include "kastrel/math/math.h"
+#include "kastrel/math/random.h"
