@@ -3,6 +3,9 @@
 
 #include "kastrel/boolean.h"
 #include "kastrel/device/timer.h"
+#include "kastrel/engine/binarysemaphore.h"
+#include "kastrel/engine/events.h"
 #include "kastrel/engine/fatal.h"
+#include "kastrel/engine/inputevent.h"
 #include "kastrel/math/math.h"
 #include "kastrel/math/random.h"
