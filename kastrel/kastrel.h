@@ -17,3 +17,4 @@
 #include "kastrel/engine/inputevent.h"
 #include "kastrel/math/math.h"
 #include "kastrel/math/random.h"
+#include "kastrel/graphics/bitmap.h"
