@@ -18,3 +18,5 @@
 #include "kastrel/math/math.h"
 #include "kastrel/math/random.h"
 #include "kastrel/graphics/bitmap.h"
+#include "kastrel/graphics/image.h"
+#include "kastrel/graphics/rasterop.h"
