@@ -18,5 +18,3 @@
 #include "kastrel/math/math.h"
 #include "kastrel/math/random.h"
 #include "kastrel/graphics/bitmap.h"
-#include "kastrel/graphics/image.h"
-#include "kastrel/graphics/rasterop.h"
