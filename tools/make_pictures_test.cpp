@@ -2,7 +2,10 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
+#include "kastrel/graphics/image.h"
+#include "kastrel/png/png_image.h"
 #include "tests/testing/png_read.h"
 #include "tests/testing/process.h"
 
@@ -64,6 +67,39 @@ TEST(Pictures, BackgroundCoversTheWindowOpaque) {
   std::size_t see_through = 0;
   for (std::size_t i = 3; i < bg.rgba.size(); i += 4) see_through += bg.rgba[i] != 255;
   EXPECT_EQ(see_through, 0u);
+}
+
+// The game loads them with the engine's own decoder: it must see what libpng sees.
+TEST(Pictures, EnginesDecoderReadsThemAsLibpngDoes) {
+  for (const char* name : kNames) {
+    SCOPED_TRACE(name);
+    const RgbaImage want = load(committed(name));
+    void* image = png_load(committed(name), PNG_TARGET_NEW);
+    ASSERT_NE(image, nullptr);
+    VOX_IMAGE_HEADER header;
+    std::memcpy(&header, image, sizeof header);
+    EXPECT_EQ(header.type, VOX_IMAGE_TYPE);
+    EXPECT_EQ(header.bpp, 4);
+    EXPECT_EQ(header.width, want.width);
+    EXPECT_EQ(header.height, want.height);
+    int wrong = 0;
+    for (std::uint32_t y = 0; y < want.height && header.width == want.width; ++y) {
+      for (std::uint32_t x = 0; x < want.width; ++x) {
+        std::uint32_t argb = 0;
+        std::memcpy(&argb, static_cast<const std::uint8_t*>(image) + 32 + y * header.pitch + x * 4,
+                    4);
+        const std::uint8_t* p = want.at(x, y);
+        const std::uint32_t expect = (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[0]} << 16) |
+                                     (std::uint32_t{p[1]} << 8) | p[2];
+        if (argb != expect && ++wrong <= 3) {
+          ADD_FAILURE() << "(" << x << ", " << y << "): " << std::hex << argb << " instead of "
+                        << expect;
+        }
+      }
+    }
+    EXPECT_EQ(wrong, 0);
+    vox_GfxImageDestroy(image);
+  }
 }
 
 // The game fades the ball to 205/255 and counts a pixel as "over the ball" when its faded
