@@ -121,6 +121,9 @@ bool sdl_video_up() {
   // The program keeps its own signal handling; pressed buttons capture the pointer.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   SDL_SetHint(SDL_HINT_MOUSE_AUTO_CAPTURE, "1");
+  // The window's own surface goes straight to the desktop: no renderer behind it
+  // (one would also replace the window, losing its shape).
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   // The driver suspends the screen saver itself, so it can restore it at the end.
   SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
   return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
