@@ -21,8 +21,13 @@ function(kastrel_add_tests name)
   if(ARG_THREADED)
     list(APPEND labels threaded)
   endif()
+  # An empty LABELS value would swallow the next property name.
+  set(properties ${ARG_PROPERTIES})
+  if(labels)
+    list(PREPEND properties LABELS "${labels}")
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${labels}" ${ARG_PROPERTIES})
+    PROPERTIES ${properties})
 endfunction()

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 // Inside the display layer: the per-thread drawing context, the error number and the lock
@@ -26,6 +27,9 @@ void vox_hSetError(int32_t error);
 // release it only if this rule took it.
 void vox_hAutoLock();
 void vox_hAutoUnlock();
+
+// Stores value (its low bpp bytes) into every bpp-byte slot of bytes bytes.
+void vox_hFillPixels(uint8_t* pixels, size_t bytes, int32_t bpp, uint32_t value);
 
 // The default window title for an executable path: the part after the last '/' or '\',
 // cut at its last '.', at most 127 bytes. out holds 128 bytes.

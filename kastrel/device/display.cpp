@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -131,21 +132,6 @@ bool allocate_buffers(VOX_GFX_SCREEN* s, int32_t pages) {
          s->events && s->event_mutex;
 }
 
-void fill_pages(VOX_GFX_SCREEN* s, uint32_t color) {
-  const size_t bytes = static_cast<size_t>(s->height) * static_cast<size_t>(s->pitch);
-  for (int32_t p = 0; p < s->page_count; ++p) {
-    uint8_t* page = s->pages[p];
-    if (s->bytes_per_pixel == 4) {
-      for (size_t i = 0; i < bytes; i += 4) std::memcpy(page + i, &color, 4);
-    } else if (s->bytes_per_pixel == 2) {
-      const uint16_t c16 = static_cast<uint16_t>(color);
-      for (size_t i = 0; i < bytes; i += 2) std::memcpy(page + i, &c16, 2);
-    } else {
-      std::memset(page, static_cast<int>(color & 0xFF), bytes);
-    }
-  }
-}
-
 void ensure_title() {
   if (g_title_ptr) return;
   char path[4096] = {};
@@ -218,7 +204,10 @@ bool set_mode(const ModeDescription* mode, int32_t mode_number, int32_t depth, i
   }
   ensure_title();
   // Filled before the driver's thread can present anything.
-  fill_pages(s, vox_hContext()->background);
+  const size_t page_bytes = static_cast<size_t>(s->height) * static_cast<size_t>(s->pitch);
+  for (int32_t p = 0; p < s->page_count; ++p) {
+    vox_hFillPixels(s->pages[p], page_bytes, s->bytes_per_pixel, vox_hContext()->background);
+  }
 
   const VOX_GFX_DRIVER* driver = choose_driver(s, refresh_rate, flags);
   if (!driver) {
@@ -234,6 +223,11 @@ bool set_mode(const ModeDescription* mode, int32_t mode_number, int32_t depth, i
 }
 
 void exit_proc() { set_mode(nullptr, 0, 0, 0, 0, kCloseFlags); }
+
+void release_lock(VOX_GFX_SCREEN* s) {
+  if (s->driver && s->driver->unlock) s->driver->unlock();
+  s->flags &= ~(SCREEN_LOCKED | SCREEN_AUTO_LOCKED);
+}
 
 }  // namespace
 
@@ -265,9 +259,21 @@ void vox_hAutoLock() {
 
 void vox_hAutoUnlock() {
   VOX_GFX_SCREEN* s = __vox_gfx;
-  if (!s || !(s->flags & SCREEN_AUTO_LOCKED)) return;
-  if (s->driver && s->driver->unlock) s->driver->unlock();
-  s->flags &= ~(SCREEN_LOCKED | SCREEN_AUTO_LOCKED);
+  if (s && (s->flags & SCREEN_AUTO_LOCKED)) release_lock(s);
+}
+
+void vox_hFillPixels(uint8_t* pixels, size_t bytes, int32_t bpp, uint32_t value) {
+  if (bpp == 1) {
+    std::memset(pixels, static_cast<int>(value & 0xFF), bytes);
+    return;
+  }
+  uint8_t run[16];
+  for (size_t i = 0; i < sizeof run; i += static_cast<size_t>(bpp)) {
+    std::memcpy(run + i, &value, static_cast<size_t>(bpp));
+  }
+  size_t i = 0;
+  for (; i + sizeof run <= bytes; i += sizeof run) std::memcpy(pixels + i, run, sizeof run);
+  std::memcpy(pixels + i, run, bytes - i);
 }
 
 void vox_hTitleFromPath(const char* path, char* out) {
@@ -321,10 +327,7 @@ void vox_GfxUnlock(int32_t first, int32_t last) {
     std::memset(s->dirty + first, 1, static_cast<size_t>(last - first + 1));
     vox_hAutoUnlock();
   }
-  if (s->flags & SCREEN_LOCKED) {
-    if (s->driver && s->driver->unlock) s->driver->unlock();
-    s->flags &= ~(SCREEN_LOCKED | SCREEN_AUTO_LOCKED);
-  }
+  if (s->flags & SCREEN_LOCKED) release_lock(s);
 }
 
 int32_t vox_GfxScreenList(int32_t depth) {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kastrel/device/context.h"
 #include "kastrel/device/screen.h"
 
 namespace {
@@ -47,17 +48,7 @@ void* vox_GfxImageCreate(int32_t width, int32_t height, uint32_t color, int32_t 
   std::memcpy(block, &header, sizeof header);
 
   // Padding included: the whole pixel area is one run of fill slots.
-  uint8_t* pixels = block + 32;
-  const size_t area = static_cast<size_t>(height * pitch);
-  if (bpp == 1) {
-    std::memset(pixels, static_cast<int>(fill), area);
-  } else {
-    uint8_t row[16];
-    for (size_t i = 0; i < sizeof row; i += static_cast<size_t>(bpp)) {
-      std::memcpy(row + i, &fill, static_cast<size_t>(bpp));
-    }
-    for (size_t i = 0; i < area; i += sizeof row) std::memcpy(pixels + i, row, sizeof row);
-  }
+  vox_hFillPixels(block + 32, static_cast<size_t>(height * pitch), static_cast<int32_t>(bpp), fill);
   return block;
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <sstream>
 #include <vector>
 
 #include "kastrel/device/context.h"
@@ -281,7 +282,6 @@ class RandomBlits {
     const int32_t error = vox_GfxPut(target, call.x, call.y, source, call.x1, call.y1, call.x2,
                                      call.y2, call.coordinate_type, call.mode, kRoutines[call.mode],
                                      call.alpha, blender, &param);
-    ++cases_;
     ASSERT_EQ(error, expected_error) << describe(call, src, dst);
     ASSERT_EQ(vox_GetError(), expected_error);
     ASSERT_EQ(vox_hContext()->last_x, last_x);
@@ -318,8 +318,6 @@ class RandomBlits {
     }
   }
 
-  int cases() const { return cases_; }
-
  private:
   // Mostly the target's depth; sometimes another, including 8-bit alpha masks onto 32 bits.
   int source_depth(int target_bpp) {
@@ -328,37 +326,32 @@ class RandomBlits {
   }
 
   static std::string describe(const Call& c, const Picture& src, const Picture& dst) {
-    char text[256];
-    std::snprintf(text, sizeof text,
-                  "mode %d type %d at (%g, %g) rect (%d,%d)-(%d,%d) alpha %d, source %dx%d@%d, "
-                  "target %dx%d@%d",
-                  c.mode, c.coordinate_type, double(c.x), double(c.y), c.x1, c.y1, c.x2, c.y2,
-                  c.alpha, src.width, src.height, src.bpp, dst.width, dst.height, dst.bpp);
-    return text;
+    std::ostringstream text;
+    text << "mode " << c.mode << " type " << c.coordinate_type << " at " << c.x << "," << c.y
+         << " rect " << c.x1 << "," << c.y1 << "," << c.x2 << "," << c.y2 << " alpha " << c.alpha
+         << " source " << src.width << "x" << src.height << "@" << src.bpp << " target "
+         << dst.width << "x" << dst.height << "@" << dst.bpp;
+    return text.str();
   }
 
   std::mt19937 rng_;
-  int cases_ = 0;
 };
 
 TEST(RasterOpModel, ThirtyTwoBitImages) {
   vox_GfxScreenRes(8, 8, 32, 1, MODE_NULL, 0);
   RandomBlits blits(1);
   blits.images(40000, {4});
-  EXPECT_EQ(blits.cases(), 40000);
 }
 
 TEST(RasterOpModel, SixteenAndEightBitImages) {
   vox_GfxScreenRes(8, 8, 16, 1, MODE_NULL, 0);
   RandomBlits blits(2);
   blits.images(35000, {1, 2});
-  EXPECT_EQ(blits.cases(), 35000);
 }
 
 TEST(RasterOpModel, ScreenTargetsAndDirtyLines) {
   RandomBlits blits(3);
   blits.screens(30000);
-  EXPECT_EQ(blits.cases(), 30000);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -388,7 +381,7 @@ TEST(RasterOp, PixelRulesOnKnownValues) {
   EXPECT_EQ(put_one(PUT_ADD, 0x12FF00FF, 0x00808080, 255), 0x00808080u);
   EXPECT_EQ(put_one(PUT_PRESET, 0xFF102030, 0x12345678), 0x00EFDFCFu);
 
-  // 16 bits: ADD leaves the lowest green bit 0; CUSTOM widens to 8-bit channels and back.
+  // 16 bits: ADD leaves the lowest green bit 0.
   Image s16 = make_image(1, 1, 2, 0), d16 = make_image(1, 1, 2, 0);
   Picture sp = picture_of(s16.get()), dp = picture_of(d16.get());
   sp.set(0, 0, 0xFFFF);
@@ -397,67 +390,6 @@ TEST(RasterOp, PixelRulesOnKnownValues) {
                        vox_hPutAdd, 255, nullptr, nullptr),
             0);
   EXPECT_EQ(dp.get(0, 0), 0xFFDFu);
-  std::vector<uint32_t> seen;
-  auto record = [](uint32_t s, uint32_t d, void* p) {
-    static_cast<std::vector<uint32_t>*>(p)->insert(static_cast<std::vector<uint32_t>*>(p)->end(),
-                                                   {s, d});
-    return s;
-  };
-  for (const uint32_t v : {0xF800u, 0x07E0u, 0x001Fu, 0x0841u}) {
-    sp.set(0, 0, v);
-    dp.set(0, 0, 0xFFFF);
-    seen.clear();
-    ASSERT_EQ(vox_GfxPut(d16.get(), 0, 0, s16.get(), 0, 0, 0, 0, PUT_ABSOLUTE, PUT_CUSTOM,
-                         vox_hPutCustom, 0, record, &seen),
-              0);
-    EXPECT_EQ(dp.get(0, 0), v);  // widening then narrowing gives the pixel back
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[1], 0xFFFFFFu);
-    EXPECT_EQ(seen[0], v == 0xF800   ? 0xFF0000u
-                       : v == 0x07E0 ? 0x00FF00u
-                       : v == 0x1F   ? 0xFFu
-                                     : 0x080808u);
-  }
-}
-
-TEST(RasterOp, RectanglesAndPositions) {
-  vox_GfxScreenRes(8, 8, 32, 1, MODE_NULL, 0);
-  Image src = make_image(30, 30, 4, 0);
-  Picture sp = picture_of(src.get());
-  for (int y = 0; y < 30; ++y)
-    for (int x = 0; x < 30; ++x) sp.set(x, y, uint32_t(y << 8 | x));
-  auto draw = [&](float x, float y, int x1, int y1, int x2, int y2, int type) {
-    Image dst = make_image(40, 40, 4, 0xFFFFFFFF);
-    EXPECT_EQ(vox_GfxPut(dst.get(), x, y, src.get(), x1, y1, x2, y2, type, PUT_PSET, vox_hPutPSet,
-                         -1, nullptr, nullptr),
-              0);
-    // The bounding box of what was drawn, and its top-left pixel.
-    Picture dp = picture_of(dst.get());
-    int x0 = 99, y0 = 99, xn = -1, yn = -1;
-    for (int ty = 0; ty < 40; ++ty)
-      for (int tx = 0; tx < 40; ++tx)
-        if (dp.get(tx, ty) != 0xFFFFFFFF) {
-          x0 = std::min(x0, tx), y0 = std::min(y0, ty), xn = std::max(xn, tx),
-          yn = std::max(yn, ty);
-        }
-    return std::vector<int>{x0, y0, xn - x0 + 1, yn - y0 + 1, int(dp.get(x0, y0))};
-  };
-  // (10, 10) with relative corner (5, 5): 6 x 6 pixels; past the edge: clamped.
-  EXPECT_EQ(draw(0, 0, 10, 10, 5, 5, PUT_RELATIVE_CORNER), (std::vector<int>{0, 0, 6, 6, 0x0A0A}));
-  EXPECT_EQ(draw(0, 0, 25, 10, 50, 5, PUT_RELATIVE_CORNER), (std::vector<int>{0, 0, 5, 6, 0x0A19}));
-  EXPECT_EQ(draw(0, 0, 15, 15, 10, 10, PUT_ABSOLUTE), draw(0, 0, 10, 10, 15, 15, PUT_ABSOLUTE));
-  // At (-3, -3) the first three rows and columns fall off.
-  EXPECT_EQ(draw(-3, -3, PUT_WHOLE_SOURCE, 0, 0, 0, PUT_ABSOLUTE),
-            (std::vector<int>{0, 0, 27, 27, 0x0303}));
-  // Halves round away from zero.
-  EXPECT_EQ(draw(2.5f, -0.5f, 0, 0, 29, 29, PUT_ABSOLUTE),
-            (std::vector<int>{3, 0, 30, 29, 0x0100}));
-  EXPECT_EQ(draw(2.49f, 0.5f, 0, 0, 29, 29, PUT_ABSOLUTE), (std::vector<int>{2, 1, 30, 30, 0}));
-  // Relative positions build on the last point, per call.
-  draw(4, 5, 0, 0, 0, 0, PUT_ABSOLUTE);
-  EXPECT_EQ(draw(1.5f, 1, 0, 0, 0, 0, PUT_RELATIVE_POSITION), (std::vector<int>{6, 6, 1, 1, 0}));
-  EXPECT_EQ(vox_hContext()->last_x, 5.5f);
-  EXPECT_EQ(draw(1, 1, 2, 2, 1, 1, PUT_RELATIVE), (std::vector<int>{7, 7, 2, 2, 0x0202}));
 }
 
 TEST(RasterOp, FailuresLeaveTheTargetAlone) {

@@ -1,0 +1,197 @@
+#include "kastrel/engine/events.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "kastrel/engine/fatal.h"
+
+using namespace KASTREL;
+using namespace KASTREL::ENGINE;
+using testing::ExitedWithCode;
+
+namespace kastrel_test {
+
+// Attached to from a global constructor in early_attach_test.cpp, which runs first.
+constinit __SIMPLE_EVENT EARLYLIST;
+int early_calls = 0;
+void EARLY_HANDLER();
+void EARLY_HANDLER() { ++early_calls; }
+
+}  // namespace kastrel_test
+
+namespace {
+
+std::string calls;
+void A() { calls += 'A'; }
+void B() { calls += 'B'; }
+void C() { calls += 'C'; }
+
+std::vector<int32_t> seen;
+void SET_CANCEL(BOOLEAN& CANCEL) { seen.push_back(std::exchange(CANCEL, TRUE)); }
+void CLEAR_CANCEL(BOOLEAN& CANCEL) { seen.push_back(std::exchange(CANCEL, FALSE)); }
+void HIDE(int32_t NEWSCREEN, BOOLEAN& CANCEL) {
+  seen.insert(seen.end(), {NEWSCREEN, CANCEL});
+  NEWSCREEN = 1000;  // the handler's own copy: the next one must still get the raised value
+  CANCEL = TRUE;
+  (void)NEWSCREEN;
+}
+void FRAME(float FELAPSED, INPUTEVENT EINPUTEVENT, VOX::EVENT& EVENTDATA) {
+  seen.insert(seen.end(), {int32_t(FELAPSED * 4), int32_t(EINPUTEVENT), EVENTDATA.SCANCODE++});
+}
+void PAINT(GRAPHICS::BITMAP& DEST, MATH::RECT& RGN) {
+  seen.push_back(reinterpret_cast<unsigned char*>(&DEST)[0]);
+  seen.push_back(RGN.W++);
+}
+
+__SIMPLE_EVENT* raising = nullptr;
+void CHECK_OWN_LOCK() {
+  seen.push_back(raising->MUTEX.HELDBYCALLER() && !raising->MUTEX.TRYACQUIRE());
+}
+void THROWS() { throw 7; }
+
+// The source line of events.cpp that reports a failed growth.
+std::string out_of_memory_report() {
+  std::ifstream source(KASTREL_SOURCE_DIR "/kastrel/engine/events.cpp");
+  int line = 1;
+  for (std::string text;
+       std::getline(source, text) && text.find("FATALERROR(") == std::string::npos;)
+    ++line;
+  return "^Aborting due to runtime error 4 \\(out of memory\\) at line " + std::to_string(line) +
+         " of engine\n$";
+}
+
+constinit __SIMPLE_EVENT global_list;
+constinit __SIMPLE_EVENT other_list;
+// Runs at exit after a failed growth: the lock must be free and the list intact.
+void check_after_failed_growth() {
+  if (!global_list.MUTEX.TRYACQUIRE()) std::_Exit(90);
+  if (global_list.ICOUNT != 2 || global_list.ISIZE != 2 || global_list.HANDLER[1] != B)
+    std::_Exit(91);
+}
+void ATTACH_FAILS() {
+  FAILNEXTRESIZE();
+  other_list += A;
+}
+
+}  // namespace
+
+TEST(HandlerList, GlobalListIsUsableFromAnotherFilesGlobalConstructor) {
+  EXPECT_EQ(kastrel_test::EARLYLIST.ICOUNT, 2);
+  kastrel_test::EARLYLIST.RAISE();
+  EXPECT_EQ(kastrel_test::early_calls, 2);
+}
+
+TEST(HandlerList, CapacityAndOrderAfterAttachAndDetach) {
+  __SIMPLE_EVENT list;
+  list.RAISE();  // empty: calls nothing
+  EXPECT_TRUE(list.HANDLER == nullptr && list.ISIZE == 0);
+  const int32_t sizes[] = {2, 2, 4, 4, 6, 6, 8};
+  for (int32_t size : sizes) {
+    list += A;
+    EXPECT_EQ(list.ISIZE, size);
+  }
+  for (int i = 0; i < 7; ++i) list -= A;
+  EXPECT_EQ(list.ICOUNT, 0);
+  EXPECT_EQ(list.ISIZE, 8);  // detaching never shrinks
+
+  for (auto h : {A, B, C, A}) list.ATTACH(h);
+  list += nullptr;  // not taken
+  list.RAISE();
+  EXPECT_EQ(calls, "ABCA");
+  list.DEATTACH(A);  // the first occurrence only; the other keeps its place
+  list -= B;
+  list -= B;  // absent: no change
+  calls.clear();
+  list.RAISE();
+  EXPECT_EQ(calls, "CA");
+  EXPECT_EQ(list.ICOUNT, 2);
+}
+
+TEST(HandlerList, ArgumentsReachEveryHandlerAndWritesAreShared) {
+  ONSHUTDOWNEVENT shutdown;
+  shutdown += SET_CANCEL;
+  shutdown += CLEAR_CANCEL;
+  BOOLEAN cancel = FALSE;
+  shutdown.RAISE(cancel);
+  EXPECT_EQ(cancel, FALSE);  // both ran; the last writer wins
+  EXPECT_EQ(seen, (std::vector<int32_t>{FALSE, TRUE}));
+
+  seen.clear();
+  ONHIDEEVENT hide;
+  hide += HIDE;
+  hide += HIDE;
+  hide.RAISE(3, cancel);
+  EXPECT_EQ(seen, (std::vector<int32_t>{3, FALSE, 3, TRUE}));
+
+  seen.clear();
+  ONFRAMEEVENT frame;
+  frame += FRAME;
+  frame += FRAME;
+  VOX::EVENT event{};
+  event.SCANCODE = 10;
+  frame.RAISE(0.25f, INPUTEVENT::MOUSEHWHEEL, event);
+  EXPECT_EQ(seen, (std::vector<int32_t>{1, 14, 10, 1, 14, 11}));
+  EXPECT_EQ(event.SCANCODE, 12);
+
+  seen.clear();
+  // The list never looks inside the bitmap: any storage stands in for one.
+  unsigned char bitmap_storage[32] = {42};
+  MATH::RECT region{0, 0, 5, 5};
+  ONPAINTEVENT paint;
+  paint += PAINT;
+  paint += PAINT;
+  paint.RAISE(*reinterpret_cast<GRAPHICS::BITMAP*>(bitmap_storage), region);
+  EXPECT_EQ(seen, (std::vector<int32_t>{42, 5, 42, 6}));
+}
+
+TEST(HandlerList, LockIsHeldWhileRaisingAndReleasedAfterEvenOnThrow) {
+  __SIMPLE_EVENT list;
+  raising = &list;
+  list += CHECK_OWN_LOCK;
+  list.RAISE();
+  EXPECT_EQ(seen, (std::vector<int32_t>{true}));  // held, and not re-entrant
+  __SIMPLE_EVENT throwing;
+  throwing += THROWS;
+  EXPECT_THROW(throwing.RAISE(), int);
+  ASSERT_TRUE(throwing.MUTEX.TRYACQUIRE());
+  throwing.MUTEX.RELEASE();
+}
+
+TEST(HandlerList, FailedGrowthEndsTheProgramWithOutOfMemory) {
+  EXPECT_EXIT(
+      FATALERROR(ERRILLEGALFUNCTIONCALL, 7, "bitmap"), ExitedWithCode(1),
+      "^Aborting due to runtime error 1 \\(illegal function call\\) at line 7 of bitmap\n$");
+  EXPECT_EXIT(
+      {
+        ONFRAMEEVENT frame;
+        FAILNEXTRESIZE();
+        frame.ATTACH([](float, INPUTEVENT, VOX::EVENT&) {});
+      },
+      ExitedWithCode(4), out_of_memory_report());
+  EXPECT_EXIT(
+      {
+        std::atexit(check_after_failed_growth);
+        FAILNEXTRESIZE(1);  // the first growth succeeds, the second fails
+        for (auto h : {A, B, C}) global_list += h;
+      },
+      ExitedWithCode(4), out_of_memory_report());
+  // The whole game runs inside a raise of a global list: ending from there
+  // must not leave the exit-time destruction of that list waiting on its lock.
+  EXPECT_EXIT(
+      {
+        global_list += ATTACH_FAILS;
+        global_list.RAISE();
+      },
+      ExitedWithCode(4), out_of_memory_report());
+  EXPECT_EXIT(
+      {
+        global_list += [] { std::exit(3); };
+        global_list.RAISE();
+      },
+      ExitedWithCode(3), "");
+}
