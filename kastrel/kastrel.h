@@ -7,6 +7,7 @@
 #include "kastrel/device/event.h"
 #include "kastrel/device/input.h"
 #include "kastrel/device/screen.h"
+#include "kastrel/device/sdl_driver.h"
 #include "kastrel/device/timer.h"
 #include "kastrel/graphics/image.h"
 #include "kastrel/png/png_image.h"
