@@ -161,6 +161,22 @@ TEST_F(Desktop, WindowShowsTheDirtyLinesOfTheFrame) {
       [&] { return x->pixel(w, 639, 479) == 0x123456u && x->pixel(w, 0, 0) == 0x123456u; }));
 }
 
+TEST_F(Desktop, UncoveredPartsAreShownAgain) {
+  unsigned long w = open(320, 240);
+  ASSERT_NE(w, 0u);
+  x_desktop::Geometry g = x->geometry(w);
+  vox_GfxLock();
+  fill_rows(0, 239, 0xFFFF0000u);
+  vox_GfxUnlock(-1, -1);
+  ASSERT_TRUE(wait_for([&] { return x->pixel(w, 160, 120) == 0xFF0000u; }));
+  // Covered by another window and uncovered: the driver repaints what it
+  // showed, without the program naming any line.
+  unsigned long other = x->cover(g.x + 100, g.y + 100, 50, 50);
+  ASSERT_TRUE(wait_for([&] { return x->pixel(other, 10, 10) == 0xFFFFFFu; }));
+  x->destroy(other);
+  EXPECT_TRUE(wait_for([&] { return x->pixel(w, 120, 120) == 0xFF0000u; }));
+}
+
 TEST_F(Desktop, SixteenAndEightBitScreensAreConverted) {
   unsigned long w = open(320, 200, 16);
   ASSERT_NE(w, 0u);
@@ -506,6 +522,28 @@ TEST_F(Desktop, AltEnterSwitchesUnlessSwitchingIsOff) {
   EXPECT_TRUE(wait_for([&] { return (back = x->find_window(kTitle)) != 0 && back != full; }));
   driver->set_window_pos(5, 5);
   EXPECT_TRUE(wait_for([&] { return x->geometry(back).x == 5 && x->geometry(back).y == 5; }));
+}
+
+TEST_F(Desktop, MinimisingSwitchesUnlessSwitchingIsOff) {
+  // Switching disabled: the exit is reported, the window stays.
+  unsigned long w = open(640, 480, 32, MODE_NOSWITCH);
+  ASSERT_NE(w, 0u);
+  focus(w);
+  ASSERT_TRUE(wait_event(VOX::MOUSEENTERED));
+  events.clear();
+  x->mark_minimised(w);
+  ASSERT_TRUE(wait_event(VOX::MOUSEEXITED));
+  x->sync();
+  EXPECT_TRUE(x->exists(w));
+
+  // Switchable: full screen at 640 x 480 is impossible here, so the switch
+  // reverts to a window, a new one.
+  w = open(640, 480);
+  ASSERT_NE(w, 0u);
+  x->mark_minimised(w);
+  unsigned long again = 0;
+  EXPECT_TRUE(wait_for([&] { return (again = x->find_window(kTitle)) != 0 && again != w; }));
+  EXPECT_EQ(x->geometry(again).width, 640);
 }
 
 TEST_F(Desktop, ShutDownWhileTheProgramHoldsTheLock) {

@@ -3,41 +3,29 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <utility>
 #include <vector>
 
 namespace {
 
 TEST(SdlKeys, PhysicalKeysGiveTheirSetOneCodes) {
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_ESCAPE), 1);
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_1), 2);
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_0), 11);
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_Q), 16);
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_A), 30);
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_Z), 44);
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_M), 50);
-  // Either Shift, Ctrl or Alt reports the left-hand code.
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_LSHIFT), 42);
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_RSHIFT), 42);
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_RCTRL), 29);
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_RALT), 56);
-  // Keypad keys share the codes of the keys they double.
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_KP_ENTER), 28);
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_KP_8), 72);
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_UP), 72);
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_KP_MINUS), 12);
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_KP_DIVIDE), 53);
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_KP_PERIOD), 83);
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_F10), 68);
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_F11), 87);
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_F12), 88);
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_LGUI), 91);
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_RGUI), 92);
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_APPLICATION), 93);
-  // Keys without a row, and values outside SDL's range.
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_KP_5), 0);
-  EXPECT_EQ(vox_sdl_set1_code(SDL_SCANCODE_PRINTSCREEN), 0);
-  EXPECT_EQ(vox_sdl_set1_code(static_cast<SDL_Scancode>(-1)), 0);
-  EXPECT_EQ(vox_sdl_set1_code(static_cast<SDL_Scancode>(SDL_NUM_SCANCODES)), 0);
+  // Either Shift, Ctrl or Alt reports the left-hand code; keypad keys share the
+  // codes of the keys they double; keys without a row give 0.
+  const std::pair<SDL_Scancode, int32_t> cases[] = {
+      {SDL_SCANCODE_ESCAPE, 1},       {SDL_SCANCODE_1, 2},
+      {SDL_SCANCODE_0, 11},           {SDL_SCANCODE_Q, 16},
+      {SDL_SCANCODE_A, 30},           {SDL_SCANCODE_M, 50},
+      {SDL_SCANCODE_LSHIFT, 42},      {SDL_SCANCODE_RSHIFT, 42},
+      {SDL_SCANCODE_RCTRL, 29},       {SDL_SCANCODE_RALT, 56},
+      {SDL_SCANCODE_KP_ENTER, 28},    {SDL_SCANCODE_KP_8, 72},
+      {SDL_SCANCODE_UP, 72},          {SDL_SCANCODE_KP_MINUS, 12},
+      {SDL_SCANCODE_KP_DIVIDE, 53},   {SDL_SCANCODE_KP_PERIOD, 83},
+      {SDL_SCANCODE_F10, 68},         {SDL_SCANCODE_F11, 87},
+      {SDL_SCANCODE_F12, 88},         {SDL_SCANCODE_RGUI, 92},
+      {SDL_SCANCODE_APPLICATION, 93}, {SDL_SCANCODE_KP_5, 0},
+      {SDL_SCANCODE_PRINTSCREEN, 0},  {static_cast<SDL_Scancode>(SDL_NUM_SCANCODES), 0},
+  };
+  for (auto [key, code] : cases) EXPECT_EQ(vox_sdl_set1_code(key), code) << key;
 
   // The table: 86 rows, ascending, no row for 74, 76, 84 to 86, 89, 90.
   ASSERT_EQ(vox_sdl_key_row_count, 86);

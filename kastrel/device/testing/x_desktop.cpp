@@ -210,6 +210,32 @@ std::vector<Geometry> Connection::shape(unsigned long window) {
   return out;
 }
 
+unsigned long Connection::cover(int x, int y, int width, int height) {
+  Display* d = dpy(display_);
+  XSetWindowAttributes a{};
+  a.override_redirect = True;
+  a.background_pixel = WhitePixel(d, DefaultScreen(d));
+  Window w = XCreateWindow(d, DefaultRootWindow(d), x, y, static_cast<unsigned>(width),
+                           static_cast<unsigned>(height), 0, CopyFromParent, InputOutput,
+                           CopyFromParent, CWOverrideRedirect | CWBackPixel, &a);
+  XMapRaised(d, w);
+  XSync(d, False);
+  return w;
+}
+
+void Connection::destroy(unsigned long window) {
+  XDestroyWindow(dpy(display_), window);
+  XSync(dpy(display_), False);
+}
+
+void Connection::mark_minimised(unsigned long window) {
+  Display* d = dpy(display_);
+  Atom hidden = XInternAtom(d, "_NET_WM_STATE_HIDDEN", False);
+  XChangeProperty(d, window, XInternAtom(d, "_NET_WM_STATE", False), XA_ATOM, 32, PropModeReplace,
+                  reinterpret_cast<unsigned char*>(&hidden), 1);
+  XSync(d, False);
+}
+
 void Connection::send_close_request(unsigned long window) {
   Display* d = dpy(display_);
   XEvent e{};

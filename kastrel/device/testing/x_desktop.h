@@ -51,6 +51,11 @@ class Connection {
   int visible_cursor_pixels();
   // The bounding shape of the window as rectangles in window coordinates.
   std::vector<Geometry> shape(unsigned long window);
+  // A plain white window over the given root rectangle; destroyed with destroy().
+  unsigned long cover(int x, int y, int width, int height);
+  void destroy(unsigned long window);
+  // What a window manager does to a window it minimises.
+  void mark_minimised(unsigned long window);
   // What the window manager sends when the close box is pressed.
   void send_close_request(unsigned long window);
   void sync();
