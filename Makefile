@@ -40,11 +40,14 @@ test-asan: $(BUILD)/debug/build.ninja
 # The ASan/UBSan run comes last so the run ends on CTest's summary.
 test: test-tsan fuzz-smoke test-asan
 
+# Builds and runs the game (in a private X server with a scripted session and screenshots when
+# there is no desktop). The game's normal end is exit status 1, which counts as success here;
+# any other status fails.
 demo: deps-demo
 	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKASTREL_BUILD_TESTS=OFF
 	cmake --build $(BUILD)/release -j $(JOBS)
-	@if [ -x tools/run-demo.sh ]; then tools/run-demo.sh $(BUILD)/release; \
-	 else echo "The demonstration game is not built yet."; exit 1; fi
+	@status=0; tools/run-demo.sh $(BUILD)/release || status=$$?; \
+	 if [ $$status -ne 1 ]; then exit $$status; fi
 
 # Redraws the demonstration's pictures into demo/images (commit them afterwards).
 pictures: deps-demo

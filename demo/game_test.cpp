@@ -236,6 +236,12 @@ TEST(DemoGame, PhysicsStepFollowsTheWorkedCases) {
     EXPECT_EQ(THEBALL.RECT.Y, 423);
     EXPECT_EQ(THEBALL.VELOCITY.X, -0.7f * (0.8f * 600.0f));
     EXPECT_EQ(THEBALL.VELOCITY.Y, -0.7f * 420.0f);
+    // In float32 the order shows: -0.7 * (0.8 * 3) is -1.68000007, 0.8 * (-0.7 * 3) -1.67999995.
+    PlaceBall(590, 420, 57, 57, 3, 400);
+    Pass(0.01f);
+    EXPECT_EQ(THEBALL.RECT.X, 583);
+    EXPECT_EQ(THEBALL.VELOCITY.X, -0.7f * (0.8f * 3.0f));
+    EXPECT_NE(THEBALL.VELOCITY.X, 0.8f * (-0.7f * 3.0f));
   }
   {
     SCOPED_TRACE("no top edge: thrown upwards it leaves the window and falls back");

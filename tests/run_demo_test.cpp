@@ -63,6 +63,8 @@ TEST(RunDemo, PlaysTheScriptedSessionInAPrivateXServer) {
                                       std::chrono::seconds(180));
   ASSERT_FALSE(r.timed_out) << r.errors;
   EXPECT_EQ(r.exit_status, 7) << "the game's own status must come out\n" << r.errors;
+  EXPECT_NE(r.errors.find("the game failed: exit status 7 (a normal end is 1)"), std::string::npos)
+      << r.errors;
 
   const std::vector<Event> events = events_of(kastrel_testing::read_file(dir.file("log")));
   ASSERT_GE(events.size(), 4u);
@@ -152,6 +154,7 @@ TEST(RunDemo, RunsStraightOnAnExistingDisplay) {
   const auto r = kastrel_testing::run({kScript, KASTREL_BINARY_DIR}, env, std::chrono::seconds(60));
   ASSERT_FALSE(r.timed_out);
   EXPECT_EQ(r.exit_status, 5) << r.errors;
+  EXPECT_NE(r.errors.find("exit status 5"), std::string::npos) << r.errors;
   const std::string log = kastrel_testing::read_file(dir.file("log"));
   EXPECT_NE(log.find("images yes\ndisplay " + xvfb.display() + "\nmapped\n"), std::string::npos)
       << log;
@@ -189,7 +192,7 @@ TEST(RunDemo, EndsWithTheGamesStatusWhenItFailsOrHangs) {
     EnvChanges env = headless_env(dir, "normal");
     env["KASTREL_DEMO_BIN"] = dir.file("kastrel-demo");
     const auto r = kastrel_testing::run({kScript, KASTREL_BINARY_DIR}, env);
-    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.exit_status, 2) << "not the game's normal status 1";
     EXPECT_NE(r.errors.find("not built"), std::string::npos) << r.errors;
   }
   kastrel_testing::TempDir dir;
@@ -198,5 +201,61 @@ TEST(RunDemo, EndsWithTheGamesStatusWhenItFailsOrHangs) {
       kastrel_testing::run({kScript, dir.file("nowhere")}, headless_env(dir, "normal")).exit_status,
       2);
 }
+
+#ifdef KASTREL_DEMO_BIN
+// The script with the real game: it ends normally, says so, and its screenshots show the game
+// where the script's coordinates expect it.
+TEST(RunDemo, PlaysTheRealGame) {
+  kastrel_testing::TempDir dir;
+  const std::string sanitizer_end = ":exitcode=86";  // never the game's own status 1
+  const EnvChanges env = {
+      {"DISPLAY", std::nullopt},
+      {"WAYLAND_DISPLAY", std::nullopt},
+      {"KASTREL_DEMO_HEADLESS", std::nullopt},
+      {"VOXGFX", std::nullopt},
+      {"KASTREL_DEMO_BIN", KASTREL_DEMO_BIN},
+      {"KASTREL_SCREENSHOT_DIR", dir.file("shots")},
+      {"ASAN_OPTIONS", "detect_leaks=1" + sanitizer_end},
+      {"UBSAN_OPTIONS", "print_stacktrace=1" + sanitizer_end},
+      {"LSAN_OPTIONS",
+       "suppressions=" KASTREL_SOURCE_DIR "/kastrel/device/testing/lsan.supp" + sanitizer_end}};
+  const auto r =
+      kastrel_testing::run({kScript, KASTREL_BINARY_DIR}, env, std::chrono::seconds(240));
+  ASSERT_FALSE(r.timed_out) << r.errors;
+  EXPECT_EQ(r.exit_status, 1) << r.errors;
+  EXPECT_NE(r.errors.find("the game ended normally (exit status 1)"), std::string::npos)
+      << r.errors;
+
+  std::string error;
+  kastrel_testing::RgbaImage background;
+  ASSERT_TRUE(kastrel_testing::read_png(
+      std::string(KASTREL_SOURCE_DIR) + "/demo/images/background.png", &background, &error))
+      << error;
+  const std::vector<std::string> shots = lines_of(r.output);
+  ASSERT_EQ(shots.size(), 6u) << r.output << r.errors;
+  std::vector<kastrel_testing::RgbaImage> images(shots.size());
+  for (std::size_t i = 0; i < shots.size(); ++i) {
+    SCOPED_TRACE(shots[i]);
+    ASSERT_TRUE(kastrel_testing::read_png(shots[i], &images[i], &error)) << error;
+    ASSERT_EQ(images[i].width, 640u);
+    ASSERT_EQ(images[i].height, 480u);
+    // The background's top-left corner, where neither the ball nor the cursor goes.
+    for (std::uint32_t y = 0; y < 60; ++y) {
+      for (std::uint32_t x = 0; x < 60; ++x) {
+        for (int c = 0; c < 3; ++c) {
+          ASSERT_NEAR(images[i].at(x, y)[c], background.at(x, y)[c], 2) << x << ", " << y;
+        }
+      }
+    }
+  }
+  // The ball's middle: red where it rests in the second shot; in the fourth it has been dragged
+  // off, up and to the left, and the background shows there again.
+  const auto red = [](const std::uint8_t* p) { return p[0] > p[1] + 60 && p[0] > p[2] + 60; };
+  EXPECT_TRUE(red(images[1].at(320, 451)));
+  EXPECT_FALSE(red(images[3].at(320, 451)));
+  EXPECT_NEAR(images[3].at(320, 451)[1], background.at(320, 451)[1], 2);
+  EXPECT_TRUE(red(images[3].at(288 - 140 + 32, 423 - 260 + 28)));
+}
+#endif
 
 }  // namespace

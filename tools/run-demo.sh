@@ -7,6 +7,9 @@
 # it, throw it, press Escape), saves screenshots as PNG files, prints their paths, and exits
 # with the game's exit status.
 #
+# The game's normal end is exit status 1 (Escape or the close box); the script says so. Its own
+# failures (no build, no game, no Xvfb) end with status 2, so they never pass for a normal run.
+#
 # Environment:
 #   KASTREL_DEMO_BIN           the program to run (default BUILD_DIR/demo/kastrel-demo)
 #   KASTREL_SCREENSHOT_DIR     where the screenshots go (default BUILD_DIR/../screenshots)
@@ -30,18 +33,30 @@ shooter=$build/tools/kastrel_x11_screenshot
 
 if [[ ! -x $bin ]]; then
   say "$bin is not built (the demonstration game is not part of this build)"
-  exit 1
+  exit 2
 fi
 bin=$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")
 
+# How the game ended, in words: 1 is its normal end.
+report() {
+  if [[ $1 -eq 1 ]]; then
+    say "the game ended normally (exit status 1)"
+  else
+    say "the game failed: exit status $1 (a normal end is 1)"
+  fi
+}
+
 if [[ -z ${KASTREL_DEMO_HEADLESS:-} && ( -n ${DISPLAY:-} || -n ${WAYLAND_DISPLAY:-} ) ]]; then
   cd "$workdir"
-  exec "$bin"
+  status=0
+  "$bin" || status=$?
+  report "$status"
+  exit "$status"
 fi
 
 # ---- No desktop: a private X server and a scripted session. ----
 for tool in Xvfb xdotool; do
-  command -v "$tool" >/dev/null || { say "$tool is missing (make demo installs it)"; exit 1; }
+  command -v "$tool" >/dev/null || { say "$tool is missing (make demo installs it)"; exit 2; }
 done
 shots=${KASTREL_SCREENSHOT_DIR:-$(dirname "$build")/screenshots}
 mkdir -p "$shots"
@@ -84,7 +99,7 @@ number=$(tr -dc 0-9 <"$tmp/display")
 if [[ -z $number ]]; then
   say "Xvfb did not start:"
   cat "$tmp/xvfb.log" >&2
-  exit 1
+  exit 2
 fi
 export DISPLAY=:$number
 unset WAYLAND_DISPLAY
@@ -177,10 +192,11 @@ else
   pause 0.4
   shot 4-drag
 
-  # Throw: release while still moving up and to the right.
+  # Throw: release while still moving up and to the right; the ball keeps the speed of the
+  # last move, twice its pixels per second.
   x=$((hover_x - 140)) y=$((hover_y - 260))
   for step in 1 2 3 4; do
-    pointer $((x + step * 36)) $((y - step * 6))
+    pointer $((x + step * 80)) $((y - step * 30))
     pause 0.02
   done
   xdo mouseup 1
@@ -214,5 +230,5 @@ if ((${#taken[@]} > 0)); then
   say "screenshots:"
   printf '%s\n' "${taken[@]}"
 fi
-say "the game ended with exit status $status"
+report "$status"
 exit "$status"
