@@ -1,5 +1,5 @@
-// The game's routines driven directly, and the whole game run in-process on the display layer's
-// windowless driver. Each test runs in its own process, so the game's globals start fresh.
+// The game's routines driven directly, as the frame loop calls them. Each test runs in its own
+// process, so the game's globals start fresh.
 #include "game.h"
 
 #include <gtest/gtest.h>
@@ -443,70 +443,6 @@ TEST(DemoGame, HoverLightsTheBallUpOverPixelsAboveTheThreshold) {
   EXPECT_EQ(THEBALL.HOVERED, FALSE);
   PointerTo(95 + 57, 468 + 7);  // the box's far corner counts
   EXPECT_EQ(THEBALL.HOVERED, TRUE);
-}
-
-// The whole game on the windowless driver: the frame loop runs it from the first pass, and a
-// queued Escape ends it once the ball has come to rest.
-std::vector<int32_t> heights;
-int resting_passes = 0;
-
-void WatchPass(float, INPUTEVENT, VOX::EVENT&) {
-  heights.push_back(THEBALL.RECT.Y);
-  resting_passes = THEBALL.RECT.Y == 423 ? resting_passes + 1 : 0;
-  if (resting_passes == 200) {
-    // The frame buffer holds the last repaint: background above the ball, the faded ball below.
-    const auto* fb = static_cast<const uint32_t*>(vox_GfxScreenPtr());
-    const MATH::POINT bg_pt{320, 100};
-    const uint32_t bg = BMPBACKGROUND.PIXEL(bg_pt);
-    const uint32_t shown = fb[100 * 640 + 320];
-    for (int shift = 0; shift < 24; shift += 8) {
-      EXPECT_NEAR(int((shown >> shift) & 0xFF), int((bg >> shift) & 0xFF), 2);
-    }
-    const MATH::POINT ball_pt{32, 30};
-    const uint32_t ball = THEBALL.IMAGE.PIXEL(ball_pt);
-    const uint32_t under = BMPBACKGROUND.PIXEL(MATH::POINT{320, 453});
-    const uint32_t drawn = fb[453 * 640 + 320];
-    const int a = int(ball >> 24);
-    EXPECT_GT(a, 150);
-    for (int shift = 0; shift < 24; shift += 8) {
-      const int s = int((ball >> shift) & 0xFF), d = int((under >> shift) & 0xFF);
-      EXPECT_NEAR(int((drawn >> shift) & 0xFF), d + (s - d) * a / 255, 3);
-    }
-    VOX::EVENT escape = Key(VOX::KEYPRESSED, 1);
-    vox_hPostEvent(&escape);
-  }
-}
-
-void AttachWatcher() { ENGINE::GAMESCREENS[MAINSCREEN].ONFRAME += WatchPass; }
-
-TEST(DemoGame, RunsInTheEngineUntilEscape) {
-  ASSERT_EQ(chdir(KASTREL_SOURCE_DIR "/demo"), 0);
-  setenv("VOXGFX", "null", 1);
-  ENGINE::ONSTART += AttachWatcher;
-  EXPECT_EQ(ENGINE::INITIALIZE(640, 480, FALSE, MODE_NOSWITCH), TRUE);
-  // INITIALIZE came back because Escape ended the loop.
-  EXPECT_EQ(ENGINE::GAMELOOPRUNNING, FALSE);
-  EXPECT_GE(resting_passes, 200);
-  // The heights seen pass by pass: it starts at the top and bounces lower each time. The pass
-  // lengths vary, so once the hops are a few pixels high one may come out a pixel higher than
-  // the one before; the big bounces may not.
-  // The highest point of every flight between two touches of the bottom.
-  std::vector<int32_t> peaks;
-  int32_t highest = INT32_MAX;
-  for (const int32_t y : heights) {
-    if (y == 423) {
-      if (highest != INT32_MAX) peaks.push_back(highest);
-      highest = INT32_MAX;
-    } else {
-      highest = std::min(highest, y);
-    }
-  }
-  ASSERT_GE(peaks.size(), 4u);
-  EXPECT_LE(peaks[0], 1) << "the fall from the top";
-  EXPECT_GT(peaks[1], 150) << "the first bounce goes up about half the fall";
-  EXPECT_LT(peaks[1], peaks[2]);
-  EXPECT_LT(peaks[2], peaks[3]);
-  for (size_t i = 4; i < peaks.size(); ++i) EXPECT_GT(peaks[i], peaks[2]);
 }
 
 }  // namespace

@@ -126,7 +126,8 @@ int distance(Rgb a, Rgb b) {
 class DemoRun {
  public:
   // Starts the game in `cwd` and waits for its window.
-  explicit DemoRun(const std::string& cwd = kDemoDir) : xvfb_("1024x768x24") {
+  explicit DemoRun(const std::string& cwd = kDemoDir, const std::string& program = KASTREL_DEMO_BIN)
+      : xvfb_("1024x768x24") {
     if (!xvfb_.ok()) {
       ADD_FAILURE() << xvfb_.error();
       return;
@@ -140,7 +141,7 @@ class DemoRun {
     XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
     const std::string sanitizer_end = ":exitcode=86";
     game_.emplace(
-        std::vector<std::string>{KASTREL_DEMO_BIN},
+        std::vector<std::string>{program},
         kastrel_testing::EnvChanges{{"DISPLAY", xvfb_.display()},
                                     {"WAYLAND_DISPLAY", std::nullopt},
                                     {"VOXGFX", std::nullopt},
@@ -379,7 +380,7 @@ void hover_ball(DemoRun& run, const Model& m, int bx, int by) {
   run.glide_to(bx + m.ball_w() / 2 - 5, by + (m.ball_h() - 9) / 2 - 5, 3);
 }
 
-TEST(DemoGameOnX, ShowsBackgroundBallAndBitmapCursorWithoutTheSystemPointer) {
+TEST(DemoGameOnX, ShowsBackgroundBallAndBitmapCursorAndTheBallLightsUpUnderIt) {
   const Model m;
   DemoRun run;
   ASSERT_TRUE(run.ok());
@@ -408,6 +409,18 @@ TEST(DemoGameOnX, ShowsBackgroundBallAndBitmapCursorWithoutTheSystemPointer) {
   EXPECT_GT(background_checked, kW * kH * 9 / 10);
   EXPECT_GT(cursor_drawn, 40) << "the cursor's picture stands out from the sky";
   EXPECT_EQ(run.system_pointer_pixels(), 0) << "the system pointer shows over the window";
+
+  // Under the pointer the ball lights up; away from it, it fades again.
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    hover_ball(run, m, m.start_x(), m.rest_y());
+    EXPECT_TRUE(ball_shows_at(run, m, m.start_x(), m.rest_y(), 255));
+    park_pointer(run);
+    EXPECT_TRUE(ball_shows_at(run, m, m.start_x(), m.rest_y(), 205));
+  }
+  // The two models really differ: the lit one does not fit the faded ball.
+  EXPECT_GT(ball_error(run.capture(), m, m.start_x(), m.rest_y(), 255, run.cursor_box(m)),
+            3 * kTolerance);
 
   run.key("Escape");
   EXPECT_EQ(run.exit_status(), 1) << run.game().errors();
@@ -498,23 +511,6 @@ TEST(DemoGameOnX, BallFallsBouncesLowerEachTimeAndRestsNinePixelsPastTheBottom) 
     EXPECT_GT(ball_error(f, m, m.start_x() + dx, m.rest_y() + dy, 205, none), kTolerance)
         << "the ball fits a pixel off (" << dx << ", " << dy << ")";
   }
-}
-
-TEST(DemoGameOnX, HoverLightsTheBallUpAndLeavingFadesIt) {
-  const Model m;
-  DemoRun run;
-  ASSERT_TRUE(run.ok());
-  wait_for_rest(run, m);
-  for (int round = 0; round < 2; ++round) {
-    SCOPED_TRACE(round);
-    hover_ball(run, m, m.start_x(), m.rest_y());
-    EXPECT_TRUE(ball_shows_at(run, m, m.start_x(), m.rest_y(), 255));
-    park_pointer(run);
-    EXPECT_TRUE(ball_shows_at(run, m, m.start_x(), m.rest_y(), 205));
-  }
-  // The faded and the lit ball really differ: the model of one does not fit the other.
-  const Frame f = run.capture();
-  EXPECT_GT(ball_error(f, m, m.start_x(), m.rest_y(), 255, run.cursor_box(m)), 3 * kTolerance);
 }
 
 TEST(DemoGameOnX, LeftPressDragsWithinTheEdgesAndReleaseThrows) {
@@ -635,6 +631,22 @@ TEST(DemoGameOnX, EscapeOrTheCloseBoxEndWithStatusOneAlsoWithoutPictures) {
     run.key("Escape");
     EXPECT_EQ(run.exit_status(), 1) << run.game().errors();
   }
+}
+
+TEST(DemoGameOnX, InstalledLauncherRunsTheGameFromItsDataFolder) {
+  const Model m;
+  kastrel_testing::TempDir prefix;
+  const auto install = kastrel_testing::run(
+      {KASTREL_CMAKE_COMMAND, "--install", KASTREL_BINARY_DIR, "--prefix", prefix.path()}, {},
+      120s);
+  ASSERT_EQ(install.exit_status, 0) << install.output << install.errors;
+  // Started from elsewhere, the game still finds its pictures.
+  kastrel_testing::TempDir elsewhere;
+  DemoRun run(elsewhere.path(), prefix.file("bin/kastrel-demo"));
+  ASSERT_TRUE(run.ok());
+  wait_for_rest(run, m);
+  run.key("Escape");
+  EXPECT_EQ(run.exit_status(), 1) << run.game().errors();
 }
 
 }  // namespace
