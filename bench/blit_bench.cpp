@@ -1,0 +1,5 @@
+#include "bench/table.h"
+
+namespace bench {
+void RegisterBlits() {}
+}  // namespace bench

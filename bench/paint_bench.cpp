@@ -1,0 +1,5 @@
+#include "bench/table.h"
+
+namespace bench {
+void RegisterPaint() {}
+}  // namespace bench
