@@ -34,3 +34,12 @@ enum : int32_t {
   MODE_ALPHAPRIMITIVES = 64,
   MODE_NULL = -1,
 };
+
+// Drivers a mode set may choose from: a null-terminated list, defined in driver_list.cpp.
+extern const VOX_GFX_DRIVER* __vox_gfx_drivers_list[];
+// The list that mode sets and the mode list actually walk; it points at __vox_gfx_drivers_list.
+// Tests point it at a list of their own (program thread only, with no screen open).
+extern const VOX_GFX_DRIVER* const* __vox_gfx_drivers;
+// "Null": no window, no presentation, no input. Chosen by the flag word MODE_NULL or by
+// VOXGFX=null; never in the list. Its lock and unlock do nothing, every other slot is empty.
+extern const VOX_GFX_DRIVER __vox_gfxDriverNull;

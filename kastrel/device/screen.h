@@ -45,6 +45,11 @@ enum : uint32_t {
   SCREEN_SURFACE_FLAG = 0x20000000,  // from mode flag 2
 };
 
+enum : int32_t {
+  EVENT_QUEUE_SLOTS = 128,  // holds at most 127 events: head == tail means empty
+  KEY_STATE_SIZE = 128,
+};
+
 // The open screen, or null.
 extern VOX_GFX_SCREEN* __vox_gfx;
 

@@ -1,0 +1,36 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// Inside the display layer: the per-thread drawing context, the error number and the lock
+// rule shared by every call that may touch the screen. Not for games.
+
+struct VOX_GFX_CONTEXT {
+  int32_t screen_id;  // the screen this context was last reset for (0: none yet)
+  int32_t work_page;  // the page drawing calls and vox_GfxScreenPtr address
+  int32_t view_x, view_y, view_w, view_h;  // the screen's view; image targets use their own size
+  uint32_t foreground;
+  uint32_t background;
+  float last_x, last_y;  // the last point a blit was placed at
+  int32_t target_bpp;    // of the current target: row routines pick their variant by it
+  int32_t target_pitch;
+};
+
+// The calling thread's context, reset (work page 0, whole-screen view, default colours)
+// whenever the open screen is not the one it last saw.
+VOX_GFX_CONTEXT* vox_hContext();
+
+void vox_hSetError(int32_t error);
+
+// Around any work on the screen's state or pixels: unless the program (or an enclosing call)
+// holds the screen lock, take it and set SCREEN_LOCKED | SCREEN_AUTO_LOCKED; afterwards
+// release it only if this rule took it.
+void vox_hAutoLock();
+void vox_hAutoUnlock();
+
+// Stores value (its low bpp bytes) into every bpp-byte slot of bytes bytes.
+void vox_hFillPixels(uint8_t* pixels, size_t bytes, int32_t bpp, uint32_t value);
+
+// The default window title for an executable path: the part after the last '/' or '\',
+// cut at its last '.', at most 127 bytes. out holds 128 bytes.
+void vox_hTitleFromPath(const char* path, char* out);

@@ -1,0 +1,49 @@
+#pragma once
+#include <cstdint>
+
+#include "kastrel/device/driver.h"
+#include "kastrel/device/screen.h"
+
+// The screen: one at a time, a frame buffer the program writes directly, shown by a
+// presentation driver. While a screen is open, __vox_gfx (screen.h) describes it: width,
+// height, depth, bytes_per_pixel and pitch of the frame buffer.
+//
+// A program that draws into the frame buffer itself, as the engine does:
+//   vox_GfxScreenRes(w, h, 32, 1, flags, 0);
+//   uint8_t* fb = static_cast<uint8_t*>(vox_GfxScreenPtr());  // null: the mode set failed
+//   vox_GfxLock();
+//   ... write pixels, rows __vox_gfx->pitch bytes apart ...
+//   vox_GfxUnlock(-1, -1);  // every line changed; the driver presents them
+//   vox_SleepEx(1, 1);      // the presentation thread runs only while the lock is free
+//   vox_GfxLock(); ...
+
+// Closes the current screen and opens a new one. width and height > 0; depth one of 1, 2, 4,
+// 8, 15, 16, 24, 32 (24 gives a 32-bit screen, 15 a 16-bit one); pages below 1 mean 1; flags
+// is the MODE_* word (MODE_NULL: no window); refresh_rate 0 = the display's default.
+// vox_GetError() is 0 on success and 1 on failure. Invalid arguments (including a screen
+// whose pages would exceed 2 GiB) change nothing; a failure after that leaves no screen.
+// The driver is chosen by name from the environment variable VOXGFX ("null": no window).
+// Every page starts filled with 0xFF000000 on 32-bit screens and 0 otherwise.
+void vox_GfxScreenRes(int32_t width, int32_t height, int32_t depth, int32_t pages, int32_t flags,
+                      int32_t refresh_rate);
+
+// The first byte of the calling thread's work page (page 0), or null without a screen.
+void* vox_GfxScreenPtr();
+
+// Takes the screen lock for the program unless it already holds it (no nesting count).
+void vox_GfxLock();
+// Marks lines first..last changed (first < 0: 0; last < 0: the last line; nothing when
+// first > last or last >= height) and releases the program's lock if it holds it.
+void vox_GfxUnlock(int32_t first, int32_t last);
+
+// Full-screen modes packed as (width << 16) | height. depth > 0 rebuilds the list from every
+// driver (sorted by width, then height, duplicates dropped) and returns its first mode; 0
+// returns the next one. 0 when there are no more.
+int32_t vox_GfxScreenList(int32_t depth);
+
+// Sets the window title (at most 127 bytes) for this and every later screen. Until a program
+// sets one, the title is the executable's file name without directory and extension.
+void vox_GfxSetWindowTitle(const char* title);
+
+// The calling thread's last error number from the display layer: 0 none, 1 illegal call.
+int32_t vox_GetError();

@@ -1,0 +1,37 @@
+#pragma once
+#include <cstdint>
+
+#include "kastrel/device/event.h"
+
+// Device events and input state. The presentation driver queues events from its own thread
+// (vox_hPostEvent, screen.h); the program polls them here.
+
+// Takes the oldest queued event into *event and returns -1, or returns 0 (event untouched)
+// when none is waiting or no screen is open. With a null event it only reports whether one
+// is waiting and removes nothing. Safe whether or not the program holds the screen lock.
+int32_t vox_GfxEvent(VOX::EVENT* event);
+
+// Pointer position in client pixels, wheel total, button mask (1 left, 2 right, 4 middle,
+// 8 and 16 extra), clip flag. Every output is -1 (and vox_GetError() 1) without a screen,
+// without a driver that reads the mouse, or while the pointer is outside the window. Outputs
+// may be null.
+void vox_GetMouse(int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons, int32_t* clip);
+// Places the pointer (x < 0: leave it), shows (1) or hides (0) the cursor, confines (1) or
+// frees (0) it; negative cursor or clip values change nothing. vox_GetError() 1 without a
+// screen or a driver that moves the mouse.
+void vox_SetMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip);
+// The screen's versions of the two above; they return the error number they set.
+int32_t vox_GfxGetMouse(int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons, int32_t* clip);
+int32_t vox_GfxSetMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip);
+
+// -1 while the key with this scancode (0..127) is held, otherwise 0.
+int32_t vox_GfxMultikey(int32_t scancode);
+
+// Takes the oldest key from the typed-key buffer (characters, extended codes such as 0x3BFF
+// for F1, 0x6BFF for a close request), or 0 when it is empty.
+int32_t vox_GetKey();
+
+// kind 1: waits milliseconds (the frame loop's pause). kind 0: a pause that typed keys cut
+// short: -1 waits until a key is typed, above 99 returns early once a key is typed, 1..99
+// waits plainly. Other kinds set vox_GetError() to 1 and do not wait.
+void vox_SleepEx(int32_t milliseconds, int32_t kind);

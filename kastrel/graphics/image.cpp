@@ -1,0 +1,87 @@
+#include "kastrel/graphics/image.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "kastrel/device/context.h"
+#include "kastrel/device/screen.h"
+
+namespace {
+
+constexpr int64_t kMaxImageBytes = INT32_MAX;
+
+uint32_t mask_color(int32_t bpp) {
+  if (bpp == 4) return 0xFFFF00FFu;
+  if (bpp == 2) return 0xF81Fu;
+  return 0;
+}
+
+}  // namespace
+
+void* vox_GfxImageCreate(int32_t width, int32_t height, uint32_t color, int32_t depth,
+                         int32_t flags) {
+  if (!__vox_gfx || width <= 0 || height <= 0) return nullptr;
+  const int64_t bpp = depth <= 0 ? __vox_gfx->bytes_per_pixel : (int64_t{depth} + 7) / 8;
+  if (bpp != 1 && bpp != 2 && bpp != 4) return nullptr;
+  uint32_t fill = mask_color(static_cast<int32_t>(bpp));
+  if (flags >= 0) {
+    if (bpp == 2) {
+      fill = ((color & 0xF80000u) >> 8) | ((color & 0xFC00u) >> 5) | ((color & 0xF8u) >> 3);
+    } else if (bpp == 1) {
+      fill = color & 0xFFu;
+    } else {
+      fill = color;
+    }
+  }
+  const int64_t pitch = (width * bpp + 15) / 16 * 16;
+  const int64_t bytes = 32 + height * pitch;
+  if (bytes > kMaxImageBytes) return nullptr;
+  auto* block = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(bytes)));
+  if (!block) return nullptr;
+
+  VOX_IMAGE_HEADER header{};
+  header.type = VOX_IMAGE_TYPE;
+  header.bpp = static_cast<int32_t>(bpp);
+  header.width = static_cast<uint32_t>(width);
+  header.height = static_cast<uint32_t>(height);
+  header.pitch = static_cast<uint32_t>(pitch);
+  std::memcpy(block, &header, sizeof header);
+
+  // Padding included: the whole pixel area is one run of fill slots.
+  vox_hFillPixels(block + 32, static_cast<size_t>(height * pitch), static_cast<int32_t>(bpp), fill);
+  return block;
+}
+
+void vox_GfxImageDestroy(void* image) { std::free(image); }
+
+bool vox_hImageInfo(const void* image, int32_t default_bpp, VOX_IMAGE_INFO* info) {
+  const auto* block = static_cast<const uint8_t*>(image);
+  uint32_t type = 0;
+  std::memcpy(&type, block, 4);
+  int64_t bpp, width, height, pitch;
+  if (type == VOX_IMAGE_TYPE) {
+    VOX_IMAGE_HEADER header;
+    std::memcpy(&header, block, sizeof header);
+    bpp = header.bpp;
+    width = header.width;
+    height = header.height;
+    pitch = header.pitch;
+    info->pixels = const_cast<uint8_t*>(block) + 32;
+  } else {
+    bpp = block[0] & 7;
+    if (bpp == 0) bpp = default_bpp;
+    width = (block[0] >> 3) | (block[1] << 5);
+    height = block[2] | (block[3] << 8);
+    pitch = width * bpp;
+    info->pixels = const_cast<uint8_t*>(block) + 4;
+  }
+  if ((bpp != 1 && bpp != 2 && bpp != 4) || width > INT32_MAX || height > INT32_MAX ||
+      pitch > INT32_MAX || pitch < width * bpp) {
+    return false;
+  }
+  info->bpp = static_cast<int32_t>(bpp);
+  info->width = static_cast<int32_t>(width);
+  info->height = static_cast<int32_t>(height);
+  info->pitch = static_cast<int32_t>(pitch);
+  return true;
+}

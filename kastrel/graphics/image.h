@@ -1,0 +1,44 @@
+#pragma once
+#include <cstdint>
+
+// Image buffers: one heap block, a 32-byte header, then the pixel rows. They are passed around
+// as pointers to the header. 4 bytes per pixel: 0xAARRGGBB little-endian (mask colour: low 24
+// bits 0xFF00FF); 2: RGB 5-6-5 (mask 0xF81F); 1: palette index (mask 0).
+// Pixel (x, y) lies at 32 + y * pitch + x * bpp from the start of the block.
+
+struct VOX_IMAGE_HEADER {
+  uint32_t type;  // VOX_IMAGE_TYPE
+  int32_t bpp;    // bytes per pixel: 1, 2 or 4
+  uint32_t width;
+  uint32_t height;
+  uint32_t pitch;  // bytes from one row to the next, at least width * bpp
+  uint8_t reserved[12];
+};
+static_assert(sizeof(VOX_IMAGE_HEADER) == 32);
+
+enum : uint32_t { VOX_IMAGE_TYPE = 7 };
+
+// A new buffer filled with color (flags >= 0; 0xRRGGBB is narrowed to 5-6-5 at 16 bits, the
+// low byte is used at 8) or with the mask colour of its depth (flags < 0), padding included.
+// depth is in bits per pixel (<= 0: the screen's); the pitch is rounded up to 16 bytes.
+// Null without an open screen, for a size <= 0, a depth that is not 1 to 16 or 25 to 32 bits,
+// a block beyond 2 GiB, or when memory runs out.
+void* vox_GfxImageCreate(int32_t width, int32_t height, uint32_t color, int32_t depth,
+                         int32_t flags);
+
+// Releases a buffer from vox_GfxImageCreate (or any image block from std::malloc); null is fine.
+void vox_GfxImageDestroy(void* image);
+
+// A buffer as the raster operations see it. A block whose first word is not VOX_IMAGE_TYPE has
+// the 4-byte compact header: bpp in the low 3 bits of byte 0 (0: default_bpp), width 13 bits
+// ((byte 0 >> 3) | (byte 1 << 5)), height in bytes 2-3, rows unpadded from offset 4.
+struct VOX_IMAGE_INFO {
+  int32_t bpp;
+  int32_t width;
+  int32_t height;
+  int32_t pitch;
+  uint8_t* pixels;
+};
+// False for a header that cannot describe a buffer (bpp not 1, 2 or 4, sizes beyond 2^31 - 1,
+// pitch below width * bpp).
+bool vox_hImageInfo(const void* image, int32_t default_bpp, VOX_IMAGE_INFO* info);

@@ -1,0 +1,475 @@
+#include "kastrel/graphics/rasterop.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <sstream>
+#include <vector>
+
+#include "kastrel/device/context.h"
+#include "kastrel/device/display.h"
+#include "kastrel/device/testing/fake_driver.h"
+#include "kastrel/graphics/image.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Reference model of the blit, written from the pixel rules: it walks every target pixel,
+// finds the source pixel that lands there, and combines the two channel by channel.
+
+struct Picture {
+  uint8_t* base;
+  int bpp, width, height, pitch;
+  uint32_t get(int x, int y) const {
+    uint32_t v = 0;
+    for (int i = 0; i < bpp; ++i) v |= uint32_t{base[y * pitch + x * bpp + i]} << (8 * i);
+    return v;
+  }
+  void set(int x, int y, uint32_t v) {
+    for (int i = 0; i < bpp; ++i) base[y * pitch + x * bpp + i] = uint8_t(v >> (8 * i));
+  }
+};
+
+struct Call {
+  float x, y;
+  int x1, y1, x2, y2, coordinate_type, mode, alpha;
+};
+
+uint32_t channel(uint32_t v, int c) { return (v >> (8 * c)) & 0xFF; }
+int floor_div256(int n) { return n >= 0 ? n / 256 : -((-n + 255) / 256); }
+
+uint32_t blender_a(uint32_t s, uint32_t d, void* p) {
+  return (s ^ (d >> 3)) + *static_cast<uint32_t*>(p);
+}
+uint32_t blender_b(uint32_t s, uint32_t d, void*) { return s > d ? s - d : d * 7 + 1; }
+
+// The new target pixel, or false when the rule skips it.
+bool model_pixel(int bpp, int mode, bool alpha_mask, uint32_t s, uint32_t d, int alpha,
+                 VOX_BLENDER blender, void* param, uint32_t* out) {
+  const uint32_t all = bpp == 4 ? 0xFFFFFFFFu : bpp == 2 ? 0xFFFFu : 0xFFu;
+  const int a8 = alpha & 0xFF;
+  if (alpha_mask) {
+    *out = (d & 0x00FFFFFF) | (s << 24);
+    return true;
+  }
+  switch (mode) {
+    case PUT_PSET:
+      *out = s;
+      return true;
+    case PUT_PRESET:
+      *out = ~s & all;
+      return true;
+    case PUT_AND:
+      *out = s & d;
+      return true;
+    case PUT_OR:
+      *out = s | d;
+      return true;
+    case PUT_XOR:
+      *out = s ^ d;
+      return true;
+    case PUT_TRANS:
+      if (bpp == 4) {
+        if ((s & 0xFFFFFF) == 0xFF00FF) return false;
+        *out = s & 0xFFFFFF;
+      } else {
+        if (s == (bpp == 2 ? 0xF81Fu : 0u)) return false;
+        *out = s;
+      }
+      return true;
+    case PUT_ALPHA:
+      if (bpp != 4) {
+        *out = s;
+        return true;
+      } else {
+        const int a = int(s >> 24);
+        uint32_t r = 0;
+        for (int c = 0; c < 3; ++c) {
+          const int sc = int(channel(s, c)), dc = int(channel(d, c));
+          r |= uint32_t(dc + floor_div256((sc - dc) * a)) << (8 * c);
+        }
+        // The alpha byte comes out of the green/alpha word as a whole, without sign extension.
+        const int64_t sa = channel(s, 3), da = channel(d, 3), sg = channel(s, 1),
+                      dg = channel(d, 1);
+        const int64_t u = (((sa - da) << 16) + (sg - dg)) & 0xFFFFFF;
+        r |= uint32_t((da + ((u * a + (dg << 8)) >> 24)) & 0xFF) << 24;
+        *out = r;
+        return true;
+      }
+    case PUT_ADD:
+      if (bpp == 1) {
+        *out = s | d;
+      } else if (bpp == 2) {
+        if (s == 0xF81F) return false;
+        const int f = (a8 + 7) >> 3;
+        const int sr = s >> 11, sg = (s >> 6) & 31, sb = s & 31;
+        const int dr = d >> 11, dg = (d >> 6) & 31, db = d & 31;
+        const int r = std::min(31, dr + sr * f / 32), g = std::min(31, dg + sg * f / 32),
+                  b = std::min(31, db + sb * f / 32);
+        *out = uint32_t(r << 11 | g << 6 | b);
+      } else {
+        if ((s & 0xFFFFFF) == 0xFF00FF) return false;
+        uint32_t r = 0;
+        for (int c = 0; c < 4; ++c) {
+          r |= uint32_t(std::min(255, int(channel(d, c) + channel(s, c) * a8 / 256))) << (8 * c);
+        }
+        *out = r;
+      }
+      return true;
+    case PUT_CUSTOM:
+      if (bpp == 2) {
+        auto widen = [](uint32_t v) {
+          const uint32_t r = v >> 11, g = (v >> 5) & 63, b = v & 31;
+          return (r * 8 + r / 4) << 16 | (g * 4 + g / 16) << 8 | (b * 8 + b / 4);
+        };
+        const uint32_t c = blender(widen(s), widen(d), param);
+        *out = ((c >> 19) & 31) << 11 | ((c >> 10) & 63) << 5 | ((c >> 3) & 31);
+      } else {
+        *out = blender(s, d, param) & all;
+      }
+      return true;
+  }
+  return false;
+}
+
+// Returns the error number; draws into dst and records the rows written.
+int model_put(Picture dst, const Picture& src, const Call& call, float* last_x, float* last_y,
+              VOX_BLENDER blender, void* param, std::vector<bool>* rows) {
+  float x = call.x, y = call.y;
+  if (call.coordinate_type >= 2) {
+    x += *last_x;
+    y += *last_y;
+  }
+  *last_x = x;
+  *last_y = y;
+  int x1 = call.x1, y1 = call.y1, x2 = call.x2, y2 = call.y2;
+  if (call.coordinate_type == 1 || call.coordinate_type == 3) {
+    x2 += x1;
+    y2 += y1;
+  }
+  const long px = std::lround(x), py = std::lround(y);
+  const bool alpha_mask = src.bpp == 1 && dst.bpp == 4 && call.mode == PUT_ALPHA;
+  if (src.bpp != dst.bpp && !alpha_mask) return 1;
+  int left = 0, top = 0, right = src.width - 1, bottom = src.height - 1;
+  if (x1 != PUT_WHOLE_SOURCE) {
+    left = std::clamp(std::min(x1, x2), 0, src.width - 1);
+    right = std::clamp(std::max(x1, x2), 0, src.width - 1);
+    top = std::clamp(std::min(y1, y2), 0, src.height - 1);
+    bottom = std::clamp(std::max(y1, y2), 0, src.height - 1);
+  }
+  for (int ty = 0; ty < dst.height; ++ty) {
+    for (int tx = 0; tx < dst.width; ++tx) {
+      const long sx = tx - px + left, sy = ty - py + top;
+      if (sx < left || sx > right || sy < top || sy > bottom) continue;
+      (*rows)[size_t(ty)] = true;
+      uint32_t v;
+      if (model_pixel(dst.bpp, call.mode, alpha_mask, src.get(int(sx), int(sy)), dst.get(tx, ty),
+                      call.alpha, blender, param, &v)) {
+        dst.set(tx, ty, v);
+      }
+    }
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+const VOX_PUT_ROUTINE kRoutines[PUT_MODES] = {vox_hPutTrans, vox_hPutPSet, vox_hPutPReset,
+                                              vox_hPutAnd,   vox_hPutOr,   vox_hPutXor,
+                                              vox_hPutAlpha, vox_hPutAdd,  vox_hPutCustom};
+
+struct ImageDeleter {
+  void operator()(void* p) const { vox_GfxImageDestroy(p); }
+};
+using Image = std::unique_ptr<void, ImageDeleter>;
+
+Image make_image(int w, int h, int bpp, uint32_t fill) {
+  return Image(vox_GfxImageCreate(w, h, fill, bpp * 8, 0));
+}
+
+Picture picture_of(void* image) {
+  VOX_IMAGE_HEADER h;
+  std::memcpy(&h, image, sizeof h);
+  return {static_cast<uint8_t*>(image) + 32, h.bpp, int(h.width), int(h.height), int(h.pitch)};
+}
+
+class RandomBlits {
+ public:
+  explicit RandomBlits(uint32_t seed) : rng_(seed) {}
+
+  int pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
+  uint32_t word() { return uint32_t(rng_()); }
+
+  // Random pixels, with mask colours and equal alphas often enough to matter.
+  uint32_t pixel(int bpp) {
+    switch (pick(0, 7)) {
+      case 0:
+        return bpp == 4 ? (word() & 0xFF000000u) | 0xFF00FFu : bpp == 2 ? 0xF81Fu : 0u;
+      case 1:
+        return bpp == 4 ? 0xFF000000u | (word() & 0xFFFFFF) : word() & (bpp == 2 ? 0xFFFF : 0xFF);
+      default:
+        return word() & (bpp == 4 ? 0xFFFFFFFFu : bpp == 2 ? 0xFFFFu : 0xFFu);
+    }
+  }
+
+  void scribble(Picture p) {
+    for (int y = 0; y < p.height; ++y)
+      for (int x = 0; x < p.width; ++x) p.set(x, y, pixel(p.bpp));
+  }
+
+  // One blit onto target (an image, or the screen when null) checked against the model.
+  void check(void* target, Picture dst, int source_bpp) {
+    const int sw = pick(1, 20), sh = pick(1, 20);
+    // The source: a 32-byte header image, or a compact header at an odd address.
+    Image source_image;
+    std::vector<uint8_t> compact;
+    const void* source;
+    Picture src;
+    if (pick(0, 3) == 0) {
+      compact.assign(size_t(1 + 4 + sw * sh * source_bpp), 0);
+      uint8_t* block = compact.data() + 1;
+      const int bpp_field = source_bpp == dst.bpp && pick(0, 1) ? 0 : source_bpp;
+      block[0] = uint8_t(bpp_field | (sw & 31) << 3);
+      block[1] = uint8_t(sw >> 5);
+      block[2] = uint8_t(sh);
+      block[3] = 0;
+      source = block;
+      src = {block + 4, source_bpp, sw, sh, sw * source_bpp};
+    } else {
+      source_image = make_image(sw, sh, source_bpp, 0);
+      source = source_image.get();
+      src = picture_of(source_image.get());
+    }
+    scribble(src);
+    scribble(dst);
+
+    Call call{};
+    auto position = [this] {
+      static const float fractions[] = {0.0f, 0.25f, 0.5f, 0.75f, -0.5f, 0.4999f};
+      return float(pick(-30, 30)) + fractions[pick(0, 5)];
+    };
+    call.x = position();
+    call.y = position();
+    call.x1 = pick(0, 9) == 0 ? PUT_WHOLE_SOURCE : pick(-5, sw + 5);
+    call.y1 = pick(-5, sh + 5);
+    call.coordinate_type = pick(0, 3);
+    call.x2 = pick(-5, sw + 5);
+    call.y2 = pick(-5, sh + 5);
+    if (call.coordinate_type & 1) {
+      call.x2 -= call.x1 == PUT_WHOLE_SOURCE ? 0 : call.x1;
+      call.y2 -= call.y1;
+    }
+    call.mode = pick(0, PUT_MODES - 1);
+    call.alpha = pick(0, 3) == 0 ? int(word()) : pick(0, 255);
+    uint32_t param = word();
+    const VOX_BLENDER blender = pick(0, 1) ? blender_a : blender_b;
+
+    // The model draws on a copy of the target's bytes.
+    const size_t bytes = size_t(dst.height * dst.pitch);
+    std::vector<uint8_t> expected(dst.base, dst.base + bytes);
+    Picture model_dst = dst;
+    model_dst.base = expected.data();
+    std::vector<bool> rows(size_t(dst.height), false);
+    float last_x = vox_hContext()->last_x, last_y = vox_hContext()->last_y;
+    const int expected_error =
+        model_put(model_dst, src, call, &last_x, &last_y, blender, &param, &rows);
+    if (!target) std::memset(__vox_gfx->dirty, 0, size_t(__vox_gfx->height));
+
+    const int32_t error = vox_GfxPut(target, call.x, call.y, source, call.x1, call.y1, call.x2,
+                                     call.y2, call.coordinate_type, call.mode, kRoutines[call.mode],
+                                     call.alpha, blender, &param);
+    ASSERT_EQ(error, expected_error) << describe(call, src, dst);
+    ASSERT_EQ(vox_GetError(), expected_error);
+    ASSERT_EQ(vox_hContext()->last_x, last_x);
+    ASSERT_EQ(vox_hContext()->last_y, last_y);
+    ASSERT_EQ(std::memcmp(expected.data(), dst.base, bytes), 0) << describe(call, src, dst);
+    if (!target) {
+      for (int y = 0; y < dst.height; ++y) {
+        ASSERT_EQ(__vox_gfx->dirty[y] != 0, rows[size_t(y)]) << "row " << y;
+      }
+    }
+  }
+
+  // Blits onto image targets of the given depths.
+  void images(int count, std::initializer_list<int> depths) {
+    for (int i = 0; i < count && !testing::Test::HasFatalFailure(); ++i) {
+      const int bpp = *(depths.begin() + pick(0, int(depths.size()) - 1));
+      Image target = make_image(pick(1, 24), pick(1, 24), bpp, 0);
+      check(target.get(), picture_of(target.get()), source_depth(bpp));
+    }
+  }
+
+  // Blits onto the screen's frame buffer, reopening it at a random size and depth now and then.
+  void screens(int count) {
+    for (int i = 0; i < count && !testing::Test::HasFatalFailure(); ++i) {
+      if (i % 50 == 0) {
+        static const int depths[] = {8, 16, 32};
+        vox_GfxScreenRes(pick(1, 40), pick(1, 40), depths[pick(0, 2)], 1, MODE_NULL, 0);
+        ASSERT_EQ(vox_GetError(), 0);
+      }
+      const VOX_GFX_SCREEN* s = __vox_gfx;
+      const Picture dst{static_cast<uint8_t*>(vox_GfxScreenPtr()), s->bytes_per_pixel, s->width,
+                        s->height, s->pitch};
+      check(nullptr, dst, source_depth(s->bytes_per_pixel));
+    }
+  }
+
+ private:
+  // Mostly the target's depth; sometimes another, including 8-bit alpha masks onto 32 bits.
+  int source_depth(int target_bpp) {
+    static const int depths[] = {1, 2, 4};
+    return pick(0, 7) == 0 ? depths[pick(0, 2)] : target_bpp;
+  }
+
+  static std::string describe(const Call& c, const Picture& src, const Picture& dst) {
+    std::ostringstream text;
+    text << "mode " << c.mode << " type " << c.coordinate_type << " at " << c.x << "," << c.y
+         << " rect " << c.x1 << "," << c.y1 << "," << c.x2 << "," << c.y2 << " alpha " << c.alpha
+         << " source " << src.width << "x" << src.height << "@" << src.bpp << " target "
+         << dst.width << "x" << dst.height << "@" << dst.bpp;
+    return text.str();
+  }
+
+  std::mt19937 rng_;
+};
+
+TEST(RasterOpModel, ThirtyTwoBitImages) {
+  vox_GfxScreenRes(8, 8, 32, 1, MODE_NULL, 0);
+  RandomBlits blits(1);
+  blits.images(40000, {4});
+}
+
+TEST(RasterOpModel, SixteenAndEightBitImages) {
+  vox_GfxScreenRes(8, 8, 16, 1, MODE_NULL, 0);
+  RandomBlits blits(2);
+  blits.images(35000, {1, 2});
+}
+
+TEST(RasterOpModel, ScreenTargetsAndDirtyLines) {
+  RandomBlits blits(3);
+  blits.screens(30000);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+// One pixel s drawn over d on a 32-bit image.
+uint32_t put_one(int32_t mode, uint32_t s, uint32_t d, int32_t alpha = -1) {
+  Image src = make_image(1, 1, 4, s), dst = make_image(1, 1, 4, d);
+  EXPECT_EQ(vox_GfxPut(dst.get(), 0, 0, src.get(), 0, 0, 0, 0, PUT_ABSOLUTE, mode, kRoutines[mode],
+                       alpha, nullptr, nullptr),
+            0);
+  return picture_of(dst.get()).get(0, 0);
+}
+
+TEST(RasterOp, PixelRulesOnKnownValues) {
+  vox_GfxScreenRes(8, 8, 32, 1, MODE_NULL, 0);
+  EXPECT_EQ(put_one(PUT_TRANS, 0x00FF00FF, 0x11223344), 0x11223344u);
+  EXPECT_EQ(put_one(PUT_TRANS, 0x80FF00FF, 0x11223344), 0x11223344u);
+  EXPECT_EQ(put_one(PUT_TRANS, 0x80123456, 0x11223344), 0x00123456u);
+  EXPECT_EQ(put_one(PUT_ALPHA, 0x80FFFFFF, 0xFF000000) & 0xFFFFFF, 0x7F7F7Fu);
+  EXPECT_EQ(put_one(PUT_ALPHA, 0x00ABCDEF, 0x12345678), 0x12345678u);
+  EXPECT_EQ(put_one(PUT_ALPHA, 0x40000000, 0xFF000000) >> 24, 15u);
+  EXPECT_EQ(put_one(PUT_ALPHA, 0x80000000, 0xFF000000) >> 24, 63u);
+  EXPECT_EQ(put_one(PUT_ALPHA, 0xFF102030, 0xFF405060), 0xFE102030u);
+  EXPECT_EQ(put_one(PUT_ALPHA, 0xFF00FF00, 0xFF000000), 0xFF00FE00u);
+  EXPECT_EQ(put_one(PUT_ADD, 0xFF808080, 0x00808080, 255), 0xFEFFFFFFu);
+  EXPECT_EQ(put_one(PUT_ADD, 0xFF808080, 0x00808080, 0x100), 0x00808080u);  // alpha & 0xFF
+  EXPECT_EQ(put_one(PUT_ADD, 0x12FF00FF, 0x00808080, 255), 0x00808080u);
+  EXPECT_EQ(put_one(PUT_PRESET, 0xFF102030, 0x12345678), 0x00EFDFCFu);
+
+  // 16 bits: ADD leaves the lowest green bit 0.
+  Image s16 = make_image(1, 1, 2, 0), d16 = make_image(1, 1, 2, 0);
+  Picture sp = picture_of(s16.get()), dp = picture_of(d16.get());
+  sp.set(0, 0, 0xFFFF);
+  dp.set(0, 0, 0x0020);
+  ASSERT_EQ(vox_GfxPut(d16.get(), 0, 0, s16.get(), PUT_WHOLE_SOURCE, 0, 0, 0, PUT_ABSOLUTE, PUT_ADD,
+                       vox_hPutAdd, 255, nullptr, nullptr),
+            0);
+  EXPECT_EQ(dp.get(0, 0), 0xFFDFu);
+}
+
+TEST(RasterOp, FailuresLeaveTheTargetAlone) {
+  Image none(vox_GfxImageCreate(4, 4, 0, 32, 0));
+  EXPECT_EQ(none, nullptr);
+  uint8_t compact[4 + 16] = {4 | 2 << 3, 0, 2, 0};  // 2 x 2 at 32 bits
+  EXPECT_EQ(vox_GfxPut(nullptr, 0, 0, compact, 0, 0, 1, 1, 0, PUT_PSET, vox_hPutPSet, -1, nullptr,
+                       nullptr),
+            1);  // no display mode
+  EXPECT_EQ(vox_GetError(), 1);
+
+  vox_GfxScreenRes(8, 8, 32, 1, MODE_NULL, 0);
+  Image dst = make_image(4, 4, 4, 0x11111111), s16 = make_image(2, 2, 2, 0x123456),
+        s8 = make_image(2, 2, 1, 0x80);
+  auto put = [&](const void* source, int32_t mode, VOX_PUT_ROUTINE routine, int32_t type = 0,
+                 float x = 0) {
+    return vox_GfxPut(dst.get(), x, 0, source, 0, 0, 1, 1, type, mode, routine, -1, nullptr,
+                      nullptr);
+  };
+  for (int mode = 0; mode < PUT_MODES; ++mode) {
+    EXPECT_EQ(put(s16.get(), mode, kRoutines[mode]), 1) << mode;
+    if (mode != PUT_ALPHA) {
+      EXPECT_EQ(put(s8.get(), mode, kRoutines[mode]), 1) << mode;
+    }
+  }
+  EXPECT_EQ(put(nullptr, PUT_PSET, vox_hPutPSet), 1);
+  EXPECT_EQ(put(compact, PUT_PSET, nullptr), 1);
+  EXPECT_EQ(put(compact, PUT_CUSTOM, vox_hPutCustom), 1);  // no blender
+  EXPECT_EQ(put(compact, 9, vox_hPutPSet), 1);
+  EXPECT_EQ(put(compact, PUT_PSET, vox_hPutPSet, 4), 1);
+  EXPECT_EQ(put(compact, PUT_PSET, vox_hPutPSet, 0, std::numeric_limits<float>::quiet_NaN()), 1);
+  EXPECT_EQ(vox_GetError(), 1);
+  const Picture dp = picture_of(dst.get());
+  for (int i = 0; i < 16; ++i) ASSERT_EQ(dp.get(i % 4, i / 4), 0x11111111u);
+
+  // Wholly outside, or far away: success, nothing drawn.
+  EXPECT_EQ(put(compact, PUT_PSET, vox_hPutPSet, 0, 4), 0);
+  EXPECT_EQ(put(compact, PUT_PSET, vox_hPutPSet, 0, -2), 0);
+  EXPECT_EQ(put(compact, PUT_PSET, vox_hPutPSet, 0, 3e30f), 0);
+  EXPECT_EQ(put(compact, PUT_PSET, vox_hPutPSet, 0, -std::numeric_limits<float>::infinity()), 0);
+  for (int i = 0; i < 16; ++i) ASSERT_EQ(dp.get(i % 4, i / 4), 0x11111111u);
+
+  // An 8-bit source in mode ALPHA only sets alpha bytes.
+  EXPECT_EQ(put(s8.get(), PUT_ALPHA, vox_hPutAlpha), 0);
+  EXPECT_EQ(dp.get(1, 1), 0x80111111u);
+  EXPECT_EQ(dp.get(2, 1), 0x11111111u);
+}
+
+TEST(RasterOp, LockRuleAndDirtyLines) {
+  fake_driver::install();
+  vox_GfxScreenRes(16, 12, 32, 1, 0, 0);
+  VOX_GFX_SCREEN* s = __vox_gfx;
+  Image src = make_image(4, 3, 4, 0xFF123456), img = make_image(8, 8, 4, 0);
+  // The blender runs under the lock.
+  auto locked = [](uint32_t, uint32_t, void* p) {
+    *static_cast<bool*>(p) &= (__vox_gfx->flags & SCREEN_LOCKED) != 0;
+    return 0u;
+  };
+  bool was_locked = true;
+  ASSERT_EQ(vox_GfxPut(img.get(), 0, 0, src.get(), PUT_WHOLE_SOURCE, 0, 0, 0, 0, PUT_CUSTOM,
+                       vox_hPutCustom, 0, locked, &was_locked),
+            0);
+  EXPECT_TRUE(was_locked);
+  EXPECT_EQ(fake_driver::record().locks, 1);
+  EXPECT_EQ(fake_driver::record().unlocks, 1);
+  EXPECT_EQ(s->flags, 0u);
+  for (int y = 0; y < 12; ++y) EXPECT_EQ(s->dirty[y], 0);  // an image target marks nothing
+
+  vox_GfxLock();
+  ASSERT_EQ(vox_GfxPut(nullptr, 3, 10, src.get(), PUT_WHOLE_SOURCE, 0, 0, 0, 0, PUT_PSET,
+                       vox_hPutPSet, -1, nullptr, nullptr),
+            0);
+  EXPECT_EQ(fake_driver::record().locks, 2);  // vox_GfxLock's only
+  EXPECT_EQ(s->flags, SCREEN_LOCKED);
+  for (int y = 0; y < 12; ++y) EXPECT_EQ(s->dirty[y], y >= 10) << y;  // clipped at the bottom
+  uint32_t pixel;
+  std::memcpy(&pixel, s->framebuffer + 11 * s->pitch + 6 * 4, 4);
+  EXPECT_EQ(pixel, 0xFF123456u);
+  vox_GfxUnlock(0, 0);
+  EXPECT_EQ(fake_driver::record().unlocks, 2);
+}
+
+}  // namespace
