@@ -67,6 +67,9 @@ std::vector<std::string> RowsOf(const std::string& section) {
 void PrintSection(const std::string& section) {
   const auto& cols = registry().columns[section];
   const auto rows = RowsOf(section);
+  bool measured = false;
+  for (const Cell& c : registry().cells) measured |= c.section == section && Seconds(&c) > 0;
+  if (!measured) return;
   std::printf("\n%s: median throughput in MB/s of output; x = speed of %s / speed of the rival\n",
               section.c_str(), cols[0].c_str());
   std::printf("%-24s", "");

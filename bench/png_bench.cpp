@@ -195,8 +195,14 @@ std::vector<Class>& Corpus() {
   return corpus;
 }
 
-// The corpus: each class at four sizes, written at zlib levels 9, 1, 6 and 6.
-void BuildCorpus() {
+struct Size {
+  uint32_t w, h;
+  int level;
+};
+const Size kSizes[] = {{64, 64, 9}, {256, 256, 1}, {640, 480, 6}, {1920, 1080, 6}};
+
+// The classes of the corpus, their pictures not yet made.
+void ListClasses() {
   const struct {
     const char* name;
     Spec spec;
@@ -208,19 +214,23 @@ void BuildCorpus() {
       {"grey 8-bit", {0, 8, true, false}},     {"grey+alpha 8-bit", {4, 8, true, false}},
       {"interlaced RGB8", {2, 8, true, true}}, {"interlaced RGBA8", {6, 8, false, true}},
   };
-  const struct {
-    uint32_t w, h;
-    int level;
-  } sizes[] = {{64, 64, 9}, {256, 256, 1}, {640, 480, 6}, {1920, 1080, 6}};
+  for (const auto& c : classes) {
+    Class cls{c.name, c.spec, {}, 0};
+    for (const Size& s : kSizes) cls.pixels += double(s.w) * s.h;
+    Corpus().push_back(std::move(cls));
+  }
+}
+
+// The corpus: each class at four sizes, written at zlib levels 9, 1, 6 and 6.
+void MakePictures() {
   uint32_t seed = 20240611;
   // KASTREL_BENCH_CORPUS names a folder to leave the corpus in, for a look or a profile.
   const char* keep = std::getenv("KASTREL_BENCH_CORPUS");
-  for (const auto& c : classes) {
-    Class cls{c.name, c.spec, {}, 0};
-    for (const auto& s : sizes) {
-      cls.images.push_back(Encode(c.spec, s.w, s.h, s.level, seed++));
+  for (Class& cls : Corpus()) {
+    for (const Size& s : kSizes) {
+      cls.images.push_back(Encode(cls.spec, s.w, s.h, s.level, seed++));
       if (keep != nullptr) {
-        std::string path = std::string(keep) + "/" + c.name + " " + std::to_string(s.w) + "x" +
+        std::string path = std::string(keep) + "/" + cls.name + " " + std::to_string(s.w) + "x" +
                            std::to_string(s.h) + ".png";
         for (char& ch : path) ch = ch == ' ' || ch == '+' ? '_' : ch;
         if (FILE* f = std::fopen(path.c_str(), "wb")) {
@@ -228,9 +238,7 @@ void BuildCorpus() {
           std::fclose(f);
         }
       }
-      cls.pixels += double(s.w) * s.h;
     }
-    Corpus().push_back(std::move(cls));
   }
 }
 
@@ -355,8 +363,19 @@ void CheckAgreement() {
   }
 }
 
+// Made on first use, so that a filtered run without PNG benchmarks skips it.
+void EnsureCorpus() {
+  static const bool made = [] {
+    MakePictures();
+    CheckAgreement();
+    return true;
+  }();
+  (void)made;
+}
+
 template <typename Decode, typename Release>
 void Decoding(benchmark::State& state, const Class& cls, Decode decode, Release release) {
+  EnsureCorpus();
   for (auto _ : state) {
     for (const Encoded& e : cls.images) {
       auto* pixels = decode(e);
@@ -369,8 +388,7 @@ void Decoding(benchmark::State& state, const Class& cls, Decode decode, Release 
 }  // namespace
 
 void RegisterPng() {
-  BuildCorpus();
-  CheckAgreement();
+  ListClasses();
   const std::string section = "png decoding";
   Columns(section, {"kastrel", "libpng", "spng", "stb_image", "zlib only"}, {"zlib only"});
   for (const Class& cls : Corpus()) {
