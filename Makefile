@@ -7,7 +7,7 @@ CMAKE_GEN := -G Ninja
 FUZZ_RUNS ?= 20000
 FUZZ_SECONDS ?= 60
 
-.PHONY: demo test bench fuzz deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
+.PHONY: demo test bench fuzz pictures deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
 
 deps-test:
 	@tools/install-deps.sh build test
@@ -45,6 +45,12 @@ demo: deps-demo
 	cmake --build $(BUILD)/release -j $(JOBS)
 	@if [ -x tools/run-demo.sh ]; then tools/run-demo.sh $(BUILD)/release; \
 	 else echo "The demonstration game is not built yet."; exit 1; fi
+
+# Redraws the demonstration's pictures into demo/images (commit them afterwards).
+pictures: deps-demo
+	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKASTREL_BUILD_TESTS=OFF
+	cmake --build $(BUILD)/release -j $(JOBS) --target kastrel_make_pictures
+	$(BUILD)/release/tools/kastrel_make_pictures demo/images
 
 bench: deps-bench
 	cmake -S . -B $(BUILD)/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \

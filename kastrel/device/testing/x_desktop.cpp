@@ -1,0 +1,252 @@
+#include "kastrel/device/testing/x_desktop.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/Xfixes.h>
+#include <X11/extensions/shape.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+// The leak checker reads its suppressions (third-party libraries only) from the
+// file beside this one; the binaries of the window tests carry this hook.
+extern "C" const char* __lsan_default_options();
+extern "C" const char* __lsan_default_options() {
+  return "suppressions=" KASTREL_SOURCE_DIR "/kastrel/device/testing/lsan.supp";
+}
+
+namespace x_desktop {
+
+namespace {
+
+Display* dpy(void* d) { return static_cast<Display*>(d); }
+
+// Swallows X errors (a window that went away between two requests).
+int ignore_errors(Display*, XErrorEvent*) { return 0; }
+
+}  // namespace
+
+bool use_test_server(std::string* why) {
+  const char* state = std::getenv("KASTREL_XVFB_STATE");
+  if (state == nullptr) {
+    *why = "KASTREL_XVFB_STATE is not set: run the window tests through CTest";
+    return false;
+  }
+  std::ifstream in(std::string(state) + "/display");
+  std::string number;
+  if (!(in >> number)) {
+    *why = std::string("no test X server: ") + state + "/display is missing";
+    return false;
+  }
+  setenv("DISPLAY", (":" + number).c_str(), 1);
+  setenv("SDL_VIDEODRIVER", "x11", 1);
+  return true;
+}
+
+bool wait_for(const std::function<bool()>& done, double seconds) {
+  auto deadline = std::chrono::steady_clock::now() +
+                  std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+  for (;;) {
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+bool xdotool(const std::string& args) {
+  std::string command = "xdotool " + args + " >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
+Connection::Connection() : display_(XOpenDisplay(nullptr)) { XSetErrorHandler(ignore_errors); }
+
+Connection::~Connection() {
+  if (display_ != nullptr) XCloseDisplay(dpy(display_));
+}
+
+void Connection::sync() { XSync(dpy(display_), False); }
+
+std::string Connection::title(unsigned long window) {
+  char* name = nullptr;
+  std::string out;
+  if (XFetchName(dpy(display_), window, &name) && name != nullptr) {
+    out = name;
+    XFree(name);
+  }
+  return out;
+}
+
+unsigned long Connection::find_window(const std::string& title_wanted) {
+  Display* d = dpy(display_);
+  Window root = DefaultRootWindow(d), parent = 0, *children = nullptr;
+  unsigned count = 0;
+  unsigned long found = 0;
+  if (!XQueryTree(d, root, &root, &parent, &children, &count)) return 0;
+  for (unsigned i = 0; i < count && found == 0; ++i) {
+    XWindowAttributes a;
+    if (!XGetWindowAttributes(d, children[i], &a) || a.map_state != IsViewable) continue;
+    if (title(children[i]) == title_wanted) found = children[i];
+  }
+  if (children != nullptr) XFree(children);
+  return found;
+}
+
+unsigned long Connection::wait_for_window(const std::string& title_wanted, double seconds) {
+  unsigned long w = 0;
+  wait_for([&] { return (w = find_window(title_wanted)) != 0; }, seconds);
+  return w;
+}
+
+bool Connection::exists(unsigned long window) {
+  XWindowAttributes a;
+  return XGetWindowAttributes(dpy(display_), window, &a) != 0 && a.map_state == IsViewable;
+}
+
+Geometry Connection::geometry(unsigned long window) {
+  Display* d = dpy(display_);
+  XWindowAttributes a{};
+  Geometry g{0, 0, 0, 0};
+  if (!XGetWindowAttributes(d, window, &a)) return g;
+  Window child;
+  XTranslateCoordinates(d, window, DefaultRootWindow(d), 0, 0, &g.x, &g.y, &child);
+  g.width = a.width;
+  g.height = a.height;
+  return g;
+}
+
+uint32_t Connection::pixel(unsigned long window, int x, int y) {
+  XImage* image = XGetImage(dpy(display_), window, x, y, 1, 1, AllPlanes, ZPixmap);
+  if (image == nullptr) return 0xFFFFFFFFu;
+  auto p = static_cast<uint32_t>(XGetPixel(image, 0, 0)) & 0xFFFFFFu;
+  XDestroyImage(image);
+  return p;
+}
+
+std::vector<std::string> Connection::net_wm_state(unsigned long window) {
+  Display* d = dpy(display_);
+  std::vector<std::string> names;
+  Atom type;
+  int format;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(d, window, XInternAtom(d, "_NET_WM_STATE", False), 0, 64, False, XA_ATOM,
+                         &type, &format, &count, &after, &data) == Success &&
+      data != nullptr) {
+    auto* atoms = reinterpret_cast<Atom*>(data);
+    for (unsigned long i = 0; i < count; ++i) {
+      char* name = XGetAtomName(d, atoms[i]);
+      if (name != nullptr) {
+        names.emplace_back(name);
+        XFree(name);
+      }
+    }
+  }
+  if (data != nullptr) XFree(data);
+  return names;
+}
+
+void Connection::size_hints(unsigned long window, int* min_w, int* min_h, int* max_w, int* max_h) {
+  XSizeHints hints{};
+  long supplied = 0;
+  *min_w = *min_h = *max_w = *max_h = 0;
+  if (!XGetWMNormalHints(dpy(display_), window, &hints, &supplied)) return;
+  if (hints.flags & PMinSize) {
+    *min_w = hints.min_width;
+    *min_h = hints.min_height;
+  }
+  if (hints.flags & PMaxSize) {
+    *max_w = hints.max_width;
+    *max_h = hints.max_height;
+  }
+}
+
+long Connection::motif_decorations(unsigned long window) {
+  Display* d = dpy(display_);
+  Atom hints = XInternAtom(d, "_MOTIF_WM_HINTS", False);
+  Atom type;
+  int format;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  long decorations = -1;
+  if (XGetWindowProperty(d, window, hints, 0, 5, False, AnyPropertyType, &type, &format, &count,
+                         &after, &data) == Success &&
+      data != nullptr && count >= 3) {
+    auto* fields = reinterpret_cast<long*>(data);
+    if (fields[0] & 2) decorations = fields[2];  // the decorations field is in use
+  }
+  if (data != nullptr) XFree(data);
+  return decorations;
+}
+
+void Connection::pointer(int* x, int* y) {
+  Display* d = dpy(display_);
+  Window root, child;
+  int wx, wy;
+  unsigned mask;
+  XQueryPointer(d, DefaultRootWindow(d), &root, &child, x, y, &wx, &wy, &mask);
+}
+
+int Connection::visible_cursor_pixels() {
+  XFixesCursorImage* image = XFixesGetCursorImage(dpy(display_));
+  if (image == nullptr) return -1;
+  int visible = 0;
+  for (int i = 0; i < image->width * image->height; ++i) {
+    if ((image->pixels[i] >> 24) != 0) ++visible;
+  }
+  XFree(image);
+  return visible;
+}
+
+std::vector<Geometry> Connection::shape(unsigned long window) {
+  std::vector<Geometry> out;
+  int count = 0, ordering = 0;
+  XRectangle* rects = XShapeGetRectangles(dpy(display_), window, ShapeBounding, &count, &ordering);
+  for (int i = 0; i < count; ++i)
+    out.push_back({rects[i].x, rects[i].y, rects[i].width, rects[i].height});
+  if (rects != nullptr) XFree(rects);
+  return out;
+}
+
+unsigned long Connection::cover(int x, int y, int width, int height) {
+  Display* d = dpy(display_);
+  XSetWindowAttributes a{};
+  a.override_redirect = True;
+  a.background_pixel = WhitePixel(d, DefaultScreen(d));
+  Window w = XCreateWindow(d, DefaultRootWindow(d), x, y, static_cast<unsigned>(width),
+                           static_cast<unsigned>(height), 0, CopyFromParent, InputOutput,
+                           CopyFromParent, CWOverrideRedirect | CWBackPixel, &a);
+  XMapRaised(d, w);
+  XSync(d, False);
+  return w;
+}
+
+void Connection::destroy(unsigned long window) {
+  XDestroyWindow(dpy(display_), window);
+  XSync(dpy(display_), False);
+}
+
+void Connection::mark_minimised(unsigned long window) {
+  Display* d = dpy(display_);
+  Atom hidden = XInternAtom(d, "_NET_WM_STATE_HIDDEN", False);
+  XChangeProperty(d, window, XInternAtom(d, "_NET_WM_STATE", False), XA_ATOM, 32, PropModeReplace,
+                  reinterpret_cast<unsigned char*>(&hidden), 1);
+  XSync(d, False);
+}
+
+void Connection::send_close_request(unsigned long window) {
+  Display* d = dpy(display_);
+  XEvent e{};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = window;
+  e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+  e.xclient.format = 32;
+  e.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
+  e.xclient.data.l[1] = CurrentTime;
+  XSendEvent(d, window, False, NoEventMask, &e);
+  XFlush(d);
+}
+
+}  // namespace x_desktop

@@ -1,0 +1,81 @@
+// Child processes for end-to-end tests: start a program with a chosen environment, wait for it
+// with a bound, read what it printed, and never leave it running behind the test.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kastrel_testing {
+
+// A directory under $TMPDIR (or /tmp), removed with everything in it on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Environment changes: a value sets the variable, std::nullopt removes it.
+using EnvChanges = std::map<std::string, std::optional<std::string>>;
+
+class ChildProcess {
+ public:
+  // Starts argv[0] (searched in PATH when it has no slash) in its own process group, with this
+  // process's environment changed by `env`, in `cwd` when not empty. Standard output and error
+  // go to files that output() and errors() read back. started() says whether it ran.
+  ChildProcess(const std::vector<std::string>& argv, const EnvChanges& env = {},
+               const std::string& cwd = {});
+  // Kills the whole process group if it is still running.
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
+  // Waits until the process ends or `timeout` passes; true when it ended.
+  bool wait(std::chrono::milliseconds timeout);
+  bool running();
+  // Sends `signal` to the process group.
+  void signal_group(int signal);
+  // Exit status after a normal exit, or -1 (killed by a signal, or still running).
+  int exit_status() const { return exit_status_; }
+  int term_signal() const { return term_signal_; }
+  std::string output() const;
+  std::string errors() const;
+
+ private:
+  bool reap(bool block);
+
+  TempDir dir_;
+  pid_t pid_ = -1;
+  bool ended_ = false;
+  int exit_status_ = -1;
+  int term_signal_ = 0;
+};
+
+struct RunResult {
+  bool timed_out = false;
+  int exit_status = -1;  // -1 when the program did not exit normally
+  std::string output;
+  std::string errors;
+};
+
+// Runs a program to its end (killing it after `timeout`).
+RunResult run(const std::vector<std::string>& argv, const EnvChanges& env = {},
+              std::chrono::milliseconds timeout = std::chrono::seconds(60),
+              const std::string& cwd = {});
+
+std::string read_file(const std::string& path);
+
+}  // namespace kastrel_testing

@@ -1,0 +1,34 @@
+// A private X server for end-to-end tests: Xvfb on a display number it picks itself.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace kastrel_testing {
+
+class Xvfb {
+ public:
+  // Starts Xvfb with one screen of `geometry` (WIDTHxHEIGHTxDEPTH) and waits until it reports
+  // its display, which means it accepts connections. ok() says whether that worked; error()
+  // says why not.
+  explicit Xvfb(const std::string& geometry = "800x600x24");
+  // Stops the server and waits for it.
+  ~Xvfb();
+  Xvfb(const Xvfb&) = delete;
+  Xvfb& operator=(const Xvfb&) = delete;
+
+  bool ok() const { return !display_.empty(); }
+  // ":N", for $DISPLAY.
+  const std::string& display() const { return display_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  void stop();
+
+  pid_t pid_ = -1;
+  std::string display_;
+  std::string error_;
+};
+
+}  // namespace kastrel_testing

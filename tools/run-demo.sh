@@ -1,0 +1,218 @@
+#!/usr/bin/env bash
+# Runs the demonstration game: tools/run-demo.sh BUILD_DIR (what `make demo` calls).
+#
+# The game reads its pictures from images/ under its working directory, so it runs from demo/.
+# With a desktop (DISPLAY or WAYLAND_DISPLAY set) it simply runs there. Without one it runs in
+# a private Xvfb, plays a short scripted session with xdotool (hover the ball, pick it up, drag
+# it, throw it, press Escape), saves screenshots as PNG files, prints their paths, and exits
+# with the game's exit status.
+#
+# Environment:
+#   KASTREL_DEMO_BIN           the program to run (default BUILD_DIR/demo/kastrel-demo)
+#   KASTREL_SCREENSHOT_DIR     where the screenshots go (default BUILD_DIR/../screenshots)
+#   KASTREL_DEMO_HEADLESS=1    use a private Xvfb even when a desktop is there
+#   KASTREL_DEMO_EXIT_TIMEOUT  seconds to wait for the game to end after Escape (default 20)
+set -euo pipefail
+
+me=run-demo
+say() { echo "$me: $*" >&2; }
+
+if [[ $# -ne 1 ]]; then
+  echo "usage: tools/run-demo.sh BUILD_DIR" >&2
+  exit 2
+fi
+[[ -d $1 ]] || { say "no build directory '$1'"; exit 2; }
+build=$(cd "$1" && pwd)
+source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+workdir=$source_dir/demo
+bin=${KASTREL_DEMO_BIN:-$build/demo/kastrel-demo}
+shooter=$build/tools/kastrel_x11_screenshot
+
+if [[ ! -x $bin ]]; then
+  say "$bin is not built (the demonstration game is not part of this build)"
+  exit 1
+fi
+bin=$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")
+
+if [[ -z ${KASTREL_DEMO_HEADLESS:-} && ( -n ${DISPLAY:-} || -n ${WAYLAND_DISPLAY:-} ) ]]; then
+  cd "$workdir"
+  exec "$bin"
+fi
+
+# ---- No desktop: a private X server and a scripted session. ----
+for tool in Xvfb xdotool; do
+  command -v "$tool" >/dev/null || { say "$tool is missing (make demo installs it)"; exit 1; }
+done
+shots=${KASTREL_SCREENSHOT_DIR:-$(dirname "$build")/screenshots}
+mkdir -p "$shots"
+shots=$(cd "$shots" && pwd)
+exit_timeout=${KASTREL_DEMO_EXIT_TIMEOUT:-20}
+
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/kastrel-demo.XXXXXX")
+xvfb_pid=
+game_pid=
+# shellcheck disable=SC2317  # runs from the EXIT trap
+cleanup() {
+  if [[ -n $game_pid ]] && kill -0 "$game_pid" 2>/dev/null; then
+    kill -TERM "$game_pid" 2>/dev/null || true
+    sleep 0.5
+    kill -KILL "$game_pid" 2>/dev/null || true
+    wait "$game_pid" 2>/dev/null || true
+  fi
+  if [[ -n $xvfb_pid ]]; then
+    kill -TERM "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# 640 x 480 leaves no room for a window frame: the screen is larger. Xvfb picks a free display
+# number itself and writes it to descriptor 3 once it accepts connections.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$tmp/display" \
+  >"$tmp/xvfb.log" 2>&1 &
+xvfb_pid=$!
+deadline=$((SECONDS + 20))
+while ((SECONDS < deadline)); do
+  grep -q '^[0-9][0-9]*$' "$tmp/display" && break
+  kill -0 "$xvfb_pid" 2>/dev/null || break
+  sleep 0.1
+done
+number=$(tr -dc 0-9 <"$tmp/display")
+if [[ -z $number ]]; then
+  say "Xvfb did not start:"
+  cat "$tmp/xvfb.log" >&2
+  exit 1
+fi
+export DISPLAY=:$number
+unset WAYLAND_DISPLAY
+say "running $bin on a private X server ($DISPLAY)"
+
+(cd "$workdir" && exec "$bin") &
+game_pid=$!
+
+alive() { kill -0 "$game_pid" 2>/dev/null; }
+
+# The window's title is the executable's file name without its extension.
+title=$(basename "$bin")
+title=${title%.*}
+pattern="^$(printf '%s' "$title" | sed 's/[][\.^$*+?(){}|/]/\\&/g')\$"
+window=
+deadline=$((SECONDS + 30))
+while ((SECONDS < deadline)); do
+  alive || break
+  window=$(xdotool search --onlyvisible --name "$pattern" 2>/dev/null | head -n 1) || true
+  [[ -n $window ]] && break
+  sleep 0.1
+done
+
+taken=()
+shot() {
+  alive || return 0
+  [[ -x $shooter ]] || return 0
+  local file=$shots/demo-$1.png
+  if "$shooter" --window "$window" "$file"; then
+    taken+=("$file")
+  else
+    say "no screenshot $file"
+  fi
+}
+
+# Everything below steps aside as soon as the game has ended by itself.
+if [[ -z $window ]]; then
+  alive && say "the game shows no window titled '$title'"
+else
+  [[ -x $shooter ]] || say "$shooter is not built: no screenshots"
+  # Input and pauses only while the game still runs; a failed xdotool call is not fatal.
+  xdo() {
+    alive || return 0
+    xdotool "$@" >/dev/null 2>&1 || true
+  }
+  pointer() { xdo mousemove --window "$window" "$1" "$2"; }
+  pause() {
+    alive || return 0
+    sleep "$1"
+  }
+
+  # Where the ball comes to rest: centred (half pixels to even), its collision box (the picture
+  # less 7 by 9 pixels) on the bottom edge. The pointer's hot spot is 5 pixels up and left of
+  # the cursor picture's corner, which is the point the game tests.
+  ball_w=64 ball_h=66
+  if [[ -r $workdir/images/ball.png ]]; then
+    read -r ball_w ball_h < <(od -An -tu1 -j16 -N8 "$workdir/images/ball.png" |
+      awk '{ print $1*16777216 + $2*65536 + $3*256 + $4, $5*16777216 + $6*65536 + $7*256 + $8 }')
+  fi
+  room=$((640 - ball_w))
+  start_x=$((room / 2))
+  if ((room % 2 != 0 && start_x % 2 != 0)); then start_x=$((start_x + 1)); fi
+  rest_y=$((480 - (ball_h - 9)))
+  hover_x=$((start_x + (ball_w - 7) / 2 - 5))
+  hover_y=$((rest_y + (ball_h - 9) / 2 - 5))
+
+  pointer 470 140
+  pause 0.6
+  shot 1-falling
+  pause 3 # the ball bounces and comes to rest
+  pointer 420 300
+  pause 0.3
+  shot 2-resting
+
+  # Hover: approach the ball in a few steps.
+  for step in 3 2 1 0; do
+    pointer $((hover_x + step * 30)) $((hover_y - step * 20))
+    pause 0.1
+  done
+  pause 0.5
+  shot 3-hover
+
+  # Pick it up and drag it up and to the left.
+  xdo mousedown 1
+  pause 0.2
+  for step in 1 2 3 4 5 6 7 8 9 10; do
+    pointer $((hover_x - step * 14)) $((hover_y - step * 26))
+    pause 0.05
+  done
+  pause 0.4
+  shot 4-drag
+
+  # Throw: release while still moving up and to the right.
+  x=$((hover_x - 140)) y=$((hover_y - 260))
+  for step in 1 2 3 4; do
+    pointer $((x + step * 36)) $((y - step * 6))
+    pause 0.02
+  done
+  xdo mouseup 1
+  pause 0.25
+  shot 5-thrown
+  pause 3
+  shot 6-rest-again
+
+  xdo windowfocus "$window"
+  xdo key Escape
+fi
+
+# The game's own end, bounded so a game that ignores Escape cannot hang `make demo`.
+status=0
+deadline=$((SECONDS + exit_timeout))
+while alive && ((SECONDS < deadline)); do
+  sleep 0.1
+done
+if alive; then
+  say "the game did not end within ${exit_timeout} s; stopping it"
+  kill -TERM "$game_pid" 2>/dev/null || true
+  wait "$game_pid" 2>/dev/null || true
+  game_pid=
+  status=124
+else
+  wait "$game_pid" || status=$?
+  game_pid=
+fi
+
+if ((${#taken[@]} > 0)); then
+  say "screenshots:"
+  printf '%s\n' "${taken[@]}"
+fi
+say "the game ended with exit status $status"
+exit "$status"
