@@ -634,6 +634,16 @@ void PUT_PIXELS(uint32_t* out, uint32_t n, uint32_t step, Colour colour) {
   }
 }
 
+// The pixels of the whole bytes of a packed scanline, PER_BYTE to a byte, copied from the table
+// of every byte's colours; returns how many pixels that was.
+template <uint32_t PER_BYTE>
+uint32_t PUT_PACKED_BYTES(const uint32_t* byte_table, const uint8_t* p, uint32_t* out, uint32_t n) {
+  const uint32_t bytes = n / PER_BYTE;
+  for (uint32_t b = 0; b < bytes; ++b)
+    std::memcpy(out + b * PER_BYTE, byte_table + p[b] * PER_BYTE, PER_BYTE * 4);
+  return bytes * PER_BYTE;
+}
+
 // Converts the n pixels of one reconstructed scanline into colour values.
 void CONVERT_ROW(const PNG_IMAGE* image, const uint32_t* table, const uint32_t* byte_table,
                  const uint8_t* p, uint32_t* out, uint32_t n, uint32_t step) {
@@ -653,13 +663,21 @@ void CONVERT_ROW(const PNG_IMAGE* image, const uint32_t* table, const uint32_t* 
     case 3:
       if (image->BIT_DEPTH < 8 && step == 1) {
         // Whole bytes through the table of every byte's run of colours; then the last pixels.
-        const uint32_t per_byte = 8u / image->BIT_DEPTH;
-        const uint32_t bytes = n / per_byte;
-        for (uint32_t b = 0; b < bytes; ++b)
-          std::memcpy(out + b * per_byte, byte_table + p[b] * per_byte, per_byte * 4);
-        out += bytes * per_byte;
-        p += bytes;
-        n -= bytes * per_byte;
+        uint32_t done = 0;
+        switch (image->BIT_DEPTH) {
+          case 4:
+            done = PUT_PACKED_BYTES<2>(byte_table, p, out, n);
+            break;
+          case 2:
+            done = PUT_PACKED_BYTES<4>(byte_table, p, out, n);
+            break;
+          default:
+            done = PUT_PACKED_BYTES<8>(byte_table, p, out, n);
+            break;
+        }
+        out += done;
+        p += done / (8u / image->BIT_DEPTH);
+        n -= done;
       }
       switch (image->BIT_DEPTH) {
         case 8:
