@@ -1,5 +1,6 @@
 // Vector inner loops of the blit, chosen at run time from the processor's features: SSE2 on
-// every x86-64, AVX2 where the processor has it, and the blend on AVX-512 where that exists. Each
+// every x86-64, AVX2 where the processor has it, and the 32-bit blend, add and colour-keyed
+// copy on AVX-512 where that exists. Each
 // gives the same bits as the plain loops in rows.cpp on every input; a blit whose source and target
 // memory overlap (an image onto itself) takes the plain loop, whose pixel-by-pixel order the
 // vectors would not keep.
@@ -425,6 +426,64 @@ KASTREL_AVX512 void alpha32_avx512(ROW_ARGS) {
   }
 }
 
+// Saturating add of floor(source * alpha / 256) on sixteen pixels, the mask colour skipped.
+KASTREL_AVX512 inline void add16_avx512(const uint8_t* s, uint8_t* t, __mmask16 lanes,
+                                        __m512i factor) {
+  const bool whole = lanes == 0xFFFF;
+  const __m512i sv = whole ? _mm512_loadu_si512(s) : _mm512_maskz_loadu_epi32(lanes, s);
+  const __mmask16 skip = _mm512_cmpeq_epi32_mask(
+      _mm512_and_si512(sv, _mm512_set1_epi32(0x00FFFFFF)), _mm512_set1_epi32(0x00FF00FF));
+  if ((skip & lanes) == lanes) return;
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i lo =
+      _mm512_srli_epi16(_mm512_mullo_epi16(_mm512_unpacklo_epi8(sv, zero), factor), 8);
+  const __m512i hi =
+      _mm512_srli_epi16(_mm512_mullo_epi16(_mm512_unpackhi_epi8(sv, zero), factor), 8);
+  const __m512i d = whole ? _mm512_loadu_si512(t) : _mm512_maskz_loadu_epi32(lanes, t);
+  const __m512i sum =
+      _mm512_mask_blend_epi32(skip, _mm512_adds_epu8(d, _mm512_packus_epi16(lo, hi)), d);
+  if (whole)
+    _mm512_storeu_si512(t, sum);
+  else
+    _mm512_mask_storeu_epi32(t, lanes, sum);
+}
+
+KASTREL_AVX512 void add32_avx512(ROW_ARGS) {
+  if (overlaps(s, t, w, h, sp, tp, 4)) return vox_gfxRowsScalar[PUT_ADD][2](ROW_PASS);
+  const __m512i factor = _mm512_set1_epi16(short(uint32_t(alpha) & 0xFFu));
+  for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
+    int32_t x = 0;
+    for (; x + 16 <= w; x += 16) add16_avx512(s + x * 4, t + x * 4, 0xFFFF, factor);
+    if (x < w) add16_avx512(s + x * 4, t + x * 4, __mmask16((1u << (w - x)) - 1), factor);
+  }
+}
+
+// The colour-keyed copy of sixteen pixels: alpha cleared, the mask colour skipped.
+KASTREL_AVX512 inline void trans16_avx512(const uint8_t* s, uint8_t* t, __mmask16 lanes) {
+  const bool whole = lanes == 0xFFFF;
+  const __m512i colour = _mm512_set1_epi32(0x00FFFFFF);
+  const __m512i sv =
+      _mm512_and_si512(whole ? _mm512_loadu_si512(s) : _mm512_maskz_loadu_epi32(lanes, s), colour);
+  const __mmask16 skip = _mm512_cmpeq_epi32_mask(sv, _mm512_set1_epi32(0x00FF00FF));
+  if ((skip & lanes) == lanes) return;
+  if (!whole) {
+    _mm512_mask_storeu_epi32(t, __mmask16(lanes & ~skip), sv);
+  } else if (skip == 0) {
+    _mm512_storeu_si512(t, sv);
+  } else {
+    _mm512_storeu_si512(t, _mm512_mask_blend_epi32(skip, sv, _mm512_loadu_si512(t)));
+  }
+}
+
+KASTREL_AVX512 void trans32_avx512(ROW_ARGS) {
+  if (overlaps(s, t, w, h, sp, tp, 4)) return vox_gfxRowsScalar[PUT_TRANS][2](ROW_PASS);
+  for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
+    int32_t x = 0;
+    for (; x + 16 <= w; x += 16) trans16_avx512(s + x * 4, t + x * 4, 0xFFFF);
+    if (x < w) trans16_avx512(s + x * 4, t + x * 4, __mmask16((1u << (w - x)) - 1));
+  }
+}
+
 #pragma GCC diagnostic pop
 
 // ADD below 32 bits and CUSTOM keep the plain loops: they gain too little to pay.
@@ -434,33 +493,52 @@ void plain(ROW_ARGS) {
 }
 #define PLAIN(MODE, INDEX) plain<MODE, INDEX>
 
-#define TABLE(ISA)                                                                                \
-  {                                                                                               \
-    /* TRANS  */ {trans_small_##ISA<1>, trans_small_##ISA<2>, trans32_##ISA},        /* PSET   */ \
-        {copy_##ISA<1, PUT_PSET>, copy_##ISA<2, PUT_PSET>, copy_##ISA<4, PUT_PSET>}, /* PRESET */ \
-        {bytewise_##ISA<OP_PRESET, 1, PUT_PRESET>, bytewise_##ISA<OP_PRESET, 2, PUT_PRESET>,      \
-         bytewise_##ISA<OP_PRESET, 4, PUT_PRESET>}, /* AND    */                                  \
-        {bytewise_##ISA<OP_AND, 1, PUT_AND>, bytewise_##ISA<OP_AND, 2, PUT_AND>,                  \
-         bytewise_##ISA<OP_AND, 4, PUT_AND>}, /* OR     */                                        \
-        {bytewise_##ISA<OP_OR, 1, PUT_OR>, bytewise_##ISA<OP_OR, 2, PUT_OR>,                      \
-         bytewise_##ISA<OP_OR, 4, PUT_OR>}, /* XOR    */                                          \
-        {bytewise_##ISA<OP_XOR, 1, PUT_XOR>, bytewise_##ISA<OP_XOR, 2, PUT_XOR>,                  \
-         bytewise_##ISA<OP_XOR, 4, PUT_XOR>},                                                     \
-        /* ALPHA  */ {copy_##ISA<1, PUT_ALPHA>, copy_##ISA<2, PUT_ALPHA>, ALPHA32},               \
-        /* ADD    */ {bytewise_##ISA<OP_OR, 1, PUT_ADD>, PLAIN(PUT_ADD, 1), add32_##ISA},         \
-        /* CUSTOM */ {PLAIN(PUT_CUSTOM, 0), PLAIN(PUT_CUSTOM, 1), PLAIN(PUT_CUSTOM, 2)},          \
+// One table per loop set; ALPHA32, ADD32 and TRANS32 name its 32-bit blend, add and
+// colour-keyed copy.
+// clang-format off
+#define TABLE(ISA)                                                                           \
+  {                                                                                          \
+    /* TRANS  */ {trans_small_##ISA<1>, trans_small_##ISA<2>, TRANS32},                      \
+    /* PSET   */ {copy_##ISA<1, PUT_PSET>, copy_##ISA<2, PUT_PSET>, copy_##ISA<4, PUT_PSET>},  \
+    /* PRESET */ {bytewise_##ISA<OP_PRESET, 1, PUT_PRESET>,                                  \
+                  bytewise_##ISA<OP_PRESET, 2, PUT_PRESET>,                                  \
+                  bytewise_##ISA<OP_PRESET, 4, PUT_PRESET>},                                 \
+    /* AND    */ {bytewise_##ISA<OP_AND, 1, PUT_AND>, bytewise_##ISA<OP_AND, 2, PUT_AND>,    \
+                  bytewise_##ISA<OP_AND, 4, PUT_AND>},                                       \
+    /* OR     */ {bytewise_##ISA<OP_OR, 1, PUT_OR>, bytewise_##ISA<OP_OR, 2, PUT_OR>,        \
+                  bytewise_##ISA<OP_OR, 4, PUT_OR>},                                         \
+    /* XOR    */ {bytewise_##ISA<OP_XOR, 1, PUT_XOR>, bytewise_##ISA<OP_XOR, 2, PUT_XOR>,    \
+                  bytewise_##ISA<OP_XOR, 4, PUT_XOR>},                                       \
+    /* ALPHA  */ {copy_##ISA<1, PUT_ALPHA>, copy_##ISA<2, PUT_ALPHA>, ALPHA32},              \
+    /* ADD    */ {bytewise_##ISA<OP_OR, 1, PUT_ADD>, PLAIN(PUT_ADD, 1), ADD32},              \
+    /* CUSTOM */ {PLAIN(PUT_CUSTOM, 0), PLAIN(PUT_CUSTOM, 1), PLAIN(PUT_CUSTOM, 2)},         \
   }
 
 #define ALPHA32 alpha32_sse2
+#define ADD32 add32_sse2
+#define TRANS32 trans32_sse2
 const VOX_PUT_ROUTINE kSse2[PUT_MODES][3] = TABLE(sse2);
 #undef ALPHA32
+#undef ADD32
+#undef TRANS32
+
 #define ALPHA32 alpha32_avx2
+#define ADD32 add32_avx2
+#define TRANS32 trans32_avx2
 const VOX_PUT_ROUTINE kAvx2[PUT_MODES][3] = TABLE(avx2);
 #undef ALPHA32
-// The AVX2 loops with the blend on sixteen pixels.
+#undef ADD32
+#undef TRANS32
+
+// The AVX2 loops, with the 32-bit blend, add and colour-keyed copy on sixteen pixels.
 #define ALPHA32 alpha32_avx512
+#define ADD32 add32_avx512
+#define TRANS32 trans32_avx512
 const VOX_PUT_ROUTINE kAvx512[PUT_MODES][3] = TABLE(avx2);
 #undef ALPHA32
+#undef ADD32
+#undef TRANS32
+// clang-format on
 
 #undef TABLE
 #undef PLAIN
