@@ -1,0 +1,88 @@
+#pragma once
+#include <cstdint>
+
+#include "kastrel/boolean.h"
+#include "kastrel/engine/collision.h"
+#include "kastrel/engine/cursor.h"
+#include "kastrel/engine/events.h"
+#include "kastrel/engine/inputevent.h"
+#include "kastrel/engine/regions.h"
+#include "kastrel/engine/resolution.h"
+#include "kastrel/engine/screens.h"
+
+// The engine: start-up, the frame loop and shut-down. Everything runs on the thread that
+// calls INITIALIZE. A game attaches to ONINITIALIZE (from its own start-up code if it likes:
+// the lists are constant-initialised), calls INITIALIZE, and in its ONINITIALIZE handler
+// creates a screen, attaches its handlers and SHOWs it, which runs the whole game:
+//
+//   void GAME_ONINITIALIZE() {
+//     MAINSCREEN = NEWGAMESCREEN();
+//     GAMESCREENS[MAINSCREEN].ONFRAME += MAINSCREEN_ONFRAME;
+//     GAMESCREENS[MAINSCREEN].ONPAINT += MAINSCREEN_ONPAINT;
+//     SHOW(MAINSCREEN, TRANSITIONEFFECT::NONE, TRANSITIONDIRECTION::FROMLEFT);
+//   }
+//   int main() { ONINITIALIZE += GAME_ONINITIALIZE; INITIALIZE(640, 480, FALSE, MODE_NOSWITCH); }
+namespace KASTREL::ENGINE {
+
+extern constinit BOOLEAN INITIALIZED;      // the display mode has been set by INITIALIZE
+extern constinit BOOLEAN STARTED;          // START has begun; never cleared
+extern constinit BOOLEAN GAMELOOPRUNNING;  // the frame loop goes on while non-zero
+// Frame-loop passes since START, counted as each pass finishes its paint step (wraps).
+extern constinit int32_t FRAMECOUNT;
+// Frames per second, smoothed: passes counted over roughly the last second of frame time,
+// each earlier pass weighing less by e^(-age / 1 s), divided by the time they took. On the
+// first pass it is 1 / that pass's time; a steady pace of N passes a second reads N. Updated
+// after every pass whose elapsed time is not 0; 0.0 before the first. Nothing in the engine
+// reads it.
+extern constinit float FPS;
+
+extern constinit __SIMPLE_EVENT ONINITIALIZE;  // end of the first successful INITIALIZE
+extern constinit __SIMPLE_EVENT ONSTART;       // the frame loop is about to begin
+extern constinit ONSHUTDOWNEVENT ONSHUTDOWN;   // first in SHUTDOWN; may cancel it
+extern constinit __SIMPLE_EVENT ONDESTROY;     // a shutdown goes ahead, after ONHIDE
+extern constinit __SIMPLE_EVENT ONFOCUS;       // the window gained the focus
+extern constinit __SIMPLE_EVENT ONBLUR;        // the window lost the focus
+extern constinit __SIMPLE_EVENT ONMOUSEENTER;  // the pointer entered the window
+extern constinit __SIMPLE_EVENT ONMOUSELEAVE;  // the pointer left the window
+
+// Opens a W x H window (full screen when FS is non-zero, which adds MODE_FULLSCREEN to the
+// MODE_* word FLAGS) with 32-bit colour and one page, sets SCREENRESOLUTION, hides the system
+// pointer, seeds the random source and raises ONINITIALIZE. FALSE when the display mode could
+// not be set (nothing changes; INITIALIZE may be tried again). Once initialised it only
+// returns TRUE: no second mode change, no second ONINITIALIZE. When the ONINITIALIZE handler
+// shows the first screen, the whole game runs inside this call.
+BOOLEAN INITIALIZE(int32_t W, int32_t H, BOOLEAN FS, int32_t FLAGS);
+BOOLEAN INITIALIZE(const RESOLUTION& RES, BOOLEAN FS, int32_t FLAGS);
+
+// Runs the frame loop until SHUTDOWN; the first SHOW calls it. Returns at once when a loop
+// has already run or no screen is shown. Each pass, with the screen locked throughout:
+//  1. measures the seconds since the previous pass (since START's own reading on the first);
+//  2. takes at most one device event: input events go to ONFRAME, pointer enter and leave
+//     raise ONMOUSEENTER and ONMOUSELEAVE, focus changes ONFOCUS and ONBLUR, a close request
+//     calls SHUTDOWN(FALSE); without an event the input is INPUTEVENT::NONE and the record
+//     keeps the previous event;
+//  3. repaints the dirty rectangles through the active screen's ONPAINT (only once when the
+//     first one is the whole window), empties DIRTYREGIONS and then, on a pass whose input is
+//     MOUSEMOVE or NONE, draws the visible cursor bitmap while the pointer is inside;
+//  4. counts FRAMECOUNT and updates FPS;
+//  5. raises the active screen's ONFRAME;
+//  6. unlocks the screen (every line changed), waits 1 ms and locks it again.
+// Regions marked by frame handlers are painted in the next pass.
+//
+// The cursor's dirty areas: on a pointer move with a visible cursor bitmap, the rectangle from
+// (min(x, old x), min(y, old y)) of size |x - old x| + 2 * (cursor width - hot spot x) by
+// |y - old y| + 2 * (cursor height - hot spot y), widened where needed to cover the cursor
+// image at both its old and new places (the bare size misses them with a negative hot spot or
+// a small cursor). When the pointer leaves the window, the cursor image's rectangle at its
+// last drawn place: (MOUSECURSORPOSITION + MOUSECURSORHOTSPOT, cursor width, cursor height);
+// the leave event carries no position and MOUSECURSORPOSITION stays.
+void START();
+
+// Raises ONSHUTDOWN with CANCEL = FALSE; unless FORCE is non-zero, a CANCEL left non-zero
+// stops here and the result is FALSE. Otherwise raises the active screen's ONHIDE
+// (NEWSCREEN -1, its CANCEL ignored) and ONDESTROY, clears GAMELOOPRUNNING (the loop ends
+// after the current pass) and returns TRUE. Before START it only raises the events: START
+// sets GAMELOOPRUNNING again. The program and the window go on.
+BOOLEAN SHUTDOWN(BOOLEAN FORCE);
+
+}  // namespace KASTREL::ENGINE

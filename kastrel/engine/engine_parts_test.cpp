@@ -1,0 +1,215 @@
+// The engine's parts around the frame loop: start-up through a fake driver, the dirty list,
+// the cursor state, hit tests, rectangle overlap, resolutions and the screen table.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "kastrel/device/testing/fake_driver.h"
+#include "kastrel/engine/fatal.h"
+#include "kastrel/engine/testing/game.h"
+
+using namespace test_game;
+using testing::ExitedWithCode;
+
+namespace {
+int raised = 0;
+void COUNT() { ++raised; }
+}  // namespace
+
+TEST(Initialize, AsksForOne32BitPageWithTheFlagWordOnceAndFailsCleanly) {
+  fake_driver::install();
+  fake_driver::Record& r = fake_driver::record();
+  ONINITIALIZE += COUNT;
+  r.accept = [](const fake_driver::Init&) { return false; };
+  EXPECT_EQ(INITIALIZE(RESOLUTION{320, 200}, TRUE, MODE_NOSWITCH), FALSE);
+  ASSERT_FALSE(r.inits.empty());
+  EXPECT_EQ(r.inits[0].flags, 5);
+  // A screen opened by someone else stays when the request itself is refused.
+  r.accept = [](const fake_driver::Init&) { return true; };
+  vox_GfxScreenRes(100, 100, 32, 1, 0, 0);
+  EXPECT_EQ(INITIALIZE(0, 480, FALSE, 4), FALSE);
+  EXPECT_TRUE(!INITIALIZED && SCREENRESOLUTION.WIDTH == 0 && r.set_mouse.empty() && !raised);
+
+  r.inits.clear();
+  r.mouse[0] = 12;
+  r.mouse[1] = 34;
+  EXPECT_EQ(INITIALIZE(640, 480, FALSE, MODE_NOSWITCH), TRUE);
+  ASSERT_EQ(r.inits.size(), 1u);
+  const fake_driver::Init& call = r.inits[0];
+  EXPECT_EQ(std::vector<int32_t>({call.width, call.height, call.depth, call.refresh_rate,
+                                  call.flags, __vox_gfx->page_count}),
+            std::vector<int32_t>({640, 480, 32, 0, 4, 1}));
+  EXPECT_TRUE(INITIALIZED && SCREENRESOLUTION.WIDTH == 640 && SCREENRESOLUTION.HEIGHT == 480);
+  EXPECT_EQ(r.set_mouse, (std::vector<int32_t>{12, 34, 0, -1}));  // pointer hidden in place
+  EXPECT_TRUE(MOUSECURSORPOSITION.X == 12 && MOUSECURSORPOSITION.Y == 34 && !MOUSECURSORVISIBLE);
+  EXPECT_EQ(raised, 1);
+  EXPECT_EQ(INITIALIZE(RESOLUTION{800, 600}, TRUE, 0), TRUE);  // no second anything
+  EXPECT_TRUE(r.inits.size() == 1 && raised == 1 && SCREENRESOLUTION.WIDTH == 640);
+}
+
+TEST(DirtyRegions, MarkCompletesSizesAndTheZeroRectangleReplacesTheList) {
+  SCREENRESOLUTION = RESOLUTION{640, 480};
+  MATH::RECT a{100, 50, 0, 0}, b{-10, 5, 0, 20}, c{3, 4, 5, -7}, zero{};
+  for (MATH::RECT* r : {&a, &b, &c}) MARKDIRTY(*r);
+  const Rects expected{{100, 50, 540, 430}, {-10, 5, 650, 20}, {3, 4, 5, 476}};
+  EXPECT_EQ(Rects(DIRTYREGIONS.RECT, DIRTYREGIONS.RECT + DIRTYREGIONS.COUNT), expected);
+  EXPECT_EQ(Rects({a, b, c}), expected);  // written back
+  MARKDIRTY(zero);
+  EXPECT_TRUE(DIRTYREGIONS.COUNT == 1 && DIRTYREGIONS.RECT[0] == (MATH::RECT{0, 0, 640, 480}));
+
+  RECTLIST list;
+  for (int32_t i = 0; i < 11; ++i) list.ADD(MATH::RECT{i, i, 1, 1});
+  EXPECT_EQ(list.ISIZE, 20);
+  list.CLEAR();
+  EXPECT_TRUE(list.COUNT == 0 && list.ISIZE == 20);
+  for (int32_t i = 0; i < 20; ++i) list.ADD(MATH::RECT{i, i, 1, 1});
+  list.ADD(list.RECT[7]);  // one of its own entries, while it grows
+  EXPECT_EQ(list.RECT[20], (MATH::RECT{7, 7, 1, 1}));
+}
+
+TEST(Cursor, ShowAndHideMoveTheSystemPointerOnlyWithoutABitmap) {
+  fake_driver::install();
+  fake_driver::Record& r = fake_driver::record();
+  vox_GfxScreenRes(64, 48, 32, 1, 0, 0);
+  r.mouse[0] = 7;
+  SHOWCURSOR();
+  EXPECT_EQ(r.set_mouse, (std::vector<int32_t>{7, 0, 1, -1}));
+  r.mouse_result = -1;  // the pointer is outside the window
+  HIDECURSOR();
+  EXPECT_EQ(r.set_mouse, (std::vector<int32_t>{-1, -1, 0, -1}));
+  EXPECT_TRUE(!MOUSECURSORVISIBLE && MOUSECURSORPOSITION.X == -1);
+  GRAPHICS::BITMAP image(4, 4, 0xFFFFFFFFu, 32);
+  r.set_mouse.clear();
+  SETCURSOR(&image, 5, 5);
+  EXPECT_FALSE(MOUSECURSORVISIBLE);
+  SHOWCURSOR();
+  EXPECT_TRUE(MOUSECURSORVISIBLE && r.set_mouse.empty());
+  SETCURSOR(nullptr, 9, 9);
+  EXPECT_TRUE(!MOUSECURSORBITMAP && MOUSECURSORHOTSPOT.X == 5 && MOUSECURSORHOTSPOT.Y == 5);
+}
+
+TEST(MouseOverObject, TestsTheCursorCornerAgainstCountedPixelsInsideTheBitmap) {
+  vox_GfxScreenRes(64, 48, 32, 1, MODE_NULL, 0);
+  GRAPHICS::BITMAP obj(21, 21, 0u, 32), exact(20, 20, 0xFFFFFFFFu, 32), empty;
+  obj.PIXEL(MATH::POINT{20, 20}, 0x1F123456u);  // alpha 31
+  obj.PIXEL(MATH::POINT{15, 15}, 0xFF000000u);
+  const MATH::RECT r{10, 10, 20, 20};
+  MOUSECURSORPOSITION = MATH::POINT{30, 30};
+  EXPECT_EQ(MOUSEOVEROBJECT(obj, r, ALPHAVALUE, 30), TRUE);  // the far corner counts
+  EXPECT_EQ(MOUSEOVEROBJECT(obj, r, ALPHAVALUE, 31), FALSE);
+  EXPECT_EQ(MOUSEOVEROBJECT(obj, r, TRANSCOLOR, 0x1F123456u), FALSE);
+  EXPECT_EQ(MOUSEOVEROBJECT(obj, r, TRANSCOLOR, 0xFF123456u), TRUE);  // alpha byte compared
+  // Inside RECT but past the bitmap, or no image: FALSE without reading.
+  EXPECT_EQ(MOUSEOVEROBJECT(exact, r, TRANSCOLOR, 0), FALSE);
+  EXPECT_EQ(MOUSEOVEROBJECT(empty, r, TRANSCOLOR, 0), FALSE);
+  GRAPHICS::BITMAP pointer(2, 2, 0u, 32);
+  SETCURSOR(&pointer, 5, 5);  // the test point becomes the cursor image's corner
+  MOUSECURSORPOSITION = MATH::POINT{20, 20};
+  EXPECT_EQ(MOUSEOVEROBJECT(obj, r, ALPHAVALUE, 254), TRUE);  // (25, 25) samples (15, 15)
+  EXPECT_EQ(MOUSEOVEROBJECT(obj, r, ALPHAVALUE, 255), FALSE);
+  SETCURSOR(nullptr, 0, 0);
+  EXPECT_EQ(MOUSEOVEROBJECT(obj, r, ALPHAVALUE, 0), FALSE);  // (20, 20) samples (10, 10)
+
+  // Against a model that maps each counted pixel forward onto the screen.
+  std::mt19937 rng(5);
+  GRAPHICS::BITMAP ball(6, 5, 0u, 32);
+  for (int32_t y = 0; y < 5; ++y)
+    for (int32_t x = 0; x < 6; ++x) ball.PIXEL(MATH::POINT{x, y}, (rng() & 0xFF) << 24);
+  for (const MATH::RECT place : {MATH::RECT{3, 2, 4, 3}, MATH::RECT{3, 2, 5, 4},
+                                 MATH::RECT{-2, 1, 8, 9}, MATH::RECT{3, 2, -1, 3}}) {
+    bool hit[20][20] = {};
+    for (int32_t py = 0; py <= place.H && py < 5; ++py)
+      for (int32_t px = 0; px <= place.W && px < 6; ++px)
+        hit[place.Y + py + 4][place.X + px + 4] = ball.PIXELALPHA(MATH::POINT{px, py}) > 100;
+    for (int32_t y = -4; y < 16; ++y) {
+      for (int32_t x = -4; x < 16; ++x) {
+        MOUSECURSORPOSITION = MATH::POINT{x, y};
+        ASSERT_EQ(MOUSEOVEROBJECT(ball, place, ALPHAVALUE, 100) != FALSE, hit[y + 4][x + 4])
+            << x << "," << y << " over " << place.X << "," << place.W;
+      }
+    }
+  }
+}
+
+TEST(Collides, ClosedRectanglesCollideWhenTheyShareAPoint) {
+  using R = MATH::RECT;
+  EXPECT_EQ(COLLIDES(R{0, 0, 10, 10}, R{10, 10, 5, 5}), TRUE);  // corners touch
+  EXPECT_EQ(COLLIDES(R{0, 0, 10, 10}, R{11, 0, 5, 5}), FALSE);
+  // The far edge wraps as in HASPOINT: the first covers nothing.
+  EXPECT_EQ(COLLIDES(R{INT32_MAX - 1, 0, 5, 5}, R{INT32_MAX - 1, 0, 0, 0}), FALSE);
+  EXPECT_EQ(COLLIDES(R{INT32_MAX - 1, 0, 1, 5}, R{INT32_MAX, 0, 0, 0}), TRUE);
+  // Against a point-by-point model built on HASPOINT.
+  std::mt19937 rng(11);
+  auto pick = [&rng](int32_t lo, int32_t hi) {
+    return std::uniform_int_distribution<int32_t>(lo, hi)(rng);
+  };
+  for (int i = 0; i < 3000; ++i) {
+    const R a{pick(-4, 4), pick(-4, 4), pick(-2, 5), pick(-2, 5)};
+    const R b{pick(-4, 4), pick(-4, 4), pick(-2, 5), pick(-2, 5)};
+    bool shared = false;
+    for (int32_t y = -4; y <= 9; ++y)
+      for (int32_t x = -4; x <= 9; ++x) shared |= a.HASPOINT(x, y) && b.HASPOINT(x, y);
+    ASSERT_EQ(COLLIDES(a, b) != FALSE, shared) << i;
+  }
+}
+
+TEST(Resolutions, TextFormListAndTheDisplaysModes) {
+  EXPECT_EQ(std::string(RESOLUTION{800, 600}), "800x600");
+  EXPECT_EQ(std::string(RESOLUTION{0, 0}), "0x0");
+  EXPECT_EQ(std::string(RESOLUTION{-1, 5}), "-1x5");
+  EXPECT_EQ(std::string(RESOLUTION{INT32_MIN, 7}), "-2147483648x7");
+  fake_driver::install();
+  RESOLUTIONLIST none = SUPPORTEDRESOLUTIONS();
+  EXPECT_TRUE(none.COUNT == 0 && none.LIST == nullptr);
+  fake_driver::record().modes[0] = {640 << 16 | 480, 800 << 16 | 600};
+  fake_driver::record().modes[1] = {-1};  // 65535 x 65535, enumerated first
+  RESOLUTIONLIST first = SUPPORTEDRESOLUTIONS(), second = SUPPORTEDRESOLUTIONS();
+  EXPECT_EQ(fake_driver::record().modes_depth, 32);
+  first.ADD(-3, 4);
+  ASSERT_EQ(first.COUNT, 4);
+  std::string text;
+  for (int32_t i = 0; i < 4; ++i) text += std::string(first.LIST[i]) + " ";
+  EXPECT_EQ(text, "65535x65535 640x480 800x600 -3x4 ");
+  first.RELEASE();
+  EXPECT_TRUE(first.COUNT == 0 && first.LIST == nullptr);
+  ASSERT_EQ(second.COUNT, 3);  // an independent list
+  EXPECT_EQ(std::string(second.LIST[2]), "800x600");
+  second.RELEASE();
+}
+
+TEST(ScreenTable, GrowsKeepingHandlersAndRefusesUnknownIndices) {
+  for (int32_t i = 0; i < 3; ++i) EXPECT_EQ(NEWGAMESCREEN(), i);
+  GAMESCREENS[0].ONSHOW += COUNT;
+  GAMESCREENS[2].ONSHOW += COUNT;
+  for (int32_t i = 3; i < 40; ++i) EXPECT_EQ(NEWGAMESCREEN(), i);
+  for (int32_t i : {0, 2, 39}) GAMESCREENS[i].ONSHOW.RAISE();
+  EXPECT_TRUE(raised == 2 && SCREENCOUNT == 40 && ACTIVEGAMESCREEN == -1);
+  EXPECT_EXIT(GAMESCREENS[40], ExitedWithCode(1), "runtime error 1 \\(illegal function call\\)");
+  EXPECT_EXIT(GAMESCREENS[-1], ExitedWithCode(1), "runtime error 1 \\(illegal function call\\)");
+}
+
+TEST(Growth, FailedGrowthOfAnEngineListEndsWithOutOfMemory) {
+  const char* report =
+      "^Aborting due to runtime error 4 \\(out of memory\\) at line [0-9]+ of engine\n$";
+  EXPECT_EXIT(
+      {
+        FAILNEXTRESIZE(1);  // ten rectangles fit, the eleventh needs more
+        for (int i = 0; i < 11; ++i) DIRTYREGIONS.ADD(MATH::RECT{});
+      },
+      ExitedWithCode(4), report);
+  EXPECT_EXIT(
+      {
+        RESOLUTIONLIST list;
+        FAILNEXTRESIZE(2);
+        for (int i = 0; i < 3; ++i) list.ADD(1, 1);
+      },
+      ExitedWithCode(4), report);
+  for (int32_t skip : {0, 1}) {  // the table, then the record
+    EXPECT_EXIT(
+        {
+          FAILNEXTRESIZE(skip);
+          NEWGAMESCREEN();
+        },
+        ExitedWithCode(4), report);
+  }
+}

@@ -1,0 +1,37 @@
+#pragma once
+#include <cstdint>
+
+#include "kastrel/math/math.h"
+
+namespace KASTREL::ENGINE {
+
+// A growable list of rectangles in the order added. It owns its array, which grows ten
+// entries at a time and never shrinks while the list lives. Constant-initialised, so a global
+// list is usable from any global constructor.
+struct RECTLIST {
+  int32_t COUNT = 0;
+  MATH::RECT* RECT = nullptr;  // null until the first ADD
+  int32_t ISIZE = 0;           // capacity, a multiple of 10
+
+  constexpr RECTLIST() noexcept = default;
+  RECTLIST(const RECTLIST&) = delete;
+  RECTLIST& operator=(const RECTLIST&) = delete;
+  ~RECTLIST();
+
+  // Appends a copy of RGN. When the array cannot grow, the program ends with runtime error 4,
+  // "out of memory".
+  void ADD(const MATH::RECT& RGN);
+  // Empties the list; its capacity stays.
+  void CLEAR();
+};
+
+// The rectangles the next paint step repaints, in window pixels.
+extern constinit RECTLIST DIRTYREGIONS;
+
+// Marks RGN for repainting. The zero rectangle (0, 0, 0, 0) stands for the whole window: it
+// empties DIRTYREGIONS first. A W below 1 becomes SCREENRESOLUTION.WIDTH - X and an H below 1
+// SCREENRESOLUTION.HEIGHT - Y, written back into RGN; then RGN is appended as it is (no
+// clipping to the window, no merging, duplicates kept). Paint handlers must not call it.
+void MARKDIRTY(MATH::RECT& RGN);
+
+}  // namespace KASTREL::ENGINE
