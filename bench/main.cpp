@@ -163,23 +163,22 @@ void CheckTarget(const Target& target, int* missed) {
 
 }  // namespace
 
-void Add(const Cell& cell, std::function<void(benchmark::State&)> fn) {
+void Add(const Cell& cell, std::function<void(benchmark::State&)> fn, bool manual_time) {
   Registry& r = registry();
   r.cells.push_back(cell);
   if (std::find(r.sections.begin(), r.sections.end(), cell.section) == r.sections.end())
     r.sections.push_back(cell.section);
   const double bytes = cell.bytes;
-  benchmark::RegisterBenchmark(
-      NameOf(cell).c_str(),
-      [fn, bytes](benchmark::State& state) {
+  auto* b =
+      benchmark::RegisterBenchmark(NameOf(cell).c_str(), [fn, bytes](benchmark::State& state) {
         fn(state);
         state.SetBytesProcessed(int64_t(double(state.iterations()) * bytes));
-      })
-      ->Unit(benchmark::kMicrosecond)
-      ->UseRealTime()
-      ->MinTime(0.05)
-      ->Repetitions(5)
-      ->ReportAggregatesOnly(true);
+      });
+  if (manual_time)
+    b->UseManualTime();
+  else
+    b->UseRealTime();
+  b->Unit(benchmark::kMicrosecond)->MinTime(0.05)->Repetitions(5)->ReportAggregatesOnly(true);
 }
 
 void Columns(const std::string& section, std::vector<std::string> contenders,

@@ -16,8 +16,9 @@ struct Cell {
   double bytes = 0;  // bytes of output per iteration, for the throughput column
 };
 
-// Registers a benchmark as the given cell; fn runs one iteration's work.
-void Add(const Cell& cell, std::function<void(benchmark::State&)> fn);
+// Registers a benchmark as the given cell; fn runs the timing loop. With manual_time, fn
+// reports each iteration's time itself (State::SetIterationTime).
+void Add(const Cell& cell, std::function<void(benchmark::State&)> fn, bool manual_time = false);
 
 // Contenders of a section in table order; the first is ours, the others are compared with it.
 // References (memcpy, the inflater alone) are shown for scale but are not rivals.
