@@ -24,7 +24,4 @@
 #include "kastrel/graphics/rasterop.h"
 #include "kastrel/math/math.h"
 #include "kastrel/math/random.h"
-#include "kastrel/graphics/image.h"
-#include "kastrel/graphics/rasterop.h"
-#include "kastrel/graphics/bitmap.h"
 #include "kastrel/png/png_image.h"
