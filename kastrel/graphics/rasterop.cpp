@@ -18,7 +18,7 @@ int depth_index(int32_t bpp) { return bpp == 1 ? 0 : bpp == 2 ? 1 : bpp == 4 ? 2
 void run_rows(int32_t mode, const uint8_t* s, uint8_t* t, int32_t w, int32_t h, int32_t sp,
               int32_t tp, int32_t alpha, VOX_BLENDER blender, void* param) {
   const int index = depth_index(vox_hContext()->target_bpp);
-  if (index >= 0) vox_gfxRows[mode][index](s, t, w, h, sp, tp, alpha, blender, param);
+  if (index >= 0) vox_hRowTable()[mode][index](s, t, w, h, sp, tp, alpha, blender, param);
 }
 
 // Half away from zero; far-off positions only need to stay far off.

@@ -14,6 +14,7 @@
 #include "kastrel/device/display.h"
 #include "kastrel/device/testing/fake_driver.h"
 #include "kastrel/graphics/image.h"
+#include "kastrel/graphics/rows.h"
 
 namespace {
 
@@ -199,7 +200,7 @@ Picture picture_of(void* image) {
 
 class RandomBlits {
  public:
-  explicit RandomBlits(uint32_t seed) : rng_(seed) {}
+  explicit RandomBlits(uint32_t seed, int longest = 20) : rng_(seed), longest_(longest) {}
 
   int pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
   uint32_t word() { return uint32_t(rng_()); }
@@ -223,7 +224,7 @@ class RandomBlits {
 
   // One blit onto target (an image, or the screen when null) checked against the model.
   void check(void* target, Picture dst, int source_bpp) {
-    const int sw = pick(1, 20), sh = pick(1, 20);
+    const int sw = pick(1, longest_), sh = pick(1, 20);
     // The source: a 32-byte header image, or a compact header at an odd address.
     Image source_image;
     std::vector<uint8_t> compact;
@@ -298,7 +299,7 @@ class RandomBlits {
   void images(int count, std::initializer_list<int> depths) {
     for (int i = 0; i < count && !testing::Test::HasFatalFailure(); ++i) {
       const int bpp = *(depths.begin() + pick(0, int(depths.size()) - 1));
-      Image target = make_image(pick(1, 24), pick(1, 24), bpp, 0);
+      Image target = make_image(pick(1, longest_ + 4), pick(1, 24), bpp, 0);
       check(target.get(), picture_of(target.get()), source_depth(bpp));
     }
   }
@@ -335,6 +336,7 @@ class RandomBlits {
   }
 
   std::mt19937 rng_;
+  int longest_;  // widest source; targets are up to 4 pixels wider
 };
 
 TEST(RasterOpModel, ThirtyTwoBitImages) {
@@ -352,6 +354,90 @@ TEST(RasterOpModel, SixteenAndEightBitImages) {
 TEST(RasterOpModel, ScreenTargetsAndDirtyLines) {
   RandomBlits blits(3);
   blits.screens(30000);
+}
+
+// Every loop set this processor runs against the model, with rows long enough for several
+// vectors and every possible tail.
+TEST(RasterOpModel, EveryProcessorPath) {
+  const int32_t best = vox_hRowPathBest();
+  for (int32_t path = VOX_ROWS_PLAIN; path <= best; ++path) {
+    SCOPED_TRACE(testing::Message() << "loop set " << path);
+    ASSERT_EQ(vox_hRowPathForce(path), path);
+    ASSERT_EQ(vox_hRowPath(), path);
+    vox_GfxScreenRes(8, 8, 32, 1, MODE_NULL, 0);
+    RandomBlits wide(10 + uint32_t(path), 80);
+    wide.images(6000, {4});
+    vox_GfxScreenRes(8, 8, 16, 1, MODE_NULL, 0);
+    wide.images(6000, {1, 2});
+    if (HasFatalFailure()) return;
+  }
+  // Beyond what the processor runs: the best it has.
+  EXPECT_EQ(vox_hRowPathForce(99), best);
+}
+
+// Whole rows around and past 1 KiB (which the copying loops hand to memcpy), in every mode
+// and depth: every loop set gives what the plain loops give.
+TEST(RasterOpModel, LongRowsAgreeOnEveryPath) {
+  vox_GfxScreenRes(8, 8, 32, 1, MODE_NULL, 0);
+  std::mt19937 rng(13);
+  RandomBlits pixels(14);
+  for (int depth : {1, 2, 4}) {
+    for (int width : {255, 256, 257, 511, 513, 1030}) {
+      Image source = make_image(width, 3, depth, 0), target = make_image(width + 3, 3, depth, 0);
+      const Picture sp = picture_of(source.get()), tp = picture_of(target.get());
+      pixels.scribble(sp);
+      pixels.scribble(tp);
+      const std::vector<uint8_t> start(tp.base, tp.base + size_t(tp.pitch) * 3);
+      for (int mode = 0; mode < PUT_MODES; ++mode) {
+        std::vector<uint8_t> expected;
+        const int alpha = int(rng() % 256);
+        for (int32_t path = VOX_ROWS_PLAIN; path <= vox_hRowPathBest(); ++path) {
+          vox_hRowPathForce(path);
+          std::memcpy(tp.base, start.data(), start.size());
+          uint32_t param = 77;
+          ASSERT_EQ(vox_GfxPut(target.get(), 1, 0, source.get(), PUT_WHOLE_SOURCE, 0, 0, 0,
+                               PUT_ABSOLUTE, mode, kRoutines[mode], alpha, blender_a, &param),
+                    0);
+          std::vector<uint8_t> got(tp.base, tp.base + start.size());
+          if (path == VOX_ROWS_PLAIN)
+            expected = got;
+          else
+            ASSERT_EQ(got, expected)
+                << "depth " << depth << " width " << width << " mode " << mode << " path " << path;
+        }
+      }
+    }
+  }
+}
+
+// An image blitted onto itself, overlapping, gives what the plain loops give on every path.
+TEST(RasterOpModel, OverlappingBlitsAgreeOnEveryPath) {
+  vox_GfxScreenRes(8, 8, 32, 1, MODE_NULL, 0);
+  std::mt19937 rng(12);
+  for (int depth : {1, 2, 4}) {
+    Image image = make_image(70, 9, depth, 0);
+    const Picture p = picture_of(image.get());
+    std::vector<uint8_t> start(size_t(p.pitch) * 9);
+    for (uint8_t& b : start) b = uint8_t(rng() % 3 == 0 ? 0xFF : rng());
+    for (int mode = 0; mode < PUT_MODES; ++mode) {
+      if (mode == PUT_CUSTOM) continue;
+      for (float dx : {-3.0f, 1.0f, 5.0f}) {
+        std::vector<uint8_t> expected;
+        for (int32_t path = VOX_ROWS_PLAIN; path <= vox_hRowPathBest(); ++path) {
+          vox_hRowPathForce(path);
+          std::memcpy(p.base, start.data(), start.size());
+          ASSERT_EQ(vox_GfxPut(image.get(), dx, 1, image.get(), 2, 0, 60, 7, PUT_ABSOLUTE, mode,
+                               kRoutines[mode], 200, nullptr, nullptr),
+                    0);
+          std::vector<uint8_t> got(p.base, p.base + start.size());
+          if (path == VOX_ROWS_PLAIN)
+            expected = got;
+          else
+            ASSERT_EQ(got, expected) << "depth " << depth << " mode " << mode << " path " << path;
+        }
+      }
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -190,7 +190,7 @@ void alpha_mask(ROW_ARGS) {
 
 }  // namespace
 
-const VOX_PUT_ROUTINE vox_gfxRows[PUT_MODES][3] = {
+const VOX_PUT_ROUTINE vox_gfxRowsScalar[PUT_MODES][3] = {
     /* TRANS  */ {trans<1, 0u>, trans<2, 0xF81Fu>, trans32},
     /* PSET   */ {pset<1>, pset<2>, pset<4>},
     /* PRESET */ {preset<1>, preset<2>, preset<4>},

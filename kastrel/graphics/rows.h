@@ -1,8 +1,29 @@
 #pragma once
 #include "kastrel/graphics/rasterop.h"
 
-// The inner loops of the blit, one per mode and target depth: vox_gfxRows[mode][i] for 1, 2
-// and 4 bytes per pixel (i = 0, 1, 2). The clipping and locking stay in vox_GfxPut; a faster
-// loop for one mode and depth replaces just its entry here.
-extern const VOX_PUT_ROUTINE vox_gfxRows[PUT_MODES][3];
+// The inner loops of the blit, one per mode and target depth: table[mode][i] for 1, 2 and 4
+// bytes per pixel (i = 0, 1, 2). The clipping and locking stay in vox_GfxPut.
+//
+// vox_gfxRowsScalar holds the plain loops, the rules as written; vector loops (rows_simd.cpp)
+// replace entries of it on processors that have the instructions, giving the same bits.
+extern const VOX_PUT_ROUTINE vox_gfxRowsScalar[PUT_MODES][3];
 extern const VOX_PUT_ROUTINE vox_gfxRowAlphaMask;
+
+// The loop sets, from plain to widest.
+enum : int32_t {
+  VOX_ROWS_PLAIN = 0,
+  VOX_ROWS_SSE2 = 1,
+  VOX_ROWS_AVX2 = 2,
+  VOX_ROWS_AVX512 = 3,  // AVX2 loops, with the 32-bit ALPHA, ADD and TRANS on AVX-512
+};
+
+using VOX_ROW_TABLE = const VOX_PUT_ROUTINE (*)[3];
+
+// The table of the loop set in use: the widest this processor runs, unless a test forced one.
+VOX_ROW_TABLE vox_hRowTable();
+// The widest set this processor runs.
+int32_t vox_hRowPathBest();
+// The set in use.
+int32_t vox_hRowPath();
+// Test hook: use the given set from now on (beyond the best: the best). Returns the set in use.
+int32_t vox_hRowPathForce(int32_t path);

@@ -2,6 +2,12 @@
 
 #include <zlib.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -32,8 +38,10 @@ struct PNG_IMAGE {
   uint8_t INTERLACE;
   uint8_t PALETTE[256][3];
   uint32_t PALETTE_COUNT;
-  uint8_t* IMAGE_DATA;  // gathered IDAT bytes, then the inflated (still filtered) scanlines
+  uint8_t* IMAGE_DATA;  // gathered IDAT bytes, then the inflated scanlines
   uint32_t IMAGE_DATA_SIZE;
+  const uint8_t* COMPRESSED;  // the zlib stream: IMAGE_DATA, or a lone IDAT's data in BUFFER
+  uint32_t COMPRESSED_SIZE;
   BOOLEAN HAS_TRNS;
   uint8_t TRNS_ALPHA[256];
   uint16_t TRNS_GREY;
@@ -44,8 +52,9 @@ struct PNG_IMAGE {
   uint32_t BUFFER_SIZE;
   uint32_t POSITION;
   uint32_t BPP;
-  PNG_CHUNK** CHUNKS;
+  PNG_CHUNK* CHUNKS;  // the chunk records, in file order
   uint32_t CHUNK_COUNT;
+  uint32_t CHUNK_CAPACITY;
   BOOLEAN INITIALISED;
   BOOLEAN READY;
 };
@@ -93,10 +102,6 @@ void WRITE_LE32(uint8_t* p, uint32_t value) {
   p[3] = uint8_t(value >> 24);
 }
 
-uint32_t READ_LE32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 // ---- File and record -------------------------------------------------------------------------
 
 uint8_t* FILE_TO_BUFFER(const char* path, int32_t* size) {
@@ -129,7 +134,6 @@ void PNG_IMAGE_INIT(PNG_IMAGE* image, const uint8_t* buffer, uint32_t size) {
 }
 
 void PNG_IMAGE_DEINIT(PNG_IMAGE* image) {
-  for (uint32_t i = 0; i < image->CHUNK_COUNT; ++i) std::free(image->CHUNKS[i]);
   std::free(image->CHUNKS);
   std::free(image->IMAGE_DATA);
   image->CHUNKS = nullptr;
@@ -148,55 +152,48 @@ bool TYPE_EQUALS(const PNG_CHUNK* chunk, const CHUNK_TYPE& type) {
   return std::memcmp(chunk->TYPE, type, 4) == 0;
 }
 
-// Reads the chunk at POSITION and checks its CRC; null if it is cut short or corrupt.
-PNG_CHUNK* CHUNK_READ(PNG_IMAGE* image) {
-  auto* chunk = static_cast<PNG_CHUNK*>(std::calloc(1, sizeof(PNG_CHUNK)));
-  if (chunk == nullptr) return nullptr;
+// Reads the chunk at POSITION into the record and checks its CRC; 1 if it is cut short or
+// corrupt.
+int32_t CHUNK_READ(PNG_IMAGE* image, PNG_CHUNK* chunk) {
   const uint32_t remaining = image->BUFFER_SIZE - image->POSITION;
-  if (remaining < 8) {
-    std::free(chunk);
-    return nullptr;
-  }
+  if (remaining < 8) return 1;
   const uint8_t* start = image->BUFFER + image->POSITION;
   chunk->LENGTH = READ_BE32(start);
   std::memcpy(chunk->TYPE, start + 4, 4);
   chunk->DATA = start + 8;
   // In 64 bits, so that a huge length cannot wrap round and pass.
-  if (uint64_t(chunk->LENGTH) + 12 > remaining) {
-    std::free(chunk);
-    return nullptr;
-  }
+  if (uint64_t(chunk->LENGTH) + 12 > remaining) return 1;
   chunk->CRC = READ_BE32(chunk->DATA + chunk->LENGTH);
   uLong crc = crc32(0, chunk->TYPE, 4);
   crc = crc32(crc, chunk->DATA, chunk->LENGTH);
   image->POSITION += chunk->LENGTH + 12;
-  if (crc != chunk->CRC) {
-    std::free(chunk);
-    return nullptr;
-  }
-  return chunk;
+  return crc == chunk->CRC ? 0 : 1;
 }
 
 // 0 when the chunks fill the buffer exactly, number at least 3, and the last is an IEND.
 int32_t CHUNKS_PREPARE(PNG_IMAGE* image) {
   if (!image->INITIALISED) return 1;
   while (image->POSITION < image->BUFFER_SIZE) {
-    auto** grown = static_cast<PNG_CHUNK**>(
-        std::realloc(image->CHUNKS, (size_t(image->CHUNK_COUNT) + 1) * sizeof(PNG_CHUNK*)));
-    if (grown == nullptr) return 1;
-    image->CHUNKS = grown;
-    PNG_CHUNK* chunk = CHUNK_READ(image);
-    if (chunk == nullptr) return 1;
-    image->CHUNKS[image->CHUNK_COUNT++] = chunk;
+    // The list doubles when full; it keeps its entries if that fails.
+    if (image->CHUNK_COUNT == image->CHUNK_CAPACITY) {
+      const uint32_t capacity = image->CHUNK_CAPACITY == 0 ? 8 : image->CHUNK_CAPACITY * 2;
+      auto* grown = static_cast<PNG_CHUNK*>(
+          std::realloc(image->CHUNKS, size_t(capacity) * sizeof(PNG_CHUNK)));
+      if (grown == nullptr) return 1;
+      image->CHUNKS = grown;
+      image->CHUNK_CAPACITY = capacity;
+    }
+    if (CHUNK_READ(image, &image->CHUNKS[image->CHUNK_COUNT]) != 0) return 1;
+    ++image->CHUNK_COUNT;
   }
   if (image->CHUNK_COUNT < 3) return 1;
-  return TYPE_EQUALS(image->CHUNKS[image->CHUNK_COUNT - 1], TYPE_IEND) ? 0 : 1;
+  return TYPE_EQUALS(&image->CHUNKS[image->CHUNK_COUNT - 1], TYPE_IEND) ? 0 : 1;
 }
 
 // Index of the first chunk of the given type at or after start, or -1.
 int32_t CHUNK_FIND(const PNG_IMAGE* image, const CHUNK_TYPE& type, uint32_t start) {
   for (uint32_t i = start; i < image->CHUNK_COUNT; ++i) {
-    if (TYPE_EQUALS(image->CHUNKS[i], type)) return int32_t(i);
+    if (TYPE_EQUALS(&image->CHUNKS[i], type)) return int32_t(i);
   }
   return -1;
 }
@@ -227,7 +224,7 @@ BOOLEAN IHDR_IS_VALID(const PNG_IMAGE* image) {
 
 int32_t IHDR_PREPARE(PNG_IMAGE* image) {
   if (CHUNK_FIND(image, TYPE_IHDR, 0) != 0) return 1;
-  const PNG_CHUNK* ihdr = image->CHUNKS[0];
+  const PNG_CHUNK* ihdr = &image->CHUNKS[0];
   if (ihdr->LENGTH != 13) return 1;
   const uint8_t* data = ihdr->DATA;
   image->WIDTH = READ_BE32(data);
@@ -243,7 +240,7 @@ int32_t IHDR_PREPARE(PNG_IMAGE* image) {
 int32_t PLTE_PREPARE(PNG_IMAGE* image) {
   const int32_t index = CHUNK_FIND(image, TYPE_PLTE, 0);
   if (index < 0) return 1;
-  const PNG_CHUNK* plte = image->CHUNKS[index];
+  const PNG_CHUNK* plte = &image->CHUNKS[index];
   image->PALETTE_COUNT = plte->LENGTH / 3;  // a trailing partial entry is ignored
   if (image->PALETTE_COUNT > 256) return 1;
   std::memcpy(image->PALETTE, plte->DATA, size_t(image->PALETTE_COUNT) * 3);
@@ -254,7 +251,7 @@ int32_t TRNS_PREPARE(PNG_IMAGE* image) {
   const int32_t index = CHUNK_FIND(image, TYPE_TRNS, 0);
   if (index < 0) return 0;
   image->HAS_TRNS = KASTREL::TRUE;
-  const PNG_CHUNK* trns = image->CHUNKS[index];
+  const PNG_CHUNK* trns = &image->CHUNKS[index];
   switch (image->COLOR_TYPE) {
     case 0:
       if (trns->LENGTH != 2) return 1;
@@ -328,22 +325,38 @@ uint64_t IDAT_CALC(const PNG_IMAGE* image) {
 int32_t IDAT_COMPILE(PNG_IMAGE* image) {
   image->IMAGE_DATA = nullptr;
   image->IMAGE_DATA_SIZE = 0;
+  image->COMPRESSED = nullptr;
+  image->COMPRESSED_SIZE = 0;
   uint64_t total = 0;  // at most the file size, which fits in 31 bits
+  uint32_t non_empty = 0;
+  const PNG_CHUNK* last = nullptr;
   for (int32_t i = CHUNK_FIND(image, TYPE_IDAT, 0); i >= 0;
        i = CHUNK_FIND(image, TYPE_IDAT, uint32_t(i) + 1)) {
-    total += image->CHUNKS[i]->LENGTH;
+    total += image->CHUNKS[i].LENGTH;
+    if (image->CHUNKS[i].LENGTH > 0) {
+      ++non_empty;
+      last = &image->CHUNKS[i];
+    }
   }
   if (total == 0) return 1;
+  if (non_empty == 1) {
+    // One chunk holds the whole stream: inflate it where it lies.
+    image->COMPRESSED = last->DATA;
+    image->COMPRESSED_SIZE = last->LENGTH;
+    return 0;
+  }
   image->IMAGE_DATA = static_cast<uint8_t*>(std::calloc(size_t(total), 1));
   if (image->IMAGE_DATA == nullptr) return 1;
   uint8_t* at = image->IMAGE_DATA;
   for (int32_t i = CHUNK_FIND(image, TYPE_IDAT, 0); i >= 0;
        i = CHUNK_FIND(image, TYPE_IDAT, uint32_t(i) + 1)) {
-    const PNG_CHUNK* idat = image->CHUNKS[i];
+    const PNG_CHUNK* idat = &image->CHUNKS[i];
     if (idat->LENGTH > 0) std::memcpy(at, idat->DATA, idat->LENGTH);
     at += idat->LENGTH;
   }
   image->IMAGE_DATA_SIZE = uint32_t(total);
+  image->COMPRESSED = image->IMAGE_DATA;
+  image->COMPRESSED_SIZE = image->IMAGE_DATA_SIZE;
   return 0;
 }
 
@@ -355,18 +368,25 @@ int32_t IDAT_UNCOMPRESS(PNG_IMAGE* image) {
   uLongf produced = 0;
   int32_t status = 1;
   if (expected <= SIZE_LIMIT &&
-      expected <= uint64_t(image->IMAGE_DATA_SIZE) * MAX_INFLATE_RATIO + MAX_INFLATE_RATIO) {
+      expected <= uint64_t(image->COMPRESSED_SIZE) * MAX_INFLATE_RATIO + MAX_INFLATE_RATIO) {
     const uint64_t capacity = uint64_t(std::llrint(double(expected) * 1.2 + 12.0));
-    if (capacity <= SIZE_LIMIT) inflated = static_cast<uint8_t*>(std::calloc(capacity, 1));
+    // Not zero-filled: a success writes every expected byte, and the slack after them (at
+    // least 12 bytes) is zeroed for the scanline loops that read a little past a row.
+    if (capacity <= SIZE_LIMIT) inflated = static_cast<uint8_t*>(std::malloc(capacity));
     if (inflated != nullptr) {
       produced = uLongf(capacity);
-      const int result = uncompress(inflated, &produced, image->IMAGE_DATA, image->IMAGE_DATA_SIZE);
-      if (result == Z_OK && produced == expected) status = 0;
+      const int result = uncompress(inflated, &produced, image->COMPRESSED, image->COMPRESSED_SIZE);
+      if (result == Z_OK && produced == expected) {
+        status = 0;
+        std::memset(inflated + expected, 0, size_t(std::min<uint64_t>(capacity - expected, 16)));
+      }
     }
   }
   std::free(image->IMAGE_DATA);
   image->IMAGE_DATA = inflated;
   image->IMAGE_DATA_SIZE = status == 0 ? uint32_t(produced) : 0;
+  image->COMPRESSED = nullptr;
+  image->COMPRESSED_SIZE = 0;
   return status;
 }
 
@@ -409,126 +429,348 @@ void PNG_IMAGE_PREPARE(PNG_IMAGE* image) {
 
 // ---- Pixels ----------------------------------------------------------------------------------
 
-// Reverses filter method 0 for the byte in place; the bytes it looks back at are already
-// reconstructed. 1 for an unknown filter type, leaving the byte as it was.
-int32_t FILTER_BYTE(uint8_t* byte, uint8_t filter, uint64_t k, uint64_t r, uint64_t scan_size,
-                    uint32_t bpp) {
-  const int left = k >= bpp ? byte[-int64_t(bpp)] : 0;
-  const int up = r > 0 ? byte[-int64_t(scan_size)] : 0;
-  const int up_left = r > 0 && k >= bpp ? byte[-int64_t(scan_size + bpp)] : 0;
-  int predictor = 0;
+// ---- Pixels ----------------------------------------------------------------------------------
+//
+// Filters are reversed a whole scanline at a time, in place in the inflated data, and each
+// reconstructed scanline is converted straight into the output. Conversion may read a byte past
+// the end of a scanline: the inflated buffer always has at least 12 bytes of slack, zeroed by
+// IDAT_UNCOMPRESS.
+
+uint32_t LOAD32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+// Native 32-bit store of a colour value, which the output forms hold little-endian.
+void STORE_COLOUR(uint32_t* p, uint32_t colour) {
+  if constexpr (std::endian::native == std::endian::big) colour = __builtin_bswap32(colour);
+  std::memcpy(p, &colour, 4);
+}
+
+// The BPP bytes of one pixel as lanes of a 64-bit word, built from whole loads in registers
+// (the lanes need only line up between rows). Exactly one pixel is read and written, so a
+// pixel's load never straddles the previous pixel's store.
+template <typename T>
+uint64_t LOAD_N(const uint8_t* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+template <typename T>
+void STORE_N(uint8_t* p, uint64_t v) {
+  const T narrow = T(v);
+  std::memcpy(p, &narrow, sizeof narrow);
+}
+
+template <uint32_t BPP>
+uint64_t LOAD_PIXEL(const uint8_t* p) {
+  if constexpr (BPP == 1) return p[0];
+  if constexpr (BPP == 2) return LOAD_N<uint16_t>(p);
+  if constexpr (BPP == 3) return LOAD_N<uint16_t>(p) | uint64_t{p[2]} << 16;
+  if constexpr (BPP == 4) return LOAD_N<uint32_t>(p);
+  if constexpr (BPP == 6) return LOAD_N<uint32_t>(p) | LOAD_N<uint16_t>(p + 4) << 32;
+  if constexpr (BPP == 8) return LOAD_N<uint64_t>(p);
+}
+
+template <uint32_t BPP>
+void STORE_PIXEL(uint8_t* p, uint64_t v) {
+  if constexpr (BPP == 1) p[0] = uint8_t(v);
+  if constexpr (BPP == 2) STORE_N<uint16_t>(p, v);
+  if constexpr (BPP == 3) STORE_N<uint16_t>(p, v), p[2] = uint8_t(v >> 16);
+  if constexpr (BPP == 4) STORE_N<uint32_t>(p, v);
+  if constexpr (BPP == 6) STORE_N<uint32_t>(p, v), STORE_N<uint16_t>(p + 4, v >> 32);
+  if constexpr (BPP == 8) STORE_N<uint64_t>(p, v);
+}
+
+// Byte-wise sums and floor averages of eight lanes without carries between them.
+constexpr uint64_t HIGH_BITS = 0x8080808080808080u;
+uint64_t ADD_BYTES(uint64_t a, uint64_t b) {
+  return ((a & ~HIGH_BITS) + (b & ~HIGH_BITS)) ^ ((a ^ b) & HIGH_BITS);
+}
+uint64_t AVERAGE_BYTES(uint64_t a, uint64_t b) {
+  return (a & b) + (((a ^ b) & 0xFEFEFEFEFEFEFEFEu) >> 1);
+}
+
+template <uint32_t BPP>
+void FILTER_SUB(uint8_t* row, uint32_t length) {
+  uint64_t left = 0;
+  for (uint32_t i = 0; i < length; i += BPP) {
+    left = ADD_BYTES(LOAD_PIXEL<BPP>(row + i), left);
+    STORE_PIXEL<BPP>(row + i, left);
+  }
+}
+
+void FILTER_UP(uint8_t* row, const uint8_t* up, uint32_t length) {
+  uint32_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 16 <= length; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(up + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), _mm_add_epi8(a, b));
+  }
+#endif
+  for (; i < length; ++i) row[i] = uint8_t(row[i] + up[i]);
+}
+
+template <uint32_t BPP>
+void FILTER_AVERAGE(uint8_t* row, const uint8_t* up, uint32_t length) {
+  uint64_t left = 0;
+  for (uint32_t i = 0; i < length; i += BPP) {
+    left = ADD_BYTES(LOAD_PIXEL<BPP>(row + i), AVERAGE_BYTES(left, LOAD_PIXEL<BPP>(up + i)));
+    STORE_PIXEL<BPP>(row + i, left);
+  }
+}
+
+int PAETH(int a, int b, int c) {
+  const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+  return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+}
+
+template <uint32_t BPP>
+void FILTER_PAETH(uint8_t* row, const uint8_t* up, uint32_t length) {
+#if defined(__SSE2__)
+  if constexpr (BPP > 1) {
+    // One pixel at a time in 16-bit lanes; the lanes past the pixel stay zero throughout.
+    const __m128i zero = _mm_setzero_si128();
+    __m128i left = zero, up_left = zero;
+    for (uint32_t i = 0; i < length; i += BPP) {
+      const __m128i above =
+          _mm_unpacklo_epi8(_mm_cvtsi64_si128(int64_t(LOAD_PIXEL<BPP>(up + i))), zero);
+      const __m128i raw =
+          _mm_unpacklo_epi8(_mm_cvtsi64_si128(int64_t(LOAD_PIXEL<BPP>(row + i))), zero);
+      const __m128i bc = _mm_sub_epi16(above, up_left), ac = _mm_sub_epi16(left, up_left);
+      const __m128i abc = _mm_add_epi16(bc, ac);
+      const __m128i pa = _mm_max_epi16(bc, _mm_sub_epi16(zero, bc));
+      const __m128i pb = _mm_max_epi16(ac, _mm_sub_epi16(zero, ac));
+      const __m128i pc = _mm_max_epi16(abc, _mm_sub_epi16(zero, abc));
+      const __m128i not_a = _mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc));
+      const __m128i not_b = _mm_cmpgt_epi16(pb, pc);
+      const __m128i b_or_c =
+          _mm_or_si128(_mm_andnot_si128(not_b, above), _mm_and_si128(not_b, up_left));
+      const __m128i predictor =
+          _mm_or_si128(_mm_andnot_si128(not_a, left), _mm_and_si128(not_a, b_or_c));
+      left = _mm_and_si128(_mm_add_epi16(raw, predictor), _mm_set1_epi16(0xFF));
+      STORE_PIXEL<BPP>(row + i, uint64_t(_mm_cvtsi128_si64(_mm_packus_epi16(left, left))));
+      up_left = above;
+    }
+    return;
+  }
+#endif
+  for (uint32_t i = 0; i < length; ++i) {
+    const int a = i >= BPP ? row[i - BPP] : 0, c = i >= BPP ? up[i - BPP] : 0;
+    row[i] = uint8_t(row[i] + PAETH(a, up[i], c));
+  }
+}
+
+template <uint32_t BPP>
+int32_t FILTER_ROW_BPP(uint8_t* row, const uint8_t* up, uint8_t filter, uint32_t length) {
   switch (filter) {
     case 0:
-      break;
+      return 0;
     case 1:
-      predictor = left;
-      break;
+      FILTER_SUB<BPP>(row, length);
+      return 0;
     case 2:
-      predictor = up;
-      break;
+      FILTER_UP(row, up, length);
+      return 0;
     case 3:
-      predictor = (left + up) / 2;
-      break;
-    case 4: {
-      const int p = left + up - up_left;
-      const int pa = std::abs(p - left);
-      const int pb = std::abs(p - up);
-      const int pc = std::abs(p - up_left);
-      predictor = pa <= pb && pa <= pc ? left : pb <= pc ? up : up_left;
-      break;
-    }
+      FILTER_AVERAGE<BPP>(row, up, length);
+      return 0;
+    case 4:
+      FILTER_PAETH<BPP>(row, up, length);
+      return 0;
     default:
       return 1;
   }
-  *byte = uint8_t(*byte + predictor);
-  return 0;
 }
 
-using PLOT = void (*)(uint8_t* output, uint64_t x, uint64_t y, uint32_t colour, uint32_t width,
-                      uint32_t height);
-
-void PLOT_OLD(uint8_t* output, uint64_t x, uint64_t y, uint32_t colour, uint32_t width, uint32_t) {
-  WRITE_LE32(output + 4 + (y * width + x) * 4, colour);
-}
-
-void PLOT_NEW(uint8_t* output, uint64_t x, uint64_t y, uint32_t colour, uint32_t, uint32_t) {
-  const uint32_t pitch = READ_LE32(output + 16);
-  WRITE_LE32(output + 32 + y * pitch + x * 4, colour);
-}
-
-void PLOT_OPENGL(uint8_t* output, uint64_t x, uint64_t y, uint32_t colour, uint32_t width,
-                 uint32_t height) {
-  // Red and blue change places, so the bytes in memory read red, green, blue, alpha.
-  const uint32_t rgba = (colour & 0xFF00FF00u) | (colour >> 16 & 0xFFu) | (colour & 0xFFu) << 16;
-  WRITE_LE32(output + ((height - 1 - y) * width + x) * 4, rgba);
+// Reverses filter method 0 for one scanline in place; up is the previous scanline of the pass
+// (reconstructed), or zeros for a pass's first row. 1 for an unknown filter type.
+int32_t FILTER_ROW(uint8_t* row, const uint8_t* up, uint8_t filter, uint32_t length, uint32_t bpp) {
+  switch (bpp) {
+    case 1:
+      return FILTER_ROW_BPP<1>(row, up, filter, length);
+    case 2:
+      return FILTER_ROW_BPP<2>(row, up, filter, length);
+    case 3:
+      return FILTER_ROW_BPP<3>(row, up, filter, length);
+    case 4:
+      return FILTER_ROW_BPP<4>(row, up, filter, length);
+    case 6:
+      return FILTER_ROW_BPP<6>(row, up, filter, length);
+    default:
+      return FILTER_ROW_BPP<8>(row, up, filter, length);
+  }
 }
 
 uint32_t COLOUR(uint32_t alpha, uint32_t red, uint32_t green, uint32_t blue) {
   return alpha << 24 | red << 16 | green << 8 | blue;
 }
 
-// Turns the reconstructed bytes of one pixel (or, below 8 bits, of one byte of pixels) into
-// colour values, plots them and moves x on by the column step for each.
-void PNG_IMAGE_DRAW_PIXELS(const PNG_IMAGE* image, uint8_t* output, const uint8_t* last, PLOT plot,
-                           uint64_t* x, uint64_t y, uint32_t step) {
-  const uint8_t* p = last - (image->BPP - 1);
-  const uint32_t width = image->WIDTH;
-  const uint32_t height = image->HEIGHT;
+// The colour of every index or grey sample below 16 bits, transparency included.
+void MAKE_TABLE(const PNG_IMAGE* image, uint32_t* table) {
+  const bool has_trns = image->HAS_TRNS != 0;
+  const uint32_t entries = 1u << image->BIT_DEPTH;
+  for (uint32_t i = 0; i < entries; ++i) {
+    if (image->COLOR_TYPE == 3) {
+      const uint8_t* entry = image->PALETTE[i];
+      table[i] = COLOUR(has_trns ? image->TRNS_ALPHA[i] : 255, entry[0], entry[1], entry[2]);
+    } else {
+      const uint32_t grey = i * (255 / (entries - 1));
+      table[i] = COLOUR(has_trns && i == image->TRNS_GREY ? 0 : 255, grey, grey, grey);
+    }
+  }
+}
+
+// Writes colour(i) for the n pixels of a scanline to out[0], out[step], out[2 * step], ...
+template <typename Colour>
+void PUT_PIXELS(uint32_t* out, uint32_t n, uint32_t step, Colour colour) {
+  if (step == 1) {
+    for (uint32_t i = 0; i < n; ++i) STORE_COLOUR(out + i, colour(i));
+  } else {
+    for (uint32_t i = 0; i < n; ++i) STORE_COLOUR(out + size_t(i) * step, colour(i));
+  }
+}
+
+// The pixels of the whole bytes of a packed scanline, PER_BYTE to a byte, copied from the table
+// of every byte's colours; returns how many pixels that was.
+template <uint32_t PER_BYTE>
+uint32_t PUT_PACKED_BYTES(const uint32_t* byte_table, const uint8_t* p, uint32_t* out, uint32_t n) {
+  const uint32_t bytes = n / PER_BYTE;
+  for (uint32_t b = 0; b < bytes; ++b)
+    std::memcpy(out + b * PER_BYTE, byte_table + p[b] * PER_BYTE, PER_BYTE * 4);
+  return bytes * PER_BYTE;
+}
+
+// Converts the n pixels of one reconstructed scanline into colour values.
+void CONVERT_ROW(const PNG_IMAGE* image, const uint32_t* table, const uint32_t* byte_table,
+                 const uint8_t* p, uint32_t* out, uint32_t n, uint32_t step) {
   const bool wide = image->BIT_DEPTH == 16;
   const bool has_trns = image->HAS_TRNS != 0;
-  uint32_t colour = 0;
   switch (image->COLOR_TYPE) {
     case 0:
       if (wide) {
-        const bool clear = has_trns && READ_BE16(p) == image->TRNS_GREY;
-        colour = COLOUR(clear ? 0 : 255, p[0], p[0], p[0]);
-        break;
+        const uint32_t key = has_trns ? image->TRNS_GREY : 0x10000;  // 0x10000 never matches
+        PUT_PIXELS(out, n, step, [p, key](uint32_t i) {
+          const uint8_t* s = p + 2 * i;
+          return COLOUR(READ_BE16(s) == key ? 0 : 255, s[0], s[0], s[0]);
+        });
+        return;
       }
       [[fallthrough]];
-    case 3: {
-      // Packed samples, the leftmost pixel in the most significant bits; slots past the end
-      // of the row are skipped.
-      const uint32_t depth = image->BIT_DEPTH;
-      const uint32_t mask = (1u << depth) - 1;
-      const uint32_t slots = 8 / depth;
-      for (uint32_t i = 0; i < slots; ++i, *x += step) {
-        if (*x >= width) continue;
-        const uint32_t sample = uint32_t(*p >> ((slots - 1 - i) * depth)) & mask;
-        if (image->COLOR_TYPE == 0) {
-          const uint32_t grey = sample * (255 / mask);
-          const bool clear = has_trns && sample == image->TRNS_GREY;
-          plot(output, *x, y, COLOUR(clear ? 0 : 255, grey, grey, grey), width, height);
-        } else {
-          const uint8_t* entry = image->PALETTE[sample];
-          const uint32_t alpha = has_trns ? image->TRNS_ALPHA[sample] : 255;
-          plot(output, *x, y, COLOUR(alpha, entry[0], entry[1], entry[2]), width, height);
+    case 3:
+      if (image->BIT_DEPTH < 8 && step == 1) {
+        // Whole bytes through the table of every byte's run of colours; then the last pixels.
+        uint32_t done = 0;
+        switch (image->BIT_DEPTH) {
+          case 4:
+            done = PUT_PACKED_BYTES<2>(byte_table, p, out, n);
+            break;
+          case 2:
+            done = PUT_PACKED_BYTES<4>(byte_table, p, out, n);
+            break;
+          default:
+            done = PUT_PACKED_BYTES<8>(byte_table, p, out, n);
+            break;
         }
+        out += done;
+        p += done / (8u / image->BIT_DEPTH);
+        n -= done;
       }
-      return;
-    }
+      switch (image->BIT_DEPTH) {
+        case 8:
+          PUT_PIXELS(out, n, step, [p, table](uint32_t i) { return table[p[i]]; });
+          return;
+        case 4:
+          PUT_PIXELS(out, n, step, [p, table](uint32_t i) {
+            return table[(p[i >> 1] >> (4 - (i & 1) * 4)) & 15];
+          });
+          return;
+        case 2:
+          PUT_PIXELS(out, n, step, [p, table](uint32_t i) {
+            return table[(p[i >> 2] >> (6 - (i & 3) * 2)) & 3];
+          });
+          return;
+        default:
+          PUT_PIXELS(out, n, step,
+                     [p, table](uint32_t i) { return table[(p[i >> 3] >> (7 - (i & 7))) & 1]; });
+          return;
+      }
     case 2:
       if (wide) {
-        const bool clear = has_trns && READ_BE16(p) == image->TRNS_RED &&
-                           READ_BE16(p + 2) == image->TRNS_GREEN &&
-                           READ_BE16(p + 4) == image->TRNS_BLUE;
-        colour = COLOUR(clear ? 0 : 255, p[0], p[2], p[4]);
+        PUT_PIXELS(out, n, step, [p, image, has_trns](uint32_t i) {
+          const uint8_t* s = p + 6 * i;
+          const bool clear = has_trns && READ_BE16(s) == image->TRNS_RED &&
+                             READ_BE16(s + 2) == image->TRNS_GREEN &&
+                             READ_BE16(s + 4) == image->TRNS_BLUE;
+          return COLOUR(clear ? 0 : 255, s[0], s[2], s[4]);
+        });
+      } else if (has_trns) {
+        PUT_PIXELS(out, n, step, [p, image](uint32_t i) {
+          const uint8_t* s = p + 3 * i;
+          const bool clear =
+              s[0] == image->TRNS_RED && s[1] == image->TRNS_GREEN && s[2] == image->TRNS_BLUE;
+          return COLOUR(clear ? 0 : 255, s[0], s[1], s[2]);
+        });
       } else {
-        const bool clear = has_trns && p[0] == image->TRNS_RED && p[1] == image->TRNS_GREEN &&
-                           p[2] == image->TRNS_BLUE;
-        colour = COLOUR(clear ? 0 : 255, p[0], p[1], p[2]);
+        // Four bytes read for three: the fourth is the next pixel's, or slack past the row.
+        PUT_PIXELS(out, n, step, [p](uint32_t i) {
+          const uint32_t v = LOAD32(p + 3 * i);  // little-endian: red in the low byte
+          return 0xFF000000u | (v & 0xFFu) << 16 | (v & 0xFF00u) | (v >> 16 & 0xFFu);
+        });
       }
-      break;
+      return;
     case 4:
-      colour = wide ? COLOUR(p[2], p[0], p[0], p[0]) : COLOUR(p[1], p[0], p[0], p[0]);
-      break;
-    case 6:
-      colour = wide ? COLOUR(p[6], p[0], p[2], p[4]) : COLOUR(p[3], p[0], p[1], p[2]);
-      break;
+      if (wide) {
+        PUT_PIXELS(out, n, step, [p](uint32_t i) {
+          const uint8_t* s = p + 4 * i;
+          return COLOUR(s[2], s[0], s[0], s[0]);
+        });
+      } else {
+        PUT_PIXELS(out, n, step, [p](uint32_t i) {
+          const uint8_t* s = p + 2 * i;
+          return COLOUR(s[1], s[0], s[0], s[0]);
+        });
+      }
+      return;
     default:
-      break;
+      if (wide) {
+        PUT_PIXELS(out, n, step, [p](uint32_t i) {
+          const uint8_t* s = p + 8 * i;
+          return COLOUR(s[6], s[0], s[2], s[4]);
+        });
+      } else {
+        PUT_PIXELS(out, n, step, [p](uint32_t i) {
+          const uint32_t v = LOAD32(p + 4 * i);  // bytes red, green, blue, alpha
+          return (v & 0xFF00FF00u) | (v & 0xFFu) << 16 | (v >> 16 & 0xFFu);
+        });
+      }
+      return;
   }
-  plot(output, *x, y, colour, width, height);
-  *x += step;
+}
+
+// Where the pixels of image row y go, one uint32 per pixel; target 3 goes through a row of
+// colour values first, to exchange red and blue and turn the picture upside down.
+struct PNG_OUTPUT {
+  uint8_t* block;
+  uint32_t target;
+  uint64_t pitch;
+  uint32_t* Row(uint64_t y) const {
+    return reinterpret_cast<uint32_t*>(block + (target == 1 ? 4 : 32) + y * pitch);
+  }
+};
+
+void STORE_TEXTURE_ROW(const PNG_IMAGE* image, uint8_t* output, const uint32_t* colours, uint32_t n,
+                       uint64_t x0, uint64_t y, uint32_t step) {
+  uint8_t* row = output + (image->HEIGHT - 1 - y) * uint64_t(image->WIDTH) * 4;
+  for (uint32_t i = 0; i < n; ++i) {
+    uint32_t c = colours[i];
+    if constexpr (std::endian::native == std::endian::big) c = __builtin_bswap32(c);
+    WRITE_LE32(row + (x0 + uint64_t(i) * step) * 4,
+               (c & 0xFF00FF00u) | (c >> 16 & 0xFFu) | (c & 0xFFu) << 16);
+  }
 }
 
 // Builds the output of the given form from the inflated scanlines; null if the record is not
@@ -539,76 +781,101 @@ void* PNG_IMAGE_CONVERT(PNG_IMAGE* image, uint32_t target) {
   const uint32_t height = image->HEIGHT;
   uint64_t output_size = TOO_BIG;
   uint64_t pitch = 0;
-  PLOT plot = nullptr;
   switch (target) {
     case 1:
       // The compact header holds 13 bits of width and 16 of height.
       if (width > 8191 || height > 65535) return nullptr;
+      pitch = uint64_t(width) * 4;
       output_size = uint64_t(width) * height * 4 + 4;
-      plot = PLOT_OLD;
       break;
     case 2:
       pitch = (uint64_t(width) * 4 + 31) / 32 * 32;
       output_size = SIZE_MUL(pitch, height) + 32;
-      plot = PLOT_NEW;
       break;
     case 3:
       output_size = SIZE_MUL(SIZE_MUL(width, height), 4);
-      plot = PLOT_OPENGL;
       break;
     default:
       return nullptr;
   }
   if (output_size > SIZE_LIMIT) return nullptr;
 
-  auto* output = static_cast<uint8_t*>(std::calloc(size_t(output_size), 1));
+  // Every pixel is written exactly once, so only the header and the row padding need zeroing.
+  auto* output = static_cast<uint8_t*>(std::malloc(size_t(output_size)));
   if (output == nullptr) return nullptr;
   if (target == 1) {
     WRITE_LE32(output, (4u | width << 3) | height << 16);
   } else if (target == 2) {
+    std::memset(output, 0, 32);
     WRITE_LE32(output, 7);
     WRITE_LE32(output + 4, 4);
     WRITE_LE32(output + 8, width);
     WRITE_LE32(output + 12, height);
     WRITE_LE32(output + 16, uint32_t(pitch));
+    const uint64_t used = uint64_t(width) * 4;
+    if (pitch > used) {
+      for (uint64_t y = 0; y < height; ++y)
+        std::memset(output + 32 + y * pitch + used, 0, pitch - used);
+    }
   }
-
-  // Filters are reversed in place in a copy; IMAGE_DATA stays as inflated.
-  auto* work = static_cast<uint8_t*>(std::malloc(image->IMAGE_DATA_SIZE));
-  if (work == nullptr) {
-    std::free(output);
-    return nullptr;
-  }
-  std::memcpy(work, image->IMAGE_DATA, image->IMAGE_DATA_SIZE);
+  const PNG_OUTPUT out{output, target, pitch};
 
   const bool interlaced = image->INTERLACE == 1;
   const uint32_t bpp = image->BPP;
+  uint32_t table[256];
+  uint32_t byte_table[256 * 8];  // below 8 bits: the colours of the pixels packed in each byte
+  if (image->BIT_DEPTH <= 8 && (image->COLOR_TYPE == 0 || image->COLOR_TYPE == 3)) {
+    MAKE_TABLE(image, table);
+    if (image->BIT_DEPTH < 8) {
+      const uint32_t depth = image->BIT_DEPTH, per_byte = 8 / depth, mask = (1u << depth) - 1;
+      for (uint32_t b = 0; b < 256; ++b) {
+        for (uint32_t i = 0; i < per_byte; ++i)
+          STORE_COLOUR(byte_table + b * per_byte + i, table[(b >> (8 - depth - i * depth)) & mask]);
+      }
+    }
+  }
+
+  // The row above a pass's first row reads as zeros; target 3 also needs a row of colours.
+  const uint64_t longest_scan = CALC_SCAN_SIZE(image, interlaced ? 7 : 1);
+  uint8_t* zeros = static_cast<uint8_t*>(std::calloc(size_t(longest_scan) + 16, 1));
+  uint32_t* colours =
+      target == 3 ? static_cast<uint32_t*>(std::malloc(size_t(width) * 4)) : nullptr;
+  bool ok = zeros != nullptr && (target != 3 || colours != nullptr);
+
+  uint8_t* data = image->IMAGE_DATA;
   uint64_t cursor = 0;  // runs through the rows of every pass without gaps
-  for (int pass = 1; pass <= (interlaced ? 7 : 1); ++pass) {
+  for (int pass = 1; ok && pass <= (interlaced ? 7 : 1); ++pass) {
     const uint32_t p = uint32_t(pass - 1);
+    const uint64_t rows = interlaced ? PASS_ROWS(image, pass) : height;
+    if (rows == 0) continue;
     const uint64_t scan_size = CALC_SCAN_SIZE(image, pass);
     const uint32_t column_step = interlaced ? TB_WFAC[p] : 1;
     const uint32_t row_step = interlaced ? TB_HFAC[p] : 1;
     const uint32_t first_column = interlaced ? TB_XOFF[p] : 0;
     const uint32_t first_row = interlaced ? TB_YOFF[p] : 0;
-    const uint64_t rows = interlaced ? PASS_ROWS(image, pass) : height;
-    for (uint64_t r = 0; r < rows; ++r) {
+    const uint32_t columns = (width - first_column + column_step - 1) / column_step;
+    for (uint64_t r = 0; r < rows; ++r, cursor += scan_size) {
+      uint8_t* row = data + cursor + 1;
+      const uint8_t* up = r > 0 ? row - scan_size : zeros;
+      if (FILTER_ROW(row, up, data[cursor], uint32_t(scan_size - 1), bpp) != 0) {
+        ok = false;
+        break;
+      }
       const uint64_t y = first_row + r * row_step;
-      uint64_t x = first_column;
-      const uint8_t filter = work[cursor++];
-      for (uint64_t k = 0; k + 1 < scan_size; ++k, ++cursor) {
-        uint8_t* byte = work + cursor;
-        if (FILTER_BYTE(byte, filter, k, r, scan_size, bpp) != 0) {
-          std::free(work);
-          std::free(output);
-          return nullptr;
-        }
-        if ((k + 1) % bpp == 0)
-          PNG_IMAGE_DRAW_PIXELS(image, output, byte, plot, &x, y, column_step);
+      if (target == 3) {
+        CONVERT_ROW(image, table, byte_table, row, colours, columns, 1);
+        STORE_TEXTURE_ROW(image, output, colours, columns, first_column, y, column_step);
+      } else {
+        CONVERT_ROW(image, table, byte_table, row, out.Row(y) + first_column, columns, column_step);
       }
     }
   }
-  std::free(work);
+  std::free(zeros);
+  std::free(colours);
+  if (!ok) {
+    std::free(output);
+    return nullptr;
+  }
   return output;
 }
 

@@ -1,0 +1,212 @@
+// kastrel_bench: every contender on the same data in one run, then one table of medians.
+// Extra arguments go to Google Benchmark (for example --benchmark_filter=png).
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bench/table.h"
+
+namespace bench {
+namespace {
+
+struct Registry {
+  std::vector<Cell> cells;
+  std::vector<std::string> sections;  // in order of first appearance
+  std::map<std::string, std::vector<std::string>> columns;
+  std::map<std::string, std::vector<std::string>> references;
+  std::vector<Target> targets;
+  std::map<std::string, double> seconds;  // median seconds per iteration, by benchmark name
+};
+
+Registry& registry() {
+  static Registry r;
+  return r;
+}
+
+std::string NameOf(const Cell& c) { return c.section + "/" + c.row + "/" + c.contender; }
+
+// Collects the medians while the console reporter prints as usual.
+class TableReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.error_occurred || run.aggregate_name != "median") continue;
+      registry().seconds[run.run_name.function_name] =
+          run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+};
+
+const Cell* Find(const std::string& section, const std::string& row, const std::string& who) {
+  for (const Cell& c : registry().cells)
+    if (c.section == section && c.row == row && c.contender == who) return &c;
+  return nullptr;
+}
+
+double Seconds(const Cell* c) {
+  if (c == nullptr) return 0;
+  auto it = registry().seconds.find(NameOf(*c));
+  return it == registry().seconds.end() ? 0 : it->second;
+}
+
+std::vector<std::string> RowsOf(const std::string& section) {
+  std::vector<std::string> rows;
+  for (const Cell& c : registry().cells)
+    if (c.section == section && std::find(rows.begin(), rows.end(), c.row) == rows.end())
+      rows.push_back(c.row);
+  return rows;
+}
+
+void PrintSection(const std::string& section) {
+  const auto& cols = registry().columns[section];
+  const auto rows = RowsOf(section);
+  bool measured = false;
+  for (const Cell& c : registry().cells) measured |= c.section == section && Seconds(&c) > 0;
+  if (!measured) return;
+  std::printf("\n%s: median throughput in MB/s of output; x = speed of %s / speed of the rival\n",
+              section.c_str(), cols[0].c_str());
+  std::printf("%-24s", "");
+  for (const auto& c : cols) std::printf(" %11s", c.c_str());
+  for (size_t i = 1; i < cols.size(); ++i) std::printf(" %11s", ("x " + cols[i]).c_str());
+  std::printf("\n");
+  std::vector<double> total_time(cols.size(), 0), total_bytes(cols.size(), 0);
+  std::vector<bool> complete(cols.size(), true);
+  auto print_row = [&](const std::string& name, const std::vector<double>& t,
+                       const std::vector<double>& b, const std::vector<bool>& present) {
+    std::printf("%-24s", name.c_str());
+    for (size_t i = 0; i < cols.size(); ++i) {
+      if (present[i] && t[i] > 0)
+        std::printf(" %11.1f", b[i] / t[i] / 1e6);
+      else
+        std::printf(" %11s", "-");
+    }
+    for (size_t i = 1; i < cols.size(); ++i) {
+      if (present[i] && present[0] && t[i] > 0 && t[0] > 0)
+        std::printf(" %10.2fx", t[i] / t[0]);
+      else
+        std::printf(" %11s", "-");
+    }
+    std::printf("\n");
+  };
+  for (const auto& row : rows) {
+    std::vector<double> t(cols.size()), b(cols.size());
+    std::vector<bool> present(cols.size());
+    for (size_t i = 0; i < cols.size(); ++i) {
+      const Cell* c = Find(section, row, cols[i]);
+      present[i] = c != nullptr && Seconds(c) > 0;
+      if (present[i]) {
+        t[i] = Seconds(c);
+        b[i] = c->bytes;
+        total_time[i] += t[i];
+        total_bytes[i] += b[i];
+      } else {
+        complete[i] = false;
+      }
+    }
+    print_row(row, t, b, present);
+  }
+  if (section.rfind("png", 0) == 0) print_row("total", total_time, total_bytes, complete);
+}
+
+// Our time over the rows against the rival's (or the fastest rival's, row by row).
+void CheckTarget(const Target& target, int* missed) {
+  const auto rows = target.rows.empty() ? RowsOf(target.section) : target.rows;
+  const auto& cols = registry().columns[target.section];
+  double ours = 0, theirs = 0;
+  std::string rival = target.rival;
+  for (const auto& row : rows) {
+    const double mine = Seconds(Find(target.section, row, target.ours));
+    double best = 0;
+    std::string best_name;
+    for (const auto& c : cols) {
+      const auto& refs = registry().references[target.section];
+      if (c == target.ours || (!target.rival.empty() && c != target.rival)) continue;
+      if (target.rival.empty() && std::find(refs.begin(), refs.end(), c) != refs.end()) continue;
+      const double t = Seconds(Find(target.section, row, c));
+      if (t > 0 && (best == 0 || t < best)) {
+        best = t;
+        best_name = c;
+      }
+    }
+    if (mine == 0 || best == 0) {
+      std::printf("  [n/a ] %s: %s not measured\n", target.text.c_str(), row.c_str());
+      return;
+    }
+    if (target.rival.empty() && rows.size() > 1) {
+      // Each row against its own fastest rival.
+      const double ratio = mine / best;
+      const bool ok = ratio <= target.factor;
+      if (!ok) ++*missed;
+      std::printf("  [%s] %s, %s: %.2f x the time of %s (target <= %.2f)\n", ok ? " ok " : "MISS",
+                  target.text.c_str(), row.c_str(), ratio, best_name.c_str(), target.factor);
+      continue;
+    }
+    ours += mine;
+    theirs += best;
+    rival = best_name;
+  }
+  if (theirs > 0) {
+    const double ratio = ours / theirs;
+    const bool ok = ratio <= target.factor;
+    if (!ok) ++*missed;
+    std::printf("  [%s] %s: %.2f x the time of %s (target <= %.2f)\n", ok ? " ok " : "MISS",
+                target.text.c_str(), ratio, rival.c_str(), target.factor);
+  }
+}
+
+}  // namespace
+
+void Add(const Cell& cell, std::function<void(benchmark::State&)> fn, bool manual_time) {
+  Registry& r = registry();
+  r.cells.push_back(cell);
+  if (std::find(r.sections.begin(), r.sections.end(), cell.section) == r.sections.end())
+    r.sections.push_back(cell.section);
+  const double bytes = cell.bytes;
+  auto* b =
+      benchmark::RegisterBenchmark(NameOf(cell).c_str(), [fn, bytes](benchmark::State& state) {
+        fn(state);
+        state.SetBytesProcessed(int64_t(double(state.iterations()) * bytes));
+      });
+  if (manual_time)
+    b->UseManualTime();
+  else
+    b->UseRealTime();
+  b->Unit(benchmark::kMicrosecond)->MinTime(0.05)->Repetitions(5)->ReportAggregatesOnly(true);
+}
+
+void Columns(const std::string& section, std::vector<std::string> contenders,
+             std::vector<std::string> references) {
+  registry().columns[section] = std::move(contenders);
+  registry().references[section] = std::move(references);
+}
+
+void AddTarget(const Target& target) { registry().targets.push_back(target); }
+
+}  // namespace bench
+
+int main(int argc, char** argv) {
+  bench::RegisterPng();
+  bench::RegisterBlits();
+  bench::RegisterPaint();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  bench::TableReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+
+  std::printf(
+      "\n================ Kastrel benchmark table (medians of 5 repetitions) ================\n");
+  for (const auto& section : bench::registry().sections) bench::PrintSection(section);
+  std::printf("\nTargets:\n");
+  int missed = 0;
+  for (const auto& target : bench::registry().targets) bench::CheckTarget(target, &missed);
+  std::printf("%d target(s) missed\n", missed);
+  return 0;
+}

@@ -1,0 +1,43 @@
+#pragma once
+// Every benchmark of kastrel_bench is a cell of a results table: a section (PNG decoding, raster
+// operations, ...), a row (a class of pictures, a blit case) and a contender (ours or a rival).
+// main() runs them with repetitions and prints the medians as one table with ratios.
+
+#include <benchmark/benchmark.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+struct Cell {
+  std::string section, row, contender;
+  double bytes = 0;  // bytes of output per iteration, for the throughput column
+};
+
+// Registers a benchmark as the given cell; fn runs the timing loop. With manual_time, fn
+// reports each iteration's time itself (State::SetIterationTime).
+void Add(const Cell& cell, std::function<void(benchmark::State&)> fn, bool manual_time = false);
+
+// Contenders of a section in table order; the first is ours, the others are compared with it.
+// References (memcpy, the inflater alone) are shown for scale but are not rivals.
+void Columns(const std::string& section, std::vector<std::string> contenders,
+             std::vector<std::string> references = {});
+
+// A target checked at the end: our median time over the listed rows must be at most
+// factor x the rival's (factor <= 1 for "at least 1/factor as fast").
+struct Target {
+  std::string text, section;
+  std::vector<std::string> rows;  // empty: every row of the section
+  std::string ours, rival;        // rival "" = the fastest rival of each row
+  double factor;
+};
+void AddTarget(const Target& target);
+
+// Called from main to install each part's benchmarks.
+void RegisterPng();
+void RegisterBlits();
+void RegisterPaint();
+
+}  // namespace bench

@@ -1,0 +1,603 @@
+// Vector inner loops of the blit, chosen at run time from the processor's features: SSE2 on
+// every x86-64, AVX2 where the processor has it, and the 32-bit blend, add and colour-keyed
+// copy on AVX-512 where that exists. Each
+// gives the same bits as the plain loops in rows.cpp on every input; a blit whose source and target
+// memory overlap (an image onto itself) takes the plain loop, whose pixel-by-pixel order the
+// vectors would not keep.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "kastrel/graphics/rows.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define KASTREL_ROWS_X86 1
+#endif
+
+namespace {
+
+#define ROW_ARGS                                                                             \
+  const uint8_t *s, uint8_t *t, int32_t w, int32_t h, int32_t sp, int32_t tp, int32_t alpha, \
+      VOX_BLENDER blender, void *param
+#define ROW_PASS s, t, w, h, sp, tp, alpha, blender, param
+
+// True when the bytes the blit reads and the bytes it writes share memory.
+bool overlaps(const uint8_t* s, const uint8_t* t, int32_t w, int32_t h, int32_t sp, int32_t tp,
+              int bpp) {
+  const auto span = [w, h, bpp](const uint8_t* p, int32_t pitch, uintptr_t* lo, uintptr_t* hi) {
+    const intptr_t last = intptr_t(h - 1) * pitch;
+    const uintptr_t a = reinterpret_cast<uintptr_t>(p);
+    *lo = last < 0 ? a + uintptr_t(last) : a;
+    *hi = (last < 0 ? a : a + uintptr_t(last)) + uintptr_t(w) * uintptr_t(bpp);
+  };
+  uintptr_t s_lo, s_hi, t_lo, t_hi;
+  span(s, sp, &s_lo, &s_hi);
+  span(t, tp, &t_lo, &t_hi);
+  return s_lo < t_hi && t_lo < s_hi;
+}
+
+inline uint32_t load32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+inline void store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+// One pixel by the plain rules, for the ends of rows.
+inline uint32_t alpha_pixel(uint32_t sv, uint32_t d) {
+  const uint32_t a = sv >> 24;
+  const uint32_t rb =
+      ((d & 0x00FF00FFu) + ((((sv & 0x00FF00FFu) - (d & 0x00FF00FFu)) * a) >> 8)) & 0x00FF00FFu;
+  const uint32_t ag =
+      ((d & 0xFF00FF00u) + ((((sv & 0xFF00FF00u) - (d & 0xFF00FF00u)) >> 8) * a)) & 0xFF00FF00u;
+  return rb | ag;
+}
+
+inline uint32_t add_pixel(uint32_t sv, uint32_t d, uint32_t a) {
+  uint32_t out = 0;
+  for (int c = 0; c < 32; c += 8) {
+    const uint32_t sum = ((d >> c) & 0xFFu) + ((((sv >> c) & 0xFFu) * a) >> 8);
+    out |= (sum > 255 ? 255u : sum) << c;
+  }
+  return out;
+}
+
+enum ByteOp { OP_PRESET, OP_AND, OP_OR, OP_XOR };
+
+template <int OP>
+inline uint8_t byte_op(uint8_t sv, uint8_t d) {
+  if constexpr (OP == OP_PRESET) return uint8_t(~sv);
+  if constexpr (OP == OP_AND) return uint8_t(sv & d);
+  if constexpr (OP == OP_OR) return uint8_t(sv | d);
+  return uint8_t(sv ^ d);
+}
+
+#if KASTREL_ROWS_X86
+
+// ---- SSE2: four pixels at a time ------------------------------------------------------------
+
+inline __m128i load128(const uint8_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline void store128(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+
+// x * a on 32-bit lanes (low 32 bits), for a below 2^16 in both halves of each lane.
+inline __m128i mul32_sse2(__m128i x, __m128i a16) {
+  return _mm_add_epi32(_mm_mullo_epi16(x, a16), _mm_slli_epi32(_mm_mulhi_epu16(x, a16), 16));
+}
+
+inline __m128i select_sse2(__m128i mask, __m128i if_set, __m128i if_clear) {
+  return _mm_or_si128(_mm_and_si128(mask, if_set), _mm_andnot_si128(mask, if_clear));
+}
+
+void alpha32_sse2(ROW_ARGS) {
+  if (overlaps(s, t, w, h, sp, tp, 4)) return vox_gfxRowsScalar[PUT_ALPHA][2](ROW_PASS);
+  const __m128i rb_mask = _mm_set1_epi32(0x00FF00FF), ag_mask = _mm_set1_epi32(int(0xFF00FF00u));
+  for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
+    int32_t x = 0;
+    for (; x + 4 <= w; x += 4) {
+      const __m128i sv = load128(s + x * 4);
+      const __m128i a = _mm_srli_epi32(sv, 24);
+      if (_mm_movemask_epi8(_mm_cmpeq_epi32(a, _mm_setzero_si128())) == 0xFFFF) continue;  // clear
+      const __m128i a16 = _mm_or_si128(a, _mm_slli_epi32(a, 16));
+      const __m128i d = load128(t + x * 4);
+      const __m128i d_rb = _mm_and_si128(d, rb_mask), d_ag = _mm_and_si128(d, ag_mask);
+      const __m128i rb = _mm_and_si128(
+          _mm_add_epi32(
+              d_rb,
+              _mm_srli_epi32(mul32_sse2(_mm_sub_epi32(_mm_and_si128(sv, rb_mask), d_rb), a16), 8)),
+          rb_mask);
+      const __m128i ag = _mm_and_si128(
+          _mm_add_epi32(
+              d_ag,
+              mul32_sse2(_mm_srli_epi32(_mm_sub_epi32(_mm_and_si128(sv, ag_mask), d_ag), 8), a16)),
+          ag_mask);
+      store128(t + x * 4, _mm_or_si128(rb, ag));
+    }
+    for (; x < w; ++x) store32(t + x * 4, alpha_pixel(load32(s + x * 4), load32(t + x * 4)));
+  }
+}
+
+void add32_sse2(ROW_ARGS) {
+  if (overlaps(s, t, w, h, sp, tp, 4)) return vox_gfxRowsScalar[PUT_ADD][2](ROW_PASS);
+  const uint32_t a = uint32_t(alpha) & 0xFFu;
+  const __m128i factor = _mm_set1_epi16(short(a)), zero = _mm_setzero_si128();
+  const __m128i colour = _mm_set1_epi32(0x00FFFFFF), mask = _mm_set1_epi32(0x00FF00FF);
+  for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
+    int32_t x = 0;
+    for (; x + 4 <= w; x += 4) {
+      const __m128i sv = load128(s + x * 4);
+      const __m128i skip = _mm_cmpeq_epi32(_mm_and_si128(sv, colour), mask);
+      const int skipped = _mm_movemask_epi8(skip);
+      if (skipped == 0xFFFF) continue;
+      const __m128i lo = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(sv, zero), factor), 8);
+      const __m128i hi = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(sv, zero), factor), 8);
+      const __m128i d = load128(t + x * 4);
+      const __m128i sum = _mm_adds_epu8(d, _mm_packus_epi16(lo, hi));
+      store128(t + x * 4, skipped == 0 ? sum : select_sse2(skip, d, sum));
+    }
+    for (; x < w; ++x) {
+      const uint32_t sv = load32(s + x * 4);
+      if ((sv & 0x00FFFFFFu) != 0xFF00FFu) store32(t + x * 4, add_pixel(sv, load32(t + x * 4), a));
+    }
+  }
+}
+
+void trans32_sse2(ROW_ARGS) {
+  if (overlaps(s, t, w, h, sp, tp, 4)) return vox_gfxRowsScalar[PUT_TRANS][2](ROW_PASS);
+  const __m128i colour = _mm_set1_epi32(0x00FFFFFF), mask = _mm_set1_epi32(0x00FF00FF);
+  for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
+    int32_t x = 0;
+    for (; x + 4 <= w; x += 4) {
+      const __m128i sv = _mm_and_si128(load128(s + x * 4), colour);
+      const __m128i skip = _mm_cmpeq_epi32(sv, mask);
+      const int skipped = _mm_movemask_epi8(skip);
+      if (skipped == 0xFFFF) continue;
+      store128(t + x * 4, skipped == 0 ? sv : select_sse2(skip, load128(t + x * 4), sv));
+    }
+    for (; x < w; ++x) {
+      const uint32_t sv = load32(s + x * 4) & 0x00FFFFFFu;
+      if (sv != 0xFF00FFu) store32(t + x * 4, sv);
+    }
+  }
+}
+
+// TRANS below 32 bits: the mask colour (0xF81F, or 0 at 8 bits) is skipped, the rest copied.
+template <int BPP>
+void trans_small_sse2(ROW_ARGS) {
+  if (overlaps(s, t, w, h, sp, tp, BPP)) return vox_gfxRowsScalar[PUT_TRANS][BPP / 2](ROW_PASS);
+  const __m128i mask = BPP == 2 ? _mm_set1_epi16(short(0xF81F)) : _mm_setzero_si128();
+  const int32_t bytes = w * BPP;
+  for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
+    int32_t i = 0;
+    for (; i + 16 <= bytes; i += 16) {
+      const __m128i sv = load128(s + i);
+      const __m128i skip = BPP == 2 ? _mm_cmpeq_epi16(sv, mask) : _mm_cmpeq_epi8(sv, mask);
+      const int skipped = _mm_movemask_epi8(skip);
+      if (skipped == 0xFFFF) continue;
+      store128(t + i, skipped == 0 ? sv : select_sse2(skip, load128(t + i), sv));
+    }
+    for (; i < bytes; i += BPP) {
+      if constexpr (BPP == 2) {
+        uint16_t v;
+        std::memcpy(&v, s + i, 2);
+        if (v != 0xF81F) std::memcpy(t + i, &v, 2);
+      } else if (s[i] != 0) {
+        t[i] = s[i];
+      }
+    }
+  }
+}
+
+// PSET (and ALPHA below 32 bits): short rows are copied inline, long ones by memcpy.
+template <int BPP, int MODE>
+void copy_sse2(ROW_ARGS) {
+  if (overlaps(s, t, w, h, sp, tp, BPP)) return vox_gfxRowsScalar[MODE][BPP / 2](ROW_PASS);
+  const int32_t bytes = w * BPP;
+  for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
+    if (bytes >= 1024 || bytes < 16) {
+      std::memcpy(t, s, size_t(bytes));
+      continue;
+    }
+    for (int32_t i = 0; i + 16 <= bytes; i += 16) store128(t + i, load128(s + i));
+    store128(t + bytes - 16, load128(s + bytes - 16));  // the tail, overlapping the last vector
+  }
+}
+
+template <int OP>
+inline __m128i vector_op_sse2(__m128i sv, __m128i d) {
+  if constexpr (OP == OP_PRESET) return _mm_xor_si128(sv, _mm_set1_epi32(-1));
+  if constexpr (OP == OP_AND) return _mm_and_si128(sv, d);
+  if constexpr (OP == OP_OR) return _mm_or_si128(sv, d);
+  return _mm_xor_si128(sv, d);
+}
+
+// PRESET, AND, OR and XOR work on the row's bytes alike at every depth.
+template <int OP, int BPP, int MODE>
+void bytewise_sse2(ROW_ARGS) {
+  if (overlaps(s, t, w, h, sp, tp, BPP)) return vox_gfxRowsScalar[MODE][BPP / 2](ROW_PASS);
+  const int32_t bytes = w * BPP;
+  for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
+    int32_t i = 0;
+    for (; i + 16 <= bytes; i += 16) {
+      const __m128i d = OP == OP_PRESET ? _mm_setzero_si128() : load128(t + i);
+      store128(t + i, vector_op_sse2<OP>(load128(s + i), d));
+    }
+    for (; i < bytes; ++i) t[i] = byte_op<OP>(s[i], t[i]);
+  }
+}
+
+// ---- AVX2: eight pixels at a time -----------------------------------------------------------
+
+#define KASTREL_AVX2 __attribute__((target("avx2")))
+
+KASTREL_AVX2 inline __m256i load256(const uint8_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+KASTREL_AVX2 inline void store256(uint8_t* p, __m256i v) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+
+KASTREL_AVX2 void alpha32_avx2(ROW_ARGS) {
+  if (overlaps(s, t, w, h, sp, tp, 4)) return vox_gfxRowsScalar[PUT_ALPHA][2](ROW_PASS);
+  const __m256i rb_mask = _mm256_set1_epi32(0x00FF00FF);
+  const __m256i ag_mask = _mm256_set1_epi32(int(0xFF00FF00u));
+  const __m256i alpha_bits = _mm256_set1_epi32(int(0xFF000000u));
+  for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
+    int32_t x = 0;
+    for (; x + 8 <= w; x += 8) {
+      const __m256i sv = load256(s + x * 4);
+      if (_mm256_testz_si256(sv, alpha_bits)) continue;  // all transparent: nothing changes
+      const __m256i a = _mm256_srli_epi32(sv, 24);
+      const __m256i d = load256(t + x * 4);
+      const __m256i d_rb = _mm256_and_si256(d, rb_mask), d_ag = _mm256_and_si256(d, ag_mask);
+      const __m256i rb = _mm256_and_si256(
+          _mm256_add_epi32(
+              d_rb,
+              _mm256_srli_epi32(
+                  _mm256_mullo_epi32(_mm256_sub_epi32(_mm256_and_si256(sv, rb_mask), d_rb), a), 8)),
+          rb_mask);
+      const __m256i ag = _mm256_and_si256(
+          _mm256_add_epi32(
+              d_ag,
+              _mm256_mullo_epi32(
+                  _mm256_srli_epi32(_mm256_sub_epi32(_mm256_and_si256(sv, ag_mask), d_ag), 8), a)),
+          ag_mask);
+      store256(t + x * 4, _mm256_or_si256(rb, ag));
+    }
+    for (; x < w; ++x) store32(t + x * 4, alpha_pixel(load32(s + x * 4), load32(t + x * 4)));
+  }
+}
+
+KASTREL_AVX2 void add32_avx2(ROW_ARGS) {
+  if (overlaps(s, t, w, h, sp, tp, 4)) return vox_gfxRowsScalar[PUT_ADD][2](ROW_PASS);
+  const uint32_t a = uint32_t(alpha) & 0xFFu;
+  const __m256i factor = _mm256_set1_epi16(short(a)), zero = _mm256_setzero_si256();
+  const __m256i colour = _mm256_set1_epi32(0x00FFFFFF), mask = _mm256_set1_epi32(0x00FF00FF);
+  for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
+    int32_t x = 0;
+    for (; x + 8 <= w; x += 8) {
+      const __m256i sv = load256(s + x * 4);
+      const __m256i skip = _mm256_cmpeq_epi32(_mm256_and_si256(sv, colour), mask);
+      const uint32_t skipped = uint32_t(_mm256_movemask_epi8(skip));
+      if (skipped == 0xFFFFFFFFu) continue;
+      // Unpacking and packing stay within each 128-bit half, so the bytes return to their places.
+      const __m256i lo =
+          _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(sv, zero), factor), 8);
+      const __m256i hi =
+          _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(sv, zero), factor), 8);
+      const __m256i d = load256(t + x * 4);
+      const __m256i sum = _mm256_adds_epu8(d, _mm256_packus_epi16(lo, hi));
+      store256(t + x * 4, skipped == 0 ? sum : _mm256_blendv_epi8(sum, d, skip));
+    }
+    for (; x < w; ++x) {
+      const uint32_t sv = load32(s + x * 4);
+      if ((sv & 0x00FFFFFFu) != 0xFF00FFu) store32(t + x * 4, add_pixel(sv, load32(t + x * 4), a));
+    }
+  }
+}
+
+KASTREL_AVX2 void trans32_avx2(ROW_ARGS) {
+  if (overlaps(s, t, w, h, sp, tp, 4)) return vox_gfxRowsScalar[PUT_TRANS][2](ROW_PASS);
+  const __m256i colour = _mm256_set1_epi32(0x00FFFFFF), mask = _mm256_set1_epi32(0x00FF00FF);
+  for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
+    int32_t x = 0;
+    for (; x + 8 <= w; x += 8) {
+      const __m256i sv = _mm256_and_si256(load256(s + x * 4), colour);
+      const __m256i skip = _mm256_cmpeq_epi32(sv, mask);
+      const uint32_t skipped = uint32_t(_mm256_movemask_epi8(skip));
+      if (skipped == 0xFFFFFFFFu) continue;
+      store256(t + x * 4, skipped == 0 ? sv : _mm256_blendv_epi8(sv, load256(t + x * 4), skip));
+    }
+    for (; x < w; ++x) {
+      const uint32_t sv = load32(s + x * 4) & 0x00FFFFFFu;
+      if (sv != 0xFF00FFu) store32(t + x * 4, sv);
+    }
+  }
+}
+
+template <int BPP>
+KASTREL_AVX2 void trans_small_avx2(ROW_ARGS) {
+  if (overlaps(s, t, w, h, sp, tp, BPP)) return vox_gfxRowsScalar[PUT_TRANS][BPP / 2](ROW_PASS);
+  const __m256i mask = BPP == 2 ? _mm256_set1_epi16(short(0xF81F)) : _mm256_setzero_si256();
+  const int32_t bytes = w * BPP;
+  for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
+    int32_t i = 0;
+    for (; i + 32 <= bytes; i += 32) {
+      const __m256i sv = load256(s + i);
+      const __m256i skip = BPP == 2 ? _mm256_cmpeq_epi16(sv, mask) : _mm256_cmpeq_epi8(sv, mask);
+      const uint32_t skipped = uint32_t(_mm256_movemask_epi8(skip));
+      if (skipped == 0xFFFFFFFFu) continue;
+      store256(t + i, skipped == 0 ? sv : _mm256_blendv_epi8(sv, load256(t + i), skip));
+    }
+    for (; i < bytes; i += BPP) {
+      if constexpr (BPP == 2) {
+        uint16_t v;
+        std::memcpy(&v, s + i, 2);
+        if (v != 0xF81F) std::memcpy(t + i, &v, 2);
+      } else if (s[i] != 0) {
+        t[i] = s[i];
+      }
+    }
+  }
+}
+
+template <int BPP, int MODE>
+KASTREL_AVX2 void copy_avx2(ROW_ARGS) {
+  if (overlaps(s, t, w, h, sp, tp, BPP)) return vox_gfxRowsScalar[MODE][BPP / 2](ROW_PASS);
+  const int32_t bytes = w * BPP;
+  for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
+    if (bytes >= 1024 || bytes < 32) {
+      std::memcpy(t, s, size_t(bytes));
+      continue;
+    }
+    for (int32_t i = 0; i + 32 <= bytes; i += 32) store256(t + i, load256(s + i));
+    store256(t + bytes - 32, load256(s + bytes - 32));
+  }
+}
+
+template <int OP>
+KASTREL_AVX2 inline __m256i vector_op_avx2(__m256i sv, __m256i d) {
+  if constexpr (OP == OP_PRESET) return _mm256_xor_si256(sv, _mm256_set1_epi32(-1));
+  if constexpr (OP == OP_AND) return _mm256_and_si256(sv, d);
+  if constexpr (OP == OP_OR) return _mm256_or_si256(sv, d);
+  return _mm256_xor_si256(sv, d);
+}
+
+template <int OP, int BPP, int MODE>
+KASTREL_AVX2 void bytewise_avx2(ROW_ARGS) {
+  if (overlaps(s, t, w, h, sp, tp, BPP)) return vox_gfxRowsScalar[MODE][BPP / 2](ROW_PASS);
+  const int32_t bytes = w * BPP;
+  for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
+    int32_t i = 0;
+    for (; i + 32 <= bytes; i += 32) {
+      const __m256i d = OP == OP_PRESET ? _mm256_setzero_si256() : load256(t + i);
+      store256(t + i, vector_op_avx2<OP>(load256(s + i), d));
+    }
+    for (; i < bytes; ++i) t[i] = byte_op<OP>(s[i], t[i]);
+  }
+}
+
+// ---- AVX-512: sixteen pixels at a time, for the blend ----------------------------------------
+
+#define KASTREL_AVX512 __attribute__((target("avx512f,avx512bw")))
+
+// GCC 12's own AVX-512 headers trip its uninitialised-value warning at -O2.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// The blend of sixteen pixels; lanes outside `lanes` are neither read nor written.
+KASTREL_AVX512 inline void alpha16_avx512(const uint8_t* s, uint8_t* t, __mmask16 lanes) {
+  const __m512i rb_mask = _mm512_set1_epi32(0x00FF00FF);
+  const __m512i ag_mask = _mm512_set1_epi32(int(0xFF00FF00u));
+  const bool whole = lanes == 0xFFFF;
+  const __m512i sv = whole ? _mm512_loadu_si512(s) : _mm512_maskz_loadu_epi32(lanes, s);
+  if (_mm512_test_epi32_mask(sv, _mm512_set1_epi32(int(0xFF000000u))) == 0) return;  // clear
+  const __m512i a = _mm512_srli_epi32(sv, 24);
+  const __m512i d = whole ? _mm512_loadu_si512(t) : _mm512_maskz_loadu_epi32(lanes, t);
+  const __m512i d_rb = _mm512_and_si512(d, rb_mask), d_ag = _mm512_and_si512(d, ag_mask);
+  const __m512i rb = _mm512_and_si512(
+      _mm512_add_epi32(
+          d_rb,
+          _mm512_srli_epi32(
+              _mm512_mullo_epi32(_mm512_sub_epi32(_mm512_and_si512(sv, rb_mask), d_rb), a), 8)),
+      rb_mask);
+  const __m512i ag = _mm512_and_si512(
+      _mm512_add_epi32(
+          d_ag,
+          _mm512_mullo_epi32(
+              _mm512_srli_epi32(_mm512_sub_epi32(_mm512_and_si512(sv, ag_mask), d_ag), 8), a)),
+      ag_mask);
+  if (whole)
+    _mm512_storeu_si512(t, _mm512_or_si512(rb, ag));
+  else
+    _mm512_mask_storeu_epi32(t, lanes, _mm512_or_si512(rb, ag));
+}
+
+KASTREL_AVX512 void alpha32_avx512(ROW_ARGS) {
+  if (overlaps(s, t, w, h, sp, tp, 4)) return vox_gfxRowsScalar[PUT_ALPHA][2](ROW_PASS);
+  for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
+    int32_t x = 0;
+    for (; x + 16 <= w; x += 16) alpha16_avx512(s + x * 4, t + x * 4, 0xFFFF);
+    if (x < w) alpha16_avx512(s + x * 4, t + x * 4, __mmask16((1u << (w - x)) - 1));
+  }
+}
+
+// Saturating add of floor(source * alpha / 256) on sixteen pixels, the mask colour skipped.
+KASTREL_AVX512 inline void add16_avx512(const uint8_t* s, uint8_t* t, __mmask16 lanes,
+                                        __m512i factor) {
+  const bool whole = lanes == 0xFFFF;
+  const __m512i sv = whole ? _mm512_loadu_si512(s) : _mm512_maskz_loadu_epi32(lanes, s);
+  const __mmask16 skip = _mm512_cmpeq_epi32_mask(
+      _mm512_and_si512(sv, _mm512_set1_epi32(0x00FFFFFF)), _mm512_set1_epi32(0x00FF00FF));
+  if ((skip & lanes) == lanes) return;
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i lo =
+      _mm512_srli_epi16(_mm512_mullo_epi16(_mm512_unpacklo_epi8(sv, zero), factor), 8);
+  const __m512i hi =
+      _mm512_srli_epi16(_mm512_mullo_epi16(_mm512_unpackhi_epi8(sv, zero), factor), 8);
+  const __m512i d = whole ? _mm512_loadu_si512(t) : _mm512_maskz_loadu_epi32(lanes, t);
+  const __m512i sum =
+      _mm512_mask_blend_epi32(skip, _mm512_adds_epu8(d, _mm512_packus_epi16(lo, hi)), d);
+  if (whole)
+    _mm512_storeu_si512(t, sum);
+  else
+    _mm512_mask_storeu_epi32(t, lanes, sum);
+}
+
+KASTREL_AVX512 void add32_avx512(ROW_ARGS) {
+  if (overlaps(s, t, w, h, sp, tp, 4)) return vox_gfxRowsScalar[PUT_ADD][2](ROW_PASS);
+  const __m512i factor = _mm512_set1_epi16(short(uint32_t(alpha) & 0xFFu));
+  for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
+    int32_t x = 0;
+    for (; x + 16 <= w; x += 16) add16_avx512(s + x * 4, t + x * 4, 0xFFFF, factor);
+    if (x < w) add16_avx512(s + x * 4, t + x * 4, __mmask16((1u << (w - x)) - 1), factor);
+  }
+}
+
+// The colour-keyed copy of sixteen pixels: alpha cleared, the mask colour skipped.
+KASTREL_AVX512 inline void trans16_avx512(const uint8_t* s, uint8_t* t, __mmask16 lanes) {
+  const bool whole = lanes == 0xFFFF;
+  const __m512i colour = _mm512_set1_epi32(0x00FFFFFF);
+  const __m512i sv =
+      _mm512_and_si512(whole ? _mm512_loadu_si512(s) : _mm512_maskz_loadu_epi32(lanes, s), colour);
+  const __mmask16 skip = _mm512_cmpeq_epi32_mask(sv, _mm512_set1_epi32(0x00FF00FF));
+  if ((skip & lanes) == lanes) return;
+  if (!whole) {
+    _mm512_mask_storeu_epi32(t, __mmask16(lanes & ~skip), sv);
+  } else if (skip == 0) {
+    _mm512_storeu_si512(t, sv);
+  } else {
+    _mm512_storeu_si512(t, _mm512_mask_blend_epi32(skip, sv, _mm512_loadu_si512(t)));
+  }
+}
+
+KASTREL_AVX512 void trans32_avx512(ROW_ARGS) {
+  if (overlaps(s, t, w, h, sp, tp, 4)) return vox_gfxRowsScalar[PUT_TRANS][2](ROW_PASS);
+  for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
+    int32_t x = 0;
+    for (; x + 16 <= w; x += 16) trans16_avx512(s + x * 4, t + x * 4, 0xFFFF);
+    if (x < w) trans16_avx512(s + x * 4, t + x * 4, __mmask16((1u << (w - x)) - 1));
+  }
+}
+
+#pragma GCC diagnostic pop
+
+// ADD below 32 bits and CUSTOM keep the plain loops: they gain too little to pay.
+template <int MODE, int INDEX>
+void plain(ROW_ARGS) {
+  vox_gfxRowsScalar[MODE][INDEX](ROW_PASS);
+}
+#define PLAIN(MODE, INDEX) plain<MODE, INDEX>
+
+// One table per loop set; ALPHA32, ADD32 and TRANS32 name its 32-bit blend, add and
+// colour-keyed copy.
+// clang-format off
+#define TABLE(ISA)                                                                           \
+  {                                                                                          \
+    /* TRANS  */ {trans_small_##ISA<1>, trans_small_##ISA<2>, TRANS32},                      \
+    /* PSET   */ {copy_##ISA<1, PUT_PSET>, copy_##ISA<2, PUT_PSET>, copy_##ISA<4, PUT_PSET>},  \
+    /* PRESET */ {bytewise_##ISA<OP_PRESET, 1, PUT_PRESET>,                                  \
+                  bytewise_##ISA<OP_PRESET, 2, PUT_PRESET>,                                  \
+                  bytewise_##ISA<OP_PRESET, 4, PUT_PRESET>},                                 \
+    /* AND    */ {bytewise_##ISA<OP_AND, 1, PUT_AND>, bytewise_##ISA<OP_AND, 2, PUT_AND>,    \
+                  bytewise_##ISA<OP_AND, 4, PUT_AND>},                                       \
+    /* OR     */ {bytewise_##ISA<OP_OR, 1, PUT_OR>, bytewise_##ISA<OP_OR, 2, PUT_OR>,        \
+                  bytewise_##ISA<OP_OR, 4, PUT_OR>},                                         \
+    /* XOR    */ {bytewise_##ISA<OP_XOR, 1, PUT_XOR>, bytewise_##ISA<OP_XOR, 2, PUT_XOR>,    \
+                  bytewise_##ISA<OP_XOR, 4, PUT_XOR>},                                       \
+    /* ALPHA  */ {copy_##ISA<1, PUT_ALPHA>, copy_##ISA<2, PUT_ALPHA>, ALPHA32},              \
+    /* ADD    */ {bytewise_##ISA<OP_OR, 1, PUT_ADD>, PLAIN(PUT_ADD, 1), ADD32},              \
+    /* CUSTOM */ {PLAIN(PUT_CUSTOM, 0), PLAIN(PUT_CUSTOM, 1), PLAIN(PUT_CUSTOM, 2)},         \
+  }
+
+#define ALPHA32 alpha32_sse2
+#define ADD32 add32_sse2
+#define TRANS32 trans32_sse2
+const VOX_PUT_ROUTINE kSse2[PUT_MODES][3] = TABLE(sse2);
+#undef ALPHA32
+#undef ADD32
+#undef TRANS32
+
+#define ALPHA32 alpha32_avx2
+#define ADD32 add32_avx2
+#define TRANS32 trans32_avx2
+const VOX_PUT_ROUTINE kAvx2[PUT_MODES][3] = TABLE(avx2);
+#undef ALPHA32
+#undef ADD32
+#undef TRANS32
+
+// The AVX2 loops, with the 32-bit blend, add and colour-keyed copy on sixteen pixels.
+#define ALPHA32 alpha32_avx512
+#define ADD32 add32_avx512
+#define TRANS32 trans32_avx512
+const VOX_PUT_ROUTINE kAvx512[PUT_MODES][3] = TABLE(avx2);
+#undef ALPHA32
+#undef ADD32
+#undef TRANS32
+// clang-format on
+
+#undef TABLE
+#undef PLAIN
+
+int32_t best_path() {
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"))
+    return VOX_ROWS_AVX512;
+  if (__builtin_cpu_supports("avx2")) return VOX_ROWS_AVX2;
+  if (__builtin_cpu_supports("sse2")) return VOX_ROWS_SSE2;
+  return VOX_ROWS_PLAIN;
+}
+
+#else
+
+int32_t best_path() { return VOX_ROWS_PLAIN; }
+
+#endif
+
+#undef ROW_ARGS
+#undef ROW_PASS
+
+// -1 until the first blit (or a test) chooses.
+std::atomic<int32_t> current_path{-1};
+
+}  // namespace
+
+int32_t vox_hRowPathBest() {
+  static const int32_t best = best_path();
+  return best;
+}
+
+int32_t vox_hRowPath() {
+  int32_t path = current_path.load(std::memory_order_relaxed);
+  if (path < 0) {
+    path = vox_hRowPathBest();
+    current_path.store(path, std::memory_order_relaxed);
+  }
+  return path;
+}
+
+int32_t vox_hRowPathForce(int32_t path) {
+  if (path < VOX_ROWS_PLAIN || path > vox_hRowPathBest()) path = vox_hRowPathBest();
+  current_path.store(path, std::memory_order_relaxed);
+  return path;
+}
+
+VOX_ROW_TABLE vox_hRowTable() {
+#if KASTREL_ROWS_X86
+  switch (vox_hRowPath()) {
+    case VOX_ROWS_AVX512:
+      return kAvx512;
+    case VOX_ROWS_AVX2:
+      return kAvx2;
+    case VOX_ROWS_SSE2:
+      return kSse2;
+    default:
+      break;
+  }
+#endif
+  return vox_gfxRowsScalar;
+}
