@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -21,15 +20,12 @@ TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
   std::string pattern =
       std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/kastrel-test-XXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  if (mkdtemp(buf.data()) != nullptr) path_ = buf.data();
+  if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
 }
 
 TempDir::~TempDir() {
-  if (path_.empty()) return;
   std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
+  if (!path_.empty()) std::filesystem::remove_all(path_, ec);
 }
 
 std::string read_file(const std::string& path) {
@@ -42,64 +38,37 @@ std::string read_file(const std::string& path) {
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const EnvChanges& env,
                            const std::string& cwd) {
   if (argv.empty() || dir_.path().empty()) return;
-
   // Everything the child needs is prepared here: between fork and exec it only makes system
   // calls, since another thread of the test may hold the allocator's lock.
-  std::vector<std::string> env_strings;
+  std::vector<std::string> env_strings, args = argv;
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
-    const std::string name = entry.substr(0, entry.find('='));
-    if (env.find(name) == env.end()) env_strings.push_back(entry);
+    if (env.find(entry.substr(0, entry.find('='))) == env.end()) env_strings.push_back(entry);
   }
   for (const auto& [name, value] : env) {
     if (value) env_strings.push_back(name + "=" + *value);
   }
-  std::vector<char*> envp;
+  std::vector<char*> envp, argp;
   for (auto& s : env_strings) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> args = argv;
-  std::vector<char*> argp;
   for (auto& s : args) argp.push_back(s.data());
+  envp.push_back(nullptr);
   argp.push_back(nullptr);
-
-  // Resolve the program in PATH now (execve does not search).
-  std::string program = argv[0];
-  if (program.find('/') == std::string::npos) {
-    const char* path = std::getenv("PATH");
-    std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
-    std::string dir;
-    while (std::getline(dirs, dir, ':')) {
-      const std::string candidate = (dir.empty() ? "." : dir) + "/" + program;
-      if (access(candidate.c_str(), X_OK) == 0) {
-        program = candidate;
-        break;
-      }
-    }
-  }
-  const std::string out_path = dir_.file("stdout");
-  const std::string err_path = dir_.file("stderr");
-  const int out_fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int out_fd = open(dir_.file("stdout").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  const int err_fd = open(dir_.file("stderr").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
   const int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  if (out_fd < 0 || err_fd < 0 || null_fd < 0) {
-    for (int fd : {out_fd, err_fd, null_fd}) {
-      if (fd >= 0) close(fd);
-    }
-    return;
-  }
-  const pid_t pid = fork();
+  const pid_t pid = out_fd < 0 || err_fd < 0 || null_fd < 0 ? -1 : fork();
   if (pid == 0) {
     setpgid(0, 0);
     dup2(null_fd, 0);
     dup2(out_fd, 1);
     dup2(err_fd, 2);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-    execve(program.c_str(), argp.data(), envp.data());
+    execvpe(argp[0], argp.data(), envp.data());
     _exit(127);
   }
-  close(out_fd);
-  close(err_fd);
-  close(null_fd);
+  for (const int fd : {out_fd, err_fd, null_fd}) {
+    if (fd >= 0) close(fd);
+  }
   if (pid < 0) return;
   // Also from this side, so a kill right after the start reaches the group.
   setpgid(pid, pid);
@@ -107,9 +76,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const EnvChange
 }
 
 ChildProcess::~ChildProcess() {
-  if (pid_ <= 0) return;
   // Only while the leader is unreaped is its group surely still ours.
-  if (!reap(false)) {
+  if (pid_ > 0 && !reap(false)) {
     ::kill(-pid_, SIGKILL);
     reap(true);
   }
@@ -125,24 +93,20 @@ bool ChildProcess::reap(bool block) {
   if (r != pid_) return false;
   ended_ = true;
   if (WIFEXITED(status)) exit_status_ = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) term_signal_ = WTERMSIG(status);
   return true;
 }
 
 bool ChildProcess::wait(std::chrono::milliseconds timeout) {
-  if (pid_ <= 0) return true;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!reap(false)) {
+  while (running()) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
 }
 
-bool ChildProcess::running() { return pid_ > 0 && !reap(false); }
-
 void ChildProcess::signal_group(int signal) {
-  if (pid_ > 0) ::kill(-pid_, signal);
+  if (pid_ > 0 && !ended_) ::kill(-pid_, signal);
 }
 
 std::string ChildProcess::output() const { return read_file(dir_.file("stdout")); }
@@ -152,10 +116,6 @@ RunResult run(const std::vector<std::string>& argv, const EnvChanges& env,
               std::chrono::milliseconds timeout, const std::string& cwd) {
   ChildProcess child(argv, env, cwd);
   RunResult result;
-  if (!child.started()) {
-    result.errors = "could not start " + (argv.empty() ? std::string("(nothing)") : argv[0]);
-    return result;
-  }
   if (!child.wait(timeout)) {
     result.timed_out = true;
     child.signal_group(SIGKILL);

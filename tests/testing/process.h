@@ -33,7 +33,7 @@ class ChildProcess {
  public:
   // Starts argv[0] (searched in PATH when it has no slash) in its own process group, with this
   // process's environment changed by `env`, in `cwd` when not empty. Standard output and error
-  // go to files that output() and errors() read back. started() says whether it ran.
+  // go to files that output() and errors() read back.
   ChildProcess(const std::vector<std::string>& argv, const EnvChanges& env = {},
                const std::string& cwd = {});
   // Kills the whole process group if it is still running.
@@ -42,15 +42,12 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool started() const { return pid_ > 0; }
-  pid_t pid() const { return pid_; }
   // Waits until the process ends or `timeout` passes; true when it ended.
   bool wait(std::chrono::milliseconds timeout);
-  bool running();
-  // Sends `signal` to the process group.
+  bool running() { return pid_ > 0 && !reap(false); }
   void signal_group(int signal);
   // Exit status after a normal exit, or -1 (killed by a signal, or still running).
   int exit_status() const { return exit_status_; }
-  int term_signal() const { return term_signal_; }
   std::string output() const;
   std::string errors() const;
 
@@ -61,7 +58,6 @@ class ChildProcess {
   pid_t pid_ = -1;
   bool ended_ = false;
   int exit_status_ = -1;
-  int term_signal_ = 0;
 };
 
 struct RunResult {

@@ -1,19 +1,18 @@
 // A private X server for end-to-end tests: Xvfb on a display number it picks itself.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
+
+#include "tests/testing/process.h"
 
 namespace kastrel_testing {
 
 class Xvfb {
  public:
-  // Starts Xvfb with one screen of `geometry` (WIDTHxHEIGHTxDEPTH) and waits until it reports
-  // its display, which means it accepts connections. ok() says whether that worked; error()
-  // says why not.
+  // Starts Xvfb with one screen of `geometry` (WIDTHxHEIGHTxDEPTH) and waits until it accepts
+  // connections. ok() says whether that worked; error() says why not.
   explicit Xvfb(const std::string& geometry = "800x600x24");
-  // Stops the server and waits for it.
+  // Stops the server gently, so it removes its socket and lock file.
   ~Xvfb();
   Xvfb(const Xvfb&) = delete;
   Xvfb& operator=(const Xvfb&) = delete;
@@ -24,9 +23,7 @@ class Xvfb {
   const std::string& error() const { return error_; }
 
  private:
-  void stop();
-
-  pid_t pid_ = -1;
+  ChildProcess server_;
   std::string display_;
   std::string error_;
 };
