@@ -37,30 +37,21 @@ TEST(ImageBuffer, CreationFailures) {
   EXPECT_EQ(vox_GfxImageCreate(4, 4, 0, 32, 0), nullptr);  // no display mode yet
   vox_GfxImageDestroy(nullptr);
   vox_GfxScreenRes(16, 16, 32, 1, MODE_NULL, 0);
-  for (const auto& [w, h, depth] :
-       std::initializer_list<std::tuple<int32_t, int32_t, int32_t>>{{0, 4, 32},
-                                                                    {4, 0, 32},
-                                                                    {-4, 4, 32},
-                                                                    {4, 4, 24},
-                                                                    {4, 4, 17},
-                                                                    {4, 4, 33},
-                                                                    {4, 4, INT32_MAX},
-                                                                    {INT32_MAX, 2, 8},
-                                                                    {65536, 65536, 32}}) {
+  const int32_t bad[][3] = {{0, 4, 32},        {4, 0, 32},        {-4, 4, 32},
+                            {4, 4, 24},        {4, 4, 17},        {4, 4, 33},
+                            {4, 4, INT32_MAX}, {INT32_MAX, 2, 8}, {65536, 65536, 32}};
+  for (const auto& [w, h, depth] : bad)
     EXPECT_EQ(vox_GfxImageCreate(w, h, 0, depth, 0), nullptr) << w << "x" << h << "x" << depth;
-  }
 }
 
 TEST(ImageBuffer, LayoutAndFill) {
   vox_GfxScreenRes(16, 16, 16, 1, MODE_NULL, 0);
-  struct Case {
+  struct {
     int32_t w, h;
     uint32_t color;
-    int32_t depth, flags;
-    int32_t bpp;
+    int32_t depth, flags, bpp;
     uint32_t pitch, fill;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {1, 1, 0x11223344, 32, 0, 4, 16, 0x11223344},
       {3, 2, 0x00FF00FF, 32, 0, 4, 16, 0x00FF00FF},
       {5, 1, 0, 32, 0, 4, 32, 0},
@@ -73,7 +64,7 @@ TEST(ImageBuffer, LayoutAndFill) {
       {7, 2, 0x89ABCDEF, 1, 0, 1, 16, 0xEF},
       {3, 2, 0xFFFFFF, 0, 0, 2, 16, 0xFFFF},  // depth 0: the screen's 16 bits
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     Image image(vox_GfxImageCreate(c.w, c.h, c.color, c.depth, c.flags));
     ASSERT_NE(image, nullptr);
     const VOX_IMAGE_HEADER h = header_of(image),

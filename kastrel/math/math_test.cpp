@@ -103,6 +103,9 @@ TEST(Math, PolyAddPointWidensFromTheOriginKeepsItsOwnPointsAndDropsWhatCannotGro
 TEST(Math, CreateFromCircleOutlines) {
   // Worked out apart from this code, from the construction rules (float
   // candidates, halves to even), as flat x, y lists.
+  constexpr int32_t M = INT32_MIN;
+  const Ints top = {-5, M + 5, -4, M + 2, 4,  M + 2, 5,  M + 5,
+                    5,  M + 5, 4,  M + 8, -4, M + 8, -5, M + 5};
   const Ints two = {-2, 0, -2, -1, 0, -2, 0, -2, 2, -1, 2, 0, 2, 0, 2, 1, 0, 2, 0, 2, -2, 1, -2, 0};
   struct Case {
     int32_t p, q, r, loss;
@@ -128,12 +131,7 @@ TEST(Math, CreateFromCircleOutlines) {
                                    31000,  39000,  1000,   49000,  1000,   49000,  -29000, 39000,
                                    -39000, 29000,  -44826, 19000,  -47990, 9000,   -49000, -1000}},
       // The top row is INT32_MIN: stepping past it ends the scan rather than wrapping round.
-      {0,
-       INT32_MIN + 5,
-       5,
-       3,
-       {-5, -2147483643, -4, -2147483646, 4, -2147483646, 5, -2147483643, 5, -2147483643, 4,
-        -2147483640, -4, -2147483640, -5, -2147483643}},
+      {0, M + 5, 5, 3, top},
   };
   for (const Case& c : cases) {
     POLY poly;
