@@ -242,16 +242,11 @@ TEST_F(Desktop, MouseGivesPointerButtonAndWheelEvents) {
   ASSERT_TRUE(wait_event(VOX::MOUSEENTERED));
   EXPECT_EQ(std::make_tuple(events[0].TYPE, events[0].X, events[0].Y),
             std::make_tuple(VOX::MOUSEENTERED, 100, 60));
-  events.clear();
-  ASSERT_TRUE(xdotool("mousemove_relative 7 -3"));
-  ASSERT_TRUE(wait_event(VOX::MOUSEMOVED));
-  const VOX::EVENT& e = events.back();
-  EXPECT_EQ((Ints{e.X, e.Y, e.DX, e.DY}), (Ints{107, 57, 7, -3}));
 
   // Left down, right down, left up, right up; the buttons read back while held.
   events.clear();
   ASSERT_TRUE(xdotool("mousedown 1 mousedown 3"));
-  EXPECT_TRUE(wait_for([&] { return mouse() == Ints{107, 57, 0, 3, 0}; }));
+  EXPECT_TRUE(wait_for([&] { return mouse() == Ints{100, 60, 0, 3, 0}; }));
   ASSERT_TRUE(xdotool("mouseup 1 mouseup 3"));
   ASSERT_TRUE(wait_events([&] { return of_type(VOX::BUTTONRELEASED).size() == 2; }));
   EXPECT_EQ(of_type(VOX::BUTTONPRESSED), (Ints{1, 2}));
