@@ -6,6 +6,7 @@
 #include <X11/extensions/Xfixes.h>
 #include <X11/extensions/shape.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -94,15 +95,10 @@ unsigned long Connection::find_window(const std::string& title_wanted) {
   return found;
 }
 
-unsigned long Connection::wait_for_window(const std::string& title_wanted, double seconds) {
+unsigned long Connection::wait_for_window(const std::string& title_wanted) {
   unsigned long w = 0;
-  wait_for([&] { return (w = find_window(title_wanted)) != 0; }, seconds);
+  wait_for([&] { return (w = find_window(title_wanted)) != 0; });
   return w;
-}
-
-bool Connection::exists(unsigned long window) {
-  XWindowAttributes a;
-  return XGetWindowAttributes(dpy(display_), window, &a) != 0 && a.map_state == IsViewable;
 }
 
 Geometry Connection::geometry(unsigned long window) {
@@ -125,77 +121,58 @@ uint32_t Connection::pixel(unsigned long window, int x, int y) {
   return p;
 }
 
-std::vector<std::string> Connection::net_wm_state(unsigned long window) {
+// A property of 32-bit items (Xlib hands them over as longs).
+std::vector<long> Connection::property(unsigned long window, const char* name) {
   Display* d = dpy(display_);
-  std::vector<std::string> names;
   Atom type;
   int format;
   unsigned long count = 0, after = 0;
   unsigned char* data = nullptr;
-  if (XGetWindowProperty(d, window, XInternAtom(d, "_NET_WM_STATE", False), 0, 64, False, XA_ATOM,
+  std::vector<long> out;
+  if (XGetWindowProperty(d, window, XInternAtom(d, name, False), 0, 64, False, AnyPropertyType,
                          &type, &format, &count, &after, &data) == Success &&
-      data != nullptr) {
-    auto* atoms = reinterpret_cast<Atom*>(data);
-    for (unsigned long i = 0; i < count; ++i) {
-      char* name = XGetAtomName(d, atoms[i]);
-      if (name != nullptr) {
-        names.emplace_back(name);
-        XFree(name);
-      }
-    }
+      data != nullptr && format == 32) {
+    out.assign(reinterpret_cast<long*>(data), reinterpret_cast<long*>(data) + count);
   }
   if (data != nullptr) XFree(data);
-  return names;
+  return out;
 }
 
-void Connection::size_hints(unsigned long window, int* min_w, int* min_h, int* max_w, int* max_h) {
-  XSizeHints hints{};
-  long supplied = 0;
-  *min_w = *min_h = *max_w = *max_h = 0;
-  if (!XGetWMNormalHints(dpy(display_), window, &hints, &supplied)) return;
-  if (hints.flags & PMinSize) {
-    *min_w = hints.min_width;
-    *min_h = hints.min_height;
-  }
-  if (hints.flags & PMaxSize) {
-    *max_w = hints.max_width;
-    *max_h = hints.max_height;
-  }
+bool Connection::has_state(unsigned long window, const char* state) {
+  std::vector<long> atoms = property(window, "_NET_WM_STATE");
+  auto wanted = static_cast<long>(XInternAtom(dpy(display_), state, False));
+  return std::find(atoms.begin(), atoms.end(), wanted) != atoms.end();
 }
 
 long Connection::motif_decorations(unsigned long window) {
-  Display* d = dpy(display_);
-  Atom hints = XInternAtom(d, "_MOTIF_WM_HINTS", False);
-  Atom type;
-  int format;
-  unsigned long count = 0, after = 0;
-  unsigned char* data = nullptr;
-  long decorations = -1;
-  if (XGetWindowProperty(d, window, hints, 0, 5, False, AnyPropertyType, &type, &format, &count,
-                         &after, &data) == Success &&
-      data != nullptr && count >= 3) {
-    auto* fields = reinterpret_cast<long*>(data);
-    if (fields[0] & 2) decorations = fields[2];  // the decorations field is in use
-  }
-  if (data != nullptr) XFree(data);
-  return decorations;
+  std::vector<long> fields = property(window, "_MOTIF_WM_HINTS");
+  // Flag 2: the decorations field is in use.
+  return fields.size() >= 3 && (fields[0] & 2) ? fields[2] : -1;
 }
 
-void Connection::pointer(int* x, int* y) {
+std::vector<int> Connection::size_hints(unsigned long window) {
+  XSizeHints h{};
+  long supplied = 0;
+  XGetWMNormalHints(dpy(display_), window, &h, &supplied);
+  const bool min = h.flags & PMinSize, max = h.flags & PMaxSize;
+  return {min ? h.min_width : 0, min ? h.min_height : 0, max ? h.max_width : 0,
+          max ? h.max_height : 0};
+}
+
+std::pair<int, int> Connection::pointer() {
   Display* d = dpy(display_);
   Window root, child;
-  int wx, wy;
+  int x = 0, y = 0, wx, wy;
   unsigned mask;
-  XQueryPointer(d, DefaultRootWindow(d), &root, &child, x, y, &wx, &wy, &mask);
+  XQueryPointer(d, DefaultRootWindow(d), &root, &child, &x, &y, &wx, &wy, &mask);
+  return {x, y};
 }
 
 int Connection::visible_cursor_pixels() {
   XFixesCursorImage* image = XFixesGetCursorImage(dpy(display_));
   if (image == nullptr) return -1;
   int visible = 0;
-  for (int i = 0; i < image->width * image->height; ++i) {
-    if ((image->pixels[i] >> 24) != 0) ++visible;
-  }
+  for (int i = 0; i < image->width * image->height; ++i) visible += (image->pixels[i] >> 24) != 0;
   XFree(image);
   return visible;
 }
@@ -210,7 +187,7 @@ std::vector<Geometry> Connection::shape(unsigned long window) {
   return out;
 }
 
-unsigned long Connection::cover(int x, int y, int width, int height) {
+bool Connection::cover_briefly(int x, int y, int width, int height) {
   Display* d = dpy(display_);
   XSetWindowAttributes a{};
   a.override_redirect = True;
@@ -220,12 +197,10 @@ unsigned long Connection::cover(int x, int y, int width, int height) {
                            CopyFromParent, CWOverrideRedirect | CWBackPixel, &a);
   XMapRaised(d, w);
   XSync(d, False);
-  return w;
-}
-
-void Connection::destroy(unsigned long window) {
-  XDestroyWindow(dpy(display_), window);
-  XSync(dpy(display_), False);
+  const bool shown = wait_for([&] { return pixel(w, 1, 1) == 0xFFFFFFu; });
+  XDestroyWindow(d, w);
+  XSync(d, False);
+  return shown;
 }
 
 void Connection::mark_minimised(unsigned long window) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace x_desktop {
@@ -20,9 +21,10 @@ bool xdotool(const std::string& args);
 
 struct Geometry {
   int x, y, width, height;  // client area in root coordinates
+  bool operator==(const Geometry&) const = default;
 };
 
-// A connection to the server, opened on the calling thread.
+// A connection to the server, opened on the calling thread. Windows are X ids.
 class Connection {
  public:
   Connection();
@@ -33,27 +35,26 @@ class Connection {
   bool ok() const { return display_ != nullptr; }
   // The mapped top-level window with this title, or 0.
   unsigned long find_window(const std::string& title);
-  unsigned long wait_for_window(const std::string& title, double seconds = 10.0);
-  bool exists(unsigned long window);
+  unsigned long wait_for_window(const std::string& title);
   Geometry geometry(unsigned long window);
   // 0x00RRGGBB of a client pixel, or 0xFFFFFFFF when it cannot be read.
   uint32_t pixel(unsigned long window, int x, int y);
   std::string title(unsigned long window);
-  // Atom names of _NET_WM_STATE.
-  std::vector<std::string> net_wm_state(unsigned long window);
-  // WM_NORMAL_HINTS minimum and maximum size (0 when absent).
-  void size_hints(unsigned long window, int* min_w, int* min_h, int* max_w, int* max_h);
+  // Whether _NET_WM_STATE holds the named state.
+  bool has_state(unsigned long window, const char* state);
+  // WM_NORMAL_HINTS minimum and maximum width and height (0 when absent).
+  std::vector<int> size_hints(unsigned long window);
   // The decorations field of _MOTIF_WM_HINTS, or -1 when absent.
   long motif_decorations(unsigned long window);
   // The pointer in root coordinates.
-  void pointer(int* x, int* y);
+  std::pair<int, int> pointer();
   // Pixels of the cursor on show that are not fully transparent.
   int visible_cursor_pixels();
   // The bounding shape of the window as rectangles in window coordinates.
   std::vector<Geometry> shape(unsigned long window);
-  // A plain white window over the given root rectangle; destroyed with destroy().
-  unsigned long cover(int x, int y, int width, int height);
-  void destroy(unsigned long window);
+  // Covers the root rectangle with a plain white window until it shows, then
+  // destroys it; false when it never showed.
+  bool cover_briefly(int x, int y, int width, int height);
   // What a window manager does to a window it minimises.
   void mark_minimised(unsigned long window);
   // What the window manager sends when the close box is pressed.
@@ -61,6 +62,7 @@ class Connection {
   void sync();
 
  private:
+  std::vector<long> property(unsigned long window, const char* name);
   void* display_;
 };
 

@@ -3,38 +3,31 @@
 # Usage: xvfb-fixture.sh start|stop STATE_DIR
 # start leaves the display number in STATE_DIR/display and the server's pid in STATE_DIR/pid.
 set -euo pipefail
-action=$1
-dir=$2
+dir=${2:?usage: $0 start|stop STATE_DIR}
 
 stop_server() {
-  if [[ -f $dir/pid ]]; then
-    local pid
-    pid=$(cat "$dir/pid")
-    if kill "$pid" 2>/dev/null; then
-      for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-      kill -9 "$pid" 2>/dev/null || true
-    fi
+  local pid
+  pid=$(cat "$dir/pid" 2>/dev/null) || pid=
+  if [[ -n $pid ]] && kill "$pid" 2>/dev/null; then
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null || true
   fi
-  rm -f "$dir/pid" "$dir/display" "$dir/display.tmp"
+  rm -f "$dir/pid" "$dir/display"
 }
 
-case $action in
+case $1 in
   start)
     mkdir -p "$dir"
     stop_server
     command -v Xvfb >/dev/null || { echo "Xvfb is not installed (make test installs it)" >&2; exit 1; }
     # -displayfd: the server takes the first free display and writes its number once it listens.
     setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset \
-      3>"$dir/display.tmp" </dev/null >"$dir/xvfb.log" 2>&1 &
-    echo $! >"$dir/pid"
+      3>"$dir/display" </dev/null >"$dir/xvfb.log" 2>&1 &
+    pid=$!
+    echo "$pid" >"$dir/pid"
     for _ in $(seq 300); do
-      if [[ -s $dir/display.tmp ]] && grep -q $'\n' "$dir/display.tmp"; then
-        tr -d '\n' <"$dir/display.tmp" >"$dir/display"
-        rm -f "$dir/display.tmp"
-        echo "Xvfb on :$(cat "$dir/display")"
-        exit 0
-      fi
-      kill -0 "$(cat "$dir/pid")" 2>/dev/null || break
+      if [[ -s $dir/display ]]; then echo "Xvfb on :$(cat "$dir/display")"; exit 0; fi
+      kill -0 "$pid" 2>/dev/null || break
       sleep 0.1
     done
     echo "Xvfb did not come up:" >&2
@@ -42,11 +35,6 @@ case $action in
     stop_server
     exit 1
     ;;
-  stop)
-    stop_server
-    ;;
-  *)
-    echo "usage: $0 start|stop STATE_DIR" >&2
-    exit 2
-    ;;
+  stop) stop_server ;;
+  *) echo "usage: $0 start|stop STATE_DIR" >&2; exit 2 ;;
 esac
