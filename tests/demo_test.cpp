@@ -396,16 +396,19 @@ TEST(DemoGameOnX, FallsRestsLightsUpIsDraggedAndThrownAndEndsOnEscape) {
   ASSERT_TRUE(ball_shows_at(run, m, x0 - 100, y0 - 150, 255));
   run.glide_to(15, 10, 5);
   ASSERT_TRUE(ball_shows_at(run, m, 0, 0, 255)) << "held inside the window";
-  // Thrown: a quick move to the right and the button comes up straight after it. Left alone,
-  // the ball would drop straight down from column 150; thrown, it flies on to the right.
-  run.pointer_to(15 + 150, 10);
+  // Thrown: a quick move to the right and the button comes up straight after it. Each pass
+  // moves the ball by speed x pass length rounded to whole pixels, so at several hundred passes
+  // a second only a fast throw (over half a pixel a pass) carries it sideways: 400 pixels in
+  // one move gives 800 pixels a second. Left alone, the ball would drop straight down from
+  // column 400; thrown, it flies on to the right.
+  const int throw_x = 400;
+  run.pointer_to(15 + throw_x, 10);
   run.button("mouseup", 1);
-  run.pointer_to(15 + 150, 10 + 300);
   run.key("a");
   EXPECT_TRUE(eventually([&] {
     const Frame shown = run.capture();
     for (int y = 0; y < kH && !shown.px.empty(); ++y) {
-      for (int x = 150 + m.ball_w() + 40; x < kW; ++x) {
+      for (int x = throw_x + m.ball_w() + 40; x < kW; ++x) {
         if (distance(shown.at(x, y), m.background(x, y)) > 40) return true;
       }
     }

@@ -193,10 +193,11 @@ else
   shot 4-drag
 
   # Throw: release while still moving up and to the right; the ball keeps the speed of the
-  # last move, twice its pixels per second.
+  # last move, twice its pixels per second. A pass moves it by whole pixels, so at several
+  # hundred passes a second the last move must be long for the throw to carry it sideways.
   x=$((hover_x - 140)) y=$((hover_y - 260))
-  for step in 1 2 3 4; do
-    pointer $((x + step * 80)) $((y - step * 30))
+  for dx in 40 80 120 370; do
+    pointer $((x + dx)) $((y - dx / 4))
     pause 0.02
   done
   xdo mouseup 1
