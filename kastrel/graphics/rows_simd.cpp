@@ -67,6 +67,20 @@ inline uint32_t add_pixel(uint32_t sv, uint32_t d, uint32_t a) {
 
 enum ByteOp { OP_PRESET, OP_AND, OP_OR, OP_XOR };
 
+// The last pixels of a colour-keyed row at 1 or 2 bytes, past the vector loop.
+template <int BPP>
+inline void trans_small_tail(const uint8_t* s, uint8_t* t, int32_t i, int32_t bytes) {
+  for (; i < bytes; i += BPP) {
+    if constexpr (BPP == 2) {
+      uint16_t v;
+      std::memcpy(&v, s + i, 2);
+      if (v != 0xF81F) std::memcpy(t + i, &v, 2);
+    } else if (s[i] != 0) {
+      t[i] = s[i];
+    }
+  }
+}
+
 template <int OP>
 inline uint8_t byte_op(uint8_t sv, uint8_t d) {
   if constexpr (OP == OP_PRESET) return uint8_t(~sv);
@@ -180,15 +194,7 @@ void trans_small_sse2(ROW_ARGS) {
       if (skipped == 0xFFFF) continue;
       store128(t + i, skipped == 0 ? sv : select_sse2(skip, load128(t + i), sv));
     }
-    for (; i < bytes; i += BPP) {
-      if constexpr (BPP == 2) {
-        uint16_t v;
-        std::memcpy(&v, s + i, 2);
-        if (v != 0xF81F) std::memcpy(t + i, &v, 2);
-      } else if (s[i] != 0) {
-        t[i] = s[i];
-      }
-    }
+    trans_small_tail<BPP>(s, t, i, bytes);
   }
 }
 
@@ -333,15 +339,7 @@ KASTREL_AVX2 void trans_small_avx2(ROW_ARGS) {
       if (skipped == 0xFFFFFFFFu) continue;
       store256(t + i, skipped == 0 ? sv : _mm256_blendv_epi8(sv, load256(t + i), skip));
     }
-    for (; i < bytes; i += BPP) {
-      if constexpr (BPP == 2) {
-        uint16_t v;
-        std::memcpy(&v, s + i, 2);
-        if (v != 0xF81F) std::memcpy(t + i, &v, 2);
-      } else if (s[i] != 0) {
-        t[i] = s[i];
-      }
-    }
+    trans_small_tail<BPP>(s, t, i, bytes);
   }
 }
 
