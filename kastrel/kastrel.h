@@ -1,6 +1,9 @@
 #pragma once
 // Everything a game needs: include this one header and link kastrel::kastrel.
 
+#include "kastrel/base/error.h"
+#include "kastrel/base/fatal.h"
+#include "kastrel/base/timer.h"
 #include "kastrel/boolean.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/driver.h"

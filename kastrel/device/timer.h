@@ -1,5 +1,3 @@
 #pragma once
-
-// Seconds on a monotonic high-resolution clock, in double precision. Only
-// differences between two readings carry meaning.
-double vox_Timer();
+// The clock lives in the base layer so that math can seed from it.
+#include "kastrel/base/timer.h"

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "kastrel/engine/fatal.h"
+#include "kastrel/base/fatal.h"
 #include "kastrel/math/random.h"
 
 namespace KASTREL::MATH {
@@ -94,7 +94,7 @@ void POLY::ADDPOINT(const MATH::POINT& PT) {
   // PT may be one of our own points, which the resize can move: copy it first.
   const MATH::POINT added = PT;
   if (SIDES == INT32_MAX) return;
-  void* grown = ENGINE::RESIZEBLOCK(POINT, static_cast<size_t>(SIDES) + 1, sizeof(MATH::POINT));
+  void* grown = RESIZEBLOCK(POINT, static_cast<size_t>(SIDES) + 1, sizeof(MATH::POINT));
   if (grown == nullptr) return;
   POINT = static_cast<MATH::POINT*>(grown);
   POINT[SIDES++] = added;

@@ -7,7 +7,7 @@
 #include <limits>
 #include <vector>
 
-#include "kastrel/engine/fatal.h"
+#include "kastrel/base/fatal.h"
 
 using namespace KASTREL;
 using namespace KASTREL::MATH;
@@ -88,7 +88,7 @@ TEST(Math, PolyAddPointWidensFromTheOriginKeepsItsOwnPointsAndDropsWhatCannotGro
   for (int i = 0; i < 64; ++i) poly.ADDPOINT(poly.POINT[0]);  // lives in the array that grows
   ASSERT_EQ(poly.SIDES, 67);
   EXPECT_EQ(poly.POINT[66].X, 5);
-  ENGINE::FAILNEXTRESIZE();
+  KASTREL::FAILNEXTRESIZE();
   poly.ADDPOINT(-50, 70);
   EXPECT_EQ(poly.SIDES, 67);
   EXPECT_EQ(rect(poly.RECT), (Ints{-3, -4, 8, 9}));

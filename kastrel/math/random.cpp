@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "kastrel/device/timer.h"
+#include "kastrel/base/timer.h"
 
 namespace {
 

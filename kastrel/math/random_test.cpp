@@ -7,7 +7,7 @@
 #include <random>
 #include <sstream>
 
-#include "kastrel/device/timer.h"
+#include "kastrel/base/timer.h"
 #include "kastrel/math/math.h"
 
 using KASTREL::MATH::LASTRANDOM;

@@ -1,10 +1,10 @@
-#include "kastrel/engine/fatal.h"
+#include "kastrel/base/fatal.h"
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
-namespace KASTREL::ENGINE {
+namespace KASTREL {
 
 namespace {
 
@@ -51,4 +51,4 @@ void FAILNEXTRESIZE(int32_t SKIP) {
   resizes_before_failure.store(SKIP < 0 ? -1 : SKIP, std::memory_order_relaxed);
 }
 
-}  // namespace KASTREL::ENGINE
+}  // namespace KASTREL

@@ -1,4 +1,4 @@
-#include "kastrel/device/timer.h"
+#include "kastrel/base/timer.h"
 
 #include <chrono>
 
