@@ -16,3 +16,11 @@ TEST(Timer, IsMonotonicAndInSeconds) {
     previous = now;
   }
 }
+
+TEST(Timer, ASourceReplacesTheClockUntilCleared) {
+  KASTREL::SETTIMERSOURCE([] { return 42.5; });
+  EXPECT_EQ(vox_Timer(), 42.5);
+  KASTREL::SETTIMERSOURCE(nullptr);
+  EXPECT_GT(vox_Timer(), 0.0);
+  EXPECT_NE(vox_Timer(), 42.5);
+}
