@@ -1,6 +1,6 @@
 #include "kastrel/png/png_image.h"
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -164,8 +163,8 @@ int32_t CHUNK_READ(PNG_IMAGE* image, PNG_CHUNK* chunk) {
   // In 64 bits, so that a huge length cannot wrap round and pass.
   if (uint64_t(chunk->LENGTH) + 12 > remaining) return 1;
   chunk->CRC = READ_BE32(chunk->DATA + chunk->LENGTH);
-  uLong crc = crc32(0, chunk->TYPE, 4);
-  crc = crc32(crc, chunk->DATA, chunk->LENGTH);
+  uint32_t crc = libdeflate_crc32(0, chunk->TYPE, 4);
+  crc = libdeflate_crc32(crc, chunk->DATA, chunk->LENGTH);
   image->POSITION += chunk->LENGTH + 12;
   return crc == chunk->CRC ? 0 : 1;
 }
@@ -360,25 +359,32 @@ int32_t IDAT_COMPILE(PNG_IMAGE* image) {
   return 0;
 }
 
-// Inflates the gathered data in one call into a buffer 20 % plus 12 bytes larger than the size
-// the header demands; any other produced length is an error.
+// Inflates the gathered data in one call into a buffer 16 bytes larger than the size the header
+// demands; any other produced length is an error.
 int32_t IDAT_UNCOMPRESS(PNG_IMAGE* image) {
   const uint64_t expected = IDAT_CALC(image);
   uint8_t* inflated = nullptr;
-  uLongf produced = 0;
+  size_t produced = 0;
   int32_t status = 1;
   if (expected <= SIZE_LIMIT &&
       expected <= uint64_t(image->COMPRESSED_SIZE) * MAX_INFLATE_RATIO + MAX_INFLATE_RATIO) {
-    const uint64_t capacity = uint64_t(std::llrint(double(expected) * 1.2 + 12.0));
-    // Not zero-filled: a success writes every expected byte, and the slack after them (at
-    // least 12 bytes) is zeroed for the scanline loops that read a little past a row.
+    const uint64_t capacity = expected + 16;
+    // Not zero-filled: a success writes every expected byte, and the 16 bytes of slack after
+    // them are zeroed for the scanline loops that read a little past a row. A stream longer
+    // than the capacity fails as one of the wrong length.
     if (capacity <= SIZE_LIMIT) inflated = static_cast<uint8_t*>(std::malloc(capacity));
-    if (inflated != nullptr) {
-      produced = uLongf(capacity);
-      const int result = uncompress(inflated, &produced, image->COMPRESSED, image->COMPRESSED_SIZE);
-      if (result == Z_OK && produced == expected) {
+    // One decompressor per call keeps the decoder free of shared state; it costs one small
+    // allocation. Bytes after the end of the stream are ignored, as they always were.
+    libdeflate_decompressor* inflater = inflated != nullptr ? libdeflate_alloc_decompressor() : nullptr;
+    if (inflater != nullptr) {
+      size_t consumed = 0;
+      const libdeflate_result result =
+          libdeflate_zlib_decompress_ex(inflater, image->COMPRESSED, image->COMPRESSED_SIZE, inflated,
+                                        size_t(capacity), &consumed, &produced);
+      libdeflate_free_decompressor(inflater);
+      if (result == LIBDEFLATE_SUCCESS && produced == expected) {
         status = 0;
-        std::memset(inflated + expected, 0, size_t(std::min<uint64_t>(capacity - expected, 16)));
+        std::memset(inflated + expected, 0, 16);
       }
     }
   }
