@@ -309,7 +309,8 @@ void BITMAP::ALPHA(uint8_t A) {
       const float f =
           float((std::max(A, uint8_t{25}) / 255.0) / (std::max(IALPHA, uint8_t{25}) / 255.0));
       for (int v = 0; v < 256; ++v) {
-        table[v] = v <= 5 ? uint8_t(v) : uint8_t(uint32_t(std::nearbyint(v * double(f))));
+        // Raising the fade past what a pixel can hold saturates rather than wrapping.
+        table[v] = v <= 5 ? uint8_t(v) : uint8_t(std::min(255.0, std::nearbyint(v * double(f))));
       }
     }
     auto* rows = static_cast<uint8_t*>(IMGHANDLE) + 32;

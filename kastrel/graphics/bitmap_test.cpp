@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -53,7 +54,7 @@ uint8_t FadeFromSaved(uint8_t saved, uint8_t a) {
 uint8_t FadeRelative(uint8_t alpha, uint8_t from, uint8_t to) {
   if (alpha <= 5) return alpha;
   const double t = to < 25 ? 25 : to, f = from < 25 ? 25 : from;
-  return uint8_t(RoundEven(double(alpha) * double(float((t / 255.0) / (f / 255.0)))) & 0xFF);
+  return uint8_t(std::min<int64_t>(255, RoundEven(double(alpha) * double(float((t / 255.0) / (f / 255.0))))));
 }
 
 // 256 x 2 pixels whose alpha bytes run through every value; the colour bytes must never move.
@@ -78,6 +79,18 @@ TEST(BitmapAlpha, FadeRulesWithAndWithoutSavedCopy) {
             << int(from) << " -> " << int(to) << " at " << x;
     }
   }
+
+  // Raising the fade saturates: an image replaced after a fade to 100, and a pixel drawn at 200
+  // into a bitmap faded to 128.
+  BITMAP replaced(1, 1, 0x00FFFFFFu, 32);
+  replaced.ALPHA(100);
+  replaced.PIXEL({0, 0}, 0xFF123456u);
+  replaced.ALPHA(255);
+  EXPECT_EQ(replaced.PIXELALPHA({0, 0}), 255);
+  replaced.ALPHA(128);
+  replaced.PIXEL({0, 0}, 0xC8123456u);
+  replaced.ALPHA(255);
+  EXPECT_EQ(replaced.PIXELALPHA({0, 0}), 255);
 
   // With one: absolute, from the bytes saved column by column (index X * IH + Y).
   FillRamp(ramp);
