@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kastrel/base/error.h"
 #include "kastrel/device/context.h"
 #include "kastrel/device/screen.h"
 
@@ -33,9 +34,14 @@ void* vox_GfxImageCreate(int32_t width, int32_t height, uint32_t color, int32_t 
       fill = color;
     }
   }
+  // width * bpp fits (31 + 2 bits); the rest is checked so that no size can wrap.
   const int64_t pitch = (width * bpp + 15) / 16 * 16;
-  const int64_t bytes = 32 + height * pitch;
-  if (bytes > kMaxImageBytes) return nullptr;
+  int64_t bytes = 0;
+  if (__builtin_mul_overflow(int64_t{height}, pitch, &bytes) ||
+      __builtin_add_overflow(bytes, int64_t{32}, &bytes) || bytes > kMaxImageBytes) {
+    KASTREL::SETLASTERROR("vox_GfxImageCreate: %d x %d pixels need more than 2 GiB", width, height);
+    return nullptr;
+  }
   auto* block = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(bytes)));
   if (!block) return nullptr;
 
