@@ -1,6 +1,9 @@
 #include "kastrel/png/png_image.h"
 
+#include <fcntl.h>
 #include <libdeflate.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -8,10 +11,12 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "kastrel/base/error.h"
 #include "kastrel/boolean.h"
 
 namespace {
@@ -103,25 +108,57 @@ void WRITE_LE32(uint8_t* p, uint32_t value) {
 
 // ---- File and record -------------------------------------------------------------------------
 
+// Reads up to size bytes at the file's position; false on an error or an early end.
+bool READ_ALL(int fd, uint8_t* to, size_t size) {
+  while (size > 0) {
+    const ssize_t got = ::read(fd, to, size);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    to += got;
+    size -= size_t(got);
+  }
+  return true;
+}
+
+// The whole file in a new block. Opened without blocking (a FIFO or device named by mistake
+// must not stall the game), read only when it is a regular file, and read past the signature
+// only when the signature is a PNG's, so that a huge file of another kind costs one small read.
 uint8_t* FILE_TO_BUFFER(const char* path, int32_t* size) {
   *size = 0;
   if (path == nullptr || path[0] == '\0') return nullptr;
-  FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) return nullptr;
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    KASTREL::SETLASTERROR("png_load: cannot open %s: %s", path, std::strerror(errno));
+    return nullptr;
+  }
   uint8_t* buffer = nullptr;
-  if (std::fseek(file, 0, SEEK_END) == 0) {
-    const long end = std::ftell(file);
-    // The size travels on as an int32: larger files (and failed tells) are refused.
-    if (end > 0 && end <= INT32_MAX && std::fseek(file, 0, SEEK_SET) == 0) {
-      *size = int32_t(end);
-      buffer = static_cast<uint8_t*>(std::calloc(size_t(end), 1));
-      if (buffer != nullptr && std::fread(buffer, 1, size_t(end), file) != size_t(end)) {
+  struct stat info {};
+  uint8_t signature[sizeof PNG_SIG];
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    KASTREL::SETLASTERROR("png_load: %s is not a regular file", path);
+  } else if (info.st_size > INT32_MAX) {
+    // The size travels on as an int32.
+    KASTREL::SETLASTERROR("png_load: %s is larger than 2 GiB", path);
+  } else if (!READ_ALL(fd, signature, sizeof signature) ||
+             std::memcmp(signature, PNG_SIG, sizeof PNG_SIG) != 0) {
+    KASTREL::SETLASTERROR("png_load: %s is not a PNG file", path);
+  } else {
+    const size_t length = size_t(info.st_size);
+    buffer = static_cast<uint8_t*>(std::malloc(length));
+    if (buffer == nullptr) {
+      KASTREL::SETLASTERROR("png_load: out of memory reading %s", path);
+    } else {
+      std::memcpy(buffer, signature, sizeof signature);
+      if (READ_ALL(fd, buffer + sizeof signature, length - sizeof signature)) {
+        *size = int32_t(length);
+      } else {
+        KASTREL::SETLASTERROR("png_load: cannot read %s", path);
         std::free(buffer);
         buffer = nullptr;
       }
     }
   }
-  std::fclose(file);
+  ::close(fd);
   return buffer;
 }
 
