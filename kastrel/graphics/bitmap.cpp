@@ -266,13 +266,20 @@ void load(BITMAP& bitmap, void* decoded, int32_t X, int32_t Y, int32_t W, int32_
 
 }  // namespace
 
+namespace {
+std::atomic<uint64_t> g_max_image_pixels{DEFAULTMAXIMAGEPIXELS};
+}  // namespace
+
+void SETMAXIMAGEPIXELS(uint64_t PIXELS) { g_max_image_pixels.store(PIXELS, std::memory_order_relaxed); }
+uint64_t MAXIMAGEPIXELS() { return g_max_image_pixels.load(std::memory_order_relaxed); }
+
 void BITMAP::LOADFROMFILE(const std::string& FILENAME, int32_t X, int32_t Y, int32_t W, int32_t H) {
-  load(*this, png_load(FILENAME, PNG_TARGET_NEW), X, Y, W, H);
+  load(*this, png_load_limited(FILENAME, PNG_TARGET_NEW, MAXIMAGEPIXELS()), X, Y, W, H);
 }
 
 void BITMAP::LOADFROMMEMORY(const void* MEM, int32_t SIZE, int32_t X, int32_t Y, int32_t W,
                             int32_t H) {
-  load(*this, png_load_mem(MEM, SIZE, PNG_TARGET_NEW), X, Y, W, H);
+  load(*this, png_load_mem_limited(MEM, SIZE, PNG_TARGET_NEW, MAXIMAGEPIXELS()), X, Y, W, H);
 }
 
 uint32_t BITMAP::PIXEL(const MATH::POINT& PT) const {

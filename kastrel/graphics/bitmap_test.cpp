@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "kastrel/base/error.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/graphics/image.h"
@@ -230,6 +231,34 @@ TEST(BitmapLoad, WholePicturesAndRegions) {
   EXPECT_TRUE(loaded == held);
   EXPECT_EQ(loaded.WIDTH(), 64u);
   EXPECT_EQ(loaded.PIXEL({63, 63}), Picture(63, 63));
+}
+
+TEST(BitmapLoad, PixelCapRefusesFromTheHeader) {
+  OpenScreen();
+  // 16384 x 16384 at 1 bit: a few kilobytes that would inflate to 32 MiB and fill 1 GiB.
+  const pngtest::Bytes bomb = pngtest::File(
+      {pngtest::Chunk("IHDR", pngtest::IhdrData(16384, 16384, 1, 0)),
+       pngtest::Chunk("IDAT", pngtest::Deflate(pngtest::Bytes(size_t(16384) * 2049, 0))),
+       pngtest::Chunk("IEND")});
+  const pngtest::Bytes square = EncodePicture(64, 64);
+  EXPECT_EQ(MAXIMAGEPIXELS(), DEFAULTMAXIMAGEPIXELS);
+  BITMAP bmp;
+  CLEARLASTERROR();
+  bmp.LOADFROMMEMORY(bomb.data(), int32_t(bomb.size()));
+  EXPECT_TRUE(bmp == nullptr);
+  EXPECT_STRNE(LASTERROR(), "");
+  // The cap counts pixels, inclusive; the decoder's own entry point has none.
+  SETMAXIMAGEPIXELS(64 * 64 - 1);
+  CLEARLASTERROR();
+  bmp.LOADFROMMEMORY(square.data(), int32_t(square.size()));
+  EXPECT_TRUE(bmp == nullptr);
+  EXPECT_STRNE(LASTERROR(), "");
+  void* decoded = png_load_mem(square.data(), int32_t(square.size()), PNG_TARGET_NEW);
+  EXPECT_NE(decoded, nullptr);
+  vox_GfxImageDestroy(decoded);
+  SETMAXIMAGEPIXELS(64 * 64);
+  bmp.LOADFROMMEMORY(square.data(), int32_t(square.size()));
+  EXPECT_EQ(bmp.WIDTH(), 64u);
 }
 
 TEST(BitmapOwnership, CopiesShareAndReleaseOnce) {

@@ -61,6 +61,8 @@ struct PNG_IMAGE {
   uint32_t CHUNK_CAPACITY;
   BOOLEAN INITIALISED;
   BOOLEAN READY;
+  uint64_t MAX_PIXELS;  // 0: no cap
+  BOOLEAN OVER_CAP;
 };
 
 using CHUNK_TYPE = uint8_t[4];
@@ -463,6 +465,13 @@ void PNG_IMAGE_PREPARE(PNG_IMAGE* image) {
   image->POSITION += 8;
   if (CHUNKS_PREPARE(image) != 0) return;
   if (IHDR_PREPARE(image) != 0) return;
+  if (image->MAX_PIXELS != 0 && uint64_t(image->WIDTH) * image->HEIGHT > image->MAX_PIXELS) {
+    KASTREL::SETLASTERROR("PNG picture of %u x %u pixels is over the cap of %llu pixels",
+                          image->WIDTH, image->HEIGHT,
+                          static_cast<unsigned long long>(image->MAX_PIXELS));
+    image->OVER_CAP = KASTREL::TRUE;
+    return;
+  }
   if (IDAT_PREPARE(image) != 0) return;
   PNG_IMAGE_BPP_CALC(image);
   if (image->COLOR_TYPE == 3 && PLTE_PREPARE(image) != 0) return;
@@ -925,21 +934,36 @@ void* PNG_IMAGE_CONVERT(PNG_IMAGE* image, uint32_t target) {
 }  // namespace
 
 void* png_load(const std::string& filename, int32_t target) {
+  return png_load_limited(filename, target, 0);
+}
+
+void* png_load_mem(const void* buffer, int32_t size, int32_t target) {
+  return png_load_mem_limited(buffer, size, target, 0);
+}
+
+void* png_load_limited(const std::string& filename, int32_t target, uint64_t max_pixels) {
   int32_t size = 0;
   uint8_t* buffer = FILE_TO_BUFFER(filename.c_str(), &size);
   if (buffer == nullptr) return nullptr;
-  void* image = png_load_mem(buffer, size, target);
+  void* image = png_load_mem_limited(buffer, size, target, max_pixels);
   std::free(buffer);
   return image;
 }
 
-void* png_load_mem(const void* buffer, int32_t size, int32_t target) {
+void* png_load_mem_limited(const void* buffer, int32_t size, int32_t target, uint64_t max_pixels) {
   // Shorter blocks cannot be a PNG file and are not read at all.
-  if (buffer == nullptr || size < 49) return nullptr;
+  if (buffer == nullptr || size < 49) {
+    KASTREL::SETLASTERROR("PNG data of %d bytes is too short", size);
+    return nullptr;
+  }
   PNG_IMAGE image;
   PNG_IMAGE_INIT(&image, static_cast<const uint8_t*>(buffer), uint32_t(size));
+  image.MAX_PIXELS = max_pixels;
   PNG_IMAGE_PREPARE(&image);
   void* output = PNG_IMAGE_CONVERT(&image, uint32_t(target));
+  // The decoder tells only that it refused; the cap and the file reader give their own reason.
+  if (output == nullptr && !image.OVER_CAP)
+    KASTREL::SETLASTERROR("PNG data of %d bytes is damaged, unsupported or too large", size);
   PNG_IMAGE_DEINIT(&image);
   return output;
 }
