@@ -2,7 +2,9 @@
 # Builds the PNG fuzz target with clang in build/fuzz and runs it.
 #   fuzz/run.sh smoke   FUZZ_RUNS inputs (default 20000) from a fresh corpus, fixed seed: make test
 #   fuzz/run.sh long    FUZZ_SECONDS seconds (default 60), corpus kept in build/fuzz/corpus: make fuzz
-# The PNG conformance suite, read in place, seeds the corpus when present. Exits non-zero when an
+# The PNG conformance suite, read in place, seeds the corpus when present, beside pictures made by
+# png_fuzz_seeds (every colour type and depth with every filter). Inputs run to FUZZ_MAX_LEN
+# bytes (default 65536), well past the largest seed. Exits non-zero when an
 # input crashes, hangs or trips a sanitizer; the input is saved under build/fuzz/artifacts/.
 set -euo pipefail
 
@@ -15,16 +17,19 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKASTREL_BUILD_FUZZ=ON \
   -DKASTREL_BUILD_TESTS=OFF -DKASTREL_BUILD_DEMO=OFF -DKASTREL_WERROR=ON >"$build.configure.log" 2>&1 ||
   { cat "$build.configure.log"; exit 1; }
-cmake --build "$build" --target png_fuzz -j 2 >"$build.build.log" 2>&1 || { cat "$build.build.log"; exit 1; }
+cmake --build "$build" --target png_fuzz png_fuzz_seeds -j 2 >"$build.build.log" 2>&1 || { cat "$build.build.log"; exit 1; }
 
-seeds=()
+rm -rf "$build/seeds" && mkdir -p "$build/seeds"
+"$build/fuzz/png_fuzz_seeds" "$build/seeds" >/dev/null
+seeds=("$build/seeds")
 if [[ -d $testdata/pngsuite ]]; then
-  seeds=("$testdata/pngsuite")
+  seeds+=("$testdata/pngsuite")
 else
   echo "fuzz: no PNG conformance suite at $testdata/pngsuite; running without seeds"
 fi
 mkdir -p "$build/artifacts"
-options=(-artifact_prefix="$build/artifacts/" -dict="$root/fuzz/png.dict" -timeout=25)
+options=(-artifact_prefix="$build/artifacts/" -dict="$root/fuzz/png.dict" -timeout=25
+  -max_len="${FUZZ_MAX_LEN:-65536}")
 
 case $mode in
   smoke)
