@@ -59,35 +59,3 @@ void* vox_GfxImageCreate(int32_t width, int32_t height, uint32_t color, int32_t 
 }
 
 void vox_GfxImageDestroy(void* image) { std::free(image); }
-
-bool vox_hImageInfo(const void* image, int32_t default_bpp, VOX_IMAGE_INFO* info) {
-  const auto* block = static_cast<const uint8_t*>(image);
-  uint32_t type = 0;
-  std::memcpy(&type, block, 4);
-  int64_t bpp, width, height, pitch;
-  if (type == VOX_IMAGE_TYPE) {
-    VOX_IMAGE_HEADER header;
-    std::memcpy(&header, block, sizeof header);
-    bpp = header.bpp;
-    width = header.width;
-    height = header.height;
-    pitch = header.pitch;
-    info->pixels = const_cast<uint8_t*>(block) + 32;
-  } else {
-    bpp = block[0] & 7;
-    if (bpp == 0) bpp = default_bpp;
-    width = (block[0] >> 3) | (block[1] << 5);
-    height = block[2] | (block[3] << 8);
-    pitch = width * bpp;
-    info->pixels = const_cast<uint8_t*>(block) + 4;
-  }
-  if ((bpp != 1 && bpp != 2 && bpp != 4) || width > INT32_MAX || height > INT32_MAX ||
-      pitch > INT32_MAX || pitch < width * bpp) {
-    return false;
-  }
-  info->bpp = static_cast<int32_t>(bpp);
-  info->width = static_cast<int32_t>(width);
-  info->height = static_cast<int32_t>(height);
-  info->pitch = static_cast<int32_t>(pitch);
-  return true;
-}
