@@ -413,7 +413,9 @@ int32_t IDAT_UNCOMPRESS(PNG_IMAGE* image) {
     // than the capacity fails as one of the wrong length.
     if (capacity <= SIZE_LIMIT) inflated = static_cast<uint8_t*>(std::malloc(capacity));
     // One decompressor per call keeps the decoder free of shared state; it costs one small
-    // allocation. Bytes after the end of the stream are ignored, as they always were.
+    // allocation. Bytes after the end of the stream are ignored, as they always were. The one
+    // stream this accepts that zlib refused: a Huffman code of a single one-bit codeword whose
+    // unused codeword is then read (hand-made only); it decodes as the used one.
     libdeflate_decompressor* inflater = inflated != nullptr ? libdeflate_alloc_decompressor() : nullptr;
     if (inflater != nullptr) {
       size_t consumed = 0;
