@@ -457,6 +457,9 @@ BITMAP FONT::RENDER(const char* TEXT, uint32_t COLOR, TEXTALIGN ALIGN) const {
   return out;
 }
 
-const char* DEFAULTFONTPATH() { return KASTREL_DEFAULT_FONT; }
+const char* DEFAULTFONTPATH() {
+  const char* chosen = std::getenv("KASTREL_DEFAULT_FONT");
+  return chosen && *chosen ? chosen : KASTREL_DEFAULT_FONT;
+}
 
 }  // namespace KASTREL::GRAPHICS

@@ -102,7 +102,8 @@ class FONT {
   std::unique_ptr<STATE> S;
 };
 
-// Where OPENDEFAULT looks for its font.
+// Where OPENDEFAULT looks for its font: the environment variable KASTREL_DEFAULT_FONT when set,
+// otherwise the place Debian's fonts-dejavu-core installs DejaVu Sans.
 const char* DEFAULTFONTPATH();
 
 }  // namespace KASTREL::GRAPHICS
