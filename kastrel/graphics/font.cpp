@@ -22,8 +22,10 @@ namespace KASTREL::GRAPHICS {
 namespace {
 
 constexpr int32_t MAX_SIZE = 1024;
-constexpr size_t CACHE_LIMIT = 4096;  // glyphs (and coloured glyphs) kept before starting over
-constexpr uint32_t REPLACEMENT = 0xFFFD;
+// Glyphs (and coloured glyphs) kept before starting over; checked before each layout, never
+// during one, since the layout holds pointers into the cache.
+constexpr size_t CACHE_LIMIT = 4096;
+constexpr int16_t KERN_UNKNOWN = INT16_MIN;
 
 // The ink of one glyph, cropped: coverage bytes, placed relative to the pen and the line's top.
 struct GLYPH {
@@ -81,6 +83,7 @@ struct FONT::STATE {
   int32_t size = 0, ascent = 0, height = 0, line_height = 0;
   std::unordered_map<uint32_t, GLYPH> glyphs;
   std::unordered_map<uint64_t, int32_t> kerning;
+  std::vector<int16_t> ascii_kerning;  // 128 x 128 pairs, KERN_UNKNOWN until asked
   std::unordered_map<uint64_t, PAINTED> painted;
   // The last colour and depth drawn, with its printable ASCII glyphs at hand.
   uint64_t ascii_key = ~uint64_t{0};
@@ -101,7 +104,6 @@ struct FONT::STATE {
     if (code < 128 && ascii_glyphs[code]) return *ascii_glyphs[code];
     auto found = glyphs.find(code);
     if (found != glyphs.end()) return found->second;
-    if (glyphs.size() >= CACHE_LIMIT) forget();
     GLYPH& g = glyphs[code];
     rasterise(code, g);
     if (code < 128) ascii_glyphs[code] = &g;
@@ -156,6 +158,14 @@ struct FONT::STATE {
 
   int32_t kern(uint32_t previous, uint32_t code) {
     if (!previous || !TTF_GetFontKerning(font)) return 0;
+    if (previous < 128 && code < 128) {
+      if (ascii_kerning.empty()) ascii_kerning.assign(128 * 128, KERN_UNKNOWN);
+      int16_t& k = ascii_kerning[previous * 128 + code];
+      if (k == KERN_UNKNOWN) {
+        k = static_cast<int16_t>(std::clamp(TTF_GetFontKerningSizeGlyphs32(font, previous, code), -32767, 32767));
+      }
+      return k;
+    }
     const uint64_t key = (uint64_t{previous} << 32) | code;
     auto found = kerning.find(key);
     if (found != kerning.end()) return found->second;
