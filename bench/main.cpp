@@ -228,6 +228,7 @@ void PrintProcessor() {
 int main(int argc, char** argv) {
   bench::RegisterPng();
   bench::RegisterBlits();
+  bench::RegisterDraw();
   bench::RegisterPaint();
   PrintProcessor();
   benchmark::Initialize(&argc, argv);

@@ -44,5 +44,6 @@ const char* LoopSetName(int32_t set);
 void RegisterPng();
 void RegisterBlits();
 void RegisterPaint();
+void RegisterDraw();
 
 }  // namespace bench
