@@ -182,8 +182,8 @@ bool paint(GRAPHICS::BITMAP& screen, bool* covered) {
 // After a repaint: on a move or idle pass as ever, and on any pass whose repaint covered the
 // cursor (a screen switched by a key or a click would otherwise lose it until the next move).
 void draw_cursor(INPUTEVENT input, bool covered) {
-  if ((covered || input == INPUTEVENT::MOUSEMOVE || input == INPUTEVENT::NONE) &&
-      cursor_shown() && MOUSECURSORINSIDEWINDOW == TRUE) {
+  if ((covered || input == INPUTEVENT::MOUSEMOVE || input == INPUTEVENT::NONE) && cursor_shown() &&
+      MOUSECURSORINSIDEWINDOW == TRUE) {
     const int32_t x = wrap_add(MOUSECURSORHOTSPOT.X, MOUSECURSORPOSITION.X);
     const int32_t y = wrap_add(MOUSECURSORHOTSPOT.Y, MOUSECURSORPOSITION.Y);
     TRANSITIONSTEP::CURSORDRAWING(x, y, cursor_width(), cursor_height());

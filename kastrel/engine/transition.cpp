@@ -63,14 +63,14 @@ void fade(const Frame& f, double p) {
     for (; j + 16 <= bytes; j += 16) {
       const __m128i vo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(o + j));
       const __m128i vi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(i + j));
-      const __m128i lo = _mm_srli_epi16(
-          _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(vo, zero), kb),
-                        _mm_mullo_epi16(_mm_unpacklo_epi8(vi, zero), ka)),
-          8);
-      const __m128i hi = _mm_srli_epi16(
-          _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(vo, zero), kb),
-                        _mm_mullo_epi16(_mm_unpackhi_epi8(vi, zero), ka)),
-          8);
+      const __m128i lo =
+          _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(vo, zero), kb),
+                                       _mm_mullo_epi16(_mm_unpacklo_epi8(vi, zero), ka)),
+                         8);
+      const __m128i hi =
+          _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(vo, zero), kb),
+                                       _mm_mullo_epi16(_mm_unpackhi_epi8(vi, zero), ka)),
+                         8);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(d + j), _mm_packus_epi16(lo, hi));
     }
 #endif
@@ -299,9 +299,9 @@ void copy_rect(uint8_t* base, int32_t pitch, const CursorMark& m, std::vector<ui
 void take_out_cursor(uint8_t* picture) {
   if (!cursor_mark.drawn || cursor_mark.screen_id != run.screen_id) return;
   for (int32_t y = 0; y < cursor_mark.h; ++y) {
-    auto* row = reinterpret_cast<uint32_t*>(picture + static_cast<size_t>(cursor_mark.y + y) *
-                                                          run.pitch) +
-                cursor_mark.x;
+    auto* row =
+        reinterpret_cast<uint32_t*>(picture + static_cast<size_t>(cursor_mark.y + y) * run.pitch) +
+        cursor_mark.x;
     for (int32_t x = 0; x < cursor_mark.w; ++x) {
       const size_t i = static_cast<size_t>(y) * cursor_mark.w + x;
       if (row[x] == cursor_mark.over[i]) row[x] = cursor_mark.under[i];
@@ -326,17 +326,22 @@ BOOLEAN DRAWTRANSITION(void* DEST, const void* OUTGOING, const void* INCOMING, i
     return FALSE;
   }
   const int32_t dir = static_cast<int32_t>(DIR);
-  if (!known(EFFECT) || dir < 0 || dir > static_cast<int32_t>(TRANSITIONDIRECTION::FROMBOTTOMRIGHT)) {
-    SETLASTERROR("DRAWTRANSITION: unknown effect %d or direction %d",
-                 static_cast<int>(EFFECT), static_cast<int>(dir));
+  if (!known(EFFECT) || dir < 0 ||
+      dir > static_cast<int32_t>(TRANSITIONDIRECTION::FROMBOTTOMRIGHT)) {
+    SETLASTERROR("DRAWTRANSITION: unknown effect %d or direction %d", static_cast<int>(EFFECT),
+                 static_cast<int>(dir));
     return FALSE;
   }
   if (std::isnan(PROGRESS)) {
     SETLASTERROR("DRAWTRANSITION: the progress is not a number");
     return FALSE;
   }
-  const Frame f{static_cast<uint8_t*>(DEST), static_cast<const uint8_t*>(OUTGOING),
-                static_cast<const uint8_t*>(INCOMING), WIDTH, HEIGHT, static_cast<size_t>(PITCH)};
+  const Frame f{static_cast<uint8_t*>(DEST),
+                static_cast<const uint8_t*>(OUTGOING),
+                static_cast<const uint8_t*>(INCOMING),
+                WIDTH,
+                HEIGHT,
+                static_cast<size_t>(PITCH)};
   compose(f, EFFECT, DIR, std::clamp(PROGRESS, 0.0, 1.0));
   return TRUE;
 }
@@ -347,9 +352,9 @@ void SHOWN(TRANSITIONEFFECT EFFECT, TRANSITIONDIRECTION DIR) {
   const VOX_GFX_SCREEN* s = __vox_gfx;
   const double duration = TRANSITIONDURATION;
   const int32_t dir = static_cast<int32_t>(DIR);
-  if (EFFECT == TRANSITIONEFFECT::NONE || !known(EFFECT) || dir < 0 || dir > 7 ||
-      !(duration > 0) || STARTED == FALSE || GAMELOOPRUNNING == FALSE || s == nullptr ||
-      s->bytes_per_pixel != 4 || frame_buffer() == nullptr) {
+  if (EFFECT == TRANSITIONEFFECT::NONE || !known(EFFECT) || dir < 0 || dir > 7 || !(duration > 0) ||
+      STARTED == FALSE || GAMELOOPRUNNING == FALSE || s == nullptr || s->bytes_per_pixel != 4 ||
+      frame_buffer() == nullptr) {
     end_transition();
     return;
   }
@@ -403,8 +408,8 @@ void AFTERPAINT(bool REPAINTED) {
     end_transition();
     return;
   }
-  const Frame f{fb, run.outgoing, run.incoming, run.width, run.height,
-                static_cast<size_t>(run.pitch)};
+  const Frame f{fb,        run.outgoing, run.incoming,
+                run.width, run.height,   static_cast<size_t>(run.pitch)};
   compose(f, run.effect, run.dir, std::max(p, 0.0));
 }
 
