@@ -12,8 +12,8 @@
 #include "kastrel/engine/engine.h"
 #include "kastrel/engine/regions.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
 namespace KASTREL::ENGINE {
@@ -47,35 +47,67 @@ void span(uint32_t* d, const uint32_t* s, int64_t x0, int64_t x1) {
   if (x1 > x0) std::memcpy(d + x0, s + x0, static_cast<size_t>(x1 - x0) * 4);
 }
 
+// One row of FADE over n bytes: (o * (256 - a) + i * a) >> 8, which equals
+// ((o << 8) + (i - o) * a) >> 8 and never leaves 0..65280, so 16-bit lanes hold it exactly
+// (the product wraps, the sum does not).
+void fade_tail(const uint8_t* o, const uint8_t* i, uint8_t* d, size_t j, size_t n, int32_t a) {
+  for (; j < n; ++j) d[j] = static_cast<uint8_t>((o[j] * (256 - a) + i[j] * a) >> 8);
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) void fade_row_avx2(const uint8_t* o, const uint8_t* i, uint8_t* d,
+                                                   size_t n, int32_t a) {
+  const __m256i ka = _mm256_set1_epi16(static_cast<int16_t>(a));
+  const __m256i zero = _mm256_setzero_si256();
+  size_t j = 0;
+  for (; j + 32 <= n; j += 32) {
+    const __m256i vo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(o + j));
+    const __m256i vi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(i + j));
+    const __m256i olo = _mm256_unpacklo_epi8(vo, zero), ohi = _mm256_unpackhi_epi8(vo, zero);
+    const __m256i ilo = _mm256_unpacklo_epi8(vi, zero), ihi = _mm256_unpackhi_epi8(vi, zero);
+    const __m256i lo =
+        _mm256_srli_epi16(_mm256_add_epi16(_mm256_slli_epi16(olo, 8),
+                                           _mm256_mullo_epi16(_mm256_sub_epi16(ilo, olo), ka)),
+                          8);
+    const __m256i hi =
+        _mm256_srli_epi16(_mm256_add_epi16(_mm256_slli_epi16(ohi, 8),
+                                           _mm256_mullo_epi16(_mm256_sub_epi16(ihi, ohi), ka)),
+                          8);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + j), _mm256_packus_epi16(lo, hi));
+  }
+  fade_tail(o, i, d, j, n, a);
+}
+#endif
+
+void fade_row(const uint8_t* o, const uint8_t* i, uint8_t* d, size_t n, int32_t a) {
+  size_t j = 0;
+#if defined(__SSE2__)
+  const __m128i ka = _mm_set1_epi16(static_cast<int16_t>(a));
+  const __m128i zero = _mm_setzero_si128();
+  for (; j + 16 <= n; j += 16) {
+    const __m128i vo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(o + j));
+    const __m128i vi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(i + j));
+    const __m128i olo = _mm_unpacklo_epi8(vo, zero), ohi = _mm_unpackhi_epi8(vo, zero);
+    const __m128i ilo = _mm_unpacklo_epi8(vi, zero), ihi = _mm_unpackhi_epi8(vi, zero);
+    const __m128i lo = _mm_srli_epi16(
+        _mm_add_epi16(_mm_slli_epi16(olo, 8), _mm_mullo_epi16(_mm_sub_epi16(ilo, olo), ka)), 8);
+    const __m128i hi = _mm_srli_epi16(
+        _mm_add_epi16(_mm_slli_epi16(ohi, 8), _mm_mullo_epi16(_mm_sub_epi16(ihi, ohi), ka)), 8);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + j), _mm_packus_epi16(lo, hi));
+  }
+#endif
+  fade_tail(o, i, d, j, n, a);
+}
+
 void fade(const Frame& f, double p) {
   const int32_t a = moved(p, 256);
   const size_t bytes = static_cast<size_t>(f.w) * 4;
-  for (int32_t y = 0; y < f.h; ++y) {
-    const uint8_t* o = f.out + y * f.pitch;
-    const uint8_t* i = f.in + y * f.pitch;
-    uint8_t* d = f.dest + y * f.pitch;
-    size_t j = 0;
-#if defined(__SSE2__)
-    // Bytes widened to 16 bits: 255 * 256 fits, and so does the sum of both products.
-    const __m128i ka = _mm_set1_epi16(static_cast<int16_t>(a));
-    const __m128i kb = _mm_set1_epi16(static_cast<int16_t>(256 - a));
-    const __m128i zero = _mm_setzero_si128();
-    for (; j + 16 <= bytes; j += 16) {
-      const __m128i vo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(o + j));
-      const __m128i vi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(i + j));
-      const __m128i lo =
-          _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(vo, zero), kb),
-                                       _mm_mullo_epi16(_mm_unpacklo_epi8(vi, zero), ka)),
-                         8);
-      const __m128i hi =
-          _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(vo, zero), kb),
-                                       _mm_mullo_epi16(_mm_unpackhi_epi8(vi, zero), ka)),
-                         8);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + j), _mm_packus_epi16(lo, hi));
-    }
+  auto row = fade_row;
+#if defined(__x86_64__)
+  if (__builtin_cpu_supports("avx2")) row = fade_row_avx2;
 #endif
-    for (; j < bytes; ++j) d[j] = static_cast<uint8_t>((o[j] * (256 - a) + i[j] * a) >> 8);
-  }
+  for (int32_t y = 0; y < f.h; ++y)
+    row(f.out + y * f.pitch, f.in + y * f.pitch, f.dest + y * f.pitch, bytes, a);
 }
 
 // The top picture at offset (dx, dy) over the bottom one, which stays.
@@ -96,14 +128,27 @@ void slide(const Frame& f, bool incoming_on_top, int64_t dx, int64_t dy) {
   }
 }
 
-// The scaled picture in the rectangle (x0, y0, w, h) over the other one, which stays.
+// floor(u * length / n) for u = 0, 1, 2, ... in turn, without a division per step.
+struct Scale {
+  int64_t value = 0, rest = 0, whole, part, n;
+  Scale(int64_t length, int64_t count) : whole(length / count), part(length % count), n(count) {}
+  void next() {
+    value += whole;
+    rest += part;
+    if (rest >= n) rest -= n, ++value;
+  }
+};
+
+// The scaled picture in the rectangle (x0, y0, w, h) over the other one, which stays. The
+// rectangle is never larger than the frame, so the picture only ever shrinks.
 void zoom(const Frame& f, bool incoming_scaled, int32_t x0, int32_t y0, int32_t w, int32_t h) {
   thread_local std::vector<int32_t> columns;
   if (w > 0 && w != f.w) {
     columns.resize(static_cast<size_t>(w));
-    for (int32_t u = 0; u < w; ++u) columns[u] = static_cast<int32_t>(int64_t{u} * f.w / w);
+    Scale c(f.w, w);
+    for (int32_t u = 0; u < w; ++u, c.next()) columns[u] = static_cast<int32_t>(c.value);
   }
-  int64_t last_source = -1;
+  Scale sy(f.h, h > 0 ? h : 1);
   for (int32_t y = 0; y < f.h; ++y) {
     uint32_t* d = f.drow(y);
     const uint32_t* back = incoming_scaled ? f.orow(y) : f.irow(y);
@@ -113,20 +158,21 @@ void zoom(const Frame& f, bool incoming_scaled, int32_t x0, int32_t y0, int32_t 
     }
     span(d, back, 0, x0);
     span(d, back, int64_t{x0} + w, f.w);
-    const int64_t sy = int64_t{y - y0} * f.h / h;
-    if (sy == last_source) {  // a row scaled up repeats the one above it
-      std::memcpy(d + x0, f.drow(y - 1) + x0, static_cast<size_t>(w) * 4);
-      continue;
-    }
-    last_source = sy;
-    const uint32_t* s = incoming_scaled ? f.irow(int32_t(sy)) : f.orow(int32_t(sy));
+    const int32_t row = static_cast<int32_t>(sy.value);
+    sy.next();
+    const uint32_t* s = incoming_scaled ? f.irow(row) : f.orow(row);
     if (w == f.w) {
       std::memcpy(d, s, static_cast<size_t>(w) * 4);
-    } else {
-      uint32_t* dd = d + x0;
-      const int32_t* c = columns.data();
-      for (int32_t u = 0; u < w; ++u) dd[u] = s[c[u]];
+      continue;
     }
+    uint32_t* __restrict dd = d + x0;
+    const int32_t* __restrict c = columns.data();
+    int32_t u = 0;
+    for (; u + 4 <= w; u += 4) {
+      const uint32_t p0 = s[c[u]], p1 = s[c[u + 1]], p2 = s[c[u + 2]], p3 = s[c[u + 3]];
+      dd[u] = p0, dd[u + 1] = p1, dd[u + 2] = p2, dd[u + 3] = p3;
+    }
+    for (; u < w; ++u) dd[u] = s[c[u]];
   }
 }
 
