@@ -81,7 +81,8 @@ void expect_frame(const Pic& want, const std::string& what) {
   for (int y = 0; y < 48; ++y)
     for (int x = 0; x < 64; ++x)
       if (pixel(x, y) != want(x, y)) {
-        ADD_FAILURE() << what << " at " << x << "," << y;
+        ADD_FAILURE() << what << " at " << x << "," << y << std::hex << " " << pixel(x, y) << " "
+                      << want(x, y);
         return;
       }
 }
@@ -163,6 +164,26 @@ TEST(Transition, EveryEffectAndDirectionMatchesTheModelThroughTheFrameLoop) {
     expect_frame([](int x, int y) { return model(5, 5, 0.5, 64, 48, x, y, shown, pattern(0x77)); },
                  "same");
     now_s += 1;
+  });
+  // The outgoing picture leaves the cursor out: it moves on alone.
+  static GRAPHICS::BITMAP* cursor;
+  steps.push_back([](int) {
+    cursor = new GRAPHICS::BITMAP(2, 2, 0xFFFFFFFFu, 32);
+    SETCURSOR(cursor, 0, 0), SHOWCURSOR(), MOUSECURSORPOSITION = MATH::POINT{10, 10};
+    MATH::RECT whole{};
+    MARKDIRTY(whole);
+  });
+  steps.push_back([](int) {
+    SHOW(1, TRANSITIONEFFECT::SLIDEIN, TRANSITIONDIRECTION::FROMRIGHT),
+        post(VOX::MOUSEMOVED, 30, 20);
+  });
+  steps.push_back([](int) {
+    expect_frame(
+        [](int x, int y) { return x / 2 == 15 && y / 2 == 10 ? pixel(x, y) : pattern(0x77)(x, y); },
+        "cursor");
+    EXPECT_NE(pixel(31, 21), pattern(0x77)(31, 21));
+    HIDECURSOR(), SETCURSOR(nullptr, 0, 0);
+    delete cursor;
   });
   // A 16-bit screen switches at once; a shutdown ends a transition on its incoming picture.
   steps.push_back([](int) {
