@@ -141,29 +141,19 @@ TEST(HandlerList, FailedGrowthEndsTheProgramWithOutOfMemory) {
 namespace {
 int own_use = 0;  // what OWN_LIST does to the list raising it: raise, attach, detach
 void OWN_LIST() {
-  if (own_use == 0) raising->RAISE();
-  if (own_use == 1) raising->ATTACH(A);
-  if (own_use == 2) raising->DEATTACH(OWN_LIST);
+  own_use == 0 ? raising->RAISE() : own_use == 1 ? raising->ATTACH(A) : raising->DEATTACH(A);
 }
 void SHUTS_DOWN_AGAIN(BOOLEAN&) { SHUTDOWN(TRUE); }
 }  // namespace
 
 // These used to wait for ever on the list's own lock.
 TEST(HandlerList, AHandlerUsingItsOwnListEndsTheProgramWithAMessage) {
-  EXPECT_EXIT(
-      {
-        ONSHUTDOWN += SHUTS_DOWN_AGAIN;
-        SHUTDOWN(FALSE);
-      },
-      ExitedWithCode(1), "raise the handler list that is calling it.*\n.*runtime error 1");
-  for (own_use = 0; own_use < 3; ++own_use) {
-    EXPECT_EXIT(
-        {
-          __SIMPLE_EVENT list;
-          raising = &list;
-          list += OWN_LIST;
-          list.RAISE();
-        },
-        ExitedWithCode(1), "the handler list that is calling it");
-  }
+  ONSHUTDOWN += SHUTS_DOWN_AGAIN;
+  EXPECT_EXIT(SHUTDOWN(FALSE), ExitedWithCode(1),
+              "raise the handler list that is calling it.*\n.*runtime error 1");
+  __SIMPLE_EVENT list;
+  raising = &list;
+  list += OWN_LIST;
+  for (own_use = 0; own_use < 3; ++own_use)
+    EXPECT_EXIT(list.RAISE(), ExitedWithCode(1), "the handler list that is calling it");
 }
