@@ -92,10 +92,8 @@ Pic on_screen() {
   return [copy](int x, int y) { return copy[y * 64 + x]; };
 }
 template <int S>
-void PAINT(GRAPHICS::BITMAP&, MATH::RECT& r) {
-  for (int y = std::max(r.Y, 0); y <= std::min(r.Y + r.H, 47); ++y)
-    for (int x = std::max(r.X, 0); x <= std::min(r.X + r.W, 63); ++x)
-      pixel(x, y) = pattern(ids[S])(x, y);
+void PAINT(GRAPHICS::BITMAP&, MATH::RECT&) {  // the whole picture, whatever the rectangle
+  for (int i = 0; i < 64 * 48; ++i) pixel(i % 64, i / 64) = pattern(ids[S])(i % 64, i / 64);
 }
 template <int S>
 void FRAME(float, INPUTEVENT input, VOX::EVENT&) {
