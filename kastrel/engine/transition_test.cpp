@@ -132,8 +132,7 @@ TEST(Transition, EveryEffectAndDirectionMatchesTheModelThroughTheFrameLoop) {
             [=](int x, int y) {
               return model(e, d, s / 4.0, 64, 48, x, y, pattern(ids[1 - to]), pattern(ids[to]));
             },
-            "effect " + std::to_string(e) + " dir " + std::to_string(d) + " step " +
-                std::to_string(s));
+            "effect, direction, step " + std::to_string(e * 100 + d * 10 + s));
         if (s == 1) post(VOX::KEYPRESSED);
         now_s += 0.125;
       });
@@ -153,18 +152,12 @@ TEST(Transition, EveryEffectAndDirectionMatchesTheModelThroughTheFrameLoop) {
     EXPECT_TRUE(TRANSITIONRUNNING() && ACTIVEGAMESCREEN == 0);
     now_s += 1;
   });
-  // The active screen again, with an effect: from what is on screen to its new picture.
-  steps.push_back([](int) {
-    shown = on_screen(), ids[0] = 0x77,
-    SHOW(0, TRANSITIONEFFECT::ZOOMOUT, TRANSITIONDIRECTION::FROMTOPRIGHT), now_s += 0.25;
-  });
-  steps.push_back([](int) {
-    expect_frame([](int x, int y) { return model(5, 5, 0.5, 64, 48, x, y, shown, pattern(0x77)); },
-                 "same");
-    now_s += 1;
-  });
-  // The outgoing picture leaves the cursor out: it moves on alone.
+  // The active screen again, with an effect: from what is on screen to its new picture; the
+  // outgoing picture leaves the bitmap cursor out, which moves on alone.
   static GRAPHICS::BITMAP* cursor;
+  static auto but_cursor = [](const Pic& want) {
+    return [want](int x, int y) { return x / 2 == 15 && y / 2 == 10 ? pixel(x, y) : want(x, y); };
+  };
   steps.push_back([](int) {
     cursor = new GRAPHICS::BITMAP(2, 2, 0xFFFFFFFFu, 32);
     SETCURSOR(cursor, 0, 0), SHOWCURSOR(), MOUSECURSORPOSITION = MATH::POINT{10, 10};
@@ -172,15 +165,19 @@ TEST(Transition, EveryEffectAndDirectionMatchesTheModelThroughTheFrameLoop) {
     MARKDIRTY(whole);
   });
   steps.push_back([](int) {
-    SHOW(1, TRANSITIONEFFECT::SLIDEIN, TRANSITIONDIRECTION::FROMRIGHT),
-        post(VOX::MOUSEMOVED, 30, 20);
+    ids[0] = 0x77, SHOW(0, TRANSITIONEFFECT::ZOOMOUT, TRANSITIONDIRECTION::FROMTOPRIGHT);
+    post(VOX::MOUSEMOVED, 30, 20);
   });
   steps.push_back([](int) {
-    expect_frame(
-        [](int x, int y) { return x / 2 == 15 && y / 2 == 10 ? pixel(x, y) : pattern(0x77)(x, y); },
-        "cursor");
-    EXPECT_NE(pixel(31, 21), pattern(0x77)(31, 21));
-    HIDECURSOR(), SETCURSOR(nullptr, 0, 0);
+    expect_frame(but_cursor(pattern(0x66)), "cursor"), now_s += 0.25;
+    EXPECT_NE(pixel(31, 21), pattern(0x66)(31, 21));
+  });
+  steps.push_back([](int) {
+    expect_frame(but_cursor([](int x, int y) {
+                   return model(5, 5, 0.5, 64, 48, x, y, pattern(0x66), pattern(0x77));
+                 }),
+                 "same");
+    HIDECURSOR(), SETCURSOR(nullptr, 0, 0), now_s += 1;
     delete cursor;
   });
   // A 16-bit screen switches at once; a shutdown ends a transition on its incoming picture.

@@ -16,19 +16,14 @@ namespace {
 
 std::unique_ptr<x_desktop::Connection> x;
 unsigned long window = 0;
-double shown_at = 0, last_pass = 0;
+double first_pass = 0, shown_at = 0, last_pass = 0;
 int readings = 0;
 bool matched = false;
 
 int32_t blue_columns(int y) {  // the slide's edge in row y: columns left of it are blue
   int lo = 0, hi = 640;
-  while (lo < hi) {
-    const int mid = (lo + hi) / 2;
-    if (x->pixel(window, mid, y) == 0x0000FFu)
-      lo = mid + 1;
-    else
-      hi = mid;
-  }
+  for (int mid = 320; lo < hi; mid = (lo + hi) / 2)
+    (x->pixel(window, mid, y) == 0x0000FFu ? lo = mid + 1 : hi = mid);
   return lo;
 }
 void PAINT_RED(GRAPHICS::BITMAP&, MATH::RECT& r) { fill(r, 0xFFFF0000u); }
@@ -53,7 +48,7 @@ void FRAME(float, INPUTEVENT, VOX::EVENT&) {
     if (!matched)
       std::printf("edge %d outside %d..%d (a loaded machine?)\n", edge, earliest, latest);
   }
-  if (now - last_pass > 30 && last_pass != 0) SHUTDOWN(TRUE);
+  if (now - (first_pass = first_pass == 0 ? now : first_pass) > 30) SHUTDOWN(TRUE);  // no window
   last_pass = vox_Timer();
 }
 void INIT() {
