@@ -230,6 +230,7 @@ int main(int argc, char** argv) {
   bench::RegisterBlits();
   bench::RegisterDraw();
   bench::RegisterPaint();
+  bench::RegisterTransitions();
   PrintProcessor();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
