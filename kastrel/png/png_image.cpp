@@ -170,18 +170,28 @@ bool TYPE_EQUALS(const PNG_CHUNK* chunk, const CHUNK_TYPE& type) {
 // corrupt.
 int32_t CHUNK_READ(PNG_IMAGE* image, PNG_CHUNK* chunk) {
   const uint32_t remaining = image->BUFFER_SIZE - image->POSITION;
-  if (remaining < 8) return 1;
+  if (remaining < 8) {
+    SETLASTERROR("damaged PNG file: the chunk at byte %u is cut short", image->POSITION);
+    return 1;
+  }
   const uint8_t* start = image->BUFFER + image->POSITION;
   chunk->LENGTH = READ_BE32(start);
   std::memcpy(chunk->TYPE, start + 4, 4);
   chunk->DATA = start + 8;
   // In 64 bits, so that a huge length cannot wrap round and pass.
-  if (uint64_t(chunk->LENGTH) + 12 > remaining) return 1;
+  if (uint64_t(chunk->LENGTH) + 12 > remaining) {
+    SETLASTERROR("damaged PNG file: the chunk at byte %u is cut short", image->POSITION);
+    return 1;
+  }
   chunk->CRC = READ_BE32(chunk->DATA + chunk->LENGTH);
   uLong crc = crc32(0, chunk->TYPE, 4);
   crc = crc32(crc, chunk->DATA, chunk->LENGTH);
+  if (crc != chunk->CRC) {
+    SETLASTERROR("damaged PNG file: the chunk at byte %u fails its CRC", image->POSITION);
+    return 1;
+  }
   image->POSITION += chunk->LENGTH + 12;
-  return crc == chunk->CRC ? 0 : 1;
+  return 0;
 }
 
 // 0 when the chunks fill the buffer exactly, number at least 3, and the last is an IEND.
@@ -193,15 +203,20 @@ int32_t CHUNKS_PREPARE(PNG_IMAGE* image) {
       const uint32_t capacity = image->CHUNK_CAPACITY == 0 ? 8 : image->CHUNK_CAPACITY * 2;
       auto* grown = static_cast<PNG_CHUNK*>(
           std::realloc(image->CHUNKS, size_t(capacity) * sizeof(PNG_CHUNK)));
-      if (grown == nullptr) return 1;
+      if (grown == nullptr) {
+        SETLASTERROR("out of memory listing PNG chunks");
+        return 1;
+      }
       image->CHUNKS = grown;
       image->CHUNK_CAPACITY = capacity;
     }
     if (CHUNK_READ(image, &image->CHUNKS[image->CHUNK_COUNT]) != 0) return 1;
     ++image->CHUNK_COUNT;
   }
-  if (image->CHUNK_COUNT < 3) return 1;
-  return TYPE_EQUALS(&image->CHUNKS[image->CHUNK_COUNT - 1], TYPE_IEND) ? 0 : 1;
+  if (image->CHUNK_COUNT >= 3 && TYPE_EQUALS(&image->CHUNKS[image->CHUNK_COUNT - 1], TYPE_IEND))
+    return 0;
+  SETLASTERROR("damaged PNG file: too few chunks, or no IEND chunk at the end");
+  return 1;
 }
 
 // Index of the first chunk of the given type at or after start, or -1.
@@ -433,10 +448,7 @@ void PNG_IMAGE_PREPARE(PNG_IMAGE* image) {
   image->POSITION = 0;
   if (PNG_SIGNATURE_CHECK(image->BUFFER) != 0) return SETLASTERROR("not a PNG file (no signature)");
   image->POSITION += 8;
-  if (CHUNKS_PREPARE(image) != 0) {
-    return SETLASTERROR(
-        "damaged PNG file: a chunk is cut short or fails its CRC, or no IEND ends it");
-  }
+  if (CHUNKS_PREPARE(image) != 0) return;  // it said why
   if (IHDR_PREPARE(image) != 0) {
     return SETLASTERROR("bad or unsupported PNG header: %u x %u, colour type %u, bit depth %u",
                         image->WIDTH, image->HEIGHT, image->COLOR_TYPE, image->BIT_DEPTH);
