@@ -1,4 +1,4 @@
-# The two set-up commands of the README: `make demo` and `make test`.
+# The set-up commands of the README: `make demo`, `make test` and `make install`.
 # Each installs the Debian packages it misses, then configures and builds with CMake and Ninja.
 
 JOBS      ?= $(shell nproc)
@@ -13,7 +13,7 @@ PREFIX    ?= $(if $(filter 0,$(shell id -u)),/usr/local,$(HOME)/.local)
 # Extra configure arguments for the Release build, e.g. -DCMAKE_CXX_COMPILER_LAUNCHER=ccache.
 CMAKE_ARGS ?=
 
-.PHONY: install demo test bench fuzz pictures deps-build deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
+.PHONY: install demo test bench fuzz pictures sounds deps-build deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
 
 deps-build:
 	@tools/install-deps.sh build
@@ -69,6 +69,12 @@ pictures: deps-demo
 	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKASTREL_BUILD_TESTS=OFF
 	cmake --build $(BUILD)/release -j $(JOBS) --target kastrel_make_pictures
 	$(BUILD)/release/tools/kastrel_make_pictures demo/images
+
+# Synthesises the Breakout example's sounds into examples/breakout/sounds (commit them afterwards).
+sounds: deps-demo
+	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKASTREL_BUILD_TESTS=OFF
+	cmake --build $(BUILD)/release -j $(JOBS) --target kastrel_make_sounds
+	$(BUILD)/release/tools/kastrel_make_sounds examples/breakout/sounds
 
 bench: deps-bench
 	cmake -S . -B $(BUILD)/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
