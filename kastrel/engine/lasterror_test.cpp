@@ -8,7 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "kastrel/kastrel.h"
+#include "kastrel/base/error.h"
+#include "kastrel/device/display.h"
+#include "kastrel/engine/engine.h"
+#include "kastrel/graphics/bitmap.h"
+#include "kastrel/png/png_image.h"
 
 using namespace KASTREL;
 
