@@ -159,7 +159,9 @@ const VOX_GFX_DRIVER* choose_driver(const VOX_GFX_SCREEN* s, int32_t refresh_rat
       const VOX_GFX_DRIVER* driver = *d;
       if (named_only && !(driver->name && same_name(driver->name, name))) continue;
       for (const int32_t rate : {refresh_rate, 0}) {
-        KASTREL::SETLASTERROR("the %s driver refused the mode", driver->name);  // unless it says
+        // A reason for drivers that give none of their own.
+        KASTREL::SETLASTERROR("the %s driver refused the mode",
+                              driver->name ? driver->name : "unnamed");
         if (driver->init && driver->init(g_title_ptr, s->width, s->height * s->scanline_size,
                                          s->depth, rate, flags) == 0) {
           KASTREL::SETLASTERROR("%s", before.c_str());
