@@ -21,9 +21,19 @@ uint32_t mask_color(int32_t bpp) {
 
 void* vox_GfxImageCreate(int32_t width, int32_t height, uint32_t color, int32_t depth,
                          int32_t flags) {
-  if (!__vox_gfx || width <= 0 || height <= 0) return nullptr;
+  if (!__vox_gfx) {
+    KASTREL::SETLASTERROR("vox_GfxImageCreate: no screen is open");
+    return nullptr;
+  }
+  if (width <= 0 || height <= 0) {
+    KASTREL::SETLASTERROR("vox_GfxImageCreate: no image is %d x %d pixels", width, height);
+    return nullptr;
+  }
   const int64_t bpp = depth <= 0 ? __vox_gfx->bytes_per_pixel : (int64_t{depth} + 7) / 8;
-  if (bpp != 1 && bpp != 2 && bpp != 4) return nullptr;
+  if (bpp != 1 && bpp != 2 && bpp != 4) {
+    KASTREL::SETLASTERROR("vox_GfxImageCreate: unsupported depth of %d bits", depth);
+    return nullptr;
+  }
   uint32_t fill = mask_color(static_cast<int32_t>(bpp));
   if (flags >= 0) {
     if (bpp == 2) {
@@ -39,11 +49,14 @@ void* vox_GfxImageCreate(int32_t width, int32_t height, uint32_t color, int32_t 
   int64_t bytes = 0;
   if (__builtin_mul_overflow(int64_t{height}, pitch, &bytes) ||
       __builtin_add_overflow(bytes, int64_t{32}, &bytes) || bytes > kMaxImageBytes) {
-    KASTREL::SETLASTERROR("vox_GfxImageCreate: %d x %d pixels need more than 2 GiB", width, height);
+    KASTREL::SETLASTERROR("vox_GfxImageCreate: %d x %d pixels exceed 2 GiB", width, height);
     return nullptr;
   }
   auto* block = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(bytes)));
-  if (!block) return nullptr;
+  if (!block) {
+    KASTREL::SETLASTERROR("vox_GfxImageCreate: out of memory for %d x %d pixels", width, height);
+    return nullptr;
+  }
 
   VOX_IMAGE_HEADER header{};
   header.type = VOX_IMAGE_TYPE;
