@@ -24,6 +24,7 @@ struct SAMPLES {
   Mix_Chunk* chunk = nullptr;
   Mix_Music* music = nullptr;
   std::vector<uint8_t> bytes;  // a track loaded from memory streams from here
+  SDL_RWops* stream = nullptr;  // a track's source, closed after the track
   SAMPLES* prev = nullptr;
   SAMPLES* next = nullptr;
 };
@@ -151,8 +152,10 @@ void free_mixer_data(SAMPLES* s) {
     }
     Mix_FreeMusic(s->music);
   }
+  if (s->stream) SDL_RWclose(s->stream);
   s->chunk = nullptr;
   s->music = nullptr;
+  s->stream = nullptr;
 }
 
 SAMPLES* new_record() {
@@ -197,14 +200,43 @@ Mix_MusicType format_of(const uint8_t* head, size_t size) {
   return MUS_NONE;
 }
 
+uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
+
+// The channel count and rate of a WAV or AIFF file, checked before the mixer sizes its buffers
+// from them (absurd values make it ask for negative sizes). Text for what is wrong, or null.
+const char* implausible_pcm(SDL_RWops* rw) {
+  uint8_t header[12], chunk[8], fmt[8];
+  if (SDL_RWread(rw, header, 1, 12) != 12) return nullptr;
+  const bool wave = std::memcmp(header, "RIFF", 4) == 0;
+  for (int i = 0; i < 64 && SDL_RWread(rw, chunk, 1, 8) == 8; ++i) {
+    const uint32_t size = wave ? le32(chunk + 4) : SDL_SwapBE32(le32(chunk + 4));
+    const bool is_format = std::memcmp(chunk, wave ? "fmt " : "COMM", 4) == 0;
+    if (!is_format) {
+      if (SDL_RWseek(rw, Sint64(size) + (size & 1), RW_SEEK_CUR) < 0) return nullptr;
+      continue;
+    }
+    if (SDL_RWread(rw, fmt, 1, 8) != 8) return "has a cut format chunk";
+    const uint32_t channels = wave ? uint32_t(fmt[2] | fmt[3] << 8) : uint32_t(fmt[0] << 8 | fmt[1]);
+    if (channels < 1 || channels > 8) return "has an unsupported number of channels";
+    if (wave && (le32(fmt + 4) < 1000 || le32(fmt + 4) > 768000))
+      return "has an unsupported sample rate";
+    return nullptr;
+  }
+  return nullptr;  // the decoder reports what is missing
+}
+
 // Checks the format at the stream's start and rewinds it; closes it when refused.
 bool accept(SDL_RWops* rw, const char* what, Mix_MusicType* type) {
   uint8_t head[36] = {};
   const size_t got = SDL_RWread(rw, head, 1, sizeof head);
   SDL_RWseek(rw, 0, RW_SEEK_SET);
   *type = format_of(head, got);
-  if (*type != MUS_NONE) return true;
-  if (got == 0)
+  const char* wrong = *type == MUS_WAV ? implausible_pcm(rw) : nullptr;
+  SDL_RWseek(rw, 0, RW_SEEK_SET);
+  if (*type != MUS_NONE && !wrong) return true;
+  if (wrong)
+    SETLASTERROR("%s %s", what, wrong);
+  else if (got == 0)
     SETLASTERROR("%s is empty", what);
   else
     SETLASTERROR("%s is not a WAV, AIFF, OGG Vorbis, Opus, FLAC or MP3 file", what);
@@ -218,15 +250,19 @@ enum class Kind { sound, music };
 SAMPLES* load(Kind kind, SDL_RWops* rw, const std::string& what, std::vector<uint8_t> bytes) {
   Mix_MusicType type;
   if (!accept(rw, what.c_str(), &type)) return nullptr;
+  // The stream stays ours: some of the mixer's failure paths leave it open.
   Mix_Chunk* chunk = nullptr;
   Mix_Music* music = nullptr;
   if (kind == Kind::sound) {
-    chunk = Mix_LoadWAV_RW(rw, 1);
+    chunk = Mix_LoadWAV_RW(rw, 0);
+    SDL_RWclose(rw);
+    rw = nullptr;
   } else {
-    music = Mix_LoadMUSType_RW(rw, type, 1);
+    music = Mix_LoadMUSType_RW(rw, type, 0);
   }
   if (!chunk && !music) {
     SETLASTERROR("%s cannot be decoded: %s", what.c_str(), Mix_GetError());
+    if (rw) SDL_RWclose(rw);
     return nullptr;
   }
   if (chunk && chunk->alen == 0) {
@@ -237,6 +273,7 @@ SAMPLES* load(Kind kind, SDL_RWops* rw, const std::string& what, std::vector<uin
   SAMPLES* s = new_record();
   s->chunk = chunk;
   s->music = music;
+  s->stream = rw;
   s->bytes = std::move(bytes);
   return s;
 }
