@@ -13,7 +13,8 @@
 // No audio device (no sound card, no sound server, a driver that cannot open) is not an error:
 // the mixer then runs on SDL's dummy driver, which discards what it mixes. Every call behaves as
 // usual (loads still check their files, PLAYING still follows the sound) but nothing is heard,
-// SILENT() is TRUE, and one line on standard error says why, once per process.
+// SILENT() is TRUE, and one line on standard error says why, once per process. Should even that
+// driver fail, loads succeed with null sounds and every call does nothing.
 //
 // Conventions for the whole subsystem: volumes are 0..1 (clamped; 1 plays the samples as they
 // are, 0.5 is 6 dB lower); pans are -1 (left only) .. 0 (both sides at full level) .. 1 (right
@@ -87,7 +88,8 @@ struct MUSIC {
 };
 
 // The music now playing: pause and resume it; stop it now or fading out over FADEOUT seconds
-// (a paused track stops at once); TRUE while a track plays or is paused.
+// (at once when it or all sound is paused, since a paused fade never ends); TRUE while a track
+// plays or is paused.
 void PAUSEMUSIC();
 void RESUMEMUSIC();
 void STOPMUSIC(float FADEOUT = 0.0f);

@@ -223,6 +223,7 @@ TEST(Loading, BadInputGivesANullSoundAndAMessageAndCopiesShare) {
   EXPECT_EQ(first.HOLDERS(), 1);
   CLOSEAUDIO();
   EXPECT_TRUE(first.HANDLE() == nullptr && !first.PLAY());
+  EXPECT_TRUE(first.LOADFROMMEMORY(good.data(), int32_t(good.size())) && first.PLAY());  // reopens
 }
 
 // A game that loads, plays and pauses every pass, then ends with the demonstration's status 1.
