@@ -97,8 +97,8 @@ void RegisterAudio() {
         for (auto _ : state) state.SetIterationTime(20e-6);
       },
       true);
-  AddTarget({"starting a loaded effect within 20 us (median)", start, {row}, "kastrel", "20 us",
-             1.0});
+  AddTarget(
+      {"starting a loaded effect within 20 us (median)", start, {row}, "kastrel", "20 us", 1.0});
 
   const std::string load = "audio: load a 1 s WAV";
   const std::string wav_row = "44.1 kHz 16-bit stereo";
@@ -128,8 +128,12 @@ void RegisterAudio() {
       benchmark::ClobberMemory();
     }
   });
-  AddTarget({"loading a 1 s WAV file vs reading its bytes (<= 2x)", load, {wav_row}, "kastrel",
-             "read the file", 2.0});
+  AddTarget({"loading a 1 s WAV file vs reading its bytes (<= 2x)",
+             load,
+             {wav_row},
+             "kastrel",
+             "read the file",
+             2.0});
 }
 
 }  // namespace bench

@@ -1,6 +1,8 @@
 // libFuzzer target for the sound loader's memory entry points: each input is decoded as a sound
 // and opened as a music track, on SDL's dummy driver. Whatever loads must have whole frames.
 
+#include <SDL_mixer.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,8 +11,6 @@
 #include <vector>
 
 #include "kastrel/audio/audio.h"
-
-#include <SDL_mixer.h>
 
 namespace {
 

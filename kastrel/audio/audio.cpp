@@ -23,7 +23,7 @@ struct SAMPLES {
   std::atomic<int32_t> holders{1};
   Mix_Chunk* chunk = nullptr;
   Mix_Music* music = nullptr;
-  std::vector<uint8_t> bytes;  // a track loaded from memory streams from here
+  std::vector<uint8_t> bytes;   // a track loaded from memory streams from here
   SDL_RWops* stream = nullptr;  // a track's source, closed after the track
   SAMPLES* prev = nullptr;
   SAMPLES* next = nullptr;
@@ -202,27 +202,49 @@ Mix_MusicType format_of(const uint8_t* head, size_t size) {
 
 uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
 
-// The channel count and rate of a WAV or AIFF file, checked before the mixer sizes its buffers
-// from them (absurd values make it ask for negative sizes). Text for what is wrong, or null.
+// The chunks of a WAV or AIFF file, checked before the mixer sizes its buffers from them: a
+// plausible channel count and rate (absurd values make it ask for negative sizes), and no chunk
+// but the samples running past the end of the file (it allocates what a chunk claims before
+// reading it). A cut sample chunk is left to the decoders. Text for what is wrong, or null.
 const char* implausible_pcm(SDL_RWops* rw) {
   uint8_t header[12], chunk[8], fmt[8];
+  const Sint64 total = SDL_RWsize(rw);
   if (SDL_RWread(rw, header, 1, 12) != 12) return nullptr;
   const bool wave = std::memcmp(header, "RIFF", 4) == 0;
-  for (int i = 0; i < 64 && SDL_RWread(rw, chunk, 1, 8) == 8; ++i) {
+  Sint64 at = 12;
+  for (int i = 0;
+       i < 1024 && SDL_RWseek(rw, at, RW_SEEK_SET) == at && SDL_RWread(rw, chunk, 1, 8) == 8; ++i) {
     const uint32_t size = wave ? le32(chunk + 4) : SDL_SwapBE32(le32(chunk + 4));
-    const bool is_format = std::memcmp(chunk, wave ? "fmt " : "COMM", 4) == 0;
-    if (!is_format) {
-      if (SDL_RWseek(rw, Sint64(size) + (size & 1), RW_SEEK_CUR) < 0) return nullptr;
-      continue;
-    }
+    at += 8 + Sint64(size) + (size & 1);
+    if (std::memcmp(chunk, wave ? "data" : "SSND", 4) == 0) continue;
+    if (total >= 0 && at - (size & 1) > total) return "has a chunk longer than the file";
+    if (std::memcmp(chunk, wave ? "fmt " : "COMM", 4) != 0) continue;
     if (SDL_RWread(rw, fmt, 1, 8) != 8) return "has a cut format chunk";
-    const uint32_t channels = wave ? uint32_t(fmt[2] | fmt[3] << 8) : uint32_t(fmt[0] << 8 | fmt[1]);
+    const uint32_t channels =
+        wave ? uint32_t(fmt[2] | fmt[3] << 8) : uint32_t(fmt[0] << 8 | fmt[1]);
     if (channels < 1 || channels > 8) return "has an unsupported number of channels";
     if (wave && (le32(fmt + 4) < 1000 || le32(fmt + 4) > 768000))
       return "has an unsupported sample rate";
-    return nullptr;
   }
   return nullptr;  // the decoder reports what is missing
+}
+
+// A FLAC file's metadata: its one stream header first, and every block whole. The mixer's FLAC
+// reader leaks a converter when the metadata it has begun to read turns out damaged.
+const char* implausible_flac(SDL_RWops* rw) {
+  const Sint64 total = SDL_RWsize(rw);
+  Sint64 at = 4;
+  uint8_t header[4];
+  for (int block = 0; block < 4096; ++block) {
+    if (SDL_RWseek(rw, at, RW_SEEK_SET) != at || SDL_RWread(rw, header, 1, 4) != 4)
+      return "is cut short in its metadata";
+    const int type = header[0] & 0x7F;
+    at += 4 + (header[1] << 16 | header[2] << 8 | header[3]);
+    if ((block == 0) != (type == 0) || type == 127) return "has damaged metadata";
+    if (total >= 0 && at > total) return "is cut short in its metadata";
+    if (header[0] & 0x80) return nullptr;  // the last metadata block
+  }
+  return "has damaged metadata";
 }
 
 // Checks the format at the stream's start and rewinds it; closes it when refused.
@@ -231,13 +253,15 @@ bool accept(SDL_RWops* rw, const char* what, Mix_MusicType* type) {
   const size_t got = SDL_RWread(rw, head, 1, sizeof head);
   SDL_RWseek(rw, 0, RW_SEEK_SET);
   *type = format_of(head, got);
-  const char* wrong = *type == MUS_WAV ? implausible_pcm(rw) : nullptr;
+  const char* wrong = *type == MUS_WAV    ? implausible_pcm(rw)
+                      : *type == MUS_FLAC ? implausible_flac(rw)
+                                          : nullptr;
   SDL_RWseek(rw, 0, RW_SEEK_SET);
   if (*type != MUS_NONE && !wrong) return true;
   if (wrong)
     SETLASTERROR("%s %s", what, wrong);
   else if (got == 0)
-    SETLASTERROR("%s is empty", what);
+    SETLASTERROR("%s is empty or cannot be read", what);
   else
     SETLASTERROR("%s is not a WAV, AIFF, OGG Vorbis, Opus, FLAC or MP3 file", what);
   SDL_RWclose(rw);
@@ -459,8 +483,8 @@ BOOLEAN MUSIC::PLAY(int32_t LOOPS, float FADEIN) const {
   Mix_HaltMusic();
   // The mixer counts plays, not repeats.
   const int plays = LOOPS < 0 ? -1 : LOOPS + 1;
-  const int ms = FADEIN > 0.0f ? static_cast<int>(std::lround(std::min(FADEIN, 3600.0f) * 1000))
-                               : 0;
+  const int ms =
+      FADEIN > 0.0f ? static_cast<int>(std::lround(std::min(FADEIN, 3600.0f) * 1000)) : 0;
   const int result = ms > 0 ? Mix_FadeInMusic(music, plays, ms) : Mix_PlayMusic(music, plays);
   if (result != 0) {
     SETLASTERROR("the music cannot start: %s", Mix_GetError());
@@ -481,8 +505,8 @@ void RESUMEMUSIC() {
 }
 void STOPMUSIC(float FADEOUT) {
   if (!d.open) return;
-  const int ms = FADEOUT > 0.0f ? static_cast<int>(std::lround(std::min(FADEOUT, 3600.0f) * 1000))
-                                : 0;
+  const int ms =
+      FADEOUT > 0.0f ? static_cast<int>(std::lround(std::min(FADEOUT, 3600.0f) * 1000)) : 0;
   // A paused track would never finish its fade.
   if (ms > 0 && Mix_PlayingMusic() && !Mix_PausedMusic() && !d.paused) {
     if (Mix_FadingMusic() != MIX_FADING_OUT) Mix_FadeOutMusic(ms);

@@ -1,8 +1,10 @@
 #pragma once
 // Test sounds made on the spot, and SDL's disk audio driver read back: the mixer's output is
 // written as raw 16-bit stereo frames at 44.1 kHz to a file of the test's own.
+#include <SDL_mixer.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -57,8 +59,8 @@ inline Bytes wav(const Frames& f) {
 }
 
 inline void write(const std::string& path, const Bytes& b) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()),
-                                               std::streamsize(b.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
 }
 inline Bytes read(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -128,10 +130,22 @@ inline double frequency(const Frames& f, size_t begin, size_t end, int channel) 
 
 inline double db(double ratio) { return 20 * std::log10(ratio); }
 
+// Buffers the mixer has filled since count_buffers(): waits measured in the output itself
+// hold on a loaded machine, where the mixer's thread may fall behind the clock.
+inline std::atomic<long> mixed{0};
+inline void count_buffers() {
+  KASTREL::AUDIO::OPENAUDIO();
+  Mix_SetPostMix([](void*, Uint8*, int) { ++mixed; }, nullptr);
+}
+inline void wait_buffers(long n) {
+  const long until = mixed + n;
+  for (int i = 0; i < 20000 && mixed < until; ++i) usleep(1000);
+}
+
 // Waits for the sound to end, then leaves a few buffers of silence after it.
 inline void wait_until_quiet(const KASTREL::AUDIO::SOUND& s) {
-  for (int i = 0; i < 2000 && s.PLAYING(); ++i) usleep(2000);
-  usleep(20000);
+  for (int i = 0; i < 10000 && s.PLAYING(); ++i) usleep(1000);
+  wait_buffers(4);
 }
 
 }  // namespace audio_testing
