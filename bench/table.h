@@ -40,6 +40,7 @@ void RegisterPng();
 void RegisterBlits();
 void RegisterPaint();
 void RegisterDraw();
+void RegisterTransitions();
 void RegisterAudio();
 
 }  // namespace bench
