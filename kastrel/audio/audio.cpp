@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -306,6 +308,34 @@ BOOLEAN load_file(Kind kind, SAMPLES*& into, const std::string& name) {
   release(into);
   if (!ready()) return TRUE;
   const std::string what = "\"" + name + "\"";
+  if (kind == Kind::sound) {
+    // Read whole, in one go: the decoder's many small reads and seeks then cost no system calls.
+    std::vector<uint8_t> bytes;
+    FILE* file = std::fopen(name.c_str(), "rb");
+    if (!file) {
+      SETLASTERROR("%s cannot be opened: %s", what.c_str(), std::strerror(errno));
+      return FALSE;
+    }
+    bool ok = std::fseek(file, 0, SEEK_END) == 0;
+    const long size = ok ? std::ftell(file) : -1;
+    ok = size >= 0 && size <= INT32_MAX && std::fseek(file, 0, SEEK_SET) == 0;
+    if (ok) {
+      bytes.resize(size_t(size));
+      ok = std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size() && !std::ferror(file);
+    }
+    std::fclose(file);
+    if (!ok) {
+      SETLASTERROR("%s cannot be read", what.c_str());
+      return FALSE;
+    }
+    SDL_RWops* rw = SDL_RWFromConstMem(bytes.data(), int(bytes.size()));
+    if (!rw) {
+      SETLASTERROR("%s cannot be read: %s", what.c_str(), SDL_GetError());
+      return FALSE;
+    }
+    into = load(kind, rw, what, {});
+    return into ? TRUE : FALSE;
+  }
   SDL_RWops* rw = SDL_RWFromFile(name.c_str(), "rb");
   if (!rw) {
     SETLASTERROR("%s cannot be opened: %s", what.c_str(), SDL_GetError());
