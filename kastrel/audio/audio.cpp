@@ -270,6 +270,32 @@ bool accept(SDL_RWops* rw, const char* what, Mix_MusicType* type) {
   return false;
 }
 
+// A plain WAV file already in the mixer's own format (16-bit PCM, its rate and channels): the
+// samples are used where they lie, in a block the record keeps, instead of being copied again.
+Mix_Chunk* mixer_format_wav(std::vector<uint8_t>& bytes) {
+  int rate = 0, channels = 0;
+  Uint16 format = 0;
+  if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
+      !Mix_QuerySpec(&rate, &format, &channels) || format != AUDIO_S16LSB)
+    return nullptr;
+  const uint8_t* fmt = nullptr;
+  for (size_t at = 12; at + 8 <= bytes.size();) {
+    const uint8_t* chunk = bytes.data() + at;
+    const uint32_t size = le32(chunk + 4);
+    if (std::memcmp(chunk, "fmt ", 4) == 0 && size >= 16 && at + 8 + 16 <= bytes.size()) {
+      fmt = chunk + 8;
+    } else if (std::memcmp(chunk, "data", 4) == 0) {
+      const bool plain = fmt && (fmt[0] | fmt[1] << 8) == 1 && (fmt[2] | fmt[3] << 8) == channels &&
+                         le32(fmt + 4) == uint32_t(rate) && (fmt[14] | fmt[15] << 8) == 16;
+      const uint32_t frame = uint32_t(channels) * 2;
+      if (!plain || size == 0 || size % frame != 0 || size > bytes.size() - at - 8) return nullptr;
+      return Mix_QuickLoad_RAW(bytes.data() + at + 8, size);
+    }
+    at += 8 + size_t(size) + (size & 1);
+  }
+  return nullptr;
+}
+
 enum class Kind { sound, music };
 
 // Decodes (a sound) or opens the stream (a track) into a new record; null on failure.
@@ -280,7 +306,11 @@ SAMPLES* load(Kind kind, SDL_RWops* rw, const std::string& what, std::vector<uin
   Mix_Chunk* chunk = nullptr;
   Mix_Music* music = nullptr;
   if (kind == Kind::sound) {
-    chunk = Mix_LoadWAV_RW(rw, 0);
+    chunk = mixer_format_wav(bytes);
+    if (!chunk) {
+      chunk = Mix_LoadWAV_RW(rw, 0);
+      bytes.clear();  // decoded into the mixer's own copy
+    }
     SDL_RWclose(rw);
     rw = nullptr;
   } else {
@@ -333,7 +363,7 @@ BOOLEAN load_file(Kind kind, SAMPLES*& into, const std::string& name) {
       SETLASTERROR("%s cannot be read: %s", what.c_str(), SDL_GetError());
       return FALSE;
     }
-    into = load(kind, rw, what, {});
+    into = load(kind, rw, what, std::move(bytes));
     return into ? TRUE : FALSE;
   }
   SDL_RWops* rw = SDL_RWFromFile(name.c_str(), "rb");
@@ -352,14 +382,11 @@ BOOLEAN load_memory(Kind kind, SAMPLES*& into, const void* mem, int32_t size) {
     return FALSE;
   }
   if (!ready()) return TRUE;
-  // A track streams while it plays, so it keeps its own copy.
-  std::vector<uint8_t> bytes;
-  const void* from = mem;
-  if (kind == Kind::music) {
-    bytes.assign(static_cast<const uint8_t*>(mem), static_cast<const uint8_t*>(mem) + size);
-    from = bytes.data();
-  }
-  SDL_RWops* rw = SDL_RWFromConstMem(from, size);
+  // A track streams while it plays, and a sound may keep its samples where they lie: both
+  // work on a copy of their own.
+  std::vector<uint8_t> bytes(static_cast<const uint8_t*>(mem),
+                             static_cast<const uint8_t*>(mem) + size);
+  SDL_RWops* rw = SDL_RWFromConstMem(bytes.data(), size);
   if (!rw) {
     SETLASTERROR("the memory block cannot be read: %s", SDL_GetError());
     return FALSE;
