@@ -28,3 +28,4 @@
 #include "kastrel/math/math.h"
 #include "kastrel/math/random.h"
 #include "kastrel/png/png_image.h"
+#include "kastrel/png/png_save.h"
