@@ -293,7 +293,8 @@ std::vector<uint8_t> png_rows(const uint8_t* pixels, uint32_t w, uint32_t h, siz
 
 }  // namespace
 
-BOOLEAN BITMAP::SAVETOFILE(const std::string& FILENAME) const {
+BOOLEAN BITMAP::SAVETOFILE(const std::string& FILENAME, BOOLEAN FAST) const {
+  const PNG_EFFORT effort = FAST != FALSE ? PNG_FAST : PNG_BEST;
   if (IMGHANDLE != nullptr) {
     VOX_IMAGE_INFO info;
     if (!vox_hImageInfo(IMGHANDLE, 4, &info) || info.bpp != 4) {
@@ -303,7 +304,7 @@ BOOLEAN BITMAP::SAVETOFILE(const std::string& FILENAME) const {
     const std::vector<uint8_t> rows = png_rows(info.pixels, uint32_t(info.width),
                                                uint32_t(info.height), size_t(info.pitch), true);
     return png_save(FILENAME, rows.data(), uint32_t(info.width), uint32_t(info.height),
-                    size_t(info.width) * 4, PNG_RGBA);
+                    size_t(info.width) * 4, PNG_RGBA, effort);
   }
   vox_hAutoLock();
   const VOX_GFX_SCREEN* screen = __vox_gfx;
@@ -316,7 +317,7 @@ BOOLEAN BITMAP::SAVETOFILE(const std::string& FILENAME) const {
   const uint32_t w = uint32_t(screen->width), h = uint32_t(screen->height);
   const std::vector<uint8_t> rows = png_rows(frame, w, h, size_t(screen->pitch), false);
   vox_hAutoUnlock();
-  return png_save(FILENAME, rows.data(), w, h, size_t(w) * 3, PNG_RGB);
+  return png_save(FILENAME, rows.data(), w, h, size_t(w) * 3, PNG_RGB, effort);
 }
 
 void BITMAP::LOADFROMFILE(const std::string& FILENAME, int32_t X, int32_t Y, int32_t W, int32_t H) {

@@ -98,7 +98,7 @@ std::uint64_t cost(const std::uint8_t* filtered, std::size_t size) {
 }  // namespace
 
 std::vector<uint8_t> png_encode(const uint8_t* pixels, uint32_t width, uint32_t height,
-                                size_t stride, PNG_COLOUR colour) {
+                                size_t stride, PNG_COLOUR colour, PNG_EFFORT effort) {
   const std::size_t bpp = colour == PNG_RGBA ? 4 : 3;
   if (pixels == nullptr) return refuse("png_encode: no pixels");
   if (colour != PNG_RGB && colour != PNG_RGBA)
@@ -117,9 +117,11 @@ std::vector<uint8_t> png_encode(const uint8_t* pixels, uint32_t width, uint32_t 
   for (std::uint32_t y = 0; y < height; ++y) {
     const std::uint8_t* row = pixels + static_cast<std::size_t>(y) * stride;
     const std::uint8_t* prior = y > 0 ? row - stride : nullptr;
-    int best = 0;
+    const bool fast = effort == PNG_FAST;
+    int best = fast ? 2 : 0;
     std::uint64_t best_cost = std::numeric_limits<std::uint64_t>::max();
-    for (int type = 0; type < 5; ++type) {
+    if (fast) filter_row(2, row, prior, row_size, bpp, trial[2].data());
+    for (int type = 0; type < 5 && !fast; ++type) {
       filter_row(type, row, prior, row_size, bpp, trial[static_cast<std::size_t>(type)].data());
       const std::uint64_t c = cost(trial[static_cast<std::size_t>(type)].data(), row_size);
       if (c < best_cost) {
@@ -137,7 +139,7 @@ std::vector<uint8_t> png_encode(const uint8_t* pixels, uint32_t width, uint32_t 
     return refuse("png_encode: the picture is too large to compress");
   std::vector<std::uint8_t> packed(packed_size);
   if (compress2(packed.data(), &packed_size, raw.data(), static_cast<uLong>(raw.size()),
-                Z_BEST_COMPRESSION) != Z_OK) {
+                effort == PNG_FAST ? 1 : Z_BEST_COMPRESSION) != Z_OK) {
     return refuse("png_encode: compression failed");
   }
   packed.resize(packed_size);
@@ -160,8 +162,9 @@ std::vector<uint8_t> png_encode(const uint8_t* pixels, uint32_t width, uint32_t 
 }
 
 KASTREL::BOOLEAN png_save(const std::string& filename, const uint8_t* pixels, uint32_t width,
-                          uint32_t height, size_t stride, PNG_COLOUR colour) {
-  const std::vector<std::uint8_t> png = png_encode(pixels, width, height, stride, colour);
+                          uint32_t height, size_t stride, PNG_COLOUR colour,
+                          PNG_EFFORT effort) {
+  const std::vector<std::uint8_t> png = png_encode(pixels, width, height, stride, colour, effort);
   if (png.empty()) return KASTREL::FALSE;  // png_encode said why
   const auto fail = [](const std::string& path, int error) {
     KASTREL::SETLASTERROR("png_save: %s: %s", path.c_str(), std::strerror(error));
