@@ -64,16 +64,20 @@ double real_clock() {
 [[noreturn]] void stop(int32_t status, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 [[noreturn]] void stop(int32_t status, const char* format, ...) {
+  // Formatted apart first: the arguments may be LASTERROR() itself.
+  char message[512];
   va_list args;
   va_start(args, format);
-  VSETLASTERROR(format, args);
+  std::vsnprintf(message, sizeof message, format, args);
   va_end(args);
-  std::fprintf(stderr, "kastrel: %s\n", LASTERROR());
+  SETLASTERROR("%s", message);
+  std::fprintf(stderr, "kastrel: %s\n", message);
   std::fflush(stderr);
   std::_Exit(status);
 }
 
 [[noreturn]] void diverge(const char* what) {
+  if (session().pass == 0) stop(EXITDIVERGED, "replay diverged before the first pass: %s", what);
   stop(EXITDIVERGED, "replay diverged at pass %d: %s", int(session().pass), what);
 }
 

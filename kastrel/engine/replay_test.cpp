@@ -131,24 +131,29 @@ TEST(Replay, FeedsTheRecordingAndClosesTheGameWhereACutRecordingEnds) {
   EXPECT_NE(vox_Timer(), 1e4 + 1.0) << "the real clock is back after the replay";
 }
 
+// Divergence, and a damaged file named in KASTREL_REPLAY, each with its status and message.
 TEST(Replay, StopsWithItsOwnStatusWhereTheGameDoesOtherThanRecorded) {
+  Bytes damaged = session(true);
+  damaged[20] ^= 1;
   struct Case {
     Bytes file;
     bool extra_reading;
+    int status;
     const char* says;
-  } cases[] = {{session(true, 320), false, "320 x 48"},
-               {session(true), true, "clock reading"},
-               {session(false), true, "clock reading"}};
+  } cases[] = {{session(true, 320), false, EXITDIVERGED, "320 x 48"},
+               {session(true), true, EXITDIVERGED, "clock reading"},
+               {session(false), true, EXITDIVERGED, "clock reading"},
+               {damaged, false, EXITBADSESSION, "kastrel: .*session.kst: damaged"}};
   for (const Case& c : cases) {
     const std::string path = saved(c.file);
     EXPECT_EXIT(
         {
-          REPLAYSESSION(path);
+          setenv("KASTREL_REPLAY", path.c_str(), 1);
           if (c.extra_reading) test_game::on_frame = [](const test_game::Frame&) { vox_Timer(); };
           test_game::run();
           std::exit(0);
         },
-        ::testing::ExitedWithCode(EXITDIVERGED), c.says);
+        ::testing::ExitedWithCode(c.status), c.says);
   }
 }
 
