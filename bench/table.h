@@ -40,5 +40,6 @@ void RegisterPng();
 void RegisterBlits();
 void RegisterPaint();
 void RegisterReplay();
+void RegisterDraw();
 
 }  // namespace bench
