@@ -30,14 +30,19 @@ uint32_t Crc(const uint8_t* p, size_t n) { return uint32_t(crc32_z(crc32(0, Z_NU
 void RepairChecksums(std::vector<uint8_t>& file) {
   if (file.size() < SESSIONHEADERSIZE) return;
   Put32(&file[12], Crc(file.data(), 12));
-  static constexpr size_t kPayload[] = {0, 16, 20, 0, 20, 4, 4};
+  static constexpr size_t kPayload[] = {0, 16, 0, 0, 20, 4, 4};
   size_t at = SESSIONHEADERSIZE, block = at;
   while (at < file.size()) {
     const uint8_t tag = file[at];
     size_t payload;
-    if (tag >= TAG_CLOCK && tag <= TAG_CLOCK + 8) payload = size_t(tag - TAG_CLOCK);
-    else if (tag >= TAG_MODE && tag <= TAG_END) payload = kPayload[tag];
-    else return;
+    if (tag >= TAG_CLOCK && tag <= TAG_CLOCK + 8)
+      payload = size_t(tag - TAG_CLOCK);
+    else if (tag == TAG_READING && at + 1 < file.size() && READINGVALUES(file[at + 1]) > 0)
+      payload = 1 + 4 * size_t(READINGVALUES(file[at + 1]));
+    else if (tag >= TAG_MODE && tag <= TAG_END)
+      payload = kPayload[tag];
+    else
+      return;
     if (payload > file.size() - at - 1) return;
     if (tag == TAG_BLOCKEND || tag == TAG_END) {
       Put32(&file[at + 1], Crc(&file[block], at + 1 - block));

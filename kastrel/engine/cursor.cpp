@@ -1,7 +1,6 @@
 #include "kastrel/engine/cursor.h"
 
 #include "kastrel/device/input.h"
-#include "kastrel/engine/replay.h"
 #include "kastrel/graphics/bitmap.h"
 
 namespace KASTREL::ENGINE {
@@ -17,7 +16,7 @@ namespace {
 // Without a cursor bitmap the system pointer is the cursor: show or hide it where it is.
 void system_pointer(int32_t visible) {
   int32_t wheel = 0, buttons = 0, clip = 0;
-  SESSIONHOOK::GETMOUSE(&MOUSECURSORPOSITION.X, &MOUSECURSORPOSITION.Y, &wheel, &buttons, &clip);
+  vox_GetMouse(&MOUSECURSORPOSITION.X, &MOUSECURSORPOSITION.Y, &wheel, &buttons, &clip);
   vox_SetMouse(MOUSECURSORPOSITION.X, MOUSECURSORPOSITION.Y, visible, -1);
 }
 

@@ -85,8 +85,8 @@ const char* describe(SESSIONKIND kind) {
   switch (kind) {
     case SESSIONKIND::MODE:
       return "a screen mode";
-    case SESSIONKIND::MOUSE:
-      return "a pointer reading";
+    case SESSIONKIND::READING:
+      return "an input-state reading";
     case SESSIONKIND::PASS:
       return "the start of a pass";
     case SESSIONKIND::BLOCKEND:
@@ -140,6 +140,31 @@ double replay_clock() {
     s.closing = true;  // the recording stops here: this pass closes the game
   }
   return s.last_clock;
+}
+
+// Key, pointer and typed-key readings the game's thread takes: kept, or answered.
+void input_filter(INPUTREADING kind, int32_t* values, int32_t count) {
+  if (!session_thread) return;
+  SESSIONSTATE& s = session();
+  if (s.state == STATE::RECORDING) {
+    s.writer.READING(kind, values);
+    return;
+  }
+  if (s.state != STATE::REPLAYING || s.closing) return;
+  const SESSIONENTRY* reading = take(SESSIONKIND::READING);
+  if (reading == nullptr) {
+    s.closing = true;
+    return;
+  }
+  if (reading->READINGKIND != kind || (kind == READMULTIKEY && reading->VALUES[0] != values[0])) {
+    char what[160];
+    std::snprintf(what, sizeof what,
+                  "the game took input reading %d (first value %d) where the recording holds "
+                  "reading %d (first value %d)",
+                  int(kind), int(values[0]), int(reading->READINGKIND), int(reading->VALUES[0]));
+    diverge(what);
+  }
+  std::copy(reading->VALUES, reading->VALUES + count, values);
 }
 
 void write_frame(SESSIONSTATE& s) {
@@ -283,10 +308,12 @@ int32_t MODE(int32_t W, int32_t H, BOOLEAN FS, int32_t FLAGS) {
     s.state = STATE::RECORDING;
     session_thread = true;
     SETTIMERSOURCE(recording_clock);
+    SETINPUTFILTER(input_filter);
   } else if (s.state == STATE::REPLAYARMED) {
     s.state = STATE::REPLAYING;
     session_thread = true;
     SETTIMERSOURCE(replay_clock);
+    SETINPUTFILTER(input_filter);
   }
   if (s.state == STATE::RECORDING) {
     s.writer.MODE(W, H, FS, FLAGS);
@@ -366,23 +393,9 @@ void FINISH() {
     return;
   }
   SETTIMERSOURCE(nullptr);
+  SETINPUTFILTER(nullptr);
   session_thread = false;
   s.state = STATE::DONE;
-}
-
-void GETMOUSE(int32_t* X, int32_t* Y, int32_t* WHEEL, int32_t* BUTTONS, int32_t* CLIP) {
-  SESSIONSTATE& s = session();
-  int32_t v[5] = {-1, -1, -1, -1, -1};
-  if (s.state == STATE::REPLAYING) {
-    if (const SESSIONENTRY* reading = s.closing ? nullptr : take(SESSIONKIND::MOUSE))
-      std::copy(reading->VALUES, reading->VALUES + 5, v);
-  } else {
-    vox_GetMouse(&v[0], &v[1], &v[2], &v[3], &v[4]);
-    if (s.state == STATE::RECORDING) s.writer.MOUSE(v);
-  }
-  int32_t* out[5] = {X, Y, WHEEL, BUTTONS, CLIP};
-  for (int i = 0; i < 5; ++i)
-    if (out[i] != nullptr) *out[i] = v[i];
 }
 
 }  // namespace SESSIONHOOK

@@ -3,7 +3,8 @@
 //
 // A recording keeps, from INITIALIZE on, the screen mode the game asks for, every clock reading
 // its thread takes (the frame loop's elapsed times and the random seed come from them), every
-// pointer reading the engine takes, and for every frame-loop pass the device event it took. A
+// input-state reading it takes (vox_GfxMultikey, vox_GetMouse, vox_GetKey), and for every
+// frame-loop pass the device event it took. A
 // replay runs the same game on the null driver and feeds it all of that back, so the game's
 // state evolves exactly as recorded; at the end of a recording cut short it ends the game as a
 // close request would. The environment switches it on for any game:
@@ -55,8 +56,6 @@ void ENDPASS();
 void PAUSE();
 // The frame loop has ended.
 void FINISH();
-// The pointer reading behind the system pointer's place.
-void GETMOUSE(int32_t* X, int32_t* Y, int32_t* WHEEL, int32_t* BUTTONS, int32_t* CLIP);
 }  // namespace SESSIONHOOK
 
 }  // namespace KASTREL::ENGINE

@@ -21,9 +21,9 @@ using Bytes = std::vector<uint8_t>;
 Bytes session(bool ended, int32_t width = 64) {
   SESSIONWRITER w;
   Bytes out = SESSIONWRITER::HEADER();
-  const int32_t pointer[5] = {-1, -1, -1, -1, -1};
+  const int32_t pointer[6] = {-1, -1, -1, -1, -1, 1};
   w.MODE(width, 48, FALSE, MODE_NOSWITCH);
-  w.MOUSE(pointer);
+  w.READING(READMOUSE, pointer);
   w.CLOCK(1e4);
   w.CLOCK(1e4);
   VOX::EVENT key{};

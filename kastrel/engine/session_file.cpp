@@ -60,9 +60,23 @@ void SESSIONWRITER::MODE(int32_t W, int32_t H, int32_t FS, int32_t FLAGS) {
   for (int32_t v : {W, H, FS, FLAGS}) PUT32(uint32_t(v));
 }
 
-void SESSIONWRITER::MOUSE(const int32_t VALUES[5]) {
-  IBLOCK.push_back(TAG_MOUSE);
-  for (int i = 0; i < 5; ++i) PUT32(uint32_t(VALUES[i]));
+int32_t READINGVALUES(int32_t KIND) {
+  switch (KIND) {
+    case READMULTIKEY:
+      return 2;
+    case READMOUSE:
+      return 6;
+    case READKEY:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+void SESSIONWRITER::READING(int32_t KIND, const int32_t* VALUES) {
+  IBLOCK.push_back(TAG_READING);
+  IBLOCK.push_back(uint8_t(KIND));
+  for (int32_t i = 0; i < READINGVALUES(KIND); ++i) PUT32(uint32_t(VALUES[i]));
 }
 
 // Successive readings share their sign, exponent and leading mantissa bits, so only the low
@@ -109,7 +123,7 @@ BOOLEAN READSESSION(const void* DATA, size_t SIZE, SESSION& OUT) {
                   SESSIONFORMAT);
   if (format == 0) return refuse(OUT, "damaged session file: format number 0");
 
-  static constexpr size_t PAYLOAD[] = {0, 16, 20, 0, 20, 4, 4};  // by tag, up to TAG_END
+  static constexpr size_t PAYLOAD[] = {0, 16, 0, 0, 20, 4, 4};  // by tag, up to TAG_END
   std::vector<SESSIONENTRY> block;  // entries wait here until their block's checksum holds
   size_t at = SESSIONHEADERSIZE, block_start = at;
   int32_t passes_in_block = 0;
@@ -119,6 +133,12 @@ BOOLEAN READSESSION(const void* DATA, size_t SIZE, SESSION& OUT) {
     size_t payload = 0;
     if (tag >= TAG_CLOCK && tag <= TAG_CLOCK + 8) {
       payload = size_t(tag - TAG_CLOCK);
+    } else if (tag == TAG_READING) {
+      const int32_t values = at + 1 < SIZE ? READINGVALUES(data[at + 1]) : 1;
+      if (values == 0)
+        return refuse(OUT, "damaged session file: unknown reading kind %d at byte %zu",
+                      int(data[at + 1]), at + 1);
+      payload = 1 + 4 * size_t(values);
     } else if (tag >= TAG_MODE && tag <= TAG_END) {
       payload = PAYLOAD[tag];
     } else {
@@ -137,10 +157,12 @@ BOOLEAN READSESSION(const void* DATA, size_t SIZE, SESSION& OUT) {
       clock ^= diff;
       entry.KIND = SESSIONKIND::CLOCK;
       entry.CLOCK = std::bit_cast<double>(clock);
-    } else if (tag == TAG_MODE || tag == TAG_MOUSE || tag == TAG_PASSEVENT) {
-      entry.KIND = tag == TAG_MODE    ? SESSIONKIND::MODE
-                   : tag == TAG_MOUSE ? SESSIONKIND::MOUSE
-                                      : SESSIONKIND::PASS;
+    } else if (tag == TAG_READING) {
+      entry.KIND = SESSIONKIND::READING;
+      entry.READINGKIND = p[0];
+      for (size_t i = 0; i * 4 + 1 < payload; ++i) entry.VALUES[i] = int32_t(get32(p + 1 + 4 * i));
+    } else if (tag == TAG_MODE || tag == TAG_PASSEVENT) {
+      entry.KIND = tag == TAG_MODE ? SESSIONKIND::MODE : SESSIONKIND::PASS;
       entry.HASEVENT = tag == TAG_PASSEVENT ? TRUE : FALSE;
       for (size_t i = 0; i * 4 < payload; ++i) entry.VALUES[i] = int32_t(get32(p + 4 * i));
     } else if (tag == TAG_PASS) {

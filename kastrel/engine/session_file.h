@@ -8,6 +8,7 @@
 
 #include "kastrel/boolean.h"
 #include "kastrel/device/event.h"
+#include "kastrel/device/input.h"
 
 namespace KASTREL::ENGINE {
 
@@ -17,7 +18,7 @@ inline constexpr size_t SESSIONHEADERSIZE = 16;
 // Record tags. A clock reading is CLOCK + n, n = 0..8 bytes of difference following.
 enum SESSIONTAG : uint8_t {
   TAG_MODE = 0x01,       // W, H, FS, FLAGS of an INITIALIZE (4 x int32)
-  TAG_MOUSE = 0x02,      // a pointer reading: X, Y, WHEEL, BUTTONS, CLIP (5 x int32)
+  TAG_READING = 0x02,    // an input-state reading: its kind (INPUTREADING), then its int32s
   TAG_PASS = 0x03,       // a frame-loop pass that took no device event
   TAG_PASSEVENT = 0x04,  // a pass that took the device event that follows (20 bytes)
   TAG_BLOCKEND = 0x05,   // end of a pass: CRC-32 of every byte since the previous block
@@ -25,13 +26,17 @@ enum SESSIONTAG : uint8_t {
   TAG_CLOCK = 0x10,
 };
 
-enum class SESSIONKIND : uint8_t { MODE, MOUSE, PASS, BLOCKEND, END, CLOCK };
+enum class SESSIONKIND : uint8_t { MODE, READING, PASS, BLOCKEND, END, CLOCK };
+
+// How many int32 values a reading of each kind holds (0: no such kind).
+int32_t READINGVALUES(int32_t KIND);
 
 struct SESSIONENTRY {
   SESSIONKIND KIND = SESSIONKIND::PASS;
   BOOLEAN HASEVENT = FALSE;  // PASS only
   double CLOCK = 0.0;        // CLOCK only
-  int32_t VALUES[5] = {};    // MODE (4 used), MOUSE, or the event of a PASS (see EVENT())
+  int32_t READINGKIND = 0;   // READING only
+  int32_t VALUES[6] = {};    // MODE (4 used), READING, or the event of a PASS (see EVENT())
   VOX::EVENT EVENT() const;
 };
 
@@ -50,7 +55,7 @@ class SESSIONWRITER {
  public:
   static std::vector<uint8_t> HEADER();
   void MODE(int32_t W, int32_t H, int32_t FS, int32_t FLAGS);
-  void MOUSE(const int32_t VALUES[5]);
+  void READING(int32_t KIND, const int32_t* VALUES);  // READINGVALUES(KIND) values
   void CLOCK(double SECONDS);
   void PASS(const VOX::EVENT* EVENT);  // null: no event
   // Closes the block with TAG_BLOCKEND (or TAG_END when LAST) and its checksum; the bytes of the
