@@ -41,5 +41,6 @@ void RegisterBlits();
 void RegisterPaint();
 void RegisterReplay();
 void RegisterDraw();
+void RegisterTransitions();
 
 }  // namespace bench
