@@ -29,14 +29,15 @@ else
 fi
 mkdir -p "$build/artifacts"
 
-# run NAME RUNS OPTIONS...: a smoke run of one target.
+# smoke NAME RUNS OPTIONS... SEEDS...: a smoke run of one target. The fresh corpus comes first:
+# libFuzzer writes new inputs into the first folder, never into the seed folders.
 smoke() {
   local name=$1 runs=$2
   shift 2
   local corpus=$build/corpus-smoke-$name log=$build/smoke-$name.log
   rm -rf "$corpus" && mkdir -p "$corpus"
   if "$build/fuzz/${name}_fuzz" -artifact_prefix="$build/artifacts/" -timeout=25 -seed=1 \
-       -runs="$runs" "$@" "$corpus" >"$log" 2>&1; then
+       -runs="$runs" "$corpus" "$@" >"$log" 2>&1; then
     echo "fuzz smoke ($name): $(grep -Eo 'Done [0-9]+ runs.*' "$log" || echo 'done'), no failure"
   else
     status=$?
