@@ -37,7 +37,7 @@ BOOLEAN RECORDSESSION(const std::string& FILENAME);
 // Replays FILENAME from INITIALIZE on (call before it); the whole file is checked now. FALSE,
 // with LASTERROR(), for a file that cannot be read or is not a sound recording, or when a
 // session is set already. WINDOW TRUE shows the replay in a window of the usual driver.
-BOOLEAN REPLAYSESSION(const std::string& FILENAME, BOOLEAN WINDOW = FALSE);
+BOOLEAN REPLAYSESSION(const std::string& FILENAME, BOOLEAN WINDOW = BOOLEAN{});  // BOOLEAN{}: FALSE
 // Writes the screen after pass EVERY, 2 x EVERY, ... (or after the passes listed, when PASSES
 // is not empty) to DIR/pass-NNNNNN.png, passes counted from 1. FALSE, with LASTERROR(), for an
 // EVERY below 1 or a DIR that is not a writable folder.

@@ -33,16 +33,16 @@ int32_t READINGVALUES(int32_t KIND);
 
 struct SESSIONENTRY {
   SESSIONKIND KIND = SESSIONKIND::PASS;
-  BOOLEAN HASEVENT = FALSE;  // PASS only
-  double CLOCK = 0.0;        // CLOCK only
-  int32_t READINGKIND = 0;   // READING only
-  int32_t VALUES[6] = {};    // MODE (4 used), READING, or the event of a PASS (see EVENT())
+  BOOLEAN HASEVENT{};       // PASS only; FALSE
+  double CLOCK = 0.0;       // CLOCK only
+  int32_t READINGKIND = 0;  // READING only
+  int32_t VALUES[6] = {};   // MODE (4 used), READING, or the event of a PASS (see EVENT())
   VOX::EVENT EVENT() const;
 };
 
 struct SESSION {
   std::vector<SESSIONENTRY> ENTRIES;  // in the order the game met them; BLOCKEND/END included
-  BOOLEAN ENDED = FALSE;  // FALSE: the recording stopped after a pass (the game crashed)
+  BOOLEAN ENDED{};  // FALSE: the recording stopped after a pass (the game crashed)
   int32_t PASSES = 0;
 };
 

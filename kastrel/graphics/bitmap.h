@@ -107,7 +107,8 @@ struct BITMAP {
   // frame buffer is written as RGB (its alpha bytes carry nothing one sees). FALSE, and
   // LASTERROR() says why, for another depth, no screen, or a file that cannot be written.
   // FAST TRUE trades file size for speed (PNG_FAST).
-  BOOLEAN SAVETOFILE(const std::string& FILENAME, BOOLEAN FAST = FALSE) const;
+  BOOLEAN SAVETOFILE(const std::string& FILENAME,
+                     BOOLEAN FAST = BOOLEAN{}) const;  // BOOLEAN{}: FALSE
 
  private:
   void TAKEIMAGE(void* IMAGE);
