@@ -196,6 +196,7 @@ int main(int argc, char** argv) {
   bench::RegisterBlits();
   bench::RegisterDraw();
   bench::RegisterPaint();
+  bench::RegisterReplay();
   bench::RegisterTransitions();
   bench::RegisterAudio();
   benchmark::Initialize(&argc, argv);

@@ -39,6 +39,7 @@ void AddTarget(const Target& target);
 void RegisterPng();
 void RegisterBlits();
 void RegisterPaint();
+void RegisterReplay();
 void RegisterDraw();
 void RegisterTransitions();
 void RegisterAudio();
