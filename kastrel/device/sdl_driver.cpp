@@ -54,6 +54,7 @@ struct Driver {
   bool running = false;
   bool thread_alive = false;
   StartState start = StartState::PENDING;
+  std::string failure;  // why the thread could not open the window, for the program thread
 
   // Serialises initialise, shut down and the mode list on the program side.
   std::mutex lifecycle;
@@ -134,7 +135,22 @@ bool sdl_video_up() {
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   // The driver suspends the screen saver itself, so it can restore it at the end.
   SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
-  return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    KASTREL::SETLASTERROR("no desktop to show the window on: %s", SDL_GetError());
+    return false;
+  }
+  // Without a desktop SDL falls back to drivers that show nothing; a game would then run
+  // on unseen. Those only when SDL_VIDEODRIVER names them.
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+  if (driver != nullptr && (SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0) &&
+      (asked == nullptr || SDL_strcasestr(asked, driver) == nullptr)) {
+    KASTREL::SETLASTERROR("no desktop to show the window on (DISPLAY and WAYLAND_DISPLAY name none)");
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    if (SDL_WasInit(0) == 0) SDL_Quit();
+    return false;
+  }
+  return true;
 }
 
 void sdl_video_down() {
@@ -668,7 +684,13 @@ void desktop_close() {
 void thread_main() {
   Driver& d = g_driver;
   bool up = desktop_open();
+  std::string why;
+  if (!up) {
+    why = KASTREL::LASTERROR();
+    if (why.empty()) why = std::string("the window could not be opened: ") + SDL_GetError();
+  }
   std::unique_lock g(d.m);
+  d.failure = why;
   d.start = up ? StartState::UP : StartState::FAILED;
   d.cv.notify_all();
   if (up) {
@@ -728,6 +750,7 @@ int32_t driver_init(const char* title, int32_t width, int32_t height, int32_t de
   }
   if (!up) {
     d.thread.join();
+    KASTREL::SETLASTERROR("%s", d.failure.c_str());
     return -1;
   }
   return 0;

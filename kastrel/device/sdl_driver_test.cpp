@@ -488,6 +488,21 @@ TEST_F(Desktop, ScaleTwoShowsBlocksMapsThePointerAndScalesTheBand) {
   EXPECT_EQ(x->geometry(w), (Geometry{32, 24, 960, 720}));
 }
 
+TEST(NoDesktop, RefusesTheInvisibleDriversUnlessAskedFor) {
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  unsetenv("SDL_VIDEODRIVER");
+  unsetenv("VOXGFX");
+  vox_GfxScreenRes(320, 240, 32, 1, 0, 0);
+  EXPECT_EQ(vox_GetError(), 1);
+  EXPECT_EQ(__vox_gfx, nullptr);
+  EXPECT_STRNE(KASTREL::LASTERROR(), "");
+  setenv("SDL_VIDEODRIVER", "offscreen", 1);
+  vox_GfxScreenRes(320, 240, 32, 1, 0, 0);
+  EXPECT_EQ(vox_GetError(), 0);
+  vox_GfxScreenRes(1, 1, 32, 1, MODE_NULL, 0);
+}
+
 TEST_F(Desktop, OpeningAndClosingFiftyTimesWhileTheProgramHoldsTheLock) {
   // Each mode set shuts the previous screen down with its lock held by the
   // program, without deadlock; the new screen's lock is free. The leak checker
