@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -20,6 +21,7 @@
 #include "kastrel/device/screen.h"
 #include "kastrel/device/sdl_input.h"
 #include "kastrel/device/sdl_keys.h"
+#include "kastrel/device/x11_guard.h"
 
 namespace {
 
@@ -83,6 +85,8 @@ struct Driver {
   bool desktop_full = false;
   VOX_SCALE_LAYOUT layout{1, 0, 0, 0, 0};
   std::vector<uint32_t> wide;
+  // The desktop connection broke: nothing touches SDL video again in this process.
+  bool lost = false;
 };
 
 Driver g_driver;
@@ -502,9 +506,30 @@ void drain_events() {
   }
 }
 
+// The X server went away or refused our window: one line, then the close box's events,
+// so the game ends through its normal shut-down.
+bool desktop_lost() {
+  Driver& d = g_driver;
+  if (d.lost) return true;
+  if (!vox_x11_lost()) return false;
+  d.lost = true;
+  std::fprintf(stderr, "kastrel: the connection to the desktop was lost; closing the game\n");
+  if (__vox_gfx != nullptr) {
+    VOX::EVENT close{};
+    close.TYPE = VOX::CLOSEREQUESTED;
+    vox_hTypedKeyAdd(VOX_CLOSE_KEY);
+    vox_hPostEvent(&close);
+  }
+  return true;
+}
+
 void run_pass() {
   Driver& d = g_driver;
   VOX_GFX_SCREEN* s = __vox_gfx;
+  if (desktop_lost()) {
+    if (s != nullptr && s->dirty != nullptr) std::memset(s->dirty, 0, d.height);
+    return;
+  }
   if (d.palette_changed) {
     d.palette_changed = false;
     // Palette pixels already on show change colour with the palette.
@@ -662,6 +687,10 @@ bool submit(Request& r) {
 // ---- the presentation thread -----------------------------------------------
 
 bool desktop_open() {
+  if (g_driver.lost) {
+    KASTREL::SETLASTERROR("the connection to the desktop was lost earlier");
+    return false;
+  }
   if (!sdl_video_up()) return false;
   SDL_DisableScreenSaver();
   if (!open_window()) {
@@ -669,6 +698,7 @@ bool desktop_open() {
     sdl_video_down();
     return false;
   }
+  vox_x11_guard(g_driver.window);
   VOX_GFX_SCREEN* s = __vox_gfx;
   SDL_DisplayMode mode;
   if (s != nullptr && SDL_GetCurrentDisplayMode(0, &mode) == 0) s->refresh_rate = mode.refresh_rate;
@@ -676,6 +706,12 @@ bool desktop_open() {
 }
 
 void desktop_close() {
+  // A dead connection is left as it is: closing the window would wait on it for ever.
+  // Only this thread's SDL state goes.
+  if (desktop_lost() && vox_x11_dead()) {
+    SDL_TLSCleanup();
+    return;
+  }
   destroy_window();
   SDL_EnableScreenSaver();
   sdl_video_down();
@@ -767,7 +803,15 @@ void driver_exit() {
   // A program holding the lock would keep the last pass from ever finishing.
   update_release_all();
   if (__vox_gfx != nullptr) __vox_gfx->flags &= ~(SCREEN_LOCKED | SCREEN_AUTO_LOCKED);
-  if (d.thread.joinable()) d.thread.join();
+  // Never from the presentation thread itself (an exit there runs the closing-at-exit
+  // path): it ends on its own once running is false.
+  if (d.thread.joinable()) {
+    if (d.thread.get_id() == std::this_thread::get_id()) {
+      d.thread.detach();
+    } else {
+      d.thread.join();
+    }
+  }
   d.input.clip = false;
 }
 

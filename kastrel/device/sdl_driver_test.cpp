@@ -488,6 +488,21 @@ TEST_F(Desktop, ScaleTwoShowsBlocksMapsThePointerAndScalesTheBand) {
   EXPECT_EQ(x->geometry(w), (Geometry{32, 24, 960, 720}));
 }
 
+TEST_F(Desktop, AWindowDestroyedUnderTheGameEndsItThroughTheCloseRequest) {
+  // The next put to the vanished window is a protocol error: Xlib's own handler
+  // would exit the process from the presentation thread.
+  unsigned long w = open(320, 240);
+  ASSERT_NE(w, 0u);
+  ASSERT_TRUE(xdotool("windowclose " + std::to_string(w)));
+  x->sync();
+  EXPECT_TRUE(wait_events([&] {
+    paint(0, 239, 0xFF102030u);
+    return !of_type(VOX::CLOSEREQUESTED).empty();
+  }));
+  vox_GfxScreenRes(1, 1, 32, 1, MODE_NULL, 0);
+  EXPECT_EQ(vox_GetError(), 0);
+}
+
 TEST(NoDesktop, RefusesTheInvisibleDriversUnlessAskedFor) {
   unsetenv("DISPLAY");
   unsetenv("WAYLAND_DISPLAY");
