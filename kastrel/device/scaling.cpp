@@ -51,8 +51,7 @@ void vox_scale_to_window(const VOX_SCALE_LAYOUT& layout, int32_t fx, int32_t fy,
                          int32_t* wy) {
   int64_t s = std::max(layout.scale, 1);
   auto to = [s](int64_t f, int64_t origin) {
-    return static_cast<int32_t>(
-        std::clamp<int64_t>(origin + f * s + s / 2, INT32_MIN, INT32_MAX));
+    return static_cast<int32_t>(std::clamp<int64_t>(origin + f * s + s / 2, INT32_MIN, INT32_MAX));
   };
   *wx = to(fx, layout.x);
   *wy = to(fy, layout.y);
@@ -67,7 +66,8 @@ void vox_scale_row(const uint32_t* src, int32_t width, int32_t scale, uint32_t* 
       for (int32_t x = 0; x < width; ++x) dst[2 * x] = dst[2 * x + 1] = src[x];
       break;
     default:
-      for (int32_t x = 0; x < width; ++x) std::fill_n(dst + static_cast<size_t>(x) * scale, scale, src[x]);
+      for (int32_t x = 0; x < width; ++x)
+        std::fill_n(dst + static_cast<size_t>(x) * scale, scale, src[x]);
       break;
   }
 }

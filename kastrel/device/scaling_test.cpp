@@ -24,7 +24,7 @@ TEST(Scaling, PicksCentresAndMapsBothWays) {
   for (Case c : std::vector<Case>{{32, 24, 0, 0},
                                   {34, 26, 0, 0},
                                   {35, 27, 1, 1},
-                                  {31, 23, 0, 0},       // border clamps
+                                  {31, 23, 0, 0},  // border clamps
                                   {991, 743, 319, 239},
                                   {1023, 767, 319, 239},
                                   {-3, 30, -12, 2}}) {

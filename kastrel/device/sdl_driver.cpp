@@ -21,6 +21,7 @@
 #include "kastrel/device/screen.h"
 #include "kastrel/device/sdl_input.h"
 #include "kastrel/device/sdl_keys.h"
+#include "kastrel/device/wayland_check.h"
 #include "kastrel/device/x11_guard.h"
 
 namespace {
@@ -130,6 +131,40 @@ void update_release_all() {
 
 // ---- SDL video on the owning thread ----------------------------------------
 
+// Under Wayland a client can neither change display modes nor shape its window.
+bool on_wayland() {
+  const char* driver = SDL_GetCurrentVideoDriver();
+  return driver != nullptr && SDL_strcmp(driver, "wayland") == 0;
+}
+
+// SDL's Wayland start-up crashes on a compositor without a seat: leave Wayland out of
+// the drivers SDL may pick then, and fail with the reason when nothing else is left.
+bool avoid_seatless_wayland() {
+  const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+  std::string list = asked != nullptr && *asked != 0 ? asked : "x11,wayland";
+  if (list.find("wayland") == std::string::npos || !vox_wayland_seatless()) {
+    SDL_ResetHint(SDL_HINT_VIDEODRIVER);  // SDL_VIDEODRIVER or SDL's own order
+    return true;
+  }
+  std::string kept;
+  for (size_t at = 0; at <= list.size();) {
+    size_t end = std::min(list.find(',', at), list.size());
+    std::string name = list.substr(at, end - at);
+    if (!name.empty() && SDL_strcasecmp(name.c_str(), "wayland") != 0) {
+      kept += (kept.empty() ? "" : ",") + name;
+    }
+    at = end + 1;
+  }
+  if (kept.empty()) {
+    KASTREL::SETLASTERROR(
+        "the Wayland compositor offers no seat (keyboard or pointer), which SDL's Wayland "
+        "driver cannot run without");
+    return false;
+  }
+  SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, kept.c_str(), SDL_HINT_OVERRIDE);
+  return true;
+}
+
 bool sdl_video_up() {
   // The program keeps its own signal handling; pressed buttons capture the pointer.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
@@ -139,6 +174,7 @@ bool sdl_video_up() {
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   // The driver suspends the screen saver itself, so it can restore it at the end.
   SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+  if (!avoid_seatless_wayland()) return false;
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     KASTREL::SETLASTERROR("no desktop to show the window on: %s", SDL_GetError());
     return false;
@@ -147,13 +183,17 @@ bool sdl_video_up() {
   // on unseen. Those only when SDL_VIDEODRIVER names them.
   const char* driver = SDL_GetCurrentVideoDriver();
   const char* asked = SDL_getenv("SDL_VIDEODRIVER");
-  if (driver != nullptr && (SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0) &&
+  if (driver != nullptr &&
+      (SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0) &&
       (asked == nullptr || SDL_strcasestr(asked, driver) == nullptr)) {
-    KASTREL::SETLASTERROR("no desktop to show the window on (DISPLAY and WAYLAND_DISPLAY name none)");
+    KASTREL::SETLASTERROR(
+        "no desktop to show the window on (DISPLAY and WAYLAND_DISPLAY name none)");
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     if (SDL_WasInit(0) == 0) SDL_Quit();
     return false;
   }
+  // Wayland has no window surface of its own: SDL shows it through a renderer there.
+  if (on_wayland()) SDL_ResetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION);
   return true;
 }
 
@@ -234,7 +274,7 @@ bool open_fullscreen() {
   Driver& d = g_driver;
   SDL_DisplayMode mode;
   // The display is switched to exactly the screen's size, or not changed at all.
-  if (!exact_display_mode(&mode)) return open_desktop_fullscreen();
+  if (on_wayland() || !exact_display_mode(&mode)) return open_desktop_fullscreen();
   Uint32 flags = SDL_WINDOW_FULLSCREEN | SDL_WINDOW_HIDDEN;
   if (d.flags & MODE_ONTOP) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
   d.window = SDL_CreateWindow(d.title.c_str(), 0, 0, d.width, d.height, flags);
@@ -269,7 +309,8 @@ bool open_windowed() {
   if (d.flags & MODE_ONTOP) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
   int x = (desk.w - win_w) >> 1;
   int y = (desk.h - win_h) >> 1;
-  if (d.flags & MODE_SHAPED) {
+  // No shapes under Wayland: a frameless window showing the key colour as it is.
+  if ((d.flags & MODE_SHAPED) && !on_wayland()) {
     d.window =
         SDL_CreateShapedWindow(d.title.c_str(), static_cast<unsigned>(x), static_cast<unsigned>(y),
                                static_cast<unsigned>(win_w), static_cast<unsigned>(win_h),
@@ -415,11 +456,12 @@ void present(VOX_GFX_SCREEN* s) {
     if (shown != nullptr && direct) {
       std::memcpy(dst, shown, static_cast<size_t>(width) * 4);
     } else if (shown != nullptr) {
-      SDL_ConvertPixels(width, 1, SDL_PIXELFORMAT_RGB888, shown, width * 4,
-                        surface->format->format, dst, surface->pitch);
+      SDL_ConvertPixels(width, 1, SDL_PIXELFORMAT_RGB888, shown, width * 4, surface->format->format,
+                        dst, surface->pitch);
     }
     if (d.shape != nullptr && wy < d.shape->h) {
-      auto* mask = static_cast<uint8_t*>(d.shape->pixels) + static_cast<size_t>(wy) * d.shape->pitch;
+      auto* mask =
+          static_cast<uint8_t*>(d.shape->pixels) + static_cast<size_t>(wy) * d.shape->pitch;
       const int32_t cut = std::min(s->width, d.shape->w / n);
       if (n == 1) {
         vox_row_to_shape(src, s->bytes_per_pixel, cut, reinterpret_cast<uint32_t*>(mask));
@@ -707,11 +749,7 @@ bool desktop_open() {
 
 void desktop_close() {
   // A dead connection is left as it is: closing the window would wait on it for ever.
-  // Only this thread's SDL state goes.
-  if (desktop_lost() && vox_x11_dead()) {
-    SDL_TLSCleanup();
-    return;
-  }
+  if (desktop_lost() && vox_x11_dead()) return;
   destroy_window();
   SDL_EnableScreenSaver();
   sdl_video_down();
@@ -743,6 +781,8 @@ void thread_main() {
     desktop_close();
     g.lock();
   }
+  // SDL keeps this thread's error text until told: the thread ends here.
+  SDL_TLSCleanup();
   d.thread_alive = false;
   d.cv.notify_all();
 }
