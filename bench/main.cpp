@@ -195,6 +195,7 @@ int main(int argc, char** argv) {
   bench::RegisterPng();
   bench::RegisterBlits();
   bench::RegisterPaint();
+  bench::RegisterPresent();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   bench::TableReporter reporter;

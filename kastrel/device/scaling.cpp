@@ -4,6 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 constexpr int32_t MAX_SCALE = 16;
 }
@@ -69,5 +73,31 @@ void vox_scale_row(const uint32_t* src, int32_t width, int32_t scale, uint32_t* 
       for (int32_t x = 0; x < width; ++x)
         std::fill_n(dst + static_cast<size_t>(x) * scale, scale, src[x]);
       break;
+  }
+}
+
+void vox_scale_row_xrgb32(const uint8_t* src, int32_t width, int32_t scale, uint32_t* dst,
+                          size_t pitch, int32_t rows) {
+  int32_t x = 0;
+#if defined(__SSE2__)
+  if (scale == 2) {
+    const __m128i rgb = _mm_set1_epi32(0xFFFFFF);
+    for (; x + 4 <= width; x += 4) {
+      __m128i p = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * x)), rgb);
+      __m128i lo = _mm_unpacklo_epi32(p, p), hi = _mm_unpackhi_epi32(p, p);
+      for (int32_t r = 0; r < rows; ++r) {
+        auto* d = reinterpret_cast<__m128i*>(dst + r * pitch + 2 * x);
+        _mm_storeu_si128(d, lo);
+        _mm_storeu_si128(d + 1, hi);
+      }
+    }
+  }
+#endif
+  for (; x < width; ++x) {
+    uint32_t p;
+    std::memcpy(&p, src + 4 * x, 4);
+    for (int32_t r = 0; r < rows; ++r) {
+      std::fill_n(dst + r * pitch + static_cast<size_t>(x) * scale, scale, p & 0xFFFFFF);
+    }
   }
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 // Integer pixel scaling of the presentation, free of any desktop: every frame-buffer
@@ -38,3 +39,8 @@ void vox_scale_to_window(const VOX_SCALE_LAYOUT& layout, int32_t fx, int32_t fy,
 
 // Widens a row of `width` words: each repeated `scale` times into dst (width * scale words).
 void vox_scale_row(const uint32_t* src, int32_t width, int32_t scale, uint32_t* dst);
+
+// vox_row_to_xrgb of a 32-bit row and the widening in one pass (alpha dropped), written to
+// `rows` rows `pitch` words apart: the hot path of a scaled presentation.
+void vox_scale_row_xrgb32(const uint8_t* src, int32_t width, int32_t scale, uint32_t* dst,
+                          size_t pitch, int32_t rows);

@@ -445,6 +445,15 @@ void present(VOX_GFX_SCREEN* s) {
     } else if (plain) {
       vox_row_to_xrgb(src, s->bytes_per_pixel, width, d.palette, d.row.data());
       shown = d.row.data();
+    } else if (direct && s->bytes_per_pixel == 4 && left == d.layout.x &&
+               width == s->width * n) {
+      // A whole 32-bit row goes straight to all its window rows at once.
+      if (first_copy) {
+        const int32_t rows = std::min(n - (wy - d.layout.y) % n, bottom - wy);
+        vox_scale_row_xrgb32(src, s->width, n, reinterpret_cast<uint32_t*>(dst),
+                             static_cast<size_t>(surface->pitch) / 4, rows);
+      }
+      shown = nullptr;
     } else {
       // One conversion per frame row; its copies below reuse the widened row.
       if (first_copy) {
