@@ -46,7 +46,6 @@ class Weston {
     }
   }
   bool up() const { return up_; }
-  std::string log() const { return server_->errors(); }
   // What a Wayland client of this compositor needs; sanitizer reports fail the run. The leak
   // check is off: SDL's Wayland driver, its decoration library and the GL libraries it
   // renders through (unloaded before the check, so no suppression can name them) keep
@@ -70,21 +69,19 @@ class Weston {
 
 bool have_weston() { return std::system("command -v weston >/dev/null 2>&1") == 0; }
 
-std::vector<uint32_t> screen(Display* dpy) {
-  std::vector<uint32_t> px;
+std::vector<unsigned long> screen(Display* dpy) {
+  std::vector<unsigned long> px;
   XImage* image = XGetImage(dpy, DefaultRootWindow(dpy), 0, 0, 1024, 768, AllPlanes, ZPixmap);
-  if (image == nullptr) return px;
-  for (int y = 0; y < 768; ++y) {
-    for (int x = 0; x < 1024; ++x) px.push_back(uint32_t(XGetPixel(image, x, y)) & 0xFFFFFF);
-  }
-  XDestroyImage(image);
+  for (int i = 0; image != nullptr && i < 1024 * 768; ++i)
+    px.push_back(XGetPixel(image, i % 1024, i / 1024));
+  if (image != nullptr) XDestroyImage(image);
   return px;
 }
 
 TEST(DemoOnWayland, WithoutASeatEndsAtOnceWithTheReasonNotACrash) {
   if (!have_weston()) GTEST_SKIP() << "weston is not installed (make test installs it)";
   Weston weston({"--backend=headless-backend.so"}, {});
-  ASSERT_TRUE(weston.up()) << weston.log();
+  ASSERT_TRUE(weston.up());
   auto r = kastrel_testing::run({KASTREL_DEMO_BIN}, weston.client_env(), 60s,
                                 KASTREL_SOURCE_DIR "/demo");
   EXPECT_EQ(r.exit_status, 1) << r.errors;
@@ -97,20 +94,19 @@ TEST(DemoOnWayland, RunsPresentsEndsOnEscapeAndEveryModeFlagOpens) {
   ASSERT_TRUE(xvfb.ok()) << xvfb.error();
   Weston weston({"--backend=x11-backend.so", "--use-pixman", "--width=800", "--height=600"},
                 {{"DISPLAY", xvfb.display()}});
-  ASSERT_TRUE(weston.up()) << weston.log();
+  ASSERT_TRUE(weston.up());
   Display* dpy = XOpenDisplay(xvfb.display().c_str());
   ASSERT_NE(dpy, nullptr);
   std::this_thread::sleep_for(2s);  // the shell's own picture first
-  const std::vector<uint32_t> before = screen(dpy);
+  const auto before = screen(dpy);
 
   kastrel_testing::ChildProcess game({KASTREL_DEMO_BIN}, weston.client_env(),
                                      KASTREL_SOURCE_DIR "/demo");
   std::this_thread::sleep_for(5s);
   EXPECT_TRUE(game.running()) << game.errors();
-  const std::vector<uint32_t> after = screen(dpy);
-  ASSERT_EQ(before.size(), after.size());
+  const auto after = screen(dpy);
   int changed = 0;
-  for (size_t i = 0; i < after.size(); ++i) changed += before[i] != after[i];
+  for (size_t i = 0; i < after.size() && i < before.size(); ++i) changed += before[i] != after[i];
   EXPECT_GT(changed, 640 * 480 / 2) << "the game's frames never reached the compositor";
 
   const EnvChanges to_x{{"DISPLAY", xvfb.display()}};
@@ -122,13 +118,8 @@ TEST(DemoOnWayland, RunsPresentsEndsOnEscapeAndEveryModeFlagOpens) {
 
   // In this process: every mode flag opens a window under Wayland (no mode changes and no
   // shapes there: full screen takes the desktop's size, a shaped window is plain frameless).
-  for (const auto& [name, value] : weston.client_env()) {
-    if (value) {
-      setenv(name.c_str(), value->c_str(), 1);
-    } else {
-      unsetenv(name.c_str());
-    }
-  }
+  for (const auto& [name, value] : weston.client_env())
+    value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
   for (int32_t flags : std::vector<int32_t>{0, MODE_FULLSCREEN, MODE_NOSWITCH, MODE_NOFRAME,
                                             MODE_SHAPED, MODE_ONTOP, MODE_ALPHAPRIMITIVES,
                                             MODE_SCALED, MODE_FULLSCREEN | MODE_SCALED}) {
@@ -136,8 +127,6 @@ TEST(DemoOnWayland, RunsPresentsEndsOnEscapeAndEveryModeFlagOpens) {
     EXPECT_EQ(vox_GetError(), 0) << flags << ": " << KASTREL::LASTERROR();
     ASSERT_NE(__vox_gfx, nullptr) << flags;
     EXPECT_EQ(__vox_gfx->driver, &vox_gfxDriverSDL) << flags;
-    vox_GfxLock();
-    vox_GfxUnlock(-1, -1);
   }
   vox_GfxScreenRes(1, 1, 32, 1, MODE_NULL, 0);
 }
