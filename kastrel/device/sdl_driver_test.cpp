@@ -392,17 +392,22 @@ TEST_F(Desktop, FullScreenWithoutTheExactModeScalesOnTheDesktop) {
   focus(w);
   ASSERT_TRUE(xdotool("key alt+Return"));
   unsigned long win = 0;
-  EXPECT_TRUE(wait_for([&] {
-    win = x->find_window(kTitle);
-    return win != 0 && win != w && x->geometry(win).width == 320;
-  }));
+  EXPECT_TRUE(wait_for(
+      [&] {
+        win = x->find_window(kTitle);
+        return win != 0 && win != w && x->geometry(win).width == 320 &&
+               x->pixel(win, 100, 100) == 0xFFFFFFu;  // the switch is over: the new window shows
+      },
+      30.0));
   focus(win);
   ASSERT_TRUE(xdotool("key alt+Return"));
-  EXPECT_TRUE(wait_for([&] {
-    unsigned long full = x->find_window(kTitle);
-    return full != 0 && full != win && x->geometry(full) == Geometry{0, 0, 1024, 768} &&
-           x->pixel(full, 500, 400) == 0xFFFFFFu && x->pixel(full, 10, 400) == 0;
-  }));
+  EXPECT_TRUE(wait_for(
+      [&] {
+        unsigned long full = x->find_window(kTitle);
+        return full != 0 && full != win && x->geometry(full) == Geometry{0, 0, 1024, 768} &&
+               x->pixel(full, 500, 400) == 0xFFFFFFu && x->pixel(full, 10, 400) == 0;
+      },
+      30.0));
 
   // The display's own size: full screen, covering the display, not to be moved.
   w = open(1024, 768, 32, MODE_FULLSCREEN);
