@@ -41,5 +41,6 @@ void RegisterBlits();
 void RegisterPaint();
 void RegisterPresent();
 void RegisterDraw();
+void RegisterTransitions();
 
 }  // namespace bench

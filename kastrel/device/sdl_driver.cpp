@@ -58,6 +58,7 @@ struct Driver {
   bool thread_alive = false;
   StartState start = StartState::PENDING;
   std::string failure;  // why the thread could not open the window, for the program thread
+  std::string start_error;  // why the thread could not open the window
 
   // Serialises initialise, shut down and the mode list on the program side.
   std::mutex lifecycle;
@@ -745,6 +746,7 @@ bool desktop_open() {
   if (!sdl_video_up()) return false;
   SDL_DisableScreenSaver();
   if (!open_window()) {
+    g_driver.start_error = std::string("the window did not open: ") + SDL_GetError();
     SDL_EnableScreenSaver();
     sdl_video_down();
     return false;
@@ -770,6 +772,7 @@ void thread_main() {
   std::string why;
   if (!up) {
     why = KASTREL::LASTERROR();
+    if (why.empty()) why = d.start_error;
     if (why.empty()) why = std::string("the window could not be opened: ") + SDL_GetError();
   }
   std::unique_lock g(d.m);
@@ -802,8 +805,14 @@ void driver_exit();
 
 int32_t driver_init(const char* title, int32_t width, int32_t height, int32_t depth,
                     int32_t refresh_rate, int32_t flags) {
-  if (flags & 2) return -1;  // no surface of that kind here
-  if (width <= 0 || height <= 0 || width > 0x7FFF || height > 0x7FFF) return -1;
+  if (flags & 2) {
+    KASTREL::SETLASTERROR("SDL driver: no surface of that kind (flag 2)");
+    return -1;
+  }
+  if (width <= 0 || height <= 0 || width > 0x7FFF || height > 0x7FFF) {
+    KASTREL::SETLASTERROR("SDL driver: no window of %d x %d pixels", width, height);
+    return -1;
+  }
   driver_exit();
   Driver& d = g_driver;
   std::lock_guard life(d.lifecycle);
@@ -835,7 +844,7 @@ int32_t driver_init(const char* title, int32_t width, int32_t height, int32_t de
   }
   if (!up) {
     d.thread.join();
-    KASTREL::SETLASTERROR("%s", d.failure.c_str());
+    KASTREL::SETLASTERROR("SDL driver: %s", d.failure.c_str());
     return -1;
   }
   return 0;
