@@ -197,6 +197,7 @@ int main(int argc, char** argv) {
   bench::RegisterDraw();
   bench::RegisterPaint();
   bench::RegisterReplay();
+  bench::RegisterPresent();
   bench::RegisterTransitions();
   bench::RegisterAudio();
   benchmark::Initialize(&argc, argv);

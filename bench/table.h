@@ -40,6 +40,7 @@ void RegisterPng();
 void RegisterBlits();
 void RegisterPaint();
 void RegisterReplay();
+void RegisterPresent();
 void RegisterDraw();
 void RegisterTransitions();
 void RegisterAudio();

@@ -165,6 +165,18 @@ class DemoRun {
     if (dpy_ != nullptr) XCloseDisplay(dpy_);
   }
 
+  // Takes the desktop away under the running game: "server" kills the X server,
+  // anything else is an xdotool command run on the game's window.
+  void lose_desktop(const std::string& how) {
+    if (how == "server") {
+      XCloseDisplay(dpy_);
+      dpy_ = nullptr;
+      xvfb_.kill();
+    } else {
+      xdo({how, std::to_string(window_)});
+    }
+  }
+
   DemoRun(const DemoRun&) = delete;
   DemoRun& operator=(const DemoRun&) = delete;
 
@@ -436,6 +448,17 @@ TEST(DemoGameOnX, InstalledGameFindsItsPicturesAndTheCloseBoxEndsIt) {
   EXPECT_TRUE(ball_shows_at(run, m, m.start_x(), m.rest_y(), 205));
   run.close_box();
   EXPECT_EQ(run.exit_status(), 1) << run.game().errors();
+}
+
+TEST(DemoGameOnX, EndsWithItsNormalStatusWhenTheXServerOrItsConnectionGoes) {
+  for (const std::string how : {"server", "windowkill"}) {
+    DemoRun run;
+    ASSERT_TRUE(run.ok()) << how;
+    run.lose_desktop(how);
+    EXPECT_EQ(run.exit_status(), 1) << how << ": " << run.game().errors();
+    EXPECT_NE(run.game().errors().find("lost"), std::string::npos) << run.game().errors();
+    EXPECT_EQ(run.game().errors().find("terminate"), std::string::npos) << run.game().errors();
+  }
 }
 
 TEST(DemoGameOnX, RunsWithoutPicturesAndEndsOnEscape) {
