@@ -230,7 +230,10 @@ int main(int argc, char** argv) {
   bench::RegisterBlits();
   bench::RegisterDraw();
   bench::RegisterPaint();
+  bench::RegisterReplay();
+  bench::RegisterPresent();
   bench::RegisterTransitions();
+  bench::RegisterAudio();
   PrintProcessor();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -44,7 +44,10 @@ const char* LoopSetName(int32_t set);
 void RegisterPng();
 void RegisterBlits();
 void RegisterPaint();
+void RegisterReplay();
+void RegisterPresent();
 void RegisterDraw();
 void RegisterTransitions();
+void RegisterAudio();
 
 }  // namespace bench

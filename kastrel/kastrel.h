@@ -1,6 +1,7 @@
 #pragma once
 // Everything a game needs: include this one header and link kastrel::kastrel.
 
+#include "kastrel/audio/audio.h"
 #include "kastrel/base/error.h"
 #include "kastrel/base/fatal.h"
 #include "kastrel/base/timer.h"
@@ -21,8 +22,10 @@
 #include "kastrel/engine/fatal.h"
 #include "kastrel/engine/inputevent.h"
 #include "kastrel/engine/regions.h"
+#include "kastrel/engine/replay.h"
 #include "kastrel/engine/resolution.h"
 #include "kastrel/engine/screens.h"
+#include "kastrel/engine/session_file.h"
 #include "kastrel/engine/transition.h"
 #include "kastrel/graphics/bitmap.h"
 #include "kastrel/graphics/image.h"
@@ -32,3 +35,4 @@
 #include "kastrel/math/math.h"
 #include "kastrel/math/random.h"
 #include "kastrel/png/png_image.h"
+#include "kastrel/png/png_save.h"
