@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "kastrel/device/context.h"
@@ -180,6 +181,7 @@ bool set_mode(const ModeDescription* mode, int32_t mode_number, int32_t depth, i
 
   auto* s = new (std::nothrow) VOX_GFX_SCREEN{};
   if (!s) return false;
+  s->program_thread = std::this_thread::get_id();
   s->id = static_cast<int32_t>(g_next_id);
   g_next_id = g_next_id == INT32_MAX ? 1 : g_next_id + 1;
   s->mode_number = mode_number;

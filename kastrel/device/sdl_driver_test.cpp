@@ -270,14 +270,17 @@ TEST_F(Desktop, SetMousePlacesHidesAndConfinesThePointer) {
   focus(w);
   ASSERT_TRUE(wait_event(VOX::MOUSEENTERED));
 
-  // Placed at the nearest client pixel; the values passed are what the program
-  // reads. Under the program's lock, which the pass must not need.
+  // Placed at the nearest client pixel, which the program reads at once. Under
+  // the program's lock, which the pass must not need.
   vox_GfxLock();
   vox_SetMouse(5000, -3, -1, -1);
   EXPECT_EQ(vox_GetError(), 0);
   Ints m = mouse();
+  vox_SetMouse(INT32_MAX, INT32_MAX, -1, -1);
+  Ints corner = mouse();
+  vox_SetMouse(5000, -3, -1, -1);
   vox_GfxUnlock(-1, -1);
-  EXPECT_EQ((Ints{m[0], m[1], m[4]}), (Ints{5000, -3, 0}));
+  EXPECT_EQ((Ints{m[0], m[1], m[4], corner[0], corner[1]}), (Ints{639, 0, 0, 639, 479}));
   EXPECT_TRUE(wait_for([&] { return x->pointer() == std::pair(g.x + 639, g.y); }));
 
   // Hidden and shown again over the window.
