@@ -364,11 +364,11 @@ void drain_events() {
     if (vox_sdl_translate(event, follower, d.input, out)) {
       SDL_PeepEvents(&next, 1, SDL_GETEVENT, SDL_TEXTINPUT, SDL_TEXTINPUT);
     }
+    if (out.blurred) release_on_blur();  // the releases come before the focus loss
     if (__vox_gfx != nullptr) {
       for (int i = 0; i < out.event_count; ++i) vox_hPostEvent(&out.events[i]);
       for (int i = 0; i < out.typed_count; ++i) vox_hTypedKeyAdd(out.typed[i]);
     }
-    if (out.blurred) release_on_blur();
     if (d.window == nullptr) continue;
     if (out.confine && d.input.clip) SDL_SetWindowMouseGrab(d.window, SDL_TRUE);
     if (out.repaint && d.shown_surface != nullptr) SDL_UpdateWindowSurface(d.window);
@@ -580,6 +580,8 @@ void thread_main() {
   }
   d.thread_alive = false;
   d.cv.notify_all();
+  g.unlock();
+  SDL_TLSCleanup();  // SDL's data for this thread, which only SDL_Quit here would free
 }
 
 // ---- driver table slots --------------------------------------------------------

@@ -2,14 +2,17 @@
 // with real input from xdotool and the window's pixels read back over X.
 #include "kastrel/device/sdl_driver.h"
 
+#include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -261,6 +264,7 @@ TEST_F(Desktop, MouseGivesPointerButtonAndWheelEvents) {
   ASSERT_TRUE(xdotool("mousemove 2 2"));
   ASSERT_TRUE(wait_event(VOX::MOUSEEXITED));
   EXPECT_TRUE(wait_for([&] { return mouse() == Ints(5, -1); }));
+  EXPECT_EQ(of_type(VOX::MOUSEMOVED), Ints{});  // nothing at the edge on the way out
 }
 
 TEST_F(Desktop, SetMousePlacesHidesAndConfinesThePointer) {
@@ -429,6 +433,167 @@ TEST_F(Desktop, OpeningAndClosingFiftyTimesWhileTheProgramHoldsTheLock) {
   vox_GfxScreenRes(1, 1, 32, 1, MODE_NULL, 0);
   EXPECT_EQ(vox_GetError(), 0);
   EXPECT_EQ(x->find_window(kTitle), 0u);
+}
+
+// A virtual pad in the standard layout, driven through SDL's joystick layer.
+struct VirtualPad {
+  VirtualPad() {
+    SDL_VirtualJoystickDesc desc{};
+    desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
+    desc.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
+    desc.naxes = SDL_CONTROLLER_AXIS_MAX;
+    desc.nbuttons = SDL_CONTROLLER_BUTTON_MAX;
+    desc.axis_mask = (1u << desc.naxes) - 1;
+    desc.button_mask = (1u << desc.nbuttons) - 1;
+    stick = SDL_JoystickOpen(SDL_JoystickAttachVirtualEx(&desc));
+    for (int trigger : {VOX::PAD_LEFTTRIGGER, VOX::PAD_RIGHTTRIGGER}) axis(trigger, -32768);
+  }
+  ~VirtualPad() {
+    SDL_JoystickID id = SDL_JoystickInstanceID(stick);
+    SDL_JoystickClose(stick);
+    for (int i = 0; i < SDL_NumJoysticks(); ++i) {
+      if (SDL_JoystickGetDeviceInstanceID(i) == id) SDL_JoystickDetachVirtual(i);
+    }
+  }
+  void button(int b, bool down) { SDL_JoystickSetVirtualButton(stick, b, down ? 1 : 0); }
+  void axis(int a, int v) { SDL_JoystickSetVirtualAxis(stick, a, static_cast<Sint16>(v)); }
+  SDL_Joystick* stick;
+};
+
+TEST_F(Desktop, GamepadsPluggedPressedMovedAndRemoved) {
+  ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK), 0);  // before any screen: no race on SDL's init
+  auto first = std::make_unique<VirtualPad>();         // there before the window
+  unsigned long w = open(320, 240);
+  ASSERT_NE(w, 0u);
+  focus(w);  // SDL passes pad presses to focused windows only
+  auto second = std::make_unique<VirtualPad>();
+  // (pad, control, value) of every pad event of one type.
+  auto pad_events = [&](int32_t type) {
+    std::vector<Ints> out;
+    for (const VOX::EVENT& e : events)
+      if (e.TYPE == type) out.push_back({e.PAD, e.CONTROL, e.VALUE});
+    return out;
+  };
+  ASSERT_TRUE(wait_events([&] { return of_type(VOX::PADCONNECTED) == Ints{0, 1}; }));
+  EXPECT_EQ(vox_GfxPadCount(), 2);
+
+  // Every button SDL maps on a virtual pad (all but the touchpad).
+  for (int b = 0; b < VOX::PAD_TOUCHPAD; ++b) {
+    events.clear();
+    second->button(b, true);
+    ASSERT_TRUE(wait_event(VOX::PADBUTTONPRESSED)) << b;
+    EXPECT_EQ((Ints{vox_GfxPadButton(1, b), vox_GfxPadButton(0, b)}), (Ints{-1, 0})) << b;
+    second->button(b, false);
+    ASSERT_TRUE(wait_event(VOX::PADBUTTONRELEASED)) << b;
+    EXPECT_EQ(vox_GfxPadButton(1, b), 0);
+    EXPECT_EQ(pad_events(VOX::PADBUTTONPRESSED), pad_events(VOX::PADBUTTONRELEASED));
+    EXPECT_EQ(pad_events(VOX::PADBUTTONPRESSED), std::vector<Ints>{(Ints{1, b, 0})});
+  }
+
+  // A stick held still, or moved within the dead zone, posts nothing; polling follows it.
+  events.clear();
+  second->axis(VOX::PAD_LEFTX, 20000);
+  ASSERT_TRUE(wait_event(VOX::PADAXISMOVED));
+  second->axis(VOX::PAD_LEFTX, 20000 + vox_GfxPadDeadZone(-1));
+  EXPECT_TRUE(wait_for([] { return vox_GfxPadAxis(1, VOX::PAD_LEFTX) == 28000; }));
+  SDL_Delay(2000);
+  for (VOX::EVENT e; vox_GfxEvent(&e);) events.push_back(e);
+  EXPECT_EQ(pad_events(VOX::PADAXISMOVED), std::vector<Ints>{(Ints{1, VOX::PAD_LEFTX, 20000})});
+  second->axis(VOX::PAD_LEFTX, 300);  // inside the dead zone: rest
+  ASSERT_TRUE(wait_events([&] { return pad_events(VOX::PADAXISMOVED).size() == 2; }));
+  EXPECT_EQ(pad_events(VOX::PADAXISMOVED)[1], (Ints{1, VOX::PAD_LEFTX, 0}));
+  EXPECT_EQ(vox_GfxPadAxis(1, VOX::PAD_LEFTX), 0);
+
+  // A stick swung end to end every millisecond, unread, posts once a pass at most.
+  events.clear();
+  for (int i = 0; i < 1000; ++i) {
+    second->axis(VOX::PAD_RIGHTY, i % 2 ? 32767 : -32768);
+    SDL_Delay(1);
+  }
+  SDL_Delay(100);
+  for (VOX::EVENT e; vox_GfxEvent(&e);) events.push_back(e);
+  EXPECT_LT(events.size(), 127u);
+  EXPECT_EQ(pad_events(VOX::PADAXISMOVED).back(), (Ints{1, VOX::PAD_RIGHTY, 32767}));
+
+  // Removed: disconnected, released and centred; numbers stay; the lowest free is reused.
+  second->button(VOX::PAD_A, true);
+  ASSERT_TRUE(wait_for([] { return vox_GfxPadButton(1, VOX::PAD_A) == -1; }));
+  events.clear();
+  second.reset();
+  ASSERT_TRUE(wait_event(VOX::PADDISCONNECTED));
+  EXPECT_EQ(of_type(VOX::PADDISCONNECTED), Ints{1});
+  EXPECT_EQ((Ints{vox_GfxPadCount(), vox_GfxPadButton(1, VOX::PAD_A), vox_GfxPadAxis(1, 0)}),
+            (Ints{1, 0, 0}));
+  events.clear();
+  first.reset();
+  ASSERT_TRUE(wait_event(VOX::PADDISCONNECTED));
+  for (int i = 0; i < 20; ++i) {
+    events.clear();
+    second = std::make_unique<VirtualPad>();
+    ASSERT_TRUE(wait_event(VOX::PADCONNECTED));
+    second.reset();
+    ASSERT_TRUE(wait_event(VOX::PADDISCONNECTED));
+    EXPECT_EQ(of_type(VOX::PADCONNECTED), Ints{0});
+  }
+  EXPECT_EQ(vox_GfxPadCount(), 0);
+  vox_GfxScreenRes(1, 1, 32, 1, MODE_NULL, 0);  // the leak checker runs at process exit
+  SDL_Quit();                                   // the hints the driver set go with it
+}
+
+TEST_F(Desktop, FocusLossReleasesKeysAndPads) {
+  ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK), 0);
+  auto pad = std::make_unique<VirtualPad>();
+  unsigned long w = open(320, 240);
+  ASSERT_NE(w, 0u);
+  focus(w);
+  ASSERT_TRUE(xdotool("keydown d"));
+  pad->button(VOX::PAD_START, true);
+  ASSERT_TRUE(wait_for([] { return vox_GfxMultikey(32) && vox_GfxPadButton(0, VOX::PAD_START); }));
+  events.clear();
+
+  // Another window takes the focus: the held key and button read released at once.
+  x->focus_other_window();
+  ASSERT_TRUE(wait_event(VOX::FOCUSLOST));
+  EXPECT_EQ((Ints{vox_GfxMultikey(32), vox_GfxPadButton(0, VOX::PAD_START)}), (Ints{0, 0}));
+  EXPECT_EQ(of_type(VOX::KEYRELEASED), Ints{32});
+  EXPECT_EQ(of_type(VOX::PADBUTTONRELEASED), Ints{0});
+  EXPECT_EQ(events.back().TYPE, VOX::FOCUSLOST);  // the releases come first
+  ASSERT_TRUE(xdotool("keyup d"));
+
+  // Back again.
+  events.clear();
+  focus(w);
+  ASSERT_TRUE(wait_event(VOX::FOCUSGAINED));
+  EXPECT_EQ(of_type(VOX::FOCUSLOST), Ints{});
+  vox_GfxScreenRes(1, 1, 32, 1, MODE_NULL, 0);
+  pad.reset();
+  SDL_Quit();  // the hints the driver set go with it
+}
+
+TEST_F(Desktop, InputQueriesFromAnotherThreadWhileTheProgramLocks) {
+  // The queries read state only: they neither take nor release the program's lock.
+  unsigned long w = open(320, 240);
+  ASSERT_NE(w, 0u);
+  focus(w);
+  std::atomic<bool> stop{false};
+  std::thread reader([&] {
+    while (!stop.load()) {
+      int32_t m[5];
+      vox_GfxMultikey(30);
+      vox_GetMouse(&m[0], &m[1], &m[2], &m[3], &m[4]);
+      vox_GfxPadButton(0, VOX::PAD_A);
+      vox_GfxEvent(nullptr);
+    }
+  });
+  // A second of lock and unlock, as a frame loop does (a wrong hand-over deadlocks here).
+  for (uint32_t end = SDL_GetTicks() + 1000; SDL_GetTicks() < end;) {
+    vox_GfxLock();
+    vox_GfxUnlock(-1, -1);
+  }
+  stop = true;
+  reader.join();
+  paint(0, 239, 0xFF00FF00u);  // the pass still runs
+  EXPECT_TRUE(wait_for([&] { return x->pixel(w, 5, 5) == 0x00FF00u; }));
 }
 
 }  // namespace
