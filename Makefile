@@ -7,7 +7,7 @@ CMAKE_GEN := -G Ninja
 FUZZ_RUNS ?= 20000
 FUZZ_SECONDS ?= 60
 
-.PHONY: demo test bench fuzz pictures deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
+.PHONY: demo test bench fuzz pictures sounds deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
 
 deps-test:
 	@tools/install-deps.sh build test
@@ -54,6 +54,12 @@ pictures: deps-demo
 	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKASTREL_BUILD_TESTS=OFF
 	cmake --build $(BUILD)/release -j $(JOBS) --target kastrel_make_pictures
 	$(BUILD)/release/tools/kastrel_make_pictures demo/images
+
+# Synthesises the Breakout example's sounds into examples/breakout/sounds (commit them afterwards).
+sounds: deps-demo
+	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKASTREL_BUILD_TESTS=OFF
+	cmake --build $(BUILD)/release -j $(JOBS) --target kastrel_make_sounds
+	$(BUILD)/release/tools/kastrel_make_sounds examples/breakout/sounds
 
 bench: deps-bench
 	cmake -S . -B $(BUILD)/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \

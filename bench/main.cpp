@@ -194,6 +194,7 @@ void AddTarget(const Target& target) { registry().targets.push_back(target); }
 int main(int argc, char** argv) {
   bench::RegisterPng();
   bench::RegisterBlits();
+  bench::RegisterDraw();
   bench::RegisterPaint();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

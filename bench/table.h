@@ -39,5 +39,6 @@ void AddTarget(const Target& target);
 void RegisterPng();
 void RegisterBlits();
 void RegisterPaint();
+void RegisterDraw();
 
 }  // namespace bench

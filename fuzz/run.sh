@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Builds the PNG fuzz target with clang in build/fuzz and runs it.
-#   fuzz/run.sh smoke   FUZZ_RUNS inputs (default 20000) from a fresh corpus, fixed seed: make test
-#   fuzz/run.sh long    FUZZ_SECONDS seconds (default 60), corpus kept in build/fuzz/corpus: make fuzz
+# Builds the fuzz targets with clang in build/fuzz and runs each: the PNG decoder, then text and
+# fonts.
+#   fuzz/run.sh smoke   FUZZ_RUNS PNG inputs (default 20000) and FUZZ_TEXT_RUNS text inputs
+#                       (default 3000) from fresh corpora, fixed seed: make test
+#   fuzz/run.sh long    FUZZ_SECONDS seconds (default 60) each, corpora kept in build/fuzz/corpus*:
+#                       make fuzz
 # The PNG conformance suite, read in place, seeds the corpus when present. Exits non-zero when an
 # input crashes, hangs or trips a sanitizer; the input is saved under build/fuzz/artifacts/.
 set -euo pipefail
@@ -15,7 +18,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKASTREL_BUILD_FUZZ=ON \
   -DKASTREL_BUILD_TESTS=OFF -DKASTREL_BUILD_DEMO=OFF -DKASTREL_WERROR=ON >"$build.configure.log" 2>&1 ||
   { cat "$build.configure.log"; exit 1; }
-cmake --build "$build" --target png_fuzz -j 2 >"$build.build.log" 2>&1 || { cat "$build.build.log"; exit 1; }
+cmake --build "$build" --target png_fuzz text_fuzz -j 2 >"$build.build.log" 2>&1 || { cat "$build.build.log"; exit 1; }
 
 seeds=()
 if [[ -d $testdata/pngsuite ]]; then
@@ -26,25 +29,34 @@ fi
 mkdir -p "$build/artifacts"
 options=(-artifact_prefix="$build/artifacts/" -dict="$root/fuzz/png.dict" -timeout=25)
 
+# run NAME RUNS OPTIONS...: a smoke run of one target.
+smoke() {
+  local name=$1 runs=$2
+  shift 2
+  local corpus=$build/corpus-smoke-$name log=$build/smoke-$name.log
+  rm -rf "$corpus" && mkdir -p "$corpus"
+  if "$build/fuzz/${name}_fuzz" -artifact_prefix="$build/artifacts/" -timeout=25 -seed=1 \
+       -runs="$runs" "$@" "$corpus" >"$log" 2>&1; then
+    echo "fuzz smoke ($name): $(grep -Eo 'Done [0-9]+ runs.*' "$log" || echo 'done'), no failure"
+  else
+    status=$?
+    tail -n 60 "$log"
+    echo "fuzz smoke ($name): FAILED (status $status); the input is in $build/artifacts/" >&2
+    exit "$status"
+  fi
+}
+
 case $mode in
   smoke)
-    corpus=$build/corpus-smoke
-    rm -rf "$corpus" && mkdir -p "$corpus"
-    log=$build/smoke.log
-    if "$build/fuzz/png_fuzz" "${options[@]}" -seed=1 -runs="${FUZZ_RUNS:-20000}" \
-         "$corpus" "${seeds[@]}" >"$log" 2>&1; then
-      echo "fuzz smoke: $(grep -Eo 'Done [0-9]+ runs.*' "$log" || echo 'done'), no failure"
-    else
-      status=$?
-      tail -n 60 "$log"
-      echo "fuzz smoke: FAILED (status $status); the input is in $build/artifacts/" >&2
-      exit "$status"
-    fi
+    smoke png "${FUZZ_RUNS:-20000}" -dict="$root/fuzz/png.dict" "${seeds[@]}"
+    smoke text "${FUZZ_TEXT_RUNS:-3000}" -max_len=256
     ;;
   long)
-    mkdir -p "$build/corpus"
-    exec "$build/fuzz/png_fuzz" "${options[@]}" -max_total_time="${FUZZ_SECONDS:-60}" \
+    mkdir -p "$build/corpus" "$build/corpus-text"
+    "$build/fuzz/png_fuzz" "${options[@]}" -max_total_time="${FUZZ_SECONDS:-60}" \
       -print_final_stats=1 "$build/corpus" "${seeds[@]}"
+    exec "$build/fuzz/text_fuzz" -artifact_prefix="$build/artifacts/" -timeout=25 -max_len=256 \
+      -max_total_time="${FUZZ_SECONDS:-60}" -print_final_stats=1 "$build/corpus-text"
     ;;
   *)
     echo "usage: fuzz/run.sh smoke|long" >&2

@@ -14,10 +14,12 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "kastrel/device/display.h"
 #include "kastrel/device/input.h"
+#include "kastrel/device/keys.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/device/testing/virtual_pad.h"
 #include "kastrel/device/testing/x_desktop.h"
@@ -234,6 +236,23 @@ TEST_F(Desktop, KeyboardAndCloseBox) {
   EXPECT_EQ(vox_GetKey(), 0x6BFF);
   x->sync();
   EXPECT_EQ(x->find_window(kTitle), w);
+}
+
+TEST_F(Desktop, NamedKeysAreTheCodesTheWindowPosts) {
+  unsigned long w = open(640, 480);
+  ASSERT_NE(w, 0u);
+  focus(w);
+  const std::pair<const char*, int32_t> cases[] = {
+      {"Left", KASTREL::KEY::LEFT},   {"space", KASTREL::KEY::SPACE}, {"Return", KASTREL::KEY::ENTER},
+      {"F12", KASTREL::KEY::F12},     {"p", KASTREL::KEY::P},         {"5", KASTREL::KEY::D5},
+      {"KP_Enter", KASTREL::KEY::KPENTER},
+  };
+  for (auto [name, code] : cases) {
+    events.clear();
+    ASSERT_TRUE(xdotool(std::string("key ") + name));
+    ASSERT_TRUE(wait_event(VOX::KEYRELEASED)) << name;
+    EXPECT_EQ(std::get<1>(keys().front()), code) << name;
+  }
 }
 
 TEST_F(Desktop, MouseGivesPointerButtonAndWheelEvents) {

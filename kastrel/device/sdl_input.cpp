@@ -1,6 +1,7 @@
 #include "kastrel/device/sdl_input.h"
 
 #include "kastrel/device/driver.h"
+#include "kastrel/device/keys.h"
 #include "kastrel/device/sdl_keys.h"
 
 namespace {
@@ -181,15 +182,15 @@ void mouse_moved(const SDL_MouseMotionEvent& m, const SDL_Event* next, VOX_SDL_I
 int32_t button_bit(uint8_t button) {
   switch (button) {
     case SDL_BUTTON_LEFT:
-      return 1;
+      return KASTREL::BUTTON::LEFT;
     case SDL_BUTTON_RIGHT:
-      return 2;
+      return KASTREL::BUTTON::RIGHT;
     case SDL_BUTTON_MIDDLE:
-      return 4;
+      return KASTREL::BUTTON::MIDDLE;
     case SDL_BUTTON_X1:
-      return 8;
+      return KASTREL::BUTTON::X1;
     case SDL_BUTTON_X2:
-      return 16;
+      return KASTREL::BUTTON::X2;
     default:
       return 0;
   }

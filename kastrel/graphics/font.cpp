@@ -1,0 +1,475 @@
+#include "kastrel/graphics/font.h"
+
+#include <SDL2/SDL_ttf.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <unordered_map>
+#include <vector>
+
+#include "kastrel/base/error.h"
+#include "kastrel/device/context.h"
+#include "kastrel/graphics/draw_target.h"
+#include "kastrel/graphics/image.h"
+#include "kastrel/graphics/rows.h"
+
+#ifndef KASTREL_DEFAULT_FONT
+#define KASTREL_DEFAULT_FONT "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
+#endif
+
+namespace KASTREL::GRAPHICS {
+namespace {
+
+constexpr int32_t MAX_SIZE = 1024;
+// Glyphs (and coloured glyphs) kept before starting over; checked before each layout, never
+// during one, since the layout holds pointers into the cache.
+constexpr size_t CACHE_LIMIT = 4096;
+constexpr int16_t KERN_UNKNOWN = INT16_MIN;
+
+// The ink of one glyph, cropped: coverage bytes, placed relative to the pen and the line's top.
+struct GLYPH {
+  int32_t advance = 0;
+  int32_t x = 0, y = 0, w = 0, h = 0;
+  std::vector<uint8_t> coverage;
+};
+
+// A glyph in one colour at one target depth, ready for the row loops.
+struct PAINTED {
+  std::vector<uint8_t> pixels;  // w * h pixels of bpp bytes
+};
+
+// One glyph placed by the layout.
+struct PLACED {
+  const GLYPH* glyph;
+  uint32_t code;
+  int32_t line;
+  int64_t pen;
+};
+
+// Decodes UTF-8 into code points; false at the first invalid sequence.
+bool decode(const char* text, std::vector<uint32_t>& out) {
+  out.clear();
+  const auto* p = reinterpret_cast<const uint8_t*>(text);
+  while (*p) {
+    uint32_t c = *p++;
+    int more = 0;
+    uint32_t least = 0;
+    if (c < 0x80) {
+    } else if ((c & 0xE0) == 0xC0) {
+      more = 1, least = 0x80, c &= 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      more = 2, least = 0x800, c &= 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      more = 3, least = 0x10000, c &= 0x07;
+    } else {
+      return false;
+    }
+    for (int i = 0; i < more; ++i, ++p) {
+      if ((*p & 0xC0) != 0x80) return false;  // also stops at the terminating zero
+      c = (c << 6) | (*p & 0x3F);
+    }
+    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    out.push_back(c);
+  }
+  return true;
+}
+
+}  // namespace
+
+struct FONT::STATE {
+  TTF_Font* font = nullptr;
+  std::vector<uint8_t> memory;  // the font file, for fonts opened from memory
+  int32_t size = 0, ascent = 0, height = 0, line_height = 0;
+  std::unordered_map<uint32_t, GLYPH> glyphs;
+  std::unordered_map<uint64_t, int32_t> kerning;
+  std::vector<int16_t> ascii_kerning;  // 128 x 128 pairs, KERN_UNKNOWN until asked
+  std::unordered_map<uint64_t, PAINTED> painted;
+  // The last colour and depth drawn, with its printable ASCII glyphs at hand.
+  uint64_t ascii_key = ~uint64_t{0};
+  const PAINTED* ascii_painted[128] = {};
+  const GLYPH* ascii_glyphs[128] = {};
+  std::vector<uint32_t> codes;
+  std::vector<PLACED> placed;
+  std::vector<int64_t> line_widths;
+
+  ~STATE() {
+    if (font) {
+      TTF_CloseFont(font);
+      TTF_Quit();
+    }
+  }
+
+  const GLYPH& glyph(uint32_t code) {
+    if (code < 128 && ascii_glyphs[code]) return *ascii_glyphs[code];
+    auto found = glyphs.find(code);
+    if (found != glyphs.end()) return found->second;
+    GLYPH& g = glyphs[code];
+    rasterise(code, g);
+    if (code < 128) ascii_glyphs[code] = &g;
+    return g;
+  }
+
+  void forget() {
+    glyphs.clear();
+    painted.clear();
+    kerning.clear();
+    std::fill(std::begin(ascii_glyphs), std::end(ascii_glyphs), nullptr);
+    std::fill(std::begin(ascii_painted), std::end(ascii_painted), nullptr);
+  }
+
+  void rasterise(uint32_t code, GLYPH& g) {
+    int minx = 0, maxx = 0, miny = 0, maxy = 0, advance = 0;
+    if (TTF_GlyphMetrics32(font, code, &minx, &maxx, &miny, &maxy, &advance) == 0) {
+      g.advance = advance;
+    }
+    SDL_Surface* s = TTF_RenderGlyph32_Blended(font, code, SDL_Color{255, 255, 255, 255});
+    if (!s) return;  // nothing to draw (a space)
+    if (SDL_LockSurface(s) == 0) {
+      // The pen sits where the surface starts, unless ink reaches left of it or above the
+      // ascent: then the surface starts that much earlier.
+      const int xstart = std::max(0, -minx), ystart = std::max(0, maxy - ascent);
+      int x0 = s->w, y0 = s->h, x1 = -1, y1 = -1;
+      auto alpha = [s](int x, int y) {
+        const auto* row = static_cast<const uint8_t*>(s->pixels) + y * s->pitch;
+        return static_cast<uint8_t>(reinterpret_cast<const uint32_t*>(row)[x] >> 24);
+      };
+      for (int y = 0; y < s->h; ++y) {
+        for (int x = 0; x < s->w; ++x) {
+          if (!alpha(x, y)) continue;
+          x0 = std::min(x0, x), x1 = std::max(x1, x);
+          y0 = std::min(y0, y), y1 = std::max(y1, y);
+        }
+      }
+      if (x1 >= 0) {
+        g.x = x0 - xstart;
+        g.y = y0 - ystart;
+        g.w = x1 - x0 + 1;
+        g.h = y1 - y0 + 1;
+        g.coverage.resize(static_cast<size_t>(g.w) * g.h);
+        for (int y = 0; y < g.h; ++y) {
+          for (int x = 0; x < g.w; ++x) g.coverage[size_t(y) * g.w + x] = alpha(x0 + x, y0 + y);
+        }
+      }
+      SDL_UnlockSurface(s);
+    }
+    SDL_FreeSurface(s);
+  }
+
+  int32_t kern(uint32_t previous, uint32_t code) {
+    if (!previous || !TTF_GetFontKerning(font)) return 0;
+    if (previous < 128 && code < 128) {
+      if (ascii_kerning.empty()) ascii_kerning.assign(128 * 128, KERN_UNKNOWN);
+      int16_t& k = ascii_kerning[previous * 128 + code];
+      if (k == KERN_UNKNOWN) {
+        k = static_cast<int16_t>(std::clamp(TTF_GetFontKerningSizeGlyphs32(font, previous, code), -32767, 32767));
+      }
+      return k;
+    }
+    const uint64_t key = (uint64_t{previous} << 32) | code;
+    auto found = kerning.find(key);
+    if (found != kerning.end()) return found->second;
+    const int32_t k = TTF_GetFontKerningSizeGlyphs32(font, previous, code);
+    kerning.emplace(key, k);
+    return k;
+  }
+
+  // Places every glyph of the decoded text; fills placed and line_widths.
+  void layout() {
+    placed.clear();
+    line_widths.assign(1, 0);
+    int64_t pen = 0, right = 0;
+    uint32_t previous = 0;
+    for (uint32_t code : codes) {
+      if (code == '\r') continue;
+      if (code == '\n') {
+        line_widths.back() = std::max(pen, right);
+        line_widths.push_back(0);
+        pen = right = 0;
+        previous = 0;
+        continue;
+      }
+      const GLYPH& g = glyph(code);
+      pen += kern(previous, code);
+      if (g.w > 0) {
+        placed.push_back({&g, code, static_cast<int32_t>(line_widths.size() - 1), pen});
+        right = std::max(right, pen + g.x + g.w);
+      }
+      pen += g.advance;
+      previous = code;
+    }
+    line_widths.back() = std::max(pen, right);
+  }
+
+  TEXTSIZE box() const {
+    TEXTSIZE out;
+    out.W = static_cast<int32_t>(
+        std::min<int64_t>(*std::max_element(line_widths.begin(), line_widths.end()), INT32_MAX));
+    const int64_t lines = static_cast<int64_t>(line_widths.size());
+    out.H = static_cast<int32_t>(std::min<int64_t>((lines - 1) * line_height + height, INT32_MAX));
+    out.ASCENT = ascent;
+    out.LINEHEIGHT = line_height;
+    out.LINES = static_cast<int32_t>(std::min<int64_t>(lines, INT32_MAX));
+    return out;
+  }
+
+  // The glyph in the colour at the target's depth: 32 bits carry the coverage in the alpha
+  // byte; lower depths the colour where coverage reaches half and the mask colour elsewhere.
+  const PAINTED& paint(const PLACED& p, uint32_t color, int32_t bpp, uint64_t colour_key) {
+    if (p.code < 128 && colour_key == ascii_key && ascii_painted[p.code]) {
+      return *ascii_painted[p.code];
+    }
+    const uint64_t key = (colour_key << 24) | p.code;
+    auto found = painted.find(key);
+    if (found == painted.end()) {
+      PAINTED& out = painted[key];
+      const GLYPH& g = *p.glyph;
+      out.pixels.resize(g.coverage.size() * bpp);
+      const uint32_t alpha = color >> 24, narrow = DETAIL::narrow(color, bpp);
+      const uint32_t mask = bpp == 2 ? 0xF81Fu : 0u;
+      for (size_t i = 0; i < g.coverage.size(); ++i) {
+        uint32_t v;
+        if (bpp == 4) {
+          v = (color & 0xFFFFFFu) | (((g.coverage[i] * alpha + 127) / 255) << 24);
+        } else {
+          v = g.coverage[i] >= 128 ? narrow : mask;
+        }
+        std::memcpy(out.pixels.data() + i * bpp, &v, static_cast<size_t>(bpp));
+      }
+      found = painted.find(key);
+    }
+    if (p.code < 128) {
+      if (colour_key != ascii_key) {
+        std::fill(std::begin(ascii_painted), std::end(ascii_painted), nullptr);
+        ascii_key = colour_key;
+      }
+      ascii_painted[p.code] = &found->second;
+    }
+    return found->second;
+  }
+};
+
+namespace {
+
+// Checks the font and the text and lays it out; false (with a reason) when either is bad.
+bool prepare(FONT::STATE* s, const char* text, const char* call) {
+  if (!s || !s->font) {
+    SETLASTERROR("%s: the FONT holds no font", call);
+    return false;
+  }
+  if (!text) {
+    SETLASTERROR("%s: the text is a null pointer", call);
+    return false;
+  }
+  if (!decode(text, s->codes)) {
+    SETLASTERROR("%s: the text is not valid UTF-8", call);
+    return false;
+  }
+  if (s->glyphs.size() + s->codes.size() > CACHE_LIMIT || s->painted.size() > CACHE_LIMIT) {
+    s->forget();
+  }
+  s->layout();
+  return true;
+}
+
+bool check_size(int32_t size, const char* call) {
+  if (size >= 1 && size <= MAX_SIZE) return true;
+  SETLASTERROR("%s: font size %d is outside 1 to %d pixels", call, static_cast<int>(size),
+               static_cast<int>(MAX_SIZE));
+  return false;
+}
+
+}  // namespace
+
+FONT::FONT() = default;
+FONT::FONT(const std::string& FILENAME, int32_t SIZE) { OPEN(FILENAME, SIZE); }
+FONT::FONT(FONT&& OTHER) noexcept = default;
+FONT& FONT::operator=(FONT&& OTHER) noexcept = default;
+FONT::~FONT() = default;
+
+namespace {
+
+// Opens the font from rw (taken over) into a new state, or reports why not.
+std::unique_ptr<FONT::STATE> open_state(SDL_RWops* rw, std::vector<uint8_t> memory, int32_t size,
+                                        const char* call, const char* what) {
+  if (!rw) {
+    SETLASTERROR("%s: cannot read %s: %s", call, what, SDL_GetError());
+    return nullptr;
+  }
+  if (TTF_Init() != 0) {
+    SDL_RWclose(rw);
+    SETLASTERROR("%s: the font library did not start: %s", call, TTF_GetError());
+    return nullptr;
+  }
+  TTF_Font* font = TTF_OpenFontRW(rw, 1, size);
+  if (!font) {
+    SETLASTERROR("%s: %s is not a font the font library reads: %s", call, what, TTF_GetError());
+    TTF_Quit();
+    return nullptr;
+  }
+  auto state = std::make_unique<FONT::STATE>();
+  state->font = font;
+  state->memory = std::move(memory);
+  state->size = size;
+  state->ascent = TTF_FontAscent(font);
+  state->height = TTF_FontHeight(font);
+  state->line_height = TTF_FontLineSkip(font);
+  return state;
+}
+
+}  // namespace
+
+BOOLEAN FONT::OPEN(const std::string& FILENAME, int32_t SIZE) {
+  CLOSE();
+  if (!check_size(SIZE, "FONT::OPEN")) return FALSE;
+  SDL_RWops* rw = SDL_RWFromFile(FILENAME.c_str(), "rb");
+  if (!rw) {
+    SETLASTERROR("FONT::OPEN: cannot open the font file %s: %s", FILENAME.c_str(), SDL_GetError());
+    return FALSE;
+  }
+  const std::string what = "the font file " + FILENAME;
+  S = open_state(rw, {}, SIZE, "FONT::OPEN", what.c_str());
+  return S ? TRUE : FALSE;
+}
+
+BOOLEAN FONT::OPENMEMORY(const void* MEM, int32_t BYTES, int32_t SIZE) {
+  CLOSE();
+  if (!check_size(SIZE, "FONT::OPENMEMORY")) return FALSE;
+  if (!MEM || BYTES <= 0) {
+    SETLASTERROR("FONT::OPENMEMORY: no font data (%d bytes at %p)", static_cast<int>(BYTES), MEM);
+    return FALSE;
+  }
+  const auto* bytes = static_cast<const uint8_t*>(MEM);
+  std::vector<uint8_t> memory(bytes, bytes + BYTES);
+  SDL_RWops* rw = SDL_RWFromConstMem(memory.data(), BYTES);
+  S = open_state(rw, std::move(memory), SIZE, "FONT::OPENMEMORY", "the font data");
+  return S ? TRUE : FALSE;
+}
+
+BOOLEAN FONT::OPENDEFAULT(int32_t SIZE) {
+  if (OPEN(DEFAULTFONTPATH(), SIZE)) return TRUE;
+  if (SIZE >= 1 && SIZE <= MAX_SIZE) {
+    SETLASTERROR("FONT::OPENDEFAULT: the default font %s cannot be opened (install Debian's "
+                 "fonts-dejavu-core): %s",
+                 DEFAULTFONTPATH(), TTF_GetError());
+  }
+  return FALSE;
+}
+
+void FONT::CLOSE() { S.reset(); }
+BOOLEAN FONT::ISOPEN() const { return S ? TRUE : FALSE; }
+int32_t FONT::SIZE() const { return S ? S->size : 0; }
+int32_t FONT::ASCENT() const { return S ? S->ascent : 0; }
+int32_t FONT::LINEHEIGHT() const { return S ? S->line_height : 0; }
+
+TEXTSIZE FONT::MEASURE(const char* TEXT) const {
+  if (!prepare(S.get(), TEXT, "FONT::MEASURE")) return {};
+  return S->box();
+}
+
+namespace {
+
+BOOLEAN draw_text(FONT::STATE* S, void* DEST, int32_t X, int32_t Y, const char* TEXT,
+                  uint32_t COLOR, TEXTALIGN ALIGN, RASTEROP METHOD) {
+  if (METHOD != VOXALPHA && METHOD != VOXPSET) {
+    SETLASTERROR("FONT::DRAW: text draws with VOXALPHA or VOXPSET, not raster operation %d",
+                 static_cast<int>(METHOD));
+    return FALSE;
+  }
+  if (ALIGN < TEXTLEFT || ALIGN > TEXTRIGHT) {
+    SETLASTERROR("FONT::DRAW: alignment %d is not TEXTLEFT, TEXTCENTRE or TEXTRIGHT",
+                 static_cast<int>(ALIGN));
+    return FALSE;
+  }
+  if (!prepare(S, TEXT, "FONT::DRAW")) return FALSE;
+  DETAIL::DRAWTARGET t;
+  if (!DETAIL::begin(t, DEST, METHOD, COLOR, "FONT::DRAW")) return FALSE;
+
+  const TEXTSIZE size = S->box();
+  const int64_t box_x = int64_t{X} - (ALIGN == TEXTCENTRE ? size.W / 2 : ALIGN == TEXTRIGHT ? size.W : 0);
+  const int64_t box_y = Y;
+  // What is drawn: the box, inside the target.
+  const int64_t left = std::max<int64_t>(box_x, 0), top = std::max<int64_t>(box_y, 0);
+  const int64_t right = std::min(box_x + size.W, t.width), bottom = std::min(box_y + size.H, t.height);
+  const bool pset = METHOD == VOXPSET && t.bpp == 4;
+  const VOX_PUT_ROUTINE rows = vox_hRowTable()[t.bpp == 4 ? PUT_ALPHA : PUT_TRANS][t.bpp == 1 ? 0 : t.bpp == 2 ? 1 : 2];
+  const uint64_t colour_key = (uint64_t{COLOR} << 8) | uint64_t(t.bpp);
+
+  for (const PLACED& p : S->placed) {
+    const GLYPH& g = *p.glyph;
+    const int64_t line_width = S->line_widths[static_cast<size_t>(p.line)];
+    const int64_t shift =
+        ALIGN == TEXTCENTRE ? (size.W - line_width) / 2 : ALIGN == TEXTRIGHT ? size.W - line_width : 0;
+    const int64_t gx = box_x + shift + p.pen + g.x;
+    const int64_t gy = box_y + int64_t{p.line} * S->line_height + g.y;
+    const int64_t x0 = std::max(gx, left), y0 = std::max(gy, top);
+    const int64_t x1 = std::min(gx + g.w, right), y1 = std::min(gy + g.h, bottom);
+    if (x0 >= x1 || y0 >= y1) continue;
+    const PAINTED& painted = S->paint(p, COLOR, t.bpp, colour_key);
+    const int64_t pitch = int64_t{g.w} * t.bpp;
+    const uint8_t* src = painted.pixels.data() + (y0 - gy) * pitch + (x0 - gx) * t.bpp;
+    uint8_t* dst = t.pixels + y0 * t.pitch + x0 * t.bpp;
+    const auto w = static_cast<int32_t>(x1 - x0), h = static_cast<int32_t>(y1 - y0);
+    if (pset) {
+      // Every touched pixel takes the glyph's pixel, so a second drawing changes nothing.
+      for (int32_t y = 0; y < h; ++y, src += pitch, dst += t.pitch) {
+        const auto* s = reinterpret_cast<const uint32_t*>(src);
+        for (int32_t x = 0; x < w; ++x) {
+          if (s[x] >> 24) std::memcpy(dst + size_t(x) * 4, &s[x], 4);
+        }
+      }
+    } else {
+      rows(src, dst, w, h, static_cast<int32_t>(pitch), t.pitch, -1, nullptr, nullptr);
+    }
+    if (t.screen) {
+      t.top = std::min(t.top, y0);
+      t.bottom = std::max(t.bottom, y1 - 1);
+    }
+  }
+  DETAIL::finish(t);
+  return TRUE;
+}
+
+}  // namespace
+
+BOOLEAN FONT::DRAW(void* DEST, int32_t X, int32_t Y, const char* TEXT, uint32_t COLOR,
+                   TEXTALIGN ALIGN, RASTEROP METHOD) {
+  return draw_text(S.get(), DEST, X, Y, TEXT, COLOR, ALIGN, METHOD);
+}
+
+BOOLEAN FONT::DRAW(BITMAP& DEST, int32_t X, int32_t Y, const char* TEXT, uint32_t COLOR,
+                   TEXTALIGN ALIGN, RASTEROP METHOD) {
+  return DRAW(DEST.HANDLE(), X, Y, TEXT, COLOR, ALIGN, METHOD);
+}
+
+BITMAP FONT::RENDER(const char* TEXT, uint32_t COLOR, TEXTALIGN ALIGN) const {
+  const TEXTSIZE size = MEASURE(TEXT);
+  if (size.LINES == 0) return BITMAP();
+  const int32_t w = std::max(size.W, 1), h = std::max(size.H, 1);
+  const uint32_t pitch = (uint32_t(w) * 4 + 15) & ~15u;
+  const size_t bytes = 32 + size_t(pitch) * uint32_t(h);
+  if (bytes > (size_t{1} << 31)) {
+    SETLASTERROR("FONT::RENDER: a %d x %d picture is too large", static_cast<int>(w), static_cast<int>(h));
+    return BITMAP();
+  }
+  auto* image = static_cast<uint8_t*>(std::malloc(bytes));
+  if (!image) {
+    SETLASTERROR("FONT::RENDER: out of memory for a %d x %d picture", static_cast<int>(w), static_cast<int>(h));
+    return BITMAP();
+  }
+  const VOX_IMAGE_HEADER header{VOX_IMAGE_TYPE, 4, uint32_t(w), uint32_t(h), pitch, {}};
+  std::memcpy(image, &header, sizeof header);
+  vox_hFillPixels(image + 32, bytes - 32, 4, COLOR & 0xFFFFFFu);
+  BITMAP out;
+  out.HANDLE(image);
+  const int32_t x = ALIGN == TEXTCENTRE ? size.W / 2 : ALIGN == TEXTRIGHT ? size.W : 0;
+  draw_text(S.get(), image, x, 0, TEXT, COLOR, ALIGN, VOXPSET);
+  return out;
+}
+
+const char* DEFAULTFONTPATH() {
+  const char* chosen = std::getenv("KASTREL_DEFAULT_FONT");
+  return chosen && *chosen ? chosen : KASTREL_DEFAULT_FONT;
+}
+
+}  // namespace KASTREL::GRAPHICS
