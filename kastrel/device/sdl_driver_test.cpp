@@ -243,8 +243,12 @@ TEST_F(Desktop, NamedKeysAreTheCodesTheWindowPosts) {
   ASSERT_NE(w, 0u);
   focus(w);
   const std::pair<const char*, int32_t> cases[] = {
-      {"Left", KASTREL::KEY::LEFT},   {"space", KASTREL::KEY::SPACE}, {"Return", KASTREL::KEY::ENTER},
-      {"F12", KASTREL::KEY::F12},     {"p", KASTREL::KEY::P},         {"5", KASTREL::KEY::D5},
+      {"Left", KASTREL::KEY::LEFT},
+      {"space", KASTREL::KEY::SPACE},
+      {"Return", KASTREL::KEY::ENTER},
+      {"F12", KASTREL::KEY::F12},
+      {"p", KASTREL::KEY::P},
+      {"5", KASTREL::KEY::D5},
       {"KP_Enter", KASTREL::KEY::KPENTER},
   };
   for (auto [name, code] : cases) {
@@ -470,7 +474,6 @@ TEST_F(Desktop, GamepadsAndFocus) {
     return out;
   };
   ASSERT_TRUE(wait_events([&] { return of_type(VOX::PADCONNECTED) == Ints{0, 1}; }));
-  EXPECT_EQ(vox_GfxPadCount(), 2);
 
   // Every button SDL maps on a virtual pad (all but the touchpad).
   for (int b = 0; b < VOX::PAD_TOUCHPAD; ++b) {
@@ -481,8 +484,8 @@ TEST_F(Desktop, GamepadsAndFocus) {
     second->button(b, false);
     ASSERT_TRUE(wait_event(VOX::PADBUTTONRELEASED)) << b;
     EXPECT_EQ(vox_GfxPadButton(1, b), 0);
-    EXPECT_EQ(pad_events(VOX::PADBUTTONPRESSED), pad_events(VOX::PADBUTTONRELEASED));
-    EXPECT_EQ(pad_events(VOX::PADBUTTONPRESSED), std::vector<Ints>{(Ints{1, b, 0})});
+    for (int32_t type : {VOX::PADBUTTONPRESSED, VOX::PADBUTTONRELEASED})
+      EXPECT_EQ(pad_events(type), std::vector<Ints>{(Ints{1, b, 0})});
   }
 
   // A stick held still for 2 s, or moved within the dead zone, posts nothing; polling follows.
