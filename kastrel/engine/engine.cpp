@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <utility>
 
+#include "kastrel/base/error.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/input.h"
 #include "kastrel/device/timer.h"
@@ -224,7 +226,10 @@ BOOLEAN INITIALIZE(int32_t W, int32_t H, BOOLEAN FS, int32_t FLAGS) {
   if (INITIALIZED != FALSE) return TRUE;
   vox_GfxScreenRes(W, H, 32, 1, FS != FALSE ? (FLAGS | MODE_FULLSCREEN) : FLAGS, 0);
   // A refused request leaves any screen opened before in place: the error says so.
-  if (vox_GetError() != 0 || vox_GfxScreenPtr() == nullptr) return FALSE;
+  if (vox_GetError() != 0 || vox_GfxScreenPtr() == nullptr) {
+    SETLASTERROR("INITIALIZE: no %d x %d screen: %s", W, H, std::string(LASTERROR()).c_str());
+    return FALSE;
+  }
   SCREENRESOLUTION = RESOLUTION{W, H};
   HIDECURSOR();
   vox_Randomize(vox_Timer(), 0);

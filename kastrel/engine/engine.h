@@ -48,9 +48,9 @@ extern constinit __SIMPLE_EVENT ONMOUSELEAVE;  // the pointer left the window
 // Opens a W x H window (full screen when FS is non-zero, which adds MODE_FULLSCREEN to the
 // MODE_* word FLAGS) with 32-bit colour and one page, sets SCREENRESOLUTION, hides the system
 // pointer, seeds the random source and raises ONINITIALIZE. FALSE when the display mode could
-// not be set (nothing changes; INITIALIZE may be tried again). Once initialised it only
-// returns TRUE: no second mode change, no second ONINITIALIZE. When the ONINITIALIZE handler
-// shows the first screen, the whole game runs inside this call.
+// not be set (nothing changes, KASTREL::LASTERROR() says why; INITIALIZE may be tried again). Once
+// initialised it only returns TRUE: no second mode change, no second ONINITIALIZE. When the
+// ONINITIALIZE handler shows the first screen, the whole game runs inside this call.
 BOOLEAN INITIALIZE(int32_t W, int32_t H, BOOLEAN FS, int32_t FLAGS);
 BOOLEAN INITIALIZE(const RESOLUTION& RES, BOOLEAN FS, int32_t FLAGS);
 
