@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -93,9 +94,11 @@ int32_t vox_GfxGetMouse(int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons
   // X, Y, wheel, buttons, clip, then 0 for a reading or 1 for none.
   int32_t v[6] = {-1, -1, -1, -1, -1, 1};
   if (s && s->driver && s->driver->get_mouse) {
-    vox_hAutoLock();
+    // The screen lock's flags are the program thread's; drivers guard their own state.
+    const bool program = std::this_thread::get_id() == s->program_thread;
+    if (program) vox_hAutoLock();
     v[5] = s->driver->get_mouse(&v[0], &v[1], &v[2], &v[3], &v[4]) == 0 ? 0 : 1;
-    vox_hAutoUnlock();
+    if (program) vox_hAutoUnlock();
   }
   if (v[5] != 0) std::fill(v, v + 5, -1);
   filtered(KASTREL::READMOUSE, v, 6);
@@ -134,9 +137,8 @@ int32_t vox_GfxMultikey(int32_t scancode) {
   const VOX_GFX_SCREEN* s = __vox_gfx;
   int32_t v[2] = {scancode, 0};  // the key asked about, and -1 while it is held
   if (s && scancode >= 0 && scancode < KEY_STATE_SIZE) {
-    vox_hAutoLock();
-    v[1] = s->key_state[scancode] ? -1 : 0;
-    vox_hAutoUnlock();
+    // The driver stores each byte atomically: no lock, so any thread may ask.
+    v[1] = std::atomic_ref<uint8_t>(s->key_state[scancode]).load(std::memory_order_relaxed) ? -1 : 0;
   }
   filtered(KASTREL::READMULTIKEY, v, 2);
   return v[1];
