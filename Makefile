@@ -1,4 +1,4 @@
-# The two set-up commands of the README: `make demo` and `make test`.
+# The set-up commands of the README: `make demo`, `make test` and `make install`.
 # Each installs the Debian packages it misses, then configures and builds with CMake and Ninja.
 
 JOBS      ?= $(shell nproc)
@@ -7,8 +7,16 @@ CMAKE_GEN := -G Ninja
 FUZZ_RUNS ?= 20000
 FUZZ_SECONDS ?= 60
 
-.PHONY: demo test bench fuzz pictures sounds deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
+# `make install` puts a Release build of the engine (headers, library, CMake package, kastrel.pc)
+# and the demonstration under PREFIX: /usr/local as root, otherwise ~/.local.
+PREFIX    ?= $(if $(filter 0,$(shell id -u)),/usr/local,$(HOME)/.local)
+# Extra configure arguments for the Release build, e.g. -DCMAKE_CXX_COMPILER_LAUNCHER=ccache.
+CMAKE_ARGS ?=
 
+.PHONY: install demo test bench fuzz pictures sounds deps-build deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
+
+deps-build:
+	@tools/install-deps.sh build
 deps-test:
 	@tools/install-deps.sh build test
 deps-demo:
@@ -48,6 +56,13 @@ demo: deps-demo
 	cmake --build $(BUILD)/release -j $(JOBS)
 	@status=0; tools/run-demo.sh $(BUILD)/release || status=$$?; \
 	 if [ $$status -ne 1 ]; then exit $$status; fi
+
+# Never the Debug tree of `make test`: games would need its sanitizer run-time.
+install: deps-build
+	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKASTREL_BUILD_TESTS=OFF $(CMAKE_ARGS)
+	cmake --build $(BUILD)/release -j $(JOBS)
+	cmake --install $(BUILD)/release --prefix "$(PREFIX)"
+	@echo "Kastrel is installed under $(PREFIX)."
 
 # Redraws the demonstration's pictures into demo/images (commit them afterwards).
 pictures: deps-demo

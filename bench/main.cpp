@@ -196,6 +196,7 @@ int main(int argc, char** argv) {
   bench::RegisterBlits();
   bench::RegisterDraw();
   bench::RegisterPaint();
+  bench::RegisterTransitions();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   bench::TableReporter reporter;

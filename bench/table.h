@@ -40,5 +40,6 @@ void RegisterPng();
 void RegisterBlits();
 void RegisterPaint();
 void RegisterDraw();
+void RegisterTransitions();
 
 }  // namespace bench

@@ -1,6 +1,13 @@
 #pragma once
 #include <cstdint>
 
+// <curses.h>, glib and others define TRUE and FALSE as macros: set aside while the engine's own
+// are declared, and restored after, so the header compiles whatever came before it.
+#pragma push_macro("TRUE")
+#pragma push_macro("FALSE")
+#undef TRUE
+#undef FALSE
+
 namespace KASTREL {
 
 // The engine's truth value: every flag, yes/no result and CANCEL argument.
@@ -11,3 +18,6 @@ enum BOOLEAN : int32_t { FALSE = 0, TRUE = -1 };
 static_assert(sizeof(BOOLEAN) == 4);
 
 }  // namespace KASTREL
+
+#pragma pop_macro("FALSE")
+#pragma pop_macro("TRUE")

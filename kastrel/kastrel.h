@@ -23,6 +23,7 @@
 #include "kastrel/engine/regions.h"
 #include "kastrel/engine/resolution.h"
 #include "kastrel/engine/screens.h"
+#include "kastrel/engine/transition.h"
 #include "kastrel/graphics/bitmap.h"
 #include "kastrel/graphics/image.h"
 #include "kastrel/graphics/font.h"

@@ -12,7 +12,7 @@ const char* LASTERROR();
 // Stores a printf-style reason for LASTERROR(). Returns nothing so that a failing call can
 // write `SETLASTERROR(...); return nullptr;`.
 void SETLASTERROR(const char* FORMAT, ...) __attribute__((format(printf, 1, 2)));
-void VSETLASTERROR(const char* FORMAT, va_list ARGS);
+void VSETLASTERROR(const char* FORMAT, va_list ARGS) __attribute__((format(printf, 1, 0)));
 
 // Empties LASTERROR() (tests use it to see that a call left a reason).
 void CLEARLASTERROR();

@@ -8,8 +8,10 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <string>
 #include <vector>
 
+#include "kastrel/base/error.h"
 #include "kastrel/device/context.h"
 
 VOX_GFX_SCREEN* __vox_gfx = nullptr;
@@ -146,6 +148,8 @@ const VOX_GFX_DRIVER* choose_driver(const VOX_GFX_SCREEN* s, int32_t refresh_rat
   const char* name = std::getenv("VOXGFX");
   if (name && !*name) name = nullptr;
   if (flags == MODE_NULL || (name && same_name(name, "null"))) return &__vox_gfxDriverNull;
+  // Drivers that fail leave their reasons; a later success must not leave one behind.
+  const std::string before = KASTREL::LASTERROR();
   // With a name, sweeps 4 and 2 try only the named driver, 3 and 1 every driver; full screen
   // flips once, before the last sweep. Without one, full screen flips after every sweep, so a
   // refused full-screen request is retried as a window.
@@ -155,8 +159,12 @@ const VOX_GFX_DRIVER* choose_driver(const VOX_GFX_SCREEN* s, int32_t refresh_rat
       const VOX_GFX_DRIVER* driver = *d;
       if (named_only && !(driver->name && same_name(driver->name, name))) continue;
       for (const int32_t rate : {refresh_rate, 0}) {
+        // A reason for drivers that give none of their own.
+        KASTREL::SETLASTERROR("the %s driver refused the mode",
+                              driver->name ? driver->name : "unnamed");
         if (driver->init && driver->init(g_title_ptr, s->width, s->height * s->scanline_size,
                                          s->depth, rate, flags) == 0) {
+          KASTREL::SETLASTERROR("%s", before.c_str());
           return driver;
         }
         if (driver->exit) driver->exit();
@@ -179,7 +187,10 @@ bool set_mode(const ModeDescription* mode, int32_t mode_number, int32_t depth, i
   if (mode_number == 0 || !mode || mode->width == 0) return true;
 
   auto* s = new (std::nothrow) VOX_GFX_SCREEN{};
-  if (!s) return false;
+  if (!s) {
+    KASTREL::SETLASTERROR("out of memory for a screen");
+    return false;
+  }
   s->id = static_cast<int32_t>(g_next_id);
   g_next_id = g_next_id == INT32_MAX ? 1 : g_next_id + 1;
   s->mode_number = mode_number;
@@ -195,6 +206,7 @@ bool set_mode(const ModeDescription* mode, int32_t mode_number, int32_t depth, i
   // Published before the driver starts: its thread reads the frame buffer and posts events.
   __vox_gfx = s;
   if (!allocate_buffers(s, pages)) {
+    KASTREL::SETLASTERROR("out of memory for the buffers of a %d x %d screen", s->width, s->height);
     close_screen();
     return false;
   }
@@ -211,6 +223,9 @@ bool set_mode(const ModeDescription* mode, int32_t mode_number, int32_t depth, i
 
   const VOX_GFX_DRIVER* driver = choose_driver(s, refresh_rate, flags);
   if (!driver) {
+    // The last driver tried said why it failed.
+    KASTREL::SETLASTERROR("no presentation driver could show a %d x %d screen: %s", s->width,
+                          s->height, std::string(KASTREL::LASTERROR()).c_str());
     close_screen();
     return false;
   }
@@ -291,12 +306,16 @@ void vox_hTitleFromPath(const char* path, char* out) {
 void vox_GfxScreenRes(int32_t width, int32_t height, int32_t depth, int32_t pages, int32_t flags,
                       int32_t refresh_rate) {
   if (width <= 0 || height <= 0 || !valid_depth(depth)) {
+    KASTREL::SETLASTERROR("vox_GfxScreenRes: no screen of %d x %d pixels at %d bits", width, height,
+                          depth);
     vox_hSetError(1);
     return;
   }
   const int64_t bytes_per_pixel = (screen_depth(depth, flags) + 7) / 8;
   const int64_t page_bytes = int64_t{width} * bytes_per_pixel * height;
   if (page_bytes * std::max(pages, 1) > kMaxScreenBytes) {
+    KASTREL::SETLASTERROR("vox_GfxScreenRes: %d x %d pixels in %d pages exceed 2 GiB", width,
+                          height, std::max(pages, 1));
     vox_hSetError(1);
     return;
   }

@@ -20,7 +20,8 @@
 // Closes the current screen and opens a new one. width and height > 0; depth one of 1, 2, 4,
 // 8, 15, 16, 24, 32 (24 gives a 32-bit screen, 15 a 16-bit one); pages below 1 mean 1; flags
 // is the MODE_* word (MODE_NULL: no window); refresh_rate 0 = the display's default.
-// vox_GetError() is 0 on success and 1 on failure. Invalid arguments (including a screen
+// vox_GetError() is 0 on success and 1 on failure, when KASTREL::LASTERROR() says why.
+// Invalid arguments (including a screen
 // whose pages would exceed 2 GiB) change nothing; a failure after that leaves no screen.
 // The driver is chosen by name from the environment variable VOXGFX ("null": no window).
 // Every page starts filled with 0xFF000000 on 32-bit screens and 0 otherwise.

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "kastrel/base/error.h"
 #include "kastrel/device/frame_rows.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/device/sdl_input.h"
@@ -52,6 +53,7 @@ struct Driver {
   bool running = false;
   bool thread_alive = false;
   StartState start = StartState::PENDING;
+  std::string start_error;  // why the thread could not open the window
 
   // Serialises initialise, shut down and the mode list on the program side.
   std::mutex lifecycle;
@@ -190,7 +192,10 @@ bool open_fullscreen() {
   Driver& d = g_driver;
   SDL_DisplayMode mode;
   // The display is switched to exactly the screen's size, or not at all.
-  if (!exact_display_mode(&mode)) return false;
+  if (!exact_display_mode(&mode)) {
+    SDL_SetError("the display has no mode of exactly %d x %d", d.width, d.height);
+    return false;
+  }
   Uint32 flags = SDL_WINDOW_FULLSCREEN | SDL_WINDOW_HIDDEN;
   if (d.flags & MODE_ONTOP) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
   d.window = SDL_CreateWindow(d.title.c_str(), 0, 0, d.width, d.height, flags);
@@ -521,9 +526,13 @@ bool submit(Request& r) {
 // ---- the presentation thread -----------------------------------------------
 
 bool desktop_open() {
-  if (!sdl_video_up()) return false;
+  if (!sdl_video_up()) {
+    g_driver.start_error = std::string("SDL video did not start: ") + SDL_GetError();
+    return false;
+  }
   SDL_DisableScreenSaver();
   if (!open_window()) {
+    g_driver.start_error = std::string("the window did not open: ") + SDL_GetError();
     SDL_EnableScreenSaver();
     sdl_video_down();
     return false;
@@ -570,8 +579,14 @@ void driver_exit();
 
 int32_t driver_init(const char* title, int32_t width, int32_t height, int32_t depth,
                     int32_t refresh_rate, int32_t flags) {
-  if (flags & 2) return -1;  // no surface of that kind here
-  if (width <= 0 || height <= 0 || width > 0x7FFF || height > 0x7FFF) return -1;
+  if (flags & 2) {
+    KASTREL::SETLASTERROR("SDL driver: no surface of that kind (flag 2)");
+    return -1;
+  }
+  if (width <= 0 || height <= 0 || width > 0x7FFF || height > 0x7FFF) {
+    KASTREL::SETLASTERROR("SDL driver: no window of %d x %d pixels", width, height);
+    return -1;
+  }
   driver_exit();
   Driver& d = g_driver;
   std::lock_guard life(d.lifecycle);
@@ -600,6 +615,7 @@ int32_t driver_init(const char* title, int32_t width, int32_t height, int32_t de
   }
   if (!up) {
     d.thread.join();
+    KASTREL::SETLASTERROR("SDL driver: %s", d.start_error.c_str());
     return -1;
   }
   return 0;

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <utility>
 
+#include "kastrel/base/error.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/input.h"
 #include "kastrel/device/timer.h"
+#include "kastrel/engine/transition.h"
 #include "kastrel/graphics/bitmap.h"
 #include "kastrel/math/random.h"
 
@@ -120,6 +123,8 @@ INPUTEVENT dispatch(const VOX::EVENT& event) {
     case VOX::MOUSEENTERED:
       ONMOUSEENTER.RAISE();
       MOUSECURSORINSIDEWINDOW = TRUE;
+      // The entry may be a jump (a warp, a tablet): it carries the pointer's place.
+      if (cursor_shown()) move_cursor(event.X, event.Y);
       return INPUTEVENT::NONE;
     case VOX::MOUSEEXITED:
       ONMOUSELEAVE.RAISE();
@@ -140,8 +145,23 @@ INPUTEVENT dispatch(const VOX::EVENT& event) {
   }
 }
 
-// Repaints the dirty rectangles; false when there were none.
-bool paint(GRAPHICS::BITMAP& screen) {
+// The cursor image's place on the screen, as a closed rectangle; false when it has no pixels.
+bool cursor_image(MATH::RECT* image) {
+  const int32_t w = cursor_width(), h = cursor_height();
+  if (w <= 0 || h <= 0) return false;
+  *image = MATH::RECT{wrap_add(MOUSECURSORHOTSPOT.X, MOUSECURSORPOSITION.X),
+                      wrap_add(MOUSECURSORHOTSPOT.Y, MOUSECURSORPOSITION.Y), w - 1, h - 1};
+  return true;
+}
+
+bool overlap(const MATH::RECT& a, const MATH::RECT& b) {
+  return int64_t{a.X} <= int64_t{b.X} + b.W && int64_t{b.X} <= int64_t{a.X} + a.W &&
+         int64_t{a.Y} <= int64_t{b.Y} + b.H && int64_t{b.Y} <= int64_t{a.Y} + a.H;
+}
+
+// Repaints the dirty rectangles; false when there were none. *covered: a repainted rectangle
+// met the cursor image.
+bool paint(GRAPHICS::BITMAP& screen, bool* covered) {
   if (DIRTYREGIONS.COUNT <= 0) return false;
   std::swap(DIRTYREGIONS.COUNT, PAINTING.COUNT);
   std::swap(DIRTYREGIONS.RECT, PAINTING.RECT);
@@ -150,7 +170,10 @@ bool paint(GRAPHICS::BITMAP& screen) {
   const bool whole = first.X == 0 && first.Y == 0 && first.W == SCREENRESOLUTION.WIDTH &&
                      first.H == SCREENRESOLUTION.HEIGHT;
   const int32_t count = whole ? 1 : PAINTING.COUNT;
+  MATH::RECT image{};
+  const bool check = cursor_shown() && cursor_image(&image);
   for (int32_t i = 0; i < count; ++i) {
+    if (check && overlap(PAINTING.RECT[i], image)) *covered = true;
     if (GAMESCREENEVENTS* screen_events = active_screen())
       screen_events->ONPAINT.RAISE(screen, PAINTING.RECT[i]);
   }
@@ -158,14 +181,29 @@ bool paint(GRAPHICS::BITMAP& screen) {
   return true;
 }
 
-void draw_cursor(INPUTEVENT input) {
-  if ((input == INPUTEVENT::MOUSEMOVE || input == INPUTEVENT::NONE) && cursor_shown() &&
+// After a repaint: on a move or idle pass as ever, and on any pass whose repaint covered the
+// cursor (a screen switched by a key or a click would otherwise lose it until the next move).
+void draw_cursor(INPUTEVENT input, bool covered) {
+  if ((covered || input == INPUTEVENT::MOUSEMOVE || input == INPUTEVENT::NONE) && cursor_shown() &&
       MOUSECURSORINSIDEWINDOW == TRUE) {
-    MOUSECURSORBITMAP->DRAWTO(static_cast<void*>(nullptr),
-                              wrap_add(MOUSECURSORHOTSPOT.X, MOUSECURSORPOSITION.X),
-                              wrap_add(MOUSECURSORHOTSPOT.Y, MOUSECURSORPOSITION.Y), 0, 0, 0, 0,
-                              GRAPHICS::VOXALPHA, nullptr, nullptr);
+    const int32_t x = wrap_add(MOUSECURSORHOTSPOT.X, MOUSECURSORPOSITION.X);
+    const int32_t y = wrap_add(MOUSECURSORHOTSPOT.Y, MOUSECURSORPOSITION.Y);
+    TRANSITIONSTEP::CURSORDRAWING(x, y, cursor_width(), cursor_height());
+    MOUSECURSORBITMAP->DRAWTO(static_cast<void*>(nullptr), x, y, 0, 0, 0, 0, GRAPHICS::VOXALPHA,
+                              nullptr, nullptr);
+    TRANSITIONSTEP::CURSORDRAWN();
   }
+}
+
+// The paint step. During a transition the compositor puts the incoming picture back before
+// the repaint and draws the pass's composition after it, under the cursor.
+void paint_step(GRAPHICS::BITMAP& screen, INPUTEVENT input) {
+  const bool composing = TRANSITIONRUNNING() != FALSE;
+  if (composing) TRANSITIONSTEP::BEFOREPAINT();
+  bool covered = false;
+  const bool repainted = paint(screen, &covered);
+  if (composing) TRANSITIONSTEP::AFTERPAINT(repainted);
+  if (composing || repainted) draw_cursor(input, composing || covered);
 }
 
 // Every pass counts as a frame of its own length; FPS is published when time has passed.
@@ -183,7 +221,10 @@ BOOLEAN INITIALIZE(int32_t W, int32_t H, BOOLEAN FS, int32_t FLAGS) {
   if (INITIALIZED != FALSE) return TRUE;
   vox_GfxScreenRes(W, H, 32, 1, FS != FALSE ? (FLAGS | MODE_FULLSCREEN) : FLAGS, 0);
   // A refused request leaves any screen opened before in place: the error says so.
-  if (vox_GetError() != 0 || vox_GfxScreenPtr() == nullptr) return FALSE;
+  if (vox_GetError() != 0 || vox_GfxScreenPtr() == nullptr) {
+    SETLASTERROR("INITIALIZE: no %d x %d screen: %s", W, H, std::string(LASTERROR()).c_str());
+    return FALSE;
+  }
   SCREENRESOLUTION = RESOLUTION{W, H};
   HIDECURSOR();
   vox_Randomize(vox_Timer(), 0);
@@ -215,7 +256,7 @@ void START() {
 
     EINPUTEVENT = vox_GfxEvent(&SYSTEMEVENT) != 0 ? dispatch(SYSTEMEVENT) : INPUTEVENT::NONE;
 
-    if (paint(SCREENBITMAP)) draw_cursor(EINPUTEVENT);
+    paint_step(SCREENBITMAP, EINPUTEVENT);
 
     count_frame(FELAPSED);
 
@@ -240,6 +281,8 @@ BOOLEAN SHUTDOWN(BOOLEAN FORCE) {
   }
   ONDESTROY.RAISE();
   GAMELOOPRUNNING = FALSE;
+  // A running transition ends on its incoming picture, which stays on screen after the loop.
+  if (TRANSITIONSTEP::FINISH()) draw_cursor(INPUTEVENT::NONE, true);
   return TRUE;
 }
 

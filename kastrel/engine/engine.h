@@ -48,9 +48,9 @@ extern constinit __SIMPLE_EVENT ONMOUSELEAVE;  // the pointer left the window
 // Opens a W x H window (full screen when FS is non-zero, which adds MODE_FULLSCREEN to the
 // MODE_* word FLAGS) with 32-bit colour and one page, sets SCREENRESOLUTION, hides the system
 // pointer, seeds the random source and raises ONINITIALIZE. FALSE when the display mode could
-// not be set (nothing changes; INITIALIZE may be tried again). Once initialised it only
-// returns TRUE: no second mode change, no second ONINITIALIZE. When the ONINITIALIZE handler
-// shows the first screen, the whole game runs inside this call.
+// not be set (nothing changes, KASTREL::LASTERROR() says why; INITIALIZE may be tried again). Once
+// initialised it only returns TRUE: no second mode change, no second ONINITIALIZE. When the
+// ONINITIALIZE handler shows the first screen, the whole game runs inside this call.
 BOOLEAN INITIALIZE(int32_t W, int32_t H, BOOLEAN FS, int32_t FLAGS);
 BOOLEAN INITIALIZE(const RESOLUTION& RES, BOOLEAN FS, int32_t FLAGS);
 
@@ -58,12 +58,16 @@ BOOLEAN INITIALIZE(const RESOLUTION& RES, BOOLEAN FS, int32_t FLAGS);
 // has already run or no screen is shown. Each pass, with the screen locked throughout:
 //  1. measures the seconds since the previous pass (since START's own reading on the first);
 //  2. takes at most one device event: input events go to ONFRAME, pointer enter and leave
-//     raise ONMOUSEENTER and ONMOUSELEAVE, focus changes ONFOCUS and ONBLUR, a close request
+//     raise ONMOUSEENTER and ONMOUSELEAVE (an entry also moves a visible cursor bitmap to the
+//     entry's place, as a move does), focus changes ONFOCUS and ONBLUR, a close request
 //     calls SHUTDOWN(FALSE); without an event the input is INPUTEVENT::NONE and the record
 //     keeps the previous event;
 //  3. repaints the dirty rectangles through the active screen's ONPAINT (only once when the
-//     first one is the whole window), empties DIRTYREGIONS and then, on a pass whose input is
-//     MOUSEMOVE or NONE, draws the visible cursor bitmap while the pointer is inside;
+//     first one is the whole window), empties DIRTYREGIONS and then draws the visible cursor
+//     bitmap while the pointer is inside, when the pass's input is MOUSEMOVE or NONE or a
+//     repainted rectangle met the cursor image; during an animated SHOW the pass shows a
+//     composition of the outgoing and incoming pictures instead, always with the cursor
+//     (transition.h);
 //  4. counts FRAMECOUNT and updates FPS;
 //  5. raises the active screen's ONFRAME;
 //  6. unlocks the screen (every line changed), waits 1 ms and locks it again.
@@ -82,7 +86,8 @@ void START();
 // stops here and the result is FALSE. Otherwise raises the active screen's ONHIDE
 // (NEWSCREEN -1, its CANCEL ignored) and ONDESTROY, clears GAMELOOPRUNNING (the loop ends
 // after the current pass) and returns TRUE. Before START it only raises the events: START
-// sets GAMELOOPRUNNING again. The program and the window go on.
+// sets GAMELOOPRUNNING again. The program and the window go on. A running transition ends at
+// once on its incoming picture. A shut-down handler must not call SHUTDOWN (events.h).
 BOOLEAN SHUTDOWN(BOOLEAN FORCE);
 
 }  // namespace KASTREL::ENGINE

@@ -1,5 +1,6 @@
 #include "kastrel/engine/events.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "kastrel/engine/fatal.h"
@@ -20,6 +21,9 @@ class HELD {
   BINARYSEMAPHORE& lock_;
 };
 
+// A handler used the list that is calling it (defined at the end).
+[[noreturn]] void reentered(const char* operation, int32_t line);
+
 }  // namespace
 
 template <typename... ARGS>
@@ -39,6 +43,7 @@ EVENTLIST<void(ARGS...)>::~EVENTLIST() {
 template <typename... ARGS>
 void EVENTLIST<void(ARGS...)>::ATTACH(HANDLERPROC PROC) {
   if (PROC == nullptr) return;  // raising would call through it
+  if (MUTEX.HELDBYCALLER()) reentered("attach to", __LINE__);
   MUTEX.ACQUIRE();
   if (ICOUNT == ISIZE) {
     void* grown = ISIZE <= INT32_MAX - 2
@@ -57,6 +62,7 @@ void EVENTLIST<void(ARGS...)>::ATTACH(HANDLERPROC PROC) {
 
 template <typename... ARGS>
 void EVENTLIST<void(ARGS...)>::DEATTACH(HANDLERPROC PROC) {
+  if (MUTEX.HELDBYCALLER()) reentered("detach from", __LINE__);
   HELD held(MUTEX);
   for (int32_t found = 0; found < ICOUNT; ++found) {
     if (HANDLER[found] != PROC) continue;
@@ -68,10 +74,25 @@ void EVENTLIST<void(ARGS...)>::DEATTACH(HANDLERPROC PROC) {
 
 template <typename... ARGS>
 void EVENTLIST<void(ARGS...)>::RAISE(ARGS... ARG) {
+  if (MUTEX.HELDBYCALLER()) reentered("raise", __LINE__);
   HELD held(MUTEX);
   const int32_t count = ICOUNT;
   for (int32_t i = 0; i < count; ++i) HANDLER[i](ARG...);
 }
+
+namespace {
+
+// A handler used the list that is calling it: taking the list's lock again would wait for
+// ever, so the program ends through the fatal path, saying why.
+[[noreturn]] void reentered(const char* operation, int32_t line) {
+  std::fprintf(stderr,
+               "A handler tried to %s the handler list that is calling it (for instance "
+               "SHUTDOWN from an ONSHUTDOWN handler); that would wait for ever.\n",
+               operation);
+  FATALERROR(ERRILLEGALFUNCTIONCALL, line, "engine");
+}
+
+}  // namespace
 
 template class EVENTLIST<void()>;
 template class EVENTLIST<void(int32_t, BOOLEAN&)>;

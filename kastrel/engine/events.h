@@ -19,7 +19,9 @@ class EVENTLIST;
 // A multicast handler list: plain function pointers called in attach order.
 // Every operation holds the list's own lock for its whole duration, RAISE
 // included, so a handler must not attach to, detach from or raise the list
-// that is calling it (the lock is not re-entrant: that would block forever).
+// that is calling it: the lock is not re-entrant, so instead of waiting for
+// ever the program ends with a message and runtime error 1, "illegal function
+// call" (exit status 1).
 // Constant-initialised, so global lists are usable from any global
 // constructor. Lists do not move: owners keep them at a stable address.
 template <typename... ARGS>

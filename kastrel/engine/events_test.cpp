@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "kastrel/engine/engine.h"
 #include "kastrel/engine/fatal.h"
 
 using namespace KASTREL;
@@ -135,4 +136,24 @@ TEST(HandlerList, FailedGrowthEndsTheProgramWithOutOfMemory) {
         global_list.RAISE();
       },
       ExitedWithCode(4), out_of_memory_report());
+}
+
+namespace {
+int own_use = 0;  // what OWN_LIST does to the list raising it: raise, attach, detach
+void OWN_LIST() {
+  own_use == 0 ? raising->RAISE() : own_use == 1 ? raising->ATTACH(A) : raising->DEATTACH(A);
+}
+void SHUTS_DOWN_AGAIN(BOOLEAN&) { SHUTDOWN(TRUE); }
+}  // namespace
+
+// These used to wait for ever on the list's own lock.
+TEST(HandlerList, AHandlerUsingItsOwnListEndsTheProgramWithAMessage) {
+  ONSHUTDOWN += SHUTS_DOWN_AGAIN;
+  EXPECT_EXIT(SHUTDOWN(FALSE), ExitedWithCode(1),
+              "raise the handler list that is calling it.*\n.*runtime error 1");
+  __SIMPLE_EVENT list;
+  raising = &list;
+  list += OWN_LIST;
+  for (own_use = 0; own_use < 3; ++own_use)
+    EXPECT_EXIT(list.RAISE(), ExitedWithCode(1), "the handler list that is calling it");
 }

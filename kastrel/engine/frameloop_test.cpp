@@ -199,7 +199,7 @@ int32_t expect_cursor_at(int32_t cx, int32_t cy, bool drawn = true) {
 
 }  // namespace
 
-TEST(FrameLoop, CursorIsDrawnAfterARepaintOnMoveOrIdlePassesWhileInside) {
+TEST(FrameLoop, CursorIsDrawnAfterARepaintThatCoversItOrOnMoveOrIdlePassesWhileInside) {
   on_show = [] {
     make_cursor();
     SETCURSOR(cursor, 0, 0);
@@ -220,8 +220,8 @@ TEST(FrameLoop, CursorIsDrawnAfterARepaintOnMoveOrIdlePassesWhileInside) {
         post(VOX::KEYPRESSED);
         MARKDIRTY(whole);
         break;
-      case 3:  // repainted on a key pass: left out
-        expect_cursor_at(20, 10, false);
+      case 3:  // a repaint that covered the cursor draws it, on a key pass too
+        expect_cursor_at(20, 10);
         MARKDIRTY(small);
         break;
       case 4:
@@ -233,13 +233,14 @@ TEST(FrameLoop, CursorIsDrawnAfterARepaintOnMoveOrIdlePassesWhileInside) {
         expect_cursor_at(20, 10, false);
         post(VOX::MOUSEENTERED, 30, 20);
         break;
-      case 6:  // entering sets no position, and nothing dirty means nothing drawn
-        EXPECT_TRUE(MOUSECURSORINSIDEWINDOW && MOUSECURSORPOSITION.X == 20);
-        expect_cursor_at(20, 10, false);
+      case 6:  // entering in one jump moves the cursor there, as a move does
+        EXPECT_EQ(painted_at(6), (Rects{{20, 10, 10 + 8, 10 + 6}}));
+        EXPECT_TRUE(MOUSECURSORINSIDEWINDOW && MOUSECURSORPOSITION.X == 30);
+        expect_cursor_at(30, 20);
         MARKDIRTY(small);
         break;
       case 7:
-        expect_cursor_at(20, 10);
+        expect_cursor_at(30, 20);
         fill(MATH::RECT{0, 0, 63, 47}, kBackground);
         break;
       case 8:  // nothing dirty: not drawn
@@ -262,13 +263,13 @@ TEST(FrameLoop, CursorIsDrawnAfterARepaintOnMoveOrIdlePassesWhileInside) {
         MARKDIRTY(whole);
         break;
       case 11:
-        expect_cursor_at(21, 11);
+        expect_cursor_at(31, 21);
         SHUTDOWN(TRUE);
     }
   };
   run();
   EXPECT_EQ(FRAMECOUNT, 11);
-  EXPECT_NE(trace.find("FLPFEF"), std::string::npos);  // leave before painting, then enter
+  EXPECT_NE(trace.find("FLPFEPF"), std::string::npos);  // leave, then enter, before painting
   delete cursor;
 }
 

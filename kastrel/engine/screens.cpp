@@ -6,6 +6,7 @@
 #include "kastrel/engine/engine.h"
 #include "kastrel/engine/fatal.h"
 #include "kastrel/engine/regions.h"
+#include "kastrel/engine/transition.h"
 
 namespace KASTREL::ENGINE {
 
@@ -54,9 +55,6 @@ int32_t NEWGAMESCREEN() {
 }
 
 void SHOW(int32_t SCR, TRANSITIONEFFECT TRANSMETHOD, TRANSITIONDIRECTION TRANSDIR) {
-  // Every switch is immediate: the effect and direction have no drawing yet.
-  (void)TRANSMETHOD;
-  (void)TRANSDIR;
   if (SCR < 0 || SCR >= GAMESCREENS.ICOUNT) return;
   const bool first = ACTIVEGAMESCREEN == -1;
   if (!first && SCR != ACTIVEGAMESCREEN && ACTIVEGAMESCREEN >= 0 &&
@@ -65,6 +63,8 @@ void SHOW(int32_t SCR, TRANSITIONEFFECT TRANSMETHOD, TRANSITIONDIRECTION TRANSDI
     GAMESCREENS[ACTIVEGAMESCREEN].ONHIDE.RAISE(SCR, CANCEL);
     if (CANCEL != FALSE) return;
   }
+  // The outgoing picture is the frame buffer now, before the new screen's ONSHOW.
+  if (!first) TRANSITIONSTEP::SHOWN(TRANSMETHOD, TRANSDIR);
   ACTIVEGAMESCREEN = SCR;
   GAMESCREENS[SCR].ONSHOW.RAISE();
   MATH::RECT whole;

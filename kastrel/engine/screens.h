@@ -49,8 +49,9 @@ extern constinit const int32_t& SCREENCOUNT;
 // Index of the active screen; -1 until the first SHOW.
 extern constinit int32_t ACTIVEGAMESCREEN;
 
-// Accepted by SHOW; every switch is immediate for now. Scoped, as NONE also names an input
-// event: write TRANSITIONEFFECT::NONE and INPUTEVENT::NONE.
+// How SHOW switches screens: at once (NONE) or animated (transition.h defines every effect to
+// the pixel). Scoped, as NONE also names an input event: write TRANSITIONEFFECT::NONE and
+// INPUTEVENT::NONE.
 enum class TRANSITIONEFFECT : int32_t {
   NONE = 0,
   FADE = 1,
@@ -83,7 +84,8 @@ int32_t NEWGAMESCREEN();
 // ONSHOW is raised and the whole window is marked dirty. Showing the first screen starts the
 // frame loop: SHOW then returns only after the loop has ended. Showing the active screen
 // again raises its ONSHOW again but not its ONHIDE. An SCR that NEWGAMESCREEN has not
-// returned is ignored. A hide handler must not call SHOW.
+// returned is ignored. A hide handler must not call SHOW. With an effect other than NONE the
+// switch is animated over TRANSITIONDURATION seconds (transition.h).
 //   SHOW(MAINSCREEN, TRANSITIONEFFECT::NONE, TRANSITIONDIRECTION::FROMLEFT);
 void SHOW(int32_t SCR, TRANSITIONEFFECT TRANSMETHOD = TRANSITIONEFFECT::NONE,
           TRANSITIONDIRECTION TRANSDIR = TRANSITIONDIRECTION::FROMLEFT);

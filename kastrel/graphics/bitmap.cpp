@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "kastrel/base/error.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/graphics/image.h"
 #include "kastrel/png/png_image.h"
@@ -38,6 +39,7 @@ bool hold(void* image) {
   try {
     ++table.count[image];
   } catch (const std::bad_alloc&) {
+    SETLASTERROR("out of memory recording the bitmap's image");
     return false;
   }
   return true;
@@ -104,7 +106,10 @@ int32_t screen_bpp() { return __vox_gfx ? __vox_gfx->bytes_per_pixel : 0; }
 // (X, Y)-(X + W, Y + H) of src copied to its top-left corner; null on failure.
 void* copy_region(const void* src, int32_t X, int32_t Y, int32_t W, int32_t H) {
   VOX_IMAGE_INFO info;
-  if (!vox_hImageInfo(src, screen_bpp(), &info)) return nullptr;
+  if (!vox_hImageInfo(src, screen_bpp(), &info)) {
+    SETLASTERROR("not an image buffer of 1, 2 or 4 bytes a pixel");
+    return nullptr;
+  }
   if (W < 1) W = info.width;
   if (H < 1) H = info.height;
   void* image = vox_GfxImageCreate(W, H, 0xFFFF00FFu, info.bpp * 8, 0);

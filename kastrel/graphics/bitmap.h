@@ -97,7 +97,7 @@ struct BITMAP {
 
   // Decode a PNG file or a whole PNG file held in memory (only read). Region all 0: the whole
   // picture; otherwise a W x H copy from (X, Y) as COPYFROMHANDLE makes it. Data the decoder
-  // refuses leaves the bitmap as it was.
+  // refuses leaves the bitmap as it was, and its reason in KASTREL::LASTERROR().
   void LOADFROMFILE(const std::string& FILENAME, int32_t X = 0, int32_t Y = 0, int32_t W = 0,
                     int32_t H = 0);
   void LOADFROMMEMORY(const void* MEM, int32_t SIZE, int32_t X = 0, int32_t Y = 0, int32_t W = 0,

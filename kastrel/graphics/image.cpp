@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kastrel/base/error.h"
 #include "kastrel/device/context.h"
 #include "kastrel/device/screen.h"
 
@@ -20,9 +21,19 @@ uint32_t mask_color(int32_t bpp) {
 
 void* vox_GfxImageCreate(int32_t width, int32_t height, uint32_t color, int32_t depth,
                          int32_t flags) {
-  if (!__vox_gfx || width <= 0 || height <= 0) return nullptr;
+  if (!__vox_gfx) {
+    KASTREL::SETLASTERROR("vox_GfxImageCreate: no screen is open");
+    return nullptr;
+  }
+  if (width <= 0 || height <= 0) {
+    KASTREL::SETLASTERROR("vox_GfxImageCreate: no image is %d x %d pixels", width, height);
+    return nullptr;
+  }
   const int64_t bpp = depth <= 0 ? __vox_gfx->bytes_per_pixel : (int64_t{depth} + 7) / 8;
-  if (bpp != 1 && bpp != 2 && bpp != 4) return nullptr;
+  if (bpp != 1 && bpp != 2 && bpp != 4) {
+    KASTREL::SETLASTERROR("vox_GfxImageCreate: unsupported depth of %d bits", depth);
+    return nullptr;
+  }
   uint32_t fill = mask_color(static_cast<int32_t>(bpp));
   if (flags >= 0) {
     if (bpp == 2) {
@@ -35,9 +46,15 @@ void* vox_GfxImageCreate(int32_t width, int32_t height, uint32_t color, int32_t 
   }
   const int64_t pitch = (width * bpp + 15) / 16 * 16;
   const int64_t bytes = 32 + height * pitch;
-  if (bytes > kMaxImageBytes) return nullptr;
+  if (bytes > kMaxImageBytes) {
+    KASTREL::SETLASTERROR("vox_GfxImageCreate: %d x %d pixels exceed 2 GiB", width, height);
+    return nullptr;
+  }
   auto* block = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(bytes)));
-  if (!block) return nullptr;
+  if (!block) {
+    KASTREL::SETLASTERROR("vox_GfxImageCreate: out of memory for %d x %d pixels", width, height);
+    return nullptr;
+  }
 
   VOX_IMAGE_HEADER header{};
   header.type = VOX_IMAGE_TYPE;

@@ -3,6 +3,13 @@
 
 #include "kastrel/boolean.h"
 
+// <sys/param.h> and glib define MIN and MAX as macros: set aside here and restored at the end.
+// Where such a macro is in force, call the engine's as (MATH::MIN)(A, B).
+#pragma push_macro("MIN")
+#pragma push_macro("MAX")
+#undef MIN
+#undef MAX
+
 // Small numeric helpers and the geometry records.
 namespace KASTREL::MATH {
 
@@ -90,3 +97,6 @@ struct POLY {
 };
 
 }  // namespace KASTREL::MATH
+
+#pragma pop_macro("MAX")
+#pragma pop_macro("MIN")

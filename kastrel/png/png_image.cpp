@@ -8,16 +8,19 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "kastrel/base/error.h"
 #include "kastrel/boolean.h"
 
 namespace {
 
 using KASTREL::BOOLEAN;
+using KASTREL::SETLASTERROR;
 
 // One chunk of the file. DATA points into the file buffer: chunk data is never copied.
 struct PNG_CHUNK {
@@ -106,9 +109,16 @@ void WRITE_LE32(uint8_t* p, uint32_t value) {
 
 uint8_t* FILE_TO_BUFFER(const char* path, int32_t* size) {
   *size = 0;
-  if (path == nullptr || path[0] == '\0') return nullptr;
+  if (path == nullptr || path[0] == '\0') {
+    SETLASTERROR("png_load: no file name given");
+    return nullptr;
+  }
   FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) return nullptr;
+  if (file == nullptr) {
+    SETLASTERROR("%s: cannot open: %s", path, std::strerror(errno));
+    return nullptr;
+  }
+  errno = 0;
   uint8_t* buffer = nullptr;
   if (std::fseek(file, 0, SEEK_END) == 0) {
     const long end = std::ftell(file);
@@ -121,6 +131,10 @@ uint8_t* FILE_TO_BUFFER(const char* path, int32_t* size) {
         buffer = nullptr;
       }
     }
+  }
+  if (buffer == nullptr) {
+    SETLASTERROR("%s: cannot read: %s", path,
+                 errno != 0 ? std::strerror(errno) : "empty, or larger than 2 GiB");
   }
   std::fclose(file);
   return buffer;
@@ -156,18 +170,28 @@ bool TYPE_EQUALS(const PNG_CHUNK* chunk, const CHUNK_TYPE& type) {
 // corrupt.
 int32_t CHUNK_READ(PNG_IMAGE* image, PNG_CHUNK* chunk) {
   const uint32_t remaining = image->BUFFER_SIZE - image->POSITION;
-  if (remaining < 8) return 1;
+  if (remaining < 8) {
+    SETLASTERROR("damaged PNG file: the chunk at byte %u is cut short", image->POSITION);
+    return 1;
+  }
   const uint8_t* start = image->BUFFER + image->POSITION;
   chunk->LENGTH = READ_BE32(start);
   std::memcpy(chunk->TYPE, start + 4, 4);
   chunk->DATA = start + 8;
   // In 64 bits, so that a huge length cannot wrap round and pass.
-  if (uint64_t(chunk->LENGTH) + 12 > remaining) return 1;
+  if (uint64_t(chunk->LENGTH) + 12 > remaining) {
+    SETLASTERROR("damaged PNG file: the chunk at byte %u is cut short", image->POSITION);
+    return 1;
+  }
   chunk->CRC = READ_BE32(chunk->DATA + chunk->LENGTH);
   uLong crc = crc32(0, chunk->TYPE, 4);
   crc = crc32(crc, chunk->DATA, chunk->LENGTH);
+  if (crc != chunk->CRC) {
+    SETLASTERROR("damaged PNG file: the chunk at byte %u fails its CRC", image->POSITION);
+    return 1;
+  }
   image->POSITION += chunk->LENGTH + 12;
-  return crc == chunk->CRC ? 0 : 1;
+  return 0;
 }
 
 // 0 when the chunks fill the buffer exactly, number at least 3, and the last is an IEND.
@@ -179,15 +203,20 @@ int32_t CHUNKS_PREPARE(PNG_IMAGE* image) {
       const uint32_t capacity = image->CHUNK_CAPACITY == 0 ? 8 : image->CHUNK_CAPACITY * 2;
       auto* grown = static_cast<PNG_CHUNK*>(
           std::realloc(image->CHUNKS, size_t(capacity) * sizeof(PNG_CHUNK)));
-      if (grown == nullptr) return 1;
+      if (grown == nullptr) {
+        SETLASTERROR("out of memory listing PNG chunks");
+        return 1;
+      }
       image->CHUNKS = grown;
       image->CHUNK_CAPACITY = capacity;
     }
     if (CHUNK_READ(image, &image->CHUNKS[image->CHUNK_COUNT]) != 0) return 1;
     ++image->CHUNK_COUNT;
   }
-  if (image->CHUNK_COUNT < 3) return 1;
-  return TYPE_EQUALS(&image->CHUNKS[image->CHUNK_COUNT - 1], TYPE_IEND) ? 0 : 1;
+  if (image->CHUNK_COUNT >= 3 && TYPE_EQUALS(&image->CHUNKS[image->CHUNK_COUNT - 1], TYPE_IEND))
+    return 0;
+  SETLASTERROR("damaged PNG file: too few chunks, or no IEND chunk at the end");
+  return 1;
 }
 
 // Index of the first chunk of the given type at or after start, or -1.
@@ -414,16 +443,25 @@ void PNG_IMAGE_BPP_CALC(PNG_IMAGE* image) {
   image->BPP = bpp;
 }
 
+// Leaves READY false, with the reason in LASTERROR, at the first step that fails.
 void PNG_IMAGE_PREPARE(PNG_IMAGE* image) {
   image->POSITION = 0;
-  if (PNG_SIGNATURE_CHECK(image->BUFFER) != 0) return;
+  if (PNG_SIGNATURE_CHECK(image->BUFFER) != 0) return SETLASTERROR("not a PNG file (no signature)");
   image->POSITION += 8;
-  if (CHUNKS_PREPARE(image) != 0) return;
-  if (IHDR_PREPARE(image) != 0) return;
-  if (IDAT_PREPARE(image) != 0) return;
+  if (CHUNKS_PREPARE(image) != 0) return;  // it said why
+  if (IHDR_PREPARE(image) != 0) {
+    return SETLASTERROR("bad or unsupported PNG header: %u x %u, colour type %u, bit depth %u",
+                        image->WIDTH, image->HEIGHT, image->COLOR_TYPE, image->BIT_DEPTH);
+  }
+  if (IDAT_PREPARE(image) != 0) {
+    return SETLASTERROR("PNG image data is missing, damaged or not the size of %u x %u pixels",
+                        image->WIDTH, image->HEIGHT);
+  }
   PNG_IMAGE_BPP_CALC(image);
-  if (image->COLOR_TYPE == 3 && PLTE_PREPARE(image) != 0) return;
-  if (TRNS_PREPARE(image) != 0) return;
+  if (image->COLOR_TYPE == 3 && PLTE_PREPARE(image) != 0) {
+    return SETLASTERROR("PNG palette (PLTE) missing or too long");
+  }
+  if (TRNS_PREPARE(image) != 0) return SETLASTERROR("bad PNG transparency (tRNS) chunk");
   image->READY = KASTREL::TRUE;
 }
 
@@ -776,7 +814,7 @@ void STORE_TEXTURE_ROW(const PNG_IMAGE* image, uint8_t* output, const uint32_t* 
 // Builds the output of the given form from the inflated scanlines; null if the record is not
 // ready, the target is unknown, a size does not fit, memory runs out or a filter type is bad.
 void* PNG_IMAGE_CONVERT(PNG_IMAGE* image, uint32_t target) {
-  if (!image->READY) return nullptr;
+  if (!image->READY) return nullptr;  // PNG_IMAGE_PREPARE said why
   const uint32_t width = image->WIDTH;
   const uint32_t height = image->HEIGHT;
   uint64_t output_size = TOO_BIG;
@@ -784,7 +822,10 @@ void* PNG_IMAGE_CONVERT(PNG_IMAGE* image, uint32_t target) {
   switch (target) {
     case 1:
       // The compact header holds 13 bits of width and 16 of height.
-      if (width > 8191 || height > 65535) return nullptr;
+      if (width > 8191 || height > 65535) {
+        SETLASTERROR("%u x %u pixels do not fit PNG output form 1", width, height);
+        return nullptr;
+      }
       pitch = uint64_t(width) * 4;
       output_size = uint64_t(width) * height * 4 + 4;
       break;
@@ -796,13 +837,20 @@ void* PNG_IMAGE_CONVERT(PNG_IMAGE* image, uint32_t target) {
       output_size = SIZE_MUL(SIZE_MUL(width, height), 4);
       break;
     default:
+      SETLASTERROR("unknown PNG output form %u", target);
       return nullptr;
   }
-  if (output_size > SIZE_LIMIT) return nullptr;
+  if (output_size > SIZE_LIMIT) {
+    SETLASTERROR("a PNG picture of %u x %u pixels is too large", width, height);
+    return nullptr;
+  }
 
   // Every pixel is written exactly once, so only the header and the row padding need zeroing.
   auto* output = static_cast<uint8_t*>(std::malloc(size_t(output_size)));
-  if (output == nullptr) return nullptr;
+  if (output == nullptr) {
+    SETLASTERROR("out of memory for a PNG picture of %u x %u pixels", width, height);
+    return nullptr;
+  }
   if (target == 1) {
     WRITE_LE32(output, (4u | width << 3) | height << 16);
   } else if (target == 2) {
@@ -841,6 +889,7 @@ void* PNG_IMAGE_CONVERT(PNG_IMAGE* image, uint32_t target) {
   uint32_t* colours =
       target == 3 ? static_cast<uint32_t*>(std::malloc(size_t(width) * 4)) : nullptr;
   bool ok = zeros != nullptr && (target != 3 || colours != nullptr);
+  if (!ok) SETLASTERROR("out of memory decoding a PNG picture");
 
   uint8_t* data = image->IMAGE_DATA;
   uint64_t cursor = 0;  // runs through the rows of every pass without gaps
@@ -858,6 +907,7 @@ void* PNG_IMAGE_CONVERT(PNG_IMAGE* image, uint32_t target) {
       uint8_t* row = data + cursor + 1;
       const uint8_t* up = r > 0 ? row - scan_size : zeros;
       if (FILTER_ROW(row, up, data[cursor], uint32_t(scan_size - 1), bpp) != 0) {
+        SETLASTERROR("damaged PNG image data: unknown filter type %u", data[cursor]);
         ok = false;
         break;
       }
@@ -887,12 +937,18 @@ void* png_load(const std::string& filename, int32_t target) {
   if (buffer == nullptr) return nullptr;
   void* image = png_load_mem(buffer, size, target);
   std::free(buffer);
+  // The decoder's reason, prefixed with the file's name.
+  if (image == nullptr)
+    SETLASTERROR("%s: %s", filename.c_str(), std::string(KASTREL::LASTERROR()).c_str());
   return image;
 }
 
 void* png_load_mem(const void* buffer, int32_t size, int32_t target) {
   // Shorter blocks cannot be a PNG file and are not read at all.
-  if (buffer == nullptr || size < 49) return nullptr;
+  if (buffer == nullptr || size < 49) {
+    SETLASTERROR("not a PNG file: %d bytes are too few", buffer == nullptr ? 0 : size);
+    return nullptr;
+  }
   PNG_IMAGE image;
   PNG_IMAGE_INIT(&image, static_cast<const uint8_t*>(buffer), uint32_t(size));
   PNG_IMAGE_PREPARE(&image);

@@ -1,7 +1,7 @@
 #pragma once
 // The PNG decoder: turns a PNG file, named or held in memory, into a new 32-bit image.
 // Every colour type and bit depth, plain or interlaced, is read; every chunk's CRC is checked.
-// Any failure, of whatever kind, yields null.
+// Any failure, of whatever kind, yields null and leaves its reason in KASTREL::LASTERROR().
 
 #include <cstdint>
 #include <string>

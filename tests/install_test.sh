@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# End to end, as a new user would: `make install` into a temporary prefix, which is then moved
+# elsewhere; the game of the README's "Use Kastrel in your game" built with CMake and with
+# pkg-config against the moved tree, and each run on the null driver.
+# Usage: tests/install_test.sh SOURCE_DIR BUILD_DIR   (BUILD_DIR is kept for faster reruns)
+set -euo pipefail
+src=$(cd "$1" && pwd)
+build=$2
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+args=""
+if command -v ccache >/dev/null; then
+  args="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache"
+fi
+make -C "$src" --no-print-directory install BUILD="$build" PREFIX="$tmp/installed" \
+  CMAKE_ARGS="$args" JOBS=2 >"$tmp/install.log" 2>&1 || { cat "$tmp/install.log"; exit 1; }
+mv "$tmp/installed" "$tmp/moved"
+prefix=$tmp/moved
+
+# The README's files, each the fenced block after its "<!-- file: NAME -->" line.
+mkdir "$tmp/game"
+awk -v dir="$tmp/game" '
+  /^<!-- file: .* -->$/ { name = $3; next }
+  /^```/ { if (out) { close(out); out = ""; name = "" } else if (name) out = dir "/" name; next }
+  out { print > out }' "$src/README.md"
+for file in game.cpp CMakeLists.txt; do
+  [[ -s "$tmp/game/$file" ]] || { echo "README has no $file block" >&2; exit 1; }
+done
+
+# Runs the game on the null driver: it must end by itself with status 0, and say whether it
+# found its picture ($2: yes or no).
+run_game() {
+  local output status=0 said_no=no
+  output=$(cd "$tmp/game" && VOXGFX=null timeout 60 "$1" 2>&1) || status=$?
+  [[ "$output" == *"no picture ("?*")"* ]] && said_no=yes
+  if [[ $status -ne 0 || $said_no == "$2" || "$output" != *"played for"* ]]; then
+    echo "$1 ended with status $status, printing: $output" >&2
+    exit 1
+  fi
+}
+
+cmake -S "$tmp/game" -B "$tmp/game/build" -DCMAKE_PREFIX_PATH="$prefix" >"$tmp/cmake.log" 2>&1 &&
+  cmake --build "$tmp/game/build" >>"$tmp/cmake.log" 2>&1 || { cat "$tmp/cmake.log"; exit 1; }
+run_game "$tmp/game/build/mygame" no
+
+pcdir=$(dirname "$(find "$prefix" -name kastrel.pc)")
+flags=$(PKG_CONFIG_PATH="$pcdir" pkg-config --cflags --libs kastrel)
+[[ "$flags" == *-std=c++20* && "$flags" == *"-I$prefix/"* ]] ||
+  { echo "pkg-config flags miss C++20 or the moved prefix: $flags" >&2; exit 1; }
+(cd "$tmp/game" && g++ game.cpp -o mygame $flags)
+cp "$src/demo/images/ball.png" "$tmp/game/picture.png"
+run_game "$tmp/game/mygame" yes
+echo "install_test: installed, moved, built with CMake and pkg-config, and run"
