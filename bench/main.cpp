@@ -197,6 +197,7 @@ int main(int argc, char** argv) {
   bench::RegisterDraw();
   bench::RegisterPaint();
   bench::RegisterTransitions();
+  bench::RegisterAudio();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   bench::TableReporter reporter;

@@ -41,5 +41,6 @@ void RegisterBlits();
 void RegisterPaint();
 void RegisterDraw();
 void RegisterTransitions();
+void RegisterAudio();
 
 }  // namespace bench

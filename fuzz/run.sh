@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang in build/fuzz and runs each: the PNG decoder, then text and
-# fonts.
-#   fuzz/run.sh smoke   FUZZ_RUNS PNG inputs (default 20000) and FUZZ_TEXT_RUNS text inputs
-#                       (default 3000) from fresh corpora, fixed seed: make test
+# fonts, then the sound loader.
+#   fuzz/run.sh smoke   FUZZ_RUNS PNG inputs (default 20000), FUZZ_TEXT_RUNS text inputs
+#                       (default 3000) and FUZZ_AUDIO_RUNS sound inputs (default 20000) from
+#                       fresh corpora, fixed seed: make test
 #   fuzz/run.sh long    FUZZ_SECONDS seconds (default 60) each, corpora kept in build/fuzz/corpus*:
 #                       make fuzz
-# The PNG conformance suite, read in place, seeds the corpus when present. Exits non-zero when an
-# input crashes, hangs or trips a sanitizer; the input is saved under build/fuzz/artifacts/.
+# The PNG conformance suite, read in place, seeds the corpus when present; the sound corpus starts
+# from a short WAV file the target writes (and the same as OGG Vorbis and FLAC when oggenc and
+# flac are installed). Exits non-zero when an input crashes, hangs or trips a sanitizer; the
+# input is saved under build/fuzz/artifacts/.
 set -euo pipefail
 
 mode=${1:-smoke}
@@ -18,7 +21,8 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKASTREL_BUILD_FUZZ=ON \
   -DKASTREL_BUILD_TESTS=OFF -DKASTREL_BUILD_DEMO=OFF -DKASTREL_WERROR=ON >"$build.configure.log" 2>&1 ||
   { cat "$build.configure.log"; exit 1; }
-cmake --build "$build" --target png_fuzz text_fuzz -j 2 >"$build.build.log" 2>&1 || { cat "$build.build.log"; exit 1; }
+cmake --build "$build" --target png_fuzz text_fuzz audio_fuzz -j 2 >"$build.build.log" 2>&1 ||
+  { cat "$build.build.log"; exit 1; }
 
 seeds=()
 if [[ -d $testdata/pngsuite ]]; then
@@ -29,13 +33,25 @@ fi
 mkdir -p "$build/artifacts"
 options=(-artifact_prefix="$build/artifacts/" -dict="$root/fuzz/png.dict" -timeout=25)
 
-# run NAME RUNS OPTIONS...: a smoke run of one target.
+# The sound target writes its seed WAV file itself, then the encoders make the same in theirs.
+sound_seeds=$build/seeds-audio
+rm -rf "$sound_seeds" && mkdir -p "$sound_seeds"
+KASTREL_FUZZ_SEED_DIR=$sound_seeds "$build/fuzz/audio_fuzz" -runs=0 >/dev/null 2>&1 || true
+if command -v oggenc >/dev/null; then oggenc -Q -o "$sound_seeds/ramp.ogg" "$sound_seeds/ramp.wav" || true; fi
+if command -v flac >/dev/null; then flac -s -f -o "$sound_seeds/ramp.flac" "$sound_seeds/ramp.wav" || true; fi
+# Leaks inside the sound libraries are suppressed by name, which needs full stacks through them
+# (they are built without frame pointers).
+sound_env=(env LSAN_OPTIONS=suppressions=$root/fuzz/audio-lsan.supp ASAN_OPTIONS=fast_unwind_on_malloc=0)
+
+# smoke [env ...] NAME RUNS OPTIONS...: a smoke run of one target.
 smoke() {
+  local launcher=()
+  if [[ $1 == env ]]; then launcher=("${sound_env[@]}"); shift; fi
   local name=$1 runs=$2
   shift 2
   local corpus=$build/corpus-smoke-$name log=$build/smoke-$name.log
   rm -rf "$corpus" && mkdir -p "$corpus"
-  if "$build/fuzz/${name}_fuzz" -artifact_prefix="$build/artifacts/" -timeout=25 -seed=1 \
+  if "${launcher[@]}" "$build/fuzz/${name}_fuzz" -artifact_prefix="$build/artifacts/" -timeout=25 -seed=1 \
        -runs="$runs" "$@" "$corpus" >"$log" 2>&1; then
     echo "fuzz smoke ($name): $(grep -Eo 'Done [0-9]+ runs.*' "$log" || echo 'done'), no failure"
   else
@@ -50,13 +66,17 @@ case $mode in
   smoke)
     smoke png "${FUZZ_RUNS:-20000}" -dict="$root/fuzz/png.dict" "${seeds[@]}"
     smoke text "${FUZZ_TEXT_RUNS:-3000}" -max_len=256
+    smoke env audio "${FUZZ_AUDIO_RUNS:-20000}" -dict="$root/fuzz/audio.dict" "$sound_seeds"
     ;;
   long)
-    mkdir -p "$build/corpus" "$build/corpus-text"
+    mkdir -p "$build/corpus" "$build/corpus-text" "$build/corpus-audio"
     "$build/fuzz/png_fuzz" "${options[@]}" -max_total_time="${FUZZ_SECONDS:-60}" \
       -print_final_stats=1 "$build/corpus" "${seeds[@]}"
-    exec "$build/fuzz/text_fuzz" -artifact_prefix="$build/artifacts/" -timeout=25 -max_len=256 \
+    "$build/fuzz/text_fuzz" -artifact_prefix="$build/artifacts/" -timeout=25 -max_len=256 \
       -max_total_time="${FUZZ_SECONDS:-60}" -print_final_stats=1 "$build/corpus-text"
+    exec "${sound_env[@]}" "$build/fuzz/audio_fuzz" -artifact_prefix="$build/artifacts/" \
+      -timeout=25 -dict="$root/fuzz/audio.dict" -max_total_time="${FUZZ_SECONDS:-60}" \
+      -print_final_stats=1 "$build/corpus-audio" "$sound_seeds"
     ;;
   *)
     echo "usage: fuzz/run.sh smoke|long" >&2

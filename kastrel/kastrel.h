@@ -1,6 +1,7 @@
 #pragma once
 // Everything a game needs: include this one header and link kastrel::kastrel.
 
+#include "kastrel/audio/audio.h"
 #include "kastrel/base/error.h"
 #include "kastrel/base/fatal.h"
 #include "kastrel/base/timer.h"

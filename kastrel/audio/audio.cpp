@@ -1,0 +1,648 @@
+#include "kastrel/audio/audio.h"
+
+#include <SDL.h>
+#include <SDL_mixer.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "kastrel/base/error.h"
+
+namespace KASTREL::AUDIO {
+
+// One decoded sound or one music stream, with the sounds or tracks that hold it counted. Every
+// live record sits in a list so that closing the device can free what the mixer owns.
+struct SAMPLES {
+  std::atomic<int32_t> holders{1};
+  Mix_Chunk* chunk = nullptr;
+  Mix_Music* music = nullptr;
+  std::vector<uint8_t> bytes;   // a track loaded from memory streams from here
+  SDL_RWops* stream = nullptr;  // a track's source, closed after the track
+  SAMPLES* prev = nullptr;
+  SAMPLES* next = nullptr;
+};
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int kBufferFrames = 1024;
+constexpr int kMaxVoices = 256;
+
+struct Device {
+  bool open = false;
+  bool silent = false;
+  bool dead = false;  // not even the silent fallback opened: every call does nothing
+  bool warned = false;
+  bool exit_hook = false;
+  SDL_AudioDeviceID id = 0;  // the mixer's device, for pausing and atomic starts
+  float master = 1.0f;
+  float music_volume = 1.0f;
+  bool muted = false;
+  bool paused = false;
+  int32_t voices = 16;
+  // Per voice: when its sound started (a play counter) and whether it loops forever.
+  std::vector<uint64_t> started;
+  std::vector<bool> forever;
+  uint64_t plays = 0;
+  SAMPLES* track = nullptr;  // the music last started
+};
+Device d;
+
+std::mutex records_mutex;
+SAMPLES* records = nullptr;
+
+int to_mixer(float volume) {
+  if (!(volume > 0.0f)) return 0;  // also NaN
+  return static_cast<int>(std::lround(std::min(volume, 1.0f) * MIX_MAX_VOLUME));
+}
+
+void apply_volumes() {
+  const float master = d.muted ? 0.0f : d.master;
+  Mix_MasterVolume(to_mixer(master));
+  Mix_VolumeMusic(to_mixer(master * d.music_volume));
+}
+
+// The device SDL_mixer opened: the one that is not stopped now and was before.
+SDL_AudioDeviceID find_new_device(const std::vector<bool>& busy_before) {
+  for (SDL_AudioDeviceID id = 1; id < busy_before.size(); ++id)
+    if (!busy_before[id] && SDL_GetAudioDeviceStatus(id) != SDL_AUDIO_STOPPED) return id;
+  return 0;
+}
+
+bool try_open(std::string* why) {
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+    *why = SDL_GetError();
+    return false;
+  }
+  std::vector<bool> busy(17);
+  for (SDL_AudioDeviceID id = 1; id < busy.size(); ++id)
+    busy[id] = SDL_GetAudioDeviceStatus(id) != SDL_AUDIO_STOPPED;
+  // Stereo is kept (SDL converts for other layouts) so that pans mean the same everywhere.
+  if (Mix_OpenAudioDevice(kRate, AUDIO_S16SYS, 2, kBufferFrames, nullptr,
+                          SDL_AUDIO_ALLOW_FREQUENCY_CHANGE) != 0) {
+    *why = Mix_GetError();
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    return false;
+  }
+  d.id = find_new_device(busy);
+  return true;
+}
+
+void close_at_exit() { CLOSEAUDIO(); }
+
+// Opens the device if need be; false when there is no mixer at all.
+bool ready() {
+  if (d.open) return true;
+  if (d.dead) return false;
+  // The program keeps its own signal handling; a truncated WAV file is an error.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  SDL_SetHint(SDL_HINT_WAVE_TRUNCATION, "verystrict");
+  std::string why;
+  if (!try_open(&why)) {
+    std::string why_silent;
+    SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, "dummy", SDL_HINT_OVERRIDE);
+    const bool silent = try_open(&why_silent);
+    SDL_ResetHint(SDL_HINT_AUDIODRIVER);
+    if (!d.warned) {
+      d.warned = true;
+      std::fprintf(stderr, "kastrel: no audio device (%s); the game runs without sound\n",
+                   why.c_str());
+    }
+    if (!silent) {
+      d.dead = true;
+      return false;
+    }
+    d.silent = true;
+  }
+  d.open = true;
+  Mix_AllocateChannels(d.voices);
+  d.started.assign(size_t(d.voices), 0);
+  d.forever.assign(size_t(d.voices), false);
+  apply_volumes();
+  if (d.paused) SDL_PauseAudioDevice(d.id, 1);
+  if (!d.exit_hook) {
+    d.exit_hook = true;
+    std::atexit(close_at_exit);
+  }
+  return true;
+}
+
+// Mixer calls made under this lock happen between two buffers, never across one.
+struct MixerLock {
+  MixerLock() { SDL_LockAudioDevice(d.id); }
+  ~MixerLock() { SDL_UnlockAudioDevice(d.id); }
+  MixerLock(const MixerLock&) = delete;
+  MixerLock& operator=(const MixerLock&) = delete;
+};
+
+void free_mixer_data(SAMPLES* s) {
+  if (s->chunk) Mix_FreeChunk(s->chunk);
+  if (s->music) {
+    // Halted first: freeing a track that fades out would wait for the fade.
+    if (d.track == s) {
+      Mix_HaltMusic();
+      d.track = nullptr;
+    }
+    Mix_FreeMusic(s->music);
+  }
+  if (s->stream) SDL_RWclose(s->stream);
+  s->chunk = nullptr;
+  s->music = nullptr;
+  s->stream = nullptr;
+}
+
+SAMPLES* new_record() {
+  auto* s = new SAMPLES;
+  std::lock_guard g(records_mutex);
+  s->next = records;
+  if (records) records->prev = s;
+  records = s;
+  return s;
+}
+
+void hold(SAMPLES* s) {
+  if (s) s->holders.fetch_add(1, std::memory_order_relaxed);
+}
+
+void release(SAMPLES*& s) {
+  SAMPLES* r = std::exchange(s, nullptr);
+  if (!r || r->holders.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+  {
+    std::lock_guard g(records_mutex);
+    if (r->prev) r->prev->next = r->next;
+    if (r->next) r->next->prev = r->prev;
+    if (records == r) records = r->next;
+    free_mixer_data(r);
+  }
+  delete r;
+}
+
+// The formats we accept, told by their first bytes; MUS_NONE for anything else (MIDI, module
+// and voice files are refused rather than handed to lenient decoders).
+Mix_MusicType format_of(const uint8_t* head, size_t size) {
+  auto is = [&](size_t at, const char* text) {
+    const size_t n = std::strlen(text);
+    return size >= at + n && std::memcmp(head + at, text, n) == 0;
+  };
+  if (is(0, "RIFF") && is(8, "WAVE")) return MUS_WAV;
+  if (is(0, "FORM") && (is(8, "AIFF") || is(8, "AIFC"))) return MUS_WAV;
+  if (is(0, "OggS")) return is(28, "OpusHead") ? MUS_OPUS : MUS_OGG;
+  if (is(0, "fLaC")) return MUS_FLAC;
+  if (is(0, "ID3")) return MUS_MP3;
+  if (size >= 2 && head[0] == 0xFF && (head[1] & 0xFE) == 0xFA) return MUS_MP3;
+  return MUS_NONE;
+}
+
+uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
+
+// The chunks of a WAV or AIFF file, checked before the mixer sizes its buffers from them: a
+// plausible channel count and rate (absurd values make it ask for negative sizes), and no chunk
+// but the samples running past the end of the file (it allocates what a chunk claims before
+// reading it). A cut sample chunk is left to the decoders. Text for what is wrong, or null.
+const char* implausible_pcm(SDL_RWops* rw) {
+  uint8_t header[12], chunk[8], fmt[8];
+  const Sint64 total = SDL_RWsize(rw);
+  if (SDL_RWread(rw, header, 1, 12) != 12) return nullptr;
+  const bool wave = std::memcmp(header, "RIFF", 4) == 0;
+  Sint64 at = 12;
+  for (int i = 0;
+       i < 1024 && SDL_RWseek(rw, at, RW_SEEK_SET) == at && SDL_RWread(rw, chunk, 1, 8) == 8; ++i) {
+    const uint32_t size = wave ? le32(chunk + 4) : SDL_SwapBE32(le32(chunk + 4));
+    at += 8 + Sint64(size) + (size & 1);
+    if (std::memcmp(chunk, wave ? "data" : "SSND", 4) == 0) continue;
+    if (total >= 0 && at - (size & 1) > total) return "has a chunk longer than the file";
+    if (std::memcmp(chunk, wave ? "fmt " : "COMM", 4) != 0) continue;
+    if (SDL_RWread(rw, fmt, 1, 8) != 8) return "has a cut format chunk";
+    const uint32_t channels =
+        wave ? uint32_t(fmt[2] | fmt[3] << 8) : uint32_t(fmt[0] << 8 | fmt[1]);
+    if (channels < 1 || channels > 8) return "has an unsupported number of channels";
+    if (wave && (le32(fmt + 4) < 1000 || le32(fmt + 4) > 768000))
+      return "has an unsupported sample rate";
+  }
+  return nullptr;  // the decoder reports what is missing
+}
+
+// A FLAC file's metadata: its one stream header first, and every block whole. The mixer's FLAC
+// reader leaks a converter when the metadata it has begun to read turns out damaged.
+const char* implausible_flac(SDL_RWops* rw) {
+  const Sint64 total = SDL_RWsize(rw);
+  Sint64 at = 4;
+  uint8_t header[4];
+  for (int block = 0; block < 4096; ++block) {
+    if (SDL_RWseek(rw, at, RW_SEEK_SET) != at || SDL_RWread(rw, header, 1, 4) != 4)
+      return "is cut short in its metadata";
+    const int type = header[0] & 0x7F;
+    at += 4 + (header[1] << 16 | header[2] << 8 | header[3]);
+    if ((block == 0) != (type == 0) || type == 127) return "has damaged metadata";
+    if (total >= 0 && at > total) return "is cut short in its metadata";
+    if (header[0] & 0x80) return nullptr;  // the last metadata block
+  }
+  return "has damaged metadata";
+}
+
+// Checks the format at the stream's start and rewinds it; closes it when refused.
+bool accept(SDL_RWops* rw, const char* what, Mix_MusicType* type) {
+  uint8_t head[36] = {};
+  const size_t got = SDL_RWread(rw, head, 1, sizeof head);
+  SDL_RWseek(rw, 0, RW_SEEK_SET);
+  *type = format_of(head, got);
+  const char* wrong = *type == MUS_WAV    ? implausible_pcm(rw)
+                      : *type == MUS_FLAC ? implausible_flac(rw)
+                                          : nullptr;
+  SDL_RWseek(rw, 0, RW_SEEK_SET);
+  if (*type != MUS_NONE && !wrong) return true;
+  if (wrong)
+    SETLASTERROR("%s %s", what, wrong);
+  else if (got == 0)
+    SETLASTERROR("%s is empty or cannot be read", what);
+  else
+    SETLASTERROR("%s is not a WAV, AIFF, OGG Vorbis, Opus, FLAC or MP3 file", what);
+  SDL_RWclose(rw);
+  return false;
+}
+
+// A plain WAV file already in the mixer's own format (16-bit PCM, its rate and channels): the
+// samples are used where they lie, in a block the record keeps, instead of being copied again.
+Mix_Chunk* mixer_format_wav(std::vector<uint8_t>& bytes) {
+  int rate = 0, channels = 0;
+  Uint16 format = 0;
+  if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
+      !Mix_QuerySpec(&rate, &format, &channels) || format != AUDIO_S16LSB)
+    return nullptr;
+  const uint8_t* fmt = nullptr;
+  for (size_t at = 12; at + 8 <= bytes.size();) {
+    const uint8_t* chunk = bytes.data() + at;
+    const uint32_t size = le32(chunk + 4);
+    if (std::memcmp(chunk, "fmt ", 4) == 0 && size >= 16 && at + 8 + 16 <= bytes.size()) {
+      fmt = chunk + 8;
+    } else if (std::memcmp(chunk, "data", 4) == 0) {
+      const bool plain = fmt && (fmt[0] | fmt[1] << 8) == 1 && (fmt[2] | fmt[3] << 8) == channels &&
+                         le32(fmt + 4) == uint32_t(rate) && (fmt[14] | fmt[15] << 8) == 16;
+      const uint32_t frame = uint32_t(channels) * 2;
+      if (!plain || size == 0 || size % frame != 0 || size > bytes.size() - at - 8) return nullptr;
+      return Mix_QuickLoad_RAW(bytes.data() + at + 8, size);
+    }
+    at += 8 + size_t(size) + (size & 1);
+  }
+  return nullptr;
+}
+
+enum class Kind { sound, music };
+
+// Decodes (a sound) or opens the stream (a track) into a new record; null on failure.
+SAMPLES* load(Kind kind, SDL_RWops* rw, const std::string& what, std::vector<uint8_t> bytes) {
+  Mix_MusicType type;
+  if (!accept(rw, what.c_str(), &type)) return nullptr;
+  // The stream stays ours: some of the mixer's failure paths leave it open.
+  Mix_Chunk* chunk = nullptr;
+  Mix_Music* music = nullptr;
+  if (kind == Kind::sound) {
+    chunk = mixer_format_wav(bytes);
+    if (!chunk) {
+      chunk = Mix_LoadWAV_RW(rw, 0);
+      bytes.clear();  // decoded into the mixer's own copy
+    }
+    SDL_RWclose(rw);
+    rw = nullptr;
+  } else {
+    music = Mix_LoadMUSType_RW(rw, type, 0);
+  }
+  if (!chunk && !music) {
+    SETLASTERROR("%s cannot be decoded: %s", what.c_str(), Mix_GetError());
+    if (rw) SDL_RWclose(rw);
+    return nullptr;
+  }
+  if (chunk && chunk->alen == 0) {
+    Mix_FreeChunk(chunk);
+    SETLASTERROR("%s holds no samples", what.c_str());
+    return nullptr;
+  }
+  SAMPLES* s = new_record();
+  s->chunk = chunk;
+  s->music = music;
+  s->stream = rw;
+  s->bytes = std::move(bytes);
+  return s;
+}
+
+BOOLEAN load_file(Kind kind, SAMPLES*& into, const std::string& name) {
+  release(into);
+  if (!ready()) return TRUE;
+  const std::string what = "\"" + name + "\"";
+  if (kind == Kind::sound) {
+    // Read whole, in one go: the decoder's many small reads and seeks then cost no system calls.
+    std::vector<uint8_t> bytes;
+    FILE* file = std::fopen(name.c_str(), "rb");
+    if (!file) {
+      SETLASTERROR("%s cannot be opened: %s", what.c_str(), std::strerror(errno));
+      return FALSE;
+    }
+    bool ok = std::fseek(file, 0, SEEK_END) == 0;
+    const long size = ok ? std::ftell(file) : -1;
+    ok = size >= 0 && size <= INT32_MAX && std::fseek(file, 0, SEEK_SET) == 0;
+    if (ok) {
+      bytes.resize(size_t(size));
+      ok = std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size() && !std::ferror(file);
+    }
+    std::fclose(file);
+    if (!ok) {
+      SETLASTERROR("%s cannot be read", what.c_str());
+      return FALSE;
+    }
+    SDL_RWops* rw = SDL_RWFromConstMem(bytes.data(), int(bytes.size()));
+    if (!rw) {
+      SETLASTERROR("%s cannot be read: %s", what.c_str(), SDL_GetError());
+      return FALSE;
+    }
+    into = load(kind, rw, what, std::move(bytes));
+    return into ? TRUE : FALSE;
+  }
+  SDL_RWops* rw = SDL_RWFromFile(name.c_str(), "rb");
+  if (!rw) {
+    SETLASTERROR("%s cannot be opened: %s", what.c_str(), SDL_GetError());
+    return FALSE;
+  }
+  into = load(kind, rw, what, {});
+  return into ? TRUE : FALSE;
+}
+
+BOOLEAN load_memory(Kind kind, SAMPLES*& into, const void* mem, int32_t size) {
+  release(into);
+  if (mem == nullptr || size <= 0) {
+    SETLASTERROR("the memory block is empty (%d bytes at %p)", size, mem);
+    return FALSE;
+  }
+  if (!ready()) return TRUE;
+  // A track streams while it plays, and a sound may keep its samples where they lie: both
+  // work on a copy of their own.
+  std::vector<uint8_t> bytes(static_cast<const uint8_t*>(mem),
+                             static_cast<const uint8_t*>(mem) + size);
+  SDL_RWops* rw = SDL_RWFromConstMem(bytes.data(), size);
+  if (!rw) {
+    SETLASTERROR("the memory block cannot be read: %s", SDL_GetError());
+    return FALSE;
+  }
+  into = load(kind, rw, "the memory block", std::move(bytes));
+  return into ? TRUE : FALSE;
+}
+
+// The voice to take from a sound when every voice is busy: the earliest started that does not
+// loop forever; -1 when there is none.
+int oldest_voice() {
+  int best = -1;
+  for (int v = 0; v < d.voices; ++v) {
+    if (d.forever[size_t(v)] || !Mix_Playing(v)) continue;
+    if (best < 0 || d.started[size_t(v)] < d.started[size_t(best)]) best = v;
+  }
+  return best;
+}
+
+int repeats_of(int32_t loops) { return loops < 0 ? -1 : loops; }
+
+Mix_Chunk* chunk_of(const SAMPLES* s) { return s ? s->chunk : nullptr; }
+
+}  // namespace
+
+// ---- SOUND -------------------------------------------------------------------------------
+
+SOUND::SOUND(const std::string& FILENAME) { LOADFROMFILE(FILENAME); }
+SOUND::SOUND(const void* MEM, int32_t SIZE) { LOADFROMMEMORY(MEM, SIZE); }
+SOUND::SOUND(const SOUND& OTHER) : ISAMPLES(OTHER.ISAMPLES) { hold(ISAMPLES); }
+SOUND::SOUND(SOUND&& OTHER) noexcept : ISAMPLES(std::exchange(OTHER.ISAMPLES, nullptr)) {}
+SOUND& SOUND::operator=(const SOUND& OTHER) {
+  SAMPLES* keep = OTHER.ISAMPLES;
+  hold(keep);
+  release(ISAMPLES);
+  ISAMPLES = keep;
+  return *this;
+}
+SOUND& SOUND::operator=(SOUND&& OTHER) noexcept {
+  if (this != &OTHER) {
+    release(ISAMPLES);
+    ISAMPLES = std::exchange(OTHER.ISAMPLES, nullptr);
+  }
+  return *this;
+}
+SOUND::~SOUND() { release(ISAMPLES); }
+
+BOOLEAN SOUND::LOADFROMFILE(const std::string& FILENAME) {
+  return load_file(Kind::sound, ISAMPLES, FILENAME);
+}
+BOOLEAN SOUND::LOADFROMMEMORY(const void* MEM, int32_t SIZE) {
+  return load_memory(Kind::sound, ISAMPLES, MEM, SIZE);
+}
+
+BOOLEAN SOUND::PLAY(float VOLUME, float PAN, int32_t LOOPS) const {
+  if (!ready()) return TRUE;
+  Mix_Chunk* chunk = chunk_of(ISAMPLES);
+  if (!chunk) {
+    SETLASTERROR("no sound is loaded to play");
+    return FALSE;
+  }
+  // Volume and pan are set before the voice's first buffer is mixed.
+  MixerLock lock;
+  int voice = Mix_PlayChannel(-1, chunk, repeats_of(LOOPS));
+  if (voice < 0) {
+    const int oldest = oldest_voice();
+    if (oldest >= 0) voice = Mix_PlayChannel(oldest, chunk, repeats_of(LOOPS));
+  }
+  if (voice < 0) {
+    SETLASTERROR("every one of the %d voices plays a sound that loops forever", d.voices);
+    return FALSE;
+  }
+  d.started[size_t(voice)] = ++d.plays;
+  d.forever[size_t(voice)] = LOOPS < 0;
+  Mix_Volume(voice, to_mixer(VOLUME));
+  const float pan = std::isnan(PAN) ? 0.0f : std::clamp(PAN, -1.0f, 1.0f);
+  const auto left = static_cast<Uint8>(std::lround(255.0f * std::min(1.0f, 1.0f - pan)));
+  const auto right = static_cast<Uint8>(std::lround(255.0f * std::min(1.0f, 1.0f + pan)));
+  Mix_SetPanning(voice, left, right);  // 255, 255 removes the effect
+  return TRUE;
+}
+
+void SOUND::STOP() const {
+  Mix_Chunk* chunk = chunk_of(ISAMPLES);
+  if (!chunk || !d.open) return;
+  MixerLock lock;
+  for (int v = 0; v < d.voices; ++v)
+    if (Mix_Playing(v) && Mix_GetChunk(v) == chunk) Mix_HaltChannel(v);
+}
+
+BOOLEAN SOUND::PLAYING() const {
+  Mix_Chunk* chunk = chunk_of(ISAMPLES);
+  if (!chunk || !d.open) return FALSE;
+  MixerLock lock;
+  for (int v = 0; v < d.voices; ++v)
+    if (Mix_Playing(v) && Mix_GetChunk(v) == chunk) return TRUE;
+  return FALSE;
+}
+
+void* SOUND::HANDLE() const { return chunk_of(ISAMPLES); }
+
+double SOUND::LENGTH() const {
+  Mix_Chunk* chunk = chunk_of(ISAMPLES);
+  int rate = 0, channels = 0;
+  Uint16 format = 0;
+  if (!chunk || !Mix_QuerySpec(&rate, &format, &channels)) return 0.0;
+  const double frame_bytes = double(SDL_AUDIO_BITSIZE(format) / 8 * channels);
+  return double(chunk->alen) / frame_bytes / rate;
+}
+
+int32_t SOUND::HOLDERS() const { return ISAMPLES ? ISAMPLES->holders.load() : 0; }
+
+// ---- MUSIC -------------------------------------------------------------------------------
+
+MUSIC::MUSIC(const std::string& FILENAME) { LOADFROMFILE(FILENAME); }
+MUSIC::MUSIC(const void* MEM, int32_t SIZE) { LOADFROMMEMORY(MEM, SIZE); }
+MUSIC::MUSIC(const MUSIC& OTHER) : ISAMPLES(OTHER.ISAMPLES) { hold(ISAMPLES); }
+MUSIC::MUSIC(MUSIC&& OTHER) noexcept : ISAMPLES(std::exchange(OTHER.ISAMPLES, nullptr)) {}
+MUSIC& MUSIC::operator=(const MUSIC& OTHER) {
+  SAMPLES* keep = OTHER.ISAMPLES;
+  hold(keep);
+  release(ISAMPLES);
+  ISAMPLES = keep;
+  return *this;
+}
+MUSIC& MUSIC::operator=(MUSIC&& OTHER) noexcept {
+  if (this != &OTHER) {
+    release(ISAMPLES);
+    ISAMPLES = std::exchange(OTHER.ISAMPLES, nullptr);
+  }
+  return *this;
+}
+MUSIC::~MUSIC() { release(ISAMPLES); }
+
+BOOLEAN MUSIC::LOADFROMFILE(const std::string& FILENAME) {
+  return load_file(Kind::music, ISAMPLES, FILENAME);
+}
+BOOLEAN MUSIC::LOADFROMMEMORY(const void* MEM, int32_t SIZE) {
+  return load_memory(Kind::music, ISAMPLES, MEM, SIZE);
+}
+
+BOOLEAN MUSIC::PLAY(int32_t LOOPS, float FADEIN) const {
+  if (!ready()) return TRUE;
+  Mix_Music* music = ISAMPLES ? ISAMPLES->music : nullptr;
+  if (!music) {
+    SETLASTERROR("no music is loaded to play");
+    return FALSE;
+  }
+  // The mixer waits for a fading track to finish before starting another, and a paused fade
+  // never finishes: stop it outright.
+  Mix_HaltMusic();
+  // The mixer counts plays, not repeats.
+  const int plays = LOOPS < 0 ? -1 : LOOPS + 1;
+  const int ms =
+      FADEIN > 0.0f ? static_cast<int>(std::lround(std::min(FADEIN, 3600.0f) * 1000)) : 0;
+  const int result = ms > 0 ? Mix_FadeInMusic(music, plays, ms) : Mix_PlayMusic(music, plays);
+  if (result != 0) {
+    SETLASTERROR("the music cannot start: %s", Mix_GetError());
+    return FALSE;
+  }
+  d.track = ISAMPLES;
+  return TRUE;
+}
+
+void* MUSIC::HANDLE() const { return ISAMPLES ? ISAMPLES->music : nullptr; }
+int32_t MUSIC::HOLDERS() const { return ISAMPLES ? ISAMPLES->holders.load() : 0; }
+
+void PAUSEMUSIC() {
+  if (d.open) Mix_PauseMusic();
+}
+void RESUMEMUSIC() {
+  if (d.open) Mix_ResumeMusic();
+}
+void STOPMUSIC(float FADEOUT) {
+  if (!d.open) return;
+  const int ms =
+      FADEOUT > 0.0f ? static_cast<int>(std::lround(std::min(FADEOUT, 3600.0f) * 1000)) : 0;
+  // A paused track would never finish its fade.
+  if (ms > 0 && Mix_PlayingMusic() && !Mix_PausedMusic() && !d.paused) {
+    if (Mix_FadingMusic() != MIX_FADING_OUT) Mix_FadeOutMusic(ms);
+  } else {
+    Mix_HaltMusic();
+  }
+}
+BOOLEAN MUSICPLAYING() { return d.open && Mix_PlayingMusic() ? TRUE : FALSE; }
+
+void MUSICVOLUME(float VOLUME) {
+  d.music_volume = std::isnan(VOLUME) ? 0.0f : std::clamp(VOLUME, 0.0f, 1.0f);
+  if (d.open) apply_volumes();
+}
+float MUSICVOLUME() { return d.music_volume; }
+
+// ---- the whole mix -----------------------------------------------------------------------
+
+void MASTERVOLUME(float VOLUME) {
+  d.master = std::isnan(VOLUME) ? 0.0f : std::clamp(VOLUME, 0.0f, 1.0f);
+  if (d.open) apply_volumes();
+}
+float MASTERVOLUME() { return d.master; }
+
+void MUTE(BOOLEAN ON) {
+  d.muted = ON != FALSE;
+  if (d.open) apply_volumes();
+}
+BOOLEAN MUTED() { return d.muted ? TRUE : FALSE; }
+
+// The device itself stops calling the mixer, so fades and streams stand still too.
+void PAUSEALL() {
+  d.paused = true;
+  if (d.open) SDL_PauseAudioDevice(d.id, 1);
+}
+void RESUMEALL() {
+  d.paused = false;
+  if (d.open) SDL_PauseAudioDevice(d.id, 0);
+}
+BOOLEAN ALLPAUSED() { return d.paused ? TRUE : FALSE; }
+
+void STOPALL() {
+  if (!d.open) return;
+  Mix_HaltChannel(-1);
+  Mix_HaltMusic();
+}
+
+void VOICES(int32_t COUNT) {
+  d.voices = std::clamp(COUNT, 1, kMaxVoices);
+  if (!d.open) return;
+  MixerLock lock;
+  Mix_AllocateChannels(d.voices);
+  d.started.resize(size_t(d.voices), 0);
+  d.forever.resize(size_t(d.voices), false);
+}
+int32_t VOICES() { return d.voices; }
+
+BOOLEAN OPENAUDIO() {
+  ready();
+  return TRUE;
+}
+
+void CLOSEAUDIO() {
+  if (!d.open) return;
+  Mix_HaltChannel(-1);
+  Mix_HaltMusic();
+  {
+    std::lock_guard g(records_mutex);
+    for (SAMPLES* s = records; s; s = s->next) free_mixer_data(s);
+  }
+  Mix_CloseAudio();
+  Mix_Quit();
+  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  if (SDL_WasInit(0) == 0) SDL_Quit();
+  d.open = false;
+  d.silent = false;
+  d.id = 0;
+  d.track = nullptr;
+}
+
+BOOLEAN SILENT() { return d.open && d.silent ? TRUE : FALSE; }
+
+}  // namespace KASTREL::AUDIO

@@ -1,0 +1,128 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "kastrel/boolean.h"
+
+// Sound effects and music, mixed by SDL2_mixer.
+//
+// The device opens on the first call that needs it (a load, a play, OPENAUDIO to open it at
+// start-up) and closes when the program exits (or at CLOSEAUDIO). It mixes 16-bit stereo at
+// 44.1 kHz (or the device's own rate) in buffers of 1024 frames, about 23 ms.
+//
+// No audio device (no sound card, no sound server, a driver that cannot open) is not an error:
+// the mixer then runs on SDL's dummy driver, which discards what it mixes. Every call behaves as
+// usual (loads still check their files, PLAYING still follows the sound) but nothing is heard,
+// SILENT() is TRUE, and one line on standard error says why, once per process. Should even that
+// driver fail, loads succeed with null sounds and every call does nothing.
+//
+// Conventions for the whole subsystem: volumes are 0..1 (clamped; 1 plays the samples as they
+// are, 0.5 is 6 dB lower); pans are -1 (left only) .. 0 (both sides at full level) .. 1 (right
+// only); LOOPS counts the repeats after the first play: 0 plays once, 2 three times, FOREVER
+// without end. Failures return FALSE or a null sound and leave a reason in KASTREL::LASTERROR().
+// Call it from the thread that runs the game.
+namespace KASTREL::AUDIO {
+
+inline constexpr int32_t FOREVER = -1;
+
+struct SAMPLES;  // decoded samples or a music stream, shared by copies
+
+// A sound effect, decoded into memory when loaded: WAV, AIFF, OGG Vorbis, Opus, FLAC or MP3,
+// recognised by its contents (not its name). Copies share the decoded samples, which are freed
+// when the last copy lets go, as bitmaps do. A failed load leaves a null sound.
+struct SOUND {
+  SAMPLES* ISAMPLES = nullptr;
+
+  SOUND() = default;
+  explicit SOUND(const std::string& FILENAME);
+  SOUND(const void* MEM, int32_t SIZE);
+  SOUND(const SOUND& OTHER);
+  SOUND(SOUND&& OTHER) noexcept;
+  SOUND& operator=(const SOUND& OTHER);
+  SOUND& operator=(SOUND&& OTHER) noexcept;
+  ~SOUND();
+
+  // FALSE (and a null sound) for a missing, unreadable, damaged or unsupported file. The memory
+  // block is only read during the call.
+  BOOLEAN LOADFROMFILE(const std::string& FILENAME);
+  BOOLEAN LOADFROMMEMORY(const void* MEM, int32_t SIZE);
+
+  // Starts the sound on a free voice. When every voice is busy, it takes the voice whose sound
+  // started longest ago among those that do not loop forever; when all of them loop forever, it
+  // does not play (FALSE). A null sound does not play either (FALSE).
+  BOOLEAN PLAY(float VOLUME = 1.0f, float PAN = 0.0f, int32_t LOOPS = 0) const;
+  // Stops every voice playing this sound, at once.
+  void STOP() const;
+  // TRUE while a voice plays this sound (also while all sound is paused).
+  BOOLEAN PLAYING() const;
+
+  void* HANDLE() const;     // SDL_mixer's Mix_Chunk, or null
+  double LENGTH() const;    // seconds of one play; 0 for a null sound
+  int32_t HOLDERS() const;  // how many sounds share these samples; 0 for a null sound
+};
+
+// One music track, streamed from its file (or from a private copy of a memory block) while it
+// plays: WAV, AIFF, OGG Vorbis, Opus, FLAC or MP3, recognised by its contents. One track plays
+// at a time. Copies share the stream; a track freed while it plays stops.
+struct MUSIC {
+  SAMPLES* ISAMPLES = nullptr;
+
+  MUSIC() = default;
+  explicit MUSIC(const std::string& FILENAME);
+  MUSIC(const void* MEM, int32_t SIZE);
+  MUSIC(const MUSIC& OTHER);
+  MUSIC(MUSIC&& OTHER) noexcept;
+  MUSIC& operator=(const MUSIC& OTHER);
+  MUSIC& operator=(MUSIC&& OTHER) noexcept;
+  ~MUSIC();
+
+  BOOLEAN LOADFROMFILE(const std::string& FILENAME);
+  BOOLEAN LOADFROMMEMORY(const void* MEM, int32_t SIZE);
+
+  // Plays this track from its start in place of any other, rising from silence to the music
+  // volume over FADEIN seconds (0: at once). FALSE for a null track.
+  BOOLEAN PLAY(int32_t LOOPS = FOREVER, float FADEIN = 0.0f) const;
+
+  void* HANDLE() const;  // SDL_mixer's Mix_Music, or null
+  int32_t HOLDERS() const;
+};
+
+// The music now playing: pause and resume it; stop it now or fading out over FADEOUT seconds
+// (at once when it or all sound is paused, since a paused fade never ends); TRUE while a track
+// plays or is paused.
+void PAUSEMUSIC();
+void RESUMEMUSIC();
+void STOPMUSIC(float FADEOUT = 0.0f);
+BOOLEAN MUSICPLAYING();
+// The music's own volume (1 at start), under the master volume.
+void MUSICVOLUME(float VOLUME);
+float MUSICVOLUME();
+
+// Scales every effect and the music (1 at start).
+void MASTERVOLUME(float VOLUME);
+float MASTERVOLUME();
+// Silences everything while on, keeping every volume for when it goes off.
+void MUTE(BOOLEAN ON);
+BOOLEAN MUTED();
+
+// Freezes all sound where it is (effects, music, fades), for example while the window is
+// minimised; RESUMEALL goes on from the same samples. Sounds started meanwhile wait too.
+void PAUSEALL();
+void RESUMEALL();
+BOOLEAN ALLPAUSED();
+// Stops every effect and the music.
+void STOPALL();
+
+// How many effects can sound at once (16 at start; 1..256). Fewer stops the voices beyond.
+void VOICES(int32_t COUNT);
+int32_t VOICES();
+
+// Opens the device now (otherwise the first load or play does). TRUE also when running silent.
+BOOLEAN OPENAUDIO();
+// Closes the device: every sound and track loaded so far becomes null. The next call that
+// needs the device opens it again. Runs by itself at program exit.
+void CLOSEAUDIO();
+// TRUE when the device is open on the silent fallback.
+BOOLEAN SILENT();
+
+}  // namespace KASTREL::AUDIO

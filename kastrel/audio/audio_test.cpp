@@ -1,0 +1,265 @@
+// The mixer's real output under SDL's disk audio driver, bad input, and running without a device.
+#include "kastrel/audio/audio.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "kastrel/audio/testing/disk_audio.h"
+#include "kastrel/base/error.h"
+#include "kastrel/engine/testing/game.h"
+
+using namespace KASTREL;
+using namespace KASTREL::AUDIO;
+using namespace audio_testing;
+
+TEST(SoundOutput, VolumePanAndMasterShapeA440HzSine) {
+  DiskAudio disk;
+  count_buffers();
+  SOUND tone(disk.save("tone.wav", wav(sine(440, 0.25, 0.5))));
+  ASSERT_NE(tone.HANDLE(), nullptr) << LASTERROR();
+  EXPECT_NEAR(tone.LENGTH(), 0.25, 1e-3);
+  struct Case {
+    float volume, pan, master;
+    double left_db, right_db;  // against 0.5 of full scale; -200: silent
+  } cases[] = {{1, 0, 1, 0, 0},    {0.5f, 0, 1, -6.02, -6.02}, {1, -1, 1, 0, -200},
+               {1, 1, 1, -200, 0}, {1, 0.5f, 1, -6.02, 0},     {1, 0, 0.5f, -6.02, -6.02}};
+  for (const Case& c : cases) {
+    MASTERVOLUME(c.master);
+    ASSERT_TRUE(tone.PLAY(c.volume, c.pan));
+    EXPECT_TRUE(tone.PLAYING());
+    wait_until_quiet(tone);
+  }
+  MUTE(TRUE);
+  EXPECT_TRUE(tone.PLAY());  // muted: plays, unheard
+  wait_until_quiet(tone);
+  const Frames out = disk.output();
+  const auto parts = segments(out);
+  ASSERT_EQ(parts.size(), std::size(cases));
+  for (size_t i = 0; i < parts.size(); ++i) {
+    const auto [begin, end] = parts[i];
+    EXPECT_NEAR(double(end - begin) / kRate, 0.25, 0.001) << i;
+    for (int ch : {0, 1}) {
+      const double want = ch == 0 ? cases[i].left_db : cases[i].right_db;
+      const int p = peak(out, begin, end, ch);
+      if (want < -100) {
+        EXPECT_EQ(p, 0) << "case " << i << " channel " << ch;
+        continue;
+      }
+      EXPECT_NEAR(db(p / (0.5 * 32767)), want, want == 0 ? 1.0 : 0.1) << i << "/" << ch;
+      EXPECT_NEAR(frequency(out, begin, end, ch), 440, 1) << i << "/" << ch;
+    }
+  }
+}
+
+TEST(SoundOutput, TwoSoundsMixLoopsRepeatExactlyStopCutsAndPauseFreezes) {
+  DiskAudio disk;
+  count_buffers();
+  const Frames a = sine(440, 0.2, 0.7), b = sine(660, 0.2, 0.7), burst = noise(0.05, 1),
+               marker = noise(0.05, 2), long_burst = noise(0.5, 3);
+  SOUND A(disk.save("a.wav", wav(a))), B(disk.save("b.wav", wav(b)));
+  const Bytes burst_wav = wav(burst), marker_wav = wav(marker), long_wav = wav(long_burst);
+  SOUND BURST(burst_wav.data(), int32_t(burst_wav.size()));
+  SOUND MARKER(marker_wav.data(), int32_t(marker_wav.size()));
+  SOUND LONG(long_wav.data(), int32_t(long_wav.size()));
+  SOUND TONE(disk.save("tone.wav", wav(sine(440, 0.1, 0.5))));
+
+  ASSERT_TRUE(A.PLAY() && B.PLAY());
+  wait_until_quiet(A), wait_until_quiet(B);
+  ASSERT_TRUE(BURST.PLAY(1, 0, 2));
+  wait_until_quiet(BURST);
+  ASSERT_TRUE(TONE.PLAY(1, 0, FOREVER));
+  wait_buffers(4);
+  TONE.STOP();
+  MARKER.PLAY();
+  EXPECT_FALSE(TONE.PLAYING());
+  wait_until_quiet(MARKER);
+  ASSERT_TRUE(LONG.PLAY());
+  wait_buffers(3);
+  PAUSEALL();
+  EXPECT_TRUE(ALLPAUSED() && LONG.PLAYING());
+  usleep(100000);
+  RESUMEALL();
+  wait_until_quiet(LONG);
+  const Frames out = disk.output();
+  const auto parts = segments(out, 64);
+
+  // The mix: the clipped sum, with B starting in the same buffer as A or a later one.
+  ASSERT_GE(parts.size(), 4u);
+  const size_t at = parts[0].first - 1;  // the sine's first sample is 0
+  bool matched = false, clipped = false;
+  for (size_t shift = 0; shift <= 20 * 1024 && !matched; shift += 1024) {
+    matched = true;
+    for (size_t i = 0; i < count(a) + shift && matched; ++i)
+      for (int ch : {0, 1}) {
+        const int sa = i < count(a) ? a[2 * i + ch] : 0;
+        const int sb = i >= shift && i - shift < count(b) ? b[2 * (i - shift) + ch] : 0;
+        clipped |= std::abs(sa + sb) > 32767;
+        matched &= out[2 * (at + i) + ch] == std::clamp(sa + sb, -32768, 32767);
+      }
+  }
+  EXPECT_TRUE(matched && clipped);
+
+  // Three plays of the burst, sample for sample, then silence.
+  const Frames played(out.begin() + long(2 * parts[1].first),
+                      out.begin() + long(2 * parts[1].second));
+  Frames thrice;
+  for (int i = 0; i < 3; ++i) thrice.insert(thrice.end(), burst.begin(), burst.end());
+  EXPECT_TRUE(played == thrice) << count(played) << " frames against " << count(thrice);
+
+  // The looping tone, then the marker alone: the tone was cut before the marker's first frame.
+  size_t marker_at = parts[2].first;
+  while (marker_at < count(out) &&
+         !std::equal(marker.begin(), marker.begin() + 8, out.begin() + long(2 * marker_at)))
+    ++marker_at;
+  ASSERT_LT(marker_at + count(marker), count(out));
+  EXPECT_GT(marker_at - parts[2].first, size_t(kRate / 20));  // the tone played for a while
+  EXPECT_TRUE(std::equal(marker.begin(), marker.end(), out.begin() + long(2 * marker_at)));
+
+  // The long burst with the pause taken out is the burst itself.
+  Frames resumed;
+  size_t gaps = 0;
+  for (size_t i = parts[parts.size() - 2].first; i < parts.back().second; ++i) {
+    if (silent_frame(out, i)) {
+      gaps += i > 0 && !silent_frame(out, i - 1);
+      continue;
+    }
+    resumed.insert(resumed.end(), {out[2 * i], out[2 * i + 1]});
+  }
+  EXPECT_TRUE(parts.size() == 5u || parts.size() == 6u);  // the tone and marker may touch
+  EXPECT_TRUE(resumed == long_burst);
+}
+
+TEST(Music, FadesInAndOutMonotonicallyOverTheRequestedTime) {
+  DiskAudio disk;
+  count_buffers();
+  MUSIC track(disk.save("music.wav", wav(sine(440, 4, 0.5))));
+  ASSERT_NE(track.HANDLE(), nullptr) << LASTERROR();
+  ASSERT_TRUE(track.PLAY(FOREVER, 0.5f));
+  EXPECT_TRUE(MUSICPLAYING());
+  wait_buffers(40);  // the fade in, and a while at full volume
+  STOPMUSIC(0.5f);
+  for (int i = 0; i < 10000 && MUSICPLAYING(); ++i) usleep(1000);
+  EXPECT_FALSE(MUSICPLAYING());
+  const Frames out = disk.output();
+  // Peaks of the mixer's own buffers; full is 0.5 of full scale.
+  std::vector<double> level;
+  for (size_t at = 0; at + 1024 <= count(out); at += 1024)
+    level.push_back(peak(out, at, at + 1024, 0) / (0.5 * 32767));
+  const size_t rise = size_t(
+      std::find_if(level.begin(), level.end(), [](double v) { return v > 0; }) - level.begin());
+  size_t top = rise;
+  while (top < level.size() && level[top] < 0.99) ++top;
+  size_t fall = top;
+  while (fall < level.size() && level[fall] >= 0.99) ++fall;
+  size_t end = fall;
+  while (end < level.size() && level[end] > 0) ++end;
+  ASSERT_LT(end, level.size());
+  const double block = 1024.0 / kRate;
+  EXPECT_NEAR((top - rise) * block, 0.5, 3 * block);
+  EXPECT_NEAR((end - fall) * block, 0.5, 3 * block);
+  EXPECT_TRUE(std::is_sorted(level.begin() + long(rise), level.begin() + long(top)));
+  EXPECT_TRUE(
+      std::is_sorted(level.begin() + long(fall), level.begin() + long(end), std::greater<>()));
+  EXPECT_TRUE(std::all_of(level.begin() + long(end), level.end(), [](double v) { return v == 0; }));
+}
+
+TEST(Loading, BadInputGivesANullSoundAndAMessageAndCopiesShare) {
+  DiskAudio disk;
+  const Bytes good = wav(sine(440, 0.1, 0.5));
+  Bytes random(4000);
+  std::mt19937 rng(7);
+  for (uint8_t& v : random) v = uint8_t(rng() % 250);  // never a 0xFF frame sync
+  const Bytes text = {'h', 'e', 'l', 'l', 'o', '\n'};
+  Bytes channels = good, huge_chunk(good.begin(), good.begin() + 12);
+  channels[23] = 0x4C;  // 19458 channels
+  huge_chunk.insert(huge_chunk.end(), {'L', 'I', 'S', 'T', 0x10, 0, 0, 0xA4, 'I', 'N', 'F', 'O'});
+  struct File {
+    const char* name;
+    Bytes bytes;
+  } files[] = {{"zero.wav", {}},
+               {"truncated.wav", Bytes(good.begin(), good.begin() + 2000)},
+               {"header-only.wav", Bytes(good.begin(), good.begin() + 30)},
+               {"random.wav", random},
+               {"text.ogg", text},
+               {"channels.wav", channels},
+               {"huge-chunk.wav", huge_chunk},
+               {"picture.wav", read(std::string(KASTREL_SOURCE_DIR) + "/demo/images/ball.png")}};
+  for (const File& f : files) {
+    SCOPED_TRACE(f.name);
+    const std::string path = disk.save(f.name, f.bytes);
+    SOUND s;
+    CLEARLASTERROR();
+    EXPECT_FALSE(s.LOADFROMFILE(path));
+    EXPECT_TRUE(s.HANDLE() == nullptr && std::strlen(LASTERROR()) > 10) << LASTERROR();
+    CLEARLASTERROR();
+    EXPECT_FALSE(s.LOADFROMMEMORY(f.bytes.data(), int32_t(f.bytes.size())));
+    EXPECT_TRUE(s.HANDLE() == nullptr && std::strlen(LASTERROR()) > 10) << LASTERROR();
+    EXPECT_FALSE(s.PLAY());  // a null sound: no-op
+    MUSIC m;
+    if (std::string(f.name) != "truncated.wav") {  // a cut track streams what it has
+      CLEARLASTERROR();
+      EXPECT_FALSE(m.LOADFROMFILE(path));
+      EXPECT_TRUE(m.HANDLE() == nullptr && std::strlen(LASTERROR()) > 10) << LASTERROR();
+      EXPECT_FALSE(m.PLAY());
+    }
+  }
+  SOUND missing(disk.file("missing.wav"));
+  MUSIC no_track(good.data(), 0);
+  EXPECT_TRUE(missing.HANDLE() == nullptr && no_track.HANDLE() == nullptr);
+
+  // The same samples by another name, and the encoders' formats where they are installed.
+  std::vector<std::string> names = {disk.save("tone.ogg", good)};
+  const std::string source = disk.save("tone.wav", good);
+  if (std::system(("oggenc -Q -o " + disk.file("enc.ogg") + " " + source).c_str()) == 0)
+    names.push_back(disk.file("enc.ogg"));
+  if (std::system(("flac -s -o " + disk.file("enc.flac") + " " + source).c_str()) == 0)
+    names.push_back(disk.file("enc.flac"));
+  for (const std::string& name : names) {
+    SOUND s(name);
+    MUSIC m(name);
+    EXPECT_TRUE(s.HANDLE() && m.HANDLE()) << name << ": " << LASTERROR();
+    EXPECT_NEAR(s.LENGTH(), 0.1, 0.01) << name;
+  }
+
+  // Copies share one decoding; closing the device leaves every sound null.
+  SOUND first(good.data(), int32_t(good.size()));
+  {
+    SOUND second = first, third;
+    third = second;
+    EXPECT_TRUE(first.HOLDERS() == 3 && third.HANDLE() == first.HANDLE());
+    SOUND moved = std::move(second);
+    EXPECT_TRUE(second.HANDLE() == nullptr && moved.HOLDERS() == 3);
+  }
+  EXPECT_EQ(first.HOLDERS(), 1);
+  CLOSEAUDIO();
+  EXPECT_TRUE(first.HANDLE() == nullptr && !first.PLAY());
+  EXPECT_TRUE(first.LOADFROMMEMORY(good.data(), int32_t(good.size())) && first.PLAY());  // reopens
+}
+
+// A game that loads, plays and pauses every pass, then ends with the demonstration's status 1.
+namespace {
+[[noreturn]] void RunSilentGame(const std::string& tone) {
+  static SOUND s;
+  static MUSIC m;
+  static bool ok = true;
+  static std::string file = tone;
+  test_game::on_show = [] { ok &= s.LOADFROMFILE(file) && m.LOADFROMFILE(file) && SILENT(); };
+  test_game::on_frame = [](const test_game::Frame& f) {
+    ok &= s.PLAY(1, 0, f.pass % 2) && m.PLAY();
+    if (f.pass % 10 == 0) PAUSEALL(), MASTERVOLUME(0.5f), RESUMEALL(), STOPMUSIC(0.1f);
+    if (f.pass == 50) ENGINE::SHUTDOWN(TRUE);
+  };
+  test_game::run();
+  std::exit(ok ? 1 : 3);
+}
+}  // namespace
+
+TEST(NoDevice, CallsSucceedSilentlyWithOneMessageAndTheExitStatusStands) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  DiskAudio disk;
+  const std::string tone = disk.save("tone.wav", wav(sine(440, 0.1, 0.5)));
+  setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+  EXPECT_EXIT(RunSilentGame(tone), testing::ExitedWithCode(1),
+              "^kastrel: no audio device \\([^\n]+\\)[^\n]*\n$");
+}
