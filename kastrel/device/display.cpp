@@ -9,6 +9,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kastrel/base/error.h"
@@ -191,6 +192,7 @@ bool set_mode(const ModeDescription* mode, int32_t mode_number, int32_t depth, i
     KASTREL::SETLASTERROR("out of memory for a screen");
     return false;
   }
+  s->program_thread = std::this_thread::get_id();
   s->id = static_cast<int32_t>(g_next_id);
   g_next_id = g_next_id == INT32_MAX ? 1 : g_next_id + 1;
   s->mode_number = mode_number;

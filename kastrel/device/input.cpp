@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -73,9 +74,11 @@ int32_t vox_GfxGetMouse(int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons
   int32_t result = -1;
   if (s && s->driver && s->driver->get_mouse) {
     int32_t px = 0, py = 0;
-    vox_hAutoLock();
+    // The screen lock's flags are the program thread's; drivers guard their own state.
+    const bool program = std::this_thread::get_id() == s->program_thread;
+    if (program) vox_hAutoLock();
     result = s->driver->get_mouse(x ? x : &px, y ? y : &py, wheel, buttons, clip);
-    vox_hAutoUnlock();
+    if (program) vox_hAutoUnlock();
   }
   if (result == 0) {
     vox_hSetError(0);
@@ -114,10 +117,8 @@ void vox_SetMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip) {
 int32_t vox_GfxMultikey(int32_t scancode) {
   const VOX_GFX_SCREEN* s = __vox_gfx;
   if (!s || scancode < 0 || scancode >= KEY_STATE_SIZE) return 0;
-  vox_hAutoLock();
-  const int32_t down = s->key_state[scancode] ? -1 : 0;
-  vox_hAutoUnlock();
-  return down;
+  // The driver stores each byte atomically: no lock, so any thread may ask.
+  return std::atomic_ref<uint8_t>(s->key_state[scancode]).load(std::memory_order_relaxed) ? -1 : 0;
 }
 
 void vox_SleepEx(int32_t milliseconds, int32_t kind) {

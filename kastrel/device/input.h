@@ -5,6 +5,11 @@
 
 // Device events and input state. The presentation driver queues events from its own thread
 // (vox_hPostEvent, screen.h); the program polls them here.
+//
+// Threads: vox_GfxEvent, vox_GetKey, vox_GfxMultikey, vox_GetMouse / vox_GfxGetMouse and the
+// vox_GfxPad* calls only read state and are safe from any thread (a reader thread must not
+// outlive the screen it reads). vox_SetMouse / vox_GfxSetMouse, vox_SleepEx and every call of
+// display.h belong to the program thread: the thread that opened the screen.
 
 // Takes the oldest queued event into *event and returns -1, or returns 0 (event untouched)
 // when none is waiting or no screen is open. With a null event it only reports whether one
@@ -24,8 +29,27 @@ void vox_SetMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip);
 int32_t vox_GfxGetMouse(int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons, int32_t* clip);
 int32_t vox_GfxSetMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip);
 
-// -1 while the key with this scancode (0..127) is held, otherwise 0.
+// -1 while the key with this scancode (0..127) is held, otherwise 0. When the window loses
+// the focus every key reads as released (and its release is posted).
 int32_t vox_GfxMultikey(int32_t scancode);
+
+// Gamepads: numbering, the PAD_* names and the events are in event.h. Without a screen, or
+// with a driver that reads no pads, there are none. While the window lacks the focus, pads
+// read as released and centred and post no presses or moves.
+// How many pads are connected now (their numbers need not be consecutive).
+int32_t vox_GfxPadCount();
+// -1 while pad number `pad` is connected, otherwise 0.
+int32_t vox_GfxPadConnected(int32_t pad);
+// -1 while the PAD_* button is held on pad `pad`, otherwise 0 (also for no such pad or button).
+int32_t vox_GfxPadButton(int32_t pad, int32_t button);
+// The PAD_* axis's value as of the last pass (about 25 ms old at most), with the dead zone
+// applied: values from -dead zone to +dead zone read 0. 0 for no such pad or axis.
+int32_t vox_GfxPadAxis(int32_t pad, int32_t axis);
+// Sets the dead zone (0..32767, default 8000) and returns the one before; -1 only returns it.
+// It centres resting sticks and keeps them from flooding the event queue: an axis posts
+// PADAXISMOVED once it moved by more than the dead zone. Other values change nothing,
+// return -1 and set vox_GetError() to 1.
+int32_t vox_GfxPadDeadZone(int32_t dead_zone);
 
 // Takes the oldest key from the typed-key buffer (characters, extended codes such as 0x3BFF
 // for F1, 0x6BFF for a close request), or 0 when it is empty.

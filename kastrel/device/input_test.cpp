@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "kastrel/base/error.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/testing/fake_driver.h"
 
@@ -158,6 +159,15 @@ TEST(Mouse, RoutedToTheDriverUnderTheLockRule) {
   EXPECT_EQ(__vox_gfx->flags, SCREEN_LOCKED);
   vox_GfxUnlock(-1, -1);
   EXPECT_EQ(record().locks, record().unlocks);
+}
+
+TEST(Pads, NoneWithoutTheWindowDriverAndACheckedDeadZone) {
+  vox_GfxScreenRes(16, 16, 32, 1, MODE_NULL, 0);
+  EXPECT_EQ(vox_GfxPadCount() | vox_GfxPadConnected(0) | vox_GfxPadButton(0, 0), 0);
+  KASTREL::CLEARLASTERROR();
+  EXPECT_EQ(vox_GfxPadDeadZone(32768) + vox_GetError(), -1 + 1);
+  EXPECT_STRNE(KASTREL::LASTERROR(), "");
+  EXPECT_EQ(vox_GfxPadDeadZone(100) + vox_GfxPadDeadZone(-1) + vox_GetError(), 8000 + 100);
 }
 
 }  // namespace

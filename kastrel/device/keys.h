@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "kastrel/device/event.h"
+
 // Names for the keys and mouse buttons the device events carry: KEY::LEFT is the set-1 scancode
 // that `vox_GfxMultikey` and EVENT::SCANCODE use for the left arrow, BUTTON::LEFT the bit
 // EVENT::BUTTON holds for the left mouse button.
@@ -138,5 +140,33 @@ enum : int32_t {
   X2 = 16,
 };
 }  // namespace BUTTON
+
+// Gamepad buttons and axes (EVENT::CONTROL, vox_GfxPadButton, vox_GfxPadAxis): the PAD_*
+// values of event.h under shorter names, PAD::A, PAD::UP (the D-pad), PAD::LEFTX.
+namespace PAD {
+enum : int32_t {
+  A = VOX::PAD_A,
+  B = VOX::PAD_B,
+  X = VOX::PAD_X,
+  Y = VOX::PAD_Y,
+  BACK = VOX::PAD_BACK,
+  GUIDE = VOX::PAD_GUIDE,
+  START = VOX::PAD_START,
+  LEFTSTICK = VOX::PAD_LEFTSTICK,
+  RIGHTSTICK = VOX::PAD_RIGHTSTICK,
+  LEFTSHOULDER = VOX::PAD_LEFTSHOULDER,
+  RIGHTSHOULDER = VOX::PAD_RIGHTSHOULDER,
+  UP = VOX::PAD_UP,
+  DOWN = VOX::PAD_DOWN,
+  LEFT = VOX::PAD_LEFT,
+  RIGHT = VOX::PAD_RIGHT,
+  LEFTX = VOX::PAD_LEFTX,
+  LEFTY = VOX::PAD_LEFTY,
+  RIGHTX = VOX::PAD_RIGHTX,
+  RIGHTY = VOX::PAD_RIGHTY,
+  LEFTTRIGGER = VOX::PAD_LEFTTRIGGER,
+  RIGHTTRIGGER = VOX::PAD_RIGHTTRIGGER,
+};
+}  // namespace PAD
 
 }  // namespace KASTREL

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <mutex>
+#include <thread>
 
 #include "kastrel/device/driver.h"
 #include "kastrel/device/event.h"
@@ -35,7 +36,9 @@ struct VOX_GFX_SCREEN {
   int32_t event_head;     // next event to take
   int32_t event_tail;     // next free slot
   std::mutex* event_mutex;
-  uint32_t flags;  // SCREEN_* bits below
+  uint32_t flags;  // SCREEN_* bits below; the program thread's alone
+  std::thread::id program_thread;  // the thread that opened the screen; key_state bytes are
+                                   // atomic, read by any thread
 };
 
 enum : uint32_t {

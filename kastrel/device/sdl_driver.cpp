@@ -4,6 +4,7 @@
 #include <SDL2/SDL_shape.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include "kastrel/base/error.h"
 #include "kastrel/device/frame_rows.h"
 #include "kastrel/device/screen.h"
+#include "kastrel/device/sdl_gamepad.h"
 #include "kastrel/device/sdl_input.h"
 #include "kastrel/device/sdl_keys.h"
 
@@ -342,13 +344,24 @@ void present(VOX_GFX_SCREEN* s) {
   }
 }
 
+// Nothing stays held once the window loses the focus (SDL resets its own keyboard too).
+void release_on_blur() {
+  VOX_GFX_SCREEN* s = __vox_gfx;
+  if (s != nullptr && s->key_state != nullptr) {
+    for (int i = 0; i < KEY_STATE_SIZE; ++i)
+      std::atomic_ref<uint8_t>(s->key_state[i]).store(0, std::memory_order_relaxed);
+  }
+  vox_sdl_pads_release();
+}
+
 void drain_events() {
   Driver& d = g_driver;
   SDL_Event event;
   SDL_Event next;
   for (int n = 0; n < MAX_EVENTS_PER_PASS && SDL_PollEvent(&event); ++n) {
     const SDL_Event* follower = nullptr;
-    if (event.type == SDL_KEYDOWN &&
+    if (vox_sdl_pad_event(event, d.input.focused)) continue;
+    if ((event.type == SDL_KEYDOWN || event.type == SDL_MOUSEMOTION) &&
         SDL_PeepEvents(&next, 1, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1) {
       follower = &next;
     }
@@ -356,6 +369,7 @@ void drain_events() {
     if (vox_sdl_translate(event, follower, d.input, out)) {
       SDL_PeepEvents(&next, 1, SDL_GETEVENT, SDL_TEXTINPUT, SDL_TEXTINPUT);
     }
+    if (out.blurred) release_on_blur();  // the releases come before the focus loss
     if (__vox_gfx != nullptr) {
       for (int i = 0; i < out.event_count; ++i) vox_hPostEvent(&out.events[i]);
       for (int i = 0; i < out.typed_count; ++i) vox_hTypedKeyAdd(out.typed[i]);
@@ -365,6 +379,7 @@ void drain_events() {
     if (out.repaint && d.shown_surface != nullptr) SDL_UpdateWindowSurface(d.window);
     if (out.switch_mode) switch_display();
   }
+  vox_sdl_pads_pass(d.input.focused);
 }
 
 void run_pass() {
@@ -397,8 +412,8 @@ void set_mouse_now(Request& r) {
     int32_t x = std::min(r.a, d.width - 1);
     int32_t y = std::clamp(r.b, 0, d.height - 1);
     SDL_WarpMouseInWindow(d.window, x, y);
-    in.pointer_x = r.a;
-    in.pointer_y = r.b;
+    in.pointer_x = x;  // where the pointer is, before its motion arrives
+    in.pointer_y = y;
   }
   if (r.c > 0 && !in.cursor_visible) {
     in.cursor_visible = true;
@@ -530,10 +545,12 @@ bool desktop_open() {
     g_driver.start_error = std::string("SDL video did not start: ") + SDL_GetError();
     return false;
   }
+  vox_sdl_pads_start();  // a game without pads still gets its window
   SDL_DisableScreenSaver();
   if (!open_window()) {
     g_driver.start_error = std::string("the window did not open: ") + SDL_GetError();
     SDL_EnableScreenSaver();
+    vox_sdl_pads_stop();
     sdl_video_down();
     return false;
   }
@@ -546,6 +563,7 @@ bool desktop_open() {
 void desktop_close() {
   destroy_window();
   SDL_EnableScreenSaver();
+  vox_sdl_pads_stop();
   sdl_video_down();
 }
 
@@ -571,6 +589,8 @@ void thread_main() {
   }
   d.thread_alive = false;
   d.cv.notify_all();
+  g.unlock();
+  SDL_TLSCleanup();  // SDL's data for this thread, which only SDL_Quit here would free
 }
 
 // ---- driver table slots --------------------------------------------------------

@@ -2,14 +2,17 @@
 // with real input from xdotool and the window's pixels read back over X.
 #include "kastrel/device/sdl_driver.h"
 
+#include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -18,6 +21,7 @@
 #include "kastrel/device/input.h"
 #include "kastrel/device/keys.h"
 #include "kastrel/device/screen.h"
+#include "kastrel/device/testing/virtual_pad.h"
 #include "kastrel/device/testing/x_desktop.h"
 
 namespace {
@@ -239,8 +243,12 @@ TEST_F(Desktop, NamedKeysAreTheCodesTheWindowPosts) {
   ASSERT_NE(w, 0u);
   focus(w);
   const std::pair<const char*, int32_t> cases[] = {
-      {"Left", KASTREL::KEY::LEFT},   {"space", KASTREL::KEY::SPACE}, {"Return", KASTREL::KEY::ENTER},
-      {"F12", KASTREL::KEY::F12},     {"p", KASTREL::KEY::P},         {"5", KASTREL::KEY::D5},
+      {"Left", KASTREL::KEY::LEFT},
+      {"space", KASTREL::KEY::SPACE},
+      {"Return", KASTREL::KEY::ENTER},
+      {"F12", KASTREL::KEY::F12},
+      {"p", KASTREL::KEY::P},
+      {"5", KASTREL::KEY::D5},
       {"KP_Enter", KASTREL::KEY::KPENTER},
   };
   for (auto [name, code] : cases) {
@@ -280,6 +288,7 @@ TEST_F(Desktop, MouseGivesPointerButtonAndWheelEvents) {
   ASSERT_TRUE(xdotool("mousemove 2 2"));
   ASSERT_TRUE(wait_event(VOX::MOUSEEXITED));
   EXPECT_TRUE(wait_for([&] { return mouse() == Ints(5, -1); }));
+  EXPECT_EQ(of_type(VOX::MOUSEMOVED), Ints{});  // nothing at the edge on the way out
 }
 
 TEST_F(Desktop, SetMousePlacesHidesAndConfinesThePointer) {
@@ -289,14 +298,17 @@ TEST_F(Desktop, SetMousePlacesHidesAndConfinesThePointer) {
   focus(w);
   ASSERT_TRUE(wait_event(VOX::MOUSEENTERED));
 
-  // Placed at the nearest client pixel; the values passed are what the program
-  // reads. Under the program's lock, which the pass must not need.
+  // Placed at the nearest client pixel, which the program reads at once. Under
+  // the program's lock, which the pass must not need.
   vox_GfxLock();
   vox_SetMouse(5000, -3, -1, -1);
   EXPECT_EQ(vox_GetError(), 0);
   Ints m = mouse();
+  vox_SetMouse(INT32_MAX, INT32_MAX, -1, -1);
+  Ints corner = mouse();
+  vox_SetMouse(5000, -3, -1, -1);
   vox_GfxUnlock(-1, -1);
-  EXPECT_EQ((Ints{m[0], m[1], m[4]}), (Ints{5000, -3, 0}));
+  EXPECT_EQ((Ints{m[0], m[1], m[4], corner[0], corner[1]}), (Ints{639, 0, 0, 639, 479}));
   EXPECT_TRUE(wait_for([&] { return x->pointer() == std::pair(g.x + 639, g.y); }));
 
   // Hidden and shown again over the window.
@@ -445,6 +457,128 @@ TEST_F(Desktop, OpeningAndClosingFiftyTimesWhileTheProgramHoldsTheLock) {
   vox_GfxScreenRes(1, 1, 32, 1, MODE_NULL, 0);
   EXPECT_EQ(vox_GetError(), 0);
   EXPECT_EQ(x->find_window(kTitle), 0u);
+}
+
+TEST_F(Desktop, GamepadsAndFocus) {
+  using Pad = virtual_pad::Pad;
+  ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK), 0);  // before any screen: no race on SDL's init
+  auto first = std::make_unique<Pad>();                // there before the window
+  unsigned long w = open(320, 240);
+  ASSERT_NE(w, 0u);
+  focus(w);  // SDL passes pad presses to focused windows only
+  auto second = std::make_unique<Pad>();
+  auto pad_events = [&](int32_t type) {  // (pad, control, value) of each
+    std::vector<Ints> out;
+    for (const VOX::EVENT& e : events)
+      if (e.TYPE == type) out.push_back({e.PAD, e.CONTROL, e.VALUE});
+    return out;
+  };
+  ASSERT_TRUE(wait_events([&] { return of_type(VOX::PADCONNECTED) == Ints{0, 1}; }));
+
+  // Every button SDL maps on a virtual pad (all but the touchpad).
+  for (int b = 0; b < VOX::PAD_TOUCHPAD; ++b) {
+    events.clear();
+    second->button(b, true);
+    ASSERT_TRUE(wait_event(VOX::PADBUTTONPRESSED)) << b;
+    EXPECT_EQ((Ints{vox_GfxPadButton(1, b), vox_GfxPadButton(0, b)}), (Ints{-1, 0})) << b;
+    second->button(b, false);
+    ASSERT_TRUE(wait_event(VOX::PADBUTTONRELEASED)) << b;
+    EXPECT_EQ(vox_GfxPadButton(1, b), 0);
+    for (int32_t type : {VOX::PADBUTTONPRESSED, VOX::PADBUTTONRELEASED})
+      EXPECT_EQ(pad_events(type), std::vector<Ints>{(Ints{1, b, 0})});
+  }
+
+  // A stick held still for 2 s, or moved within the dead zone, posts nothing; polling follows.
+  events.clear();
+  second->axis(VOX::PAD_LEFTX, 20000);
+  ASSERT_TRUE(wait_event(VOX::PADAXISMOVED));
+  second->axis(VOX::PAD_LEFTX, 20000 + vox_GfxPadDeadZone(-1));
+  EXPECT_TRUE(wait_for([] { return vox_GfxPadAxis(1, VOX::PAD_LEFTX) == 28000; }));
+  SDL_Delay(2000);
+  second->axis(VOX::PAD_LEFTX, 300);  // inside the dead zone: rest
+  ASSERT_TRUE(wait_events([&] { return pad_events(VOX::PADAXISMOVED).size() >= 2; }));
+  EXPECT_EQ(pad_events(VOX::PADAXISMOVED),
+            (std::vector<Ints>{{1, VOX::PAD_LEFTX, 20000}, {1, VOX::PAD_LEFTX, 0}}));
+  EXPECT_EQ(vox_GfxPadAxis(1, VOX::PAD_LEFTX), 0);
+
+  // Swung end to end every millisecond for a second, unread: one event a pass at most.
+  events.clear();
+  for (int i = 0; i < 1000; ++i, SDL_Delay(1))
+    second->axis(VOX::PAD_RIGHTY, i % 2 ? 32767 : -32768);
+  SDL_Delay(100);
+  for (VOX::EVENT e; vox_GfxEvent(&e);) events.push_back(e);
+  EXPECT_LT(events.size(), 127u);
+  EXPECT_EQ(pad_events(VOX::PADAXISMOVED).back(), (Ints{1, VOX::PAD_RIGHTY, 32767}));
+
+  // Another window takes the focus: the held key and button read released at once,
+  // their releases posted first; the stick reads centred. The focus comes back.
+  ASSERT_TRUE(xdotool("keydown d"));
+  second->button(VOX::PAD_B, true);
+  ASSERT_TRUE(wait_events([&] {
+    return of_type(VOX::KEYPRESSED).size() + pad_events(VOX::PADBUTTONPRESSED).size() == 2 &&
+           vox_GfxMultikey(32) && vox_GfxPadButton(1, VOX::PAD_B);
+  }));
+  events.clear();
+  x->focus_other_window();
+  ASSERT_TRUE(wait_event(VOX::FOCUSLOST));
+  EXPECT_EQ((Ints{vox_GfxMultikey(32), vox_GfxPadButton(1, VOX::PAD_B)}), (Ints{0, 0}));
+  ASSERT_TRUE(wait_event(VOX::PADAXISMOVED));
+  Ints types;
+  for (const VOX::EVENT& e : events) types.push_back(e.TYPE);
+  EXPECT_EQ(types,
+            (Ints{VOX::KEYRELEASED, VOX::PADBUTTONRELEASED, VOX::FOCUSLOST, VOX::PADAXISMOVED}));
+  EXPECT_EQ(pad_events(VOX::PADAXISMOVED), std::vector<Ints>{(Ints{1, VOX::PAD_RIGHTY, 0})});
+  ASSERT_TRUE(xdotool("keyup d"));
+  focus(w);
+  ASSERT_TRUE(wait_event(VOX::FOCUSGAINED));
+
+  // Unplugged: disconnected, released and centred; numbers stay; the lowest free is reused.
+  second->button(VOX::PAD_A, true);
+  ASSERT_TRUE(wait_for([] { return vox_GfxPadButton(1, VOX::PAD_A) == -1; }));
+  events.clear();
+  second.reset();
+  ASSERT_TRUE(wait_event(VOX::PADDISCONNECTED));
+  EXPECT_EQ(of_type(VOX::PADDISCONNECTED), Ints{1});
+  EXPECT_EQ((Ints{vox_GfxPadCount(), vox_GfxPadButton(1, VOX::PAD_A), vox_GfxPadAxis(1, 0)}),
+            (Ints{1, 0, 0}));
+  events.clear();
+  first.reset();
+  ASSERT_TRUE(wait_event(VOX::PADDISCONNECTED));
+  for (int i = 0; i < 20; ++i) {  // the leak checker runs at process exit
+    events.clear();
+    second = std::make_unique<Pad>();
+    ASSERT_TRUE(wait_event(VOX::PADCONNECTED));
+    second.reset();
+    ASSERT_TRUE(wait_event(VOX::PADDISCONNECTED));
+    EXPECT_EQ(of_type(VOX::PADCONNECTED), Ints{0});
+  }
+  EXPECT_EQ(vox_GfxPadCount(), 0);
+  vox_GfxScreenRes(1, 1, 32, 1, MODE_NULL, 0);
+  SDL_Quit();  // the hints the driver set go with it
+}
+
+TEST_F(Desktop, InputQueriesFromAnotherThreadWhileTheProgramLocks) {
+  // They read state only: they neither take nor release the program's lock.
+  unsigned long w = open(320, 240);
+  ASSERT_NE(w, 0u);
+  std::atomic<bool> stop{false};
+  std::thread reader([&] {
+    while (!stop.load()) {
+      vox_GetMouse(nullptr, nullptr, nullptr, nullptr, nullptr);
+      vox_GfxMultikey(30);
+      vox_GfxPadButton(0, VOX::PAD_A);
+      vox_GfxEvent(nullptr);
+    }
+  });
+  // A second of lock and unlock, as a frame loop does (a wrong hand-over deadlocks here).
+  for (uint32_t end = SDL_GetTicks() + 1000; SDL_GetTicks() < end;) {
+    vox_GfxLock();
+    vox_GfxUnlock(-1, -1);
+  }
+  stop = true;
+  reader.join();
+  paint(0, 239, 0xFF00FF00u);  // the pass still runs
+  EXPECT_TRUE(wait_for([&] { return x->pixel(w, 5, 5) == 0x00FF00u; }));
 }
 
 }  // namespace

@@ -144,7 +144,20 @@ void key_up(const SDL_KeyboardEvent& k, VOX_SDL_INPUT& in, VOX_SDL_OUTPUT& out) 
   if (!silent) post(out, VOX::KEYRELEASED, set1, ascii);
 }
 
-void mouse_moved(const SDL_MouseMotionEvent& m, VOX_SDL_INPUT& in, VOX_SDL_OUTPUT& out) {
+// Leaving without capture, SDL moves the pointer to the nearest edge pixel and
+// then reports the leave; that position was never the pointer's.
+bool clamped_before_leave(const SDL_MouseMotionEvent& m, const SDL_Event* next,
+                          const VOX_SDL_INPUT& in) {
+  if (next == nullptr || next->type != SDL_WINDOWEVENT ||
+      next->window.event != SDL_WINDOWEVENT_LEAVE ||
+      (in.window_id != 0 && next->window.windowID != in.window_id))
+    return false;
+  return m.x == 0 || m.y == 0 || m.x == in.window_w - 1 || m.y == in.window_h - 1;
+}
+
+void mouse_moved(const SDL_MouseMotionEvent& m, const SDL_Event* next, VOX_SDL_INPUT& in,
+                 VOX_SDL_OUTPUT& out) {
+  if (clamped_before_leave(m, next, in)) return;
   in.pointer_x = m.x;
   in.pointer_y = m.y;
   int32_t desk_x = in.window_x + m.x;
@@ -200,6 +213,19 @@ void window_event(const SDL_WindowEvent& w, VOX_SDL_INPUT& in, VOX_SDL_OUTPUT& o
         in.pointer_inside = false;
       }
       break;
+    case SDL_WINDOWEVENT_FOCUS_GAINED:
+      if (in.active && !in.focused) {
+        in.focused = true;
+        post(out, VOX::FOCUSGAINED);
+      }
+      break;
+    case SDL_WINDOWEVENT_FOCUS_LOST:
+      if (in.active && in.focused) {
+        in.focused = false;
+        out.blurred = true;
+        post(out, VOX::FOCUSLOST);
+      }
+      break;
     case SDL_WINDOWEVENT_MINIMIZED:
       if (in.active) request_switch(in, out);
       break;
@@ -233,6 +259,9 @@ void vox_sdl_input_start(VOX_SDL_INPUT& input, int32_t mode_flags) {
   input.cursor_visible = true;
   input.clip = false;
   input.over_client = false;
+  input.focused = true;  // a new window counts as focused: only changes are posted
+  input.click_bit = 0;
+  input.click_run = 0;
   input.key_ascii.fill(-1);
   input.key_silent.fill(false);
 }
@@ -253,14 +282,17 @@ bool vox_sdl_translate(const SDL_Event& event, const SDL_Event* next, VOX_SDL_IN
       break;
     }
     case SDL_MOUSEMOTION:
-      mouse_moved(event.motion, in, out);
+      mouse_moved(event.motion, next, in, out);
       break;
     case SDL_MOUSEBUTTONDOWN: {
       int32_t bit = button_bit(event.button.button);
       if (bit == 0) break;
       in.buttons |= bit;
       // Every second click of a run is a double click; the third starts anew.
-      bool dbl = event.button.clicks >= 2 && event.button.clicks % 2 == 0;
+      // SDL counts clicks per button: a press of another button breaks the run.
+      bool dbl = bit == in.click_bit && event.button.clicks >= 2 && in.click_run == 1;
+      in.click_run = dbl ? 2 : 1;
+      in.click_bit = bit;
       post(out, dbl ? VOX::BUTTONDOUBLECLICKED : VOX::BUTTONPRESSED, bit);
       break;
     }

@@ -33,6 +33,9 @@ struct VOX_SDL_INPUT {
   bool cursor_visible;
   bool pointer_inside;  // an entry was reported and no exit since
   bool clip;            // the pointer is confined to the client area
+  bool focused;         // the window has the keyboard focus
+  int32_t click_bit;    // the button of the last press, and its place in a run (1 or 2)
+  int32_t click_run;
   // Per physical key: the ASCII its press reported (a release repeats it), and
   // whether the press posted nothing (its release posts nothing either).
   std::array<int16_t, SDL_NUM_SCANCODES> key_ascii;
@@ -40,8 +43,8 @@ struct VOX_SDL_INPUT {
 };
 
 // Resets what a driver start resets (wheel total, buttons, last position,
-// cursor visibility, clip); pointer-inside, pointer position and the
-// horizontal total carry over.
+// cursor visibility, clip, focus, click runs); pointer-inside, pointer position
+// and the horizontal total carry over.
 void vox_sdl_input_start(VOX_SDL_INPUT& input, int32_t mode_flags);
 
 // What one SDL event produced.
@@ -54,10 +57,12 @@ struct VOX_SDL_OUTPUT {
   bool repaint;      // show the window's retained picture again
   bool resized;      // the client area changed size
   bool confine;      // confine the pointer to the client area again
+  bool blurred;      // the window lost the focus: release held keys and buttons
 };
 
 // Translates `event`. `next` is the event that follows it in SDL's queue, or
-// null: a key press takes its character from a text event right behind it.
+// null: a key press takes its character from a text event right behind it, and
+// a move right before the pointer leaves is SDL's own, clamped to the edge.
 // Returns true when `next` was used up that way.
 bool vox_sdl_translate(const SDL_Event& event, const SDL_Event* next, VOX_SDL_INPUT& input,
                        VOX_SDL_OUTPUT& out);

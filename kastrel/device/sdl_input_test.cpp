@@ -212,6 +212,15 @@ TEST_F(Translation, PointerMovesEntryAndExit) {
             (Evs{{MOUSEEXITED}, {MOUSEENTERED, 30, 30, 6, 8}}));
   EXPECT_EQ(confines, 0);
 
+  // Leaving without capture, SDL's move to the edge is not the pointer's; a
+  // move to the edge that stays is.
+  EXPECT_EQ(feed({motion(639, 40), window(SDL_WINDOWEVENT_LEAVE), motion(30, 0), motion(0, 0),
+                  motion(30, 30)}),
+            (Evs{{MOUSEEXITED},
+                 {MOUSEENTERED, 30, 0, 0, -30},
+                 {MOUSEMOVED, 0, 0, -30, 0},
+                 {MOUSEMOVED, 30, 30, 30, 30}}));
+
   // Under capture positions outside the client area arrive as they are and do
   // not count as an entry; with confinement an entry confines again.
   feed({window(SDL_WINDOWEVENT_LEAVE)});
@@ -232,15 +241,28 @@ TEST_F(Translation, ButtonsWheelsAndClose) {
   // buttons and releases here; unknown buttons are ignored.
   EXPECT_EQ(
       feed({button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT),
+            button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_MIDDLE),
             button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_MIDDLE, 2),
             button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_X1, 3), button(SDL_MOUSEBUTTONUP, SDL_BUTTON_X2),
             button(SDL_MOUSEBUTTONDOWN, 9), button(SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT)}),
       (Evs{{BUTTONPRESSED, 1},
+           {BUTTONPRESSED, 4},
            {BUTTONDOUBLECLICKED, 4},
            {BUTTONPRESSED, 8},
            {BUTTONRELEASED, 16},
            {BUTTONRELEASED, 1}}));
   EXPECT_EQ(in.buttons, 4 | 8);
+  // SDL counts per button: a click of another button between two breaks the pair.
+  EXPECT_EQ(feed({button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT),
+                  button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_RIGHT),
+                  button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT, 2),
+                  button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT, 3),
+                  button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT, 4)}),
+            (Evs{{BUTTONPRESSED, 1},
+                 {BUTTONPRESSED, 2},
+                 {BUTTONPRESSED, 1},
+                 {BUTTONDOUBLECLICKED, 1},
+                 {BUTTONPRESSED, 1}}));
 
   // Wheels: running totals, one step per event whatever the amount.
   EXPECT_EQ(feed({wheel(0, 1), wheel(0, 3), wheel(0, 1), wheel(0, -2), wheel(1, 0),

@@ -1,6 +1,7 @@
 #include "kastrel/device/sdl_keys.h"
 
 #include <array>
+#include <atomic>
 
 #include "kastrel/device/keys.h"
 
@@ -130,7 +131,8 @@ void vox_sdl_refresh_key_state(const uint8_t* sdl_state, int sdl_count, uint8_t*
     for (SDL_Scancode key : row.keys) {
       if (key != NO_KEY && key < sdl_count && sdl_state[key]) down = 1;
     }
-    key_state[row.scancode] = down;
+    // Read without a lock by any thread (vox_GfxMultikey).
+    std::atomic_ref<uint8_t>(key_state[row.scancode]).store(down, std::memory_order_relaxed);
   }
 }
 

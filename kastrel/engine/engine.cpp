@@ -119,6 +119,11 @@ INPUTEVENT dispatch(const VOX::EVENT& event) {
     case VOX::BUTTONDOUBLECLICKED:
     case VOX::WHEELMOVED:
     case VOX::HWHEELMOVED:
+    case VOX::PADCONNECTED:
+    case VOX::PADDISCONNECTED:
+    case VOX::PADBUTTONPRESSED:
+    case VOX::PADBUTTONRELEASED:
+    case VOX::PADAXISMOVED:
       return static_cast<INPUTEVENT>(event.TYPE);
     case VOX::MOUSEENTERED:
       ONMOUSEENTER.RAISE();

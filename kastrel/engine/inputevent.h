@@ -19,10 +19,17 @@ enum class INPUTEVENT : int32_t {
   MOUSEBUTTONDOUBLECLICK = VOX::BUTTONDOUBLECLICKED,
   MOUSEWHEEL = VOX::WHEELMOVED,
   MOUSEHWHEEL = VOX::HWHEELMOVED,
+  // Gamepads: the record's PAD, CONTROL and VALUE say which pad, button or axis, and where.
+  PADCONNECT = VOX::PADCONNECTED,
+  PADDISCONNECT = VOX::PADDISCONNECTED,
+  PADBUTTONPRESS = VOX::PADBUTTONPRESSED,
+  PADBUTTONRELEASE = VOX::PADBUTTONRELEASED,
+  PADAXISMOVE = VOX::PADAXISMOVED,
 };
 
 static_assert(static_cast<int32_t>(INPUTEVENT::KEYPRESS) == 1);
 static_assert(static_cast<int32_t>(INPUTEVENT::MOUSEWHEEL) == 8);
 static_assert(static_cast<int32_t>(INPUTEVENT::MOUSEHWHEEL) == 14);
+static_assert(static_cast<int32_t>(INPUTEVENT::PADAXISMOVE) == 19);
 
 }  // namespace KASTREL::ENGINE

@@ -203,6 +203,15 @@ bool Connection::cover_briefly(int x, int y, int width, int height) {
   return shown;
 }
 
+void Connection::focus_other_window() {
+  Display* d = dpy(display_);
+  Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 40, 40, 0, 0, 0);
+  XMapRaised(d, w);
+  XSync(d, False);
+  XSetInputFocus(d, w, RevertToParent, CurrentTime);
+  XSync(d, False);
+}
+
 void Connection::mark_minimised(unsigned long window) {
   Display* d = dpy(display_);
   Atom hidden = XInternAtom(d, "_NET_WM_STATE_HIDDEN", False);

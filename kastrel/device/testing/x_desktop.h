@@ -55,6 +55,9 @@ class Connection {
   // Covers the root rectangle with a plain white window until it shows, then
   // destroys it; false when it never showed.
   bool cover_briefly(int x, int y, int width, int height);
+  // Maps a small window at the desktop's corner and gives it the keyboard focus, as
+  // activating another program does; it lives as long as the connection.
+  void focus_other_window();
   // What a window manager does to a window it minimises.
   void mark_minimised(unsigned long window);
   // What the window manager sends when the close box is pressed.
