@@ -295,7 +295,7 @@ void ONINITIALIZE() {
 
 int main() {
   ENGINE::ONINITIALIZE += ONINITIALIZE;
-  if (ENGINE::INITIALIZE(WIDTH, HEIGHT, FALSE, MODE_SCALED) == FALSE) {
+  if (ENGINE::INITIALIZE(WIDTH, HEIGHT, FALSE, 0 /*MODE_SCALED*/) == FALSE) {
     std::fprintf(stderr, "breakout: %s\n", LASTERROR());
     return 2;
   }
