@@ -4,7 +4,7 @@
 //
 // It repaints only what changes: the ball's and the paddle's old and new places, a brick that
 // breaks and the score bar. The game ends with exit status 0 on Escape or the close box.
-#include <kastrel/kastrel.h>
+#include "breakout.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,28 +17,23 @@ using ENGINE::INPUTEVENT;
 using ENGINE::TRANSITIONDIRECTION;
 using ENGINE::TRANSITIONEFFECT;
 
+namespace BREAKOUT {
+
+GAMESTATE GAME;
+int32_t TITLESCREEN, PLAYSCREEN, OVERSCREEN;
+
 namespace {
 
-
-constexpr int32_t WIDTH = 640, HEIGHT = 480;
 constexpr int32_t BARHEIGHT = 32;  // the score bar; the wall's top edge is below it
-constexpr int32_t COLUMNS = 10, ROWS = 6, BRICKW = 56, BRICKH = 18, BRICKGAP = 4;
+constexpr int32_t BRICKW = 56, BRICKH = 18, BRICKGAP = 4;
 constexpr int32_t BRICKLEFT = 22, BRICKTOP = 70;
-constexpr int32_t PADDLEW = 80, PADDLEH = 12, PADDLEY = 440, BALLSIZE = 10;
+constexpr int32_t PADDLEH = 12, PADDLEY = 440, BALLSIZE = 10;
 constexpr float PADDLESPEED = 520.0f, BALLSPEED = 300.0f, SERVEDELAY = 1.0f;
 constexpr uint32_t BACKCOLOR = 0xFF101828, TEXTCOLOR = 0xFFF0F0F0, PADDLECOLOR = 0xFFE0E0F0;
 constexpr uint32_t BALLCOLOR = 0xFFFFD040;
 constexpr uint32_t ROWCOLORS[ROWS] = {0xFFE04848, 0xFFE08838, 0xFFE0C838,
                                       0xFF58C858, 0xFF4888E0, 0xFF9058D0};
 
-struct {
-  BOOLEAN BRICKS[COLUMNS * ROWS];
-  int32_t BRICKSLEFT = 0, SCORE = 0, LIVES = 0, WALL = 0;
-  float PADDLEX = 0, BALLX = 0, BALLY = 0, VX = 0, VY = 0, SERVEWAIT = 0;
-  BOOLEAN PAUSED = FALSE;
-} GAME;
-
-int32_t TITLESCREEN, PLAYSCREEN, OVERSCREEN;
 GRAPHICS::FONT BIGFONT, SMALLFONT;
 AUDIO::SOUND PADDLESOUND, BRICKSOUND, WALLSOUND, LOSESOUND;
 AUDIO::MUSIC THEMUSIC;
@@ -293,11 +288,9 @@ void ONINITIALIZE() {
 
 }  // namespace
 
-int main() {
+BOOLEAN RUN(int32_t FLAGS) {
   ENGINE::ONINITIALIZE += ONINITIALIZE;
-  if (ENGINE::INITIALIZE(WIDTH, HEIGHT, FALSE, 0 /*MODE_SCALED*/) == FALSE) {
-    std::fprintf(stderr, "breakout: %s\n", LASTERROR());
-    return 2;
-  }
-  return 0;
+  return ENGINE::INITIALIZE(WIDTH, HEIGHT, FALSE, FLAGS);
 }
+
+}  // namespace BREAKOUT
