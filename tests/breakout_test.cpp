@@ -54,15 +54,15 @@ struct Game {
   Game() {
     const std::string end = ":exitcode=86";  // a sanitizer report is never the game's status
     game.emplace(std::vector<std::string>{KASTREL_BREAKOUT_BIN},
-                 kastrel_testing::EnvChanges{
-                     {"DISPLAY", xvfb.display()},
-                     {"WAYLAND_DISPLAY", std::nullopt},
-                     {"SDL_VIDEODRIVER", "x11"},
-                     {"SDL_AUDIODRIVER", "disk"},
-                     {"SDL_DISKAUDIOFILE", tmp.file("out.raw")},
-                     {"ASAN_OPTIONS", "detect_leaks=1" + end},
-                     {"LSAN_OPTIONS", "suppressions=" KASTREL_SOURCE_DIR
-                                      "/kastrel/device/testing/lsan.supp" + end}},
+                 kastrel_testing::EnvChanges{{"DISPLAY", xvfb.display()},
+                                             {"WAYLAND_DISPLAY", std::nullopt},
+                                             {"SDL_VIDEODRIVER", "x11"},
+                                             {"SDL_AUDIODRIVER", "disk"},
+                                             {"SDL_DISKAUDIOFILE", tmp.file("out.raw")},
+                                             {"ASAN_OPTIONS", "detect_leaks=1" + end},
+                                             {"LSAN_OPTIONS", "suppressions=" KASTREL_SOURCE_DIR
+                                                              "/kastrel/device/testing/lsan.supp" +
+                                                                  end}},
                  kDir);
     window = xdo({"search", "--sync", "--onlyvisible", "--name", "^breakout$"});
     while (!window.empty() && window.back() == '\n') window.pop_back();
@@ -79,8 +79,8 @@ struct Game {
   void pointer(int px) { xdo({"mousemove", "--window", window, std::to_string(px), "300"}); }
   Pixels grab(int x0, int y0, int w, int h) {
     Pixels out;
-    XImage* im = XGetImage(dpy, std::stoul(window), x0, y0, unsigned(w), unsigned(h), AllPlanes,
-                           ZPixmap);
+    XImage* im =
+        XGetImage(dpy, std::stoul(window), x0, y0, unsigned(w), unsigned(h), AllPlanes, ZPixmap);
     if (im == nullptr) return out;
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) out.push_back(uint32_t(XGetPixel(im, x, y)) & 0xFFFFFF);
