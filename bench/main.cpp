@@ -196,6 +196,8 @@ int main(int argc, char** argv) {
   bench::RegisterBlits();
   bench::RegisterDraw();
   bench::RegisterPaint();
+  bench::RegisterReplay();
+  bench::RegisterPresent();
   bench::RegisterTransitions();
   bench::RegisterAudio();
   benchmark::Initialize(&argc, argv);

@@ -39,6 +39,8 @@ void AddTarget(const Target& target);
 void RegisterPng();
 void RegisterBlits();
 void RegisterPaint();
+void RegisterReplay();
+void RegisterPresent();
 void RegisterDraw();
 void RegisterTransitions();
 void RegisterAudio();

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "png_writer.h"
+#include "kastrel/png/png_save.h"
 #include "tests/testing/process.h"
 
 namespace {
@@ -57,10 +57,9 @@ class BallFolder {
     std::filesystem::create_directory(dir_.file("images"));
     std::vector<uint8_t> rgba(size_t{w} * h * 4, 0x80);
     for (size_t i = 0; i < size_t{w} * h; ++i) rgba[i * 4 + 3] = alpha[i];
-    std::string error;
-    EXPECT_TRUE(kastrel_tools::write_png(dir_.file("images/ball.png"), rgba.data(), w, h, w * 4,
-                                         kastrel_tools::PngColour::RGBA, &error))
-        << error;
+    EXPECT_EQ(png_save(dir_.file("images/ball.png"), rgba.data(), w, h, w * 4, PNG_RGBA),
+              KASTREL::TRUE)
+        << KASTREL::LASTERROR();
     EXPECT_EQ(chdir(dir_.path().c_str()), 0);
   }
 

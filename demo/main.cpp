@@ -4,8 +4,12 @@
 // until Escape or the close box ends it.
 #include <kastrel/kastrel.h>
 
+#include <cstdio>
+
 int main() {
-  KASTREL::ENGINE::INITIALIZE(640, 480, KASTREL::FALSE, MODE_NOSWITCH);
+  if (!KASTREL::ENGINE::INITIALIZE(640, 480, KASTREL::FALSE, MODE_NOSWITCH)) {
+    std::fprintf(stderr, "kastrel-demo: %s\n", KASTREL::LASTERROR());
+  }
   // The game's normal end, also when the window could not be opened.
   return 1;
 }

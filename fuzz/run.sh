@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets with clang in build/fuzz and runs each: the PNG decoder, then text and
-# fonts, then the sound loader.
-#   fuzz/run.sh smoke   FUZZ_RUNS PNG inputs (default 20000), FUZZ_TEXT_RUNS text inputs
-#                       (default 3000) and FUZZ_AUDIO_RUNS sound inputs (default 20000) from
-#                       fresh corpora, fixed seed: make test
+# Builds the fuzz targets with clang in build/fuzz and runs each: the PNG decoder, text and fonts,
+# the sound loader and the session file reader.
+#   fuzz/run.sh smoke   FUZZ_RUNS PNG and session inputs (default 20000), FUZZ_TEXT_RUNS text
+#                       inputs (default 3000) and FUZZ_AUDIO_RUNS sound inputs (default 20000)
+#                       from fresh corpora, fixed seed: make test
 #   fuzz/run.sh long    FUZZ_SECONDS seconds (default 60) each, corpora kept in build/fuzz/corpus*:
 #                       make fuzz
-# The PNG conformance suite, read in place, seeds the corpus when present; the sound corpus starts
-# from a short WAV file the target writes (and the same as OGG Vorbis and FLAC when oggenc and
-# flac are installed). Exits non-zero when an input crashes, hangs or trips a sanitizer; the
-# input is saved under build/fuzz/artifacts/.
+# The PNG conformance suite, read in place, seeds the PNG corpus when present; fuzz/seeds the
+# session corpus; the sound corpus starts from a short WAV file the target writes (and the same
+# as OGG Vorbis and FLAC when oggenc and flac are installed). Exits non-zero when an input
+# crashes, hangs or trips a sanitizer; the input is saved under build/fuzz/artifacts/.
 set -euo pipefail
 
 mode=${1:-smoke}
@@ -21,17 +21,16 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKASTREL_BUILD_FUZZ=ON \
   -DKASTREL_BUILD_TESTS=OFF -DKASTREL_BUILD_DEMO=OFF -DKASTREL_WERROR=ON >"$build.configure.log" 2>&1 ||
   { cat "$build.configure.log"; exit 1; }
-cmake --build "$build" --target png_fuzz text_fuzz audio_fuzz -j 2 >"$build.build.log" 2>&1 ||
-  { cat "$build.build.log"; exit 1; }
+cmake --build "$build" --target png_fuzz text_fuzz audio_fuzz session_fuzz -j 2 \
+  >"$build.build.log" 2>&1 || { cat "$build.build.log"; exit 1; }
 
-seeds=()
+png_seeds=()
 if [[ -d $testdata/pngsuite ]]; then
-  seeds=("$testdata/pngsuite")
+  png_seeds=("$testdata/pngsuite")
 else
   echo "fuzz: no PNG conformance suite at $testdata/pngsuite; running without seeds"
 fi
 mkdir -p "$build/artifacts"
-options=(-artifact_prefix="$build/artifacts/" -dict="$root/fuzz/png.dict" -timeout=25)
 
 # The sound target writes its seed WAV file itself, then the encoders make the same in theirs.
 sound_seeds=$build/seeds-audio
@@ -43,16 +42,27 @@ if command -v flac >/dev/null; then flac -s -f -o "$sound_seeds/ramp.flac" "$sou
 # (they are built without frame pointers).
 sound_env=(env LSAN_OPTIONS=suppressions=$root/fuzz/audio-lsan.supp ASAN_OPTIONS=fast_unwind_on_malloc=0)
 
-# smoke [env ...] NAME RUNS OPTIONS...: a smoke run of one target.
-smoke() {
+# run [env] NAME CORPUS OPTIONS... SEEDS...: one target, the sound one under its leak rules. The
+# corpus comes first: libFuzzer writes new inputs into the first folder, never into the seeds.
+run() {
   local launcher=()
   if [[ $1 == env ]]; then launcher=("${sound_env[@]}"); shift; fi
+  local name=$1 corpus=$2
+  shift 2
+  mkdir -p "$corpus"
+  "${launcher[@]}" "$build/fuzz/${name}_fuzz" -artifact_prefix="$build/artifacts/" -timeout=25 \
+    "$corpus" "$@"
+}
+
+# smoke [env] NAME RUNS OPTIONS... SEEDS...: a short run from a fresh corpus.
+smoke() {
+  local launcher=()
+  if [[ $1 == env ]]; then launcher=(env); shift; fi
   local name=$1 runs=$2
   shift 2
   local corpus=$build/corpus-smoke-$name log=$build/smoke-$name.log
-  rm -rf "$corpus" && mkdir -p "$corpus"
-  if "${launcher[@]}" "$build/fuzz/${name}_fuzz" -artifact_prefix="$build/artifacts/" -timeout=25 -seed=1 \
-       -runs="$runs" "$@" "$corpus" >"$log" 2>&1; then
+  rm -rf "$corpus"
+  if run "${launcher[@]}" "$name" "$corpus" -seed=1 -runs="$runs" "$@" >"$log" 2>&1; then
     echo "fuzz smoke ($name): $(grep -Eo 'Done [0-9]+ runs.*' "$log" || echo 'done'), no failure"
   else
     status=$?
@@ -62,21 +72,28 @@ smoke() {
   fi
 }
 
+# long [env] NAME OPTIONS... SEEDS...: a timed run, its corpus kept.
+long() {
+  local launcher=()
+  if [[ $1 == env ]]; then launcher=(env); shift; fi
+  local name=$1
+  shift
+  run "${launcher[@]}" "$name" "$build/corpus-$name" -max_total_time="${FUZZ_SECONDS:-60}" \
+    -print_final_stats=1 "$@"
+}
+
 case $mode in
   smoke)
-    smoke png "${FUZZ_RUNS:-20000}" -dict="$root/fuzz/png.dict" "${seeds[@]}"
+    smoke png "${FUZZ_RUNS:-20000}" -dict="$root/fuzz/png.dict" "${png_seeds[@]}"
     smoke text "${FUZZ_TEXT_RUNS:-3000}" -max_len=256
     smoke env audio "${FUZZ_AUDIO_RUNS:-20000}" -dict="$root/fuzz/audio.dict" "$sound_seeds"
+    smoke session "${FUZZ_RUNS:-20000}" "$root/fuzz/seeds"
     ;;
   long)
-    mkdir -p "$build/corpus" "$build/corpus-text" "$build/corpus-audio"
-    "$build/fuzz/png_fuzz" "${options[@]}" -max_total_time="${FUZZ_SECONDS:-60}" \
-      -print_final_stats=1 "$build/corpus" "${seeds[@]}"
-    "$build/fuzz/text_fuzz" -artifact_prefix="$build/artifacts/" -timeout=25 -max_len=256 \
-      -max_total_time="${FUZZ_SECONDS:-60}" -print_final_stats=1 "$build/corpus-text"
-    exec "${sound_env[@]}" "$build/fuzz/audio_fuzz" -artifact_prefix="$build/artifacts/" \
-      -timeout=25 -dict="$root/fuzz/audio.dict" -max_total_time="${FUZZ_SECONDS:-60}" \
-      -print_final_stats=1 "$build/corpus-audio" "$sound_seeds"
+    long png -dict="$root/fuzz/png.dict" "${png_seeds[@]}"
+    long text -max_len=256
+    long env audio -dict="$root/fuzz/audio.dict" "$sound_seeds"
+    long session "$root/fuzz/seeds"
     ;;
   *)
     echo "usage: fuzz/run.sh smoke|long" >&2

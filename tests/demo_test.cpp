@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -115,11 +116,21 @@ class Model {
   RgbaImage bg_, ball_, cursor_;
 };
 
+// A sanitizer report must not pass for the game's own status 1.
+kastrel_testing::EnvChanges sanitizer_env() {
+  const std::string end = ":exitcode=86";
+  return {{"ASAN_OPTIONS", "detect_leaks=1" + end},
+          {"UBSAN_OPTIONS", "print_stacktrace=1" + end},
+          {"LSAN_OPTIONS",
+           "suppressions=" KASTREL_SOURCE_DIR "/kastrel/device/testing/lsan.supp" + end}};
+}
+
 // The game in its own X server, with a connection of the test's own to watch it.
 class DemoRun {
  public:
   // Starts the game in `cwd` and waits for its window.
-  explicit DemoRun(const std::string& cwd = kDemoDir, const std::string& program = KASTREL_DEMO_BIN)
+  explicit DemoRun(const std::string& cwd = kDemoDir, const std::string& program = KASTREL_DEMO_BIN,
+                   const kastrel_testing::EnvChanges& extra = {})
       : xvfb_("1024x768x24") {
     dpy_ = xvfb_.ok() ? XOpenDisplay(xvfb_.display().c_str()) : nullptr;
     if (dpy_ == nullptr) {
@@ -128,19 +139,13 @@ class DemoRun {
     }
     // A window that has gone (the game ended) is not an error for the test's requests.
     XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-    // A sanitizer report must not pass for the game's own status 1.
-    const std::string end = ":exitcode=86";
-    game_.emplace(std::vector<std::string>{program},
-                  kastrel_testing::EnvChanges{{"DISPLAY", xvfb_.display()},
-                                              {"WAYLAND_DISPLAY", std::nullopt},
-                                              {"VOXGFX", std::nullopt},
-                                              {"SDL_VIDEODRIVER", "x11"},
-                                              {"ASAN_OPTIONS", "detect_leaks=1" + end},
-                                              {"UBSAN_OPTIONS", "print_stacktrace=1" + end},
-                                              {"LSAN_OPTIONS", "suppressions=" KASTREL_SOURCE_DIR
-                                                               "/kastrel/device/testing/lsan.supp" +
-                                                                   end}},
-                  cwd);
+    kastrel_testing::EnvChanges env = sanitizer_env();
+    env.insert({{"DISPLAY", xvfb_.display()},
+                {"WAYLAND_DISPLAY", std::nullopt},
+                {"VOXGFX", std::nullopt},
+                {"SDL_VIDEODRIVER", "x11"}});
+    for (const auto& [name, value] : extra) env[name] = value;
+    game_.emplace(std::vector<std::string>{program}, env, cwd);
     eventually([&] { return (window_ = find_window()) != 0 || !game_->running(); });
     if (window_ == 0) {
       ADD_FAILURE() << "no window titled kastrel-demo; the game said:\n" << game_->errors();
@@ -158,6 +163,18 @@ class DemoRun {
   ~DemoRun() {
     game_.reset();
     if (dpy_ != nullptr) XCloseDisplay(dpy_);
+  }
+
+  // Takes the desktop away under the running game: "server" kills the X server,
+  // anything else is an xdotool command run on the game's window.
+  void lose_desktop(const std::string& how) {
+    if (how == "server") {
+      XCloseDisplay(dpy_);
+      dpy_ = nullptr;
+      xvfb_.kill();
+    } else {
+      xdo({how, std::to_string(window_)});
+    }
   }
 
   DemoRun(const DemoRun&) = delete;
@@ -433,6 +450,17 @@ TEST(DemoGameOnX, InstalledGameFindsItsPicturesAndTheCloseBoxEndsIt) {
   EXPECT_EQ(run.exit_status(), 1) << run.game().errors();
 }
 
+TEST(DemoGameOnX, EndsWithItsNormalStatusWhenTheXServerOrItsConnectionGoes) {
+  for (const std::string how : {"server", "windowkill"}) {
+    DemoRun run;
+    ASSERT_TRUE(run.ok()) << how;
+    run.lose_desktop(how);
+    EXPECT_EQ(run.exit_status(), 1) << how << ": " << run.game().errors();
+    EXPECT_NE(run.game().errors().find("lost"), std::string::npos) << run.game().errors();
+    EXPECT_EQ(run.game().errors().find("terminate"), std::string::npos) << run.game().errors();
+  }
+}
+
 TEST(DemoGameOnX, RunsWithoutPicturesAndEndsOnEscape) {
   kastrel_testing::TempDir empty;
   DemoRun run(empty.path());
@@ -447,3 +475,58 @@ TEST(DemoGameOnX, RunsWithoutPicturesAndEndsOnEscape) {
 }
 
 }  // namespace
+
+// A session played under X while recording, with a frame every 10 passes, replayed three times
+// headless (no X server) by kastrel-replay: the same frames, bit for bit, and the same status.
+TEST(DemoGameOnX, RecordedSessionReplaysHeadlessToTheSameFrames) {
+  const Model m;
+  kastrel_testing::TempDir dir;
+  const std::string session = dir.file("session.kst"), recorded = dir.file("recorded");
+  {
+    DemoRun run(kDemoDir, KASTREL_DEMO_BIN,
+                {{"KASTREL_RECORD", session},
+                 {"KASTREL_FRAMES", recorded},
+                 {"KASTREL_FRAMES_EVERY", "10"}});
+    ASSERT_TRUE(run.ok());
+    const int x0 = m.start_x(), y0 = m.rest_y();
+    int resting = 0;  // fallen and lying still for many frames running
+    ASSERT_TRUE(eventually([&] {
+      resting = ball_misfit(run.capture(), m, x0, y0, 205, Box{}) <= kTolerance ? resting + 1 : 0;
+      return resting >= 40;
+    }));
+    run.hover(m, x0, y0);
+    ASSERT_TRUE(ball_shows_at(run, m, x0, y0, 255));
+    run.button("mousedown", 1);
+    run.glide_by(-100, -150, 5);
+    ASSERT_TRUE(ball_shows_at(run, m, x0 - 100, y0 - 150, 255));
+    run.glide_by(300, 0, 1);
+    run.button("mouseup", 1);
+    run.key("Escape");
+    ASSERT_EQ(run.exit_status(), 1) << run.game().errors();
+  }
+  const auto hashes = [](const std::vector<std::string>& args,
+                         const kastrel_testing::EnvChanges& env) {
+    std::vector<std::string> argv{KASTREL_REPLAY_BIN};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return kastrel_testing::run(argv, env, 120s);
+  };
+  const kastrel_testing::RunResult golden = hashes({"--hash", recorded}, {});
+  ASSERT_EQ(golden.exit_status, 0) << golden.errors;
+  ASSERT_NE(golden.output.find("pass 10 "), std::string::npos) << golden.output;
+
+  kastrel_testing::EnvChanges headless = sanitizer_env();
+  headless.insert({{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}});
+  for (int i = 0; i < 3; ++i) {
+    const std::string frames = dir.file("replay" + std::to_string(i));
+    const kastrel_testing::RunResult replay = hashes(
+        {"--frames", frames, "--every", "10", "-C", kDemoDir, session, KASTREL_DEMO_BIN}, headless);
+    EXPECT_EQ(replay.exit_status, 1) << replay.errors;
+    EXPECT_EQ(replay.output, golden.output);
+    for (const auto& frame : std::filesystem::directory_iterator(recorded)) {
+      const std::string name = frame.path().filename().string();
+      EXPECT_EQ(kastrel_testing::read_file(frames + "/" + name),
+                kastrel_testing::read_file(frame.path().string()))
+          << name;
+    }
+  }
+}

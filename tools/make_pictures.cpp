@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "png_writer.h"
+#include "kastrel/png/png_save.h"
+#include "kastrel/base/error.h"
 
 namespace {
 
@@ -429,11 +430,9 @@ std::vector<std::uint8_t> draw_cursor() {
 bool save(const std::filesystem::path& dir, const char* name, const std::vector<std::uint8_t>& rgba,
           int w, int h) {
   const std::string path = (dir / name).string();
-  std::string error;
-  if (!kastrel_tools::write_png(path, rgba.data(), static_cast<std::uint32_t>(w),
-                                static_cast<std::uint32_t>(h), static_cast<std::size_t>(w) * 4,
-                                kastrel_tools::PngColour::RGBA, &error)) {
-    std::fprintf(stderr, "kastrel_make_pictures: %s\n", error.c_str());
+  if (png_save(path, rgba.data(), static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h),
+               static_cast<std::size_t>(w) * 4, PNG_RGBA) == KASTREL::FALSE) {
+    std::fprintf(stderr, "kastrel_make_pictures: %s\n", KASTREL::LASTERROR());
     return false;
   }
   std::printf("%s\n", path.c_str());

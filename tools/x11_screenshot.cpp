@@ -18,7 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "png_writer.h"
+#include "kastrel/png/png_save.h"
+#include "kastrel/base/error.h"
 
 namespace {
 
@@ -238,11 +239,9 @@ int capture(const Options& opt) {
   XDestroyImage(image);
   XCloseDisplay(dpy);
 
-  std::string error;
-  if (!kastrel_tools::write_png(opt.output, rgb.data(), out_w, out_h,
-                                static_cast<std::size_t>(out_w) * 3, kastrel_tools::PngColour::RGB,
-                                &error)) {
-    std::fprintf(stderr, "kastrel_x11_screenshot: %s\n", error.c_str());
+  if (png_save(opt.output, rgb.data(), out_w, out_h, static_cast<std::size_t>(out_w) * 3,
+               PNG_RGB) == KASTREL::FALSE) {
+    std::fprintf(stderr, "kastrel_x11_screenshot: %s\n", KASTREL::LASTERROR());
     return 1;
   }
   return 0;

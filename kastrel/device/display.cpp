@@ -16,6 +16,7 @@
 #include "kastrel/device/context.h"
 
 VOX_GFX_SCREEN* __vox_gfx = nullptr;
+int32_t __vox_gfx_scale = -1;
 const VOX_GFX_DRIVER* const* __vox_gfx_drivers = __vox_gfx_drivers_list;
 
 namespace {
@@ -378,6 +379,16 @@ int32_t vox_GfxScreenList(int32_t depth) {
     return 0;
   }
   return g_modes[g_mode_position++];
+}
+
+void vox_GfxSetScale(int32_t scale) {
+  if (scale < 0 || scale > 16) {
+    KASTREL::SETLASTERROR("picture scale %d is out of range (0 for auto, or 1 to 16)", scale);
+    vox_hSetError(1);
+    return;
+  }
+  __vox_gfx_scale = scale;
+  vox_hSetError(0);
 }
 
 void vox_GfxSetWindowTitle(const char* title) {

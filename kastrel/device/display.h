@@ -42,6 +42,15 @@ void vox_GfxUnlock(int32_t first, int32_t last);
 // returns the next one. 0 when there are no more.
 int32_t vox_GfxScreenList(int32_t depth);
 
+// The scale of the picture for later mode sets: every frame-buffer pixel shows as a
+// scale x scale block (1..16; 0: the largest that fits the desktop). Games keep working in
+// frame-buffer pixels; the user's KASTREL_SCALE (a number or "auto") overrides it, and
+// without either the mode flag MODE_SCALED means 0, no flag 1. A full-screen request without
+// a display mode of the screen's size gets the desktop's size, the picture scaled to fit and
+// centred on black; pointer positions over that border clamp to the frame's edge.
+// vox_GetError() is 1 for a scale out of range (nothing changes), else 0.
+void vox_GfxSetScale(int32_t scale);
+
 // Sets the window title (at most 127 bytes) for this and every later screen. Until a program
 // sets one, the title is the executable's file name without directory and extension.
 void vox_GfxSetWindowTitle(const char* title);

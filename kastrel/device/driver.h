@@ -32,6 +32,7 @@ enum : int32_t {
   MODE_SHAPED = 16,
   MODE_ONTOP = 32,
   MODE_ALPHAPRIMITIVES = 64,
+  MODE_SCALED = 128,  // scale the picture by the largest whole number that fits the desktop
   MODE_NULL = -1,
 };
 
@@ -43,3 +44,6 @@ extern const VOX_GFX_DRIVER* const* __vox_gfx_drivers;
 // "Null": no window, no presentation, no input. Chosen by the flag word MODE_NULL or by
 // VOXGFX=null; never in the list. Its lock and unlock do nothing, every other slot is empty.
 extern const VOX_GFX_DRIVER __vox_gfxDriverNull;
+
+// The picture scale set by vox_GfxSetScale: -1 not set, 0 auto, else the scale.
+extern int32_t __vox_gfx_scale;

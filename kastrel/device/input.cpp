@@ -1,5 +1,6 @@
 #include "kastrel/device/input.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -60,7 +61,20 @@ void vox_hTypedKeyAdd(int32_t key) {
   g_typed_changed.store(true);
 }
 
-int32_t vox_GetKey() {
+namespace {
+std::atomic<KASTREL::INPUTFILTER> g_input_filter{nullptr};
+
+void filtered(KASTREL::INPUTREADING kind, int32_t* values, int32_t count) {
+  if (const KASTREL::INPUTFILTER filter = g_input_filter.load(std::memory_order_acquire))
+    filter(kind, values, count);
+}
+}  // namespace
+
+namespace KASTREL {
+void SETINPUTFILTER(INPUTFILTER FILTER) { g_input_filter.store(FILTER, std::memory_order_release); }
+}  // namespace KASTREL
+
+static int32_t typed_key() {
   std::lock_guard<std::mutex> lock(g_typed_mutex);
   if (g_typed_count == 0) return 0;
   const int32_t key = g_typed_keys[g_typed_head];
@@ -69,26 +83,31 @@ int32_t vox_GetKey() {
   return key;
 }
 
+int32_t vox_GetKey() {
+  int32_t key = typed_key();
+  filtered(KASTREL::READKEY, &key, 1);
+  return key;
+}
+
 int32_t vox_GfxGetMouse(int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons, int32_t* clip) {
   const VOX_GFX_SCREEN* s = __vox_gfx;
-  int32_t result = -1;
+  // X, Y, wheel, buttons, clip, then 0 for a reading or 1 for none.
+  int32_t v[6] = {-1, -1, -1, -1, -1, 1};
   if (s && s->driver && s->driver->get_mouse) {
-    int32_t px = 0, py = 0;
     // The screen lock's flags are the program thread's; drivers guard their own state.
     const bool program = std::this_thread::get_id() == s->program_thread;
     if (program) vox_hAutoLock();
-    result = s->driver->get_mouse(x ? x : &px, y ? y : &py, wheel, buttons, clip);
+    v[5] = s->driver->get_mouse(&v[0], &v[1], &v[2], &v[3], &v[4]) == 0 ? 0 : 1;
     if (program) vox_hAutoUnlock();
   }
-  if (result == 0) {
-    vox_hSetError(0);
-    return 0;
+  if (v[5] != 0) std::fill(v, v + 5, -1);
+  filtered(KASTREL::READMOUSE, v, 6);
+  int32_t* out[5] = {x, y, wheel, buttons, clip};
+  for (int i = 0; i < 5; ++i) {
+    if (out[i]) *out[i] = v[5] == 0 ? v[i] : -1;
   }
-  for (int32_t* out : {x, y, wheel, buttons, clip}) {
-    if (out) *out = -1;
-  }
-  vox_hSetError(1);
-  return 1;
+  vox_hSetError(v[5] == 0 ? 0 : 1);
+  return v[5] == 0 ? 0 : 1;
 }
 
 int32_t vox_GfxSetMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip) {
@@ -116,9 +135,13 @@ void vox_SetMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip) {
 
 int32_t vox_GfxMultikey(int32_t scancode) {
   const VOX_GFX_SCREEN* s = __vox_gfx;
-  if (!s || scancode < 0 || scancode >= KEY_STATE_SIZE) return 0;
-  // The driver stores each byte atomically: no lock, so any thread may ask.
-  return std::atomic_ref<uint8_t>(s->key_state[scancode]).load(std::memory_order_relaxed) ? -1 : 0;
+  int32_t v[2] = {scancode, 0};  // the key asked about, and -1 while it is held
+  if (s && scancode >= 0 && scancode < KEY_STATE_SIZE) {
+    // The driver stores each byte atomically: no lock, so any thread may ask.
+    v[1] = std::atomic_ref<uint8_t>(s->key_state[scancode]).load(std::memory_order_relaxed) ? -1 : 0;
+  }
+  filtered(KASTREL::READMULTIKEY, v, 2);
+  return v[1];
 }
 
 void vox_SleepEx(int32_t milliseconds, int32_t kind) {

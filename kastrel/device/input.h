@@ -59,3 +59,16 @@ int32_t vox_GetKey();
 // short: -1 waits until a key is typed, above 99 returns early once a key is typed, 1..99
 // waits plainly. Other kinds set vox_GetError() to 1 and do not wait.
 void vox_SleepEx(int32_t milliseconds, int32_t kind);
+
+namespace KASTREL {
+
+// The input-state readings above (vox_GfxMultikey: scancode and result; vox_GfxGetMouse and
+// vox_GetMouse: X, Y, wheel, buttons, clip and 0 for a reading or 1 for none; vox_GetKey: the
+// key) pass through FILTER when one is set, which sees the values read and may replace them.
+// Session recording keeps them and replay answers them from the recording. FILTER runs on the
+// thread that reads.
+enum INPUTREADING : int32_t { READMULTIKEY = 1, READMOUSE = 2, READKEY = 3 };
+using INPUTFILTER = void (*)(INPUTREADING KIND, int32_t* VALUES, int32_t COUNT);
+void SETINPUTFILTER(INPUTFILTER FILTER);
+
+}  // namespace KASTREL

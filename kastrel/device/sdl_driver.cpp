@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -17,10 +18,13 @@
 
 #include "kastrel/base/error.h"
 #include "kastrel/device/frame_rows.h"
+#include "kastrel/device/scaling.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/device/sdl_gamepad.h"
 #include "kastrel/device/sdl_input.h"
 #include "kastrel/device/sdl_keys.h"
+#include "kastrel/device/wayland_check.h"
+#include "kastrel/device/x11_guard.h"
 
 namespace {
 
@@ -55,6 +59,7 @@ struct Driver {
   bool running = false;
   bool thread_alive = false;
   StartState start = StartState::PENDING;
+  std::string failure;  // why the thread could not open the window, for the program thread
   std::string start_error;  // why the thread could not open the window
 
   // Serialises initialise, shut down and the mode list on the program side.
@@ -78,6 +83,14 @@ struct Driver {
   SDL_Surface* shape = nullptr;
   bool shaped = false;
   std::vector<uint32_t> row;
+  // Pixel scaling: the scale asked for (0 auto, 1 today's unscaled picture), whether the
+  // window is full screen at the desktop's size, and where the picture lies in the window.
+  int32_t scale_request = 1;
+  bool desktop_full = false;
+  VOX_SCALE_LAYOUT layout{1, 0, 0, 0, 0};
+  std::vector<uint32_t> wide;
+  // The desktop connection broke: nothing touches SDL video again in this process.
+  bool lost = false;
 };
 
 Driver g_driver;
@@ -121,6 +134,40 @@ void update_release_all() {
 
 // ---- SDL video on the owning thread ----------------------------------------
 
+// Under Wayland a client can neither change display modes nor shape its window.
+bool on_wayland() {
+  const char* driver = SDL_GetCurrentVideoDriver();
+  return driver != nullptr && SDL_strcmp(driver, "wayland") == 0;
+}
+
+// SDL's Wayland start-up crashes on a compositor without a seat: leave Wayland out of
+// the drivers SDL may pick then, and fail with the reason when nothing else is left.
+bool avoid_seatless_wayland() {
+  const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+  std::string list = asked != nullptr && *asked != 0 ? asked : "x11,wayland";
+  if (list.find("wayland") == std::string::npos || !vox_wayland_seatless()) {
+    SDL_ResetHint(SDL_HINT_VIDEODRIVER);  // SDL_VIDEODRIVER or SDL's own order
+    return true;
+  }
+  std::string kept;
+  for (size_t at = 0; at <= list.size();) {
+    size_t end = std::min(list.find(',', at), list.size());
+    std::string name = list.substr(at, end - at);
+    if (!name.empty() && SDL_strcasecmp(name.c_str(), "wayland") != 0) {
+      kept += (kept.empty() ? "" : ",") + name;
+    }
+    at = end + 1;
+  }
+  if (kept.empty()) {
+    KASTREL::SETLASTERROR(
+        "the Wayland compositor offers no seat (keyboard or pointer), which SDL's Wayland "
+        "driver cannot run without");
+    return false;
+  }
+  SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, kept.c_str(), SDL_HINT_OVERRIDE);
+  return true;
+}
+
 bool sdl_video_up() {
   // The program keeps its own signal handling; pressed buttons capture the pointer.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
@@ -130,7 +177,27 @@ bool sdl_video_up() {
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   // The driver suspends the screen saver itself, so it can restore it at the end.
   SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
-  return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+  if (!avoid_seatless_wayland()) return false;
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    KASTREL::SETLASTERROR("no desktop to show the window on: %s", SDL_GetError());
+    return false;
+  }
+  // Without a desktop SDL falls back to drivers that show nothing; a game would then run
+  // on unseen. Those only when SDL_VIDEODRIVER names them.
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+  if (driver != nullptr &&
+      (SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0) &&
+      (asked == nullptr || SDL_strcasestr(asked, driver) == nullptr)) {
+    KASTREL::SETLASTERROR(
+        "no desktop to show the window on (DISPLAY and WAYLAND_DISPLAY name none)");
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    if (SDL_WasInit(0) == 0) SDL_Quit();
+    return false;
+  }
+  // Wayland has no window surface of its own: SDL shows it through a renderer there.
+  if (on_wayland()) SDL_ResetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION);
+  return true;
 }
 
 void sdl_video_down() {
@@ -190,14 +257,27 @@ bool exact_display_mode(SDL_DisplayMode* found) {
   return have;
 }
 
+// Without a display mode of the screen's size (or any mode changes, as under Wayland):
+// a full-screen window at the desktop's own size, the picture scaled and centred in it.
+bool open_desktop_fullscreen() {
+  Driver& d = g_driver;
+  SDL_DisplayMode desk;
+  if (SDL_GetDesktopDisplayMode(0, &desk) != 0 || d.width > desk.w || d.height > desk.h) {
+    return false;
+  }
+  Uint32 flags = SDL_WINDOW_FULLSCREEN_DESKTOP;
+  if (d.flags & MODE_ONTOP) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
+  d.window = SDL_CreateWindow(d.title.c_str(), 0, 0, desk.w, desk.h, flags);
+  if (d.window == nullptr) return false;
+  d.desktop_full = true;
+  return true;
+}
+
 bool open_fullscreen() {
   Driver& d = g_driver;
   SDL_DisplayMode mode;
-  // The display is switched to exactly the screen's size, or not at all.
-  if (!exact_display_mode(&mode)) {
-    SDL_SetError("the display has no mode of exactly %d x %d", d.width, d.height);
-    return false;
-  }
+  // The display is switched to exactly the screen's size, or not changed at all.
+  if (on_wayland() || !exact_display_mode(&mode)) return open_desktop_fullscreen();
   Uint32 flags = SDL_WINDOW_FULLSCREEN | SDL_WINDOW_HIDDEN;
   if (d.flags & MODE_ONTOP) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
   d.window = SDL_CreateWindow(d.title.c_str(), 0, 0, d.width, d.height, flags);
@@ -210,23 +290,36 @@ bool open_fullscreen() {
   return (SDL_GetWindowFlags(d.window) & SDL_WINDOW_FULLSCREEN) != 0;
 }
 
+// The scale of a new window: the one asked for, or the largest that fits the usable area.
+int32_t window_scale() {
+  Driver& d = g_driver;
+  if (d.scale_request != 0) return d.scale_request;
+  SDL_Rect area;
+  if (SDL_GetDisplayUsableBounds(0, &area) != 0) return 1;
+  return vox_scale_fit(d.width, d.height, area.w, area.h);
+}
+
 bool open_windowed() {
   Driver& d = g_driver;
   SDL_DisplayMode desk;
   if (SDL_GetDesktopDisplayMode(0, &desk) != 0) return false;
+  const int32_t n = window_scale();
+  const int32_t win_w = d.width * n, win_h = d.height * n;
   Uint32 flags = 0;
-  if (!(d.flags & MODE_NOSWITCH)) flags |= SDL_WINDOW_RESIZABLE;
+  // A frameless window has no frame to resize it by, and keeps its size.
+  if (!(d.flags & (MODE_NOSWITCH | MODE_NOFRAME))) flags |= SDL_WINDOW_RESIZABLE;
   if (d.flags & MODE_NOFRAME) flags |= SDL_WINDOW_BORDERLESS;
   if (d.flags & MODE_ONTOP) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
-  int x = (desk.w - d.width) >> 1;
-  int y = (desk.h - d.height) >> 1;
-  if (d.flags & MODE_SHAPED) {
+  int x = (desk.w - win_w) >> 1;
+  int y = (desk.h - win_h) >> 1;
+  // No shapes under Wayland: a frameless window showing the key colour as it is.
+  if ((d.flags & MODE_SHAPED) && !on_wayland()) {
     d.window =
         SDL_CreateShapedWindow(d.title.c_str(), static_cast<unsigned>(x), static_cast<unsigned>(y),
-                               static_cast<unsigned>(d.width), static_cast<unsigned>(d.height),
+                               static_cast<unsigned>(win_w), static_cast<unsigned>(win_h),
                                flags & ~static_cast<Uint32>(SDL_WINDOW_RESIZABLE));
     if (d.window == nullptr) return false;
-    d.shape = SDL_CreateRGBSurfaceWithFormat(0, d.width, d.height, 32, SDL_PIXELFORMAT_RGB888);
+    d.shape = SDL_CreateRGBSurfaceWithFormat(0, win_w, win_h, 32, SDL_PIXELFORMAT_RGB888);
     if (d.shape == nullptr) return false;
     SDL_FillRect(d.shape, nullptr, 0);
     SDL_WindowShapeMode mode;
@@ -236,27 +329,46 @@ bool open_windowed() {
     d.shaped = true;
     SDL_SetWindowPosition(d.window, x, y);
   } else {
-    d.window = SDL_CreateWindow(d.title.c_str(), x, y, d.width, d.height, flags);
+    d.window = SDL_CreateWindow(d.title.c_str(), x, y, win_w, win_h, flags);
     if (d.window == nullptr) return false;
   }
   // Centre the outer frame once the desktop has told its size.
   int top = 0, left = 0, bottom = 0, right = 0;
   if (SDL_GetWindowBordersSize(d.window, &top, &left, &bottom, &right) == 0 &&
       (top | left | bottom | right) != 0) {
-    SDL_SetWindowPosition(d.window, ((desk.w - (d.width + left + right)) >> 1) + left,
-                          ((desk.h - (d.height + top + bottom)) >> 1) + top);
+    SDL_SetWindowPosition(d.window, ((desk.w - (win_w + left + right)) >> 1) + left,
+                          ((desk.h - (win_h + top + bottom)) >> 1) + top);
   }
   return true;
+}
+
+// Where the picture lies in a window of the given size: today's top-left picture at
+// scale 1, else the largest scale that fits, centred.
+void place_picture(int32_t win_w, int32_t win_h) {
+  Driver& d = g_driver;
+  if (d.scale_request == 1 && !d.desktop_full) {
+    d.layout = VOX_SCALE_LAYOUT{1, 0, 0, win_w, win_h};
+  } else {
+    d.layout = vox_scale_layout(d.width, d.height, win_w, win_h,
+                                vox_scale_fit(d.width, d.height, win_w, win_h));
+  }
+}
+
+bool scaled() {
+  const VOX_SCALE_LAYOUT& l = g_driver.layout;
+  return l.scale != 1 || l.x != 0 || l.y != 0;
 }
 
 bool open_window() {
   Driver& d = g_driver;
   d.shaped = false;
+  d.desktop_full = false;
   bool ok = (d.flags & MODE_FULLSCREEN) ? open_fullscreen() : open_windowed();
   if (ok) {
     SDL_Surface* surface = SDL_GetWindowSurface(d.window);
     ok = surface != nullptr;
     if (ok) {
+      place_picture(surface->w, surface->h);
       SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, 0, 0, 0));
       SDL_UpdateWindowSurface(d.window);
     }
@@ -303,45 +415,118 @@ void present(VOX_GFX_SCREEN* s) {
     d.shown_surface = surface;
     d.shown_w = surface->w;
     d.shown_h = surface->h;
+    place_picture(surface->w, surface->h);
     std::memset(s->dirty, 1, lines);
   }
   int32_t first, last;
   if (!vox_dirty_band(s->dirty, lines, &first, &last)) return;
 
-  int32_t width = std::min(s->width, surface->w);
-  int32_t rows_end = std::min(last + 1, surface->h);
-  bool direct = surface->format->format == SDL_PIXELFORMAT_RGB888 ||
-                surface->format->format == SDL_PIXELFORMAT_ARGB8888;
+  // The band from the first to the last changed line goes out whole, clean lines included.
+  const int32_t n = d.layout.scale;
+  const int32_t left = std::max(d.layout.x, 0);
+  const int32_t right = std::min<int64_t>(surface->w, d.layout.x + int64_t{s->width} * n);
+  const int32_t top = std::max<int64_t>(0, d.layout.y + int64_t{first} * n);
+  const int32_t bottom = std::min<int64_t>(surface->h, d.layout.y + (int64_t{last} + 1) * n);
+  if (left >= right || top >= bottom) return;
+  const int32_t width = right - left;
+  const bool direct = surface->format->format == SDL_PIXELFORMAT_RGB888 ||
+                      surface->format->format == SDL_PIXELFORMAT_ARGB8888;
+  const bool plain = n == 1 && d.layout.x == 0;
   d.row.resize(static_cast<size_t>(std::max(s->width, 1)));
+  if (!plain) d.wide.resize(static_cast<size_t>(s->width) * n);
   if (SDL_MUSTLOCK(surface)) SDL_LockSurface(surface);
-  for (int32_t y = first; y < rows_end; ++y) {
-    if (s->dirty[y] == 0) continue;  // clean lines inside the band keep what they show
+  for (int32_t wy = top; wy < bottom; ++wy) {
+    const int32_t y = (wy - d.layout.y) / n;
+    const bool first_copy = wy == top || (wy - d.layout.y) % n == 0;
     const uint8_t* src = s->framebuffer + static_cast<size_t>(y) * s->pitch;
-    auto* dst = static_cast<uint8_t*>(surface->pixels) + static_cast<size_t>(y) * surface->pitch;
-    if (direct) {
+    auto* dst = static_cast<uint8_t*>(surface->pixels) + static_cast<size_t>(wy) * surface->pitch +
+                static_cast<size_t>(left) * surface->format->BytesPerPixel;
+    const uint32_t* shown;
+    if (plain && direct) {
       vox_row_to_xrgb(src, s->bytes_per_pixel, width, d.palette, reinterpret_cast<uint32_t*>(dst));
-    } else {
+      shown = nullptr;
+    } else if (plain) {
       vox_row_to_xrgb(src, s->bytes_per_pixel, width, d.palette, d.row.data());
-      SDL_ConvertPixels(width, 1, SDL_PIXELFORMAT_RGB888, d.row.data(), width * 4,
-                        surface->format->format, dst, surface->pitch);
+      shown = d.row.data();
+    } else if (direct && s->bytes_per_pixel == 4 && left == d.layout.x &&
+               width == s->width * n) {
+      // A whole 32-bit row goes straight to all its window rows at once.
+      if (first_copy) {
+        const int32_t rows = std::min(n - (wy - d.layout.y) % n, bottom - wy);
+        vox_scale_row_xrgb32(src, s->width, n, reinterpret_cast<uint32_t*>(dst),
+                             static_cast<size_t>(surface->pitch) / 4, rows);
+      }
+      shown = nullptr;
+    } else {
+      // One conversion per frame row; its copies below reuse the widened row.
+      if (first_copy) {
+        vox_row_to_xrgb(src, s->bytes_per_pixel, s->width, d.palette, d.row.data());
+        vox_scale_row(d.row.data(), s->width, n, d.wide.data());
+      }
+      shown = d.wide.data() + (left - d.layout.x);
     }
-    if (d.shape != nullptr && y < d.shape->h) {
-      auto* mask = static_cast<uint8_t*>(d.shape->pixels) + static_cast<size_t>(y) * d.shape->pitch;
-      vox_row_to_shape(src, s->bytes_per_pixel, std::min(width, d.shape->w),
-                       reinterpret_cast<uint32_t*>(mask));
+    if (shown != nullptr && direct) {
+      std::memcpy(dst, shown, static_cast<size_t>(width) * 4);
+    } else if (shown != nullptr) {
+      SDL_ConvertPixels(width, 1, SDL_PIXELFORMAT_RGB888, shown, width * 4, surface->format->format,
+                        dst, surface->pitch);
+    }
+    if (d.shape != nullptr && wy < d.shape->h) {
+      auto* mask =
+          static_cast<uint8_t*>(d.shape->pixels) + static_cast<size_t>(wy) * d.shape->pitch;
+      const int32_t cut = std::min(s->width, d.shape->w / n);
+      if (n == 1) {
+        vox_row_to_shape(src, s->bytes_per_pixel, cut, reinterpret_cast<uint32_t*>(mask));
+      } else {
+        vox_row_to_shape(src, s->bytes_per_pixel, cut, d.row.data());
+        // d.row is free again: the copies of this row come from d.wide.
+        vox_scale_row(d.row.data(), cut, n, reinterpret_cast<uint32_t*>(mask));
+      }
     }
   }
   if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
-  if (first < rows_end) {
-    SDL_Rect band{0, first, width, rows_end - first};
-    SDL_UpdateWindowSurfaceRects(d.window, &band, 1);
-  }
+  SDL_Rect band{left, top, width, bottom - top};
+  SDL_UpdateWindowSurfaceRects(d.window, &band, 1);
   if (d.shape != nullptr) {
     SDL_WindowShapeMode mode;
     mode.mode = ShapeModeColorKey;
     mode.parameters.colorKey = SDL_Color{255, 0, 255, 255};
     SDL_SetWindowShape(d.window, d.shape, &mode);
   }
+}
+
+// Scaled pictures: pointer positions become frame-buffer pixels before translation, so
+// events, vox_GetMouse and hit tests never see window pixels.
+void pointer_to_frame(SDL_Event& event) {
+  Driver& d = g_driver;
+  if (!scaled()) return;
+  int32_t* x = nullptr;
+  int32_t* y = nullptr;
+  if (event.type == SDL_MOUSEMOTION) {
+    x = &event.motion.x;
+    y = &event.motion.y;
+  } else if (event.type == SDL_MOUSEBUTTONDOWN || event.type == SDL_MOUSEBUTTONUP) {
+    x = &event.button.x;
+    y = &event.button.y;
+  }
+  if (x != nullptr) vox_scale_to_frame(d.layout, d.width, d.height, *x, *y, x, y);
+  // The client area, as the translation sees it, is the frame.
+  d.input.window_w = d.width;
+  d.input.window_h = d.height;
+}
+
+// Confinement keeps the pointer on the picture, not on the black border around it.
+void set_grab(bool on) {
+  Driver& d = g_driver;
+  if (on && scaled()) {
+    const VOX_SCALE_LAYOUT& l = d.layout;
+    SDL_Rect picture{std::max(l.x, 0), std::max(l.y, 0), std::min(d.width * l.scale, l.win_w),
+                     std::min(d.height * l.scale, l.win_h)};
+    SDL_SetWindowMouseRect(d.window, &picture);
+  } else {
+    SDL_SetWindowMouseRect(d.window, nullptr);
+  }
+  SDL_SetWindowMouseGrab(d.window, on ? SDL_TRUE : SDL_FALSE);
 }
 
 // Nothing stays held once the window loses the focus (SDL resets its own keyboard too).
@@ -366,8 +551,14 @@ void drain_events() {
       follower = &next;
     }
     VOX_SDL_OUTPUT out;
+    pointer_to_frame(event);
     if (vox_sdl_translate(event, follower, d.input, out)) {
       SDL_PeepEvents(&next, 1, SDL_GETEVENT, SDL_TEXTINPUT, SDL_TEXTINPUT);
+    }
+    if (out.resized && d.scale_request != 1) {
+      place_picture(d.input.window_w, d.input.window_h);
+      d.input.window_w = d.width;
+      d.input.window_h = d.height;
     }
     if (out.blurred) release_on_blur();  // the releases come before the focus loss
     if (__vox_gfx != nullptr) {
@@ -375,16 +566,37 @@ void drain_events() {
       for (int i = 0; i < out.typed_count; ++i) vox_hTypedKeyAdd(out.typed[i]);
     }
     if (d.window == nullptr) continue;
-    if (out.confine && d.input.clip) SDL_SetWindowMouseGrab(d.window, SDL_TRUE);
+    if (out.confine && d.input.clip) set_grab(true);
     if (out.repaint && d.shown_surface != nullptr) SDL_UpdateWindowSurface(d.window);
     if (out.switch_mode) switch_display();
   }
   vox_sdl_pads_pass(d.input.focused);
 }
 
+// The X server went away or refused our window: one line, then the close box's events,
+// so the game ends through its normal shut-down.
+bool desktop_lost() {
+  Driver& d = g_driver;
+  if (d.lost) return true;
+  if (!vox_x11_lost()) return false;
+  d.lost = true;
+  std::fprintf(stderr, "kastrel: the connection to the desktop was lost; closing the game\n");
+  if (__vox_gfx != nullptr) {
+    VOX::EVENT close{};
+    close.TYPE = VOX::CLOSEREQUESTED;
+    vox_hTypedKeyAdd(VOX_CLOSE_KEY);
+    vox_hPostEvent(&close);
+  }
+  return true;
+}
+
 void run_pass() {
   Driver& d = g_driver;
   VOX_GFX_SCREEN* s = __vox_gfx;
+  if (desktop_lost()) {
+    if (s != nullptr && s->dirty != nullptr) std::memset(s->dirty, 0, d.height);
+    return;
+  }
   if (d.palette_changed) {
     d.palette_changed = false;
     // Palette pixels already on show change colour with the palette.
@@ -411,6 +623,7 @@ void set_mouse_now(Request& r) {
   if (r.a >= 0) {
     int32_t x = std::min(r.a, d.width - 1);
     int32_t y = std::clamp(r.b, 0, d.height - 1);
+    if (scaled()) vox_scale_to_window(d.layout, std::max(x, 0), y, &x, &y);
     SDL_WarpMouseInWindow(d.window, x, y);
     in.pointer_x = x;  // where the pointer is, before its motion arrives
     in.pointer_y = y;
@@ -424,10 +637,10 @@ void set_mouse_now(Request& r) {
   }
   if (r.d > 0) {
     in.clip = true;
-    SDL_SetWindowMouseGrab(d.window, SDL_TRUE);
+    set_grab(true);
   } else if (r.d == 0) {
     in.clip = false;
-    SDL_SetWindowMouseGrab(d.window, SDL_FALSE);
+    set_grab(false);
   }
 }
 
@@ -541,10 +754,11 @@ bool submit(Request& r) {
 // ---- the presentation thread -----------------------------------------------
 
 bool desktop_open() {
-  if (!sdl_video_up()) {
-    g_driver.start_error = std::string("SDL video did not start: ") + SDL_GetError();
+  if (g_driver.lost) {
+    KASTREL::SETLASTERROR("the connection to the desktop was lost earlier");
     return false;
   }
+  if (!sdl_video_up()) return false;
   vox_sdl_pads_start();  // a game without pads still gets its window
   SDL_DisableScreenSaver();
   if (!open_window()) {
@@ -554,6 +768,7 @@ bool desktop_open() {
     sdl_video_down();
     return false;
   }
+  vox_x11_guard(g_driver.window);
   VOX_GFX_SCREEN* s = __vox_gfx;
   SDL_DisplayMode mode;
   if (s != nullptr && SDL_GetCurrentDisplayMode(0, &mode) == 0) s->refresh_rate = mode.refresh_rate;
@@ -561,6 +776,8 @@ bool desktop_open() {
 }
 
 void desktop_close() {
+  // A dead connection is left as it is: closing the window would wait on it for ever.
+  if (desktop_lost() && vox_x11_dead()) return;
   destroy_window();
   SDL_EnableScreenSaver();
   vox_sdl_pads_stop();
@@ -570,7 +787,14 @@ void desktop_close() {
 void thread_main() {
   Driver& d = g_driver;
   bool up = desktop_open();
+  std::string why;
+  if (!up) {
+    why = KASTREL::LASTERROR();
+    if (why.empty()) why = d.start_error;
+    if (why.empty()) why = std::string("the window could not be opened: ") + SDL_GetError();
+  }
   std::unique_lock g(d.m);
+  d.failure = why;
   d.start = up ? StartState::UP : StartState::FAILED;
   d.cv.notify_all();
   if (up) {
@@ -587,6 +811,8 @@ void thread_main() {
     desktop_close();
     g.lock();
   }
+  // SDL keeps this thread's error text until told: the thread ends here.
+  SDL_TLSCleanup();
   d.thread_alive = false;
   d.cv.notify_all();
   g.unlock();
@@ -616,6 +842,9 @@ int32_t driver_init(const char* title, int32_t width, int32_t height, int32_t de
   d.depth = std::max(depth, 8);
   d.refresh = refresh_rate;
   d.flags = flags;
+  // The user's KASTREL_SCALE, else the game's call, else its mode flag, else unscaled.
+  int32_t game_scale = __vox_gfx_scale >= 0 ? __vox_gfx_scale : (flags & MODE_SCALED) ? 0 : 1;
+  d.scale_request = vox_scale_request(std::getenv("KASTREL_SCALE"), game_scale);
   std::memset(d.palette, 0, sizeof d.palette);
   d.palette_changed = false;
   vox_sdl_input_start(d.input, flags);
@@ -635,7 +864,7 @@ int32_t driver_init(const char* title, int32_t width, int32_t height, int32_t de
   }
   if (!up) {
     d.thread.join();
-    KASTREL::SETLASTERROR("SDL driver: %s", d.start_error.c_str());
+    KASTREL::SETLASTERROR("SDL driver: %s", d.failure.c_str());
     return -1;
   }
   return 0;
@@ -652,7 +881,15 @@ void driver_exit() {
   // A program holding the lock would keep the last pass from ever finishing.
   update_release_all();
   if (__vox_gfx != nullptr) __vox_gfx->flags &= ~(SCREEN_LOCKED | SCREEN_AUTO_LOCKED);
-  if (d.thread.joinable()) d.thread.join();
+  // Never from the presentation thread itself (an exit there runs the closing-at-exit
+  // path): it ends on its own once running is false.
+  if (d.thread.joinable()) {
+    if (d.thread.get_id() == std::this_thread::get_id()) {
+      d.thread.detach();
+    } else {
+      d.thread.join();
+    }
+  }
   d.input.clip = false;
 }
 

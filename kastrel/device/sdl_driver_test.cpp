@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "kastrel/base/error.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/input.h"
 #include "kastrel/device/keys.h"
@@ -142,16 +143,17 @@ TEST_F(Desktop, WindowShowsTheDirtyLinesOfTheFrame) {
   EXPECT_EQ(x->pixel(w, 5, 110), 0x000000u);
   EXPECT_EQ(x->pixel(w, 5, 300), 0x000000u);
 
-  // Lines 10 and 400 marked: both shown; the clean line between them is not,
-  // and the pass clears every mark.
+  // Lines 10 and 400 marked: the band between them goes out whole, the lines
+  // written but not marked inside it too; the pass clears every mark.
   vox_GfxLock();
   for (int32_t y : {10, 200, 400}) fill_rows(y, y, 0xFF0000FFu);
   __vox_gfx->dirty[10] = __vox_gfx->dirty[400] = 1;
   vox_GfxUnlock(1, 0);  // names no line itself
   EXPECT_TRUE(wait_for(
       [&] { return x->pixel(w, 7, 10) == 0x0000FFu && x->pixel(w, 7, 400) == 0x0000FFu; }));
-  EXPECT_EQ(x->pixel(w, 7, 200), 0x000000u);
-  EXPECT_EQ(x->pixel(w, 7, 300), 0x000000u);
+  EXPECT_EQ(x->pixel(w, 7, 200), 0x0000FFu);
+  EXPECT_EQ(x->pixel(w, 7, 300), 0x00FF00u);
+  EXPECT_EQ(x->pixel(w, 7, 401), 0x000000u);
   EXPECT_TRUE(wait_for([&] {
     vox_GfxLock();
     bool clean = std::count(__vox_gfx->dirty, __vox_gfx->dirty + 480, 0) == 480;
@@ -359,6 +361,7 @@ TEST_F(Desktop, WindowKindsFollowTheModeFlags) {
   w = open(320, 240, 32, MODE_NOFRAME | MODE_ONTOP);
   ASSERT_NE(w, 0u);
   EXPECT_EQ(x->motif_decorations(w), 0);
+  EXPECT_EQ(x->size_hints(w), (std::vector<int>{320, 240, 320, 240}));  // keeps its size
   EXPECT_TRUE(x->has_state(w, "_NET_WM_STATE_ABOVE"));
 
   // Shaped implies no frame (the hints may land a moment after the window);
@@ -380,14 +383,43 @@ TEST_F(Desktop, WindowKindsFollowTheModeFlags) {
   EXPECT_EQ(__vox_gfx, nullptr);
 }
 
-TEST_F(Desktop, FullScreenNeedsTheExactSize) {
-  // 640 x 480 is not a mode of the 1024 x 768 display: the mode set ends in a
-  // window, one that can be moved.
-  unsigned long w = open(640, 480, 32, MODE_FULLSCREEN);
+TEST_F(Desktop, FullScreenWithoutTheExactModeScalesOnTheDesktop) {
+  // 320 x 240 is not a mode of the 1024 x 768 display: a window at the desktop's
+  // size, the picture 3 x (960 x 720) centred on black, not to be moved.
+  unsigned long w = open(320, 240, 32, MODE_FULLSCREEN);
   ASSERT_NE(w, 0u);
-  EXPECT_EQ(x->geometry(w), (Geometry{(1024 - 640) >> 1, (768 - 480) >> 1, 640, 480}));
-  EXPECT_EQ(__vox_gfx->driver->set_window_pos(INT32_MIN, INT32_MIN),
-            ((1024 - 640) >> 1) | (((768 - 480) >> 1) << 16));
+  EXPECT_EQ(x->geometry(w), (Geometry{0, 0, 1024, 768}));
+  EXPECT_EQ(__vox_gfx->driver->set_window_pos(5, 5), 0);
+  paint(0, 239, 0xFFFFFFFFu);
+  EXPECT_TRUE(wait_for([&] { return x->pixel(w, 991, 743) == 0xFFFFFFu; }));
+  for (auto [px, py, want] : std::vector<std::tuple<int, int, uint32_t>>{
+           {32, 24, 0xFFFFFF}, {31, 24, 0}, {32, 23, 0}, {992, 743, 0}, {991, 744, 0}}) {
+    EXPECT_EQ(x->pixel(w, px, py), want) << px << "," << py;
+  }
+  // The border clamps the pointer to the frame's edge.
+  ASSERT_TRUE(xdotool("mousemove 5 700"));
+  EXPECT_TRUE(wait_for([&] { return mouse() == Ints{0, 225, 0, 0, 0}; }));
+
+  // Alt+Enter: a 320 x 240 window, and back to the scaled full screen.
+  focus(w);
+  ASSERT_TRUE(xdotool("key alt+Return"));
+  unsigned long win = 0;
+  EXPECT_TRUE(wait_for(
+      [&] {
+        win = x->find_window(kTitle);
+        return win != 0 && win != w && x->geometry(win).width == 320 &&
+               x->pixel(win, 100, 100) == 0xFFFFFFu;  // the switch is over: the new window shows
+      },
+      30.0));
+  focus(win);
+  ASSERT_TRUE(xdotool("key alt+Return"));
+  EXPECT_TRUE(wait_for(
+      [&] {
+        unsigned long full = x->find_window(kTitle);
+        return full != 0 && full != win && x->geometry(full) == Geometry{0, 0, 1024, 768} &&
+               x->pixel(full, 500, 400) == 0xFFFFFFu && x->pixel(full, 10, 400) == 0;
+      },
+      30.0));
 
   // The display's own size: full screen, covering the display, not to be moved.
   w = open(1024, 768, 32, MODE_FULLSCREEN);
@@ -405,14 +437,14 @@ TEST_F(Desktop, FullScreenNeedsTheExactSize) {
 }
 
 TEST_F(Desktop, MinimisingAndAltEnterSwitch) {
-  // Full screen at 640 x 480 is impossible here, so minimising reverts to a
-  // window, a new one.
+  // No 640 x 480 mode here, so minimising switches to full screen at the
+  // desktop's size, in a new window.
   unsigned long w = open(640, 480);
   ASSERT_NE(w, 0u);
   x->mark_minimised(w);
   unsigned long again = 0;
   EXPECT_TRUE(wait_for([&] { return (again = x->find_window(kTitle)) != 0 && again != w; }));
-  EXPECT_EQ(x->geometry(again).width, 640);
+  EXPECT_TRUE(wait_for([&] { return x->geometry(again).width == 1024; }));
 
   // A window of the display's size, moved aside, goes full screen in a new
   // window at the origin that cannot be moved, and comes back as a window.
@@ -439,6 +471,87 @@ TEST_F(Desktop, MinimisingAndAltEnterSwitch) {
   EXPECT_TRUE(wait_for([&] { return (back = x->find_window(kTitle)) != 0 && back != full; }));
   driver->set_window_pos(5, 5);
   EXPECT_TRUE(wait_for([&] { return x->geometry(back) == Geometry{5, 5, 1024, 768}; }));
+}
+
+TEST_F(Desktop, ScaleTwoShowsBlocksMapsThePointerAndScalesTheBand) {
+  vox_GfxSetScale(17);
+  EXPECT_EQ(vox_GetError(), 1);
+  EXPECT_STRNE(KASTREL::LASTERROR(), "");
+  vox_GfxSetScale(2);
+  unsigned long w = open(320, 240);
+  ASSERT_NE(w, 0u);
+  Geometry g = x->geometry(w);
+  EXPECT_EQ(g, (Geometry{(1024 - 640) >> 1, (768 - 480) >> 1, 640, 480}));
+  // Once the first pass is out: frame rows 0..30 written, 10..20 marked.
+  paint(200, 200, 0xFF00FF00u);
+  ASSERT_TRUE(wait_for([&] { return x->pixel(w, 0, 401) == 0x00FF00u; }));
+  vox_GfxLock();
+  for (int32_t y = 0; y <= 30; ++y) {
+    for (int32_t i = 0; i < 320; ++i) {
+      uint32_t c = 0xFF000000u | static_cast<uint32_t>(i << 8 | y);
+      std::memcpy(__vox_gfx->framebuffer + y * __vox_gfx->pitch + i * 4, &c, 4);
+    }
+  }
+  vox_GfxUnlock(10, 20);
+  ASSERT_TRUE(wait_for([&] { return x->pixel(w, 639, 41) == (319u << 8 | 20u); }));
+  for (int wy : {19, 20, 21, 33, 41, 42}) {
+    for (int wx : {0, 1, 2, 77, 200, 201, 638}) {
+      uint32_t want = wy < 20 || wy > 41 ? 0 : static_cast<uint32_t>((wx / 2) << 8 | wy / 2);
+      EXPECT_EQ(x->pixel(w, wx, wy), want) << wx << "," << wy;
+    }
+  }
+
+  // Window pixel (201, 101) is frame pixel (100, 50); deltas in frame pixels.
+  ASSERT_TRUE(xdotool("mousemove " + at(g.x + 201, g.y + 101)));
+  ASSERT_TRUE(wait_event(VOX::MOUSEENTERED));
+  EXPECT_EQ(std::make_pair(events[0].X, events[0].Y), std::make_pair(100, 50));
+  events.clear();
+  ASSERT_TRUE(xdotool("mousemove " + at(g.x + 211, g.y + 121)));
+  ASSERT_TRUE(wait_event(VOX::MOUSEMOVED));
+  EXPECT_EQ(Ints({events[0].X, events[0].Y, events[0].DX, events[0].DY}), (Ints{105, 60, 5, 10}));
+  EXPECT_TRUE(wait_for([&] { return mouse() == Ints{105, 60, 0, 0, 0}; }));
+  vox_SetMouse(100, 50, 1, 0);
+  EXPECT_TRUE(wait_for([&] {
+    auto [px, py] = x->pointer();
+    return (px - g.x == 200 || px - g.x == 201) && (py - g.y == 100 || py - g.y == 101);
+  }));
+
+  // The user's "auto" outranks the game: the largest scale that fits 1024 x 768.
+  setenv("KASTREL_SCALE", "auto", 1);
+  w = open(320, 240);
+  unsetenv("KASTREL_SCALE");
+  ASSERT_NE(w, 0u);
+  EXPECT_EQ(x->geometry(w), (Geometry{32, 24, 960, 720}));
+}
+
+TEST_F(Desktop, AWindowDestroyedUnderTheGameEndsItThroughTheCloseRequest) {
+  // The next put to the vanished window is a protocol error: Xlib's own handler
+  // would exit the process from the presentation thread.
+  unsigned long w = open(320, 240);
+  ASSERT_NE(w, 0u);
+  ASSERT_TRUE(xdotool("windowclose " + std::to_string(w)));
+  x->sync();
+  EXPECT_TRUE(wait_events([&] {
+    paint(0, 239, 0xFF102030u);
+    return !of_type(VOX::CLOSEREQUESTED).empty();
+  }));
+  vox_GfxScreenRes(1, 1, 32, 1, MODE_NULL, 0);
+  EXPECT_EQ(vox_GetError(), 0);
+}
+
+TEST(NoDesktop, RefusesTheInvisibleDriversUnlessAskedFor) {
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  unsetenv("SDL_VIDEODRIVER");
+  unsetenv("VOXGFX");
+  vox_GfxScreenRes(320, 240, 32, 1, 0, 0);
+  EXPECT_EQ(vox_GetError(), 1);
+  EXPECT_EQ(__vox_gfx, nullptr);
+  EXPECT_STRNE(KASTREL::LASTERROR(), "");
+  setenv("SDL_VIDEODRIVER", "offscreen", 1);
+  vox_GfxScreenRes(320, 240, 32, 1, 0, 0);
+  EXPECT_EQ(vox_GetError(), 0);
+  vox_GfxScreenRes(1, 1, 32, 1, MODE_NULL, 0);
 }
 
 TEST_F(Desktop, OpeningAndClosingFiftyTimesWhileTheProgramHoldsTheLock) {

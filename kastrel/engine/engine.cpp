@@ -9,6 +9,7 @@
 #include "kastrel/device/display.h"
 #include "kastrel/device/input.h"
 #include "kastrel/device/timer.h"
+#include "kastrel/engine/replay.h"
 #include "kastrel/engine/transition.h"
 #include "kastrel/graphics/bitmap.h"
 #include "kastrel/math/random.h"
@@ -224,6 +225,7 @@ void count_frame(double elapsed) {
 
 BOOLEAN INITIALIZE(int32_t W, int32_t H, BOOLEAN FS, int32_t FLAGS) {
   if (INITIALIZED != FALSE) return TRUE;
+  FLAGS = SESSIONHOOK::MODE(W, H, FS, FLAGS);  // recorded, or checked against a replay
   vox_GfxScreenRes(W, H, 32, 1, FS != FALSE ? (FLAGS | MODE_FULLSCREEN) : FLAGS, 0);
   // A refused request leaves any screen opened before in place: the error says so.
   if (vox_GetError() != 0 || vox_GfxScreenPtr() == nullptr) {
@@ -259,7 +261,8 @@ void START() {
     FELAPSED = now - FTIMER;
     FTIMER = now;
 
-    EINPUTEVENT = vox_GfxEvent(&SYSTEMEVENT) != 0 ? dispatch(SYSTEMEVENT) : INPUTEVENT::NONE;
+    EINPUTEVENT =
+        SESSIONHOOK::FETCHEVENT(&SYSTEMEVENT) != 0 ? dispatch(SYSTEMEVENT) : INPUTEVENT::NONE;
 
     paint_step(SCREENBITMAP, EINPUTEVENT);
 
@@ -267,13 +270,15 @@ void START() {
 
     if (GAMESCREENEVENTS* screen = active_screen())
       screen->ONFRAME.RAISE(static_cast<float>(FELAPSED), EINPUTEVENT, SYSTEMEVENT);
+    SESSIONHOOK::ENDPASS();  // frames to files, the pass's block to the recording
 
     // The presentation thread runs only while the lock is free.
     vox_GfxUnlock(-1, -1);
-    vox_SleepEx(1, 1);
+    SESSIONHOOK::PAUSE();
     vox_GfxLock();
   } while (GAMELOOPRUNNING != FALSE);
   vox_GfxUnlock(-1, -1);
+  SESSIONHOOK::FINISH();
 }
 
 BOOLEAN SHUTDOWN(BOOLEAN FORCE) {

@@ -9,11 +9,15 @@
 #include <new>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "kastrel/base/error.h"
+#include "kastrel/device/context.h"
+#include "kastrel/device/display.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/graphics/image.h"
 #include "kastrel/png/png_image.h"
+#include "kastrel/png/png_save.h"
 
 namespace KASTREL::GRAPHICS {
 namespace {
@@ -270,6 +274,55 @@ void load(BITMAP& bitmap, void* decoded, int32_t X, int32_t Y, int32_t W, int32_
 }
 
 }  // namespace
+
+namespace {
+
+// 0xAARRGGBB pixels (BGRA bytes) turned into RGB or RGBA rows without gaps.
+std::vector<uint8_t> png_rows(const uint8_t* pixels, uint32_t w, uint32_t h, size_t pitch,
+                              bool alpha) {
+  const size_t channels = alpha ? 4 : 3;
+  std::vector<uint8_t> out(size_t{w} * h * channels);
+  uint8_t* to = out.data();
+  for (uint32_t y = 0; y < h; ++y) {
+    const uint8_t* from = pixels + y * pitch;
+    for (uint32_t x = 0; x < w; ++x, from += 4, to += channels) {
+      to[0] = from[2];
+      to[1] = from[1];
+      to[2] = from[0];
+      if (alpha) to[3] = from[3];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+BOOLEAN BITMAP::SAVETOFILE(const std::string& FILENAME, BOOLEAN FAST) const {
+  const PNG_EFFORT effort = FAST != FALSE ? PNG_FAST : PNG_BEST;
+  if (IMGHANDLE != nullptr) {
+    VOX_IMAGE_INFO info;
+    if (!vox_hImageInfo(IMGHANDLE, 4, &info) || info.bpp != 4) {
+      SETLASTERROR("SAVETOFILE: %s: only 32-bit bitmaps are written", FILENAME.c_str());
+      return FALSE;
+    }
+    const std::vector<uint8_t> rows = png_rows(info.pixels, uint32_t(info.width),
+                                               uint32_t(info.height), size_t(info.pitch), true);
+    return png_save(FILENAME, rows.data(), uint32_t(info.width), uint32_t(info.height),
+                    size_t(info.width) * 4, PNG_RGBA, effort);
+  }
+  vox_hAutoLock();
+  const VOX_GFX_SCREEN* screen = __vox_gfx;
+  const auto* frame = static_cast<const uint8_t*>(vox_GfxScreenPtr());
+  if (screen == nullptr || frame == nullptr || screen->bytes_per_pixel != 4) {
+    vox_hAutoUnlock();
+    SETLASTERROR("SAVETOFILE: %s: there is no 32-bit screen to write", FILENAME.c_str());
+    return FALSE;
+  }
+  const uint32_t w = uint32_t(screen->width), h = uint32_t(screen->height);
+  const std::vector<uint8_t> rows = png_rows(frame, w, h, size_t(screen->pitch), false);
+  vox_hAutoUnlock();
+  return png_save(FILENAME, rows.data(), w, h, size_t(w) * 3, PNG_RGB, effort);
+}
 
 void BITMAP::LOADFROMFILE(const std::string& FILENAME, int32_t X, int32_t Y, int32_t W, int32_t H) {
   load(*this, png_load(FILENAME, PNG_TARGET_NEW), X, Y, W, H);

@@ -103,6 +103,13 @@ struct BITMAP {
   void LOADFROMMEMORY(const void* MEM, int32_t SIZE, int32_t X = 0, int32_t Y = 0, int32_t W = 0,
                       int32_t H = 0);
 
+  // Writes a 32-bit image as an RGBA PNG file; an empty bitmap stands for the screen, whose
+  // frame buffer is written as RGB (its alpha bytes carry nothing one sees). FALSE, and
+  // LASTERROR() says why, for another depth, no screen, or a file that cannot be written.
+  // FAST TRUE trades file size for speed (PNG_FAST).
+  BOOLEAN SAVETOFILE(const std::string& FILENAME,
+                     BOOLEAN FAST = BOOLEAN{}) const;  // BOOLEAN{}: FALSE
+
  private:
   void TAKEIMAGE(void* IMAGE);
   void DROPALPHACHANNEL();

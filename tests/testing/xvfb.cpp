@@ -27,6 +27,11 @@ Xvfb::Xvfb(const std::string& geometry)
   display_ = ":" + out.substr(0, out.find('\n'));
 }
 
+void Xvfb::kill() {
+  server_.signal_group(SIGKILL);
+  server_.wait(std::chrono::seconds(5));
+}
+
 Xvfb::~Xvfb() {
   server_.signal_group(SIGTERM);
   server_.wait(std::chrono::seconds(5));

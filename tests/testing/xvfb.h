@@ -17,6 +17,9 @@ class Xvfb {
   Xvfb(const Xvfb&) = delete;
   Xvfb& operator=(const Xvfb&) = delete;
 
+  // Kills the server at once, as a crash would.
+  void kill();
+
   bool ok() const { return !display_.empty(); }
   // ":N", for $DISPLAY.
   const std::string& display() const { return display_; }

@@ -1,15 +1,17 @@
-#include "png_writer.h"
+#include "kastrel/png/png_save.h"
 
 #include <zlib.h>
 
 #include <array>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 
-namespace kastrel_tools {
+#include "kastrel/base/error.h"
+
 namespace {
 
 constexpr std::uint32_t kMaxDimension = 0x7FFFFFFFu;
@@ -31,6 +33,16 @@ void put_chunk(std::vector<std::uint8_t>& out, const char (&type)[5], const std:
   uLong crc = crc32(0L, Z_NULL, 0);
   crc = crc32_z(crc, out.data() + type_at, 4 + size);
   put_u32(out, static_cast<std::uint32_t>(crc));
+}
+
+// Leaves the reason and gives the empty result of a refused picture.
+std::vector<std::uint8_t> refuse(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::vector<std::uint8_t> refuse(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  KASTREL::VSETLASTERROR(format, args);
+  va_end(args);
+  return {};
 }
 
 std::uint8_t paeth(int a, int b, int c) {
@@ -85,16 +97,19 @@ std::uint64_t cost(const std::uint8_t* filtered, std::size_t size) {
 
 }  // namespace
 
-std::vector<std::uint8_t> encode_png(const std::uint8_t* pixels, std::uint32_t width,
-                                     std::uint32_t height, std::size_t stride, PngColour colour) {
-  const std::size_t bpp = colour == PngColour::RGBA ? 4 : 3;
-  if (pixels == nullptr || width == 0 || height == 0 || width > kMaxDimension ||
-      height > kMaxDimension || (colour != PngColour::RGB && colour != PngColour::RGBA)) {
-    return {};
-  }
+std::vector<uint8_t> png_encode(const uint8_t* pixels, uint32_t width, uint32_t height,
+                                size_t stride, PNG_COLOUR colour, PNG_EFFORT effort) {
+  const std::size_t bpp = colour == PNG_RGBA ? 4 : 3;
+  if (pixels == nullptr) return refuse("png_encode: no pixels");
+  if (colour != PNG_RGB && colour != PNG_RGBA)
+    return refuse("png_encode: colour type %d is neither RGB (2) nor RGBA (6)", int(colour));
+  if (width == 0 || height == 0 || width > kMaxDimension || height > kMaxDimension)
+    return refuse("png_encode: a %u x %u picture is out of range", width, height);
   const std::size_t row_size = static_cast<std::size_t>(width) * bpp;
-  if (row_size / bpp != width || stride < row_size) return {};
-  if (row_size + 1 > std::numeric_limits<std::size_t>::max() / height) return {};
+  if (row_size / bpp != width || stride < row_size)
+    return refuse("png_encode: rows %zu bytes apart are shorter than a row", stride);
+  if (row_size + 1 > std::numeric_limits<std::size_t>::max() / height)
+    return refuse("png_encode: a %u x %u picture is too large", width, height);
 
   std::vector<std::uint8_t> raw((row_size + 1) * height);
   std::array<std::vector<std::uint8_t>, 5> trial;
@@ -102,9 +117,11 @@ std::vector<std::uint8_t> encode_png(const std::uint8_t* pixels, std::uint32_t w
   for (std::uint32_t y = 0; y < height; ++y) {
     const std::uint8_t* row = pixels + static_cast<std::size_t>(y) * stride;
     const std::uint8_t* prior = y > 0 ? row - stride : nullptr;
-    int best = 0;
+    const bool fast = effort == PNG_FAST;
+    int best = fast ? 2 : 0;
     std::uint64_t best_cost = std::numeric_limits<std::uint64_t>::max();
-    for (int type = 0; type < 5; ++type) {
+    if (fast) filter_row(2, row, prior, row_size, bpp, trial[2].data());
+    for (int type = 0; type < 5 && !fast; ++type) {
       filter_row(type, row, prior, row_size, bpp, trial[static_cast<std::size_t>(type)].data());
       const std::uint64_t c = cost(trial[static_cast<std::size_t>(type)].data(), row_size);
       if (c < best_cost) {
@@ -118,15 +135,16 @@ std::vector<std::uint8_t> encode_png(const std::uint8_t* pixels, std::uint32_t w
   }
 
   uLongf packed_size = compressBound(static_cast<uLong>(raw.size()));
-  if (static_cast<std::size_t>(packed_size) < raw.size()) return {};  // uLong too narrow
+  if (static_cast<std::size_t>(packed_size) < raw.size())  // uLong too narrow
+    return refuse("png_encode: the picture is too large to compress");
   std::vector<std::uint8_t> packed(packed_size);
   if (compress2(packed.data(), &packed_size, raw.data(), static_cast<uLong>(raw.size()),
-                Z_BEST_COMPRESSION) != Z_OK) {
-    return {};
+                effort == PNG_FAST ? 1 : Z_BEST_COMPRESSION) != Z_OK) {
+    return refuse("png_encode: compression failed");
   }
   packed.resize(packed_size);
   // One IDAT chunk holds at most 2^31 - 1 bytes.
-  if (packed.size() > kMaxDimension) return {};
+  if (packed.size() > kMaxDimension) return refuse("png_encode: the image data exceed one chunk");
 
   std::vector<std::uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   std::vector<std::uint8_t> header;
@@ -143,31 +161,29 @@ std::vector<std::uint8_t> encode_png(const std::uint8_t* pixels, std::uint32_t w
   return out;
 }
 
-bool write_png(const std::string& path, const std::uint8_t* pixels, std::uint32_t width,
-               std::uint32_t height, std::size_t stride, PngColour colour, std::string* error) {
-  const auto fail = [&](const std::string& why) {
-    if (error != nullptr) *error = why;
-    return false;
+KASTREL::BOOLEAN png_save(const std::string& filename, const uint8_t* pixels, uint32_t width,
+                          uint32_t height, size_t stride, PNG_COLOUR colour,
+                          PNG_EFFORT effort) {
+  const std::vector<std::uint8_t> png = png_encode(pixels, width, height, stride, colour, effort);
+  if (png.empty()) return KASTREL::FALSE;  // png_encode said why
+  const auto fail = [](const std::string& path, int error) {
+    KASTREL::SETLASTERROR("png_save: %s: %s", path.c_str(), std::strerror(error));
+    return KASTREL::FALSE;
   };
-  const std::vector<std::uint8_t> png = encode_png(pixels, width, height, stride, colour);
-  if (png.empty())
-    return fail("cannot encode a " + std::to_string(width) + " x " + std::to_string(height) +
-                " picture");
-  const std::string temp = path + ".part";
+  const std::string temp = filename + ".part";
   std::FILE* file = std::fopen(temp.c_str(), "wb");
-  if (file == nullptr) return fail(temp + ": " + std::strerror(errno));
+  if (file == nullptr) return fail(temp, errno);
   const bool written = std::fwrite(png.data(), 1, png.size(), file) == png.size();
   const int saved_errno = errno;
   if (std::fclose(file) != 0 || !written) {
+    const int error = written ? errno : saved_errno;
     std::remove(temp.c_str());
-    return fail(temp + ": " + std::strerror(written ? errno : saved_errno));
+    return fail(temp, error);
   }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+  if (std::rename(temp.c_str(), filename.c_str()) != 0) {
     const int rename_errno = errno;
     std::remove(temp.c_str());
-    return fail(path + ": " + std::strerror(rename_errno));
+    return fail(filename, rename_errno);
   }
-  return true;
+  return KASTREL::TRUE;
 }
-
-}  // namespace kastrel_tools

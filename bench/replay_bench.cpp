@@ -1,0 +1,94 @@
+// What recording a session costs a frame-loop pass. The pass is the demonstration's work without
+// the 1 ms pause (the clock reading, the event fetch, the background, ball and cursor drawn with
+// VOXALPHA into a 640 x 480 screen on the null driver), so the share measured is the share of a
+// pass's work, not of its length with the pause. "recorder" is what recording adds to a pass,
+// timed alone (the difference of two whole passes drowns in their noise on a busy machine): the
+// clock reading and the pass packed into the session block, its checksum, and the block written
+// and flushed to a real file. (The engine's own recorder cannot be switched on here:
+// the frame loop runs once per process and the paint benchmarks use it.)
+
+#include <cstdio>
+#include <string>
+
+#include "bench/table.h"
+#include "kastrel/device/display.h"
+#include "kastrel/device/driver.h"
+#include "kastrel/device/input.h"
+#include "kastrel/device/timer.h"
+#include "kastrel/engine/session_file.h"
+#include "kastrel/graphics/bitmap.h"
+
+namespace bench {
+namespace {
+
+using namespace KASTREL;
+using GRAPHICS::BITMAP;
+using GRAPHICS::VOXALPHA;
+
+BITMAP& picture(const char* name) {
+  static BITMAP pictures[3];
+  static const char* names[3] = {"background.png", "ball.png", "cursor.png"};
+  for (int i = 0; i < 3; ++i) {
+    if (std::string(names[i]) != name) continue;
+    if (pictures[i].HANDLE() == nullptr)
+      pictures[i].LOADFROMFILE(std::string(KASTREL_SOURCE_DIR) + "/demo/images/" + name);
+    return pictures[i];
+  }
+  return pictures[0];
+}
+
+// One pass's work; the frame-loop pass reads the clock and fetches an event first.
+void Pass() {
+  VOX::EVENT event{};
+  benchmark::DoNotOptimize(vox_Timer());
+  benchmark::DoNotOptimize(vox_GfxEvent(&event));
+  picture("background.png").DRAWTO(nullptr, 0, 0, 0, 0, 0, 0, VOXALPHA);
+  picture("ball.png").DRAWTO(nullptr, 288, 207, 0, 0, 0, 0, VOXALPHA);
+  picture("cursor.png").DRAWTO(nullptr, 301, 230, 0, 0, 0, 0, VOXALPHA);
+  benchmark::ClobberMemory();
+}
+
+bool Ready(benchmark::State& state) {
+  if (vox_GfxScreenPtr() == nullptr) vox_GfxScreenRes(640, 480, 32, 1, MODE_NULL, 0);
+  if (vox_GfxScreenPtr() == nullptr || picture("background.png").HANDLE() == nullptr) {
+    state.SkipWithError("no screen or no pictures");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void RegisterReplay() {
+  const std::string section = "Session recording";
+  const std::string row = "demo pass";
+  const double frame = 640.0 * 480 * 4;
+  Columns(section, {"recorder", "pass"});
+  Add({section, row, "recorder", frame}, [](benchmark::State& state) {
+    std::FILE* file = std::tmpfile();
+    if (file == nullptr) {
+      state.SkipWithError("no temporary file");
+      return;
+    }
+    ENGINE::SESSIONWRITER writer;
+    for (auto _ : state) {
+      writer.CLOCK(vox_Timer());
+      writer.PASS(nullptr);
+      writer.CLOSE(false);
+      std::fwrite(writer.BLOCK().data(), 1, writer.BLOCK().size(), file);
+      std::fflush(file);
+      writer.CLEARBLOCK();
+    }
+    std::fclose(file);
+  });
+  Add({section, row, "pass", frame}, [](benchmark::State& state) {
+    if (!Ready(state)) return;
+    vox_GfxLock();
+    for (auto _ : state) Pass();
+    vox_GfxUnlock(0, -1);
+  });
+  AddTarget(
+      {"recording costs at most 5 % of a pass's work", section, {}, "recorder", "pass", 0.05});
+}
+
+}  // namespace bench

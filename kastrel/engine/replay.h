@@ -1,0 +1,61 @@
+#pragma once
+// Recording and replay of play sessions, and frames written to PNG files while a game runs.
+//
+// A recording keeps, from INITIALIZE on, the screen mode the game asks for, every clock reading
+// its thread takes (the frame loop's elapsed times and the random seed come from them), every
+// input-state reading it takes (vox_GfxMultikey, vox_GetMouse, vox_GetKey), and for every
+// frame-loop pass the device event it took. A
+// replay runs the same game on the null driver and feeds it all of that back, so the game's
+// state evolves exactly as recorded; at the end of a recording cut short it ends the game as a
+// close request would. The environment switches it on for any game:
+//   KASTREL_RECORD=session.kst     record this run
+//   KASTREL_REPLAY=session.kst     replay it (KASTREL_REPLAY_WINDOW=1: in a window)
+//   KASTREL_FRAMES=dir             write the screen after passes to dir/pass-NNNNNN.png,
+//   KASTREL_FRAMES_EVERY=N         every Nth pass (default 1),
+//   KASTREL_FRAMES_AT=3,50,400     or only the passes listed
+// A replay the game does not follow, or a session file that cannot be used, ends the process
+// with a message on the standard error stream and one of the exit statuses below.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "kastrel/boolean.h"
+#include "kastrel/device/event.h"
+
+namespace KASTREL::ENGINE {
+
+// The session file cannot be read or written, or is not a sound recording.
+inline constexpr int32_t EXITBADSESSION = 6;
+// The game did other than the recording says (another screen mode, more or fewer clock
+// readings, going on past its end or stopping before it).
+inline constexpr int32_t EXITDIVERGED = 7;
+
+// Records the run into FILENAME from INITIALIZE on (call before it). FALSE, with LASTERROR(),
+// when the file cannot be created or a session is set already.
+BOOLEAN RECORDSESSION(const std::string& FILENAME);
+// Replays FILENAME from INITIALIZE on (call before it); the whole file is checked now. FALSE,
+// with LASTERROR(), for a file that cannot be read or is not a sound recording, or when a
+// session is set already. WINDOW TRUE shows the replay in a window of the usual driver.
+BOOLEAN REPLAYSESSION(const std::string& FILENAME, BOOLEAN WINDOW = BOOLEAN{});  // BOOLEAN{}: FALSE
+// Writes the screen after pass EVERY, 2 x EVERY, ... (or after the passes listed, when PASSES
+// is not empty) to DIR/pass-NNNNNN.png, passes counted from 1. FALSE, with LASTERROR(), for an
+// EVERY below 1 or a DIR that is not a writable folder.
+BOOLEAN WRITEFRAMES(const std::string& DIR, int32_t EVERY, const std::vector<int32_t>& PASSES = {});
+
+// The engine's own calls into recording and replay; games do not call these.
+namespace SESSIONHOOK {
+// INITIALIZE's requested mode: recorded or checked. Returns the flag word to open the screen
+// with (MODE_NULL for a replay without a window).
+int32_t MODE(int32_t W, int32_t H, BOOLEAN FS, int32_t FLAGS);
+// The pass's device event: vox_GfxEvent's, recorded, or the recorded one.
+int32_t FETCHEVENT(VOX::EVENT* EVENT);
+// End of a frame-loop pass, before the screen is unlocked: frames and the pass's block.
+void ENDPASS();
+// The pause between passes (none in a replay without a window).
+void PAUSE();
+// The frame loop has ended.
+void FINISH();
+}  // namespace SESSIONHOOK
+
+}  // namespace KASTREL::ENGINE

@@ -1,0 +1,163 @@
+// kastrel-replay: replays a recorded session of any Kastrel game without a display and prints a
+// hash of every frame written, so that two runs or two machines can be compared.
+//   kastrel-replay [options] SESSION GAME [ARGUMENTS...]
+//   kastrel-replay --hash DIR        hashes the frames already in DIR (those of a recording)
+// The game runs with KASTREL_REPLAY set, so the engine feeds it the recording; the tool exits
+// with the game's exit status (6: the session file is unusable, 7: the replay diverged).
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "kastrel/graphics/image.h"
+#include "kastrel/png/png_image.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kUsage = 2;
+
+int usage() {
+  std::fprintf(stderr,
+               "usage: kastrel-replay [options] SESSION GAME [ARGUMENTS...]\n"
+               "       kastrel-replay --hash DIR\n"
+               "options:\n"
+               "  --frames DIR  write the frames to DIR (default: a temporary folder)\n"
+               "  --every N     a frame every N passes (default 10)\n"
+               "  --at LIST     frames after the passes listed, e.g. 1,50,400\n"
+               "  --window      replay in a window instead of on the null driver\n"
+               "  -C DIR        run the game in DIR (where it finds its pictures)\n");
+  return kUsage;
+}
+
+// The frames in DIR by pass number.
+std::vector<std::pair<long, fs::path>> frames_in(const fs::path& dir) {
+  std::vector<std::pair<long, fs::path>> frames;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(dir, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() > 9 && name.starts_with("pass-") && name.ends_with(".png"))
+      frames.emplace_back(std::strtol(name.c_str() + 5, nullptr, 10), entry.path());
+  }
+  std::sort(frames.begin(), frames.end());
+  return frames;
+}
+
+// FNV-1a over the decoded pixels (0xAARRGGBB, row by row), so the hash does not depend on how
+// the file was compressed.
+bool print_hashes(const fs::path& dir) {
+  bool ok = true;
+  for (const auto& [pass, path] : frames_in(dir)) {
+    void* image = png_load(path.string(), PNG_TARGET_NEW);
+    VOX_IMAGE_INFO info;
+    if (image == nullptr || !vox_hImageInfo(image, 4, &info)) {
+      std::fprintf(stderr, "kastrel-replay: %s is not a readable picture\n", path.c_str());
+      vox_GfxImageDestroy(image);
+      ok = false;
+      continue;
+    }
+    uint64_t hash = 0xCBF29CE484222325ull;
+    for (int32_t y = 0; y < info.height; ++y) {
+      const uint8_t* row = info.pixels + size_t(y) * size_t(info.pitch);
+      for (size_t i = 0; i < size_t(info.width) * size_t(info.bpp); ++i)
+        hash = (hash ^ row[i]) * 0x100000001B3ull;
+    }
+    vox_GfxImageDestroy(image);
+    std::printf("pass %ld %016" PRIx64 "\n", pass, hash);
+  }
+  std::fflush(stdout);
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 2 && args[0] == "--hash") return print_hashes(args[1]) ? 0 : 1;
+
+  std::string frames, every = "10", at, cwd;
+  bool window = false;
+  size_t i = 0;
+  for (; i < args.size() && args[i].starts_with("-"); ++i) {
+    const std::string& option = args[i];
+    if (option == "--window") {
+      window = true;
+      continue;
+    }
+    if (i + 1 >= args.size()) return usage();
+    const std::string& value = args[++i];
+    if (option == "--frames")
+      frames = value;
+    else if (option == "--every")
+      every = value;
+    else if (option == "--at")
+      at = value;
+    else if (option == "-C")
+      cwd = value;
+    else
+      return usage();
+  }
+  if (args.size() - i < 2) return usage();
+  const std::string session = fs::absolute(args[i]).string();
+
+  bool temporary = false;
+  if (frames.empty()) {
+    char pattern[] = "/tmp/kastrel-replay-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+      std::fprintf(stderr, "kastrel-replay: no temporary folder: %s\n", std::strerror(errno));
+      return kUsage;
+    }
+    frames = pattern;
+    temporary = true;
+  }
+  frames = fs::absolute(frames).string();
+  std::error_code error;
+  fs::create_directories(frames, error);
+  for (const auto& [pass, path] : frames_in(frames)) fs::remove(path, error);  // stale frames
+
+  const pid_t child = fork();
+  if (child < 0) {
+    std::fprintf(stderr, "kastrel-replay: cannot start the game: %s\n", std::strerror(errno));
+    return kUsage;
+  }
+  if (child == 0) {
+    unsetenv("KASTREL_RECORD");
+    setenv("KASTREL_REPLAY", session.c_str(), 1);
+    setenv("KASTREL_FRAMES", frames.c_str(), 1);
+    setenv("KASTREL_FRAMES_EVERY", every.c_str(), 1);
+    if (!at.empty())
+      setenv("KASTREL_FRAMES_AT", at.c_str(), 1);
+    else
+      unsetenv("KASTREL_FRAMES_AT");
+    if (window)
+      setenv("KASTREL_REPLAY_WINDOW", "1", 1);
+    else
+      unsetenv("KASTREL_REPLAY_WINDOW");
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
+      std::fprintf(stderr, "kastrel-replay: %s: %s\n", cwd.c_str(), std::strerror(errno));
+      _exit(127);
+    }
+    std::vector<char*> game_argv;
+    for (size_t k = i + 1; k < args.size(); ++k) game_argv.push_back(args[k].data());
+    game_argv.push_back(nullptr);
+    execvp(game_argv[0], game_argv.data());
+    std::fprintf(stderr, "kastrel-replay: cannot run %s: %s\n", game_argv[0], std::strerror(errno));
+    _exit(127);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  // A frame that cannot be read back has said so; the game's own status still tells the result.
+  print_hashes(frames);
+  if (temporary) fs::remove_all(frames, error);
+  return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
