@@ -59,6 +59,9 @@ struct Game {
                                              {"SDL_VIDEODRIVER", "x11"},
                                              {"SDL_AUDIODRIVER", "disk"},
                                              {"SDL_DISKAUDIOFILE", tmp.file("out.raw")},
+                                             {"KASTREL_RECORD", tmp.file("session.kst")},
+                                             {"KASTREL_FRAMES", tmp.file("recorded")},
+                                             {"KASTREL_FRAMES_EVERY", "200"},
                                              {"ASAN_OPTIONS", "detect_leaks=1" + end},
                                              {"LSAN_OPTIONS", "suppressions=" KASTREL_SOURCE_DIR
                                                               "/kastrel/device/testing/lsan.supp" +
@@ -206,6 +209,19 @@ TEST(BreakoutOnX, TitleFadeIntoPlayPaddleScoreSoundGameOverAndEscape) {
   g.xdo({"key", "Escape"});
   ASSERT_TRUE(g.game->wait(60s));
   EXPECT_EQ(g.game->exit_status(), 0) << g.game->errors();
+
+  // The recording replays headless to the same frames, bit for bit.
+  const auto replay = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), KASTREL_REPLAY_BIN);
+    return kastrel_testing::run(args, {{"DISPLAY", std::nullopt}, {"SDL_AUDIODRIVER", "dummy"}},
+                                300s);
+  };
+  const auto recorded = replay({"--hash", g.tmp.file("recorded")});
+  const auto replayed =
+      replay({"--every", "200", "-C", kDir, g.tmp.file("session.kst"), KASTREL_BREAKOUT_BIN});
+  EXPECT_EQ(replayed.exit_status, 0) << replayed.errors;
+  EXPECT_NE(recorded.output.find("pass 200 "), std::string::npos) << recorded.output;
+  EXPECT_EQ(replayed.output, recorded.output);
 
   // The brick sound starts within two mixing buffers (1024 frames) of the hit being seen, and
   // fits there far better than the title's music does anywhere in the output's first second.

@@ -5,7 +5,7 @@
 #include "breakout.h"
 
 int main() {
-  if (BREAKOUT::RUN(0 /*MODE_SCALED*/) == KASTREL::FALSE) {
+  if (BREAKOUT::RUN(MODE_SCALED) == KASTREL::FALSE) {
     std::fprintf(stderr, "breakout: %s\n", KASTREL::LASTERROR());
     return 2;
   }
