@@ -38,12 +38,7 @@ GRAPHICS::FONT BIGFONT, SMALLFONT;
 AUDIO::SOUND PADDLESOUND, BRICKSOUND, WALLSOUND, LOSESOUND;
 AUDIO::MUSIC THEMUSIC;
 
-// Marks a W x H area for repainting (the engine's dirty rectangles count W and H in pixels).
-void MARK(int32_t X, int32_t Y, int32_t W, int32_t H) {
-  MATH::RECT R{X, Y, W, H};
-  ENGINE::MARKDIRTY(R);
-}
-void MARKALL() { MARK(0, 0, 0, 0); }
+// Whether the repainted region A meets the W x H area at (X, Y).
 bool OVERLAPS(const MATH::RECT& A, int32_t X, int32_t Y, int32_t W, int32_t H) {
   return A.X < X + W && X < A.X + A.W && A.Y < Y + H && Y < A.Y + A.H;
 }
@@ -66,7 +61,7 @@ void NEWWALL() {
   std::fill(std::begin(GAME.BRICKS), std::end(GAME.BRICKS), TRUE);
   GAME.BRICKSLEFT = COLUMNS * ROWS;
   SERVE();
-  MARKALL();
+  ENGINE::MARKWHOLEWINDOW();
 }
 
 void STARTPLAY() { ENGINE::SHOW(PLAYSCREEN, TRANSITIONEFFECT::FADE); }
@@ -117,7 +112,7 @@ void PLAY_ONSHOW() {
 void LOSELIFE() {
   LOSESOUND.PLAY();
   GAME.LIVES -= 1;
-  MARK(0, 0, WIDTH, BARHEIGHT);
+  ENGINE::MARKDIRTY(0, 0, WIDTH, BARHEIGHT);
   if (GAME.LIVES <= 0) {
     ENGINE::SHOW(OVERSCREEN, TRANSITIONEFFECT::SLIDEIN, TRANSITIONDIRECTION::FROMRIGHT);
   } else {
@@ -143,8 +138,8 @@ void HITBRICKS() {
     GAME.BRICKS[I] = FALSE;
     GAME.SCORE += 10 * (ROWS - I / COLUMNS);
     BRICKSOUND.PLAY();
-    MARK(B.X, B.Y, B.W, B.H);
-    MARK(0, 0, WIDTH, BARHEIGHT);
+    ENGINE::MARKDIRTY(B.X, B.Y, B.W, B.H);
+    ENGINE::MARKDIRTY(0, 0, WIDTH, BARHEIGHT);
     if (--GAME.BRICKSLEFT == 0) {
       GAME.WALL += 1;
       NEWWALL();
@@ -203,12 +198,12 @@ void PLAY_ONFRAME(float FELAPSED, INPUTEVENT INPUT, VOX::EVENT& E) {
     MOVEBALL(DT);
   }
   if (int32_t(GAME.PADDLEX) != OLDPADDLE) {
-    MARK(std::min(OLDPADDLE, int32_t(GAME.PADDLEX)), PADDLEY,
+    ENGINE::MARKDIRTY(std::min(OLDPADDLE, int32_t(GAME.PADDLEX)), PADDLEY,
          PADDLEW + std::abs(int32_t(GAME.PADDLEX) - OLDPADDLE) + 1, PADDLEH + 1);
   }
   if (int32_t(GAME.BALLX) != OLDX || int32_t(GAME.BALLY) != OLDY) {
-    MARK(OLDX, OLDY, BALLSIZE + 1, BALLSIZE + 1);
-    MARK(int32_t(GAME.BALLX), int32_t(GAME.BALLY), BALLSIZE + 1, BALLSIZE + 1);
+    ENGINE::MARKDIRTY(OLDX, OLDY, BALLSIZE + 1, BALLSIZE + 1);
+    ENGINE::MARKDIRTY(int32_t(GAME.BALLX), int32_t(GAME.BALLY), BALLSIZE + 1, BALLSIZE + 1);
   }
 }
 
@@ -247,12 +242,12 @@ void PLAY_ONPAINT(GRAPHICS::BITMAP& SCREEN, MATH::RECT& RGN) {
 void ONBLUR() {
   GAME.PAUSED = TRUE;
   AUDIO::PAUSEALL();
-  MARKALL();
+  ENGINE::MARKWHOLEWINDOW();
 }
 void ONFOCUS() {
   GAME.PAUSED = FALSE;
   AUDIO::RESUMEALL();
-  MARKALL();
+  ENGINE::MARKWHOLEWINDOW();
 }
 
 void ATTACH(int32_t SCR, void (*PAINT)(GRAPHICS::BITMAP&, MATH::RECT&),

@@ -49,4 +49,9 @@ void MARKDIRTY(MATH::RECT& RGN) {
   DIRTYREGIONS.ADD(RGN);
 }
 
+void MARKDIRTY(int32_t X, int32_t Y, int32_t W, int32_t H) {
+  MATH::RECT RGN{X, Y, W, H};
+  MARKDIRTY(RGN);
+}
+
 }  // namespace KASTREL::ENGINE

@@ -33,5 +33,8 @@ extern constinit RECTLIST DIRTYREGIONS;
 // SCREENRESOLUTION.HEIGHT - Y, written back into RGN; then RGN is appended as it is (no
 // clipping to the window, no merging, duplicates kept). Paint handlers must not call it.
 void MARKDIRTY(MATH::RECT& RGN);
+// The same for the rectangle (X, Y, W, H), and for the whole window: MARKDIRTY(0, 0, 0, 0).
+void MARKDIRTY(int32_t X, int32_t Y, int32_t W, int32_t H);
+inline void MARKWHOLEWINDOW() { MARKDIRTY(0, 0, 0, 0); }
 
 }  // namespace KASTREL::ENGINE
