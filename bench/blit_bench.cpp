@@ -1,5 +1,9 @@
 // Raster operations at 32 bits: ours through vox_GfxPut, pixman's composite and SDL2's
 // SDL_BlitSurface working in place on the very same pixel memory, and memcpy of the same bytes.
+// One section per loop set the processor runs (forced through the rows' test hook), each with
+// its rivals measured beside it and its own targets. ADD draws at alpha 128, against pixman's
+// ADD through a solid mask of that alpha (the same operation) and SDL2's ADD with that alpha
+// modulation; pixman's plain ADD is shown for scale only.
 
 #include <SDL.h>
 #include <pixman.h>
@@ -15,12 +19,15 @@
 #include "kastrel/device/display.h"
 #include "kastrel/graphics/image.h"
 #include "kastrel/graphics/rasterop.h"
+#include "kastrel/graphics/rows.h"
 
 namespace bench {
 namespace {
 
-constexpr int kWidth = 640, kHeight = 480, kSprite = 64,
-              kSprites = 75;  // 75 sprites: 640 x 480 pixels
+constexpr int kWidth = 640, kHeight = 480, kSprite = 64, kSmall = 16;
+constexpr int kSprites = 75;         // 75 sprites: 640 x 480 pixels
+constexpr int kSmallSprites = 1000;  // a busy frame of small sprites
+constexpr int32_t kAddAlpha = 128;
 
 struct Picture {
   void* image;  // our image buffer; the rivals wrap its pixels
@@ -58,16 +65,17 @@ Picture MakeBackground() {
   return p;
 }
 
-// A 64 x 64 ball: an opaque shaded disc with a soft rim on the mask colour at alpha 0.
-Picture MakeSprite() {
-  Picture p = Wrap(vox_GfxImageCreate(kSprite, kSprite, 0, 32, 0));
-  for (int y = 0; y < kSprite; ++y) {
-    for (int x = 0; x < kSprite; ++x) {
-      const double dx = x - 31.5, dy = y - 31.5, r = std::sqrt(dx * dx + dy * dy);
+// A size x size ball: an opaque shaded disc with a soft rim on the mask colour at alpha 0.
+Picture MakeSprite(int size) {
+  Picture p = Wrap(vox_GfxImageCreate(size, size, 0, 32, 0));
+  const double c = (size - 1) / 2.0, rim = size / 2.0 - 1;
+  for (int y = 0; y < size; ++y) {
+    for (int x = 0; x < size; ++x) {
+      const double dx = x - c, dy = y - c, r = std::sqrt(dx * dx + dy * dy);
       uint32_t pixel = 0x00FF00FFu;
-      if (r < 31) {
-        const double shade = 1 - r / 40;
-        const uint32_t a = r < 29 ? 255 : Channel((31 - r) / 2);
+      if (r < rim) {
+        const double shade = 1 - r / (rim * 1.3);
+        const uint32_t a = r < rim - 2 ? 255 : Channel((rim - r) / 2);
         pixel = a << 24 | Channel(shade) << 16 | Channel(shade * 0.6) << 8 | Channel(0.2);
       }
       std::memcpy(p.pixels + y * p.pitch + x * 4, &pixel, 4);
@@ -76,21 +84,33 @@ Picture MakeSprite() {
   return p;
 }
 
+enum Shape { kWhole, kBalls, kSmallBalls };
+const char* const kShapeNames[] = {" 640x480", " 64x64 x75", " 16x16 x1000"};
+const char* const kPathNames[] = {"plain", "SSE2", "AVX2", "AVX-512"};
+
 struct Setup {
-  Picture background, sprite, target;
-  std::vector<std::pair<int, int>> places;  // sprite positions, wholly inside the target
+  Picture background, target;
+  Picture sprites[3];                            // by shape; [kWhole] is the background
+  std::vector<std::pair<int, int>> places[3];  // by shape, wholly inside the target
 };
 
 Setup& Data() {
   static Setup s = [] {
     vox_GfxScreenRes(kWidth, kHeight, 32, 1, MODE_NULL, 0);
-    Setup d{MakeBackground(),
-            MakeSprite(),
-            Wrap(vox_GfxImageCreate(kWidth, kHeight, 0xFF405060, 32, 0)),
-            {}};
+    Setup d{};
+    d.background = MakeBackground();
+    d.target = Wrap(vox_GfxImageCreate(kWidth, kHeight, 0xFF405060, 32, 0));
+    d.sprites[kWhole] = d.background;
+    d.sprites[kBalls] = MakeSprite(kSprite);
+    d.sprites[kSmallBalls] = MakeSprite(kSmall);
+    d.places[kWhole].emplace_back(0, 0);
     std::mt19937 rng(7);
     for (int i = 0; i < kSprites; ++i)
-      d.places.emplace_back(int(rng() % (kWidth - kSprite)), int(rng() % (kHeight - kSprite)));
+      d.places[kBalls].emplace_back(int(rng() % (kWidth - kSprite)),
+                                    int(rng() % (kHeight - kSprite)));
+    for (int i = 0; i < kSmallSprites; ++i)
+      d.places[kSmallBalls].emplace_back(int(rng() % (kWidth - kSmall)),
+                                         int(rng() % (kHeight - kSmall)));
     return d;
   }();
   return s;
@@ -104,28 +124,26 @@ struct Mode {
   pixman_op_t pixman_op;  // PIXMAN_OP_CLEAR: no pixman counterpart
   SDL_BlendMode sdl_mode;
   bool sdl_colour_key;
+  bool small;  // also measured on 1,000 16 x 16 sprites
 };
 
 const Mode kModes[] = {
-    {"ALPHA", PUT_ALPHA, vox_hPutAlpha, -1, PIXMAN_OP_OVER, SDL_BLENDMODE_BLEND, false},
-    {"ADD", PUT_ADD, vox_hPutAdd, 255, PIXMAN_OP_ADD, SDL_BLENDMODE_ADD, false},
-    {"TRANS", PUT_TRANS, vox_hPutTrans, -1, PIXMAN_OP_CLEAR, SDL_BLENDMODE_NONE, true},
-    {"PSET", PUT_PSET, vox_hPutPSet, -1, PIXMAN_OP_SRC, SDL_BLENDMODE_NONE, false},
-    {"PRESET", PUT_PRESET, vox_hPutPReset, -1, PIXMAN_OP_CLEAR, SDL_BLENDMODE_INVALID, false},
-    {"AND", PUT_AND, vox_hPutAnd, -1, PIXMAN_OP_CLEAR, SDL_BLENDMODE_INVALID, false},
-    {"OR", PUT_OR, vox_hPutOr, -1, PIXMAN_OP_CLEAR, SDL_BLENDMODE_INVALID, false},
-    {"XOR", PUT_XOR, vox_hPutXor, -1, PIXMAN_OP_CLEAR, SDL_BLENDMODE_INVALID, false},
+    {"ALPHA", PUT_ALPHA, vox_hPutAlpha, -1, PIXMAN_OP_OVER, SDL_BLENDMODE_BLEND, false, true},
+    {"ADD", PUT_ADD, vox_hPutAdd, kAddAlpha, PIXMAN_OP_ADD, SDL_BLENDMODE_ADD, false, true},
+    {"TRANS", PUT_TRANS, vox_hPutTrans, -1, PIXMAN_OP_CLEAR, SDL_BLENDMODE_NONE, true, true},
+    {"PSET", PUT_PSET, vox_hPutPSet, -1, PIXMAN_OP_SRC, SDL_BLENDMODE_NONE, false, true},
+    {"PRESET", PUT_PRESET, vox_hPutPReset, -1, PIXMAN_OP_CLEAR, SDL_BLENDMODE_INVALID, false,
+     false},
+    {"AND", PUT_AND, vox_hPutAnd, -1, PIXMAN_OP_CLEAR, SDL_BLENDMODE_INVALID, false, false},
+    {"OR", PUT_OR, vox_hPutOr, -1, PIXMAN_OP_CLEAR, SDL_BLENDMODE_INVALID, false, false},
+    {"XOR", PUT_XOR, vox_hPutXor, -1, PIXMAN_OP_CLEAR, SDL_BLENDMODE_INVALID, false, false},
 };
 
-// Runs draw(source, x, y) for the whole background once, or for every sprite place.
+// Runs draw(source, x, y) for every place of the shape.
 template <typename Draw>
-void Each(bool sprites, Draw draw) {
+void Each(Shape shape, Draw draw) {
   Setup& d = Data();
-  if (!sprites) {
-    draw(d.background, 0, 0);
-  } else {
-    for (const auto& [x, y] : d.places) draw(d.sprite, x, y);
-  }
+  for (const auto& [x, y] : d.places[shape]) draw(d.sprites[shape], x, y);
 }
 
 pixman_image_t* PixmanOf(const Picture& p) {
@@ -138,74 +156,85 @@ SDL_Surface* SurfaceOf(const Picture& p) {
                                             SDL_PIXELFORMAT_ARGB8888);
 }
 
-}  // namespace
+// pixman composite of every place; with a mask alpha, through a solid mask of it.
+void PixmanRun(benchmark::State& state, Shape shape, pixman_op_t op, int32_t mask_alpha) {
+  Setup& d = Data();
+  pixman_image_t* dst = PixmanOf(d.target);
+  pixman_image_t* src = PixmanOf(d.sprites[shape]);
+  const pixman_color_t grey{0, 0, 0, uint16_t(mask_alpha * 0x101)};
+  pixman_image_t* mask = mask_alpha >= 0 ? pixman_image_create_solid_fill(&grey) : nullptr;
+  for (auto _ : state) {
+    Each(shape, [&](const Picture& p, int x, int y) {
+      pixman_image_composite32(op, src, mask, dst, 0, 0, 0, 0, x, y, p.width, p.height);
+    });
+    benchmark::ClobberMemory();
+  }
+  if (mask) pixman_image_unref(mask);
+  pixman_image_unref(dst);
+  pixman_image_unref(src);
+}
 
-void RegisterBlits() {
-  const std::string section = "raster operations, 32 bits";
-  Columns(section, {"kastrel", "pixman", "SDL2", "memcpy"}, {"memcpy"});
-  const double bytes = double(kWidth) * kHeight * 4;
-  std::vector<std::string> pset_rows;
+void RegisterBlitsOn(int32_t path) {
+  const std::string section =
+      std::string("raster operations, 32 bits, ") + kPathNames[path] + " loops";
+  Columns(section, {"kastrel", "pixman", "SDL2", "memcpy", "pixman plain ADD"},
+          {"memcpy", "pixman plain ADD"});
   for (const Mode& m : kModes) {
-    for (bool sprites : {false, true}) {
-      const std::string row = std::string(m.name) + (sprites ? " 64x64 x75" : " 640x480");
+    for (Shape shape : {kWhole, kBalls, kSmallBalls}) {
+      if (shape == kSmallBalls && !m.small) continue;
+      const std::string row = std::string(m.name) + kShapeNames[shape];
+      const double bytes = shape == kSmallBalls ? double(kSmall) * kSmall * 4 * kSmallSprites
+                                                : double(kWidth) * kHeight * 4;
       const Mode* mode = &m;
-      Add({section, row, "kastrel", bytes}, [mode, sprites](benchmark::State& state) {
+      Add({section, row, "kastrel", bytes}, [mode, shape, path](benchmark::State& state) {
         void* target = Data().target.image;
+        const int32_t before = vox_hRowPath();
+        vox_hRowPathForce(path);
         vox_GfxLock();  // as the frame loop holds it, so no blit takes the lock itself
         for (auto _ : state) {
-          Each(sprites, [&](const Picture& src, int x, int y) {
+          Each(shape, [&](const Picture& src, int x, int y) {
             vox_GfxPut(target, float(x), float(y), src.image, PUT_WHOLE_SOURCE, 0, 0, 0,
                        PUT_ABSOLUTE, mode->put_mode, mode->routine, mode->alpha, nullptr, nullptr);
           });
           benchmark::ClobberMemory();
         }
         vox_GfxUnlock(0, -1);
+        vox_hRowPathForce(before);
       });
       if (m.pixman_op != PIXMAN_OP_CLEAR) {
-        Add({section, row, "pixman", bytes}, [mode, sprites](benchmark::State& state) {
-          Setup& d = Data();
-          pixman_image_t* dst = PixmanOf(d.target);
-          pixman_image_t* bg = PixmanOf(d.background);
-          pixman_image_t* ball = PixmanOf(d.sprite);
-          for (auto _ : state) {
-            Each(sprites, [&](const Picture& src, int x, int y) {
-              pixman_image_composite32(mode->pixman_op, sprites ? ball : bg, nullptr, dst, 0, 0, 0,
-                                       0, x, y, src.width, src.height);
-            });
-            benchmark::ClobberMemory();
-          }
-          pixman_image_unref(dst);
-          pixman_image_unref(bg);
-          pixman_image_unref(ball);
+        Add({section, row, "pixman", bytes}, [mode, shape](benchmark::State& state) {
+          PixmanRun(state, shape, mode->pixman_op, mode->put_mode == PUT_ADD ? kAddAlpha : -1);
+        });
+      }
+      if (m.put_mode == PUT_ADD) {
+        Add({section, row, "pixman plain ADD", bytes}, [shape](benchmark::State& state) {
+          PixmanRun(state, shape, PIXMAN_OP_ADD, -1);
         });
       }
       if (m.sdl_mode != SDL_BLENDMODE_INVALID) {
-        Add({section, row, "SDL2", bytes}, [mode, sprites](benchmark::State& state) {
+        Add({section, row, "SDL2", bytes}, [mode, shape](benchmark::State& state) {
           Setup& d = Data();
           SDL_Surface* dst = SurfaceOf(d.target);
-          SDL_Surface* bg = SurfaceOf(d.background);
-          SDL_Surface* ball = SurfaceOf(d.sprite);
-          for (SDL_Surface* s : {bg, ball}) {
-            SDL_SetSurfaceBlendMode(s, mode->sdl_mode);
-            if (mode->sdl_colour_key) SDL_SetColorKey(s, SDL_TRUE, 0xFF00FF);
-          }
+          SDL_Surface* src = SurfaceOf(d.sprites[shape]);
+          SDL_SetSurfaceBlendMode(src, mode->sdl_mode);
+          if (mode->sdl_colour_key) SDL_SetColorKey(src, SDL_TRUE, 0xFF00FF);
+          if (mode->put_mode == PUT_ADD) SDL_SetSurfaceAlphaMod(src, uint8_t(kAddAlpha));
           for (auto _ : state) {
-            Each(sprites, [&](const Picture& src, int x, int y) {
-              SDL_Rect place{x, y, src.width, src.height};
-              SDL_BlitSurface(sprites ? ball : bg, nullptr, dst, &place);
+            Each(shape, [&](const Picture& p, int x, int y) {
+              SDL_Rect place{x, y, p.width, p.height};
+              SDL_BlitSurface(src, nullptr, dst, &place);
             });
             benchmark::ClobberMemory();
           }
           SDL_FreeSurface(dst);
-          SDL_FreeSurface(bg);
-          SDL_FreeSurface(ball);
+          SDL_FreeSurface(src);
         });
       }
-      Add({section, row, "memcpy", bytes}, [sprites](benchmark::State& state) {
+      Add({section, row, "memcpy", bytes}, [shape](benchmark::State& state) {
         uint8_t* target = Data().target.pixels;
         const int pitch = Data().target.pitch;
         for (auto _ : state) {
-          Each(sprites, [&](const Picture& src, int x, int y) {
+          Each(shape, [&](const Picture& src, int x, int y) {
             for (int r = 0; r < src.height; ++r)
               std::memcpy(target + (y + r) * pitch + x * 4, src.pixels + r * src.pitch,
                           size_t(src.width) * 4);
@@ -213,37 +242,37 @@ void RegisterBlits() {
           benchmark::ClobberMemory();
         }
       });
-      if (m.put_mode == PUT_PSET) pset_rows.push_back(row);
     }
   }
-  AddTarget({"ALPHA 640x480 vs pixman OVER (>= 2.5x)",
-             section,
-             {"ALPHA 640x480"},
-             "kastrel",
-             "pixman",
-             0.4});
-  AddTarget(
-      {"ALPHA 640x480 vs memcpy (>= 0.5x)", section, {"ALPHA 640x480"}, "kastrel", "memcpy", 2.0});
-  AddTarget({"ALPHA 64x64 sprites vs pixman OVER (>= 2.5x)",
-             section,
-             {"ALPHA 64x64 x75"},
-             "kastrel",
-             "pixman",
-             0.4});
-  for (const auto& row : pset_rows)
-    AddTarget({"PSET vs memcpy (>= 0.9x)", section, {row}, "kastrel", "memcpy", 1 / 0.9});
-  AddTarget({"ADD vs the best rival (>= 2x)",
-             section,
-             {"ADD 640x480", "ADD 64x64 x75"},
-             "kastrel",
-             "",
-             0.5});
-  AddTarget({"TRANS vs the best rival (>= 2x)",
-             section,
-             {"TRANS 640x480", "TRANS 64x64 x75"},
-             "kastrel",
-             "",
-             0.5});
+  const std::string on = std::string(" [") + kPathNames[path] + "]";
+  for (const char* row : {"ALPHA 640x480", "ALPHA 64x64 x75", "ALPHA 16x16 x1000"})
+    AddTarget({std::string(row) + " vs pixman OVER (>= 2.5x)" + on, section, {row}, "kastrel",
+               "pixman", 0.4});
+  AddTarget({"ALPHA 640x480 vs memcpy (>= 0.5x)" + on, section, {"ALPHA 640x480"}, "kastrel",
+             "memcpy", 2.0});
+  AddTarget({"ADD 640x480 vs pixman ADD with a solid mask (>= 3x)" + on, section,
+             {"ADD 640x480"}, "kastrel", "pixman", 1 / 3.0});
+  AddTarget({"ADD 640x480 vs memcpy (>= 0.5x)" + on, section, {"ADD 640x480"}, "kastrel",
+             "memcpy", 2.0});
+  AddTarget({"PSET 640x480 vs memcpy (>= 0.9x)" + on, section, {"PSET 640x480"}, "kastrel",
+             "memcpy", 1 / 0.9});
+  for (const char* row : {"TRANS 640x480", "TRANS 64x64 x75", "TRANS 16x16 x1000"})
+    AddTarget({std::string(row) + " vs the best rival (>= 2x)" + on, section, {row}, "kastrel",
+               "", 0.5});
+}
+
+}  // namespace
+
+// The loop sets this processor runs, plain first, and their names.
+std::vector<int32_t> LoopSets() {
+  std::vector<int32_t> sets;
+  for (int32_t p = VOX_ROWS_PLAIN; p <= vox_hRowPathBest(); ++p) sets.push_back(p);
+  return sets;
+}
+const char* LoopSetName(int32_t set) { return kPathNames[set]; }
+
+void RegisterBlits() {
+  for (int32_t path : LoopSets()) RegisterBlitsOn(path);
 }
 
 }  // namespace bench

@@ -191,6 +191,40 @@ void AddTarget(const Target& target) { registry().targets.push_back(target); }
 
 }  // namespace bench
 
+namespace {
+
+// The processor's name and the instruction sets that matter to the raster loops.
+void PrintProcessor() {
+  std::string model = "unknown processor";
+  if (FILE* f = std::fopen("/proc/cpuinfo", "r")) {
+    char line[512];
+    while (std::fgets(line, sizeof line, f)) {
+      if (std::strncmp(line, "model name", 10) == 0) {
+        if (const char* colon = std::strchr(line, ':')) {
+          model = colon + 2;
+          model.erase(model.find_last_not_of("\n") + 1);
+        }
+        break;
+      }
+    }
+    std::fclose(f);
+  }
+  __builtin_cpu_init();
+  std::string has;
+  const std::pair<const char*, bool> sets[] = {
+      {"SSE2", __builtin_cpu_supports("sse2")},       {"SSSE3", __builtin_cpu_supports("ssse3")},
+      {"SSE4.1", __builtin_cpu_supports("sse4.1")},   {"AVX", __builtin_cpu_supports("avx")},
+      {"AVX2", __builtin_cpu_supports("avx2")},       {"AVX-512F", __builtin_cpu_supports("avx512f")},
+      {"AVX-512BW", __builtin_cpu_supports("avx512bw")}};
+  for (const auto& [name, present] : sets) has += std::string(" ") + name + (present ? "" : " (no)");
+  std::string loops;
+  for (int32_t set : bench::LoopSets()) loops += std::string(" ") + bench::LoopSetName(set);
+  std::printf("Processor: %s\nInstruction sets:%s\nRaster loop sets measured:%s\n", model.c_str(),
+              has.c_str(), loops.c_str());
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   bench::RegisterPng();
   bench::RegisterBlits();
@@ -200,6 +234,7 @@ int main(int argc, char** argv) {
   bench::RegisterPresent();
   bench::RegisterTransitions();
   bench::RegisterAudio();
+  PrintProcessor();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   bench::TableReporter reporter;
@@ -208,6 +243,7 @@ int main(int argc, char** argv) {
 
   std::printf(
       "\n================ Kastrel benchmark table (medians of 5 repetitions) ================\n");
+  PrintProcessor();
   for (const auto& section : bench::registry().sections) bench::PrintSection(section);
   std::printf("\nTargets:\n");
   int missed = 0;

@@ -6,6 +6,8 @@
 //    is one sample; the loop runs once per process, so its samples are gathered on first use
 //    and handed to the benchmark as manual iteration times.
 //  - "three draws": the same three VOXALPHA draws made directly under the screen lock.
+// Both once per loop set the processor runs: the frame loop takes its passes for each set in
+// turn (forced through the rows' test hook), plain first.
 
 #include <cstdio>
 #include <cstring>
@@ -17,6 +19,7 @@
 #include "kastrel/device/timer.h"
 #include "kastrel/engine/engine.h"
 #include "kastrel/graphics/bitmap.h"
+#include "kastrel/graphics/rows.h"
 
 namespace bench {
 namespace {
@@ -33,7 +36,8 @@ BITMAP background, ball, cursor;
 bool pictures_loaded = false;
 int32_t paint_screen = -1;
 double paint_started = 0;
-std::vector<double> paint_seconds;
+std::vector<std::vector<double>> paint_seconds;  // by loop set
+size_t loop_set = 0;                              // index into LoopSets() being sampled
 
 void LoadPictures() {
   const std::string dir = std::string(KASTREL_SOURCE_DIR) + "/demo/images/";
@@ -58,11 +62,19 @@ void PAINTSCREEN_ONPAINT(BITMAP& DEST, MATH::RECT& RGN) {
 }
 
 void PAINTSCREEN_ONFRAME(float, INPUTEVENT, VOX::EVENT&) {
+  const std::vector<int32_t> sets = LoopSets();
+  if (paint_seconds.empty()) {
+    paint_seconds.resize(sets.size());
+    vox_hRowPathForce(sets[0]);
+  }
   if (paint_started != 0) {
-    paint_seconds.push_back(vox_Timer() - paint_started);
+    paint_seconds[loop_set].push_back(vox_Timer() - paint_started);
     paint_started = 0;
   }
-  if (!pictures_loaded || paint_seconds.size() >= size_t(kPasses)) {
+  if (paint_seconds[loop_set].size() >= size_t(kPasses) && ++loop_set < sets.size())
+    vox_hRowPathForce(sets[loop_set]);
+  if (!pictures_loaded || loop_set >= sets.size()) {
+    vox_hRowPathForce(vox_hRowPathBest());
     SHUTDOWN(TRUE);
     return;
   }
@@ -78,8 +90,8 @@ void PAINT_ONINITIALIZE() {
   SHOW(paint_screen, TRANSITIONEFFECT::NONE, TRANSITIONDIRECTION::FROMLEFT);
 }
 
-// Runs the frame loop once, the first time it is asked for.
-const std::vector<double>& Samples() {
+// Runs the frame loop once, the first time it is asked for; the samples of every loop set.
+const std::vector<std::vector<double>>& Samples() {
   static const bool ran = [] {
     ONINITIALIZE += PAINT_ONINITIALIZE;
     if (!INITIALIZE(640, 480, FALSE, MODE_NULL))
@@ -95,53 +107,62 @@ const std::vector<double>& Samples() {
 void RegisterPaint() {
   const std::string section = "demonstration paint step";
   Columns(section, {"kastrel", "memcpy"}, {"memcpy"});
-  const std::string loop_row = "engine frame loop";
-  const std::string draws_row = "three draws";
   const double frame = 640.0 * 480 * 4;
-  Add(
-      {section, loop_row, "kastrel", frame},
-      [](benchmark::State& state) {
-        const std::vector<double>& samples = Samples();
-        if (samples.empty()) {
-          state.SkipWithError("no frame-loop passes");
-          return;
-        }
-        size_t i = 0;
-        for (auto _ : state) state.SetIterationTime(samples[i++ % samples.size()]);
-      },
-      true);
-  Add({section, draws_row, "kastrel", frame}, [](benchmark::State& state) {
-    Samples();
-    if (!pictures_loaded) {
-      state.SkipWithError("pictures missing");
-      return;
-    }
-    vox_GfxLock();
-    for (auto _ : state) {
-      background.DRAWTO(nullptr, 0, 0, 0, 0, 0, 0, VOXALPHA);
-      ball.DRAWTO(nullptr, kBallX, kBallY, 0, 0, 0, 0, VOXALPHA);
-      cursor.DRAWTO(nullptr, 301, 230, 0, 0, 0, 0, VOXALPHA);
-      benchmark::ClobberMemory();
-    }
-    vox_GfxUnlock(0, -1);
-  });
-  for (const std::string& row : {loop_row, draws_row}) {
-    Add({section, row, "memcpy", frame}, [](benchmark::State& state) {
+  const std::vector<int32_t> sets = LoopSets();
+  for (size_t index = 0; index < sets.size(); ++index) {
+    const int32_t set = sets[index];
+    const std::string on = std::string(" [") + LoopSetName(set) + "]";
+    const std::string loop_row = "engine frame loop" + on;
+    const std::string draws_row = "three draws" + on;
+    Add(
+        {section, loop_row, "kastrel", frame},
+        [index](benchmark::State& state) {
+          const auto& all = Samples();
+          if (all.size() <= index || all[index].empty()) {
+            state.SkipWithError("no frame-loop passes");
+            return;
+          }
+          const std::vector<double>& samples = all[index];
+          size_t i = 0;
+          for (auto _ : state) state.SetIterationTime(samples[i++ % samples.size()]);
+        },
+        true);
+    Add({section, draws_row, "kastrel", frame}, [set](benchmark::State& state) {
       Samples();
-      std::vector<uint8_t> picture(640 * 480 * 4, 0x5A);
-      auto* screen = static_cast<uint8_t*>(vox_GfxScreenPtr());
+      if (!pictures_loaded) {
+        state.SkipWithError("pictures missing");
+        return;
+      }
+      const int32_t before = vox_hRowPath();
+      vox_hRowPathForce(set);
+      vox_GfxLock();
       for (auto _ : state) {
-        std::memcpy(screen, picture.data(), picture.size());
+        background.DRAWTO(nullptr, 0, 0, 0, 0, 0, 0, VOXALPHA);
+        ball.DRAWTO(nullptr, kBallX, kBallY, 0, 0, 0, 0, VOXALPHA);
+        cursor.DRAWTO(nullptr, 301, 230, 0, 0, 0, 0, VOXALPHA);
         benchmark::ClobberMemory();
       }
+      vox_GfxUnlock(0, -1);
+      vox_hRowPathForce(before);
     });
+    for (const std::string& row : {loop_row, draws_row}) {
+      Add({section, row, "memcpy", frame}, [](benchmark::State& state) {
+        Samples();
+        std::vector<uint8_t> picture(640 * 480 * 4, 0x5A);
+        auto* screen = static_cast<uint8_t*>(vox_GfxScreenPtr());
+        for (auto _ : state) {
+          std::memcpy(screen, picture.data(), picture.size());
+          benchmark::ClobberMemory();
+        }
+      });
+    }
+    AddTarget({"paint step (frame loop) vs memcpy of a frame (<= 2x)" + on,
+               section,
+               {loop_row},
+               "kastrel",
+               "memcpy",
+               2.0});
   }
-  AddTarget({"paint step (frame loop) vs memcpy of a frame (<= 2x)",
-             section,
-             {loop_row},
-             "kastrel",
-             "memcpy",
-             2.0});
 }
 
 }  // namespace bench

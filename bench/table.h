@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -34,6 +35,10 @@ struct Target {
   double factor;
 };
 void AddTarget(const Target& target);
+
+// The raster loop sets this processor runs (plain first) and their names.
+std::vector<int32_t> LoopSets();
+const char* LoopSetName(int32_t set);
 
 // Called from main to install each part's benchmarks.
 void RegisterPng();

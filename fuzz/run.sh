@@ -6,10 +6,12 @@
 #                       from fresh corpora, fixed seed: make test
 #   fuzz/run.sh long    FUZZ_SECONDS seconds (default 60) each, corpora kept in build/fuzz/corpus*:
 #                       make fuzz
-# The PNG conformance suite, read in place, seeds the PNG corpus when present; fuzz/seeds the
-# session corpus; the sound corpus starts from a short WAV file the target writes (and the same
-# as OGG Vorbis and FLAC when oggenc and flac are installed). Exits non-zero when an input
-# crashes, hangs or trips a sanitizer; the input is saved under build/fuzz/artifacts/.
+# The PNG conformance suite, read in place, seeds the PNG corpus when present, beside pictures made
+# by png_fuzz_seeds (every colour type and depth with every filter); PNG inputs run to
+# FUZZ_MAX_LEN bytes (default 65536), well past the largest seed. fuzz/seeds seeds the session
+# corpus; the sound corpus starts from a short WAV file the target writes (and the same as OGG
+# Vorbis and FLAC when oggenc and flac are installed). Exits non-zero when an input crashes,
+# hangs or trips a sanitizer; the input is saved under build/fuzz/artifacts/.
 set -euo pipefail
 
 mode=${1:-smoke}
@@ -21,16 +23,19 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKASTREL_BUILD_FUZZ=ON \
   -DKASTREL_BUILD_TESTS=OFF -DKASTREL_BUILD_DEMO=OFF -DKASTREL_WERROR=ON >"$build.configure.log" 2>&1 ||
   { cat "$build.configure.log"; exit 1; }
-cmake --build "$build" --target png_fuzz text_fuzz audio_fuzz session_fuzz -j 2 \
+cmake --build "$build" --target png_fuzz png_fuzz_seeds text_fuzz audio_fuzz session_fuzz -j 2 \
   >"$build.build.log" 2>&1 || { cat "$build.build.log"; exit 1; }
 
-png_seeds=()
+rm -rf "$build/seeds-png" && mkdir -p "$build/seeds-png"
+"$build/fuzz/png_fuzz_seeds" "$build/seeds-png" >/dev/null
+png_seeds=("$build/seeds-png")
 if [[ -d $testdata/pngsuite ]]; then
-  png_seeds=("$testdata/pngsuite")
+  png_seeds+=("$testdata/pngsuite")
 else
-  echo "fuzz: no PNG conformance suite at $testdata/pngsuite; running without seeds"
+  echo "fuzz: no PNG conformance suite at $testdata/pngsuite; running on the made seeds only"
 fi
 mkdir -p "$build/artifacts"
+png_max_len=-max_len="${FUZZ_MAX_LEN:-65536}"
 
 # The sound target writes its seed WAV file itself, then the encoders make the same in theirs.
 sound_seeds=$build/seeds-audio
@@ -84,13 +89,13 @@ long() {
 
 case $mode in
   smoke)
-    smoke png "${FUZZ_RUNS:-20000}" -dict="$root/fuzz/png.dict" "${png_seeds[@]}"
+    smoke png "${FUZZ_RUNS:-20000}" -dict="$root/fuzz/png.dict" "$png_max_len" "${png_seeds[@]}"
     smoke text "${FUZZ_TEXT_RUNS:-3000}" -max_len=256
     smoke env audio "${FUZZ_AUDIO_RUNS:-20000}" -dict="$root/fuzz/audio.dict" "$sound_seeds"
     smoke session "${FUZZ_RUNS:-20000}" "$root/fuzz/seeds"
     ;;
   long)
-    long png -dict="$root/fuzz/png.dict" "${png_seeds[@]}"
+    long png -dict="$root/fuzz/png.dict" "$png_max_len" "${png_seeds[@]}"
     long text -max_len=256
     long env audio -dict="$root/fuzz/audio.dict" "$sound_seeds"
     long session "$root/fuzz/seeds"

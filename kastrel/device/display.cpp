@@ -38,6 +38,21 @@ constexpr int32_t kCloseFlags = static_cast<int32_t>(0x80000000u);
 constexpr int32_t kSurfaceFlag = 2;  // no driver here provides that kind of surface
 constexpr int64_t kMaxScreenBytes = INT32_MAX;
 
+// Bytes a screen of that many pages really takes: each page's pixels in a heap block (8 bytes
+// of allocator bookkeeping, 16-byte granules, at least 32 bytes) plus its entry in the page
+// list. -1 when that passes kMaxScreenBytes; every product is checked, so no size can wrap.
+int64_t screen_bytes(int64_t width, int64_t bytes_per_pixel, int64_t height, int64_t pages) {
+  int64_t pixels = 0, total = 0;
+  if (__builtin_mul_overflow(width, bytes_per_pixel, &pixels) ||
+      __builtin_mul_overflow(pixels, height, &pixels) || pixels > kMaxScreenBytes) {
+    return -1;
+  }
+  const int64_t page = std::max<int64_t>(32, (pixels + 8 + 15) / 16 * 16) +
+                       static_cast<int64_t>(sizeof(uint8_t*));
+  if (__builtin_mul_overflow(page, pages, &total) || total > kMaxScreenBytes) return -1;
+  return total;
+}
+
 thread_local VOX_GFX_CONTEXT t_context{};
 thread_local int32_t t_error = 0;
 
@@ -315,8 +330,7 @@ void vox_GfxScreenRes(int32_t width, int32_t height, int32_t depth, int32_t page
     return;
   }
   const int64_t bytes_per_pixel = (screen_depth(depth, flags) + 7) / 8;
-  const int64_t page_bytes = int64_t{width} * bytes_per_pixel * height;
-  if (page_bytes * std::max(pages, 1) > kMaxScreenBytes) {
+  if (screen_bytes(width, bytes_per_pixel, height, std::max(pages, 1)) < 0) {
     KASTREL::SETLASTERROR("vox_GfxScreenRes: %d x %d pixels in %d pages exceed 2 GiB", width,
                           height, std::max(pages, 1));
     vox_hSetError(1);

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "kastrel/base/error.h"
 #include "kastrel/device/context.h"
 #include "kastrel/device/testing/fake_driver.h"
 
@@ -67,10 +68,14 @@ TEST(ScreenMode, InvalidRequestsChangeNothing) {
   const std::vector<std::vector<int32_t>> requests = {
       {0, 10, 32, 1},        {10, -1, 32, 1},       {10, 10, 3, 1},
       {10, 10, 0, 1},        {10, 10, 33, 1},       {10, 10, -32, 1},
-      {65536, 65536, 32, 1}, {1024, 1024, 32, 600}, {INT32_MAX, 2, 8, 1}};
+      {65536, 65536, 32, 1}, {1024, 1024, 32, 600}, {INT32_MAX, 2, 8, 1},
+      // Products that overflow 64 bits, and tiny pages whose bookkeeping passes 2 GiB.
+      {INT32_MAX, INT32_MAX, 32, 1}, {INT32_MAX, INT32_MAX, 32, INT32_MAX}, {1, 1, 32, 60000000}};
   for (const auto& r : requests) {
+    KASTREL::CLEARLASTERROR();
     vox_GfxScreenRes(r[0], r[1], r[2], r[3], MODE_NULL, 0);
     EXPECT_EQ(vox_GetError(), 1) << r[0] << "x" << r[1] << "x" << r[2] << " pages " << r[3];
+    EXPECT_STRNE(KASTREL::LASTERROR(), "");
     ASSERT_EQ(__vox_gfx, before);
     EXPECT_EQ(__vox_gfx->id, id);
   }

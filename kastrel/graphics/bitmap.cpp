@@ -324,13 +324,20 @@ BOOLEAN BITMAP::SAVETOFILE(const std::string& FILENAME, BOOLEAN FAST) const {
   return png_save(FILENAME, rows.data(), w, h, size_t(w) * 3, PNG_RGB, effort);
 }
 
+namespace {
+std::atomic<uint64_t> g_max_image_pixels{DEFAULTMAXIMAGEPIXELS};
+}  // namespace
+
+void SETMAXIMAGEPIXELS(uint64_t PIXELS) { g_max_image_pixels.store(PIXELS, std::memory_order_relaxed); }
+uint64_t MAXIMAGEPIXELS() { return g_max_image_pixels.load(std::memory_order_relaxed); }
+
 void BITMAP::LOADFROMFILE(const std::string& FILENAME, int32_t X, int32_t Y, int32_t W, int32_t H) {
-  load(*this, png_load(FILENAME, PNG_TARGET_NEW), X, Y, W, H);
+  load(*this, png_load_limited(FILENAME, PNG_TARGET_NEW, MAXIMAGEPIXELS()), X, Y, W, H);
 }
 
 void BITMAP::LOADFROMMEMORY(const void* MEM, int32_t SIZE, int32_t X, int32_t Y, int32_t W,
                             int32_t H) {
-  load(*this, png_load_mem(MEM, SIZE, PNG_TARGET_NEW), X, Y, W, H);
+  load(*this, png_load_mem_limited(MEM, SIZE, PNG_TARGET_NEW, MAXIMAGEPIXELS()), X, Y, W, H);
 }
 
 uint32_t BITMAP::PIXEL(const MATH::POINT& PT) const {
@@ -367,7 +374,8 @@ void BITMAP::ALPHA(uint8_t A) {
       const float f =
           float((std::max(A, uint8_t{25}) / 255.0) / (std::max(IALPHA, uint8_t{25}) / 255.0));
       for (int v = 0; v < 256; ++v) {
-        table[v] = v <= 5 ? uint8_t(v) : uint8_t(uint32_t(std::nearbyint(v * double(f))));
+        // Raising the fade past what a pixel can hold saturates rather than wrapping.
+        table[v] = v <= 5 ? uint8_t(v) : uint8_t(std::min(255.0, std::nearbyint(v * double(f))));
       }
     }
     auto* rows = static_cast<uint8_t*>(IMGHANDLE) + 32;

@@ -97,7 +97,8 @@ struct BITMAP {
 
   // Decode a PNG file or a whole PNG file held in memory (only read). Region all 0: the whole
   // picture; otherwise a W x H copy from (X, Y) as COPYFROMHANDLE makes it. Data the decoder
-  // refuses leaves the bitmap as it was, and its reason in KASTREL::LASTERROR().
+  // refuses, and pictures over MAXIMAGEPIXELS(), leave the bitmap as it was, and the reason in
+  // KASTREL::LASTERROR().
   void LOADFROMFILE(const std::string& FILENAME, int32_t X = 0, int32_t Y = 0, int32_t W = 0,
                     int32_t H = 0);
   void LOADFROMMEMORY(const void* MEM, int32_t SIZE, int32_t X = 0, int32_t Y = 0, int32_t W = 0,
@@ -114,6 +115,14 @@ struct BITMAP {
   void TAKEIMAGE(void* IMAGE);
   void DROPALPHACHANNEL();
 };
+
+// The most pixels a picture loaded by LOADFROMFILE / LOADFROMMEMORY may have; a larger one is
+// refused from its header, before any decoding, leaving the bitmap as it was and the reason in
+// LASTERROR(). The default, 67,108,864 (8192 x 8192, 256 MiB at 32 bits), suits games; 0 lifts
+// the cap. Any thread may set it; loads already running keep the cap they started with.
+inline constexpr uint64_t DEFAULTMAXIMAGEPIXELS = uint64_t{1} << 26;
+void SETMAXIMAGEPIXELS(uint64_t PIXELS);
+uint64_t MAXIMAGEPIXELS();
 
 // How many bitmaps hold IMAGE: the last of them to let go releases it; 0 for an image no
 // bitmap holds.

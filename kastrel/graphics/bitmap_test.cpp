@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "kastrel/base/error.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/graphics/image.h"
@@ -53,7 +55,7 @@ uint8_t FadeFromSaved(uint8_t saved, uint8_t a) {
 uint8_t FadeRelative(uint8_t alpha, uint8_t from, uint8_t to) {
   if (alpha <= 5) return alpha;
   const double t = to < 25 ? 25 : to, f = from < 25 ? 25 : from;
-  return uint8_t(RoundEven(double(alpha) * double(float((t / 255.0) / (f / 255.0)))) & 0xFF);
+  return uint8_t(std::min<int64_t>(255, RoundEven(double(alpha) * double(float((t / 255.0) / (f / 255.0))))));
 }
 
 // 256 x 2 pixels whose alpha bytes run through every value; the colour bytes must never move.
@@ -78,6 +80,18 @@ TEST(BitmapAlpha, FadeRulesWithAndWithoutSavedCopy) {
             << int(from) << " -> " << int(to) << " at " << x;
     }
   }
+
+  // Raising the fade saturates: an image replaced after a fade to 100, and a pixel drawn at 200
+  // into a bitmap faded to 128.
+  BITMAP replaced(1, 1, 0x00FFFFFFu, 32);
+  replaced.ALPHA(100);
+  replaced.PIXEL({0, 0}, 0xFF123456u);
+  replaced.ALPHA(255);
+  EXPECT_EQ(replaced.PIXELALPHA({0, 0}), 255);
+  replaced.ALPHA(128);
+  replaced.PIXEL({0, 0}, 0xC8123456u);
+  replaced.ALPHA(255);
+  EXPECT_EQ(replaced.PIXELALPHA({0, 0}), 255);
 
   // With one: absolute, from the bytes saved column by column (index X * IH + Y).
   FillRamp(ramp);
@@ -217,6 +231,34 @@ TEST(BitmapLoad, WholePicturesAndRegions) {
   EXPECT_TRUE(loaded == held);
   EXPECT_EQ(loaded.WIDTH(), 64u);
   EXPECT_EQ(loaded.PIXEL({63, 63}), Picture(63, 63));
+}
+
+TEST(BitmapLoad, PixelCapRefusesFromTheHeader) {
+  OpenScreen();
+  // 16384 x 16384 at 1 bit: a few kilobytes that would inflate to 32 MiB and fill 1 GiB.
+  const pngtest::Bytes bomb = pngtest::File(
+      {pngtest::Chunk("IHDR", pngtest::IhdrData(16384, 16384, 1, 0)),
+       pngtest::Chunk("IDAT", pngtest::Deflate(pngtest::Bytes(size_t(16384) * 2049, 0))),
+       pngtest::Chunk("IEND")});
+  const pngtest::Bytes square = EncodePicture(64, 64);
+  EXPECT_EQ(MAXIMAGEPIXELS(), DEFAULTMAXIMAGEPIXELS);
+  BITMAP bmp;
+  CLEARLASTERROR();
+  bmp.LOADFROMMEMORY(bomb.data(), int32_t(bomb.size()));
+  EXPECT_TRUE(bmp == nullptr);
+  EXPECT_STRNE(LASTERROR(), "");
+  // The cap counts pixels, inclusive; the decoder's own entry point has none.
+  SETMAXIMAGEPIXELS(64 * 64 - 1);
+  CLEARLASTERROR();
+  bmp.LOADFROMMEMORY(square.data(), int32_t(square.size()));
+  EXPECT_TRUE(bmp == nullptr);
+  EXPECT_STRNE(LASTERROR(), "");
+  void* decoded = png_load_mem(square.data(), int32_t(square.size()), PNG_TARGET_NEW);
+  EXPECT_NE(decoded, nullptr);
+  vox_GfxImageDestroy(decoded);
+  SETMAXIMAGEPIXELS(64 * 64);
+  bmp.LOADFROMMEMORY(square.data(), int32_t(square.size()));
+  EXPECT_EQ(bmp.WIDTH(), 64u);
 }
 
 TEST(BitmapOwnership, CopiesShareAndReleaseOnce) {

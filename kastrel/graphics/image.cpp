@@ -44,9 +44,11 @@ void* vox_GfxImageCreate(int32_t width, int32_t height, uint32_t color, int32_t 
       fill = color;
     }
   }
+  // width * bpp fits (31 + 2 bits); the rest is checked so that no size can wrap.
   const int64_t pitch = (width * bpp + 15) / 16 * 16;
-  const int64_t bytes = 32 + height * pitch;
-  if (bytes > kMaxImageBytes) {
+  int64_t bytes = 0;
+  if (__builtin_mul_overflow(int64_t{height}, pitch, &bytes) ||
+      __builtin_add_overflow(bytes, int64_t{32}, &bytes) || bytes > kMaxImageBytes) {
     KASTREL::SETLASTERROR("vox_GfxImageCreate: %d x %d pixels exceed 2 GiB", width, height);
     return nullptr;
   }
@@ -70,35 +72,3 @@ void* vox_GfxImageCreate(int32_t width, int32_t height, uint32_t color, int32_t 
 }
 
 void vox_GfxImageDestroy(void* image) { std::free(image); }
-
-bool vox_hImageInfo(const void* image, int32_t default_bpp, VOX_IMAGE_INFO* info) {
-  const auto* block = static_cast<const uint8_t*>(image);
-  uint32_t type = 0;
-  std::memcpy(&type, block, 4);
-  int64_t bpp, width, height, pitch;
-  if (type == VOX_IMAGE_TYPE) {
-    VOX_IMAGE_HEADER header;
-    std::memcpy(&header, block, sizeof header);
-    bpp = header.bpp;
-    width = header.width;
-    height = header.height;
-    pitch = header.pitch;
-    info->pixels = const_cast<uint8_t*>(block) + 32;
-  } else {
-    bpp = block[0] & 7;
-    if (bpp == 0) bpp = default_bpp;
-    width = (block[0] >> 3) | (block[1] << 5);
-    height = block[2] | (block[3] << 8);
-    pitch = width * bpp;
-    info->pixels = const_cast<uint8_t*>(block) + 4;
-  }
-  if ((bpp != 1 && bpp != 2 && bpp != 4) || width > INT32_MAX || height > INT32_MAX ||
-      pitch > INT32_MAX || pitch < width * bpp) {
-    return false;
-  }
-  info->bpp = static_cast<int32_t>(bpp);
-  info->width = static_cast<int32_t>(width);
-  info->height = static_cast<int32_t>(height);
-  info->pitch = static_cast<int32_t>(pitch);
-  return true;
-}

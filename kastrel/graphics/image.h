@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <cstring>
 
 // Image buffers: one heap block, a 32-byte header, then the pixel rows. They are passed around
 // as pointers to the header. 4 bytes per pixel: 0xAARRGGBB little-endian (mask colour: low 24
@@ -41,4 +42,36 @@ struct VOX_IMAGE_INFO {
 };
 // False for a header that cannot describe a buffer (bpp not 1, 2 or 4, sizes beyond 2^31 - 1,
 // pitch below width * bpp).
-bool vox_hImageInfo(const void* image, int32_t default_bpp, VOX_IMAGE_INFO* info);
+// Inline: every blit reads two headers, and a call for each is a good part of a small one.
+inline bool vox_hImageInfo(const void* image, int32_t default_bpp, VOX_IMAGE_INFO* info) {
+  const auto* block = static_cast<const uint8_t*>(image);
+  uint32_t type = 0;
+  std::memcpy(&type, block, 4);
+  int64_t bpp, width, height, pitch;
+  if (type == VOX_IMAGE_TYPE) {
+    VOX_IMAGE_HEADER header;
+    std::memcpy(&header, block, sizeof header);
+    bpp = header.bpp;
+    width = header.width;
+    height = header.height;
+    pitch = header.pitch;
+    info->pixels = const_cast<uint8_t*>(block) + 32;
+  } else {
+    bpp = block[0] & 7;
+    if (bpp == 0) bpp = default_bpp;
+    width = (block[0] >> 3) | (block[1] << 5);
+    height = block[2] | (block[3] << 8);
+    pitch = width * bpp;
+    info->pixels = const_cast<uint8_t*>(block) + 4;
+  }
+  if ((bpp != 1 && bpp != 2 && bpp != 4) || width > INT32_MAX || height > INT32_MAX ||
+      pitch > INT32_MAX || pitch < width * bpp) {
+    return false;
+  }
+  info->bpp = static_cast<int32_t>(bpp);
+  info->width = static_cast<int32_t>(width);
+  info->height = static_cast<int32_t>(height);
+  info->pitch = static_cast<int32_t>(pitch);
+  return true;
+}
+

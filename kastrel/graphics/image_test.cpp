@@ -39,7 +39,8 @@ TEST(ImageBuffer, CreationFailures) {
   vox_GfxScreenRes(16, 16, 32, 1, MODE_NULL, 0);
   const int32_t bad[][3] = {{0, 4, 32},        {4, 0, 32},        {-4, 4, 32},
                             {4, 4, 24},        {4, 4, 17},        {4, 4, 33},
-                            {4, 4, INT32_MAX}, {INT32_MAX, 2, 8}, {65536, 65536, 32}};
+                            {4, 4, INT32_MAX}, {INT32_MAX, 2, 8}, {65536, 65536, 32},
+                            {INT32_MAX, INT32_MAX, 32}};
   for (const auto& [w, h, depth] : bad)
     EXPECT_EQ(vox_GfxImageCreate(w, h, 0, depth, 0), nullptr) << w << "x" << h << "x" << depth;
 }

@@ -21,11 +21,11 @@ void run_rows(int32_t mode, const uint8_t* s, uint8_t* t, int32_t w, int32_t h, 
   if (index >= 0) vox_hRowTable()[mode][index](s, t, w, h, sp, tp, alpha, blender, param);
 }
 
-// Half away from zero; far-off positions only need to stay far off.
+// Half away from zero; far-off positions only need to stay far off. Clamping before the
+// conversion (which truncates) gives what truncating first would, without a call to trunc.
 int64_t round_position(float v) {
   const double d = v;
-  const double r = d >= 0 ? std::trunc(d + 0.5) : std::trunc(d - 0.5);
-  return static_cast<int64_t>(std::clamp(r, -4.0e12, 4.0e12));
+  return static_cast<int64_t>(std::clamp(d >= 0 ? d + 0.5 : d - 0.5, -4.0e12, 4.0e12));
 }
 
 int32_t fail() {
@@ -55,6 +55,26 @@ ROW_ROUTINE(vox_hPutAlpha, PUT_ALPHA)
 ROW_ROUTINE(vox_hPutAdd, PUT_ADD)
 ROW_ROUTINE(vox_hPutCustom, PUT_CUSTOM)
 #undef ROW_ROUTINE
+
+namespace {
+
+// The mode whose loops a built-in row routine runs, or -1 for any other routine. vox_GfxPut
+// calls the loop itself, sparing the routine's own look-ups on every small blit.
+int builtin_mode(VOX_PUT_ROUTINE routine) {
+  static constexpr struct {
+    VOX_PUT_ROUTINE routine;
+    int mode;
+  } kBuiltins[] = {{vox_hPutAlpha, PUT_ALPHA}, {vox_hPutTrans, PUT_TRANS},
+                   {vox_hPutPSet, PUT_PSET},   {vox_hPutAdd, PUT_ADD},
+                   {vox_hPutPReset, PUT_PRESET}, {vox_hPutAnd, PUT_AND},
+                   {vox_hPutOr, PUT_OR},       {vox_hPutXor, PUT_XOR},
+                   {vox_hPutCustom, PUT_CUSTOM}};
+  for (const auto& builtin : kBuiltins)
+    if (builtin.routine == routine) return builtin.mode;
+  return -1;
+}
+
+}  // namespace
 
 void vox_hPutAlphaMask(const uint8_t* s, uint8_t* t, int32_t w, int32_t h, int32_t sp, int32_t tp,
                        int32_t alpha, VOX_BLENDER blender, void* param) {
@@ -145,6 +165,8 @@ int32_t vox_GfxPut(void* target, float x, float y, const void* source, int32_t x
   w = std::min(w, right - dx);
   h = std::min(h, bottom - dy);
 
+  const int builtin = builtin_mode(routine);
+  if (builtin >= 0) routine = vox_hRowTable()[builtin][depth_index(dst.bpp)];
   vox_hAutoLock();
   routine(src.pixels + sy * src.pitch + sx * src.bpp, dst.pixels + dy * dst.pitch + dx * dst.bpp,
           static_cast<int32_t>(w), static_cast<int32_t>(h), src.pitch, dst.pitch, alpha, blender,

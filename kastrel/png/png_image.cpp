@@ -1,6 +1,9 @@
 #include "kastrel/png/png_image.h"
 
-#include <zlib.h>
+#include <fcntl.h>
+#include <libdeflate.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -9,7 +12,6 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,6 +62,7 @@ struct PNG_IMAGE {
   uint32_t CHUNK_CAPACITY;
   BOOLEAN INITIALISED;
   BOOLEAN READY;
+  uint64_t MAX_PIXELS;  // 0: no cap
 };
 
 using CHUNK_TYPE = uint8_t[4];
@@ -107,36 +110,71 @@ void WRITE_LE32(uint8_t* p, uint32_t value) {
 
 // ---- File and record -------------------------------------------------------------------------
 
+// Reads size bytes at the file's position: size on success, less at an early end, -1 (errno
+// set) on an error.
+ssize_t READ_ALL(int fd, uint8_t* to, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t got = ::read(fd, to + done, size - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return -1;
+    if (got == 0) break;
+    done += size_t(got);
+  }
+  return ssize_t(done);
+}
+
+// The whole file in a new block. Opened without blocking (a FIFO or device named by mistake
+// must not stall the game), read only when it is a regular file, and read past the signature
+// only when the signature is a PNG's, so that a huge file of another kind costs one small read.
 uint8_t* FILE_TO_BUFFER(const char* path, int32_t* size) {
   *size = 0;
   if (path == nullptr || path[0] == '\0') {
     SETLASTERROR("png_load: no file name given");
     return nullptr;
   }
-  FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) {
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
     SETLASTERROR("%s: cannot open: %s", path, std::strerror(errno));
     return nullptr;
   }
-  errno = 0;
   uint8_t* buffer = nullptr;
-  if (std::fseek(file, 0, SEEK_END) == 0) {
-    const long end = std::ftell(file);
-    // The size travels on as an int32: larger files (and failed tells) are refused.
-    if (end > 0 && end <= INT32_MAX && std::fseek(file, 0, SEEK_SET) == 0) {
-      *size = int32_t(end);
-      buffer = static_cast<uint8_t*>(std::calloc(size_t(end), 1));
-      if (buffer != nullptr && std::fread(buffer, 1, size_t(end), file) != size_t(end)) {
+  struct stat info {};
+  uint8_t signature[sizeof PNG_SIG];
+  ssize_t got = 0;
+  if (::fstat(fd, &info) != 0) {
+    SETLASTERROR("%s: cannot read: %s", path, std::strerror(errno));
+  } else if (!S_ISREG(info.st_mode)) {
+    SETLASTERROR("%s: cannot read: not a regular file", path);
+  } else if (info.st_size == 0) {
+    SETLASTERROR("%s: cannot read: the file is empty", path);
+  } else if (info.st_size > INT32_MAX) {
+    // The size travels on as an int32.
+    SETLASTERROR("%s: cannot read: larger than 2 GiB", path);
+  } else if ((got = READ_ALL(fd, signature, sizeof signature)) < 0) {
+    SETLASTERROR("%s: cannot read: %s", path, std::strerror(errno));
+  } else if (size_t(got) < sizeof signature ||
+             std::memcmp(signature, PNG_SIG, sizeof PNG_SIG) != 0) {
+    SETLASTERROR("%s: not a PNG file (no signature)", path);
+  } else {
+    const size_t length = size_t(info.st_size);
+    buffer = static_cast<uint8_t*>(std::malloc(length));
+    if (buffer == nullptr) {
+      SETLASTERROR("%s: out of memory for its %zu bytes", path, length);
+    } else {
+      std::memcpy(buffer, signature, sizeof signature);
+      got = READ_ALL(fd, buffer + sizeof signature, length - sizeof signature);
+      if (got == ssize_t(length - sizeof signature)) {
+        *size = int32_t(length);
+      } else {
+        SETLASTERROR("%s: cannot read: %s", path,
+                     got < 0 ? std::strerror(errno) : "the file shrank while read");
         std::free(buffer);
         buffer = nullptr;
       }
     }
   }
-  if (buffer == nullptr) {
-    SETLASTERROR("%s: cannot read: %s", path,
-                 errno != 0 ? std::strerror(errno) : "empty, or larger than 2 GiB");
-  }
-  std::fclose(file);
+  ::close(fd);
   return buffer;
 }
 
@@ -184,8 +222,8 @@ int32_t CHUNK_READ(PNG_IMAGE* image, PNG_CHUNK* chunk) {
     return 1;
   }
   chunk->CRC = READ_BE32(chunk->DATA + chunk->LENGTH);
-  uLong crc = crc32(0, chunk->TYPE, 4);
-  crc = crc32(crc, chunk->DATA, chunk->LENGTH);
+  uint32_t crc = libdeflate_crc32(0, chunk->TYPE, 4);
+  crc = libdeflate_crc32(crc, chunk->DATA, chunk->LENGTH);
   if (crc != chunk->CRC) {
     SETLASTERROR("damaged PNG file: the chunk at byte %u fails its CRC", image->POSITION);
     return 1;
@@ -389,25 +427,34 @@ int32_t IDAT_COMPILE(PNG_IMAGE* image) {
   return 0;
 }
 
-// Inflates the gathered data in one call into a buffer 20 % plus 12 bytes larger than the size
-// the header demands; any other produced length is an error.
+// Inflates the gathered data in one call into a buffer 16 bytes larger than the size the header
+// demands; any other produced length is an error.
 int32_t IDAT_UNCOMPRESS(PNG_IMAGE* image) {
   const uint64_t expected = IDAT_CALC(image);
   uint8_t* inflated = nullptr;
-  uLongf produced = 0;
+  size_t produced = 0;
   int32_t status = 1;
   if (expected <= SIZE_LIMIT &&
       expected <= uint64_t(image->COMPRESSED_SIZE) * MAX_INFLATE_RATIO + MAX_INFLATE_RATIO) {
-    const uint64_t capacity = uint64_t(std::llrint(double(expected) * 1.2 + 12.0));
-    // Not zero-filled: a success writes every expected byte, and the slack after them (at
-    // least 12 bytes) is zeroed for the scanline loops that read a little past a row.
+    const uint64_t capacity = expected + 16;
+    // Not zero-filled: a success writes every expected byte, and the 16 bytes of slack after
+    // them are zeroed for the scanline loops that read a little past a row. A stream longer
+    // than the capacity fails as one of the wrong length.
     if (capacity <= SIZE_LIMIT) inflated = static_cast<uint8_t*>(std::malloc(capacity));
-    if (inflated != nullptr) {
-      produced = uLongf(capacity);
-      const int result = uncompress(inflated, &produced, image->COMPRESSED, image->COMPRESSED_SIZE);
-      if (result == Z_OK && produced == expected) {
+    // One decompressor per call keeps the decoder free of shared state; it costs one small
+    // allocation. Bytes after the end of the stream are ignored, as they always were. The one
+    // stream this accepts that zlib refused: a Huffman code of a single one-bit codeword whose
+    // unused codeword is then read (hand-made only); it decodes as the used one.
+    libdeflate_decompressor* inflater = inflated != nullptr ? libdeflate_alloc_decompressor() : nullptr;
+    if (inflater != nullptr) {
+      size_t consumed = 0;
+      const libdeflate_result result =
+          libdeflate_zlib_decompress_ex(inflater, image->COMPRESSED, image->COMPRESSED_SIZE, inflated,
+                                        size_t(capacity), &consumed, &produced);
+      libdeflate_free_decompressor(inflater);
+      if (result == LIBDEFLATE_SUCCESS && produced == expected) {
         status = 0;
-        std::memset(inflated + expected, 0, size_t(std::min<uint64_t>(capacity - expected, 16)));
+        std::memset(inflated + expected, 0, 16);
       }
     }
   }
@@ -452,6 +499,12 @@ void PNG_IMAGE_PREPARE(PNG_IMAGE* image) {
   if (IHDR_PREPARE(image) != 0) {
     return SETLASTERROR("bad or unsupported PNG header: %u x %u, colour type %u, bit depth %u",
                         image->WIDTH, image->HEIGHT, image->COLOR_TYPE, image->BIT_DEPTH);
+  }
+  // Checked before anything is inflated, so that a small file cannot demand a huge picture.
+  if (image->MAX_PIXELS != 0 && uint64_t(image->WIDTH) * image->HEIGHT > image->MAX_PIXELS) {
+    return SETLASTERROR("PNG picture of %u x %u pixels is over the cap of %llu pixels",
+                        image->WIDTH, image->HEIGHT,
+                        static_cast<unsigned long long>(image->MAX_PIXELS));
   }
   if (IDAT_PREPARE(image) != 0) {
     return SETLASTERROR("PNG image data is missing, damaged or not the size of %u x %u pixels",
@@ -932,10 +985,18 @@ void* PNG_IMAGE_CONVERT(PNG_IMAGE* image, uint32_t target) {
 }  // namespace
 
 void* png_load(const std::string& filename, int32_t target) {
+  return png_load_limited(filename, target, 0);
+}
+
+void* png_load_mem(const void* buffer, int32_t size, int32_t target) {
+  return png_load_mem_limited(buffer, size, target, 0);
+}
+
+void* png_load_limited(const std::string& filename, int32_t target, uint64_t max_pixels) {
   int32_t size = 0;
   uint8_t* buffer = FILE_TO_BUFFER(filename.c_str(), &size);
   if (buffer == nullptr) return nullptr;
-  void* image = png_load_mem(buffer, size, target);
+  void* image = png_load_mem_limited(buffer, size, target, max_pixels);
   std::free(buffer);
   // The decoder's reason, prefixed with the file's name.
   if (image == nullptr)
@@ -943,7 +1004,7 @@ void* png_load(const std::string& filename, int32_t target) {
   return image;
 }
 
-void* png_load_mem(const void* buffer, int32_t size, int32_t target) {
+void* png_load_mem_limited(const void* buffer, int32_t size, int32_t target, uint64_t max_pixels) {
   // Shorter blocks cannot be a PNG file and are not read at all.
   if (buffer == nullptr || size < 49) {
     SETLASTERROR("not a PNG file: %d bytes are too few", buffer == nullptr ? 0 : size);
@@ -951,6 +1012,7 @@ void* png_load_mem(const void* buffer, int32_t size, int32_t target) {
   }
   PNG_IMAGE image;
   PNG_IMAGE_INIT(&image, static_cast<const uint8_t*>(buffer), uint32_t(size));
+  image.MAX_PIXELS = max_pixels;
   PNG_IMAGE_PREPARE(&image);
   void* output = PNG_IMAGE_CONVERT(&image, uint32_t(target));
   PNG_IMAGE_DEINIT(&image);

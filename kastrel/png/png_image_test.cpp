@@ -2,13 +2,18 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <memory>
 #include <random>
@@ -402,6 +407,26 @@ TEST(PngLoad, FilesAndMemoryBlocks) {
   for (const std::string& path :
        {std::string(), (dir / "missing.png").string(), write("empty.png", {}), dir.string()})
     EXPECT_EQ(png_load(path, 2), nullptr) << path;
+
+  // A FIFO is refused at once, not waited on; the writer's open frees a reader stuck in open.
+  const std::string fifo = (dir / "fifo.png").string();
+  fs::remove(fifo);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  auto loading = std::async(std::launch::async, [&] { return png_load(fifo, 2); });
+  if (loading.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+    ADD_FAILURE() << "png_load blocked on a FIFO";
+    close(open(fifo.c_str(), O_WRONLY));
+  }
+  EXPECT_EQ(loading.get(), nullptr);
+  // A large file that is no PNG is refused after its signature, not read whole.
+  const std::string large = write("large.png", {'G', 'I', 'F', '8', '9', 'a', 0, 0});
+  fs::resize_file(large, 512u << 20);  // sparse
+  rusage usage_before{}, usage_after{};
+  getrusage(RUSAGE_SELF, &usage_before);
+  EXPECT_EQ(png_load(large, 2), nullptr);
+  getrusage(RUSAGE_SELF, &usage_after);
+  EXPECT_LT(usage_after.ru_maxrss - usage_before.ru_maxrss, 64 << 10) << "kilobytes";
+  fs::remove(large);
 
   EXPECT_EQ(png_load_mem(nullptr, 100, 2), nullptr);
   EXPECT_EQ(png_load_mem(good.data(), -1, 2), nullptr);
