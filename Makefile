@@ -13,7 +13,7 @@ PREFIX    ?= $(if $(filter 0,$(shell id -u)),/usr/local,$(HOME)/.local)
 # Extra configure arguments for the Release build, e.g. -DCMAKE_CXX_COMPILER_LAUNCHER=ccache.
 CMAKE_ARGS ?=
 
-.PHONY: install demo test bench fuzz pictures sounds deps-build deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
+.PHONY: install demo play test bench fuzz pictures sounds deps-build deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
 
 deps-build:
 	@tools/install-deps.sh build
@@ -56,6 +56,12 @@ demo: deps-demo
 	cmake --build $(BUILD)/release -j $(JOBS)
 	@status=0; tools/run-demo.sh $(BUILD)/release || status=$$?; \
 	 if [ $$status -ne 1 ]; then exit $$status; fi
+
+# The same for the Breakout example, whose normal end is exit status 0.
+play: deps-demo
+	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKASTREL_BUILD_TESTS=OFF
+	cmake --build $(BUILD)/release -j $(JOBS) --target breakout kastrel_x11_screenshot
+	tools/run-demo.sh $(BUILD)/release breakout
 
 # Never the Debug tree of `make test`: games would need its sanitizer run-time.
 install: deps-build

@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
-# Runs the demonstration game: tools/run-demo.sh BUILD_DIR (what `make demo` calls).
+# Runs a game: tools/run-demo.sh BUILD_DIR [demo|breakout] (what `make demo` and `make play`
+# call; the demonstration by default).
 #
-# The game reads its pictures from images/ under its working directory, so it runs from demo/.
-# With a desktop (DISPLAY or WAYLAND_DISPLAY set) it simply runs there. Without one it runs in
-# a private Xvfb, plays a short scripted session with xdotool (hover the ball, pick it up, drag
-# it, throw it, press Escape), saves screenshots as PNG files, prints their paths, and exits
-# with the game's exit status.
+# Each game reads its files under its working directory, so it runs from its source folder
+# (demo/ or examples/breakout/). With a desktop (DISPLAY or WAYLAND_DISPLAY set) it simply runs
+# there. Without one it runs in a private Xvfb, plays a short scripted session with xdotool
+# (the demonstration: hover the ball, pick it up, drag it, throw it; Breakout: start, steer the
+# paddle with the pointer and the keys), presses Escape, saves screenshots as PNG files, prints
+# their paths, and exits with the game's exit status.
 #
-# The game's normal end is exit status 1 (Escape or the close box); the script says so. Its own
-# failures (no build, no game, no Xvfb) end with status 2, so they never pass for a normal run.
+# The normal end (Escape or the close box) is exit status 1 for the demonstration and 0 for
+# Breakout; the script says which it saw. Its own failures (no build, no game, no Xvfb) end with
+# status 2, so they never pass for a normal run.
 #
 # Environment:
-#   KASTREL_DEMO_BIN           the program to run (default BUILD_DIR/demo/kastrel-demo)
+#   KASTREL_DEMO_BIN           the program to run (default the game in BUILD_DIR)
 #   KASTREL_SCREENSHOT_DIR     where the screenshots go (default BUILD_DIR/../screenshots)
 #   KASTREL_DEMO_HEADLESS=1    use a private Xvfb even when a desktop is there
 #   KASTREL_DEMO_EXIT_TIMEOUT  seconds to wait for the game to end after Escape (default 20)
@@ -20,15 +23,20 @@ set -euo pipefail
 me=run-demo
 say() { echo "$me: $*" >&2; }
 
-if [[ $# -ne 1 ]]; then
-  echo "usage: tools/run-demo.sh BUILD_DIR" >&2
+game=${2:-demo}
+if [[ $# -lt 1 || $# -gt 2 || ( $game != demo && $game != breakout ) ]]; then
+  echo "usage: tools/run-demo.sh BUILD_DIR [demo|breakout]" >&2
   exit 2
 fi
 [[ -d $1 ]] || { say "no build directory '$1'"; exit 2; }
 build=$(cd "$1" && pwd)
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-workdir=$source_dir/demo
-bin=${KASTREL_DEMO_BIN:-$build/demo/kastrel-demo}
+if [[ $game == demo ]]; then
+  workdir=$source_dir/demo bin=$build/demo/kastrel-demo normal=1
+else
+  workdir=$source_dir/examples/breakout bin=$build/examples/breakout/breakout normal=0
+fi
+bin=${KASTREL_DEMO_BIN:-$bin}
 shooter=$build/tools/kastrel_x11_screenshot
 
 if [[ ! -x $bin ]]; then
@@ -37,12 +45,12 @@ if [[ ! -x $bin ]]; then
 fi
 bin=$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")
 
-# How the game ended, in words: 1 is its normal end.
+# How the game ended, in words.
 report() {
-  if [[ $1 -eq 1 ]]; then
-    say "the game ended normally (exit status 1)"
+  if [[ $1 -eq $normal ]]; then
+    say "the game ended normally (exit status $normal)"
   else
-    say "the game failed: exit status $1 (a normal end is 1)"
+    say "the game failed: exit status $1 (a normal end is $normal)"
   fi
 }
 
@@ -127,7 +135,7 @@ taken=()
 shot() {
   alive || return 0
   [[ -x $shooter ]] || return 0
-  local file=$shots/demo-$1.png
+  local file=$shots/$game-$1.png
   if "$shooter" --window "$window" "$file"; then
     taken+=("$file")
   else
@@ -151,60 +159,89 @@ else
     sleep "$1"
   }
 
-  # Where the ball comes to rest: centred (half pixels to even), its collision box (the picture
-  # less 7 by 9 pixels) on the bottom edge. The pointer's hot spot is 5 pixels up and left of
-  # the cursor picture's corner, which is the point the game tests.
-  ball_w=64 ball_h=66
-  if [[ -r $workdir/images/ball.png ]]; then
-    read -r ball_w ball_h < <(od -An -tu1 -j16 -N8 "$workdir/images/ball.png" |
-      awk '{ print $1*16777216 + $2*65536 + $3*256 + $4, $5*16777216 + $6*65536 + $7*256 + $8 }')
-  fi
-  room=$((640 - ball_w))
-  start_x=$((room / 2))
-  if ((room % 2 != 0 && start_x % 2 != 0)); then start_x=$((start_x + 1)); fi
-  rest_y=$((480 - (ball_h - 9)))
-  hover_x=$((start_x + (ball_w - 7) / 2 - 5))
-  hover_y=$((rest_y + (ball_h - 9) / 2 - 5))
+  # The demonstration: hover the ball, pick it up, drag it and throw it.
+  demo_session() {
+    # Where the ball comes to rest: centred (half pixels to even), its collision box (the picture
+    # less 7 by 9 pixels) on the bottom edge. The pointer's hot spot is 5 pixels up and left of
+    # the cursor picture's corner, which is the point the game tests.
+    ball_w=64 ball_h=66
+    if [[ -r $workdir/images/ball.png ]]; then
+      read -r ball_w ball_h < <(od -An -tu1 -j16 -N8 "$workdir/images/ball.png" |
+        awk '{ print $1*16777216 + $2*65536 + $3*256 + $4, $5*16777216 + $6*65536 + $7*256 + $8 }')
+    fi
+    room=$((640 - ball_w))
+    start_x=$((room / 2))
+    if ((room % 2 != 0 && start_x % 2 != 0)); then start_x=$((start_x + 1)); fi
+    rest_y=$((480 - (ball_h - 9)))
+    hover_x=$((start_x + (ball_w - 7) / 2 - 5))
+    hover_y=$((rest_y + (ball_h - 9) / 2 - 5))
 
-  pointer 470 140
-  pause 0.6
-  shot 1-falling
-  pause 3 # the ball bounces and comes to rest
-  pointer 420 300
-  pause 0.3
-  shot 2-resting
+    pointer 470 140
+    pause 0.6
+    shot 1-falling
+    pause 3 # the ball bounces and comes to rest
+    pointer 420 300
+    pause 0.3
+    shot 2-resting
 
-  # Hover: approach the ball in a few steps.
-  for step in 3 2 1 0; do
-    pointer $((hover_x + step * 30)) $((hover_y - step * 20))
-    pause 0.1
-  done
-  pause 0.5
-  shot 3-hover
+    # Hover: approach the ball in a few steps.
+    for step in 3 2 1 0; do
+      pointer $((hover_x + step * 30)) $((hover_y - step * 20))
+      pause 0.1
+    done
+    pause 0.5
+    shot 3-hover
 
-  # Pick it up and drag it up and to the left.
-  xdo mousedown 1
-  pause 0.2
-  for step in 1 2 3 4 5 6 7 8 9 10; do
-    pointer $((hover_x - step * 14)) $((hover_y - step * 26))
-    pause 0.05
-  done
-  pause 0.4
-  shot 4-drag
+    # Pick it up and drag it up and to the left.
+    xdo mousedown 1
+    pause 0.2
+    for step in 1 2 3 4 5 6 7 8 9 10; do
+      pointer $((hover_x - step * 14)) $((hover_y - step * 26))
+      pause 0.05
+    done
+    pause 0.4
+    shot 4-drag
 
-  # Throw: release while still moving up and to the right; the ball keeps the speed of the
-  # last move, twice its pixels per second. A pass moves it by whole pixels, so at several
-  # hundred passes a second the last move must be long for the throw to carry it sideways.
-  x=$((hover_x - 140)) y=$((hover_y - 260))
-  for dx in 40 80 120 370; do
-    pointer $((x + dx)) $((y - dx / 4))
-    pause 0.02
-  done
-  xdo mouseup 1
-  pause 0.25
-  shot 5-thrown
-  pause 3
-  shot 6-rest-again
+    # Throw: release while still moving up and to the right; the ball keeps the speed of the
+    # last move, twice its pixels per second. A pass moves it by whole pixels, so at several
+    # hundred passes a second the last move must be long for the throw to carry it sideways.
+    x=$((hover_x - 140)) y=$((hover_y - 260))
+    for dx in 40 80 120 370; do
+      pointer $((x + dx)) $((y - dx / 4))
+      pause 0.02
+    done
+    xdo mouseup 1
+    pause 0.25
+    shot 5-thrown
+    pause 3
+    shot 6-rest-again
+  }
+
+  # Breakout: the title, Space fading into play, the paddle after the pointer and the keys.
+  breakout_session() {
+    xdo windowfocus --sync "$window"
+    pointer 320 300
+    pause 1
+    shot 1-title
+    xdo key space
+    pause 0.2
+    shot 2-fading
+    pause 1.5
+    shot 3-playing
+    for x in 260 200 140 80; do
+      pointer "$x" 300
+      pause 0.1
+    done
+    pause 0.5
+    shot 4-paddle-left
+    xdo keydown Right
+    pause 0.8
+    xdo keyup Right
+    pause 2
+    shot 5-paddle-right
+  }
+
+  "${game}_session"
 
   xdo windowfocus "$window"
   xdo key Escape
