@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 
 #include "tests/testing/png_read.h"
 #include "tests/testing/process.h"
