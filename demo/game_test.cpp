@@ -37,6 +37,12 @@ void PointerTo(int32_t x, int32_t y) {
   MAINSCREEN_ONFRAME(kSixtieth, INPUTEVENT::MOUSEMOVE, e);
 }
 
+// Where the ball is and how fast it goes: x, y, vx, vy.
+std::vector<float> Ball() {
+  return {float(THEBALL.RECT.X), float(THEBALL.RECT.Y), THEBALL.VELOCITY.X, THEBALL.VELOCITY.Y};
+}
+using F = std::vector<float>;
+
 void PlaceBall(int32_t x, int32_t y, int32_t w, int32_t h, float vx, float vy) {
   THEBALL.RECT = {x, y, w, h};
   THEBALL.VELOCITY = {vx, vy};
@@ -105,46 +111,35 @@ TEST(DemoGame, PhysicsStepFollowsTheWorkedCases) {
   // At 60 passes a second from rest at the top: 0.333, then 0.667.
   PlaceBall(288, 0, 57, 57, 0, 0);
   Pass();
-  EXPECT_EQ(THEBALL.VELOCITY.Y, 20.0f);
-  EXPECT_EQ(THEBALL.RECT.Y, 0);
+  EXPECT_EQ(Ball(), (F{288, 0, 0, 20}));
   Pass();
-  EXPECT_EQ(THEBALL.VELOCITY.Y, 40.0f);
-  EXPECT_EQ(THEBALL.RECT.Y, 1);
+  EXPECT_EQ(Ball(), (F{288, 1, 0, 40}));
 
   // A bounce off the bottom: gravity first, then -0.7 and 0.8 in float32.
   PlaceBall(100, 420, 57, 57, 100, 280);
   Pass();
-  EXPECT_EQ(THEBALL.RECT.Y, 423);
-  EXPECT_EQ(THEBALL.RECT.X, 102);  // 100 + 1.667
-  EXPECT_EQ(THEBALL.VELOCITY.X, 80.0f);
-  EXPECT_EQ(THEBALL.VELOCITY.Y, -0.7f * 300.0f);
+  EXPECT_EQ(Ball(), (F{102, 423, 80, -0.7f * 300.0f}));  // x: 100 + 1.667
 
   // Gravity once per pass whatever its length; moves of exactly half a pixel round to even.
   PlaceBall(10, 10, 57, 57, 0, -20);
   Pass(0.0f);
-  EXPECT_EQ(THEBALL.VELOCITY.Y, 0.0f);
+  EXPECT_EQ(Ball(), (F{10, 10, 0, 0}));
   for (const int32_t start : {10, 11}) {
     PlaceBall(start, start, 57, 57, 0.5f, -19.5f);
     Pass(1.0f);
-    EXPECT_EQ(THEBALL.RECT.X, 10 + 2 * (start - 10));
-    EXPECT_EQ(THEBALL.RECT.Y, 10 + 2 * (start - 10));
+    EXPECT_EQ(Ball()[0] + Ball()[1], 20 + 4 * (start - 10));
   }
 
   // The side edges, measured with the collision size; no bottom bounce away from the bottom.
   PlaceBall(3, 100, 57, 57, -600, 0);
   Pass(0.01f);
-  EXPECT_EQ(THEBALL.RECT.X, 0);
-  EXPECT_EQ(THEBALL.VELOCITY.X, 420.0f);
-  EXPECT_EQ(THEBALL.VELOCITY.Y, 20.0f);
+  EXPECT_EQ(Ball(), (F{0, 100, 420, 20}));
   // A corner: the bottom first, then the side with the reduced speed. In float32 the order
   // shows: -0.7 * (0.8 * 3) is -1.68000007, 0.8 * (-0.7 * 3) -1.67999995.
   PlaceBall(590, 420, 57, 57, 3, 400);
   Pass(0.01f);
-  EXPECT_EQ(THEBALL.RECT.X, 583);
-  EXPECT_EQ(THEBALL.RECT.Y, 423);
-  EXPECT_EQ(THEBALL.VELOCITY.X, -0.7f * (0.8f * 3.0f));
+  EXPECT_EQ(Ball(), (F{583, 423, -0.7f * (0.8f * 3.0f), -0.7f * 420.0f}));
   EXPECT_NE(THEBALL.VELOCITY.X, 0.8f * (-0.7f * 3.0f));
-  EXPECT_EQ(THEBALL.VELOCITY.Y, -0.7f * 420.0f);
 
   // No top edge: thrown upwards it leaves the window.
   PlaceBall(200, 10, 57, 57, 0, -1200);
@@ -153,8 +148,7 @@ TEST(DemoGame, PhysicsStepFollowsTheWorkedCases) {
   // A stalled pass of hours neither wraps nor loses the ball.
   PlaceBall(200, 100, 57, 57, 3e5f, 3e5f);
   Pass(3600.0f * 24);
-  EXPECT_EQ(THEBALL.RECT.Y, 423);
-  EXPECT_EQ(THEBALL.RECT.X, 583);
+  EXPECT_EQ(std::pair(THEBALL.RECT.X, THEBALL.RECT.Y), std::pair(583, 423));
 }
 
 TEST(DemoGame, FallsBouncesLowerEachTimeAndComesToRest) {
@@ -208,23 +202,15 @@ TEST(DemoGame, OnlyALeftPressOverTheBallDragsItAndItsReleaseThrows) {
 
   // Held: the ball follows the motion with the speed of the last move, and no gravity.
   PointerTo(210, 390);
-  EXPECT_EQ(THEBALL.RECT.X, 188);
-  EXPECT_EQ(THEBALL.RECT.Y, 373);
-  EXPECT_EQ(THEBALL.VELOCITY.X, -200.0f);
   for (int i = 0; i < 50; ++i) Pass();
-  EXPECT_EQ(THEBALL.RECT.Y, 373);
-  EXPECT_EQ(THEBALL.VELOCITY.Y, -100.0f);
+  EXPECT_EQ(Ball(), (F{188, 373, -200, -100}));
   // The edges, measured with the collision size; the speed is the motion's, not the clamped one.
   Motion(-500, -900);
-  EXPECT_EQ(THEBALL.RECT.X, 0);
-  EXPECT_EQ(THEBALL.RECT.Y, 0);
-  EXPECT_EQ(THEBALL.VELOCITY.X, -1000.0f);
+  EXPECT_EQ(Ball(), (F{0, 0, -1000, -1800}));
   Motion(2000, 3000);
-  EXPECT_EQ(THEBALL.RECT.X, 583);
-  EXPECT_EQ(THEBALL.RECT.Y, 423);
+  EXPECT_EQ(Ball(), (F{583, 423, 4000, 6000}));
   Motion(INT32_MAX, INT32_MIN);
-  EXPECT_EQ(THEBALL.RECT.Y, 0);
-  EXPECT_EQ(THEBALL.VELOCITY.X, -2.0f) << "doubled as int32";
+  EXPECT_EQ(Ball(), (F{583, 0, -2, 0})) << "doubled as int32";
 
   // A right release keeps it; a left release throws it, and the release pass already moves it.
   Motion(-30, 100);
@@ -232,10 +218,7 @@ TEST(DemoGame, OnlyALeftPressOverTheBallDragsItAndItsReleaseThrows) {
   EXPECT_EQ(THEBALL.DRAGGING, TRUE);
   Send(INPUTEVENT::MOUSEBUTTONRELEASE, VOX::BUTTONRELEASED, 1, 0, 0, 0.1f);
   EXPECT_EQ(THEBALL.DRAGGING, FALSE);
-  EXPECT_EQ(THEBALL.VELOCITY.X, -60.0f);
-  EXPECT_EQ(THEBALL.VELOCITY.Y, 220.0f);
-  EXPECT_EQ(THEBALL.RECT.X, 547);
-  EXPECT_EQ(THEBALL.RECT.Y, 122);
+  EXPECT_EQ(Ball(), (F{547, 122, -60, 220}));
 }
 
 int shutdowns = 0;

@@ -57,10 +57,4 @@ TEST(Scaling, PicksCentresAndMapsBothWays) {
       EXPECT_EQ(got, want) << s << " " << w;
     }
   }
-  const uint32_t row[3] = {1, 2, 3};
-  for (int s : {1, 2, 3}) {
-    std::vector<uint32_t> out(3 * s);
-    vox_scale_row(row, 3, s, out.data());
-    for (int i = 0; i < 3 * s; ++i) EXPECT_EQ(out[i], row[i / s]) << s;
-  }
 }

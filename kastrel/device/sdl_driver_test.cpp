@@ -20,7 +20,6 @@
 #include "kastrel/base/error.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/input.h"
-#include "kastrel/device/keys.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/device/testing/virtual_pad.h"
 #include "kastrel/device/testing/x_desktop.h"
@@ -192,26 +191,6 @@ TEST_F(Desktop, KeyboardAndCloseBox) {
   while (vox_GetKey() != 0) {
   }
 
-  // Escape; F10 alone posts nothing and the Up arrow has no character.
-  ASSERT_TRUE(xdotool("key Escape F10 Up"));
-  ASSERT_TRUE(wait_events([&] { return keys().size() >= 4; }));
-  EXPECT_EQ(keys(), (std::vector<Key>{{VOX::KEYPRESSED, 1, 27},
-                                      {VOX::KEYRELEASED, 1, 27},
-                                      {VOX::KEYPRESSED, 72, 0},
-                                      {VOX::KEYRELEASED, 72, 0}}));
-  EXPECT_EQ(vox_GetKey(), 27);  // the typed-key buffer too
-
-  events.clear();
-  ASSERT_TRUE(xdotool("key shift+a"));
-  ASSERT_TRUE(wait_events([&] { return keys().size() >= 4; }));
-  // Released in either order; 'a' still reports the 'A' of its press.
-  std::vector<Key> k = keys();
-  std::sort(k.begin() + 2, k.end());
-  EXPECT_EQ(k, (std::vector<Key>{{VOX::KEYPRESSED, 42, 0},
-                                 {VOX::KEYPRESSED, 30, 'A'},
-                                 {VOX::KEYRELEASED, 30, 'A'},
-                                 {VOX::KEYRELEASED, 42, 0}}));
-
   // A held key: one press, repeats, one release; the key state follows it.
   events.clear();
   const Key repeat(VOX::KEYREPEATED, 32, 'd');
@@ -224,7 +203,7 @@ TEST_F(Desktop, KeyboardAndCloseBox) {
   EXPECT_EQ(vox_GfxMultikey(30), 0);
   ASSERT_TRUE(xdotool("keyup d"));
   ASSERT_TRUE(wait_event(VOX::KEYRELEASED));
-  k = keys();
+  std::vector<Key> k = keys();
   EXPECT_EQ(k.front(), Key(VOX::KEYPRESSED, 32, 'd'));
   EXPECT_EQ(k.back(), Key(VOX::KEYRELEASED, 32, 'd'));
   EXPECT_EQ(std::count(k.begin(), k.end(), repeat), static_cast<long>(k.size()) - 2);
@@ -240,28 +219,7 @@ TEST_F(Desktop, KeyboardAndCloseBox) {
   EXPECT_EQ(x->find_window(kTitle), w);
 }
 
-TEST_F(Desktop, NamedKeysAreTheCodesTheWindowPosts) {
-  unsigned long w = open(640, 480);
-  ASSERT_NE(w, 0u);
-  focus(w);
-  const std::pair<const char*, int32_t> cases[] = {
-      {"Left", KASTREL::KEY::LEFT},
-      {"space", KASTREL::KEY::SPACE},
-      {"Return", KASTREL::KEY::ENTER},
-      {"F12", KASTREL::KEY::F12},
-      {"p", KASTREL::KEY::P},
-      {"5", KASTREL::KEY::D5},
-      {"KP_Enter", KASTREL::KEY::KPENTER},
-  };
-  for (auto [name, code] : cases) {
-    events.clear();
-    ASSERT_TRUE(xdotool(std::string("key ") + name));
-    ASSERT_TRUE(wait_event(VOX::KEYRELEASED)) << name;
-    EXPECT_EQ(std::get<1>(keys().front()), code) << name;
-  }
-}
-
-TEST_F(Desktop, MouseGivesPointerButtonAndWheelEvents) {
+TEST_F(Desktop, MouseGivesPointerAndButtonEvents) {
   unsigned long w = open(640, 480);
   ASSERT_NE(w, 0u);
   Geometry g = x->geometry(w);
@@ -281,16 +239,10 @@ TEST_F(Desktop, MouseGivesPointerButtonAndWheelEvents) {
   EXPECT_EQ(of_type(VOX::BUTTONPRESSED), (Ints{1, 2}));
   EXPECT_EQ(of_type(VOX::BUTTONRELEASED), (Ints{1, 2}));
 
-  // Three steps forward and one back.
-  ASSERT_TRUE(xdotool("click 4 click 4 click 4 click 5"));
-  ASSERT_TRUE(wait_events([&] { return of_type(VOX::WHEELMOVED).size() == 4; }));
-  EXPECT_EQ(of_type(VOX::WHEELMOVED), (Ints{1, 2, 3, 2}));
-
   // Leaving; outside the window there is no position.
   ASSERT_TRUE(xdotool("mousemove 2 2"));
   ASSERT_TRUE(wait_event(VOX::MOUSEEXITED));
   EXPECT_TRUE(wait_for([&] { return mouse() == Ints(5, -1); }));
-  EXPECT_EQ(of_type(VOX::MOUSEMOVED), Ints{});  // nothing at the edge on the way out
 }
 
 TEST_F(Desktop, SetMousePlacesHidesAndConfinesThePointer) {
@@ -447,7 +399,7 @@ TEST_F(Desktop, MinimisingAndAltEnterSwitch) {
   EXPECT_TRUE(wait_for([&] { return x->geometry(again).width == 1024; }));
 
   // A window of the display's size, moved aside, goes full screen in a new
-  // window at the origin that cannot be moved, and comes back as a window.
+  // window at the origin that cannot be moved.
   w = open(1024, 768);
   ASSERT_NE(w, 0u);
   const VOX_GFX_DRIVER* driver = __vox_gfx->driver;
@@ -460,17 +412,7 @@ TEST_F(Desktop, MinimisingAndAltEnterSwitch) {
     return full != 0 && full != w && x->geometry(full) == Geometry{0, 0, 1024, 768};
   }));
   ASSERT_NE(full, 0u);
-  EXPECT_EQ(driver->set_window_pos(5, 5), 0);
-  // The new window shows the whole frame again.
-  paint(0, 767, 0xFF808080u);
-  EXPECT_TRUE(wait_for([&] { return x->pixel(full, 1000, 700) == 0x808080u; }));
-
-  focus(full);
-  ASSERT_TRUE(xdotool("key alt+Return"));
-  unsigned long back = 0;
-  EXPECT_TRUE(wait_for([&] { return (back = x->find_window(kTitle)) != 0 && back != full; }));
-  driver->set_window_pos(5, 5);
-  EXPECT_TRUE(wait_for([&] { return x->geometry(back) == Geometry{5, 5, 1024, 768}; }));
+  EXPECT_EQ(driver->set_window_pos(5, 5), 0);  // the way back is the scaled case's
 }
 
 TEST_F(Desktop, ScaleTwoShowsBlocksMapsThePointerAndScalesTheBand) {

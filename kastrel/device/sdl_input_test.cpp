@@ -18,12 +18,8 @@ using VOX::BUTTONDOUBLECLICKED, VOX::BUTTONPRESSED, VOX::BUTTONRELEASED, VOX::CL
 SDL_Event key(Uint32 type, SDL_Scancode code, Uint16 mod = 0, Uint8 repeat = 0,
               SDL_Keycode sym = 0) {
   SDL_Event e{};
-  e.type = type;
-  e.key.keysym.scancode = code;
-  e.key.keysym.sym = sym;
-  e.key.keysym.mod = mod;
-  e.key.repeat = repeat;
-  e.key.state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
+  e.type = type, e.key.keysym.scancode = code, e.key.keysym.sym = sym, e.key.keysym.mod = mod;
+  e.key.repeat = repeat, e.key.state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
   return e;
 }
 
@@ -36,36 +32,26 @@ SDL_Event text(const char* utf8) {
 
 SDL_Event motion(Sint32 x, Sint32 y) {
   SDL_Event e{};
-  e.type = SDL_MOUSEMOTION;
-  e.motion.x = x;
-  e.motion.y = y;
+  e.type = SDL_MOUSEMOTION, e.motion.x = x, e.motion.y = y;
   return e;
 }
 
 SDL_Event button(Uint32 type, Uint8 which, Uint8 clicks = 1) {
   SDL_Event e{};
-  e.type = type;
-  e.button.button = which;
-  e.button.clicks = clicks;
+  e.type = type, e.button.button = which, e.button.clicks = clicks;
   return e;
 }
 
 SDL_Event wheel(Sint32 x, Sint32 y, Uint32 direction = SDL_MOUSEWHEEL_NORMAL) {
   SDL_Event e{};
-  e.type = SDL_MOUSEWHEEL;
-  e.wheel.x = x;
-  e.wheel.y = y;
-  e.wheel.direction = direction;
+  e.type = SDL_MOUSEWHEEL, e.wheel.x = x, e.wheel.y = y, e.wheel.direction = direction;
   return e;
 }
 
 SDL_Event window(Uint8 what, Sint32 data1 = 0, Sint32 data2 = 0, Uint32 id = 7) {
   SDL_Event e{};
-  e.type = SDL_WINDOWEVENT;
-  e.window.event = what;
-  e.window.windowID = id;
-  e.window.data1 = data1;
-  e.window.data2 = data2;
+  e.type = SDL_WINDOWEVENT, e.window.event = what, e.window.windowID = id;
+  e.window.data1 = data1, e.window.data2 = data2;
   return e;
 }
 
@@ -82,12 +68,8 @@ class Translation : public ::testing::Test {
 
   void start(int32_t flags) {
     vox_sdl_input_start(in, flags);
-    in.active = true;
-    in.window_id = 7;
-    in.window_x = 100;
-    in.window_y = 50;
-    in.window_w = 640;
-    in.window_h = 480;
+    in.active = true, in.window_id = 7;
+    in.window_x = 100, in.window_y = 50, in.window_w = 640, in.window_h = 480;
   }
 
   // The events posted by this batch; `typed` holds what it typed.

@@ -69,6 +69,13 @@ TEST(SessionFile, ReadsWhatTheWriterWroteAndRefusesDamagedFiles) {
   Bytes future = good;
   future[8] = 2;
   future[12] ^= 0xFF;  // whatever the header checksum, a newer format must not be read
+  Bytes longer = good;
+  longer.push_back(0);
+  const auto changed = [&](size_t at, int to) {
+    Bytes b = good;
+    b[at] = uint8_t(to);
+    return b;
+  };
   struct Case {
     const char* what;
     Bytes bytes;
@@ -80,27 +87,9 @@ TEST(SessionFile, ReadsWhatTheWriterWroteAndRefusesDamagedFiles) {
       {"cut in a record", Bytes(good.begin(), good.begin() + 22), "truncated"},
       {"cut in a pass", Bytes(good.begin(), good.end() - 12), "truncated"},
       {"newer", future, "damaged"},
-      {"byte flipped",
-       [&] {
-         Bytes b = good;
-         b[30] ^= 4;
-         return b;
-       }(),
-       "damaged"},
-      {"unknown record",
-       [&] {
-         Bytes b = good;
-         b[16] = 0x7F;
-         return b;
-       }(),
-       "unknown record"},
-      {"trailing bytes",
-       [&] {
-         Bytes b = good;
-         b.push_back(0);
-         return b;
-       }(),
-       "follow"},
+      {"byte flipped", changed(30, good[30] ^ 4), "damaged"},
+      {"unknown record", changed(16, 0x7F), "unknown record"},
+      {"trailing bytes", longer, "follow"},
   };
   for (const Case& c : cases) {
     CLEARLASTERROR();
