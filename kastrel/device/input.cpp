@@ -9,6 +9,7 @@
 
 #include "kastrel/device/context.h"
 #include "kastrel/device/screen.h"
+#include "kastrel/device/sdl_gamepad.h"
 
 namespace {
 
@@ -68,7 +69,23 @@ void filtered(KASTREL::INPUTREADING kind, int32_t* values, int32_t count) {
   if (const KASTREL::INPUTFILTER filter = g_input_filter.load(std::memory_order_acquire))
     filter(kind, values, count);
 }
+
+// A pad poll: the live answer, passed through the filter like every input-state reading.
+int32_t pad_poll(int32_t query, int32_t pad, int32_t control, int32_t live) {
+  int32_t v[4] = {query, pad, control, live};
+  filtered(KASTREL::READPAD, v, 4);
+  return v[3];
+}
 }  // namespace
+
+int32_t vox_GfxPadCount() { return pad_poll(0, 0, 0, vox_hPadCount()); }
+int32_t vox_GfxPadConnected(int32_t pad) { return pad_poll(1, pad, 0, vox_hPadConnected(pad)); }
+int32_t vox_GfxPadButton(int32_t pad, int32_t button) {
+  return pad_poll(2, pad, button, vox_hPadButton(pad, button));
+}
+int32_t vox_GfxPadAxis(int32_t pad, int32_t axis) {
+  return pad_poll(3, pad, axis, vox_hPadAxis(pad, axis));
+}
 
 namespace KASTREL {
 void SETINPUTFILTER(INPUTFILTER FILTER) { g_input_filter.store(FILTER, std::memory_order_release); }

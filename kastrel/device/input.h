@@ -64,10 +64,11 @@ namespace KASTREL {
 
 // The input-state readings above (vox_GfxMultikey: scancode and result; vox_GfxGetMouse and
 // vox_GetMouse: X, Y, wheel, buttons, clip and 0 for a reading or 1 for none; vox_GetKey: the
-// key) pass through FILTER when one is set, which sees the values read and may replace them.
-// Session recording keeps them and replay answers them from the recording. FILTER runs on the
-// thread that reads.
-enum INPUTREADING : int32_t { READMULTIKEY = 1, READMOUSE = 2, READKEY = 3 };
+// key; the vox_GfxPad* polls: which call (0 count, 1 connected, 2 button, 3 axis), pad,
+// button or axis, and result) pass through FILTER when one is set, which sees the values read
+// and may replace them. Session recording keeps them and replay answers them from the
+// recording. FILTER runs on the thread that reads.
+enum INPUTREADING : int32_t { READMULTIKEY = 1, READMOUSE = 2, READKEY = 3, READPAD = 4 };
 using INPUTFILTER = void (*)(INPUTREADING KIND, int32_t* VALUES, int32_t COUNT);
 void SETINPUTFILTER(INPUTFILTER FILTER);
 

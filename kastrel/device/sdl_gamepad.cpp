@@ -173,26 +173,26 @@ void vox_sdl_pads_release() {
 
 // ---- polling, from any thread ------------------------------------------------
 
-int32_t vox_GfxPadCount() {
+int32_t vox_hPadCount() {
   std::lock_guard g(g_pads_mutex);
   int32_t n = 0;
   for (const Pad& p : g_pads) n += p.connected ? 1 : 0;
   return n;
 }
 
-int32_t vox_GfxPadConnected(int32_t pad) {
+int32_t vox_hPadConnected(int32_t pad) {
   if (pad < 0 || pad >= VOX::MAX_PADS) return 0;
   std::lock_guard g(g_pads_mutex);
   return g_pads[pad].connected ? -1 : 0;
 }
 
-int32_t vox_GfxPadButton(int32_t pad, int32_t button) {
+int32_t vox_hPadButton(int32_t pad, int32_t button) {
   if (pad < 0 || pad >= VOX::MAX_PADS || button < 0 || button >= VOX::PAD_BUTTONS) return 0;
   std::lock_guard g(g_pads_mutex);
   return (g_pads[pad].buttons & (1u << button)) != 0 ? -1 : 0;
 }
 
-int32_t vox_GfxPadAxis(int32_t pad, int32_t axis) {
+int32_t vox_hPadAxis(int32_t pad, int32_t axis) {
   if (pad < 0 || pad >= VOX::MAX_PADS || axis < 0 || axis >= VOX::PAD_AXES) return 0;
   std::lock_guard g(g_pads_mutex);
   return g_pads[pad].axes[axis];

@@ -1,6 +1,8 @@
 #pragma once
 #include <SDL2/SDL_events.h>
 
+#include <cstdint>
+
 // Gamepads through SDL's game controller layer, on the presentation thread. The pad state
 // the polling calls (input.h) read lives here, under a lock of its own, so those calls are
 // safe from any thread.
@@ -20,3 +22,10 @@ void vox_sdl_pads_pass(bool focused);
 
 // Focus left the window: every held button is released (with its event).
 void vox_sdl_pads_release();
+
+// The pad state as it is now, for the polling calls of input.h (which pass it through the
+// input filter): the same meaning and arguments as vox_GfxPadCount and its neighbours.
+int32_t vox_hPadCount();
+int32_t vox_hPadConnected(int32_t pad);
+int32_t vox_hPadButton(int32_t pad, int32_t button);
+int32_t vox_hPadAxis(int32_t pad, int32_t axis);

@@ -156,7 +156,11 @@ void input_filter(INPUTREADING kind, int32_t* values, int32_t count) {
     s.closing = true;
     return;
   }
-  if (reading->READINGKIND != kind || (kind == READMULTIKEY && reading->VALUES[0] != values[0])) {
+  // The question must be the one recorded: the key asked about, or the pad call and its pad
+  // and control.
+  const int32_t asked = kind == READMULTIKEY ? 1 : kind == READPAD ? 3 : 0;
+  if (reading->READINGKIND != kind ||
+      !std::equal(values, values + asked, reading->VALUES)) {
     char what[160];
     std::snprintf(what, sizeof what,
                   "the game took input reading %d (first value %d) where the recording holds "

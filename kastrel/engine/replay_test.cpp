@@ -34,7 +34,8 @@ Bytes session(bool ended, int32_t width = 64) {
     w.CLOCK(1e4 + 0.5 * pass);
     w.PASS(pass == 1 ? &key : nullptr);
     const int32_t held[2] = {30, -1};  // the frame handler asks whether key 30 is held
-    if (pass == 1) w.READING(READMULTIKEY, held);
+    const int32_t stick[4] = {3, 0, VOX::PAD_LEFTX, 12345};  // and where the left stick is
+    if (pass == 1) w.READING(READMULTIKEY, held), w.READING(READPAD, stick);
     w.CLOSE(false);
     out.insert(out.end(), w.BLOCK().begin(), w.BLOCK().end());
     w.CLEARBLOCK();
@@ -112,11 +113,12 @@ TEST(SessionFile, ReadsWhatTheWriterWroteAndRefusesDamagedFiles) {
 
 TEST(Replay, FeedsTheRecordingAndClosesTheGameWhereACutRecordingEnds) {
   ASSERT_EQ(REPLAYSESSION(saved(session(false))), TRUE) << LASTERROR();
-  int32_t held = 0;
-  test_game::on_frame = [&held](const test_game::Frame& f) {
-    if (f.pass == 1) held = vox_GfxMultikey(30);
+  int32_t held = 0, stick = 0;
+  test_game::on_frame = [&held, &stick](const test_game::Frame& f) {
+    if (f.pass == 1) held = vox_GfxMultikey(30), stick = vox_GfxPadAxis(0, VOX::PAD_LEFTX);
   };
   EXPECT_EQ(test_game::run(false), TRUE);
+  EXPECT_EQ(stick, 12345) << "the recorded stick, though the null driver reads no pads";
   EXPECT_EQ(held, -1)
       << "the recorded key state, though the null driver has no keyboard";  // no window asked for:
                                                                             // the null driver all

@@ -68,6 +68,8 @@ int32_t READINGVALUES(int32_t KIND) {
       return 6;
     case READKEY:
       return 1;
+    case READPAD:
+      return 4;
     default:
       return 0;
   }
