@@ -34,11 +34,7 @@ void ATTACHWATCH() {
     ENGINE::GAMESCREENS[SCR].ONFRAME += WATCH;
 }
 
-bool eventually(const std::function<bool()>& done) {
-  for (int i = 0; i < 3000 && !done(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  return done();
-}
+using kastrel_testing::eventually;
 
 TEST(BreakoutPad, StartStartsPlayAndTheLeftStickMovesThePaddle) {
   kastrel_testing::Xvfb xvfb;
