@@ -34,7 +34,11 @@ void ATTACHWATCH() {
     ENGINE::GAMESCREENS[SCR].ONFRAME += WATCH;
 }
 
-using kastrel_testing::eventually;
+bool eventually(const std::function<bool()>& done) {
+  for (int i = 0; i < 3000 && !done(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return done();
+}
 
 TEST(BreakoutPad, StartStartsPlayAndTheLeftStickMovesThePaddle) {
   kastrel_testing::Xvfb xvfb;

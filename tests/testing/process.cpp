@@ -97,23 +97,12 @@ bool ChildProcess::reap(bool block) {
 }
 
 bool ChildProcess::wait(std::chrono::milliseconds timeout) {
-  return eventually([&] { return !running(); }, timeout);
-}
-
-bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  for (const auto end = std::chrono::steady_clock::now() + limit; !done();) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (running()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
-}
-
-EnvChanges sanitizer_env(bool leaks) {
-  const std::string end = ":exitcode=86";
-  return {{"ASAN_OPTIONS", std::string("detect_leaks=") + (leaks ? "1" : "0") + end},
-          {"UBSAN_OPTIONS", "print_stacktrace=1" + end},
-          {"LSAN_OPTIONS",
-           "suppressions=" KASTREL_SOURCE_DIR "/kastrel/device/testing/lsan.supp" + end}};
 }
 
 void ChildProcess::signal_group(int signal) {

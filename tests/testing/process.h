@@ -5,7 +5,6 @@
 #include <sys/types.h>
 
 #include <chrono>
-#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -74,14 +73,5 @@ RunResult run(const std::vector<std::string>& argv, const EnvChanges& env = {},
               const std::string& cwd = {});
 
 std::string read_file(const std::string& path);
-
-// Polls `done` until it holds or `limit` passes; the default is generous because the programs
-// under test run under the sanitizers on a shared machine.
-bool eventually(const std::function<bool()>& done,
-                std::chrono::milliseconds limit = std::chrono::seconds(60));
-
-// Sanitizer settings for a child: a report ends it with status 86, never taken for its own
-// status; leaks are checked against the suppressions of third-party libraries when `leaks`.
-EnvChanges sanitizer_env(bool leaks = true);
 
 }  // namespace kastrel_testing

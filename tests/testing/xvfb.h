@@ -1,19 +1,11 @@
 // A private X server for end-to-end tests: Xvfb on a display number it picks itself.
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "tests/testing/process.h"
 
-struct _XDisplay;  // Xlib's Display, whose macros stay out of the tests' headers
-
 namespace kastrel_testing {
-
-// The w x h pixels at (x, y) of an X window as 0x00RRGGBB, rows top first; empty when the
-// window cannot be read.
-std::vector<uint32_t> grab(_XDisplay* dpy, unsigned long window, int x, int y, int w, int h);
 
 class Xvfb {
  public:
