@@ -107,52 +107,77 @@ inline __m128i select_sse2(__m128i mask, __m128i if_set, __m128i if_clear) {
   return _mm_or_si128(_mm_and_si128(mask, if_set), _mm_andnot_si128(mask, if_clear));
 }
 
+// The plain blend's two-channels-per-word arithmetic comes to d + floor(a * (s - d) / 256) on
+// every byte (a the source alpha), plus a (mod 256) on the alpha byte when the source's alpha
+// and green bytes read as one number are below the target's: the borrow the word subtraction
+// carries into it. So the vector loops work on 16-bit channels with one multiply per channel.
+inline __m128i alpha_borrow_sse2(__m128i sv, __m128i d, __m128i source_alpha) {
+  const __m128i ag = _mm_set1_epi32(int(0xFF00FF00u));  // halved below: a signed compare
+  return _mm_and_si128(_mm_cmpgt_epi32(_mm_srli_epi32(_mm_and_si128(d, ag), 1),
+                                       _mm_srli_epi32(_mm_and_si128(sv, ag), 1)),
+                       source_alpha);
+}
+
+// Two pixels of 16-bit channels: d + floor(a * (s - d) / 256), as the high half of
+// (s - d) * 2 times a * 128, which both fit a signed 16-bit lane.
+inline __m128i blend_channels_sse2(__m128i s16, __m128i d16) {
+  const __m128i a = _mm_slli_epi16(_mm_shufflehi_epi16(_mm_shufflelo_epi16(s16, 0xFF), 0xFF), 7);
+  return _mm_add_epi16(d16, _mm_mulhi_epi16(_mm_slli_epi16(_mm_sub_epi16(s16, d16), 1), a));
+}
+
+// Four pixels of any alpha.
+inline __m128i alpha4_sse2(__m128i sv, __m128i d) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i lo = blend_channels_sse2(_mm_unpacklo_epi8(sv, zero), _mm_unpacklo_epi8(d, zero));
+  const __m128i hi = blend_channels_sse2(_mm_unpackhi_epi8(sv, zero), _mm_unpackhi_epi8(d, zero));
+  return _mm_add_epi8(_mm_packus_epi16(lo, hi),
+                      alpha_borrow_sse2(sv, d, _mm_and_si128(sv, _mm_set1_epi32(int(0xFF000000u)))));
+}
+
+// Four opaque pixels: with a = 255 each byte is s, less one where s > d.
+inline __m128i alpha4_opaque_sse2(__m128i sv, __m128i d) {
+  const __m128i ones = _mm_set1_epi32(-1);
+  const __m128i at_most = _mm_cmpeq_epi8(_mm_subs_epu8(sv, d), _mm_setzero_si128());
+  const __m128i r = _mm_sub_epi8(_mm_add_epi8(sv, ones), at_most);
+  return _mm_add_epi8(r, alpha_borrow_sse2(sv, d, _mm_set1_epi32(int(0xFF000000u))));
+}
+
 void alpha32_sse2(ROW_ARGS) {
   if (overlaps(s, t, w, h, sp, tp, 4)) return vox_gfxRowsScalar[PUT_ALPHA][2](ROW_PASS);
-  const __m128i rb_mask = _mm_set1_epi32(0x00FF00FF), ag_mask = _mm_set1_epi32(int(0xFF00FF00u));
+  const __m128i zero = _mm_setzero_si128(), ones = _mm_set1_epi32(-1);
   for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
     int32_t x = 0;
     for (; x + 4 <= w; x += 4) {
       const __m128i sv = load128(s + x * 4);
-      const __m128i a = _mm_srli_epi32(sv, 24);
-      if (_mm_movemask_epi8(_mm_cmpeq_epi32(a, _mm_setzero_si128())) == 0xFFFF) continue;  // clear
-      const __m128i a16 = _mm_or_si128(a, _mm_slli_epi32(a, 16));
+      // Bit 3 of each pixel's four: its alpha byte is 0 (clear) or 255 (opaque).
+      if ((_mm_movemask_epi8(_mm_cmpeq_epi8(sv, zero)) & 0x8888) == 0x8888) continue;
       const __m128i d = load128(t + x * 4);
-      const __m128i d_rb = _mm_and_si128(d, rb_mask), d_ag = _mm_and_si128(d, ag_mask);
-      const __m128i rb = _mm_and_si128(
-          _mm_add_epi32(
-              d_rb,
-              _mm_srli_epi32(mul32_sse2(_mm_sub_epi32(_mm_and_si128(sv, rb_mask), d_rb), a16), 8)),
-          rb_mask);
-      const __m128i ag = _mm_and_si128(
-          _mm_add_epi32(
-              d_ag,
-              mul32_sse2(_mm_srli_epi32(_mm_sub_epi32(_mm_and_si128(sv, ag_mask), d_ag), 8), a16)),
-          ag_mask);
-      store128(t + x * 4, _mm_or_si128(rb, ag));
+      const bool opaque = (_mm_movemask_epi8(_mm_cmpeq_epi8(sv, ones)) & 0x8888) == 0x8888;
+      store128(t + x * 4, opaque ? alpha4_opaque_sse2(sv, d) : alpha4_sse2(sv, d));
     }
     for (; x < w; ++x) store32(t + x * 4, alpha_pixel(load32(s + x * 4), load32(t + x * 4)));
   }
 }
 
+// floor(s * a / 256) on every byte, the mask colour's pixels added as 0: a saturating add of
+// nothing leaves the target as it was.
+inline __m128i add4_sse2(__m128i sv, __m128i d, __m128i factor) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i skip =
+      _mm_cmpeq_epi32(_mm_and_si128(sv, _mm_set1_epi32(0x00FFFFFF)), _mm_set1_epi32(0x00FF00FF));
+  const __m128i lo = _mm_mulhi_epu16(_mm_unpacklo_epi8(zero, sv), factor);
+  const __m128i hi = _mm_mulhi_epu16(_mm_unpackhi_epi8(zero, sv), factor);
+  return _mm_adds_epu8(d, _mm_andnot_si128(skip, _mm_packus_epi16(lo, hi)));
+}
+
 void add32_sse2(ROW_ARGS) {
   if (overlaps(s, t, w, h, sp, tp, 4)) return vox_gfxRowsScalar[PUT_ADD][2](ROW_PASS);
   const uint32_t a = uint32_t(alpha) & 0xFFu;
-  const __m128i factor = _mm_set1_epi16(short(a)), zero = _mm_setzero_si128();
-  const __m128i colour = _mm_set1_epi32(0x00FFFFFF), mask = _mm_set1_epi32(0x00FF00FF);
+  const __m128i factor = _mm_set1_epi16(short(a));
   for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
     int32_t x = 0;
-    for (; x + 4 <= w; x += 4) {
-      const __m128i sv = load128(s + x * 4);
-      const __m128i skip = _mm_cmpeq_epi32(_mm_and_si128(sv, colour), mask);
-      const int skipped = _mm_movemask_epi8(skip);
-      if (skipped == 0xFFFF) continue;
-      const __m128i lo = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(sv, zero), factor), 8);
-      const __m128i hi = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(sv, zero), factor), 8);
-      const __m128i d = load128(t + x * 4);
-      const __m128i sum = _mm_adds_epu8(d, _mm_packus_epi16(lo, hi));
-      store128(t + x * 4, skipped == 0 ? sum : select_sse2(skip, d, sum));
-    }
+    for (; x + 4 <= w; x += 4)
+      store128(t + x * 4, add4_sse2(load128(s + x * 4), load128(t + x * 4), factor));
     for (; x < w; ++x) {
       const uint32_t sv = load32(s + x * 4);
       if ((sv & 0x00FFFFFFu) != 0xFF00FFu) store32(t + x * 4, add_pixel(sv, load32(t + x * 4), a));
@@ -247,32 +272,51 @@ KASTREL_AVX2 inline void store256(uint8_t* p, __m256i v) {
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
 }
 
+// The blend as alpha4_sse2, eight pixels at a time; unpacking and packing stay within each
+// 128-bit half, so the bytes return to their places.
+KASTREL_AVX2 inline __m256i blend_channels_avx2(__m256i s16, __m256i d16) {
+  const __m256i a =
+      _mm256_slli_epi16(_mm256_shufflehi_epi16(_mm256_shufflelo_epi16(s16, 0xFF), 0xFF), 7);
+  return _mm256_add_epi16(d16,
+                          _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_sub_epi16(s16, d16), 1), a));
+}
+
+KASTREL_AVX2 inline __m256i alpha_borrow_avx2(__m256i sv, __m256i d, __m256i source_alpha) {
+  const __m256i ag = _mm256_set1_epi32(int(0xFF00FF00u));
+  return _mm256_and_si256(_mm256_cmpgt_epi32(_mm256_srli_epi32(_mm256_and_si256(d, ag), 1),
+                                             _mm256_srli_epi32(_mm256_and_si256(sv, ag), 1)),
+                          source_alpha);
+}
+
 KASTREL_AVX2 void alpha32_avx2(ROW_ARGS) {
   if (overlaps(s, t, w, h, sp, tp, 4)) return vox_gfxRowsScalar[PUT_ALPHA][2](ROW_PASS);
-  const __m256i rb_mask = _mm256_set1_epi32(0x00FF00FF);
-  const __m256i ag_mask = _mm256_set1_epi32(int(0xFF00FF00u));
+  const __m256i zero = _mm256_setzero_si256(), ones = _mm256_set1_epi32(-1);
   const __m256i alpha_bits = _mm256_set1_epi32(int(0xFF000000u));
   for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
     int32_t x = 0;
     for (; x + 8 <= w; x += 8) {
       const __m256i sv = load256(s + x * 4);
-      if (_mm256_testz_si256(sv, alpha_bits)) continue;  // all transparent: nothing changes
-      const __m256i a = _mm256_srli_epi32(sv, 24);
+      if (_mm256_testz_si256(sv, alpha_bits)) continue;  // all clear: nothing changes
       const __m256i d = load256(t + x * 4);
-      const __m256i d_rb = _mm256_and_si256(d, rb_mask), d_ag = _mm256_and_si256(d, ag_mask);
-      const __m256i rb = _mm256_and_si256(
-          _mm256_add_epi32(
-              d_rb,
-              _mm256_srli_epi32(
-                  _mm256_mullo_epi32(_mm256_sub_epi32(_mm256_and_si256(sv, rb_mask), d_rb), a), 8)),
-          rb_mask);
-      const __m256i ag = _mm256_and_si256(
-          _mm256_add_epi32(
-              d_ag,
-              _mm256_mullo_epi32(
-                  _mm256_srli_epi32(_mm256_sub_epi32(_mm256_and_si256(sv, ag_mask), d_ag), 8), a)),
-          ag_mask);
-      store256(t + x * 4, _mm256_or_si256(rb, ag));
+      __m256i r;
+      if ((uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(sv, ones))) & 0x88888888u) ==
+          0x88888888u) {
+        const __m256i at_most = _mm256_cmpeq_epi8(_mm256_subs_epu8(sv, d), zero);
+        r = _mm256_add_epi8(_mm256_sub_epi8(_mm256_add_epi8(sv, ones), at_most),
+                            alpha_borrow_avx2(sv, d, alpha_bits));
+      } else {
+        const __m256i lo =
+            blend_channels_avx2(_mm256_unpacklo_epi8(sv, zero), _mm256_unpacklo_epi8(d, zero));
+        const __m256i hi =
+            blend_channels_avx2(_mm256_unpackhi_epi8(sv, zero), _mm256_unpackhi_epi8(d, zero));
+        r = _mm256_add_epi8(_mm256_packus_epi16(lo, hi),
+                            alpha_borrow_avx2(sv, d, _mm256_and_si256(sv, alpha_bits)));
+      }
+      store256(t + x * 4, r);
+    }
+    if (x + 4 <= w) {
+      store128(t + x * 4, alpha4_sse2(load128(s + x * 4), load128(t + x * 4)));
+      x += 4;
     }
     for (; x < w; ++x) store32(t + x * 4, alpha_pixel(load32(s + x * 4), load32(t + x * 4)));
   }
@@ -288,16 +332,15 @@ KASTREL_AVX2 void add32_avx2(ROW_ARGS) {
     for (; x + 8 <= w; x += 8) {
       const __m256i sv = load256(s + x * 4);
       const __m256i skip = _mm256_cmpeq_epi32(_mm256_and_si256(sv, colour), mask);
-      const uint32_t skipped = uint32_t(_mm256_movemask_epi8(skip));
-      if (skipped == 0xFFFFFFFFu) continue;
-      // Unpacking and packing stay within each 128-bit half, so the bytes return to their places.
-      const __m256i lo =
-          _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(sv, zero), factor), 8);
-      const __m256i hi =
-          _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(sv, zero), factor), 8);
-      const __m256i d = load256(t + x * 4);
-      const __m256i sum = _mm256_adds_epu8(d, _mm256_packus_epi16(lo, hi));
-      store256(t + x * 4, skipped == 0 ? sum : _mm256_blendv_epi8(sum, d, skip));
+      const __m256i lo = _mm256_mulhi_epu16(_mm256_unpacklo_epi8(zero, sv), factor);
+      const __m256i hi = _mm256_mulhi_epu16(_mm256_unpackhi_epi8(zero, sv), factor);
+      store256(t + x * 4, _mm256_adds_epu8(load256(t + x * 4),
+                                           _mm256_andnot_si256(skip, _mm256_packus_epi16(lo, hi))));
+    }
+    if (x + 4 <= w) {
+      store128(t + x * 4,
+               add4_sse2(load128(s + x * 4), load128(t + x * 4), _mm_set1_epi16(short(a))));
+      x += 4;
     }
     for (; x < w; ++x) {
       const uint32_t sv = load32(s + x * 4);
