@@ -110,36 +110,33 @@ inline __m128i select_sse2(__m128i mask, __m128i if_set, __m128i if_clear) {
 // The plain blend's two-channels-per-word arithmetic comes to d + floor(a * (s - d) / 256) on
 // every byte (a the source alpha), plus a (mod 256) on the alpha byte when the source's alpha
 // and green bytes read as one number are below the target's: the borrow the word subtraction
-// carries into it. So the vector loops work on 16-bit channels with one multiply per channel.
-inline __m128i alpha_borrow_sse2(__m128i sv, __m128i d, __m128i source_alpha) {
-  const __m128i ag = _mm_set1_epi32(int(0xFF00FF00u));  // halved below: a signed compare
-  return _mm_and_si128(_mm_cmpgt_epi32(_mm_srli_epi32(_mm_and_si128(d, ag), 1),
-                                       _mm_srli_epi32(_mm_and_si128(sv, ag), 1)),
-                       source_alpha);
-}
-
-// Two pixels of 16-bit channels: d + floor(a * (s - d) / 256), as the high half of
-// (s - d) * 2 times a * 128, which both fit a signed 16-bit lane.
-inline __m128i blend_channels_sse2(__m128i s16, __m128i d16) {
-  const __m128i a = _mm_slli_epi16(_mm_shufflehi_epi16(_mm_shufflelo_epi16(s16, 0xFF), 0xFF), 7);
-  return _mm_add_epi16(d16, _mm_mulhi_epi16(_mm_slli_epi16(_mm_sub_epi16(s16, d16), 1), a));
-}
+// carries into it. The vector loops keep the plain loop's split, blue and red in the low bytes
+// of 16-bit lanes and green and alpha in another register, with one 16-bit multiply per lane:
+// floor(a * (s - d) / 256) is the high half of (s - d) * 2 times a * 128, both within 16 bits.
 
 // Four pixels of any alpha.
 inline __m128i alpha4_sse2(__m128i sv, __m128i d) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i lo = blend_channels_sse2(_mm_unpacklo_epi8(sv, zero), _mm_unpacklo_epi8(d, zero));
-  const __m128i hi = blend_channels_sse2(_mm_unpackhi_epi8(sv, zero), _mm_unpackhi_epi8(d, zero));
-  return _mm_add_epi8(_mm_packus_epi16(lo, hi),
-                      alpha_borrow_sse2(sv, d, _mm_and_si128(sv, _mm_set1_epi32(int(0xFF000000u)))));
+  const __m128i low = _mm_set1_epi16(0x00FF);
+  const __m128i s_rb = _mm_and_si128(sv, low), d_rb = _mm_and_si128(d, low);
+  const __m128i s_ag = _mm_srli_epi16(sv, 8), d_ag = _mm_srli_epi16(d, 8);
+  // The alpha lane of each pixel into both of its lanes, times 128.
+  const __m128i a = _mm_slli_epi16(_mm_shufflehi_epi16(_mm_shufflelo_epi16(s_ag, 0xF5), 0xF5), 7);
+  const __m128i rb =
+      _mm_add_epi16(d_rb, _mm_mulhi_epi16(_mm_slli_epi16(_mm_sub_epi16(s_rb, d_rb), 1), a));
+  __m128i ag = _mm_add_epi16(d_ag, _mm_mulhi_epi16(_mm_slli_epi16(_mm_sub_epi16(s_ag, d_ag), 1), a));
+  // Alpha and green read as one number in each 32-bit lane; a carry past the alpha byte is
+  // shifted out below.
+  const __m128i borrow = _mm_cmpgt_epi32(d_ag, s_ag);
+  ag = _mm_add_epi16(ag, _mm_and_si128(borrow, _mm_and_si128(s_ag, _mm_set1_epi32(0x00FF0000))));
+  return _mm_or_si128(rb, _mm_slli_epi16(ag, 8));
 }
 
-// Four opaque pixels: with a = 255 each byte is s, less one where s > d.
+// Four opaque pixels: with a = 255 each byte is s, less one where s > d, and the borrow.
 inline __m128i alpha4_opaque_sse2(__m128i sv, __m128i d) {
-  const __m128i ones = _mm_set1_epi32(-1);
   const __m128i at_most = _mm_cmpeq_epi8(_mm_subs_epu8(sv, d), _mm_setzero_si128());
-  const __m128i r = _mm_sub_epi8(_mm_add_epi8(sv, ones), at_most);
-  return _mm_add_epi8(r, alpha_borrow_sse2(sv, d, _mm_set1_epi32(int(0xFF000000u))));
+  const __m128i r = _mm_sub_epi8(_mm_add_epi8(sv, _mm_set1_epi32(-1)), at_most);
+  const __m128i borrow = _mm_cmpgt_epi32(_mm_srli_epi16(d, 8), _mm_srli_epi16(sv, 8));
+  return _mm_add_epi8(r, _mm_and_si128(borrow, _mm_set1_epi32(int(0xFF000000u))));
 }
 
 void alpha32_sse2(ROW_ARGS) {
@@ -268,25 +265,32 @@ KASTREL_AVX2 inline void store256(uint8_t* p, __m256i v) {
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
 }
 
-// The blend as alpha4_sse2, eight pixels at a time; unpacking and packing stay within each
-// 128-bit half, so the bytes return to their places.
-KASTREL_AVX2 inline __m256i blend_channels_avx2(__m256i s16, __m256i d16) {
+// The blends of alpha4_sse2 and alpha4_opaque_sse2, eight pixels at a time.
+KASTREL_AVX2 inline __m256i alpha8_avx2(__m256i sv, __m256i d) {
+  const __m256i low = _mm256_set1_epi16(0x00FF);
+  const __m256i s_rb = _mm256_and_si256(sv, low), d_rb = _mm256_and_si256(d, low);
+  const __m256i s_ag = _mm256_srli_epi16(sv, 8), d_ag = _mm256_srli_epi16(d, 8);
   const __m256i a =
-      _mm256_slli_epi16(_mm256_shufflehi_epi16(_mm256_shufflelo_epi16(s16, 0xFF), 0xFF), 7);
-  return _mm256_add_epi16(d16,
-                          _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_sub_epi16(s16, d16), 1), a));
+      _mm256_slli_epi16(_mm256_shufflehi_epi16(_mm256_shufflelo_epi16(s_ag, 0xF5), 0xF5), 7);
+  const __m256i rb = _mm256_add_epi16(
+      d_rb, _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_sub_epi16(s_rb, d_rb), 1), a));
+  __m256i ag = _mm256_add_epi16(
+      d_ag, _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_sub_epi16(s_ag, d_ag), 1), a));
+  const __m256i borrow = _mm256_cmpgt_epi32(d_ag, s_ag);
+  ag = _mm256_add_epi16(
+      ag, _mm256_and_si256(borrow, _mm256_and_si256(s_ag, _mm256_set1_epi32(0x00FF0000))));
+  return _mm256_or_si256(rb, _mm256_slli_epi16(ag, 8));
 }
 
-KASTREL_AVX2 inline __m256i alpha_borrow_avx2(__m256i sv, __m256i d, __m256i source_alpha) {
-  const __m256i ag = _mm256_set1_epi32(int(0xFF00FF00u));
-  return _mm256_and_si256(_mm256_cmpgt_epi32(_mm256_srli_epi32(_mm256_and_si256(d, ag), 1),
-                                             _mm256_srli_epi32(_mm256_and_si256(sv, ag), 1)),
-                          source_alpha);
+KASTREL_AVX2 inline __m256i alpha8_opaque_avx2(__m256i sv, __m256i d) {
+  const __m256i at_most = _mm256_cmpeq_epi8(_mm256_subs_epu8(sv, d), _mm256_setzero_si256());
+  const __m256i r = _mm256_sub_epi8(_mm256_add_epi8(sv, _mm256_set1_epi32(-1)), at_most);
+  const __m256i borrow = _mm256_cmpgt_epi32(_mm256_srli_epi16(d, 8), _mm256_srli_epi16(sv, 8));
+  return _mm256_add_epi8(r, _mm256_and_si256(borrow, _mm256_set1_epi32(int(0xFF000000u))));
 }
 
 KASTREL_AVX2 void alpha32_avx2(ROW_ARGS) {
   if (overlaps(s, t, w, h, sp, tp, 4)) return vox_gfxRowsScalar[PUT_ALPHA][2](ROW_PASS);
-  const __m256i zero = _mm256_setzero_si256(), ones = _mm256_set1_epi32(-1);
   const __m256i alpha_bits = _mm256_set1_epi32(int(0xFF000000u));
   for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
     int32_t x = 0;
@@ -294,21 +298,8 @@ KASTREL_AVX2 void alpha32_avx2(ROW_ARGS) {
       const __m256i sv = load256(s + x * 4);
       if (_mm256_testz_si256(sv, alpha_bits)) continue;  // all clear: nothing changes
       const __m256i d = load256(t + x * 4);
-      __m256i r;
-      if ((uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(sv, ones))) & 0x88888888u) ==
-          0x88888888u) {
-        const __m256i at_most = _mm256_cmpeq_epi8(_mm256_subs_epu8(sv, d), zero);
-        r = _mm256_add_epi8(_mm256_sub_epi8(_mm256_add_epi8(sv, ones), at_most),
-                            alpha_borrow_avx2(sv, d, alpha_bits));
-      } else {
-        const __m256i lo =
-            blend_channels_avx2(_mm256_unpacklo_epi8(sv, zero), _mm256_unpacklo_epi8(d, zero));
-        const __m256i hi =
-            blend_channels_avx2(_mm256_unpackhi_epi8(sv, zero), _mm256_unpackhi_epi8(d, zero));
-        r = _mm256_add_epi8(_mm256_packus_epi16(lo, hi),
-                            alpha_borrow_avx2(sv, d, _mm256_and_si256(sv, alpha_bits)));
-      }
-      store256(t + x * 4, r);
+      store256(t + x * 4, _mm256_testc_si256(sv, alpha_bits) ? alpha8_opaque_avx2(sv, d)
+                                                             : alpha8_avx2(sv, d));
     }
     if (x + 4 <= w) {
       store128(t + x * 4, alpha4_sse2(load128(s + x * 4), load128(t + x * 4)));
