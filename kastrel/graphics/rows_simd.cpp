@@ -131,10 +131,11 @@ inline __m128i alpha4_sse2(__m128i sv, __m128i d) {
   return _mm_or_si128(rb, _mm_slli_epi16(ag, 8));
 }
 
-// Four opaque pixels: with a = 255 each byte is s, less one where s > d, and the borrow.
+// Four opaque pixels: with a = 255 each byte is s, less one where s > d (which is
+// max(s - 1, min(s, d)) at 0 too), and the borrow.
 inline __m128i alpha4_opaque_sse2(__m128i sv, __m128i d) {
-  const __m128i at_most = _mm_cmpeq_epi8(_mm_subs_epu8(sv, d), _mm_setzero_si128());
-  const __m128i r = _mm_sub_epi8(_mm_add_epi8(sv, _mm_set1_epi32(-1)), at_most);
+  const __m128i r =
+      _mm_max_epu8(_mm_subs_epu8(sv, _mm_set1_epi8(1)), _mm_min_epu8(sv, d));
   const __m128i borrow = _mm_cmpgt_epi32(_mm_srli_epi16(d, 8), _mm_srli_epi16(sv, 8));
   return _mm_add_epi8(r, _mm_and_si128(borrow, _mm_set1_epi32(int(0xFF000000u))));
 }
@@ -146,11 +147,12 @@ void alpha32_sse2(ROW_ARGS) {
     int32_t x = 0;
     for (; x + 4 <= w; x += 4) {
       const __m128i sv = load128(s + x * 4);
-      // Bit 3 of each pixel's four: its alpha byte is 0 (clear) or 255 (opaque).
-      if ((_mm_movemask_epi8(_mm_cmpeq_epi8(sv, zero)) & 0x8888) == 0x8888) continue;
-      const __m128i d = load128(t + x * 4);
-      const bool opaque = (_mm_movemask_epi8(_mm_cmpeq_epi8(sv, ones)) & 0x8888) == 0x8888;
-      store128(t + x * 4, opaque ? alpha4_opaque_sse2(sv, d) : alpha4_sse2(sv, d));
+      // Bit 3 of each pixel's four: its alpha byte is 255 (opaque) or 0 (clear).
+      if ((_mm_movemask_epi8(_mm_cmpeq_epi8(sv, ones)) & 0x8888) == 0x8888) {
+        store128(t + x * 4, alpha4_opaque_sse2(sv, load128(t + x * 4)));
+      } else if ((_mm_movemask_epi8(_mm_cmpeq_epi8(sv, zero)) & 0x8888) != 0x8888) {
+        store128(t + x * 4, alpha4_sse2(sv, load128(t + x * 4)));
+      }
     }
     for (; x < w; ++x) store32(t + x * 4, alpha_pixel(load32(s + x * 4), load32(t + x * 4)));
   }
@@ -283,8 +285,8 @@ KASTREL_AVX2 inline __m256i alpha8_avx2(__m256i sv, __m256i d) {
 }
 
 KASTREL_AVX2 inline __m256i alpha8_opaque_avx2(__m256i sv, __m256i d) {
-  const __m256i at_most = _mm256_cmpeq_epi8(_mm256_subs_epu8(sv, d), _mm256_setzero_si256());
-  const __m256i r = _mm256_sub_epi8(_mm256_add_epi8(sv, _mm256_set1_epi32(-1)), at_most);
+  const __m256i r =
+      _mm256_max_epu8(_mm256_subs_epu8(sv, _mm256_set1_epi8(1)), _mm256_min_epu8(sv, d));
   const __m256i borrow = _mm256_cmpgt_epi32(_mm256_srli_epi16(d, 8), _mm256_srli_epi16(sv, 8));
   return _mm256_add_epi8(r, _mm256_and_si256(borrow, _mm256_set1_epi32(int(0xFF000000u))));
 }
@@ -296,10 +298,11 @@ KASTREL_AVX2 void alpha32_avx2(ROW_ARGS) {
     int32_t x = 0;
     for (; x + 8 <= w; x += 8) {
       const __m256i sv = load256(s + x * 4);
-      if (_mm256_testz_si256(sv, alpha_bits)) continue;  // all clear: nothing changes
-      const __m256i d = load256(t + x * 4);
-      store256(t + x * 4, _mm256_testc_si256(sv, alpha_bits) ? alpha8_opaque_avx2(sv, d)
-                                                             : alpha8_avx2(sv, d));
+      if (_mm256_testc_si256(sv, alpha_bits)) {  // all opaque
+        store256(t + x * 4, alpha8_opaque_avx2(sv, load256(t + x * 4)));
+      } else if (!_mm256_testz_si256(sv, alpha_bits)) {  // all clear: nothing changes
+        store256(t + x * 4, alpha8_avx2(sv, load256(t + x * 4)));
+      }
     }
     if (x + 4 <= w) {
       store128(t + x * 4, alpha4_sse2(load128(s + x * 4), load128(t + x * 4)));
