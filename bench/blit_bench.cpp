@@ -92,7 +92,7 @@ const char* const kPathNames[] = {"plain", "SSE2", "AVX", "AVX2", "AVX-512"};
 
 struct Setup {
   Picture background, target;
-  Picture sprites[3];                            // by shape; [kWhole] is the background
+  Picture sprites[3];                          // by shape; [kWhole] is the background
   std::vector<std::pair<int, int>> places[3];  // by shape, wholly inside the target
 };
 
@@ -212,9 +212,8 @@ void RegisterBlitsOn(int32_t path) {
         });
       }
       if (m.put_mode == PUT_ADD) {
-        Add({section, row, "pixman plain ADD", bytes, path}, [shape](benchmark::State& state) {
-          PixmanRun(state, shape, PIXMAN_OP_ADD, -1);
-        });
+        Add({section, row, "pixman plain ADD", bytes, path},
+            [shape](benchmark::State& state) { PixmanRun(state, shape, PIXMAN_OP_ADD, -1); });
       }
       if (m.sdl_mode != SDL_BLENDMODE_INVALID) {
         Add({section, row, "SDL2", bytes, path}, [mode, shape](benchmark::State& state) {
@@ -251,19 +250,35 @@ void RegisterBlitsOn(int32_t path) {
   }
   const std::string on = std::string(" [") + kPathNames[path] + "]";
   for (const char* row : {"ALPHA 640x480", "ALPHA 64x64 x75", "ALPHA 16x16 x1000"})
-    AddTarget({std::string(row) + " vs pixman OVER (>= 2.5x)" + on, section, {row}, "kastrel",
-               "pixman", 0.4});
-  AddTarget({"ALPHA 640x480 vs memcpy (>= 0.5x)" + on, section, {"ALPHA 640x480"}, "kastrel",
-             "memcpy", 2.0});
-  AddTarget({"ADD 640x480 vs pixman ADD with a solid mask (>= 3x)" + on, section,
-             {"ADD 640x480"}, "kastrel", "pixman", 1 / 3.0});
-  AddTarget({"ADD 640x480 vs memcpy (>= 0.5x)" + on, section, {"ADD 640x480"}, "kastrel",
-             "memcpy", 2.0});
-  AddTarget({"PSET 640x480 vs memcpy (>= 0.9x)" + on, section, {"PSET 640x480"}, "kastrel",
-             "memcpy", 1 / 0.9});
+    AddTarget({std::string(row) + " vs pixman OVER (>= 2.5x)" + on,
+               section,
+               {row},
+               "kastrel",
+               "pixman",
+               0.4});
+  AddTarget({"ALPHA 640x480 vs memcpy (>= 0.5x)" + on,
+             section,
+             {"ALPHA 640x480"},
+             "kastrel",
+             "memcpy",
+             2.0});
+  AddTarget({"ADD 640x480 vs pixman ADD with a solid mask (>= 3x)" + on,
+             section,
+             {"ADD 640x480"},
+             "kastrel",
+             "pixman",
+             1 / 3.0});
+  AddTarget(
+      {"ADD 640x480 vs memcpy (>= 0.5x)" + on, section, {"ADD 640x480"}, "kastrel", "memcpy", 2.0});
+  AddTarget({"PSET 640x480 vs memcpy (>= 0.9x)" + on,
+             section,
+             {"PSET 640x480"},
+             "kastrel",
+             "memcpy",
+             1 / 0.9});
   for (const char* row : {"TRANS 640x480", "TRANS 64x64 x75", "TRANS 16x16 x1000"})
-    AddTarget({std::string(row) + " vs the best rival (>= 2x)" + on, section, {row}, "kastrel",
-               "", 0.5});
+    AddTarget(
+        {std::string(row) + " vs the best rival (>= 2x)" + on, section, {row}, "kastrel", "", 0.5});
 }
 
 }  // namespace

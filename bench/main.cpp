@@ -7,7 +7,6 @@
 // reads PIXMAN_DISABLE once as it loads, so a fresh process is the only way to limit it.
 
 #include <benchmark/benchmark.h>
-
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -313,12 +312,15 @@ void PrintProcessor() {
   }
   __builtin_cpu_init();
   std::string has;
-  const std::pair<const char*, bool> sets[] = {
-      {"SSE2", __builtin_cpu_supports("sse2")},       {"SSSE3", __builtin_cpu_supports("ssse3")},
-      {"SSE4.1", __builtin_cpu_supports("sse4.1")},   {"AVX", __builtin_cpu_supports("avx")},
-      {"AVX2", __builtin_cpu_supports("avx2")},       {"AVX-512F", __builtin_cpu_supports("avx512f")},
-      {"AVX-512BW", __builtin_cpu_supports("avx512bw")}};
-  for (const auto& [name, present] : sets) has += std::string(" ") + name + (present ? "" : " (no)");
+  const std::pair<const char*, bool> sets[] = {{"SSE2", __builtin_cpu_supports("sse2")},
+                                               {"SSSE3", __builtin_cpu_supports("ssse3")},
+                                               {"SSE4.1", __builtin_cpu_supports("sse4.1")},
+                                               {"AVX", __builtin_cpu_supports("avx")},
+                                               {"AVX2", __builtin_cpu_supports("avx2")},
+                                               {"AVX-512F", __builtin_cpu_supports("avx512f")},
+                                               {"AVX-512BW", __builtin_cpu_supports("avx512bw")}};
+  for (const auto& [name, present] : sets)
+    has += std::string(" ") + name + (present ? "" : " (no)");
   std::string loops;
   for (int32_t set : bench::LoopSets()) loops += std::string(" ") + bench::LoopSetName(set);
   std::printf("Processor: %s\nInstruction sets:%s\nRaster loop sets measured:%s\n", model.c_str(),

@@ -38,7 +38,7 @@ bool pictures_loaded = false;
 int32_t paint_screen = -1;
 double paint_started = 0;
 std::vector<std::vector<double>> paint_seconds;  // by index into MeasuredLoopSets()
-size_t loop_set = 0;                              // the index being sampled
+size_t loop_set = 0;                             // the index being sampled
 
 void LoadPictures() {
   const std::string dir = std::string(KASTREL_SOURCE_DIR) + "/demo/images/";
@@ -114,7 +114,8 @@ void RegisterPaint() {
   const std::vector<int32_t> measured = MeasuredLoopSets();
   for (const int32_t set : sets) {
     // The index of the set among this process's samples (none in the parent, which only lists it).
-    const size_t index = size_t(std::find(measured.begin(), measured.end(), set) - measured.begin());
+    const size_t index =
+        size_t(std::find(measured.begin(), measured.end(), set) - measured.begin());
     const std::string on = std::string(" [") + LoopSetName(set) + "]";
     const std::string loop_row = "engine frame loop" + on;
     const std::string draws_row = "three draws" + on;

@@ -18,7 +18,7 @@ namespace bench {
 
 struct Cell {
   std::string section, row, contender;
-  double bytes = 0;      // bytes of output per iteration, for the throughput column
+  double bytes = 0;       // bytes of output per iteration, for the throughput column
   int32_t loop_set = -1;  // the raster loop set it is measured under (its own process), or -1
 };
 

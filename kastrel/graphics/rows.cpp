@@ -136,8 +136,7 @@ void add32(ROW_ARGS) {
     const uint32_t sv = load<4>(sr);
     const uint32_t keep = (sv & 0x00FFFFFFu) == 0xFF00FFu ? 0u : 0x00FF00FFu;
     const uint32_t d = load<4>(tr);
-    const uint32_t rb =
-        saturate_lanes((d & 0x00FF00FFu) + (((sv & 0x00FF00FFu) * a >> 8) & keep));
+    const uint32_t rb = saturate_lanes((d & 0x00FF00FFu) + (((sv & 0x00FF00FFu) * a >> 8) & keep));
     const uint32_t ag =
         saturate_lanes(((d >> 8) & 0x00FF00FFu) + ((((sv >> 8) & 0x00FF00FFu) * a >> 8) & keep));
     store<4>(tr, rb | (ag << 8));

@@ -1,8 +1,8 @@
 // Vector inner loops of the blit, chosen at run time from the processor's features: SSE2 on
 // every x86-64, the same in the AVX encoding where the processor has AVX but not AVX2, AVX2
-// where it has it, and the 32-bit blend, add and colour-keyed copy on AVX-512 where that exists. Each
-// gives the same bits as the plain loops in rows.cpp on every input; a blit whose source and target
-// memory overlap (an image onto itself) takes the plain loop, whose pixel-by-pixel order the
+// where it has it, and the 32-bit blend, add and colour-keyed copy on AVX-512 where that exists.
+// Each gives the same bits as the plain loops in rows.cpp on every input; a blit whose source and
+// target memory overlap (an image onto itself) takes the plain loop, whose pixel-by-pixel order the
 // vectors would not keep.
 
 #include <atomic>
@@ -124,7 +124,8 @@ inline __m128i alpha4_sse2(__m128i sv, __m128i d) {
   const __m128i a = _mm_slli_epi16(_mm_shufflehi_epi16(_mm_shufflelo_epi16(s_ag, 0xF5), 0xF5), 7);
   const __m128i rb =
       _mm_add_epi16(d_rb, _mm_mulhi_epi16(_mm_slli_epi16(_mm_sub_epi16(s_rb, d_rb), 1), a));
-  __m128i ag = _mm_add_epi16(d_ag, _mm_mulhi_epi16(_mm_slli_epi16(_mm_sub_epi16(s_ag, d_ag), 1), a));
+  __m128i ag =
+      _mm_add_epi16(d_ag, _mm_mulhi_epi16(_mm_slli_epi16(_mm_sub_epi16(s_ag, d_ag), 1), a));
   // Alpha and green read as one number in each 32-bit lane; a carry past the alpha byte is
   // shifted out below.
   const __m128i borrow = _mm_cmpgt_epi32(d_ag, s_ag);
@@ -135,8 +136,7 @@ inline __m128i alpha4_sse2(__m128i sv, __m128i d) {
 // Four opaque pixels: with a = 255 each byte is s, less one where s > d (which is
 // max(s - 1, min(s, d)) at 0 too), and the borrow.
 inline __m128i alpha4_opaque_sse2(__m128i sv, __m128i d) {
-  const __m128i r =
-      _mm_max_epu8(_mm_subs_epu8(sv, _mm_set1_epi8(1)), _mm_min_epu8(sv, d));
+  const __m128i r = _mm_max_epu8(_mm_subs_epu8(sv, _mm_set1_epi8(1)), _mm_min_epu8(sv, d));
   const __m128i borrow = _mm_cmpgt_epi32(_mm_srli_epi16(d, 8), _mm_srli_epi16(sv, 8));
   return _mm_add_epi8(r, _mm_and_si128(borrow, _mm_set1_epi32(int(0xFF000000u))));
 }
@@ -144,18 +144,22 @@ inline __m128i alpha4_opaque_sse2(__m128i sv, __m128i d) {
 KASTREL_INLINE void alpha32_rows128(ROW_ARGS) {
   if (overlaps(s, t, w, h, sp, tp, 4)) return vox_gfxRowsScalar[PUT_ALPHA][2](ROW_PASS);
   const __m128i zero = _mm_setzero_si128(), ones = _mm_set1_epi32(-1);
+  const size_t whole = size_t(w / 4) * 16;
+  const int32_t rest = w % 4;
   for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
-    int32_t x = 0;
-    for (; x + 4 <= w; x += 4) {
-      const __m128i sv = load128(s + x * 4);
+    for (size_t i = 0; i < whole; i += 16) {
+      const __m128i sv = load128(s + i);
       // Bit 3 of each pixel's four: its alpha byte is 255 (opaque) or 0 (clear).
       if ((_mm_movemask_epi8(_mm_cmpeq_epi8(sv, ones)) & 0x8888) == 0x8888) {
-        store128(t + x * 4, alpha4_opaque_sse2(sv, load128(t + x * 4)));
+        store128(t + i, alpha4_opaque_sse2(sv, load128(t + i)));
       } else if ((_mm_movemask_epi8(_mm_cmpeq_epi8(sv, zero)) & 0x8888) != 0x8888) {
-        store128(t + x * 4, alpha4_sse2(sv, load128(t + x * 4)));
+        store128(t + i, alpha4_sse2(sv, load128(t + i)));
       }
     }
-    for (; x < w; ++x) store32(t + x * 4, alpha_pixel(load32(s + x * 4), load32(t + x * 4)));
+    for (int32_t x = 0; x < rest; ++x) {
+      const size_t at = whole + size_t(x) * 4;
+      store32(t + at, alpha_pixel(load32(s + at), load32(t + at)));
+    }
   }
 }
 
@@ -299,24 +303,31 @@ KASTREL_AVX2 inline __m256i alpha8_opaque_avx2(__m256i sv, __m256i d) {
   return _mm256_add_epi8(r, _mm256_and_si256(borrow, _mm256_set1_epi32(int(0xFF000000u))));
 }
 
+// The last one to seven pixels of a blended row.
+void alpha_tail(const uint8_t* s, uint8_t* t, int32_t n) {
+  if (n >= 4) {
+    store128(t, alpha4_sse2(load128(s), load128(t)));
+    s += 16, t += 16, n -= 4;
+  }
+  for (int32_t x = 0; x < n; ++x)
+    store32(t + x * 4, alpha_pixel(load32(s + x * 4), load32(t + x * 4)));
+}
+
 KASTREL_AVX2 void alpha32_avx2(ROW_ARGS) {
   if (overlaps(s, t, w, h, sp, tp, 4)) return vox_gfxRowsScalar[PUT_ALPHA][2](ROW_PASS);
   const __m256i alpha_bits = _mm256_set1_epi32(int(0xFF000000u));
+  const size_t whole = size_t(w / 8) * 32;  // bytes in whole vectors; few per row on sprites
+  const int32_t rest = w % 8;
   for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
-    int32_t x = 0;
-    for (; x + 8 <= w; x += 8) {
-      const __m256i sv = load256(s + x * 4);
+    for (size_t i = 0; i < whole; i += 32) {
+      const __m256i sv = load256(s + i);
       if (_mm256_testc_si256(sv, alpha_bits)) {  // all opaque
-        store256(t + x * 4, alpha8_opaque_avx2(sv, load256(t + x * 4)));
+        store256(t + i, alpha8_opaque_avx2(sv, load256(t + i)));
       } else if (!_mm256_testz_si256(sv, alpha_bits)) {  // all clear: nothing changes
-        store256(t + x * 4, alpha8_avx2(sv, load256(t + x * 4)));
+        store256(t + i, alpha8_avx2(sv, load256(t + i)));
       }
     }
-    if (x + 4 <= w) {
-      store128(t + x * 4, alpha4_sse2(load128(s + x * 4), load128(t + x * 4)));
-      x += 4;
-    }
-    for (; x < w; ++x) store32(t + x * 4, alpha_pixel(load32(s + x * 4), load32(t + x * 4)));
+    if (rest != 0) alpha_tail(s + whole, t + whole, rest);
   }
 }
 
