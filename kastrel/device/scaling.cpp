@@ -90,7 +90,8 @@ __attribute__((target("avx2"))) int32_t widen2_avx2(const uint8_t* src, int32_t 
   for (; x + 8 <= width; x += 8) {
     __m256i p = _mm256_and_si256(
         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 4 * x)), rgb);
-    // Within each 128-bit lane: pixels 0 0 1 1 | 2 2 3 3 (low), then the lanes put in order.
+    // The unpacks pair pixels within each 128-bit half (lo: 0 0 1 1 | 4 4 5 5, hi: 2 2 3 3 |
+    // 6 6 7 7); the half swaps put them in order.
     __m256i lo = _mm256_unpacklo_epi32(p, p), hi = _mm256_unpackhi_epi32(p, p);
     auto* d = reinterpret_cast<__m256i*>(dst + 2 * x);
     _mm256_storeu_si256(d, _mm256_permute2x128_si256(lo, hi, 0x20));
