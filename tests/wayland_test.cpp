@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "kastrel/kastrel.h"
-#include "tests/testing/process.h"
+#include "kastrel/base/testing/process.h"
 
 // This process opens Wayland windows itself too: see client_env for the leak check.
 extern "C" const char* __asan_default_options();
