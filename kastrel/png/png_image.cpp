@@ -416,7 +416,7 @@ int32_t IDAT_COMPILE(PNG_IMAGE* image) {
     image->COMPRESSED_SIZE = last->LENGTH;
     return 0;
   }
-  image->IMAGE_DATA = static_cast<uint8_t*>(std::calloc(size_t(total), 1));
+  image->IMAGE_DATA = static_cast<uint8_t*>(std::malloc(size_t(total)));  // all written below
   if (image->IMAGE_DATA == nullptr) return 1;
   uint8_t* at = image->IMAGE_DATA;
   for (int32_t i = CHUNK_FIND(image, TYPE_IDAT, 0); i >= 0;
@@ -433,12 +433,12 @@ int32_t IDAT_COMPILE(PNG_IMAGE* image) {
 
 // Where the scanlines start when the picture can be decoded in place, in a block laid out as its
 // output form (header, then rows), or 0. Output row y must end at or before scanline y begins,
-// so that no row is overwritten before it has been converted and has served as the row above;
-// the block is then at most a row and a byte per row longer than the output. Only rows without
-// Adam7 and samples of 8 bits or less qualify, and only the forms whose rows run top to bottom.
+// so that no row is overwritten before it has been converted and has served as the row above.
+// The block is cut to the output's size afterwards. Only rows without Adam7 qualify, and only
+// in the forms whose rows run top to bottom.
 uint64_t IN_PLACE_OFFSET(const PNG_IMAGE* image, uint64_t expected) {
   const uint32_t target = image->TARGET;
-  if ((target != 1 && target != 2) || image->INTERLACE != 0 || image->BIT_DEPTH > 8) return 0;
+  if ((target != 1 && target != 2) || image->INTERLACE != 0) return 0;
   if (target == 1 && (image->WIDTH > 8191 || image->HEIGHT > 65535)) return 0;
   const uint64_t pitch =
       target == 1 ? uint64_t(image->WIDTH) * 4 : (uint64_t(image->WIDTH) * 4 + 31) / 32 * 32;
@@ -863,6 +863,31 @@ PNG_SSSE3 uint32_t RGBA_TO_PIXELS_SSSE3(const uint8_t* p, uint32_t* out, uint32_
   return i;
 }
 
+// 16-bit samples keep their high bytes, the first of each: four pixels from two loads.
+PNG_SSSE3 uint32_t RGB16_TO_PIXELS_SSSE3(const uint8_t* p, uint32_t* out, uint32_t n) {
+  const __m128i first = _mm_setr_epi8(4, 2, 0, -1, 10, 8, 6, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i second = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, 4, 2, 0, -1, 10, 8, 6, -1);
+  const __m128i alpha = _mm_set1_epi32(int32_t(0xFF000000u));
+  uint32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m128i two = _mm_shuffle_epi8(LOAD16(p + 6 * i), first);
+    const __m128i more = _mm_shuffle_epi8(LOAD16(p + 6 * i + 12), second);
+    STORE16(out + i, _mm_or_si128(_mm_or_si128(two, more), alpha));
+  }
+  return i;
+}
+
+PNG_SSSE3 uint32_t RGBA16_TO_PIXELS_SSSE3(const uint8_t* p, uint32_t* out, uint32_t n) {
+  const __m128i first = _mm_setr_epi8(4, 2, 0, 6, 12, 10, 8, 14, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i second = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, 4, 2, 0, 6, 12, 10, 8, 14);
+  uint32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    STORE16(out + i, _mm_or_si128(_mm_shuffle_epi8(LOAD16(p + 8 * i), first),
+                                  _mm_shuffle_epi8(LOAD16(p + 8 * i + 16), second)));
+  }
+  return i;
+}
+
 uint32_t RGBA_TO_PIXELS_SSE2(const uint8_t* p, uint32_t* out, uint32_t n) {
   const __m128i green_alpha = _mm_set1_epi32(int32_t(0xFF00FF00u));
   uint32_t i = 0;
@@ -906,8 +931,17 @@ uint32_t GREY_ALPHA_TO_PIXELS_SSE2(const uint8_t* p, uint32_t* out, uint32_t n) 
 // The pixels done, and bytes per pixel, of the vector conversion that suits the image.
 uint32_t CONVERT_ROW_START(const PNG_IMAGE* image, const uint8_t* p, uint32_t* out, uint32_t n,
                            int32_t loops, uint32_t* bytes_per_pixel) {
-  if (loops < LOOPS_SSE2 || image->BIT_DEPTH != 8) return 0;
+  if (loops < LOOPS_SSE2) return 0;
   const bool ssse3 = loops >= LOOPS_SSSE3;
+  if (image->BIT_DEPTH == 16 && ssse3 && image->COLOR_TYPE == 2 && !image->HAS_TRNS) {
+    *bytes_per_pixel = 6;
+    return RGB16_TO_PIXELS_SSSE3(p, out, n);
+  }
+  if (image->BIT_DEPTH == 16 && ssse3 && image->COLOR_TYPE == 6) {
+    *bytes_per_pixel = 8;
+    return RGBA16_TO_PIXELS_SSSE3(p, out, n);
+  }
+  if (image->BIT_DEPTH != 8) return 0;
   switch (image->COLOR_TYPE) {
     case 0:
       if (image->HAS_TRNS) return 0;
@@ -1193,9 +1227,12 @@ void* PNG_IMAGE_CONVERT(PNG_IMAGE* image, uint32_t target) {
     std::free(output);
     return nullptr;
   }
-  // The rest of an in-place block: the last scanline and the slack.
-  if (in_place)
+  // An in-place block loses the rest: the last scanlines and the slack. Cutting a block short
+  // moves nothing; should it fail, the rest is zeroed.
+  if (in_place) {
+    if (void* cut = std::realloc(output, size_t(output_size))) return cut;
     std::memset(output + output_size, 0, size_t(data + cursor + 16 - (output + output_size)));
+  }
   return output;
 }
 
