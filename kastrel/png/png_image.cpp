@@ -431,20 +431,22 @@ int32_t IDAT_COMPILE(PNG_IMAGE* image) {
   return 0;
 }
 
-// Where the scanlines start when the picture can be decoded in place, in a block laid out as its
-// output form (header, then rows), or 0. Output row y must end at or before scanline y begins,
-// so that no row is overwritten before it has been converted and has served as the row above.
-// The block is cut to the output's size afterwards. Only rows without Adam7 qualify, and only
-// in the forms whose rows run top to bottom.
+// Where the scanlines start when the picture is decoded in the block that becomes its output,
+// or 0: one fresh block instead of two saves page faults. Rows that run top to bottom overlap:
+// output row y must end at or before scanline y begins, so that no row is overwritten before it
+// has been converted and has served as the row above. Rows in another order (Adam7, or the
+// bottom-up form 3) have the scanlines after the output. The block is cut to the output's size
+// afterwards.
 uint64_t IN_PLACE_OFFSET(const PNG_IMAGE* image, uint64_t expected) {
   const uint32_t target = image->TARGET;
-  if ((target != 1 && target != 2) || image->INTERLACE != 0) return 0;
-  if (target == 1 && (image->WIDTH > 8191 || image->HEIGHT > 65535)) return 0;
-  const uint64_t pitch =
-      target == 1 ? uint64_t(image->WIDTH) * 4 : (uint64_t(image->WIDTH) * 4 + 31) / 32 * 32;
+  const uint64_t width = image->WIDTH, height = image->HEIGHT;
+  if (target < 1 || target > 3 || (target == 1 && (width > 8191 || height > 65535))) return 0;
+  const uint64_t header = target == 1 ? 4 : target == 2 ? 32 : 0;
+  const uint64_t pitch = target == 2 ? (width * 4 + 31) / 32 * 32 : width * 4;
   const uint64_t scan = CALC_SCAN_SIZE(image, 1);
-  const uint64_t offset = (target == 1 ? 4 : 32) + pitch +
-                          (pitch > scan ? SIZE_MUL(image->HEIGHT - 1, pitch - scan) : 0);
+  uint64_t offset = header + SIZE_MUL(pitch, height);
+  if (image->INTERLACE == 0 && target != 3)
+    offset = header + pitch + (pitch > scan ? SIZE_MUL(height - 1, pitch - scan) : 0);
   return offset + expected + 16 <= SIZE_LIMIT ? offset : 0;
 }
 
@@ -640,7 +642,7 @@ void FILTER_PAETH(uint8_t* row, const uint8_t* up, uint32_t length) {
 }
 
 #if PNG_X86
-// SSE2 filters for pixels of 3 bytes and more, one pixel per step in the low lanes of a
+// SSE2 filters for pixels of 2 bytes and more, one pixel per step in the low lanes of a
 // register. A pixel is loaded and stored as W = 4 or 8 bytes: the bytes past the pixel are the
 // next pixel's, already loaded when the store overwrites them, and the last pixel is stored
 // exactly, so nothing past the scanline is changed. Loads read at most 2 bytes past a row, which
@@ -743,7 +745,7 @@ int32_t FILTER_ROW_BPP(uint8_t* row, const uint8_t* up, uint8_t filter, uint32_t
     FILTER_UP_SSE2(row, up, length);
     return 0;
   }
-  if constexpr (BPP >= 3) {
+  if constexpr (BPP >= 2) {
     if (loops >= LOOPS_SSE2 && filter == 1) {
       FILTER_SUB_SSE2<BPP>(row, length);
       return 0;
@@ -1140,6 +1142,7 @@ void* PNG_IMAGE_CONVERT(PNG_IMAGE* image, uint32_t target) {
   // Every pixel is written exactly once, so only the header and the row padding need zeroing.
   // Decoded in place, the block holding the scanlines becomes the output.
   const bool in_place = image->DATA_OFFSET != 0;  // only ever for the form asked for
+  const bool overlap = in_place && image->INTERLACE == 0 && target != 3;
   uint8_t* data = image->IMAGE_DATA + image->DATA_OFFSET;
   auto* output =
       in_place ? image->IMAGE_DATA : static_cast<uint8_t*>(std::malloc(size_t(output_size)));
@@ -1158,7 +1161,7 @@ void* PNG_IMAGE_CONVERT(PNG_IMAGE* image, uint32_t target) {
     WRITE_LE32(output + 12, height);
     WRITE_LE32(output + 16, uint32_t(pitch));
     const uint64_t used = uint64_t(width) * 4;
-    if (pitch > used && !in_place) {
+    if (pitch > used && !overlap) {
       for (uint64_t y = 0; y < height; ++y)
         std::memset(output + 32 + y * pitch + used, 0, pitch - used);
     }
@@ -1181,12 +1184,15 @@ void* PNG_IMAGE_CONVERT(PNG_IMAGE* image, uint32_t target) {
     }
   }
 
-  // The row above a pass's first row reads as zeros; target 3 also needs a row of colours.
+  // The row above a pass's first row reads as zeros. Target 3 also needs a row of colours, and
+  // so do Adam7 rows of deep samples, converted in a row by the vector loops and then spread.
   const uint64_t longest_scan = CALC_SCAN_SIZE(image, interlaced ? 7 : 1);
   uint8_t* zeros = static_cast<uint8_t*>(std::calloc(size_t(longest_scan) + 16, 1));
+  const bool spread =
+      interlaced && loops >= LOOPS_SSE2 && image->BIT_DEPTH >= 8 && image->COLOR_TYPE != 3;
   uint32_t* colours =
-      target == 3 ? static_cast<uint32_t*>(std::malloc(size_t(width) * 4)) : nullptr;
-  bool ok = zeros != nullptr && (target != 3 || colours != nullptr);
+      target == 3 || spread ? static_cast<uint32_t*>(std::malloc(size_t(width) * 4)) : nullptr;
+  bool ok = zeros != nullptr && (colours != nullptr || (target != 3 && !spread));
   if (!ok) SETLASTERROR("out of memory decoding a PNG picture");
 
   const uint64_t padding = target == 2 ? pitch - uint64_t(width) * 4 : 0;
@@ -1213,11 +1219,15 @@ void* PNG_IMAGE_CONVERT(PNG_IMAGE* image, uint32_t target) {
       if (target == 3) {
         CONVERT_ROW(image, table, byte_table, row, colours, columns, 1, loops);
         STORE_TEXTURE_ROW(image, output, colours, columns, first_column, y, column_step);
+      } else if (spread && column_step > 1) {
+        CONVERT_ROW(image, table, byte_table, row, colours, columns, 1, loops);
+        uint32_t* to = out.Row(y) + first_column;
+        for (uint32_t i = 0; i < columns; ++i) to[size_t(i) * column_step] = colours[i];
       } else {
         CONVERT_ROW(image, table, byte_table, row, out.Row(y) + first_column, columns, column_step,
                     loops);
         // In place the padding held scanline bytes until now.
-        if (in_place && padding != 0) std::memset(out.Row(y) + width, 0, size_t(padding));
+        if (overlap && padding != 0) std::memset(out.Row(y) + width, 0, size_t(padding));
       }
     }
   }
