@@ -702,12 +702,13 @@ void FILTER_SUB_SSE2(uint8_t* row, uint32_t length) {
 
 template <uint32_t BPP>
 void FILTER_AVERAGE_SSE2(uint8_t* row, const uint8_t* up, uint32_t length) {
-  // The rounded-up average less the lost half gives the floor.
-  const __m128i one = _mm_set1_epi8(1);
-  __m128i left = _mm_setzero_si128();
-  PIXEL_LOOP<BPP>(row, up, length, [&left, one](__m128i raw, __m128i above) {
-    const __m128i odd = _mm_and_si128(_mm_xor_si128(left, above), one);
-    return left = _mm_add_epi8(raw, _mm_sub_epi8(_mm_avg_epu8(left, above), odd));
+  // On complemented bytes the rounded-up average is the complement of the floor average:
+  // ~x = avg(~left, ~above) - raw, two steps from pixel to pixel.
+  const __m128i ones = _mm_set1_epi8(-1);
+  __m128i not_left = ones;
+  PIXEL_LOOP<BPP>(row, up, length, [&not_left, ones](__m128i raw, __m128i above) {
+    not_left = _mm_sub_epi8(_mm_avg_epu8(not_left, _mm_xor_si128(above, ones)), raw);
+    return _mm_xor_si128(not_left, ones);
   });
 }
 
