@@ -1238,11 +1238,16 @@ void* PNG_IMAGE_CONVERT(PNG_IMAGE* image, uint32_t target) {
     std::free(output);
     return nullptr;
   }
-  // An in-place block loses the rest: the last scanlines and the slack. Cutting a block short
-  // moves nothing; should it fail, the rest is zeroed.
+  // The rest of an in-place block (the last scanlines and the slack) is zeroed when short, as
+  // it is after rows that overlap. A long rest (16-bit samples, Adam7, form 3) is cut off:
+  // cutting a block short moves nothing. A short one is kept, since a block freed at the size
+  // the next picture of that size asks for is reused by the allocator rather than mapped anew.
   if (in_place) {
-    if (void* cut = std::realloc(output, size_t(output_size))) return cut;
-    std::memset(output + output_size, 0, size_t(data + cursor + 16 - (output + output_size)));
+    const uint64_t rest = uint64_t(data + cursor + 16 - (output + output_size));
+    if (rest > output_size / 8) {
+      if (void* cut = std::realloc(output, size_t(output_size))) return cut;
+    }
+    std::memset(output + output_size, 0, size_t(rest));
   }
   return output;
 }
