@@ -31,3 +31,17 @@ function(kastrel_add_tests name)
     DISCOVERY_TIMEOUT 60
     PROPERTIES ${properties})
 endfunction()
+
+# Helpers every kind of test shares: child processes and temporary folders, the X desktop
+# (the fixture's shared server or a private one), and PNG reading through libpng.
+find_package(PNG REQUIRED)
+find_package(X11 REQUIRED COMPONENTS Xfixes Xext)
+add_library(kastrel_test_support STATIC
+  ${PROJECT_SOURCE_DIR}/kastrel/base/testing/process.cpp
+  ${PROJECT_SOURCE_DIR}/kastrel/device/testing/x_desktop.cpp
+  ${PROJECT_SOURCE_DIR}/tests/testing/png_read.cpp)
+target_include_directories(kastrel_test_support PUBLIC ${PROJECT_SOURCE_DIR})
+target_compile_definitions(kastrel_test_support PRIVATE KASTREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+target_link_libraries(kastrel_test_support PUBLIC PNG::PNG X11::X11 X11::Xfixes X11::Xext)
+target_compile_features(kastrel_test_support PUBLIC cxx_std_20)
+kastrel_set_warnings(kastrel_test_support)

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "kastrel/png/png_save.h"
-#include "tests/testing/process.h"
+#include "kastrel/base/testing/process.h"
 
 namespace {
 

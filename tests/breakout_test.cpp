@@ -15,12 +15,8 @@
 #include <thread>
 
 #include "kastrel/graphics/font.h"
-#include "tests/testing/process.h"
-#include "tests/testing/xvfb.h"
-
-// After the test framework: Xlib's macros clash with its names.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include "kastrel/base/testing/process.h"
+#include "kastrel/device/testing/x_desktop.h"
 
 namespace {
 
@@ -31,12 +27,9 @@ constexpr uint32_t kBack = 0x101828, kTitle = 0xFFD040, kBrick = 0xE04848, kPadd
 constexpr int kPaddleRow = 445;
 const std::string kDir = KASTREL_SOURCE_DIR "/examples/breakout";
 
+// Polls until `done` holds; generous, as the game runs under the sanitizers on a shared machine.
 bool eventually(const std::function<bool()>& done, std::chrono::seconds limit = 60s) {
-  for (const auto end = std::chrono::steady_clock::now() + limit; !done();) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
+  return x_desktop::wait_for(done, double(limit.count()));
 }
 
 long file_frames(const std::string& path) {  // 16-bit stereo frames written so far
@@ -45,51 +38,33 @@ long file_frames(const std::string& path) {  // 16-bit stereo frames written so 
 }
 
 struct Game {
-  kastrel_testing::Xvfb xvfb{"1024x768x24"};
+  x_desktop::Server xvfb{"1024x768x24"};
   kastrel_testing::TempDir tmp;
   std::optional<kastrel_testing::ChildProcess> game;
-  Display* dpy = nullptr;
+  std::optional<x_desktop::Connection> x;
   std::string window;
 
   Game() {
-    const std::string end = ":exitcode=86";  // a sanitizer report is never the game's status
-    game.emplace(std::vector<std::string>{KASTREL_BREAKOUT_BIN},
-                 kastrel_testing::EnvChanges{{"DISPLAY", xvfb.display()},
-                                             {"WAYLAND_DISPLAY", std::nullopt},
-                                             {"SDL_VIDEODRIVER", "x11"},
-                                             {"SDL_AUDIODRIVER", "disk"},
-                                             {"SDL_DISKAUDIOFILE", tmp.file("out.raw")},
-                                             {"KASTREL_RECORD", tmp.file("session.kst")},
-                                             {"KASTREL_FRAMES", tmp.file("recorded")},
-                                             {"KASTREL_FRAMES_EVERY", "200"},
-                                             {"ASAN_OPTIONS", "detect_leaks=1" + end},
-                                             {"LSAN_OPTIONS", "suppressions=" KASTREL_SOURCE_DIR
-                                                              "/kastrel/device/testing/lsan.supp" +
-                                                                  end}},
-                 kDir);
+    kastrel_testing::EnvChanges env = kastrel_testing::sanitizer_env();
+    env.insert({{"DISPLAY", xvfb.display()},
+                {"WAYLAND_DISPLAY", std::nullopt},
+                {"SDL_VIDEODRIVER", "x11"},
+                {"SDL_AUDIODRIVER", "disk"},
+                {"SDL_DISKAUDIOFILE", tmp.file("out.raw")},
+                {"KASTREL_RECORD", tmp.file("session.kst")},
+                {"KASTREL_FRAMES", tmp.file("recorded")},
+                {"KASTREL_FRAMES_EVERY", "200"}});
+    game.emplace(std::vector<std::string>{KASTREL_BREAKOUT_BIN}, env, kDir);
     window = xdo({"search", "--sync", "--onlyvisible", "--name", "^breakout$"});
     while (!window.empty() && window.back() == '\n') window.pop_back();
-    dpy = XOpenDisplay(xvfb.display().c_str());
+    x.emplace(xvfb.display());
   }
-  ~Game() {
-    game.reset();
-    if (dpy != nullptr) XCloseDisplay(dpy);
-  }
+  ~Game() { game.reset(); }
   std::string xdo(std::vector<std::string> args) {
-    args.insert(args.begin(), "xdotool");
-    return kastrel_testing::run(args, {{"DISPLAY", xvfb.display()}}, 60s).output;
+    return x_desktop::xdotool(std::move(args), xvfb.display()).output;
   }
   void pointer(int px) { xdo({"mousemove", "--window", window, std::to_string(px), "300"}); }
-  Pixels grab(int x0, int y0, int w, int h) {
-    Pixels out;
-    XImage* im =
-        XGetImage(dpy, std::stoul(window), x0, y0, unsigned(w), unsigned(h), AllPlanes, ZPixmap);
-    if (im == nullptr) return out;
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) out.push_back(uint32_t(XGetPixel(im, x, y)) & 0xFFFFFF);
-    XDestroyImage(im);
-    return out;
-  }
+  Pixels grab(int x0, int y0, int w, int h) { return x->grab(std::stoul(window), x0, y0, w, h); }
   int paddle_left() {  // the paddle's first column on its middle row, or -1
     const Pixels row = grab(0, kPaddleRow, 640, 1);
     for (size_t i = 0; i < row.size(); ++i)
@@ -169,7 +144,7 @@ TEST(BreakoutOnX, TitleFadeIntoPlayPaddleScoreSoundGameOverAndEscape) {
   Game g;
   ASSERT_TRUE(g.xvfb.ok()) << g.xvfb.error();
   ASSERT_FALSE(g.window.empty()) << g.game->errors();
-  ASSERT_NE(g.dpy, nullptr);
+  ASSERT_TRUE(g.x->ok());
   g.xdo({"windowfocus", "--sync", g.window});
   EXPECT_TRUE(eventually([&] { return heading_shows(g, "BREAKOUT"); })) << "no title";
 

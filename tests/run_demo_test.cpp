@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "tests/testing/png_read.h"
-#include "tests/testing/process.h"
+#include "kastrel/base/testing/process.h"
 
 namespace {
 
@@ -31,15 +31,9 @@ RunResult run_demo(EnvChanges env, const std::string& shots) {
 // where the script's coordinates expect it.
 TEST(RunDemo, PlaysTheGameInAPrivateXServerAndSavesScreenshots) {
   kastrel_testing::TempDir dir;
-  const std::string end = ":exitcode=86";  // a sanitizer report is never the game's status 1
-  const RunResult r =
-      run_demo({{"VOXGFX", std::nullopt},
-                {"KASTREL_DEMO_BIN", KASTREL_DEMO_BIN},
-                {"ASAN_OPTIONS", "detect_leaks=1" + end},
-                {"UBSAN_OPTIONS", "print_stacktrace=1" + end},
-                {"LSAN_OPTIONS",
-                 "suppressions=" KASTREL_SOURCE_DIR "/kastrel/device/testing/lsan.supp" + end}},
-               dir.file("shots"));
+  EnvChanges env = kastrel_testing::sanitizer_env();
+  env.insert({{"VOXGFX", std::nullopt}, {"KASTREL_DEMO_BIN", KASTREL_DEMO_BIN}});
+  const RunResult r = run_demo(env, dir.file("shots"));
   ASSERT_FALSE(r.timed_out) << r.errors;
   EXPECT_EQ(r.exit_status, 1) << r.errors;
   EXPECT_NE(r.errors.find("the game ended normally (exit status 1)"), std::string::npos);

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "kastrel/kastrel.h"
-#include "tests/testing/process.h"
-#include "tests/testing/xvfb.h"
+#include "kastrel/base/testing/process.h"
+#include "kastrel/device/testing/x_desktop.h"
 
 // After the test framework: Xlib's macros clash with its names.
 #include <X11/Xlib.h>
@@ -93,7 +93,7 @@ TEST(DemoOnWayland, WithoutASeatEndsAtOnceWithTheReasonNotACrash) {
 
 TEST(DemoOnWayland, RunsPresentsEndsOnEscapeAndEveryModeFlagOpens) {
   if (!have_weston()) GTEST_SKIP() << "weston is not installed (make test installs it)";
-  kastrel_testing::Xvfb xvfb("1024x768x24");
+  x_desktop::Server xvfb("1024x768x24");
   ASSERT_TRUE(xvfb.ok()) << xvfb.error();
   Weston weston({"--backend=x11-backend.so", "--use-pixman", "--width=800", "--height=600"},
                 {{"DISPLAY", xvfb.display()}});

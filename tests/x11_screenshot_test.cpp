@@ -7,8 +7,8 @@
 #include <filesystem>
 
 #include "tests/testing/png_read.h"
-#include "tests/testing/process.h"
-#include "tests/testing/xvfb.h"
+#include "kastrel/base/testing/process.h"
+#include "kastrel/device/testing/x_desktop.h"
 
 // After the test framework: Xlib defines macros (None, Bool) that clash with its names.
 #include <X11/Xlib.h>
@@ -106,7 +106,7 @@ class Scene {
   }
 
  private:
-  kastrel_testing::Xvfb xvfb_;
+  x_desktop::Server xvfb_;
   Display* dpy_;
   kastrel_testing::TempDir dir_;
   int shots_ = 0;

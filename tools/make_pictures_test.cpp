@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "tests/testing/png_read.h"
-#include "tests/testing/process.h"
+#include "kastrel/base/testing/process.h"
 
 namespace {
 

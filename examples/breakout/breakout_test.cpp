@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "kastrel/device/testing/virtual_pad.h"
-#include "tests/testing/process.h"
-#include "tests/testing/xvfb.h"
+#include "kastrel/base/testing/process.h"
+#include "kastrel/device/testing/x_desktop.h"
 
 namespace {
 
@@ -34,14 +34,10 @@ void ATTACHWATCH() {
     ENGINE::GAMESCREENS[SCR].ONFRAME += WATCH;
 }
 
-bool eventually(const std::function<bool()>& done) {
-  for (int i = 0; i < 3000 && !done(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  return done();
-}
+bool eventually(const std::function<bool()>& done) { return x_desktop::wait_for(done, 30.0); }
 
 TEST(BreakoutPad, StartStartsPlayAndTheLeftStickMovesThePaddle) {
-  kastrel_testing::Xvfb xvfb;
+  x_desktop::Server xvfb;
   ASSERT_TRUE(xvfb.ok()) << xvfb.error();
   setenv("DISPLAY", xvfb.display().c_str(), 1);
   setenv("SDL_VIDEODRIVER", "x11", 1);
@@ -55,14 +51,12 @@ TEST(BreakoutPad, StartStartsPlayAndTheLeftStickMovesThePaddle) {
   std::thread script([&] {
     {
       // SDL passes pad presses to a focused window only.
-      const kastrel_testing::EnvChanges env{{"DISPLAY", xvfb.display()}};
       const std::string window =
-          kastrel_testing::run(
-              {"xdotool", "search", "--sync", "--onlyvisible", "--pid", std::to_string(getpid())},
-              env)
+          x_desktop::xdotool({"search", "--sync", "--onlyvisible", "--pid", std::to_string(getpid())},
+                             xvfb.display())
               .output;
-      kastrel_testing::run(
-          {"xdotool", "windowfocus", "--sync", window.substr(0, window.find('\n'))}, env);
+      x_desktop::xdotool({"windowfocus", "--sync", window.substr(0, window.find('\n'))},
+                         xvfb.display());
       virtual_pad::Pad pad;
       if (pad.ok() &&
           eventually([] { return g_screen == BREAKOUT::TITLESCREEN && vox_GfxPadCount() == 1; })) {

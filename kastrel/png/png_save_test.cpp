@@ -10,7 +10,7 @@
 #include "kastrel/base/error.h"
 
 #include "tests/testing/png_read.h"
-#include "tests/testing/process.h"
+#include "kastrel/base/testing/process.h"
 
 namespace {
 

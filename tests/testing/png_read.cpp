@@ -2,7 +2,7 @@
 
 #include <png.h>
 
-#include "tests/testing/process.h"
+#include "kastrel/base/testing/process.h"
 
 namespace kastrel_testing {
 

@@ -6,6 +6,8 @@
 #include <X11/extensions/Xfixes.h>
 #include <X11/extensions/shape.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -29,6 +31,37 @@ Display* dpy(void* d) { return static_cast<Display*>(d); }
 int ignore_errors(Display*, XErrorEvent*) { return 0; }
 
 }  // namespace
+
+// -displayfd 1: the server writes its display number to standard output once it listens.
+Server::Server(const std::string& geometry)
+    : server_(
+          {"Xvfb", "-displayfd", "1", "-screen", "0", geometry, "-nolisten", "tcp", "-noreset"}) {
+  // The bound only keeps a broken installation from hanging the test run.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  std::string out;
+  while ((out = server_.output()).find('\n') == std::string::npos) {
+    if (!server_.running()) {
+      error_ = "Xvfb did not start (Debian package xvfb): " + server_.errors();
+      return;
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      error_ = "Xvfb did not report its display in time";
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  display_ = ":" + out.substr(0, out.find('\n'));
+}
+
+void Server::kill() {
+  server_.signal_group(SIGKILL);
+  server_.wait(std::chrono::seconds(5));
+}
+
+Server::~Server() {
+  server_.signal_group(SIGTERM);
+  server_.wait(std::chrono::seconds(5));
+}
 
 bool use_test_server(std::string* why) {
   const char* state = std::getenv("KASTREL_XVFB_STATE");
@@ -62,7 +95,15 @@ bool xdotool(const std::string& args) {
   return std::system(command.c_str()) == 0;
 }
 
-Connection::Connection() : display_(XOpenDisplay(nullptr)) { XSetErrorHandler(ignore_errors); }
+kastrel_testing::RunResult xdotool(std::vector<std::string> args, const std::string& display) {
+  args.insert(args.begin(), "xdotool");
+  return kastrel_testing::run(args, {{"DISPLAY", display}}, std::chrono::seconds(60));
+}
+
+Connection::Connection(const std::string& display)
+    : display_(XOpenDisplay(display.empty() ? nullptr : display.c_str())) {
+  XSetErrorHandler(ignore_errors);
+}
 
 Connection::~Connection() {
   if (display_ != nullptr) XCloseDisplay(dpy(display_));
@@ -114,11 +155,22 @@ Geometry Connection::geometry(unsigned long window) {
 }
 
 uint32_t Connection::pixel(unsigned long window, int x, int y) {
-  XImage* image = XGetImage(dpy(display_), window, x, y, 1, 1, AllPlanes, ZPixmap);
-  if (image == nullptr) return 0xFFFFFFFFu;
-  auto p = static_cast<uint32_t>(XGetPixel(image, 0, 0)) & 0xFFFFFFu;
+  const std::vector<uint32_t> one = grab(window, x, y, 1, 1);
+  return one.empty() ? 0xFFFFFFFFu : one[0];
+}
+
+std::vector<uint32_t> Connection::grab(unsigned long window, int x, int y, int width,
+                                       int height) {
+  std::vector<uint32_t> out;
+  XImage* image = XGetImage(dpy(display_), window, x, y, static_cast<unsigned>(width),
+                            static_cast<unsigned>(height), AllPlanes, ZPixmap);
+  if (image == nullptr) return out;
+  out.reserve(static_cast<size_t>(width) * static_cast<size_t>(height));
+  for (int row = 0; row < height; ++row)
+    for (int col = 0; col < width; ++col)
+      out.push_back(static_cast<uint32_t>(XGetPixel(image, col, row)) & 0xFFFFFFu);
   XDestroyImage(image);
-  return p;
+  return out;
 }
 
 // A property of 32-bit items (Xlib hands them over as longs).

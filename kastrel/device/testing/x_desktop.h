@@ -1,13 +1,41 @@
 #pragma once
-// The test desktop: the shared virtual X server started by the CTest fixture, seen
-// through a connection of the test's own, and driven with xdotool.
+// The tests' X desktop: the shared virtual X server started by the CTest fixture, or a
+// private one a test starts for itself, seen through a connection of the test's own and
+// driven with xdotool.
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "kastrel/base/testing/process.h"
+
 namespace x_desktop {
+
+// A private X server: Xvfb on a display number it picks itself.
+class Server {
+ public:
+  // Starts Xvfb with one screen of `geometry` (WIDTHxHEIGHTxDEPTH) and waits until it accepts
+  // connections. ok() says whether that worked; error() says why not.
+  explicit Server(const std::string& geometry = "800x600x24");
+  // Stops the server gently, so it removes its socket and lock file.
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Kills the server at once, as a crash would.
+  void kill();
+
+  bool ok() const { return !display_.empty(); }
+  // ":N", for $DISPLAY.
+  const std::string& display() const { return display_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  kastrel_testing::ChildProcess server_;
+  std::string display_;
+  std::string error_;
+};
 
 // Points DISPLAY at the fixture's server and SDL at X11. False, with the reason,
 // when the server is not there (the test then skips).
@@ -18,6 +46,8 @@ bool wait_for(const std::function<bool()>& done, double seconds = 10.0);
 
 // Runs xdotool with the given arguments; true when it succeeded.
 bool xdotool(const std::string& args);
+// The same against the server at `display` (":N"), bounded; what it printed and its status.
+kastrel_testing::RunResult xdotool(std::vector<std::string> args, const std::string& display);
 
 struct Geometry {
   int x, y, width, height;  // client area in root coordinates
@@ -27,7 +57,8 @@ struct Geometry {
 // A connection to the server, opened on the calling thread. Windows are X ids.
 class Connection {
  public:
-  Connection();
+  // To $DISPLAY, or to the server at `display`.
+  explicit Connection(const std::string& display = {});
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
@@ -39,6 +70,8 @@ class Connection {
   Geometry geometry(unsigned long window);
   // 0x00RRGGBB of a client pixel, or 0xFFFFFFFF when it cannot be read.
   uint32_t pixel(unsigned long window, int x, int y);
+  // A client rectangle as 0x00RRGGBB, rows top first; empty when it cannot be read.
+  std::vector<uint32_t> grab(unsigned long window, int x, int y, int width, int height);
   std::string title(unsigned long window);
   // Whether _NET_WM_STATE holds the named state.
   bool has_state(unsigned long window, const char* state);

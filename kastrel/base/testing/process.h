@@ -74,4 +74,9 @@ RunResult run(const std::vector<std::string>& argv, const EnvChanges& env = {},
 
 std::string read_file(const std::string& path);
 
+// The sanitizer options for a game run as a child: a sanitizer report ends it with status 86,
+// which never passes for a game's own status, and the leak checker leaves the leaks of the
+// system's libraries (X, SDL's back ends) alone.
+EnvChanges sanitizer_env();
+
 }  // namespace kastrel_testing

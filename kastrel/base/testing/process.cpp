@@ -1,4 +1,4 @@
-#include "tests/testing/process.h"
+#include "kastrel/base/testing/process.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -125,6 +125,14 @@ RunResult run(const std::vector<std::string>& argv, const EnvChanges& env,
   result.output = child.output();
   result.errors = child.errors();
   return result;
+}
+
+EnvChanges sanitizer_env() {
+  const std::string end = ":exitcode=86";
+  return {{"ASAN_OPTIONS", "detect_leaks=1" + end},
+          {"UBSAN_OPTIONS", "print_stacktrace=1" + end},
+          {"LSAN_OPTIONS",
+           "suppressions=" KASTREL_SOURCE_DIR "/kastrel/device/testing/lsan.supp" + end}};
 }
 
 }  // namespace kastrel_testing
