@@ -1020,6 +1020,12 @@ void CONVERT_ROW(const PNG_IMAGE* image, const uint32_t* table, const uint32_t* 
       }
       switch (image->BIT_DEPTH) {
         case 8:
+          if (step == 1) {  // four a step, as for packed bytes
+            for (const uint8_t* end = p + n / 4 * 4; p < end; p += 4, out += 4) {
+              for (size_t k = 0; k < 4; ++k) STORE_COLOUR(out + k, table[p[k]]);
+            }
+            n %= 4;
+          }
           PUT_PIXELS(out, n, step, [p, table](uint32_t i) { return table[p[i]]; });
           return;
         case 4:
