@@ -1,7 +1,7 @@
 function(kastrel_set_warnings target)
   target_compile_options(${target} PRIVATE
     -Wall -Wextra -Wpedantic -Wshadow -Wformat=2 -Wimplicit-fallthrough
-    -Wnon-virtual-dtor -Wcast-qual -Wmissing-declarations)
+    $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor> -Wcast-qual -Wmissing-declarations)
   if(KASTREL_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()

@@ -45,15 +45,15 @@ TEST(Scaling, PicksCentresAndMapsBothWays) {
   EXPECT_EQ(wy, 24 + 239 * 3 + 1);
 
   // The fused 32-bit path against the two steps, odd widths and every tail included.
-  std::vector<uint8_t> bytes(4 * 9);
+  std::vector<uint8_t> bytes(4 * 19);
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i * 37 + 5);
   for (int s : {1, 2, 3}) {
-    for (int w : {1, 4, 5, 9}) {
-      std::vector<uint32_t> x(9), want(size_t(9 * s * 2)), got(size_t(9 * s * 2));
+    for (int w : {1, 4, 5, 9, 19}) {
+      std::vector<uint32_t> x(19), want(size_t(19 * s * 2)), got(size_t(19 * s * 2));
       vox_row_to_xrgb(bytes.data(), 4, w, nullptr, x.data());
       vox_scale_row(x.data(), w, s, want.data());
-      vox_scale_row(x.data(), w, s, want.data() + 9 * s);
-      vox_scale_row_xrgb32(bytes.data(), w, s, got.data(), 9 * s, 2);
+      vox_scale_row(x.data(), w, s, want.data() + 19 * s);
+      vox_scale_row_xrgb32(bytes.data(), w, s, got.data(), 19 * s, 2);
       EXPECT_EQ(got, want) << s << " " << w;
     }
   }
