@@ -1,12 +1,23 @@
 // kastrel_bench: every contender on the same data in one run, then one table of medians.
 // Extra arguments go to Google Benchmark (for example --benchmark_filter=png).
+//
+// The cells of each raster loop set run in a child: this program again, with the same
+// arguments, KASTREL_BENCH_LOOP_SET naming the set, PIXMAN_DISABLE limiting pixman to the same
+// class of processor, and KASTREL_BENCH_RESULTS naming the file it writes its medians to. pixman
+// reads PIXMAN_DISABLE once as it loads, so a fresh process is the only way to limit it.
 
 #include <benchmark/benchmark.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -20,6 +31,7 @@ struct Registry {
   std::vector<std::string> sections;  // in order of first appearance
   std::map<std::string, std::vector<std::string>> columns;
   std::map<std::string, std::vector<std::string>> references;
+  std::map<std::string, std::string> notes;
   std::vector<Target> targets;
   std::map<std::string, double> seconds;  // median seconds per iteration, by benchmark name
 };
@@ -27,6 +39,15 @@ struct Registry {
 Registry& registry() {
   static Registry r;
   return r;
+}
+
+// The loop set of this process when it is a child, else -1.
+int32_t ChildSet() {
+  static const int32_t set = [] {
+    const char* v = std::getenv("KASTREL_BENCH_LOOP_SET");
+    return v != nullptr && *v != 0 ? int32_t(std::atoi(v)) : -1;
+  }();
+  return set;
 }
 
 std::string NameOf(const Cell& c) { return c.section + "/" + c.row + "/" + c.contender; }
@@ -72,6 +93,8 @@ void PrintSection(const std::string& section) {
   if (!measured) return;
   std::printf("\n%s: median throughput in MB/s of output; x = speed of %s / speed of the rival\n",
               section.c_str(), cols[0].c_str());
+  if (const auto note = registry().notes.find(section); note != registry().notes.end())
+    std::printf("(%s)\n", note->second.c_str());
   std::printf("%-24s", "");
   for (const auto& c : cols) std::printf(" %11s", c.c_str());
   for (size_t i = 1; i < cols.size(); ++i) std::printf(" %11s", ("x " + cols[i]).c_str());
@@ -96,6 +119,9 @@ void PrintSection(const std::string& section) {
     std::printf("\n");
   };
   for (const auto& row : rows) {
+    bool row_measured = false;  // rows a filter left out are not shown
+    for (const auto& col : cols) row_measured |= Seconds(Find(section, row, col)) > 0;
+    if (!row_measured) continue;
     std::vector<double> t(cols.size()), b(cols.size());
     std::vector<bool> present(cols.size());
     for (size_t i = 0; i < cols.size(); ++i) {
@@ -165,9 +191,13 @@ void CheckTarget(const Target& target, int* missed) {
 
 void Add(const Cell& cell, std::function<void(benchmark::State&)> fn, bool manual_time) {
   Registry& r = registry();
+  // A child runs its own loop set's cells only; the parent keeps every cell for the table and
+  // leaves those of the loop sets to the children.
+  if (ChildSet() >= 0 && cell.loop_set != ChildSet()) return;
   r.cells.push_back(cell);
   if (std::find(r.sections.begin(), r.sections.end(), cell.section) == r.sections.end())
     r.sections.push_back(cell.section);
+  if (ChildSet() < 0 && cell.loop_set >= 0) return;
   const double bytes = cell.bytes;
   auto* b =
       benchmark::RegisterBenchmark(NameOf(cell).c_str(), [fn, bytes](benchmark::State& state) {
@@ -187,7 +217,78 @@ void Columns(const std::string& section, std::vector<std::string> contenders,
   registry().references[section] = std::move(references);
 }
 
+void SectionNote(const std::string& section, const std::string& note) {
+  registry().notes[section] = note;
+}
+
 void AddTarget(const Target& target) { registry().targets.push_back(target); }
+
+std::vector<int32_t> MeasuredLoopSets() {
+  if (ChildSet() >= 0) return {ChildSet()};
+  return LoopSets();
+}
+
+namespace {
+
+// Whether Google Benchmark's --benchmark_filter (the last one given; "-" before it excludes)
+// selects any cell of the loop set (-1: any cell of no loop set).
+bool Selects(const std::vector<std::string>& args, int32_t set) {
+  std::string filter = ".";
+  const std::string flag = "--benchmark_filter=";
+  for (const auto& a : args)
+    if (a.rfind(flag, 0) == 0) filter = a.substr(flag.size());
+  const bool negative = !filter.empty() && filter[0] == '-';
+  std::regex re;
+  try {
+    re = std::regex(negative ? filter.substr(1) : filter, std::regex::extended);
+  } catch (const std::regex_error&) {
+    return true;  // let the child report the bad filter
+  }
+  for (const Cell& c : registry().cells)
+    if (c.loop_set == set && std::regex_search(NameOf(c), re) != negative) return true;
+  return false;
+}
+
+// Runs this program again for one loop set and reads back its medians.
+void RunChild(const std::vector<std::string>& args, int32_t set) {
+  char results[] = "/tmp/kastrel_bench_XXXXXX";
+  const int fd = mkstemp(results);
+  if (fd < 0) {
+    std::perror("kastrel_bench: temporary file");
+    return;
+  }
+  close(fd);
+  std::vector<std::string> env_strings;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string v = *e;
+    if (v.rfind("PIXMAN_DISABLE=", 0) != 0 && v.rfind("KASTREL_BENCH_", 0) != 0)
+      env_strings.push_back(v);
+  }
+  env_strings.push_back("KASTREL_BENCH_LOOP_SET=" + std::to_string(set));
+  env_strings.push_back(std::string("KASTREL_BENCH_RESULTS=") + results);
+  env_strings.push_back(std::string("PIXMAN_DISABLE=") + PixmanDisable(set));
+  std::vector<char*> argv, envp;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  for (auto& e : env_strings) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::printf("\n---- %s loops, in a process of their own (PIXMAN_DISABLE=\"%s\") ----\n",
+              LoopSetName(set), PixmanDisable(set));
+  std::fflush(stdout);
+  pid_t pid;
+  int status = 0;
+  if (posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv.data(), envp.data()) != 0 ||
+      waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "kastrel_bench: the %s child failed\n", LoopSetName(set));
+  }
+  std::ifstream in(results);
+  double seconds;
+  std::string name;
+  while (in >> seconds && std::getline(in >> std::ws, name)) registry().seconds[name] = seconds;
+  std::remove(results);
+}
+
+}  // namespace
 
 }  // namespace bench
 
@@ -211,12 +312,15 @@ void PrintProcessor() {
   }
   __builtin_cpu_init();
   std::string has;
-  const std::pair<const char*, bool> sets[] = {
-      {"SSE2", __builtin_cpu_supports("sse2")},       {"SSSE3", __builtin_cpu_supports("ssse3")},
-      {"SSE4.1", __builtin_cpu_supports("sse4.1")},   {"AVX", __builtin_cpu_supports("avx")},
-      {"AVX2", __builtin_cpu_supports("avx2")},       {"AVX-512F", __builtin_cpu_supports("avx512f")},
-      {"AVX-512BW", __builtin_cpu_supports("avx512bw")}};
-  for (const auto& [name, present] : sets) has += std::string(" ") + name + (present ? "" : " (no)");
+  const std::pair<const char*, bool> sets[] = {{"SSE2", __builtin_cpu_supports("sse2")},
+                                               {"SSSE3", __builtin_cpu_supports("ssse3")},
+                                               {"SSE4.1", __builtin_cpu_supports("sse4.1")},
+                                               {"AVX", __builtin_cpu_supports("avx")},
+                                               {"AVX2", __builtin_cpu_supports("avx2")},
+                                               {"AVX-512F", __builtin_cpu_supports("avx512f")},
+                                               {"AVX-512BW", __builtin_cpu_supports("avx512bw")}};
+  for (const auto& [name, present] : sets)
+    has += std::string(" ") + name + (present ? "" : " (no)");
   std::string loops;
   for (int32_t set : bench::LoopSets()) loops += std::string(" ") + bench::LoopSetName(set);
   std::printf("Processor: %s\nInstruction sets:%s\nRaster loop sets measured:%s\n", model.c_str(),
@@ -226,6 +330,7 @@ void PrintProcessor() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv, argv + argc);
   bench::RegisterPng();
   bench::RegisterBlits();
   bench::RegisterDraw();
@@ -234,11 +339,24 @@ int main(int argc, char** argv) {
   bench::RegisterPresent();
   bench::RegisterTransitions();
   bench::RegisterAudio();
-  PrintProcessor();
+  const int32_t child = bench::ChildSet();
+  if (child < 0) PrintProcessor();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   bench::TableReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  if (bench::Selects(args, child)) benchmark::RunSpecifiedBenchmarks(&reporter);
+  if (child >= 0) {
+    const char* path = std::getenv("KASTREL_BENCH_RESULTS");
+    FILE* out = path != nullptr ? std::fopen(path, "w") : nullptr;
+    if (out == nullptr) return 1;
+    for (const auto& [name, seconds] : bench::registry().seconds)
+      std::fprintf(out, "%.9g %s\n", seconds, name.c_str());
+    std::fclose(out);
+    benchmark::Shutdown();
+    return 0;
+  }
+  for (int32_t set : bench::LoopSets())
+    if (bench::Selects(args, set)) bench::RunChild(args, set);
   benchmark::Shutdown();
 
   std::printf(

@@ -6,9 +6,10 @@
 //    is one sample; the loop runs once per process, so its samples are gathered on first use
 //    and handed to the benchmark as manual iteration times.
 //  - "three draws": the same three VOXALPHA draws made directly under the screen lock.
-// Both once per loop set the processor runs: the frame loop takes its passes for each set in
-// turn (forced through the rows' test hook), plain first.
+// Both once per loop set the processor runs, each in the loop set's own process (see main.cpp):
+// the frame loop takes its passes with the set forced through the rows' test hook.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -36,8 +37,8 @@ BITMAP background, ball, cursor;
 bool pictures_loaded = false;
 int32_t paint_screen = -1;
 double paint_started = 0;
-std::vector<std::vector<double>> paint_seconds;  // by loop set
-size_t loop_set = 0;                              // index into LoopSets() being sampled
+std::vector<std::vector<double>> paint_seconds;  // by index into MeasuredLoopSets()
+size_t loop_set = 0;                             // the index being sampled
 
 void LoadPictures() {
   const std::string dir = std::string(KASTREL_SOURCE_DIR) + "/demo/images/";
@@ -62,7 +63,7 @@ void PAINTSCREEN_ONPAINT(BITMAP& DEST, MATH::RECT& RGN) {
 }
 
 void PAINTSCREEN_ONFRAME(float, INPUTEVENT, VOX::EVENT&) {
-  const std::vector<int32_t> sets = LoopSets();
+  const std::vector<int32_t> sets = MeasuredLoopSets();
   if (paint_seconds.empty()) {
     paint_seconds.resize(sets.size());
     vox_hRowPathForce(sets[0]);
@@ -90,7 +91,8 @@ void PAINT_ONINITIALIZE() {
   SHOW(paint_screen, TRANSITIONEFFECT::NONE, TRANSITIONDIRECTION::FROMLEFT);
 }
 
-// Runs the frame loop once, the first time it is asked for; the samples of every loop set.
+// Runs the frame loop once, the first time it is asked for; the samples of every loop set this
+// process measures.
 const std::vector<std::vector<double>>& Samples() {
   static const bool ran = [] {
     ONINITIALIZE += PAINT_ONINITIALIZE;
@@ -109,13 +111,16 @@ void RegisterPaint() {
   Columns(section, {"kastrel", "memcpy"}, {"memcpy"});
   const double frame = 640.0 * 480 * 4;
   const std::vector<int32_t> sets = LoopSets();
-  for (size_t index = 0; index < sets.size(); ++index) {
-    const int32_t set = sets[index];
+  const std::vector<int32_t> measured = MeasuredLoopSets();
+  for (const int32_t set : sets) {
+    // The index of the set among this process's samples (none in the parent, which only lists it).
+    const size_t index =
+        size_t(std::find(measured.begin(), measured.end(), set) - measured.begin());
     const std::string on = std::string(" [") + LoopSetName(set) + "]";
     const std::string loop_row = "engine frame loop" + on;
     const std::string draws_row = "three draws" + on;
     Add(
-        {section, loop_row, "kastrel", frame},
+        {section, loop_row, "kastrel", frame, set},
         [index](benchmark::State& state) {
           const auto& all = Samples();
           if (all.size() <= index || all[index].empty()) {
@@ -127,7 +132,7 @@ void RegisterPaint() {
           for (auto _ : state) state.SetIterationTime(samples[i++ % samples.size()]);
         },
         true);
-    Add({section, draws_row, "kastrel", frame}, [set](benchmark::State& state) {
+    Add({section, draws_row, "kastrel", frame, set}, [set](benchmark::State& state) {
       Samples();
       if (!pictures_loaded) {
         state.SkipWithError("pictures missing");
@@ -146,7 +151,7 @@ void RegisterPaint() {
       vox_hRowPathForce(before);
     });
     for (const std::string& row : {loop_row, draws_row}) {
-      Add({section, row, "memcpy", frame}, [](benchmark::State& state) {
+      Add({section, row, "memcpy", frame, set}, [](benchmark::State& state) {
         Samples();
         std::vector<uint8_t> picture(640 * 480 * 4, 0x5A);
         auto* screen = static_cast<uint8_t*>(vox_GfxScreenPtr());

@@ -2,6 +2,10 @@
 // Every benchmark of kastrel_bench is a cell of a results table: a section (PNG decoding, raster
 // operations, ...), a row (a class of pictures, a blit case) and a contender (ours or a rival).
 // main() runs them with repetitions and prints the medians as one table with ratios.
+//
+// Cells tied to one raster loop set are measured in a child process of their own (the program
+// runs itself again), with PIXMAN_DISABLE set so that pixman uses no instruction set wider than
+// that loop set: each of our loop sets races the rivals as they run on that class of processor.
 
 #include <benchmark/benchmark.h>
 
@@ -14,7 +18,8 @@ namespace bench {
 
 struct Cell {
   std::string section, row, contender;
-  double bytes = 0;  // bytes of output per iteration, for the throughput column
+  double bytes = 0;       // bytes of output per iteration, for the throughput column
+  int32_t loop_set = -1;  // the raster loop set it is measured under (its own process), or -1
 };
 
 // Registers a benchmark as the given cell; fn runs the timing loop. With manual_time, fn
@@ -25,6 +30,8 @@ void Add(const Cell& cell, std::function<void(benchmark::State&)> fn, bool manua
 // References (memcpy, the inflater alone) are shown for scale but are not rivals.
 void Columns(const std::string& section, std::vector<std::string> contenders,
              std::vector<std::string> references = {});
+// A line printed under the section's heading in the table.
+void SectionNote(const std::string& section, const std::string& note);
 
 // A target checked at the end: our median time over the listed rows must be at most
 // factor x the rival's (factor <= 1 for "at least 1/factor as fast").
@@ -39,6 +46,11 @@ void AddTarget(const Target& target);
 // The raster loop sets this processor runs (plain first) and their names.
 std::vector<int32_t> LoopSets();
 const char* LoopSetName(int32_t set);
+// PIXMAN_DISABLE for a loop set: pixman's instruction sets wider than it.
+const char* PixmanDisable(int32_t set);
+// The loop sets this process measures: every one in the parent (which hands them to children),
+// the child's own in a child.
+std::vector<int32_t> MeasuredLoopSets();
 
 // Called from main to install each part's benchmarks.
 void RegisterPng();

@@ -92,9 +92,10 @@ void op_xor(ROW_ARGS) {
 template <int BPP, uint32_t MASK>
 void trans(ROW_ARGS) {
   (void)alpha, (void)blender, (void)param;
+  // The target is rewritten where the mask colour keeps it, so the compiler can vectorise.
   each_pixel<BPP, BPP>(s, t, w, h, sp, tp, [](const uint8_t* sr, uint8_t* tr) {
     const uint32_t v = load<BPP>(sr);
-    if (v != MASK) store<BPP>(tr, v);
+    store<BPP>(tr, v != MASK ? v : load<BPP>(tr));
   });
 }
 
@@ -102,7 +103,7 @@ void trans32(ROW_ARGS) {
   (void)alpha, (void)blender, (void)param;
   each_pixel<4, 4>(s, t, w, h, sp, tp, [](const uint8_t* sr, uint8_t* tr) {
     const uint32_t v = load<4>(sr) & 0x00FFFFFFu;
-    if (v != 0xFF00FFu) store<4>(tr, v);
+    store<4>(tr, v != 0xFF00FFu ? v : load<4>(tr));
   });
 }
 
@@ -130,14 +131,14 @@ inline uint32_t saturate_lanes(uint32_t sum) {
 void add32(ROW_ARGS) {
   (void)blender, (void)param;
   const uint32_t a = static_cast<uint32_t>(alpha) & 0xFFu;
+  // Written without a branch (the mask colour adds nothing) so the compiler can vectorise it.
   each_pixel<4, 4>(s, t, w, h, sp, tp, [a](const uint8_t* sr, uint8_t* tr) {
     const uint32_t sv = load<4>(sr);
-    if ((sv & 0x00FFFFFFu) == 0xFF00FFu) return;
+    const uint32_t keep = (sv & 0x00FFFFFFu) == 0xFF00FFu ? 0u : 0x00FF00FFu;
     const uint32_t d = load<4>(tr);
-    const uint32_t rb =
-        saturate_lanes((d & 0x00FF00FFu) + (((sv & 0x00FF00FFu) * a >> 8) & 0x00FF00FFu));
-    const uint32_t ag = saturate_lanes(((d >> 8) & 0x00FF00FFu) +
-                                       ((((sv >> 8) & 0x00FF00FFu) * a >> 8) & 0x00FF00FFu));
+    const uint32_t rb = saturate_lanes((d & 0x00FF00FFu) + (((sv & 0x00FF00FFu) * a >> 8) & keep));
+    const uint32_t ag =
+        saturate_lanes(((d >> 8) & 0x00FF00FFu) + ((((sv >> 8) & 0x00FF00FFu) * a >> 8) & keep));
     store<4>(tr, rb | (ag << 8));
   });
 }

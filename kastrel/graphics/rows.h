@@ -13,8 +13,9 @@ extern const VOX_PUT_ROUTINE vox_gfxRowAlphaMask;
 enum : int32_t {
   VOX_ROWS_PLAIN = 0,
   VOX_ROWS_SSE2 = 1,
-  VOX_ROWS_AVX2 = 2,
-  VOX_ROWS_AVX512 = 3,  // AVX2 loops, with the 32-bit ALPHA, ADD and TRANS on AVX-512
+  VOX_ROWS_AVX = 2,  // SSE2 loops, with the 32-bit ALPHA (and SSE4.1), ADD and TRANS in AVX
+  VOX_ROWS_AVX2 = 3,
+  VOX_ROWS_AVX512 = 4,  // AVX2 loops, with the 32-bit ALPHA, ADD and TRANS on AVX-512
 };
 
 using VOX_ROW_TABLE = const VOX_PUT_ROUTINE (*)[3];
