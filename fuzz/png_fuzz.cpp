@@ -2,9 +2,9 @@
 // chunk's CRC made good, since nearly every mutation of a real file otherwise stops at the first
 // CRC check. Whatever decodes must be a complete image of the size its header (or, for the
 // headerless texture form, the file's IHDR) implies. The same bytes also go through the file
-// entry point and the capped one, which must agree with the memory entry point, and their
-// compressed data through both inflaters the decoder has used (libdeflate now, zlib before),
-// which must agree on every stream.
+// entry point, the capped one and the plain loops, which must agree with the memory entry point
+// and its vector loops, and their compressed data through both inflaters the decoder has used
+// (libdeflate now, zlib before), which must agree on every stream.
 
 #include <libdeflate.h>
 #include <sys/mman.h>
@@ -86,10 +86,19 @@ void DecodeFile(const std::vector<uint8_t>& file, const std::vector<uint8_t>& ex
 // The capped memory entry point: the same image at or under the cap, null over it.
 void DecodeCapped(const std::vector<uint8_t>& file, const std::vector<uint8_t>& expected) {
   constexpr uint64_t kCap = 4096;
-  auto* image = static_cast<uint8_t*>(
-      png_load_mem_limited(file.data(), int32_t(file.size()), 2, kCap));
+  auto* image =
+      static_cast<uint8_t*>(png_load_mem_limited(file.data(), int32_t(file.size()), 2, kCap));
   const bool over = !expected.empty() && uint64_t(BE32(&file[16])) * BE32(&file[20]) > kCap;
   Check(SameImage(over ? std::vector<uint8_t>() : expected, image));
+  std::free(image);
+}
+
+// The plain loops: the same image as the vector loops, or null too.
+void DecodePlain(const std::vector<uint8_t>& file, const std::vector<uint8_t>& expected) {
+  png_loops_force(0);
+  auto* image = static_cast<uint8_t*>(png_load_mem(file.data(), int32_t(file.size()), 2));
+  png_loops_force(-1);
+  Check(SameImage(expected, image));
   std::free(image);
 }
 
@@ -116,8 +125,8 @@ void Inflate(const uint8_t* data, size_t size) {
   static libdeflate_decompressor* inflater = libdeflate_alloc_decompressor();
   size_t consumed = 0, produced = 0;
   const bool libdeflate_ok =
-      libdeflate_zlib_decompress_ex(inflater, data, size, by_libdeflate, capacity,
-                                    &consumed, &produced) == LIBDEFLATE_SUCCESS;
+      libdeflate_zlib_decompress_ex(inflater, data, size, by_libdeflate, capacity, &consumed,
+                                    &produced) == LIBDEFLATE_SUCCESS;
   const bool one_codeword = zlib_reason == "invalid literal/length code" ||
                             zlib_reason == "invalid distance code" ||
                             zlib_reason == "invalid code lengths set";
@@ -145,6 +154,7 @@ void DecodeEveryWay(const std::vector<uint8_t>& file) {
   const std::vector<uint8_t> form2 = Decode(file);
   DecodeFile(file, form2);
   DecodeCapped(file, form2);
+  DecodePlain(file, form2);
   const std::vector<uint8_t> stream = IdatData(file);
   if (!stream.empty()) Inflate(stream.data(), stream.size());
 }

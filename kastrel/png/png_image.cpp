@@ -7,9 +7,11 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <tmmintrin.h>
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstdio>
@@ -43,8 +45,10 @@ struct PNG_IMAGE {
   uint8_t INTERLACE;
   uint8_t PALETTE[256][3];
   uint32_t PALETTE_COUNT;
-  uint8_t* IMAGE_DATA;  // gathered IDAT bytes, then the inflated scanlines
+  uint8_t* IMAGE_DATA;  // gathered IDAT bytes, then the block of the inflated scanlines
   uint32_t IMAGE_DATA_SIZE;
+  uint32_t TARGET;            // the output form asked for
+  uint64_t DATA_OFFSET;       // where the scanlines start in IMAGE_DATA; not 0: it is the output
   const uint8_t* COMPRESSED;  // the zlib stream: IMAGE_DATA, or a lone IDAT's data in BUFFER
   uint32_t COMPRESSED_SIZE;
   BOOLEAN HAS_TRNS;
@@ -412,7 +416,7 @@ int32_t IDAT_COMPILE(PNG_IMAGE* image) {
     image->COMPRESSED_SIZE = last->LENGTH;
     return 0;
   }
-  image->IMAGE_DATA = static_cast<uint8_t*>(std::calloc(size_t(total), 1));
+  image->IMAGE_DATA = static_cast<uint8_t*>(std::malloc(size_t(total)));  // all written below
   if (image->IMAGE_DATA == nullptr) return 1;
   uint8_t* at = image->IMAGE_DATA;
   for (int32_t i = CHUNK_FIND(image, TYPE_IDAT, 0); i >= 0;
@@ -427,11 +431,32 @@ int32_t IDAT_COMPILE(PNG_IMAGE* image) {
   return 0;
 }
 
+// Where the scanlines start when the picture is decoded in the block that becomes its output,
+// or 0: one fresh block instead of two saves page faults. Rows that run top to bottom overlap:
+// output row y must end at or before scanline y begins, so that no row is overwritten before it
+// has been converted and has served as the row above. Rows in another order (Adam7, or the
+// bottom-up form 3) have the scanlines after the output. The block is cut to the output's size
+// afterwards.
+uint64_t IN_PLACE_OFFSET(const PNG_IMAGE* image, uint64_t expected) {
+  const uint32_t target = image->TARGET;
+  const uint64_t width = image->WIDTH, height = image->HEIGHT;
+  if (target < 1 || target > 3 || (target == 1 && (width > 8191 || height > 65535))) return 0;
+  const uint64_t header = target == 1 ? 4 : target == 2 ? 32 : 0;
+  const uint64_t pitch = target == 2 ? (width * 4 + 31) / 32 * 32 : width * 4;
+  const uint64_t scan = CALC_SCAN_SIZE(image, 1);
+  uint64_t offset = header + SIZE_MUL(pitch, height);
+  if (image->INTERLACE == 0 && target != 3)
+    offset = header + pitch + (pitch > scan ? SIZE_MUL(height - 1, pitch - scan) : 0);
+  return offset + expected + 16 <= SIZE_LIMIT ? offset : 0;
+}
+
 // Inflates the gathered data in one call into a buffer 16 bytes larger than the size the header
 // demands; any other produced length is an error.
 int32_t IDAT_UNCOMPRESS(PNG_IMAGE* image) {
   const uint64_t expected = IDAT_CALC(image);
+  uint8_t* block = nullptr;
   uint8_t* inflated = nullptr;
+  uint64_t offset = 0;
   size_t produced = 0;
   int32_t status = 1;
   if (expected <= SIZE_LIMIT &&
@@ -440,17 +465,24 @@ int32_t IDAT_UNCOMPRESS(PNG_IMAGE* image) {
     // Not zero-filled: a success writes every expected byte, and the 16 bytes of slack after
     // them are zeroed for the scanline loops that read a little past a row. A stream longer
     // than the capacity fails as one of the wrong length.
-    if (capacity <= SIZE_LIMIT) inflated = static_cast<uint8_t*>(std::malloc(capacity));
+    // Decoding in place saves a fresh block of the inflated size, and its page faults.
+    offset = IN_PLACE_OFFSET(image, expected);
+    if (offset != 0) block = static_cast<uint8_t*>(std::malloc(size_t(offset + capacity)));
+    if (block == nullptr) offset = 0;
+    if (block == nullptr && capacity <= SIZE_LIMIT)
+      block = static_cast<uint8_t*>(std::malloc(size_t(capacity)));
+    inflated = block == nullptr ? nullptr : block + offset;
     // One decompressor per call keeps the decoder free of shared state; it costs one small
     // allocation. Bytes after the end of the stream are ignored, as they always were. The one
     // stream this accepts that zlib refused: a Huffman code of a single one-bit codeword whose
     // unused codeword is then read (hand-made only); it decodes as the used one.
-    libdeflate_decompressor* inflater = inflated != nullptr ? libdeflate_alloc_decompressor() : nullptr;
+    libdeflate_decompressor* inflater =
+        inflated != nullptr ? libdeflate_alloc_decompressor() : nullptr;
     if (inflater != nullptr) {
       size_t consumed = 0;
       const libdeflate_result result =
-          libdeflate_zlib_decompress_ex(inflater, image->COMPRESSED, image->COMPRESSED_SIZE, inflated,
-                                        size_t(capacity), &consumed, &produced);
+          libdeflate_zlib_decompress_ex(inflater, image->COMPRESSED, image->COMPRESSED_SIZE,
+                                        inflated, size_t(capacity), &consumed, &produced);
       libdeflate_free_decompressor(inflater);
       if (result == LIBDEFLATE_SUCCESS && produced == expected) {
         status = 0;
@@ -459,7 +491,8 @@ int32_t IDAT_UNCOMPRESS(PNG_IMAGE* image) {
     }
   }
   std::free(image->IMAGE_DATA);
-  image->IMAGE_DATA = inflated;
+  image->IMAGE_DATA = block;
+  image->DATA_OFFSET = offset;
   image->IMAGE_DATA_SIZE = status == 0 ? uint32_t(produced) : 0;
   image->COMPRESSED = nullptr;
   image->COMPRESSED_SIZE = 0;
@@ -519,13 +552,39 @@ void PNG_IMAGE_PREPARE(PNG_IMAGE* image) {
 }
 
 // ---- Pixels ----------------------------------------------------------------------------------
-
-// ---- Pixels ----------------------------------------------------------------------------------
 //
 // Filters are reversed a whole scanline at a time, in place in the inflated data, and each
-// reconstructed scanline is converted straight into the output. Conversion may read a byte past
-// the end of a scanline: the inflated buffer always has at least 12 bytes of slack, zeroed by
-// IDAT_UNCOMPRESS.
+// reconstructed scanline is converted straight into the output while it is still in the cache.
+// Conversion may read up to 16 bytes past the end of a scanline: the inflated data is always
+// followed by at least 16 bytes of slack, zeroed by IDAT_UNCOMPRESS.
+//
+// Three loop sets give the same bytes: plain C++ (the rules as written), SSE2 and SSSE3. The
+// widest the processor runs is used unless a test forced a narrower one.
+
+enum : int32_t { LOOPS_PLAIN = 0, LOOPS_SSE2 = 1, LOOPS_SSSE3 = 2 };
+
+#if defined(__SSE2__)
+#define PNG_X86 1
+#define PNG_SSSE3 __attribute__((target("ssse3")))
+#else
+#define PNG_X86 0
+#endif
+
+int32_t LOOPS_BEST() {
+#if PNG_X86
+  static const int32_t best = __builtin_cpu_supports("ssse3") ? LOOPS_SSSE3 : LOOPS_SSE2;
+  return best;
+#else
+  return LOOPS_PLAIN;
+#endif
+}
+
+std::atomic<int32_t> g_loops_forced{-1};  // a test's choice; negative: none
+
+int32_t LOOPS_IN_USE() {
+  const int32_t forced = g_loops_forced.load(std::memory_order_relaxed);
+  return forced < 0 || forced > LOOPS_BEST() ? LOOPS_BEST() : forced;
+}
 
 uint32_t LOAD32(const uint8_t* p) {
   uint32_t v;
@@ -539,78 +598,29 @@ void STORE_COLOUR(uint32_t* p, uint32_t colour) {
   std::memcpy(p, &colour, 4);
 }
 
-// The BPP bytes of one pixel as lanes of a 64-bit word, built from whole loads in registers
-// (the lanes need only line up between rows). Exactly one pixel is read and written, so a
-// pixel's load never straddles the previous pixel's store.
-template <typename T>
-uint64_t LOAD_N(const uint8_t* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-template <typename T>
-void STORE_N(uint8_t* p, uint64_t v) {
-  const T narrow = T(v);
-  std::memcpy(p, &narrow, sizeof narrow);
-}
-
-template <uint32_t BPP>
-uint64_t LOAD_PIXEL(const uint8_t* p) {
-  if constexpr (BPP == 1) return p[0];
-  if constexpr (BPP == 2) return LOAD_N<uint16_t>(p);
-  if constexpr (BPP == 3) return LOAD_N<uint16_t>(p) | uint64_t{p[2]} << 16;
-  if constexpr (BPP == 4) return LOAD_N<uint32_t>(p);
-  if constexpr (BPP == 6) return LOAD_N<uint32_t>(p) | LOAD_N<uint16_t>(p + 4) << 32;
-  if constexpr (BPP == 8) return LOAD_N<uint64_t>(p);
-}
-
-template <uint32_t BPP>
-void STORE_PIXEL(uint8_t* p, uint64_t v) {
-  if constexpr (BPP == 1) p[0] = uint8_t(v);
-  if constexpr (BPP == 2) STORE_N<uint16_t>(p, v);
-  if constexpr (BPP == 3) STORE_N<uint16_t>(p, v), p[2] = uint8_t(v >> 16);
-  if constexpr (BPP == 4) STORE_N<uint32_t>(p, v);
-  if constexpr (BPP == 6) STORE_N<uint32_t>(p, v), STORE_N<uint16_t>(p + 4, v >> 32);
-  if constexpr (BPP == 8) STORE_N<uint64_t>(p, v);
-}
-
-// Byte-wise sums and floor averages of eight lanes without carries between them.
-constexpr uint64_t HIGH_BITS = 0x8080808080808080u;
-uint64_t ADD_BYTES(uint64_t a, uint64_t b) {
-  return ((a & ~HIGH_BITS) + (b & ~HIGH_BITS)) ^ ((a ^ b) & HIGH_BITS);
-}
-uint64_t AVERAGE_BYTES(uint64_t a, uint64_t b) {
-  return (a & b) + (((a ^ b) & 0xFEFEFEFEFEFEFEFEu) >> 1);
-}
-
+// Plain filters, one byte lane at a time. The previous pixel's bytes stay in registers
+// (left[k]) so that no step waits for its own store to be read back. length is a multiple of
+// BPP: below 8 bits a pixel counts as one byte.
 template <uint32_t BPP>
 void FILTER_SUB(uint8_t* row, uint32_t length) {
-  uint64_t left = 0;
+  uint8_t left[BPP] = {};
   for (uint32_t i = 0; i < length; i += BPP) {
-    left = ADD_BYTES(LOAD_PIXEL<BPP>(row + i), left);
-    STORE_PIXEL<BPP>(row + i, left);
+    for (uint32_t k = 0; k < BPP; ++k) row[i + k] = left[k] = uint8_t(row[i + k] + left[k]);
   }
 }
 
 void FILTER_UP(uint8_t* row, const uint8_t* up, uint32_t length) {
-  uint32_t i = 0;
-#if defined(__SSE2__)
-  for (; i + 16 <= length; i += 16) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(up + i));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), _mm_add_epi8(a, b));
-  }
-#endif
-  for (; i < length; ++i) row[i] = uint8_t(row[i] + up[i]);
+  for (uint32_t i = 0; i < length; ++i) row[i] = uint8_t(row[i] + up[i]);
 }
 
 template <uint32_t BPP>
 void FILTER_AVERAGE(uint8_t* row, const uint8_t* up, uint32_t length) {
-  uint64_t left = 0;
+  uint32_t left[BPP] = {};
   for (uint32_t i = 0; i < length; i += BPP) {
-    left = ADD_BYTES(LOAD_PIXEL<BPP>(row + i), AVERAGE_BYTES(left, LOAD_PIXEL<BPP>(up + i)));
-    STORE_PIXEL<BPP>(row + i, left);
+    for (uint32_t k = 0; k < BPP; ++k) {
+      left[k] = uint8_t(row[i + k] + ((left[k] + up[i + k]) >> 1));
+      row[i + k] = uint8_t(left[k]);
+    }
   }
 }
 
@@ -621,42 +631,138 @@ int PAETH(int a, int b, int c) {
 
 template <uint32_t BPP>
 void FILTER_PAETH(uint8_t* row, const uint8_t* up, uint32_t length) {
-#if defined(__SSE2__)
-  if constexpr (BPP > 1) {
-    // One pixel at a time in 16-bit lanes; the lanes past the pixel stay zero throughout.
-    const __m128i zero = _mm_setzero_si128();
-    __m128i left = zero, up_left = zero;
-    for (uint32_t i = 0; i < length; i += BPP) {
-      const __m128i above =
-          _mm_unpacklo_epi8(_mm_cvtsi64_si128(int64_t(LOAD_PIXEL<BPP>(up + i))), zero);
-      const __m128i raw =
-          _mm_unpacklo_epi8(_mm_cvtsi64_si128(int64_t(LOAD_PIXEL<BPP>(row + i))), zero);
-      const __m128i bc = _mm_sub_epi16(above, up_left), ac = _mm_sub_epi16(left, up_left);
-      const __m128i abc = _mm_add_epi16(bc, ac);
-      const __m128i pa = _mm_max_epi16(bc, _mm_sub_epi16(zero, bc));
-      const __m128i pb = _mm_max_epi16(ac, _mm_sub_epi16(zero, ac));
-      const __m128i pc = _mm_max_epi16(abc, _mm_sub_epi16(zero, abc));
-      const __m128i not_a = _mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc));
-      const __m128i not_b = _mm_cmpgt_epi16(pb, pc);
-      const __m128i b_or_c =
-          _mm_or_si128(_mm_andnot_si128(not_b, above), _mm_and_si128(not_b, up_left));
-      const __m128i predictor =
-          _mm_or_si128(_mm_andnot_si128(not_a, left), _mm_and_si128(not_a, b_or_c));
-      left = _mm_and_si128(_mm_add_epi16(raw, predictor), _mm_set1_epi16(0xFF));
-      STORE_PIXEL<BPP>(row + i, uint64_t(_mm_cvtsi128_si64(_mm_packus_epi16(left, left))));
-      up_left = above;
+  int left[BPP] = {}, up_left[BPP] = {};
+  for (uint32_t i = 0; i < length; i += BPP) {
+    for (uint32_t k = 0; k < BPP; ++k) {
+      left[k] = uint8_t(row[i + k] + PAETH(left[k], up[i + k], up_left[k]));
+      up_left[k] = up[i + k];
+      row[i + k] = uint8_t(left[k]);
     }
-    return;
   }
-#endif
-  for (uint32_t i = 0; i < length; ++i) {
-    const int a = i >= BPP ? row[i - BPP] : 0, c = i >= BPP ? up[i - BPP] : 0;
-    row[i] = uint8_t(row[i] + PAETH(a, up[i], c));
+}
+
+#if PNG_X86
+// SSE2 filters for pixels of 2 bytes and more, one pixel per step in the low lanes of a
+// register. A pixel is loaded and stored as W = 4 or 8 bytes: the bytes past the pixel are the
+// next pixel's, already loaded when the store overwrites them, and the last pixel is stored
+// exactly, so nothing past the scanline is changed. Loads read at most 2 bytes past a row, which
+// the next row's bytes or the slack cover.
+template <uint32_t BPP>
+__m128i LOAD_W(const uint8_t* p) {
+  if constexpr (BPP <= 4) return _mm_cvtsi32_si128(int32_t(LOAD32(p)));
+  return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+}
+
+template <uint32_t BPP>
+void STORE_W(uint8_t* p, __m128i v) {
+  if constexpr (BPP <= 4) {
+    const uint32_t bytes = uint32_t(_mm_cvtsi128_si32(v));
+    std::memcpy(p, &bytes, 4);
+  } else {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
   }
 }
 
 template <uint32_t BPP>
-int32_t FILTER_ROW_BPP(uint8_t* row, const uint8_t* up, uint8_t filter, uint32_t length) {
+void STORE_EXACT(uint8_t* p, __m128i v) {
+  uint8_t bytes[16];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes), v);
+  std::memcpy(p, bytes, BPP);
+}
+
+// step(raw, above) gives the reconstructed pixel from its filtered bytes and the pixel above.
+template <uint32_t BPP, typename Step>
+void PIXEL_LOOP(uint8_t* row, const uint8_t* up, uint32_t length, Step step) {
+  __m128i raw = LOAD_W<BPP>(row);
+  uint32_t i = 0;
+  for (; i + BPP < length; i += BPP) {
+    const __m128i pixel = step(raw, LOAD_W<BPP>(up + i));
+    raw = LOAD_W<BPP>(row + i + BPP);  // before the store that may overwrite its first bytes
+    STORE_W<BPP>(row + i, pixel);
+  }
+  STORE_EXACT<BPP>(row + i, step(raw, LOAD_W<BPP>(up + i)));
+}
+
+void FILTER_UP_SSE2(uint8_t* row, const uint8_t* up, uint32_t length) {
+  uint32_t i = 0;
+  for (; i + 16 <= length; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(up + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), _mm_add_epi8(a, b));
+  }
+  for (; i < length; ++i) row[i] = uint8_t(row[i] + up[i]);
+}
+
+template <uint32_t BPP>
+void FILTER_SUB_SSE2(uint8_t* row, uint32_t length) {
+  __m128i left = _mm_setzero_si128();
+  PIXEL_LOOP<BPP>(row, row, length,
+                  [&left](__m128i raw, __m128i) { return left = _mm_add_epi8(raw, left); });
+}
+
+template <uint32_t BPP>
+void FILTER_AVERAGE_SSE2(uint8_t* row, const uint8_t* up, uint32_t length) {
+  // On complemented bytes the rounded-up average is the complement of the floor average:
+  // ~x = avg(~left, ~above) - raw, two steps from pixel to pixel.
+  const __m128i ones = _mm_set1_epi8(-1);
+  __m128i not_left = ones;
+  PIXEL_LOOP<BPP>(row, up, length, [&not_left, ones](__m128i raw, __m128i above) {
+    not_left = _mm_sub_epi8(_mm_avg_epu8(not_left, _mm_xor_si128(above, ones)), raw);
+    return _mm_xor_si128(not_left, ones);
+  });
+}
+
+// Paeth in 16-bit lanes. |b - c| does not depend on the pixel to the left, so only the other two
+// distances and the choice lie on the chain from pixel to pixel.
+template <uint32_t BPP>
+void FILTER_PAETH_SSE2(uint8_t* row, const uint8_t* up, uint32_t length) {
+  const __m128i zero = _mm_setzero_si128(), low_bytes = _mm_set1_epi16(0xFF);
+  __m128i left = zero, up_left = zero;
+  PIXEL_LOOP<BPP>(row, up, length, [&](__m128i raw, __m128i above_bytes) {
+    const __m128i above = _mm_unpacklo_epi8(above_bytes, zero);
+    const __m128i bc = _mm_sub_epi16(above, up_left), ac = _mm_sub_epi16(left, up_left);
+    const __m128i abc = _mm_add_epi16(bc, ac);
+    const __m128i pa = _mm_max_epi16(bc, _mm_sub_epi16(zero, bc));
+    const __m128i pb = _mm_max_epi16(ac, _mm_sub_epi16(zero, ac));
+    const __m128i pc = _mm_max_epi16(abc, _mm_sub_epi16(zero, abc));
+    const __m128i not_a = _mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc));
+    const __m128i not_b = _mm_cmpgt_epi16(pb, pc);
+    const __m128i b_or_c =
+        _mm_or_si128(_mm_andnot_si128(not_b, above), _mm_and_si128(not_b, up_left));
+    const __m128i predictor =
+        _mm_or_si128(_mm_andnot_si128(not_a, left), _mm_and_si128(not_a, b_or_c));
+    left = _mm_and_si128(_mm_add_epi16(_mm_unpacklo_epi8(raw, zero), predictor), low_bytes);
+    up_left = above;
+    return _mm_packus_epi16(left, left);
+  });
+}
+#endif
+
+template <uint32_t BPP>
+int32_t FILTER_ROW_BPP(uint8_t* row, const uint8_t* up, uint8_t filter, uint32_t length,
+                       int32_t loops) {
+#if PNG_X86
+  if (loops >= LOOPS_SSE2 && filter == 2) {
+    FILTER_UP_SSE2(row, up, length);
+    return 0;
+  }
+  if constexpr (BPP >= 2) {
+    if (loops >= LOOPS_SSE2 && filter == 1) {
+      FILTER_SUB_SSE2<BPP>(row, length);
+      return 0;
+    }
+    if (loops >= LOOPS_SSE2 && filter == 3) {
+      FILTER_AVERAGE_SSE2<BPP>(row, up, length);
+      return 0;
+    }
+    if (loops >= LOOPS_SSE2 && filter == 4) {
+      FILTER_PAETH_SSE2<BPP>(row, up, length);
+      return 0;
+    }
+  }
+#else
+  (void)loops;
+#endif
   switch (filter) {
     case 0:
       return 0;
@@ -679,20 +785,21 @@ int32_t FILTER_ROW_BPP(uint8_t* row, const uint8_t* up, uint8_t filter, uint32_t
 
 // Reverses filter method 0 for one scanline in place; up is the previous scanline of the pass
 // (reconstructed), or zeros for a pass's first row. 1 for an unknown filter type.
-int32_t FILTER_ROW(uint8_t* row, const uint8_t* up, uint8_t filter, uint32_t length, uint32_t bpp) {
+int32_t FILTER_ROW(uint8_t* row, const uint8_t* up, uint8_t filter, uint32_t length, uint32_t bpp,
+                   int32_t loops) {
   switch (bpp) {
     case 1:
-      return FILTER_ROW_BPP<1>(row, up, filter, length);
+      return FILTER_ROW_BPP<1>(row, up, filter, length, loops);
     case 2:
-      return FILTER_ROW_BPP<2>(row, up, filter, length);
+      return FILTER_ROW_BPP<2>(row, up, filter, length, loops);
     case 3:
-      return FILTER_ROW_BPP<3>(row, up, filter, length);
+      return FILTER_ROW_BPP<3>(row, up, filter, length, loops);
     case 4:
-      return FILTER_ROW_BPP<4>(row, up, filter, length);
+      return FILTER_ROW_BPP<4>(row, up, filter, length, loops);
     case 6:
-      return FILTER_ROW_BPP<6>(row, up, filter, length);
+      return FILTER_ROW_BPP<6>(row, up, filter, length, loops);
     default:
-      return FILTER_ROW_BPP<8>(row, up, filter, length);
+      return FILTER_ROW_BPP<8>(row, up, filter, length, loops);
   }
 }
 
@@ -730,14 +837,155 @@ void PUT_PIXELS(uint32_t* out, uint32_t n, uint32_t step, Colour colour) {
 template <uint32_t PER_BYTE>
 uint32_t PUT_PACKED_BYTES(const uint32_t* byte_table, const uint8_t* p, uint32_t* out, uint32_t n) {
   const uint32_t bytes = n / PER_BYTE;
-  for (uint32_t b = 0; b < bytes; ++b)
-    std::memcpy(out + b * PER_BYTE, byte_table + p[b] * PER_BYTE, PER_BYTE * 4);
+  const uint8_t* end = p + bytes;
+  // Four bytes a step: the loop's own work would cost as much as a copy.
+  for (; end - p >= 4; p += 4, out += 4 * PER_BYTE) {
+    for (size_t k = 0; k < 4; ++k)
+      std::memcpy(out + k * PER_BYTE, byte_table + size_t(p[k]) * PER_BYTE, PER_BYTE * 4);
+  }
+  for (; p < end; ++p, out += PER_BYTE)
+    std::memcpy(out, byte_table + size_t(*p) * PER_BYTE, PER_BYTE * 4);
   return bytes * PER_BYTE;
 }
 
+#if PNG_X86
+// Vector conversions of 8-bit rows without a transparency key into whole groups of pixels at
+// the start of a row; they return how many pixels they did and leave the rest to the plain code.
+void STORE16(uint32_t* out, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v); }
+__m128i LOAD16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+PNG_SSSE3 uint32_t RGB_TO_PIXELS_SSSE3(const uint8_t* p, uint32_t* out, uint32_t n) {
+  // Four pixels from 12 bytes of a 16-byte load: the last 4 bytes are the next pixels' or the
+  // slack after the row.
+  const __m128i order = _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1);
+  const __m128i alpha = _mm_set1_epi32(int32_t(0xFF000000u));
+  uint32_t i = 0;
+  for (; i + 4 <= n; i += 4)
+    STORE16(out + i, _mm_or_si128(_mm_shuffle_epi8(LOAD16(p + 3 * i), order), alpha));
+  return i;
+}
+
+PNG_SSSE3 uint32_t RGBA_TO_PIXELS_SSSE3(const uint8_t* p, uint32_t* out, uint32_t n) {
+  const __m128i order = _mm_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
+  uint32_t i = 0;
+  for (; i + 4 <= n; i += 4) STORE16(out + i, _mm_shuffle_epi8(LOAD16(p + 4 * i), order));
+  return i;
+}
+
+// 16-bit samples keep their high bytes, the first of each: four pixels from two loads.
+PNG_SSSE3 uint32_t RGB16_TO_PIXELS_SSSE3(const uint8_t* p, uint32_t* out, uint32_t n) {
+  const __m128i first = _mm_setr_epi8(4, 2, 0, -1, 10, 8, 6, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i second = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, 4, 2, 0, -1, 10, 8, 6, -1);
+  const __m128i alpha = _mm_set1_epi32(int32_t(0xFF000000u));
+  uint32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m128i two = _mm_shuffle_epi8(LOAD16(p + 6 * i), first);
+    const __m128i more = _mm_shuffle_epi8(LOAD16(p + 6 * i + 12), second);
+    STORE16(out + i, _mm_or_si128(_mm_or_si128(two, more), alpha));
+  }
+  return i;
+}
+
+PNG_SSSE3 uint32_t RGBA16_TO_PIXELS_SSSE3(const uint8_t* p, uint32_t* out, uint32_t n) {
+  const __m128i first = _mm_setr_epi8(4, 2, 0, 6, 12, 10, 8, 14, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i second = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, 4, 2, 0, 6, 12, 10, 8, 14);
+  uint32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    STORE16(out + i, _mm_or_si128(_mm_shuffle_epi8(LOAD16(p + 8 * i), first),
+                                  _mm_shuffle_epi8(LOAD16(p + 8 * i + 16), second)));
+  }
+  return i;
+}
+
+uint32_t RGBA_TO_PIXELS_SSE2(const uint8_t* p, uint32_t* out, uint32_t n) {
+  const __m128i green_alpha = _mm_set1_epi32(int32_t(0xFF00FF00u));
+  uint32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m128i v = LOAD16(p + 4 * i);
+    const __m128i red_blue = _mm_andnot_si128(green_alpha, v);  // 16-bit halves: red, blue
+    const __m128i swapped = _mm_shufflehi_epi16(_mm_shufflelo_epi16(red_blue, 0xB1), 0xB1);
+    STORE16(out + i, _mm_or_si128(_mm_and_si128(v, green_alpha), swapped));
+  }
+  return i;
+}
+
+uint32_t GREY_TO_PIXELS_SSE2(const uint8_t* p, uint32_t* out, uint32_t n) {
+  const __m128i opaque = _mm_set1_epi8(-1);
+  uint32_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m128i g = LOAD16(p + i);
+    const __m128i gg_low = _mm_unpacklo_epi8(g, g), gg_high = _mm_unpackhi_epi8(g, g);
+    const __m128i ga_low = _mm_unpacklo_epi8(g, opaque), ga_high = _mm_unpackhi_epi8(g, opaque);
+    STORE16(out + i, _mm_unpacklo_epi16(gg_low, ga_low));
+    STORE16(out + i + 4, _mm_unpackhi_epi16(gg_low, ga_low));
+    STORE16(out + i + 8, _mm_unpacklo_epi16(gg_high, ga_high));
+    STORE16(out + i + 12, _mm_unpackhi_epi16(gg_high, ga_high));
+  }
+  return i;
+}
+
+uint32_t GREY_ALPHA_TO_PIXELS_SSE2(const uint8_t* p, uint32_t* out, uint32_t n) {
+  const __m128i low_bytes = _mm_set1_epi16(0xFF);
+  uint32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m128i ga = LOAD16(p + 2 * i);
+    const __m128i g = _mm_and_si128(ga, low_bytes);
+    const __m128i gg = _mm_or_si128(g, _mm_slli_epi16(g, 8));
+    STORE16(out + i, _mm_unpacklo_epi16(gg, ga));
+    STORE16(out + i + 4, _mm_unpackhi_epi16(gg, ga));
+  }
+  return i;
+}
+
+// The pixels done, and bytes per pixel, of the vector conversion that suits the image.
+uint32_t CONVERT_ROW_START(const PNG_IMAGE* image, const uint8_t* p, uint32_t* out, uint32_t n,
+                           int32_t loops, uint32_t* bytes_per_pixel) {
+  if (loops < LOOPS_SSE2) return 0;
+  const bool ssse3 = loops >= LOOPS_SSSE3;
+  if (image->BIT_DEPTH == 16 && ssse3 && image->COLOR_TYPE == 2 && !image->HAS_TRNS) {
+    *bytes_per_pixel = 6;
+    return RGB16_TO_PIXELS_SSSE3(p, out, n);
+  }
+  if (image->BIT_DEPTH == 16 && ssse3 && image->COLOR_TYPE == 6) {
+    *bytes_per_pixel = 8;
+    return RGBA16_TO_PIXELS_SSSE3(p, out, n);
+  }
+  if (image->BIT_DEPTH != 8) return 0;
+  switch (image->COLOR_TYPE) {
+    case 0:
+      if (image->HAS_TRNS) return 0;
+      *bytes_per_pixel = 1;
+      return GREY_TO_PIXELS_SSE2(p, out, n);
+    case 2:
+      if (image->HAS_TRNS || !ssse3) return 0;
+      *bytes_per_pixel = 3;
+      return RGB_TO_PIXELS_SSSE3(p, out, n);
+    case 4:
+      *bytes_per_pixel = 2;
+      return GREY_ALPHA_TO_PIXELS_SSE2(p, out, n);
+    case 6:
+      *bytes_per_pixel = 4;
+      return ssse3 ? RGBA_TO_PIXELS_SSSE3(p, out, n) : RGBA_TO_PIXELS_SSE2(p, out, n);
+    default:
+      return 0;
+  }
+}
+#endif
+
 // Converts the n pixels of one reconstructed scanline into colour values.
 void CONVERT_ROW(const PNG_IMAGE* image, const uint32_t* table, const uint32_t* byte_table,
-                 const uint8_t* p, uint32_t* out, uint32_t n, uint32_t step) {
+                 const uint8_t* p, uint32_t* out, uint32_t n, uint32_t step, int32_t loops) {
+#if PNG_X86
+  if (step == 1) {
+    uint32_t bytes_per_pixel = 0;
+    const uint32_t done = CONVERT_ROW_START(image, p, out, n, loops, &bytes_per_pixel);
+    p += done * bytes_per_pixel;
+    out += done;
+    n -= done;
+  }
+#else
+  (void)loops;
+#endif
   const bool wide = image->BIT_DEPTH == 16;
   const bool has_trns = image->HAS_TRNS != 0;
   switch (image->COLOR_TYPE) {
@@ -772,6 +1020,12 @@ void CONVERT_ROW(const PNG_IMAGE* image, const uint32_t* table, const uint32_t* 
       }
       switch (image->BIT_DEPTH) {
         case 8:
+          if (step == 1) {  // four a step, as for packed bytes
+            for (const uint8_t* end = p + n / 4 * 4; p < end; p += 4, out += 4) {
+              for (size_t k = 0; k < 4; ++k) STORE_COLOUR(out + k, table[p[k]]);
+            }
+            n %= 4;
+          }
           PUT_PIXELS(out, n, step, [p, table](uint32_t i) { return table[p[i]]; });
           return;
         case 4:
@@ -899,7 +1153,13 @@ void* PNG_IMAGE_CONVERT(PNG_IMAGE* image, uint32_t target) {
   }
 
   // Every pixel is written exactly once, so only the header and the row padding need zeroing.
-  auto* output = static_cast<uint8_t*>(std::malloc(size_t(output_size)));
+  // Decoded in place, the block holding the scanlines becomes the output.
+  const bool in_place = image->DATA_OFFSET != 0;  // only ever for the form asked for
+  const bool overlap = in_place && image->INTERLACE == 0 && target != 3;
+  uint8_t* data = image->IMAGE_DATA + image->DATA_OFFSET;
+  auto* output =
+      in_place ? image->IMAGE_DATA : static_cast<uint8_t*>(std::malloc(size_t(output_size)));
+  if (in_place) image->IMAGE_DATA = nullptr;
   if (output == nullptr) {
     SETLASTERROR("out of memory for a PNG picture of %u x %u pixels", width, height);
     return nullptr;
@@ -914,7 +1174,7 @@ void* PNG_IMAGE_CONVERT(PNG_IMAGE* image, uint32_t target) {
     WRITE_LE32(output + 12, height);
     WRITE_LE32(output + 16, uint32_t(pitch));
     const uint64_t used = uint64_t(width) * 4;
-    if (pitch > used) {
+    if (pitch > used && !overlap) {
       for (uint64_t y = 0; y < height; ++y)
         std::memset(output + 32 + y * pitch + used, 0, pitch - used);
     }
@@ -923,6 +1183,7 @@ void* PNG_IMAGE_CONVERT(PNG_IMAGE* image, uint32_t target) {
 
   const bool interlaced = image->INTERLACE == 1;
   const uint32_t bpp = image->BPP;
+  const int32_t loops = LOOPS_IN_USE();
   uint32_t table[256];
   uint32_t byte_table[256 * 8];  // below 8 bits: the colours of the pixels packed in each byte
   if (image->BIT_DEPTH <= 8 && (image->COLOR_TYPE == 0 || image->COLOR_TYPE == 3)) {
@@ -936,15 +1197,18 @@ void* PNG_IMAGE_CONVERT(PNG_IMAGE* image, uint32_t target) {
     }
   }
 
-  // The row above a pass's first row reads as zeros; target 3 also needs a row of colours.
+  // The row above a pass's first row reads as zeros. Target 3 also needs a row of colours, and
+  // so do Adam7 rows of deep samples, converted in a row by the vector loops and then spread.
   const uint64_t longest_scan = CALC_SCAN_SIZE(image, interlaced ? 7 : 1);
   uint8_t* zeros = static_cast<uint8_t*>(std::calloc(size_t(longest_scan) + 16, 1));
+  const bool spread =
+      interlaced && loops >= LOOPS_SSE2 && image->BIT_DEPTH >= 8 && image->COLOR_TYPE != 3;
   uint32_t* colours =
-      target == 3 ? static_cast<uint32_t*>(std::malloc(size_t(width) * 4)) : nullptr;
-  bool ok = zeros != nullptr && (target != 3 || colours != nullptr);
+      target == 3 || spread ? static_cast<uint32_t*>(std::malloc(size_t(width) * 4)) : nullptr;
+  bool ok = zeros != nullptr && (colours != nullptr || (target != 3 && !spread));
   if (!ok) SETLASTERROR("out of memory decoding a PNG picture");
 
-  uint8_t* data = image->IMAGE_DATA;
+  const uint64_t padding = target == 2 ? pitch - uint64_t(width) * 4 : 0;
   uint64_t cursor = 0;  // runs through the rows of every pass without gaps
   for (int pass = 1; ok && pass <= (interlaced ? 7 : 1); ++pass) {
     const uint32_t p = uint32_t(pass - 1);
@@ -959,17 +1223,24 @@ void* PNG_IMAGE_CONVERT(PNG_IMAGE* image, uint32_t target) {
     for (uint64_t r = 0; r < rows; ++r, cursor += scan_size) {
       uint8_t* row = data + cursor + 1;
       const uint8_t* up = r > 0 ? row - scan_size : zeros;
-      if (FILTER_ROW(row, up, data[cursor], uint32_t(scan_size - 1), bpp) != 0) {
+      if (FILTER_ROW(row, up, data[cursor], uint32_t(scan_size - 1), bpp, loops) != 0) {
         SETLASTERROR("damaged PNG image data: unknown filter type %u", data[cursor]);
         ok = false;
         break;
       }
       const uint64_t y = first_row + r * row_step;
       if (target == 3) {
-        CONVERT_ROW(image, table, byte_table, row, colours, columns, 1);
+        CONVERT_ROW(image, table, byte_table, row, colours, columns, 1, loops);
         STORE_TEXTURE_ROW(image, output, colours, columns, first_column, y, column_step);
+      } else if (spread && column_step > 1) {
+        CONVERT_ROW(image, table, byte_table, row, colours, columns, 1, loops);
+        uint32_t* to = out.Row(y) + first_column;
+        for (uint32_t i = 0; i < columns; ++i) to[size_t(i) * column_step] = colours[i];
       } else {
-        CONVERT_ROW(image, table, byte_table, row, out.Row(y) + first_column, columns, column_step);
+        CONVERT_ROW(image, table, byte_table, row, out.Row(y) + first_column, columns, column_step,
+                    loops);
+        // In place the padding held scanline bytes until now.
+        if (overlap && padding != 0) std::memset(out.Row(y) + width, 0, size_t(padding));
       }
     }
   }
@@ -978,6 +1249,17 @@ void* PNG_IMAGE_CONVERT(PNG_IMAGE* image, uint32_t target) {
   if (!ok) {
     std::free(output);
     return nullptr;
+  }
+  // The rest of an in-place block (the last scanlines and the slack) is zeroed when short, as
+  // it is after rows that overlap. A long rest (16-bit samples, Adam7, form 3) is cut off:
+  // cutting a block short moves nothing. A short one is kept, since a block freed at the size
+  // the next picture of that size asks for is reused by the allocator rather than mapped anew.
+  if (in_place) {
+    const uint64_t rest = uint64_t(data + cursor + 16 - (output + output_size));
+    if (rest > output_size / 8) {
+      if (void* cut = std::realloc(output, size_t(output_size))) return cut;
+    }
+    std::memset(output + output_size, 0, size_t(rest));
   }
   return output;
 }
@@ -1013,8 +1295,14 @@ void* png_load_mem_limited(const void* buffer, int32_t size, int32_t target, uin
   PNG_IMAGE image;
   PNG_IMAGE_INIT(&image, static_cast<const uint8_t*>(buffer), uint32_t(size));
   image.MAX_PIXELS = max_pixels;
+  image.TARGET = uint32_t(target);
   PNG_IMAGE_PREPARE(&image);
   void* output = PNG_IMAGE_CONVERT(&image, uint32_t(target));
   PNG_IMAGE_DEINIT(&image);
   return output;
+}
+
+int32_t png_loops_force(int32_t set) {
+  g_loops_forced.store(set < 0 ? -1 : set, std::memory_order_relaxed);
+  return LOOPS_IN_USE();
 }

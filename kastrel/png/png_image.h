@@ -25,3 +25,8 @@ void* png_load_mem(const void* buffer, int32_t size, int32_t target);
 // small file cannot make the decoder allocate without bound.
 void* png_load_limited(const std::string& filename, int32_t target, uint64_t max_pixels);
 void* png_load_mem_limited(const void* buffer, int32_t size, int32_t target, uint64_t max_pixels);
+
+// Test hook: decode with the plain loops (0), SSE2 (1) or SSSE3 (2) from now on, or with the
+// widest this processor runs (negative, or beyond it). Every set gives the same pixels. Returns
+// the set in use.
+int32_t png_loops_force(int32_t set);
