@@ -30,12 +30,15 @@ std::vector<uint8_t> SineWav(double seconds) {
   auto put = [&](uint32_t v, int n) {
     for (int i = 0; i < n; ++i) b.push_back(uint8_t(v >> (8 * i)));
   };
+  auto tag = [&](const char* t) {
+    for (; *t != 0; ++t) b.push_back(uint8_t(*t));
+  };
   const auto frames = uint32_t(seconds * 44100);
-  b.insert(b.end(), {'R', 'I', 'F', 'F'});
+  tag("RIFF");
   put(36 + frames * 4, 4);
-  b.insert(b.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+  tag("WAVEfmt ");
   put(16, 4), put(1, 2), put(2, 2), put(44100, 4), put(44100 * 4, 4), put(4, 2), put(16, 2);
-  b.insert(b.end(), {'d', 'a', 't', 'a'});
+  tag("data");
   put(frames * 4, 4);
   for (uint32_t i = 0; i < frames; ++i) {
     const auto v = uint16_t(int16_t(std::lround(16000 * std::sin(2 * M_PI * 440 * i / 44100))));
