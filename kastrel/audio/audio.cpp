@@ -412,27 +412,35 @@ Mix_Chunk* chunk_of(const SAMPLES* s) { return s ? s->chunk : nullptr; }
 
 }  // namespace
 
-// ---- SOUND -------------------------------------------------------------------------------
+// ---- SAMPLESHANDLE -------------------------------------------------------------------------
 
-SOUND::SOUND(const std::string& FILENAME) { LOADFROMFILE(FILENAME); }
-SOUND::SOUND(const void* MEM, int32_t SIZE) { LOADFROMMEMORY(MEM, SIZE); }
-SOUND::SOUND(const SOUND& OTHER) : ISAMPLES(OTHER.ISAMPLES) { hold(ISAMPLES); }
-SOUND::SOUND(SOUND&& OTHER) noexcept : ISAMPLES(std::exchange(OTHER.ISAMPLES, nullptr)) {}
-SOUND& SOUND::operator=(const SOUND& OTHER) {
+SAMPLESHANDLE::SAMPLESHANDLE(const SAMPLESHANDLE& OTHER) : ISAMPLES(OTHER.ISAMPLES) {
+  hold(ISAMPLES);
+}
+SAMPLESHANDLE::SAMPLESHANDLE(SAMPLESHANDLE&& OTHER) noexcept
+    : ISAMPLES(std::exchange(OTHER.ISAMPLES, nullptr)) {}
+SAMPLESHANDLE& SAMPLESHANDLE::operator=(const SAMPLESHANDLE& OTHER) {
   SAMPLES* keep = OTHER.ISAMPLES;
   hold(keep);
   release(ISAMPLES);
   ISAMPLES = keep;
   return *this;
 }
-SOUND& SOUND::operator=(SOUND&& OTHER) noexcept {
+SAMPLESHANDLE& SAMPLESHANDLE::operator=(SAMPLESHANDLE&& OTHER) noexcept {
   if (this != &OTHER) {
     release(ISAMPLES);
     ISAMPLES = std::exchange(OTHER.ISAMPLES, nullptr);
   }
   return *this;
 }
-SOUND::~SOUND() { release(ISAMPLES); }
+SAMPLESHANDLE::~SAMPLESHANDLE() { release(ISAMPLES); }
+
+int32_t SAMPLESHANDLE::HOLDERS() const { return ISAMPLES ? ISAMPLES->holders.load() : 0; }
+
+// ---- SOUND -------------------------------------------------------------------------------
+
+SOUND::SOUND(const std::string& FILENAME) { LOADFROMFILE(FILENAME); }
+SOUND::SOUND(const void* MEM, int32_t SIZE) { LOADFROMMEMORY(MEM, SIZE); }
 
 BOOLEAN SOUND::LOADFROMFILE(const std::string& FILENAME) {
   return load_file(Kind::sound, ISAMPLES, FILENAME);
@@ -497,29 +505,11 @@ double SOUND::LENGTH() const {
   return double(chunk->alen) / frame_bytes / rate;
 }
 
-int32_t SOUND::HOLDERS() const { return ISAMPLES ? ISAMPLES->holders.load() : 0; }
 
 // ---- MUSIC -------------------------------------------------------------------------------
 
 MUSIC::MUSIC(const std::string& FILENAME) { LOADFROMFILE(FILENAME); }
 MUSIC::MUSIC(const void* MEM, int32_t SIZE) { LOADFROMMEMORY(MEM, SIZE); }
-MUSIC::MUSIC(const MUSIC& OTHER) : ISAMPLES(OTHER.ISAMPLES) { hold(ISAMPLES); }
-MUSIC::MUSIC(MUSIC&& OTHER) noexcept : ISAMPLES(std::exchange(OTHER.ISAMPLES, nullptr)) {}
-MUSIC& MUSIC::operator=(const MUSIC& OTHER) {
-  SAMPLES* keep = OTHER.ISAMPLES;
-  hold(keep);
-  release(ISAMPLES);
-  ISAMPLES = keep;
-  return *this;
-}
-MUSIC& MUSIC::operator=(MUSIC&& OTHER) noexcept {
-  if (this != &OTHER) {
-    release(ISAMPLES);
-    ISAMPLES = std::exchange(OTHER.ISAMPLES, nullptr);
-  }
-  return *this;
-}
-MUSIC::~MUSIC() { release(ISAMPLES); }
 
 BOOLEAN MUSIC::LOADFROMFILE(const std::string& FILENAME) {
   return load_file(Kind::music, ISAMPLES, FILENAME);
@@ -552,7 +542,6 @@ BOOLEAN MUSIC::PLAY(int32_t LOOPS, float FADEIN) const {
 }
 
 void* MUSIC::HANDLE() const { return ISAMPLES ? ISAMPLES->music : nullptr; }
-int32_t MUSIC::HOLDERS() const { return ISAMPLES ? ISAMPLES->holders.load() : 0; }
 
 void PAUSEMUSIC() {
   if (d.open) Mix_PauseMusic();

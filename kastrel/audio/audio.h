@@ -27,20 +27,30 @@ inline constexpr int32_t FOREVER = -1;
 
 struct SAMPLES;  // decoded samples or a music stream, shared by copies
 
+// What SOUND and MUSIC share: copies hold the same samples, which are freed when the last copy
+// lets go, as bitmaps do. Copied and assigned only as a SOUND or a MUSIC, so a sound never takes
+// a music stream.
+struct SAMPLESHANDLE {
+  SAMPLES* ISAMPLES = nullptr;
+
+  int32_t HOLDERS() const;  // how many copies share these samples; 0 when null
+
+ protected:
+  SAMPLESHANDLE() = default;
+  SAMPLESHANDLE(const SAMPLESHANDLE& OTHER);
+  SAMPLESHANDLE(SAMPLESHANDLE&& OTHER) noexcept;
+  SAMPLESHANDLE& operator=(const SAMPLESHANDLE& OTHER);
+  SAMPLESHANDLE& operator=(SAMPLESHANDLE&& OTHER) noexcept;
+  ~SAMPLESHANDLE();
+};
+
 // A sound effect, decoded into memory when loaded: WAV, AIFF, OGG Vorbis, Opus, FLAC or MP3,
 // recognised by its contents (not its name). Copies share the decoded samples, which are freed
 // when the last copy lets go, as bitmaps do. A failed load leaves a null sound.
-struct SOUND {
-  SAMPLES* ISAMPLES = nullptr;
-
+struct SOUND : SAMPLESHANDLE {
   SOUND() = default;
   explicit SOUND(const std::string& FILENAME);
   SOUND(const void* MEM, int32_t SIZE);
-  SOUND(const SOUND& OTHER);
-  SOUND(SOUND&& OTHER) noexcept;
-  SOUND& operator=(const SOUND& OTHER);
-  SOUND& operator=(SOUND&& OTHER) noexcept;
-  ~SOUND();
 
   // FALSE (and a null sound) for a missing, unreadable, damaged or unsupported file. The memory
   // block is only read during the call.
@@ -56,25 +66,17 @@ struct SOUND {
   // TRUE while a voice plays this sound (also while all sound is paused).
   BOOLEAN PLAYING() const;
 
-  void* HANDLE() const;     // SDL_mixer's Mix_Chunk, or null
-  double LENGTH() const;    // seconds of one play; 0 for a null sound
-  int32_t HOLDERS() const;  // how many sounds share these samples; 0 for a null sound
+  void* HANDLE() const;   // SDL_mixer's Mix_Chunk, or null
+  double LENGTH() const;  // seconds of one play; 0 for a null sound
 };
 
 // One music track, streamed from its file (or from a private copy of a memory block) while it
 // plays: WAV, AIFF, OGG Vorbis, Opus, FLAC or MP3, recognised by its contents. One track plays
 // at a time. Copies share the stream; a track freed while it plays stops.
-struct MUSIC {
-  SAMPLES* ISAMPLES = nullptr;
-
+struct MUSIC : SAMPLESHANDLE {
   MUSIC() = default;
   explicit MUSIC(const std::string& FILENAME);
   MUSIC(const void* MEM, int32_t SIZE);
-  MUSIC(const MUSIC& OTHER);
-  MUSIC(MUSIC&& OTHER) noexcept;
-  MUSIC& operator=(const MUSIC& OTHER);
-  MUSIC& operator=(MUSIC&& OTHER) noexcept;
-  ~MUSIC();
 
   BOOLEAN LOADFROMFILE(const std::string& FILENAME);
   BOOLEAN LOADFROMMEMORY(const void* MEM, int32_t SIZE);
@@ -84,7 +86,6 @@ struct MUSIC {
   BOOLEAN PLAY(int32_t LOOPS = FOREVER, float FADEIN = 0.0f) const;
 
   void* HANDLE() const;  // SDL_mixer's Mix_Music, or null
-  int32_t HOLDERS() const;
 };
 
 // The music now playing: pause and resume it; stop it now or fading out over FADEOUT seconds
