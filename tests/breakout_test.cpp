@@ -12,7 +12,6 @@
 #include <functional>
 #include <iterator>
 #include <optional>
-#include <thread>
 
 #include "kastrel/graphics/font.h"
 #include "kastrel/base/testing/process.h"

@@ -10,7 +10,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/testing/png_read.h"
@@ -31,12 +30,7 @@ const std::string kDemoDir = std::string(KASTREL_SOURCE_DIR) + "/demo";
 // Polls `done` until it holds or the deadline passes; the deadline is generous because the game
 // runs under the sanitizers on a shared machine.
 bool eventually(const std::function<bool()>& done, std::chrono::seconds limit = 60s) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
+  return x_desktop::wait_for(done, double(limit.count()));
 }
 
 struct Rgb {

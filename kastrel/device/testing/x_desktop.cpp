@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 // The leak checker reads its suppressions (third-party libraries only) from the
@@ -91,8 +92,11 @@ bool wait_for(const std::function<bool()>& done, double seconds) {
 }
 
 bool xdotool(const std::string& args) {
-  std::string command = "xdotool " + args + " >/dev/null 2>&1";
-  return std::system(command.c_str()) == 0;
+  std::vector<std::string> words;
+  std::istringstream in(args);
+  for (std::string word; in >> word;) words.push_back(word);
+  const char* display = std::getenv("DISPLAY");
+  return xdotool(std::move(words), display != nullptr ? display : "").exit_status == 0;
 }
 
 kastrel_testing::RunResult xdotool(std::vector<std::string> args, const std::string& display) {

@@ -44,7 +44,8 @@ bool use_test_server(std::string* why);
 // Polls `done` every few milliseconds until it holds or `seconds` have passed.
 bool wait_for(const std::function<bool()>& done, double seconds = 10.0);
 
-// Runs xdotool with the given arguments; true when it succeeded.
+// Runs xdotool with the given space-separated arguments against $DISPLAY; true when it
+// succeeded.
 bool xdotool(const std::string& args);
 // The same against the server at `display` (":N"), bounded; what it printed and its status.
 kastrel_testing::RunResult xdotool(std::vector<std::string> args, const std::string& display);
