@@ -59,18 +59,15 @@ ROW_ROUTINE(vox_hPutCustom, PUT_CUSTOM)
 namespace {
 
 // The mode whose loops a built-in row routine runs, or -1 for any other routine. vox_GfxPut
-// calls the loop itself, sparing the routine's own look-ups on every small blit.
-int builtin_mode(VOX_PUT_ROUTINE routine) {
-  static constexpr struct {
-    VOX_PUT_ROUTINE routine;
-    int mode;
-  } kBuiltins[] = {{vox_hPutAlpha, PUT_ALPHA}, {vox_hPutTrans, PUT_TRANS},
-                   {vox_hPutPSet, PUT_PSET},   {vox_hPutAdd, PUT_ADD},
-                   {vox_hPutPReset, PUT_PRESET}, {vox_hPutAnd, PUT_AND},
-                   {vox_hPutOr, PUT_OR},       {vox_hPutXor, PUT_XOR},
-                   {vox_hPutCustom, PUT_CUSTOM}};
-  for (const auto& builtin : kBuiltins)
-    if (builtin.routine == routine) return builtin.mode;
+// calls the loop itself, sparing the routine's own look-ups on every small blit. The routine of
+// the blit's own mode is by far the usual one and is checked first.
+int builtin_mode(VOX_PUT_ROUTINE routine, int32_t mode) {
+  static constexpr VOX_PUT_ROUTINE kRoutineOfMode[PUT_MODES] = {
+      vox_hPutTrans, vox_hPutPSet, vox_hPutPReset, vox_hPutAnd,   vox_hPutOr,
+      vox_hPutXor,   vox_hPutAlpha, vox_hPutAdd,   vox_hPutCustom};
+  if (kRoutineOfMode[mode] == routine) return mode;
+  for (int builtin = 0; builtin < PUT_MODES; ++builtin)
+    if (kRoutineOfMode[builtin] == routine) return builtin;
   return -1;
 }
 
@@ -165,15 +162,16 @@ int32_t vox_GfxPut(void* target, float x, float y, const void* source, int32_t x
   w = std::min(w, right - dx);
   h = std::min(h, bottom - dy);
 
-  const int builtin = builtin_mode(routine);
+  const int builtin = builtin_mode(routine, mode);
   if (builtin >= 0) routine = vox_hRowTable()[builtin][depth_index(dst.bpp)];
-  vox_hAutoLock();
+  // The frame loop holds the lock for the whole pass: only a blit outside it takes the lock.
+  if ((screen->flags & (SCREEN_LOCKED | SCREEN_AUTO_LOCKED)) == 0) vox_hAutoLock();
   routine(src.pixels + sy * src.pitch + sx * src.bpp, dst.pixels + dy * dst.pitch + dx * dst.bpp,
           static_cast<int32_t>(w), static_cast<int32_t>(h), src.pitch, dst.pitch, alpha, blender,
           param);
   if (!target && context->work_page == screen->visible_page) {
     std::memset(screen->dirty + dy, 1, static_cast<size_t>(h));
   }
-  vox_hAutoUnlock();
+  if (screen->flags & SCREEN_AUTO_LOCKED) vox_hAutoUnlock();
   return succeed();
 }

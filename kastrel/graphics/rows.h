@@ -1,4 +1,6 @@
 #pragma once
+#include <atomic>
+
 #include "kastrel/graphics/rasterop.h"
 
 // The inner loops of the blit, one per mode and target depth: table[mode][i] for 1, 2 and 4
@@ -21,7 +23,13 @@ enum : int32_t {
 using VOX_ROW_TABLE = const VOX_PUT_ROUTINE (*)[3];
 
 // The table of the loop set in use: the widest this processor runs, unless a test forced one.
-VOX_ROW_TABLE vox_hRowTable();
+// Read inline: every blit looks it up, and a small one is over in a few hundred instructions.
+extern std::atomic<VOX_ROW_TABLE> vox_gfxRowTableInUse;  // null until the first choice
+VOX_ROW_TABLE vox_hRowTableChoose();
+inline VOX_ROW_TABLE vox_hRowTable() {
+  const VOX_ROW_TABLE table = vox_gfxRowTableInUse.load(std::memory_order_relaxed);
+  return table ? table : vox_hRowTableChoose();
+}
 // The widest set this processor runs.
 int32_t vox_hRowPathBest();
 // The set in use.

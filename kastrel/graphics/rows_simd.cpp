@@ -666,31 +666,9 @@ int32_t best_path() { return VOX_ROWS_PLAIN; }
 // -1 until the first blit (or a test) chooses.
 std::atomic<int32_t> current_path{-1};
 
-}  // namespace
-
-int32_t vox_hRowPathBest() {
-  static const int32_t best = best_path();
-  return best;
-}
-
-int32_t vox_hRowPath() {
-  int32_t path = current_path.load(std::memory_order_relaxed);
-  if (path < 0) {
-    path = vox_hRowPathBest();
-    current_path.store(path, std::memory_order_relaxed);
-  }
-  return path;
-}
-
-int32_t vox_hRowPathForce(int32_t path) {
-  if (path < VOX_ROWS_PLAIN || path > vox_hRowPathBest()) path = vox_hRowPathBest();
-  current_path.store(path, std::memory_order_relaxed);
-  return path;
-}
-
-VOX_ROW_TABLE vox_hRowTable() {
+VOX_ROW_TABLE table_of(int32_t path) {
 #if KASTREL_ROWS_X86
-  switch (vox_hRowPath()) {
+  switch (path) {
     case VOX_ROWS_AVX512:
       return kAvx512;
     case VOX_ROWS_AVX2:
@@ -703,5 +681,37 @@ VOX_ROW_TABLE vox_hRowTable() {
       break;
   }
 #endif
+  (void)path;
   return vox_gfxRowsScalar;
 }
+
+void use_path(int32_t path) {
+  current_path.store(path, std::memory_order_relaxed);
+  vox_gfxRowTableInUse.store(table_of(path), std::memory_order_relaxed);
+}
+
+}  // namespace
+
+std::atomic<VOX_ROW_TABLE> vox_gfxRowTableInUse{nullptr};
+
+int32_t vox_hRowPathBest() {
+  static const int32_t best = best_path();
+  return best;
+}
+
+int32_t vox_hRowPath() {
+  int32_t path = current_path.load(std::memory_order_relaxed);
+  if (path < 0) {
+    path = vox_hRowPathBest();
+    use_path(path);
+  }
+  return path;
+}
+
+int32_t vox_hRowPathForce(int32_t path) {
+  if (path < VOX_ROWS_PLAIN || path > vox_hRowPathBest()) path = vox_hRowPathBest();
+  use_path(path);
+  return path;
+}
+
+VOX_ROW_TABLE vox_hRowTableChoose() { return table_of(vox_hRowPath()); }
