@@ -101,7 +101,7 @@ void RegisterAudio() {
       },
       true);
   AddTarget(
-      {"starting a loaded effect within 20 us (median)", start, {row}, "kastrel", "20 us", 1.0});
+      {"starting a loaded effect within 20 us", start, {row}, "kastrel", "20 us", 1.0});
 
   const std::string load = "audio: load a 1 s WAV";
   const std::string wav_row = "44.1 kHz 16-bit stereo";

@@ -1,7 +1,7 @@
 #pragma once
 // Every benchmark of kastrel_bench is a cell of a results table: a section (PNG decoding, raster
 // operations, ...), a row (a class of pictures, a blit case) and a contender (ours or a rival).
-// main() runs them with repetitions and prints the medians as one table with ratios.
+// main() runs them with repetitions and prints each one's fastest as one table with ratios.
 //
 // Cells tied to one raster loop set are measured in a child process of their own (the program
 // runs itself again), with PIXMAN_DISABLE set so that pixman uses no instruction set wider than
@@ -33,7 +33,7 @@ void Columns(const std::string& section, std::vector<std::string> contenders,
 // A line printed under the section's heading in the table.
 void SectionNote(const std::string& section, const std::string& note);
 
-// A target checked at the end: our median time over the listed rows must be at most
+// A target checked at the end: our time over the listed rows must be at most
 // factor x the rival's (factor <= 1 for "at least 1/factor as fast").
 struct Target {
   std::string text, section;
