@@ -354,8 +354,18 @@ int main(int argc, char** argv) {
   bench::RegisterAudio();
   const int32_t child = bench::ChildSet();
   if (child < 0) PrintProcessor();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  // Repetitions of every benchmark are interleaved at random, so a spell of another tenant's
+  // work slows one repetition of several contenders rather than every repetition of one.
+  std::vector<char*> options(argv, argv + argc);
+  std::string interleave = "--benchmark_enable_random_interleaving=true";
+  if (std::none_of(args.begin(), args.end(), [](const std::string& a) {
+        return a.rfind("--benchmark_enable_random_interleaving", 0) == 0;
+      }))
+    options.insert(options.begin() + 1, interleave.data());
+  int option_count = int(options.size());
+  options.push_back(nullptr);
+  benchmark::Initialize(&option_count, options.data());
+  if (benchmark::ReportUnrecognizedArguments(option_count, options.data())) return 1;
   bench::TableReporter reporter;
   if (bench::Selects(args, child)) benchmark::RunSpecifiedBenchmarks(&reporter);
   if (child >= 0) {
