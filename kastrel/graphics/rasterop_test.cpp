@@ -176,9 +176,14 @@ class RandomBlits {
 
   void scribble(Picture p) {
     for (int y = 0; y < p.height; ++y) {
-      // Now and then an opaque row, which the vector blends take a shorter way.
-      const uint32_t opaque = p.bpp == 4 && pick(0, 3) == 0 ? 0xFF000000u : 0;
-      for (int x = 0; x < p.width; ++x) p.set(x, y, pixel(p.bpp) | opaque);
+      // Now and then an opaque row, and opaque runs within rows: the vector blends take a
+      // shorter way where a whole vector, or several, are opaque.
+      const bool opaque_row = p.bpp == 4 && pick(0, 3) == 0;
+      bool opaque_run = false;
+      for (int x = 0; x < p.width; ++x) {
+        if (p.bpp == 4 && pick(0, 9) == 0) opaque_run = !opaque_run;
+        p.set(x, y, pixel(p.bpp) | (opaque_row || opaque_run ? 0xFF000000u : 0));
+      }
     }
   }
 

@@ -143,21 +143,42 @@ inline __m128i alpha4_opaque_sse2(__m128i sv, __m128i d) {
   return _mm_add_epi8(r, _mm_and_si128(borrow, _mm_set1_epi32(int(0xFF000000u))));
 }
 
+// Four pixels of any alpha from s onto t: opaque and clear vectors take their shorter ways.
+inline void alpha4_any_sse2(__m128i sv, uint8_t* t) {
+  // Bit 3 of each pixel's four: its alpha byte is 255 (opaque) or 0 (clear).
+  if ((_mm_movemask_epi8(_mm_cmpeq_epi8(sv, _mm_set1_epi32(-1))) & 0x8888) == 0x8888) {
+    store128(t, alpha4_opaque_sse2(sv, load128(t)));
+  } else if ((_mm_movemask_epi8(_mm_cmpeq_epi8(sv, _mm_setzero_si128())) & 0x8888) != 0x8888) {
+    store128(t, alpha4_sse2(sv, load128(t)));
+  }
+}
+
+// Sixteen pixels at a time are checked for opacity at once: backgrounds and sprite bodies are
+// opaque over long runs, and one check for four vectors spares a fifth of an opaque blit's work.
 void alpha32_sse2(ROW_ARGS) {
   if (overlaps(s, t, w, h, sp, tp, 4)) return vox_gfxRowsScalar[PUT_ALPHA][2](ROW_PASS);
-  const __m128i zero = _mm_setzero_si128(), ones = _mm_set1_epi32(-1);
+  const __m128i ones = _mm_set1_epi32(-1);
   const size_t whole = size_t(w / 4) * 16;
   const int32_t rest = w % 4;
   for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
-    for (size_t i = 0; i < whole; i += 16) {
-      const __m128i sv = load128(s + i);
-      // Bit 3 of each pixel's four: its alpha byte is 255 (opaque) or 0 (clear).
-      if ((_mm_movemask_epi8(_mm_cmpeq_epi8(sv, ones)) & 0x8888) == 0x8888) {
-        store128(t + i, alpha4_opaque_sse2(sv, load128(t + i)));
-      } else if ((_mm_movemask_epi8(_mm_cmpeq_epi8(sv, zero)) & 0x8888) != 0x8888) {
-        store128(t + i, alpha4_sse2(sv, load128(t + i)));
+    size_t i = 0;
+    for (; i + 64 <= whole; i += 64) {
+      const __m128i s0 = load128(s + i), s1 = load128(s + i + 16);
+      const __m128i s2 = load128(s + i + 32), s3 = load128(s + i + 48);
+      const __m128i all = _mm_and_si128(_mm_and_si128(s0, s1), _mm_and_si128(s2, s3));
+      if ((_mm_movemask_epi8(_mm_cmpeq_epi8(all, ones)) & 0x8888) == 0x8888) {
+        store128(t + i, alpha4_opaque_sse2(s0, load128(t + i)));
+        store128(t + i + 16, alpha4_opaque_sse2(s1, load128(t + i + 16)));
+        store128(t + i + 32, alpha4_opaque_sse2(s2, load128(t + i + 32)));
+        store128(t + i + 48, alpha4_opaque_sse2(s3, load128(t + i + 48)));
+      } else {
+        alpha4_any_sse2(s0, t + i);
+        alpha4_any_sse2(s1, t + i + 16);
+        alpha4_any_sse2(s2, t + i + 32);
+        alpha4_any_sse2(s3, t + i + 48);
       }
     }
+    for (; i < whole; i += 16) alpha4_any_sse2(load128(s + i), t + i);
     for (int32_t x = 0; x < rest; ++x) {
       const size_t at = whole + size_t(x) * 4;
       store32(t + at, alpha_pixel(load32(s + at), load32(t + at)));
