@@ -308,6 +308,22 @@ void RunChild(const std::vector<std::string>& args, int32_t set) {
 namespace {
 
 // The processor's name and the instruction sets that matter to the raster loops.
+// The machine's CPU time so far from the first line of /proc/stat: all of it, and what the
+// hypervisor gave to other guests (steal). Zeros where there is no such file.
+std::pair<double, double> CpuTimes() {
+  double total = 0, steal = 0;
+  if (FILE* f = std::fopen("/proc/stat", "r")) {
+    double v[8] = {};
+    if (std::fscanf(f, "cpu %lf %lf %lf %lf %lf %lf %lf %lf", &v[0], &v[1], &v[2], &v[3], &v[4],
+                    &v[5], &v[6], &v[7]) == 8) {
+      for (double x : v) total += x;
+      steal = v[7];
+    }
+    std::fclose(f);
+  }
+  return {total, steal};
+}
+
 void PrintProcessor() {
   std::string model = "unknown processor";
   if (FILE* f = std::fopen("/proc/cpuinfo", "r")) {
@@ -354,6 +370,7 @@ int main(int argc, char** argv) {
   bench::RegisterAudio();
   const int32_t child = bench::ChildSet();
   if (child < 0) PrintProcessor();
+  const auto [total_before, steal_before] = CpuTimes();
   // Repetitions of every benchmark are interleaved at random, so a spell of another tenant's
   // work slows one repetition of several contenders rather than every repetition of one.
   std::vector<char*> options(argv, argv + argc);
@@ -381,10 +398,15 @@ int main(int argc, char** argv) {
   for (int32_t set : bench::LoopSets())
     if (bench::Selects(args, set)) bench::RunChild(args, set);
   benchmark::Shutdown();
+  const auto [total_after, steal_after] = CpuTimes();
 
   std::printf(
       "\n================ Kastrel benchmark table (fastest of 5 repetitions) ================\n");
   PrintProcessor();
+  // On a virtual machine another guest's work can slow whole stretches of the run.
+  if (total_after > total_before)
+    std::printf("Stolen by the hypervisor during the run: %.1f %% of this machine's CPU time\n",
+                100.0 * (steal_after - steal_before) / (total_after - total_before));
   for (const auto& section : bench::registry().sections) bench::PrintSection(section);
   std::printf("\nTargets:\n");
   int missed = 0;
