@@ -35,10 +35,14 @@ struct Registry {
   std::map<std::string, std::vector<std::string>> references;
   std::map<std::string, std::string> notes;
   std::vector<Target> targets;
+  std::map<std::string, std::string> run_names;  // by NameOf
   std::map<std::string, double> seconds;  // fastest repetition's seconds per iteration, by name
 };
 
 constexpr const char* kFastest = "fastest";
+// Each repetition runs at least this long; Google Benchmark writes it into the run's name.
+constexpr double kMinTime = 0.05;
+constexpr const char* kMinTimeInName = "/min_time:0.050";
 
 Registry& registry() {
   static Registry r;
@@ -205,6 +209,9 @@ void Add(const Cell& cell, std::function<void(benchmark::State&)> fn, bool manua
   // leaves those of the loop sets to the children.
   if (ChildSet() >= 0 && cell.loop_set != ChildSet()) return;
   r.cells.push_back(cell);
+  // The name Google Benchmark matches --benchmark_filter against, with the run's settings.
+  r.run_names[NameOf(cell)] =
+      NameOf(cell) + kMinTimeInName + "/repeats:5/" + (manual_time ? "manual_time" : "real_time");
   if (std::find(r.sections.begin(), r.sections.end(), cell.section) == r.sections.end())
     r.sections.push_back(cell.section);
   if (ChildSet() < 0 && cell.loop_set >= 0) return;
@@ -218,7 +225,7 @@ void Add(const Cell& cell, std::function<void(benchmark::State&)> fn, bool manua
     b->UseManualTime();
   else
     b->UseRealTime();
-  b->Unit(benchmark::kMicrosecond)->MinTime(0.05)->Repetitions(5)->ReportAggregatesOnly(true);
+  b->Unit(benchmark::kMicrosecond)->MinTime(kMinTime)->Repetitions(5)->ReportAggregatesOnly(true);
   b->ComputeStatistics(kFastest, [](const std::vector<double>& v) {
     return *std::min_element(v.begin(), v.end());
   });
@@ -258,7 +265,8 @@ bool Selects(const std::vector<std::string>& args, int32_t set) {
     return true;  // let the child report the bad filter
   }
   for (const Cell& c : registry().cells)
-    if (c.loop_set == set && std::regex_search(NameOf(c), re) != negative) return true;
+    if (c.loop_set == set && std::regex_search(registry().run_names[NameOf(c)], re) != negative)
+      return true;
   return false;
 }
 
