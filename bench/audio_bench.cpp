@@ -100,8 +100,7 @@ void RegisterAudio() {
         for (auto _ : state) state.SetIterationTime(20e-6);
       },
       true);
-  AddTarget(
-      {"starting a loaded effect within 20 us", start, {row}, "kastrel", "20 us", 1.0});
+  AddTarget({"starting a loaded effect within 20 us", start, {row}, "kastrel", "20 us", 1.0});
 
   const std::string load = "audio: load a 1 s WAV";
   const std::string wav_row = "44.1 kHz 16-bit stereo";

@@ -111,7 +111,8 @@ void PrintSection(const std::string& section) {
   }
   std::printf("%-24s", "");
   for (size_t i = 0; i < cols.size(); ++i) std::printf(" %*s", width[i], cols[i].c_str());
-  for (size_t i = 1; i < cols.size(); ++i) std::printf(" %*s", x_width[i], ("x " + cols[i]).c_str());
+  for (size_t i = 1; i < cols.size(); ++i)
+    std::printf(" %*s", x_width[i], ("x " + cols[i]).c_str());
   std::printf("\n");
   std::vector<double> total_time(cols.size(), 0), total_bytes(cols.size(), 0);
   std::vector<bool> complete(cols.size(), true);
@@ -226,9 +227,8 @@ void Add(const Cell& cell, std::function<void(benchmark::State&)> fn, bool manua
   else
     b->UseRealTime();
   b->Unit(benchmark::kMicrosecond)->MinTime(kMinTime)->Repetitions(5)->ReportAggregatesOnly(true);
-  b->ComputeStatistics(kFastest, [](const std::vector<double>& v) {
-    return *std::min_element(v.begin(), v.end());
-  });
+  b->ComputeStatistics(
+      kFastest, [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); });
 }
 
 void Columns(const std::string& section, std::vector<std::string> contenders,

@@ -23,10 +23,10 @@
 
 #include "bench/table.h"
 #include "kastrel/device/display.h"
+#include "kastrel/device/input.h"
 #include "kastrel/device/timer.h"
 #include "kastrel/engine/engine.h"
 #include "kastrel/graphics/bitmap.h"
-#include "kastrel/device/input.h"
 #include "kastrel/graphics/rows.h"
 
 namespace bench {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "kastrel/base/copy.h"
 #include "kastrel/base/error.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/timer.h"
@@ -44,7 +45,7 @@ int32_t moved(double p, int32_t length) {
 
 // Pixels [x0, x1) of a row.
 void span(uint32_t* d, const uint32_t* s, int64_t x0, int64_t x1) {
-  if (x1 > x0) std::memcpy(d + x0, s + x0, static_cast<size_t>(x1 - x0) * 4);
+  if (x1 > x0) vox_hCopyBytes(d + x0, s + x0, static_cast<size_t>(x1 - x0) * 4);
 }
 
 // One row of FADE over n bytes: (o * (256 - a) + i * a) >> 8, which equals
@@ -123,7 +124,7 @@ void slide(const Frame& f, bool incoming_on_top, int64_t dx, int64_t dy) {
     }
     const uint32_t* top = incoming_on_top ? f.irow(int32_t(ty)) : f.orow(int32_t(ty));
     span(d, bottom, 0, x0);
-    std::memcpy(d + x0, top + (x0 - dx), static_cast<size_t>(x1 - x0) * 4);
+    vox_hCopyBytes(d + x0, top + (x0 - dx), static_cast<size_t>(x1 - x0) * 4);
     span(d, bottom, x1, f.w);
   }
 }
@@ -162,7 +163,7 @@ void zoom(const Frame& f, bool incoming_scaled, int32_t x0, int32_t y0, int32_t 
     sy.next();
     const uint32_t* s = incoming_scaled ? f.irow(row) : f.orow(row);
     if (w == f.w) {
-      std::memcpy(d, s, static_cast<size_t>(w) * 4);
+      vox_hCopyBytes(d, s, static_cast<size_t>(w) * 4);
       continue;
     }
     uint32_t* __restrict dd = d + x0;
@@ -437,7 +438,7 @@ void BEFOREPAINT() {
     end_transition();
     return;
   }
-  if (DIRTYREGIONS.COUNT > 0) std::memcpy(frame_buffer(), run.incoming, run.bytes);
+  if (DIRTYREGIONS.COUNT > 0) vox_hCopyBytes(frame_buffer(), run.incoming, run.bytes);
 }
 
 void AFTERPAINT(bool REPAINTED) {
@@ -447,10 +448,10 @@ void AFTERPAINT(bool REPAINTED) {
     return;
   }
   uint8_t* fb = frame_buffer();
-  if (REPAINTED) std::memcpy(run.incoming, fb, run.bytes);
+  if (REPAINTED) vox_hCopyBytes(run.incoming, fb, run.bytes);
   const double p = (vox_Timer() - run.start) / run.duration;
   if (!(p < 1)) {
-    if (!REPAINTED) std::memcpy(fb, run.incoming, run.bytes);
+    if (!REPAINTED) vox_hCopyBytes(fb, run.incoming, run.bytes);
     end_transition();
     return;
   }
@@ -461,7 +462,7 @@ void AFTERPAINT(bool REPAINTED) {
 
 bool FINISH() {
   if (!run.on) return false;
-  if (same_screen()) std::memcpy(frame_buffer(), run.incoming, run.bytes);
+  if (same_screen()) vox_hCopyBytes(frame_buffer(), run.incoming, run.bytes);
   end_transition();
   return true;
 }

@@ -63,8 +63,8 @@ namespace {
 // the blit's own mode is by far the usual one and is checked first.
 int builtin_mode(VOX_PUT_ROUTINE routine, int32_t mode) {
   static constexpr VOX_PUT_ROUTINE kRoutineOfMode[PUT_MODES] = {
-      vox_hPutTrans, vox_hPutPSet, vox_hPutPReset, vox_hPutAnd,   vox_hPutOr,
-      vox_hPutXor,   vox_hPutAlpha, vox_hPutAdd,   vox_hPutCustom};
+      vox_hPutTrans, vox_hPutPSet,  vox_hPutPReset, vox_hPutAnd,   vox_hPutOr,
+      vox_hPutXor,   vox_hPutAlpha, vox_hPutAdd,    vox_hPutCustom};
   if (kRoutineOfMode[mode] == routine) return mode;
   for (int builtin = 0; builtin < PUT_MODES; ++builtin)
     if (kRoutineOfMode[builtin] == routine) return builtin;

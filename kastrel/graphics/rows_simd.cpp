@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "kastrel/base/copy.h"
 #include "kastrel/graphics/rows.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -291,14 +292,14 @@ void trans_small_sse2(ROW_ARGS) {
   }
 }
 
-// PSET (and ALPHA below 32 bits): short rows are copied inline, long ones by memcpy.
+// PSET (and ALPHA below 32 bits): short rows are copied inline, long ones by vox_hCopyBytes.
 template <int BPP, int MODE>
 void copy_sse2(ROW_ARGS) {
   if (overlaps(s, t, w, h, sp, tp, BPP)) return vox_gfxRowsScalar[MODE][BPP / 2](ROW_PASS);
   const int32_t bytes = w * BPP;
   for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
     if (bytes >= 1024 || bytes < 16) {
-      std::memcpy(t, s, size_t(bytes));
+      vox_hCopyBytes(t, s, size_t(bytes));
       continue;
     }
     for (int32_t i = 0; i + 16 <= bytes; i += 16) store128(t + i, load128(s + i));
@@ -464,7 +465,7 @@ KASTREL_AVX2 void copy_avx2(ROW_ARGS) {
   const int32_t bytes = w * BPP;
   for (int32_t y = 0; y < h; ++y, s += sp, t += tp) {
     if (bytes >= 1024 || bytes < 32) {
-      std::memcpy(t, s, size_t(bytes));
+      vox_hCopyBytes(t, s, size_t(bytes));
       continue;
     }
     for (int32_t i = 0; i + 32 <= bytes; i += 32) store256(t + i, load256(s + i));
