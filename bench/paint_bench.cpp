@@ -123,25 +123,51 @@ double Median(std::vector<double> samples) {
   return samples[samples.size() / 2];
 }
 
-// The median time of a memcpy of one frame onto the screen made after a 1 ms pause, as each pass
-// of the frame loop starts after its pause; measured once per process.
+// The median time of work over the passes, each made after a 1 ms pause as each pass of the frame
+// loop follows its own.
+template <typename Work>
+double AfterPauses(Work work) {
+  std::vector<double> samples;
+  for (int32_t i = 0; i < kPasses; ++i) {
+    vox_SleepEx(1, 1);
+    const double start = vox_Timer();
+    work();
+    benchmark::ClobberMemory();
+    samples.push_back(vox_Timer() - start);
+  }
+  return Median(samples);
+}
+
+// A memcpy of one frame onto the screen after the pause; measured once per process.
 double PausedCopy() {
   static const double typical = [] {
     Samples();
     std::vector<uint8_t> picture(640 * 480 * 4, 0x5A);
     auto* screen = static_cast<uint8_t*>(vox_GfxScreenPtr());
-    std::vector<double> samples;
-    for (int32_t i = 0; i < kPasses; ++i) {
-      vox_SleepEx(1, 1);
-      const double start = vox_Timer();
-      std::memcpy(screen, picture.data(), picture.size());
-      benchmark::ClobberMemory();
-      samples.push_back(vox_Timer() - start);
-    }
-    return Median(samples);
+    return AfterPauses([&] { std::memcpy(screen, picture.data(), picture.size()); });
   }();
   return typical;
 }
+
+// The three draws on a loop set, under the screen lock, for the life of the object; Ready() is
+// false (and the benchmark skipped) where the pictures did not load.
+class DrawsOn {
+ public:
+  DrawsOn(benchmark::State& state, int32_t set) : before_(vox_hRowPath()) {
+    Samples();
+    if (!pictures_loaded) state.SkipWithError("pictures missing");
+    vox_hRowPathForce(set);
+    vox_GfxLock();
+  }
+  ~DrawsOn() {
+    vox_GfxUnlock(0, -1);
+    vox_hRowPathForce(before_);
+  }
+  bool Ready() const { return pictures_loaded; }
+
+ private:
+  int32_t before_;
+};
 
 }  // namespace
 
@@ -173,45 +199,21 @@ void RegisterPaint() {
         },
         true);
     Add({section, draws_row, "kastrel", frame, set}, [set](benchmark::State& state) {
-      Samples();
-      if (!pictures_loaded) {
-        state.SkipWithError("pictures missing");
-        return;
-      }
-      const int32_t before = vox_hRowPath();
-      vox_hRowPathForce(set);
-      vox_GfxLock();
+      const DrawsOn draws(state, set);
+      if (!draws.Ready()) return;
       for (auto _ : state) {
         ThreeDraws();
         benchmark::ClobberMemory();
       }
-      vox_GfxUnlock(0, -1);
-      vox_hRowPathForce(before);
     });
     // The same draws, each after the frame loop's pause: what the loop's own work adds shows
     // as the difference between this row and the frame loop's.
     Add(
         {section, paused_row, "kastrel", frame, set},
         [set](benchmark::State& state) {
-          Samples();
-          if (!pictures_loaded) {
-            state.SkipWithError("pictures missing");
-            return;
-          }
-          const int32_t before = vox_hRowPath();
-          vox_hRowPathForce(set);
-          std::vector<double> samples;
-          for (int32_t i = 0; i < kPasses; ++i) {
-            vox_SleepEx(1, 1);
-            vox_GfxLock();
-            const double start = vox_Timer();
-            ThreeDraws();
-            benchmark::ClobberMemory();
-            samples.push_back(vox_Timer() - start);
-            vox_GfxUnlock(0, -1);
-          }
-          vox_hRowPathForce(before);
-          const double typical = Median(samples);
+          const DrawsOn draws(state, set);
+          if (!draws.Ready()) return;
+          const double typical = AfterPauses(ThreeDraws);
           for (auto _ : state) state.SetIterationTime(typical);
         },
         true);
