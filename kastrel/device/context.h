@@ -2,6 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kastrel/device/screen.h"
+
 // Inside the display layer: the per-thread drawing context, the error number and the lock
 // rule shared by every call that may touch the screen. Not for games.
 
@@ -24,9 +26,19 @@ void vox_hSetError(int32_t error);
 
 // Around any work on the screen's state or pixels: unless the program (or an enclosing call)
 // holds the screen lock, take it and set SCREEN_LOCKED | SCREEN_AUTO_LOCKED; afterwards
-// release it only if this rule took it.
-void vox_hAutoLock();
-void vox_hAutoUnlock();
+// release it only if this rule took it. The flags are checked inline: inside the frame loop,
+// which holds the lock for the whole pass, every blit and shape would otherwise make two calls
+// that do nothing.
+void vox_hAutoLockTake(VOX_GFX_SCREEN* s);
+void vox_hAutoLockRelease(VOX_GFX_SCREEN* s);
+inline void vox_hAutoLock() {
+  VOX_GFX_SCREEN* s = __vox_gfx;
+  if (s && (s->flags & (SCREEN_LOCKED | SCREEN_AUTO_LOCKED)) == 0) vox_hAutoLockTake(s);
+}
+inline void vox_hAutoUnlock() {
+  VOX_GFX_SCREEN* s = __vox_gfx;
+  if (s && (s->flags & SCREEN_AUTO_LOCKED)) vox_hAutoLockRelease(s);
+}
 
 // Stores value (its low bpp bytes) into every bpp-byte slot of bytes bytes.
 void vox_hFillPixels(uint8_t* pixels, size_t bytes, int32_t bpp, uint32_t value);

@@ -47,8 +47,8 @@ int64_t screen_bytes(int64_t width, int64_t bytes_per_pixel, int64_t height, int
       __builtin_mul_overflow(pixels, height, &pixels) || pixels > kMaxScreenBytes) {
     return -1;
   }
-  const int64_t page = std::max<int64_t>(32, (pixels + 8 + 15) / 16 * 16) +
-                       static_cast<int64_t>(sizeof(uint8_t*));
+  const int64_t page =
+      std::max<int64_t>(32, (pixels + 8 + 15) / 16 * 16) + static_cast<int64_t>(sizeof(uint8_t*));
   if (__builtin_mul_overflow(page, pages, &total) || total > kMaxScreenBytes) return -1;
   return total;
 }
@@ -283,17 +283,12 @@ VOX_GFX_CONTEXT* vox_hContext() {
 void vox_hSetError(int32_t error) { t_error = error; }
 int32_t vox_GetError() { return t_error; }
 
-void vox_hAutoLock() {
-  VOX_GFX_SCREEN* s = __vox_gfx;
-  if (!s || (s->flags & (SCREEN_LOCKED | SCREEN_AUTO_LOCKED))) return;
+void vox_hAutoLockTake(VOX_GFX_SCREEN* s) {
   if (s->driver && s->driver->lock) s->driver->lock();
   s->flags |= SCREEN_LOCKED | SCREEN_AUTO_LOCKED;
 }
 
-void vox_hAutoUnlock() {
-  VOX_GFX_SCREEN* s = __vox_gfx;
-  if (s && (s->flags & SCREEN_AUTO_LOCKED)) release_lock(s);
-}
+void vox_hAutoLockRelease(VOX_GFX_SCREEN* s) { release_lock(s); }
 
 void vox_hFillPixels(uint8_t* pixels, size_t bytes, int32_t bpp, uint32_t value) {
   if (bpp == 1) {

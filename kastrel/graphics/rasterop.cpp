@@ -164,14 +164,13 @@ int32_t vox_GfxPut(void* target, float x, float y, const void* source, int32_t x
 
   const int builtin = builtin_mode(routine, mode);
   if (builtin >= 0) routine = vox_hRowTable()[builtin][depth_index(dst.bpp)];
-  // The frame loop holds the lock for the whole pass: only a blit outside it takes the lock.
-  if ((screen->flags & (SCREEN_LOCKED | SCREEN_AUTO_LOCKED)) == 0) vox_hAutoLock();
+  vox_hAutoLock();
   routine(src.pixels + sy * src.pitch + sx * src.bpp, dst.pixels + dy * dst.pitch + dx * dst.bpp,
           static_cast<int32_t>(w), static_cast<int32_t>(h), src.pitch, dst.pitch, alpha, blender,
           param);
   if (!target && context->work_page == screen->visible_page) {
     std::memset(screen->dirty + dy, 1, static_cast<size_t>(h));
   }
-  if (screen->flags & SCREEN_AUTO_LOCKED) vox_hAutoUnlock();
+  vox_hAutoUnlock();
   return succeed();
 }
