@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "bench/table.h"
-#include "kastrel/device/frame_rows.h"
-#include "kastrel/device/scaling.h"
+#include "kastrel/device/sdl/frame_rows.h"
+#include "kastrel/device/sdl/scaling.h"
 
 namespace bench {
 namespace {

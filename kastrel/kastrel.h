@@ -12,7 +12,7 @@
 #include "kastrel/device/input.h"
 #include "kastrel/device/keys.h"
 #include "kastrel/device/screen.h"
-#include "kastrel/device/sdl_driver.h"
+#include "kastrel/device/sdl/sdl_driver.h"
 #include "kastrel/device/timer.h"
 #include "kastrel/engine/binarysemaphore.h"
 #include "kastrel/engine/collision.h"

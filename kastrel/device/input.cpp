@@ -9,7 +9,7 @@
 
 #include "kastrel/device/context.h"
 #include "kastrel/device/screen.h"
-#include "kastrel/device/sdl_gamepad.h"
+#include "kastrel/device/sdl/sdl_gamepad.h"
 
 namespace {
 

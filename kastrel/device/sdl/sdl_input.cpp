@@ -1,8 +1,8 @@
-#include "kastrel/device/sdl_input.h"
+#include "kastrel/device/sdl/sdl_input.h"
 
 #include "kastrel/device/driver.h"
 #include "kastrel/device/keys.h"
-#include "kastrel/device/sdl_keys.h"
+#include "kastrel/device/sdl/sdl_keys.h"
 
 namespace {
 

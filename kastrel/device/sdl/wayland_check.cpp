@@ -1,4 +1,4 @@
-#include "kastrel/device/wayland_check.h"
+#include "kastrel/device/sdl/wayland_check.h"
 
 #include <dlfcn.h>
 

@@ -1,4 +1,4 @@
-#include "kastrel/device/sdl_input.h"
+#include "kastrel/device/sdl/sdl_input.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "kastrel/device/sdl_driver.h"
+#include "kastrel/device/sdl/sdl_driver.h"
 
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_shape.h>
@@ -17,14 +17,14 @@
 #include <vector>
 
 #include "kastrel/base/error.h"
-#include "kastrel/device/frame_rows.h"
-#include "kastrel/device/scaling.h"
+#include "kastrel/device/sdl/frame_rows.h"
+#include "kastrel/device/sdl/scaling.h"
 #include "kastrel/device/screen.h"
-#include "kastrel/device/sdl_gamepad.h"
-#include "kastrel/device/sdl_input.h"
-#include "kastrel/device/sdl_keys.h"
-#include "kastrel/device/wayland_check.h"
-#include "kastrel/device/x11_guard.h"
+#include "kastrel/device/sdl/sdl_gamepad.h"
+#include "kastrel/device/sdl/sdl_input.h"
+#include "kastrel/device/sdl/sdl_keys.h"
+#include "kastrel/device/sdl/wayland_check.h"
+#include "kastrel/device/sdl/x11_guard.h"
 
 namespace {
 

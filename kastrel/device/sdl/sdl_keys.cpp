@@ -1,4 +1,4 @@
-#include "kastrel/device/sdl_keys.h"
+#include "kastrel/device/sdl/sdl_keys.h"
 
 #include <array>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "kastrel/device/x11_guard.h"
+#include "kastrel/device/sdl/x11_guard.h"
 
 #include <SDL2/SDL_syswm.h>
 #include <dlfcn.h>

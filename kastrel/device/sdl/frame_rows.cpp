@@ -1,4 +1,4 @@
-#include "kastrel/device/frame_rows.h"
+#include "kastrel/device/sdl/frame_rows.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "kastrel/device/sdl_gamepad.h"
+#include "kastrel/device/sdl/sdl_gamepad.h"
 
 #include <SDL2/SDL.h>
 

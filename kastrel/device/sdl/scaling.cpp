@@ -1,4 +1,4 @@
-#include "kastrel/device/scaling.h"
+#include "kastrel/device/sdl/scaling.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,11 +1,11 @@
-#include "kastrel/device/scaling.h"
+#include "kastrel/device/sdl/scaling.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <vector>
 
-#include "kastrel/device/frame_rows.h"
+#include "kastrel/device/sdl/frame_rows.h"
 
 TEST(Scaling, PicksCentresAndMapsBothWays) {
   EXPECT_EQ(vox_scale_fit(640, 480, 1920, 1080), 2);
