@@ -12,9 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <utility>
 #include <vector>
 
+#include "kastrel/audio/audio_header.h"
 #include "kastrel/base/error.h"
 
 namespace KASTREL::AUDIO {
@@ -99,6 +101,18 @@ bool try_open(std::string* why) {
 
 void close_at_exit() { CLOSEAUDIO(); }
 
+// The output went away under the mixer: SDL tells it through an event, posted on its audio
+// thread, which the window driver's queue would otherwise swallow unseen. Only opened devices
+// are reported removed, and the mixer's is the one output we open.
+int watch_output(void*, SDL_Event* event) {
+  static std::atomic<bool> told{false};
+  if (event->type == SDL_AUDIODEVICEREMOVED && !event->adevice.iscapture &&
+      !told.exchange(true)) {
+    std::fprintf(stderr, "kastrel: the audio output was lost; the game goes on without sound\n");
+  }
+  return 1;
+}
+
 // Opens the device if need be; false when there is no mixer at all.
 bool ready() {
   if (d.open) return true;
@@ -106,6 +120,9 @@ bool ready() {
   // The program keeps its own signal handling; a truncated WAV file is an error.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   SDL_SetHint(SDL_HINT_WAVE_TRUNCATION, "verystrict");
+  // Before the device opens: it may fail at its first buffer.
+  SDL_DelEventWatch(watch_output, nullptr);
+  SDL_AddEventWatch(watch_output, nullptr);
   std::string why;
   if (!try_open(&why)) {
     std::string why_silent;
@@ -186,82 +203,36 @@ void release(SAMPLES*& s) {
   delete r;
 }
 
-// The formats we accept, told by their first bytes; MUS_NONE for anything else (MIDI, module
-// and voice files are refused rather than handed to lenient decoders).
-Mix_MusicType format_of(const uint8_t* head, size_t size) {
-  auto is = [&](size_t at, const char* text) {
-    const size_t n = std::strlen(text);
-    return size >= at + n && std::memcmp(head + at, text, n) == 0;
-  };
-  if (is(0, "RIFF") && is(8, "WAVE")) return MUS_WAV;
-  if (is(0, "FORM") && (is(8, "AIFF") || is(8, "AIFC"))) return MUS_WAV;
-  if (is(0, "OggS")) return is(28, "OpusHead") ? MUS_OPUS : MUS_OGG;
-  if (is(0, "fLaC")) return MUS_FLAC;
-  if (is(0, "ID3")) return MUS_MP3;
-  if (size >= 2 && head[0] == 0xFF && (head[1] & 0xFE) == 0xFA) return MUS_MP3;
-  return MUS_NONE;
-}
-
 uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
 
-// The chunks of a WAV or AIFF file, checked before the mixer sizes its buffers from them: a
-// plausible channel count and rate (absurd values make it ask for negative sizes), and no chunk
-// but the samples running past the end of the file (it allocates what a chunk claims before
-// reading it). A cut sample chunk is left to the decoders. Text for what is wrong, or null.
-const char* implausible_pcm(SDL_RWops* rw) {
-  uint8_t header[12], chunk[8], fmt[8];
-  const Sint64 total = SDL_RWsize(rw);
-  if (SDL_RWread(rw, header, 1, 12) != 12) return nullptr;
-  const bool wave = std::memcmp(header, "RIFF", 4) == 0;
-  Sint64 at = 12;
-  for (int i = 0;
-       i < 1024 && SDL_RWseek(rw, at, RW_SEEK_SET) == at && SDL_RWread(rw, chunk, 1, 8) == 8; ++i) {
-    const uint32_t size = wave ? le32(chunk + 4) : SDL_SwapBE32(le32(chunk + 4));
-    at += 8 + Sint64(size) + (size & 1);
-    if (std::memcmp(chunk, wave ? "data" : "SSND", 4) == 0) continue;
-    if (total >= 0 && at - (size & 1) > total) return "has a chunk longer than the file";
-    if (std::memcmp(chunk, wave ? "fmt " : "COMM", 4) != 0) continue;
-    if (SDL_RWread(rw, fmt, 1, 8) != 8) return "has a cut format chunk";
-    const uint32_t channels =
-        wave ? uint32_t(fmt[2] | fmt[3] << 8) : uint32_t(fmt[0] << 8 | fmt[1]);
-    if (channels < 1 || channels > 8) return "has an unsupported number of channels";
-    if (wave && (le32(fmt + 4) < 1000 || le32(fmt + 4) > 768000))
-      return "has an unsupported sample rate";
-  }
-  return nullptr;  // the decoder reports what is missing
+enum class Kind { sound, music };
+
+std::atomic<uint64_t> g_max_sound_bytes{DEFAULTMAXSOUNDBYTES};
+
+// What a sound of these frames takes once decoded into the mixer's format; 0 when unknown.
+uint64_t decoded_bytes(const SOUNDHEADER& h) {
+  int rate = 0, channels = 0;
+  Uint16 format = 0;
+  if (h.FRAMES < 0 || h.RATE <= 0 || !Mix_QuerySpec(&rate, &format, &channels)) return 0;
+  const double bytes = std::ceil(double(h.FRAMES) * rate / h.RATE) * channels *
+                       (SDL_AUDIO_BITSIZE(format) / 8);
+  return bytes >= 0x1p63 ? UINT64_MAX : uint64_t(bytes);
 }
 
-// A FLAC file's metadata: its one stream header first, and every block whole. The mixer's FLAC
-// reader leaks a converter when the metadata it has begun to read turns out damaged.
-const char* implausible_flac(SDL_RWops* rw) {
-  const Sint64 total = SDL_RWsize(rw);
-  Sint64 at = 4;
-  uint8_t header[4];
-  for (int block = 0; block < 4096; ++block) {
-    if (SDL_RWseek(rw, at, RW_SEEK_SET) != at || SDL_RWread(rw, header, 1, 4) != 4)
-      return "is cut short in its metadata";
-    const int type = header[0] & 0x7F;
-    at += 4 + (header[1] << 16 | header[2] << 8 | header[3]);
-    if ((block == 0) != (type == 0) || type == 127) return "has damaged metadata";
-    if (total >= 0 && at > total) return "is cut short in its metadata";
-    if (header[0] & 0x80) return nullptr;  // the last metadata block
-  }
-  return "has damaged metadata";
-}
-
-// Checks the format at the stream's start and rewinds it; closes it when refused.
-bool accept(SDL_RWops* rw, const char* what, Mix_MusicType* type) {
+// Checks the format at the stream's start, and for a sound the size it decodes to, and rewinds
+// it; closes it when refused. A track streams, so only its format counts.
+bool accept(Kind kind, SDL_RWops* rw, const char* what, Mix_MusicType* type) {
   uint8_t head[36] = {};
   const size_t got = SDL_RWread(rw, head, 1, sizeof head);
-  SDL_RWseek(rw, 0, RW_SEEK_SET);
-  *type = format_of(head, got);
-  const char* wrong = *type == MUS_WAV    ? implausible_pcm(rw)
-                      : *type == MUS_FLAC ? implausible_flac(rw)
-                                          : nullptr;
-  SDL_RWseek(rw, 0, RW_SEEK_SET);
-  if (*type != MUS_NONE && !wrong) return true;
-  if (wrong)
-    SETLASTERROR("%s %s", what, wrong);
+  *type = SOUNDFORMAT(head, got);
+  const SOUNDHEADER h = READSOUNDHEADER(rw, *type);
+  const uint64_t cap = MAXSOUNDBYTES(), bytes = kind == Kind::sound ? decoded_bytes(h) : 0;
+  if (*type != MUS_NONE && !h.WRONG && (cap == 0 || bytes <= cap)) return true;
+  if (h.WRONG)
+    SETLASTERROR("%s %s", what, h.WRONG);
+  else if (*type != MUS_NONE)
+    SETLASTERROR("%s would decode to %llu bytes, over the cap of %llu (AUDIO::SETMAXSOUNDBYTES)",
+                 what, static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(cap));
   else if (got == 0)
     SETLASTERROR("%s is empty or cannot be read", what);
   else
@@ -269,6 +240,51 @@ bool accept(SDL_RWops* rw, const char* what, Mix_MusicType* type) {
   SDL_RWclose(rw);
   return false;
 }
+
+// While a load decodes on this thread, SDL's allocations (the mixer's buffers grow through
+// them) are held to twice the cap, which what its header allows never needs; a file whose
+// header cannot tell its length is stopped there. Refusals and real failures are noted.
+thread_local uint64_t t_alloc_limit = 0;  // 0: none
+thread_local bool t_over_cap = false, t_out_of_memory = false;
+SDL_malloc_func g_malloc;
+SDL_calloc_func g_calloc;
+SDL_realloc_func g_realloc;
+SDL_free_func g_free;
+
+bool allowed(size_t bytes) {
+  if (t_alloc_limit == 0 || bytes <= t_alloc_limit) return true;
+  t_over_cap = true;
+  return false;
+}
+void* noted(void* p) {
+  if (!p) t_out_of_memory = true;
+  return p;
+}
+void* capped_malloc(size_t n) { return allowed(n) ? noted(g_malloc(n)) : nullptr; }
+void* capped_calloc(size_t n, size_t size) {
+  size_t total = SIZE_MAX;
+  (void)__builtin_mul_overflow(n, size, &total);
+  return allowed(total) ? noted(g_calloc(n, size)) : nullptr;
+}
+void* capped_realloc(void* p, size_t n) { return allowed(n) ? noted(g_realloc(p, n)) : nullptr; }
+
+// Installed before main, while no thread can be inside SDL; each hook hands on to SDL's own.
+[[maybe_unused]] const bool g_hooked = [] {
+  SDL_GetMemoryFunctions(&g_malloc, &g_calloc, &g_realloc, &g_free);
+  return SDL_SetMemoryFunctions(capped_malloc, capped_calloc, capped_realloc, g_free) == 0;
+}();
+
+// Holds SDL's allocations on this thread to the cap for its lifetime.
+struct DecodeLimit {
+  DecodeLimit() {
+    const uint64_t cap = MAXSOUNDBYTES();
+    t_alloc_limit = cap > UINT64_MAX / 2 ? 0 : cap * 2;
+    t_over_cap = t_out_of_memory = false;
+  }
+  ~DecodeLimit() { t_alloc_limit = 0; }
+  DecodeLimit(const DecodeLimit&) = delete;
+  DecodeLimit& operator=(const DecodeLimit&) = delete;
+};
 
 // A plain WAV file already in the mixer's own format (16-bit PCM, its rate and channels): the
 // samples are used where they lie, in a block the record keeps, instead of being copied again.
@@ -296,13 +312,12 @@ Mix_Chunk* mixer_format_wav(std::vector<uint8_t>& bytes) {
   return nullptr;
 }
 
-enum class Kind { sound, music };
-
 // Decodes (a sound) or opens the stream (a track) into a new record; null on failure.
 SAMPLES* load(Kind kind, SDL_RWops* rw, const std::string& what, std::vector<uint8_t> bytes) {
   Mix_MusicType type;
-  if (!accept(rw, what.c_str(), &type)) return nullptr;
+  if (!accept(kind, rw, what.c_str(), &type)) return nullptr;
   // The stream stays ours: some of the mixer's failure paths leave it open.
+  DecodeLimit limit;
   Mix_Chunk* chunk = nullptr;
   Mix_Music* music = nullptr;
   if (kind == Kind::sound) {
@@ -317,7 +332,13 @@ SAMPLES* load(Kind kind, SDL_RWops* rw, const std::string& what, std::vector<uin
     music = Mix_LoadMUSType_RW(rw, type, 0);
   }
   if (!chunk && !music) {
-    SETLASTERROR("%s cannot be decoded: %s", what.c_str(), Mix_GetError());
+    if (t_over_cap)
+      SETLASTERROR("%s decodes to more than twice the cap of %llu bytes (AUDIO::SETMAXSOUNDBYTES)",
+                   what.c_str(), static_cast<unsigned long long>(MAXSOUNDBYTES()));
+    else if (t_out_of_memory)
+      SETLASTERROR("%s cannot be decoded: out of memory", what.c_str());
+    else
+      SETLASTERROR("%s cannot be decoded: %s", what.c_str(), Mix_GetError());
     if (rw) SDL_RWclose(rw);
     return nullptr;
   }
@@ -349,13 +370,27 @@ BOOLEAN load_file(Kind kind, SAMPLES*& into, const std::string& name) {
     bool ok = std::fseek(file, 0, SEEK_END) == 0;
     const long size = ok ? std::ftell(file) : -1;
     ok = size >= 0 && size <= INT32_MAX && std::fseek(file, 0, SEEK_SET) == 0;
-    if (ok) {
-      bytes.resize(size_t(size));
-      ok = std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size() && !std::ferror(file);
+    // A sound decodes to at least about its file's size.
+    const uint64_t cap = MAXSOUNDBYTES();
+    const bool over = ok && cap != 0 && uint64_t(size) > cap;
+    bool no_memory = false;
+    if (ok && !over) {
+      try {
+        bytes.resize(size_t(size));
+      } catch (const std::bad_alloc&) {
+        no_memory = true;
+      }
+      ok = !no_memory &&
+           std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size() && !std::ferror(file);
     }
     std::fclose(file);
+    if (over) {
+      SETLASTERROR("%s is %ld bytes, over the cap of %llu (AUDIO::SETMAXSOUNDBYTES)", what.c_str(),
+                   size, static_cast<unsigned long long>(cap));
+      return FALSE;
+    }
     if (!ok) {
-      SETLASTERROR("%s cannot be read", what.c_str());
+      SETLASTERROR("%s cannot be read%s", what.c_str(), no_memory ? ": out of memory" : "");
       return FALSE;
     }
     SDL_RWops* rw = SDL_RWFromConstMem(bytes.data(), int(bytes.size()));
@@ -622,6 +657,7 @@ void CLOSEAUDIO() {
     std::lock_guard g(records_mutex);
     for (SAMPLES* s = records; s; s = s->next) free_mixer_data(s);
   }
+  SDL_DelEventWatch(watch_output, nullptr);
   Mix_CloseAudio();
   Mix_Quit();
   SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -633,5 +669,8 @@ void CLOSEAUDIO() {
 }
 
 BOOLEAN SILENT() { return d.open && d.silent ? TRUE : FALSE; }
+
+void SETMAXSOUNDBYTES(uint64_t BYTES) { g_max_sound_bytes.store(BYTES, std::memory_order_relaxed); }
+uint64_t MAXSOUNDBYTES() { return g_max_sound_bytes.load(std::memory_order_relaxed); }
 
 }  // namespace KASTREL::AUDIO

@@ -14,7 +14,8 @@
 // the mixer then runs on SDL's dummy driver, which discards what it mixes. Every call behaves as
 // usual (loads still check their files, PLAYING still follows the sound) but nothing is heard,
 // SILENT() is TRUE, and one line on standard error says why, once per process. Should even that
-// driver fail, loads succeed with null sounds and every call does nothing.
+// driver fail, loads succeed with null sounds and every call does nothing. An output that goes
+// away while the game runs (a device unplugged, a sound server ended) is told in one line too.
 //
 // Conventions for the whole subsystem: volumes are 0..1 (clamped; 1 plays the samples as they
 // are, 0.5 is 6 dB lower); pans are -1 (left only) .. 0 (both sides at full level) .. 1 (right
@@ -52,8 +53,8 @@ struct SOUND : SAMPLESHANDLE {
   explicit SOUND(const std::string& FILENAME);
   SOUND(const void* MEM, int32_t SIZE);
 
-  // FALSE (and a null sound) for a missing, unreadable, damaged or unsupported file. The memory
-  // block is only read during the call.
+  // FALSE (and a null sound) for a missing, unreadable, damaged or unsupported file, or one that
+  // decodes to more than MAXSOUNDBYTES(). The memory block is only read during the call.
   BOOLEAN LOADFROMFILE(const std::string& FILENAME);
   BOOLEAN LOADFROMMEMORY(const void* MEM, int32_t SIZE);
 
@@ -125,5 +126,15 @@ BOOLEAN OPENAUDIO();
 void CLOSEAUDIO();
 // TRUE when the device is open on the silent fallback.
 BOOLEAN SILENT();
+
+// The most bytes a sound may take once decoded (16-bit stereo at the mixer's rate: about 10 MB
+// a minute); 0 lifts the cap. A sound over it fails to load, told from the file's header
+// before decoding for WAV, AIFF, FLAC, OGG Vorbis and Opus files whose header says their
+// length, and stopped while decoding (at twice the cap) for the others. Tracks stream and are
+// not held whole: the cap does not apply to them, but they pass the same checks of format,
+// rate and header as sounds. Any thread.
+inline constexpr uint64_t DEFAULTMAXSOUNDBYTES = uint64_t{256} << 20;
+void SETMAXSOUNDBYTES(uint64_t BYTES);
+uint64_t MAXSOUNDBYTES();
 
 }  // namespace KASTREL::AUDIO

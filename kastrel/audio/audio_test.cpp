@@ -263,3 +263,146 @@ TEST(NoDevice, CallsSucceedSilentlyWithOneMessageAndTheExitStatusStands) {
   EXPECT_EXIT(RunSilentGame(tone), testing::ExitedWithCode(1),
               "^kastrel: no audio device \\([^\n]+\\)[^\n]*\n$");
 }
+
+// Files with absurd headers, made here: each is refused or plays, as a sound and as a track,
+// while the peak memory of the process stays within 64 MB of what it was before.
+namespace {
+Bytes pcm_file(bool wave, uint32_t tag, uint32_t channels, uint32_t rate, uint32_t bits,
+               uint32_t frames, uint32_t data_bytes) {
+  Bytes b;
+  auto put = [&](uint64_t v, int n, bool big) {
+    for (int i = 0; i < n; ++i) b.push_back(uint8_t(v >> (8 * (big ? n - 1 - i : i))));
+  };
+  const bool be = !wave;
+  b.insert(b.end(), {uint8_t(wave ? 'R' : 'F'), uint8_t(wave ? 'I' : 'O'),
+                     uint8_t(wave ? 'F' : 'R'), uint8_t(wave ? 'F' : 'M')});
+  put(4 + 8 + (wave ? 16 : 18) + 8 + data_bytes + (wave ? 0 : 8), 4, be);
+  for (char c : std::string(wave ? "WAVEfmt " : "AIFFCOMM")) b.push_back(uint8_t(c));
+  if (wave) {
+    put(16, 4, false), put(tag, 2, false), put(channels, 2, false), put(rate, 4, false);
+    put(rate * channels * bits / 8, 4, false), put(channels * bits / 8, 2, false), put(bits, 2, false);
+  } else {  // the rate as an 80-bit float: exponent, then the mantissa with its top bit set
+    const int shift = rate ? 31 - __builtin_clz(rate) : 0;
+    put(18, 4, true), put(channels, 2, true), put(frames, 4, true), put(bits, 2, true);
+    put(rate ? 16383 + shift : 0, 2, true), put(uint64_t(rate) << (63 - shift), 8, true);
+  }
+  for (char c : std::string(wave ? "data" : "SSND")) b.push_back(uint8_t(c));
+  put(data_bytes + (wave ? 0 : 8), 4, be);
+  if (!wave) put(0, 8, true);
+  b.resize(b.size() + data_bytes, 0x80);
+  return b;
+}
+
+// Ogg pages carry a CRC of their own: refreshed after a patch at `at`.
+void ogg_patch(Bytes& b, size_t at, uint64_t value, int n) {
+  size_t page = at;
+  while (std::memcmp(&b[page], "OggS", 4) != 0) --page;
+  for (int i = 0; i < n; ++i) b[at + size_t(i)] = uint8_t(value >> (8 * i));
+  size_t length = 27 + b[page + 26];
+  for (size_t i = 0; i < b[page + 26]; ++i) length += b[page + 27 + i];
+  std::fill(&b[page + 22], &b[page + 26], 0);
+  uint32_t crc = 0;
+  for (size_t i = page; i < page + length; ++i) {
+    crc ^= uint32_t(b[i]) << 24;
+    for (int k = 0; k < 8; ++k) crc = crc & 0x80000000u ? crc << 1 ^ 0x04C11DB7u : crc << 1;
+  }
+  for (int i = 0; i < 4; ++i) b[page + 22 + size_t(i)] = uint8_t(crc >> (8 * i));
+}
+
+long status_kb(const char* field) {
+  std::ifstream in("/proc/self/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
+  return -1;
+}
+
+[[noreturn]] void LoadHostileFiles() {
+  DiskAudio disk;
+  count_buffers();
+  SETMAXSOUNDBYTES(4 << 20);
+  const Frames tone = sine(440, 1, 0.5);
+  std::vector<std::pair<std::string, Bytes>> files = {
+      {"s-1khz-8bit.wav", pcm_file(true, 1, 1, 1000, 8, 0, 8 << 20)},
+      {"float64.wav", pcm_file(true, 3, 2, 44100, 64, 0, 64000)},
+      {"s-huge-data.wav", [] { Bytes b = pcm_file(true, 1, 2, 44100, 16, 0, 4000);
+                             b[40] = b[41] = b[42] = 0xFF; return b; }()},
+      {"no-block.wav", [] { Bytes b = pcm_file(true, 1, 2, 44100, 16, 0, 4000);
+                            b[32] = b[33] = 0; return b; }()},
+      {"frames.aiff", pcm_file(false, 0, 2, 44100, 16, 0xFFFFFFFF, 4000)},
+      {"0hz.aiff", pcm_file(false, 0, 1, 0, 16, 2000, 4000)},
+      {"1hz.aiff", pcm_file(false, 0, 1, 1, 16, 2000, 4000)},
+      {"good.aiff", pcm_file(false, 0, 1, 22050, 16, 2000, 4000)}};
+  const std::string source = disk.save("tone.wav", wav(tone));
+  const std::string quiet = disk.save("quiet.wav", wav(Frames(size_t(kRate) * 2 * 60)));
+  if (std::system(("flac -s -f -o " + disk.file("t.flac") + " " + source + " && flac -s -f -o " +
+                   disk.file("q.flac") + " " + quiet).c_str()) == 0) {
+    const Bytes flac = read(disk.file("t.flac"));
+    Bytes total = flac, rate = flac, block = flac, unknown = read(disk.file("q.flac"));
+    total[21] |= 0x0F, std::fill(&total[22], &total[26], 0xFF);  // 2^36 - 1 frames
+    rate[18] = 0, rate[19] = 0, rate[20] &= 0x0F;                  // 0 Hz
+    block[8] = block[9] = 0;                                       // blocks of 0 frames
+    std::fill(&unknown[21], &unknown[26], 0), unknown[21] = uint8_t(flac[21] & 0xF0);
+    files.insert(files.end(), {{"good.flac", flac}, {"s-total.flac", total}, {"rate.flac", rate},
+                               {"block.flac", block}, {"s-unknown-length.flac", unknown}});
+  }
+  if (std::system(("oggenc -Q -o " + disk.file("t.ogg") + " " + source + " && oggenc -Q -o " +
+                   disk.file("q.ogg") + " " + quiet).c_str()) == 0) {
+    const Bytes ogg = read(disk.file("t.ogg"));
+    const size_t id = 27 + ogg[26];  // the identification packet: "\x01vorbis", version, ...
+    Bytes channels = ogg, rate = ogg, length = ogg, short_length = read(disk.file("q.ogg"));
+    ogg_patch(channels, id + 11, 0, 1);
+    ogg_patch(rate, id + 12, 0, 4);
+    for (Bytes* b : {&length, &short_length}) {
+      size_t last = b->size() - 27;
+      while (std::memcmp(&(*b)[last], "OggS", 4) != 0) --last;
+      ogg_patch(*b, last + 6, b == &length ? uint64_t{1} << 50 : 1000, 8);
+    }
+    files.insert(files.end(), {{"good.ogg", ogg}, {"channels.ogg", channels}, {"rate.ogg", rate},
+                               {"s-length.ogg", length}, {"s-short-length.ogg", short_length}});
+  }
+  SOUND warm(source);
+  MUSIC warm_track(source);
+  std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from here
+  const long before = status_kb("VmRSS:");
+  int loaded = 0;
+  for (const auto& [name, bytes] : files) {
+    const std::string path = disk.save(name, bytes);
+    SOUND s;
+    MUSIC m;
+    const bool sound = s.LOADFROMFILE(path), track = m.LOADFROMFILE(path);
+    std::fprintf(stderr, "%s: sound %d track %d %s\n", name.c_str(), sound, track, LASTERROR());
+    if (sound) s.PLAY(), wait_buffers(2), ++loaded;
+    if (track) m.PLAY(0), wait_buffers(2), STOPMUSIC(), ++loaded;
+    // "good" files load as both, "s-" ones (sound over the cap, cut) stream as a track only.
+    const bool good = name.rfind("good", 0) == 0, streams = good || name.rfind("s-", 0) == 0;
+    if (sound != good || track != streams || std::strlen(LASTERROR()) < 10) std::exit(2);
+  }
+  const long grown = status_kb("VmHWM:") - before;
+  std::fprintf(stderr, "%zu files, %d loads, peak grew by %ld kB\n", files.size(), loaded, grown);
+  std::exit(grown < 64 * 1024 ? 0 : 3);
+}
+}  // namespace
+
+TEST(Loading, HostileHeadersAreRefusedOrPlayWithinTheMemoryBound) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // The sanitizer's quarantine of freed blocks would count as the process's own memory.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":quarantine_size_mb=0").c_str(), 1);
+  EXPECT_EXIT(LoadHostileFiles(), testing::ExitedWithCode(0), "peak grew by");
+}
+
+// An output that stops taking samples (the disk driver on a full disk) is told once.
+TEST(NoDevice, LostOutputIsToldInOneLine) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  DiskAudio disk;
+  const std::string tone = disk.save("tone.wav", wav(sine(440, 0.5, 0.5)));
+  setenv("SDL_DISKAUDIOFILE", "/dev/full", 1);
+  EXPECT_EXIT(
+      {
+        SOUND s(tone);
+        s.PLAY(1, 0, 3);
+        usleep(1500000);
+        std::exit(s.HANDLE() ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "/dev/full\\]\\.\nkastrel: the audio output was lost[^\n]*\n$");
+}
