@@ -87,6 +87,13 @@ constexpr uint32_t TB_YOFF[7] = {0, 0, 4, 0, 2, 0, 1};
 constexpr uint64_t SIZE_LIMIT = UINT32_MAX;
 constexpr uint64_t TOO_BIG = SIZE_LIMIT + 1;
 
+// A failure that is the system's, not the file's.
+constexpr int32_t OUT_OF_MEMORY = 2;
+
+// The decoder's working memory under a pixel cap: room for every 8-bit picture at the cap,
+// decoded in place or beside its output, and for deep or interlaced ones somewhat below it.
+constexpr uint32_t WORKING_BYTES_PER_PIXEL = 10;
+
 // Inflation never expands data by more than 1032:1, so a longer expected size cannot be met.
 constexpr uint64_t MAX_INFLATE_RATIO = 1032;
 

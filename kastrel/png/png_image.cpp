@@ -326,7 +326,7 @@ int32_t IDAT_COMPILE(PNG_IMAGE* image) {
     return 0;
   }
   image->IMAGE_DATA = static_cast<uint8_t*>(std::malloc(size_t(total)));  // all written below
-  if (image->IMAGE_DATA == nullptr) return 1;
+  if (image->IMAGE_DATA == nullptr) return OUT_OF_MEMORY;
   uint8_t* at = image->IMAGE_DATA;
   for (int32_t i = CHUNK_FIND(image, TYPE_IDAT, 0); i >= 0;
        i = CHUNK_FIND(image, TYPE_IDAT, uint32_t(i) + 1)) {
@@ -381,12 +381,14 @@ int32_t IDAT_UNCOMPRESS(PNG_IMAGE* image) {
     if (block == nullptr && capacity <= SIZE_LIMIT)
       block = static_cast<uint8_t*>(std::malloc(size_t(capacity)));
     inflated = block == nullptr ? nullptr : block + offset;
+    if (block == nullptr) status = OUT_OF_MEMORY;
     // One decompressor per call keeps the decoder free of shared state; it costs one small
     // allocation. Bytes after the end of the stream are ignored, as they always were. The one
     // stream this accepts that zlib refused: a Huffman code of a single one-bit codeword whose
     // unused codeword is then read (hand-made only); it decodes as the used one.
     libdeflate_decompressor* inflater =
         inflated != nullptr ? libdeflate_alloc_decompressor() : nullptr;
+    if (inflated != nullptr && inflater == nullptr) status = OUT_OF_MEMORY;
     if (inflater != nullptr) {
       size_t consumed = 0;
       const libdeflate_result result =
@@ -408,9 +410,20 @@ int32_t IDAT_UNCOMPRESS(PNG_IMAGE* image) {
   return status;
 }
 
+// 0, 1 for data that is missing or damaged, or OUT_OF_MEMORY.
 int32_t IDAT_PREPARE(PNG_IMAGE* image) {
-  if (IDAT_COMPILE(image) != 0) return 1;
-  return IDAT_UNCOMPRESS(image) != 0 ? 1 : 0;
+  if (const int32_t status = IDAT_COMPILE(image); status != 0) return status;
+  return IDAT_UNCOMPRESS(image);
+}
+
+// The bytes decoding takes at its peak: the inflated scanlines and the output, which share one
+// block when decoded in place.
+uint64_t WORKING_BYTES(const PNG_IMAGE* image) {
+  const uint64_t expected = IDAT_CALC(image);
+  if (expected > SIZE_LIMIT) return TOO_BIG;
+  const uint64_t offset = IN_PLACE_OFFSET(image, expected);
+  const uint64_t output = uint64_t(image->WIDTH) * image->HEIGHT * 4 + 32;
+  return (offset != 0 ? offset : output) + expected + 16;
 }
 
 // Bytes per complete pixel, at least 1: the distance the filters look back.
@@ -448,7 +461,21 @@ void PNG_IMAGE_PREPARE(PNG_IMAGE* image) {
                         image->WIDTH, image->HEIGHT,
                         static_cast<unsigned long long>(image->MAX_PIXELS));
   }
-  if (IDAT_PREPARE(image) != 0) {
+  // Deep samples and Adam7 need more memory than the pixels alone: that is bounded too.
+  const uint64_t working = WORKING_BYTES(image);
+  if (image->MAX_PIXELS != 0 &&
+      (working + WORKING_BYTES_PER_PIXEL - 1) / WORKING_BYTES_PER_PIXEL > image->MAX_PIXELS) {
+    return SETLASTERROR(
+        "PNG picture of %u x %u pixels at %u bits needs %llu bytes to decode, over the %u bytes "
+        "a pixel that the cap of %llu pixels allows",
+        image->WIDTH, image->HEIGHT, image->BIT_DEPTH, static_cast<unsigned long long>(working),
+        WORKING_BYTES_PER_PIXEL, static_cast<unsigned long long>(image->MAX_PIXELS));
+  }
+  if (const int32_t status = IDAT_PREPARE(image); status != 0) {
+    if (status == OUT_OF_MEMORY) {
+      return SETLASTERROR("out of memory decoding a PNG picture of %u x %u pixels (%llu bytes)",
+                          image->WIDTH, image->HEIGHT, static_cast<unsigned long long>(working));
+    }
     return SETLASTERROR("PNG image data is missing, damaged or not the size of %u x %u pixels",
                         image->WIDTH, image->HEIGHT);
   }

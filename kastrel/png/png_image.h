@@ -20,8 +20,9 @@ inline constexpr int32_t PNG_TARGET_OPENGL = 3;
 void* png_load(const std::string& filename, int32_t target);
 void* png_load_mem(const void* buffer, int32_t size, int32_t target);
 
-// As png_load and png_load_mem, but a picture whose header declares more than max_pixels pixels
-// is refused (null, with the reason in KASTREL::LASTERROR()) before any of it is inflated, so a
+// As png_load and png_load_mem, but a picture whose header declares more than max_pixels pixels,
+// or whose decoding would take more than 10 bytes for each of them (deep samples, Adam7), is
+// refused (null, with the reason in KASTREL::LASTERROR()) before any of it is inflated, so a
 // small file cannot make the decoder allocate without bound.
 void* png_load_limited(const std::string& filename, int32_t target, uint64_t max_pixels);
 void* png_load_mem_limited(const void* buffer, int32_t size, int32_t target, uint64_t max_pixels);

@@ -391,6 +391,18 @@ TEST(PngImageData, SizesBeyond32BitsAreRefusedNotWrapped) {
   const Bytes data(size_t(8193) * 16384, 0);
   const Bytes huge = File({Ihdr(65536, 16384, 1, 0), Chunk("IDAT", Deflate(data)), kIend});
   for (int32_t target : {1, 2, 3}) EXPECT_EQ(Load(huge, target), nullptr) << target;
+
+  // The pixel cap bounds the decoder's memory too (10 bytes a capped pixel): 900 pixels under a
+  // cap of 1000 fit at 8 bits in every layout, but not as interlaced 16-bit RGBA, which inflates
+  // to 8 bytes a pixel beside its 4 of output.
+  for (const auto& [depth, interlaced, loads] :
+       {std::tuple{8, true, true}, {8, false, true}, {16, false, true}, {16, true, false}}) {
+    Picture pic{30, 30, uint8_t(depth), 6, std::vector<uint16_t>(3600, 7), {}, {}};
+    const Bytes png = Encode(pic, interlaced);
+    void* image = png_load_mem_limited(png.data(), int32_t(png.size()), 2, 1000);
+    EXPECT_EQ(image != nullptr, loads) << depth << " " << interlaced;
+    std::free(image);
+  }
 }
 
 TEST(PngLoad, FilesAndMemoryBlocks) {
