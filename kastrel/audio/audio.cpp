@@ -256,17 +256,19 @@ bool allowed(size_t bytes) {
   t_over_cap = true;
   return false;
 }
-void* noted(void* p) {
-  if (!p) t_out_of_memory = true;
+void* noted(void* p, size_t n) {
+  if (!p && n != 0) t_out_of_memory = true;
   return p;
 }
-void* capped_malloc(size_t n) { return allowed(n) ? noted(g_malloc(n)) : nullptr; }
+void* capped_malloc(size_t n) { return allowed(n) ? noted(g_malloc(n), n) : nullptr; }
 void* capped_calloc(size_t n, size_t size) {
   size_t total = SIZE_MAX;
   (void)__builtin_mul_overflow(n, size, &total);
-  return allowed(total) ? noted(g_calloc(n, size)) : nullptr;
+  return allowed(total) ? noted(g_calloc(n, size), total) : nullptr;
 }
-void* capped_realloc(void* p, size_t n) { return allowed(n) ? noted(g_realloc(p, n)) : nullptr; }
+void* capped_realloc(void* p, size_t n) {
+  return allowed(n) ? noted(g_realloc(p, n), n) : nullptr;
+}
 
 // Installed before main, while no thread can be inside SDL; each hook hands on to SDL's own.
 [[maybe_unused]] const bool g_hooked = [] {

@@ -24,6 +24,12 @@ VOX_GFX_CONTEXT* vox_hContext();
 
 void vox_hSetError(int32_t error);
 
+// Calls that belong to the program thread (the one that opened the screen) check their caller
+// with this: true on that thread or without a screen. From any other thread it sets error 1 and
+// a reason naming the call, and the call does nothing: the frame loop holds the screen for the
+// program thread, so a second thread's lock, draw or request would wait on it, or corrupt it.
+bool vox_hProgramThread(const char* call);
+
 // Around any work on the screen's state or pixels: unless the program (or an enclosing call)
 // holds the screen lock, take it and set SCREEN_LOCKED | SCREEN_AUTO_LOCKED; afterwards
 // release it only if this rule took it. The flags are checked inline: inside the frame loop,

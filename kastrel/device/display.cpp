@@ -281,6 +281,14 @@ VOX_GFX_CONTEXT* vox_hContext() {
 }
 
 void vox_hSetError(int32_t error) { t_error = error; }
+
+bool vox_hProgramThread(const char* call) {
+  const VOX_GFX_SCREEN* s = __vox_gfx;
+  if (s == nullptr || s->program_thread == std::this_thread::get_id()) return true;
+  KASTREL::SETLASTERROR("%s: only the thread that opened the screen may call this", call);
+  vox_hSetError(1);
+  return false;
+}
 int32_t vox_GetError() { return t_error; }
 
 void vox_hAutoLockTake(VOX_GFX_SCREEN* s) {
@@ -318,6 +326,7 @@ void vox_hTitleFromPath(const char* path, char* out) {
 
 void vox_GfxScreenRes(int32_t width, int32_t height, int32_t depth, int32_t pages, int32_t flags,
                       int32_t refresh_rate) {
+  if (!vox_hProgramThread("vox_GfxScreenRes")) return;
   if (width <= 0 || height <= 0 || !valid_depth(depth)) {
     KASTREL::SETLASTERROR("vox_GfxScreenRes: no screen of %d x %d pixels at %d bits", width, height,
                           depth);
@@ -342,14 +351,14 @@ void* vox_GfxScreenPtr() {
 
 void vox_GfxLock() {
   VOX_GFX_SCREEN* s = __vox_gfx;
-  if (!s || (s->flags & SCREEN_LOCKED)) return;
+  if (!s || !vox_hProgramThread("vox_GfxLock") || (s->flags & SCREEN_LOCKED)) return;
   if (s->driver && s->driver->lock) s->driver->lock();
   s->flags |= SCREEN_LOCKED;
 }
 
 void vox_GfxUnlock(int32_t first, int32_t last) {
   VOX_GFX_SCREEN* s = __vox_gfx;
-  if (!s) return;
+  if (!s || !vox_hProgramThread("vox_GfxUnlock")) return;
   if (first < 0) first = 0;
   if (last < 0) last = s->height - 1;
   if (vox_hContext()->work_page == s->visible_page && first <= last && last < s->height) {
@@ -401,6 +410,7 @@ void vox_GfxSetScale(int32_t scale) {
 }
 
 void vox_GfxSetWindowTitle(const char* title) {
+  if (!vox_hProgramThread("vox_GfxSetWindowTitle")) return;
   const size_t length = title ? strnlen(title, 127) : 0;
   std::memset(g_title, 0, sizeof(g_title));
   if (length) std::memcpy(g_title, title, length);

@@ -16,6 +16,11 @@
 //   vox_GfxUnlock(-1, -1);  // every line changed; the driver presents them
 //   vox_SleepEx(1, 1);      // the presentation thread runs only while the lock is free
 //   vox_GfxLock(); ...
+//
+// Threads: these calls belong to the program thread, the one that opened the screen. From any
+// other thread vox_GfxScreenRes, vox_GfxLock, vox_GfxUnlock and vox_GfxSetWindowTitle do
+// nothing but set vox_GetError() to 1 and say why in KASTREL::LASTERROR(): the frame loop holds
+// the screen for the program thread, so a second thread's lock would wait on it or undo it.
 
 // Closes the current screen and opens a new one. width and height > 0; depth one of 1, 2, 4,
 // 8, 15, 16, 24, 32 (24 gives a 32-bit screen, 15 a 16-bit one); pages below 1 mean 1; flags

@@ -128,6 +128,7 @@ int32_t vox_GfxGetMouse(int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons
 }
 
 int32_t vox_GfxSetMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip) {
+  if (!vox_hProgramThread("vox_SetMouse")) return 1;
   const VOX_GFX_SCREEN* s = __vox_gfx;
   if (!s || !s->driver || !s->driver->set_mouse) {
     vox_hSetError(1);

@@ -8,8 +8,11 @@
 //
 // Threads: vox_GfxEvent, vox_GetKey, vox_GfxMultikey, vox_GetMouse / vox_GfxGetMouse and the
 // vox_GfxPad* calls only read state and are safe from any thread (a reader thread must not
-// outlive the screen it reads). vox_SetMouse / vox_GfxSetMouse, vox_SleepEx and every call of
-// display.h belong to the program thread: the thread that opened the screen.
+// outlive the screen it reads): none of them waits for the screen lock, which the frame loop
+// holds for a whole pass (the pointer is read from a copy the presentation thread keeps up to
+// date). vox_SetMouse / vox_GfxSetMouse, vox_SleepEx and every call of display.h belong to the
+// program thread: the thread that opened the screen. From another thread vox_SetMouse does
+// nothing but set vox_GetError() to 1 and say why in KASTREL::LASTERROR().
 
 // Takes the oldest queued event into *event and returns -1, or returns 0 (event untouched)
 // when none is waiting or no screen is open. With a null event it only reports whether one

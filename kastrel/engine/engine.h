@@ -11,7 +11,9 @@
 #include "kastrel/engine/screens.h"
 
 // The engine: start-up, the frame loop and shut-down. Everything runs on the thread that
-// calls INITIALIZE. A game attaches to ONINITIALIZE (from its own start-up code if it likes:
+// calls INITIALIZE. Other threads may read input (vox_GfxEvent, vox_GetMouse, vox_GfxMultikey,
+// vox_GetKey, the pad polls) and work on bitmaps of their own; the screen, MARKDIRTY and the
+// display calls refuse them (FALSE or error 1, with the reason in KASTREL::LASTERROR()). A game attaches to ONINITIALIZE (from its own start-up code if it likes:
 // the lists are constant-initialised), calls INITIALIZE, and in its ONINITIALIZE handler
 // creates a screen, attaches its handlers and SHOWs it, which runs the whole game:
 //

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "kastrel/device/context.h"
 #include "kastrel/engine/fatal.h"
 #include "kastrel/engine/resolution.h"
 
@@ -43,6 +44,8 @@ void RECTLIST::ADD(const MATH::RECT& RGN) {
 void RECTLIST::CLEAR() { COUNT = 0; }
 
 void MARKDIRTY(MATH::RECT& RGN) {
+  // The frame loop walks the list on the thread that runs the game.
+  if (!vox_hProgramThread("MARKDIRTY")) return;
   if (RGN.X == 0 && RGN.Y == 0 && RGN.W == 0 && RGN.H == 0) DIRTYREGIONS.CLEAR();
   if (RGN.W < 1) RGN.W = wrap_sub(SCREENRESOLUTION.WIDTH, RGN.X);
   if (RGN.H < 1) RGN.H = wrap_sub(SCREENRESOLUTION.HEIGHT, RGN.Y);

@@ -31,7 +31,9 @@ extern constinit RECTLIST DIRTYREGIONS;
 // Marks RGN for repainting. The zero rectangle (0, 0, 0, 0) stands for the whole window: it
 // empties DIRTYREGIONS first. A W below 1 becomes SCREENRESOLUTION.WIDTH - X and an H below 1
 // SCREENRESOLUTION.HEIGHT - Y, written back into RGN; then RGN is appended as it is (no
-// clipping to the window, no merging, duplicates kept). Paint handlers must not call it.
+// clipping to the window, no merging, duplicates kept). Paint handlers must not call it. Only
+// the thread that runs the game may: from another, while a screen is open, nothing is marked
+// and KASTREL::LASTERROR() says why.
 void MARKDIRTY(MATH::RECT& RGN);
 // The same for the rectangle (X, Y, W, H), and for the whole window: MARKDIRTY(0, 0, 0, 0).
 void MARKDIRTY(int32_t X, int32_t Y, int32_t W, int32_t H);

@@ -310,6 +310,7 @@ BOOLEAN BITMAP::SAVETOFILE(const std::string& FILENAME, BOOLEAN FAST) const {
     return png_save(FILENAME, rows.data(), uint32_t(info.width), uint32_t(info.height),
                     size_t(info.width) * 4, PNG_RGBA, effort);
   }
+  if (!vox_hProgramThread("SAVETOFILE")) return FALSE;
   vox_hAutoLock();
   const VOX_GFX_SCREEN* screen = __vox_gfx;
   const auto* frame = static_cast<const uint8_t*>(vox_GfxScreenPtr());

@@ -88,6 +88,7 @@ int32_t vox_GfxPut(void* target, float x, float y, const void* source, int32_t x
       coordinate_type > PUT_RELATIVE || (routine == vox_hPutCustom && !blender)) {
     return fail();
   }
+  if (!target && !vox_hProgramThread("vox_GfxPut")) return 1;
 
   // The target and its view: the screen keeps its own, an image is its own view.
   VOX_IMAGE_INFO dst;

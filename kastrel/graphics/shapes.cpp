@@ -41,6 +41,7 @@ bool begin(DRAWTARGET& t, void* DEST, RASTEROP METHOD, uint32_t COLOR, const cha
       SETLASTERROR("%s: no screen is open to draw on", CALL);
       return false;
     }
+    if (!vox_hProgramThread(CALL)) return false;
     context = vox_hContext();
     t.bpp = screen->bytes_per_pixel;
     t.pitch = screen->pitch;

@@ -17,7 +17,8 @@
 // call, so VOXALPHA and VOXXOR outlines do not darken or cancel at their corners.
 //
 // Every call returns TRUE, or FALSE with a reason in KASTREL::LASTERROR() for no screen, a
-// target that is not an image, a raster operation out of range, or a POLY without its points.
+// target that is not an image, a raster operation out of range, a POLY without its points, or
+// the screen as target from a thread other than the one that opened it (images: any thread).
 // Any coordinates are fine, INT32 extremes included: what lies outside the target is skipped.
 namespace KASTREL::GRAPHICS {
 

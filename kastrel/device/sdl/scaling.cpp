@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <utility>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -22,7 +24,13 @@ int32_t vox_scale_request(const char* env, int32_t game) {
   if (std::strcmp(env, "auto") == 0) return 0;
   char* end = nullptr;
   long n = std::strtol(env, &end, 10);
-  if (*end != 0 || n < 1 || n > MAX_SCALE) return game;
+  if (*end != 0 || n < 1 || n > MAX_SCALE) {
+    static bool told = false;  // every mode set reads it again
+    if (!std::exchange(told, true))
+      std::fprintf(stderr, "kastrel: KASTREL_SCALE=\"%s\" is not a scale (1 to %d, or auto); ignored\n",
+                   env, MAX_SCALE);
+    return game;
+  }
   return static_cast<int32_t>(n);
 }
 

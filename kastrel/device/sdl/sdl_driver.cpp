@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csetjmp>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -13,11 +14,13 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "kastrel/base/error.h"
 #include "kastrel/device/sdl/frame_rows.h"
+#include "kastrel/device/sdl/mouse_snapshot.h"
 #include "kastrel/device/sdl/scaling.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/device/sdl/sdl_gamepad.h"
@@ -91,9 +94,23 @@ struct Driver {
   std::vector<uint32_t> wide;
   // The desktop connection broke: nothing touches SDL video again in this process.
   bool lost = false;
+
+  // A process that exits with the thread still running (an exit() on any thread) must not
+  // end in std::terminate.
+  ~Driver() {
+    if (thread.joinable()) thread.detach();
+  }
 };
 
 Driver g_driver;
+VOX_MOUSE_SNAPSHOT g_mouse;  // what get_mouse answers, from any thread
+
+// Presentation thread (or the program thread while no presentation thread runs).
+void publish_mouse() {
+  const VOX_SDL_INPUT& in = g_driver.input;
+  g_mouse.publish({in.active && in.over_client ? 1 : 0, in.pointer_x, in.pointer_y, in.wheel,
+                   in.buttons, in.clip ? 1 : 0});
+}
 
 // ---- the update lock -------------------------------------------------------
 
@@ -142,10 +159,14 @@ bool on_wayland() {
 
 // SDL's Wayland start-up crashes on a compositor without a seat: leave Wayland out of
 // the drivers SDL may pick then, and fail with the reason when nothing else is left.
+// Why Wayland was left out, for the reason when nothing else starts either.
+const char* g_wayland_left_out = "";
 bool avoid_seatless_wayland() {
+  g_wayland_left_out = "";
   const char* asked = SDL_getenv("SDL_VIDEODRIVER");
   std::string list = asked != nullptr && *asked != 0 ? asked : "x11,wayland";
-  if (list.find("wayland") == std::string::npos || !vox_wayland_seatless()) {
+  const bool unreachable = vox_wayland_unreachable();
+  if (list.find("wayland") == std::string::npos || !(unreachable || vox_wayland_seatless())) {
     SDL_ResetHint(SDL_HINT_VIDEODRIVER);  // SDL_VIDEODRIVER or SDL's own order
     return true;
   }
@@ -158,6 +179,10 @@ bool avoid_seatless_wayland() {
     }
     at = end + 1;
   }
+  if (kept.empty() && unreachable) {
+    SDL_ResetHint(SDL_HINT_VIDEODRIVER);  // asked for by name: SDL says why it fails
+    return true;
+  }
   if (kept.empty()) {
     KASTREL::SETLASTERROR(
         "the Wayland compositor offers no seat (keyboard or pointer), which SDL's Wayland "
@@ -165,6 +190,9 @@ bool avoid_seatless_wayland() {
     return false;
   }
   SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, kept.c_str(), SDL_HINT_OVERRIDE);
+  g_wayland_left_out = unreachable ? " (and no Wayland display: neither WAYLAND_DISPLAY nor "
+                                     "XDG_RUNTIME_DIR is set)"
+                                   : " (Wayland was left out: its compositor offers no seat)";
   return true;
 }
 
@@ -178,8 +206,10 @@ bool sdl_video_up() {
   // The driver suspends the screen saver itself, so it can restore it at the end.
   SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
   if (!avoid_seatless_wayland()) return false;
+  vox_x11_guard_early();
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-    KASTREL::SETLASTERROR("no desktop to show the window on: %s", SDL_GetError());
+    KASTREL::SETLASTERROR("no desktop to show the window on: %s%s", SDL_GetError(),
+                          g_wayland_left_out);
     return false;
   }
   // Without a desktop SDL falls back to drivers that show nothing; a game would then run
@@ -293,10 +323,15 @@ bool open_fullscreen() {
 // The scale of a new window: the one asked for, or the largest that fits the usable area.
 int32_t window_scale() {
   Driver& d = g_driver;
-  if (d.scale_request != 0) return d.scale_request;
   SDL_Rect area;
-  if (SDL_GetDisplayUsableBounds(0, &area) != 0) return 1;
-  return vox_scale_fit(d.width, d.height, area.w, area.h);
+  if (SDL_GetDisplayUsableBounds(0, &area) != 0) return std::max(d.scale_request, 1);
+  const int32_t fit = vox_scale_fit(d.width, d.height, area.w, area.h);
+  if (d.scale_request == 0) return fit;
+  if (d.scale_request <= fit) return d.scale_request;
+  // A window larger than the desktop shows only part of the game.
+  std::fprintf(stderr, "kastrel: picture scale %d does not fit the desktop (%d x %d); using %d\n",
+               d.scale_request, area.w, area.h, fit);
+  return fit;
 }
 
 bool open_windowed() {
@@ -685,6 +720,7 @@ void serve(std::unique_lock<std::mutex>& g, Request* r) {
   d.requests.erase(std::find(d.requests.begin(), d.requests.end(), r));
   g.unlock();
   carry_out(*r);
+  publish_mouse();
   g.lock();
   r->done = true;
   d.cv.notify_all();
@@ -753,7 +789,7 @@ bool submit(Request& r) {
 
 // ---- the presentation thread -----------------------------------------------
 
-bool desktop_open() {
+bool desktop_open_armed() {
   if (g_driver.lost) {
     KASTREL::SETLASTERROR("the connection to the desktop was lost earlier");
     return false;
@@ -773,6 +809,22 @@ bool desktop_open() {
   SDL_DisplayMode mode;
   if (s != nullptr && SDL_GetCurrentDisplayMode(0, &mode) == 0) s->refresh_rate = mode.refresh_rate;
   return true;
+}
+
+// A server lost while SDL opens the display or the window would have Xlib exit the process
+// from this thread; until the window's own guard is in place the loss jumps back here, and the
+// connection is left alone for good.
+bool desktop_open() {
+  std::jmp_buf lost;
+  if (setjmp(lost) != 0) {
+    g_driver.lost = true;
+    KASTREL::SETLASTERROR("the connection to the desktop was lost while the window opened");
+    return false;
+  }
+  vox_x11_arm(&lost);
+  const bool up = desktop_open_armed();
+  vox_x11_arm(nullptr);
+  return up;
 }
 
 void desktop_close() {
@@ -801,6 +853,7 @@ void thread_main() {
     while (take_pass_lock(g)) {
       g.unlock();
       run_pass();
+      publish_mouse();
       g.lock();
       d.count = 0;
       d.owner = {};
@@ -809,6 +862,7 @@ void thread_main() {
     }
     g.unlock();
     desktop_close();
+    publish_mouse();
     g.lock();
   }
   // SDL keeps this thread's error text until told: the thread ends here.
@@ -848,13 +902,21 @@ int32_t driver_init(const char* title, int32_t width, int32_t height, int32_t de
   std::memset(d.palette, 0, sizeof d.palette);
   d.palette_changed = false;
   vox_sdl_input_start(d.input, flags);
+  publish_mouse();
   {
     std::unique_lock g(d.m);
     d.running = true;
     d.thread_alive = true;
     d.start = StartState::PENDING;
   }
-  d.thread = std::thread(thread_main);
+  try {
+    d.thread = std::thread(thread_main);
+  } catch (const std::system_error& e) {
+    std::unique_lock g(d.m);
+    d.running = d.thread_alive = false;
+    KASTREL::SETLASTERROR("SDL driver: the presentation thread cannot start: %s", e.what());
+    return -1;
+  }
   bool up;
   {
     std::unique_lock g(d.m);
@@ -910,19 +972,14 @@ void driver_wait_vsync() {
 }
 
 int32_t driver_get_mouse(int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons, int32_t* clip) {
-  Driver& d = g_driver;
-  update_lock();
-  const VOX_SDL_INPUT& in = d.input;
-  bool ok = in.active && in.over_client;
-  if (ok) {
-    if (x != nullptr) *x = in.pointer_x;
-    if (y != nullptr) *y = in.pointer_y;
-    if (wheel != nullptr) *wheel = in.wheel;
-    if (buttons != nullptr) *buttons = in.buttons;
-    if (clip != nullptr) *clip = in.clip ? 1 : 0;
+  int32_t v[VOX_MOUSE_SNAPSHOT::COUNT];
+  g_mouse.read(v);
+  if (v[VOX_MOUSE_SNAPSHOT::OK] == 0) return -1;
+  int32_t* out[] = {x, y, wheel, buttons, clip};
+  for (int i = 0; i < 5; ++i) {
+    if (out[i] != nullptr) *out[i] = v[VOX_MOUSE_SNAPSHOT::X + i];
   }
-  update_unlock();
-  return ok ? 0 : -1;
+  return 0;
 }
 
 void driver_set_mouse(int32_t x, int32_t y, int32_t cursor, int32_t clip) {

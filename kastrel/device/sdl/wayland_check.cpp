@@ -26,6 +26,14 @@ void on_global_remove(void*, Proxy*, uint32_t) {}
 
 }  // namespace
 
+bool vox_wayland_unreachable() {
+  // Without WAYLAND_DISPLAY, libwayland tries wayland-0 in XDG_RUNTIME_DIR; a relative name
+  // lives there too. With neither, it can only fail, and says so on standard error.
+  const char* name = std::getenv("WAYLAND_DISPLAY");
+  const char* dir = std::getenv("XDG_RUNTIME_DIR");
+  return (name == nullptr || *name != '/') && (dir == nullptr || *dir != '/');
+}
+
 bool vox_wayland_seatless() {
   const char* name = std::getenv("WAYLAND_DISPLAY");
   if (name == nullptr || *name == 0) return false;

@@ -7,3 +7,7 @@
 // True when WAYLAND_DISPLAY (or the default socket) names a compositor that answers and
 // offers no wl_seat. False when it offers one or none answers (SDL then decides).
 bool vox_wayland_seatless();
+
+// True when no Wayland display can be reached (no absolute WAYLAND_DISPLAY, no
+// XDG_RUNTIME_DIR): SDL's try would only print libwayland's complaints.
+bool vox_wayland_unreachable();

@@ -4,6 +4,8 @@
 #include <dlfcn.h>
 
 #include <atomic>
+#include <csetjmp>
+#include <utility>
 
 namespace {
 
@@ -16,12 +18,6 @@ int on_error(Display*, XErrorEvent*) {
   return 0;
 }
 
-int on_io_error(Display*) {
-  g_dead.store(true);
-  g_lost.store(true);
-  return 0;
-}
-
 // Returning here, instead of exiting, leaves the display marked dead: later calls on it
 // return at once.
 void on_io_exit(Display*, void*) {
@@ -29,12 +25,39 @@ void on_io_exit(Display*, void*) {
   g_lost.store(true);
 }
 
+thread_local std::jmp_buf* t_armed = nullptr;
+
+// Xlib exits once this returns, unless the display has an exit handler of ours: one still
+// being opened has none yet, so an armed thread jumps back out of Xlib instead.
+int on_io_error(Display*) {
+  g_dead.store(true);
+  g_lost.store(true);
+  if (std::jmp_buf* to = std::exchange(t_armed, nullptr)) std::longjmp(*to, 1);
+  return 0;
+}
+
 template <typename F>
 F lookup(void* lib, const char* name) {
   return reinterpret_cast<F>(dlsym(lib, name));
 }
 
+// The process-wide handlers, in the Xlib that SDL loads (loaded here first when need be).
+void set_global_handlers(void* lib) {
+  using SetError = XErrorHandler (*)(XErrorHandler);
+  using SetIoError = XIOErrorHandler (*)(XIOErrorHandler);
+  if (auto set = lookup<SetError>(lib, "XSetErrorHandler")) set(on_error);
+  if (auto set = lookup<SetIoError>(lib, "XSetIOErrorHandler")) set(on_io_error);
+}
+
 }  // namespace
+
+void vox_x11_arm(std::jmp_buf* to) { t_armed = to; }
+
+void vox_x11_guard_early() {
+  // Kept loaded: SDL's own load of it finds these handlers in place.
+  static void* lib = dlopen("libX11.so.6", RTLD_NOW | RTLD_GLOBAL);
+  if (lib != nullptr) set_global_handlers(lib);
+}
 
 void vox_x11_guard(SDL_Window* window) {
   SDL_SysWMinfo info;
@@ -44,11 +67,8 @@ void vox_x11_guard(SDL_Window* window) {
   // The Xlib SDL loaded itself: the product does not link it.
   void* lib = dlopen("libX11.so.6", RTLD_NOW | RTLD_NOLOAD);
   if (lib == nullptr) return;
-  using SetError = XErrorHandler (*)(XErrorHandler);
-  using SetIoError = XIOErrorHandler (*)(XIOErrorHandler);
+  set_global_handlers(lib);
   using SetIoExit = void (*)(Display*, XIOErrorExitHandler, void*);
-  if (auto set = lookup<SetError>(lib, "XSetErrorHandler")) set(on_error);
-  if (auto set = lookup<SetIoError>(lib, "XSetIOErrorHandler")) set(on_io_error);
   if (auto set = lookup<SetIoExit>(lib, "XSetIOErrorExitHandler")) {
     set(info.info.x11.display, on_io_exit, nullptr);
   }

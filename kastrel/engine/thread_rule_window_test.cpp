@@ -1,0 +1,67 @@
+// A frame handler that joins a second thread, in a real window of the test X server: the
+// calls any thread may make return at once, the program thread's calls are refused, and the
+// window goes on being presented afterwards.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+#include "kastrel/base/error.h"
+#include "kastrel/device/input.h"
+#include "kastrel/device/testing/x_desktop.h"
+#include "kastrel/device/timer.h"
+#include "kastrel/engine/testing/game.h"
+#include "kastrel/graphics/shapes.h"
+
+using namespace test_game;
+
+TEST(ThreadRule, ASecondThreadReadsInputAndIsRefusedTheScreenWithoutFreezingTheGame) {
+  std::string why;
+  if (!x_desktop::use_test_server(&why)) GTEST_SKIP() << why;
+  unsetenv("VOXGFX");
+  static auto x = std::make_unique<x_desktop::Connection>();
+  ASSERT_TRUE(x->ok());
+  static std::vector<std::string> refusals;
+  static int32_t dirty_before = -1, dirty_after = -1, mouse = 0;
+  static double red_at = 0;
+  on_frame = [](const Frame& f) {
+    if (f.pass == 5) {
+      dirty_before = DIRTYREGIONS.COUNT;
+      std::thread([] {
+        int32_t mx = 0, my = 0;
+        vox_GetMouse(&mx, &my, nullptr, nullptr, nullptr);
+        mouse = vox_GfxMultikey(1) + vox_GfxEvent(nullptr) + 1;  // returned at all
+        auto seen = [](bool refused) { refusals.push_back(refused ? LASTERROR() : "not refused"); };
+        vox_GfxLock();
+        seen(vox_GetError() == 1);
+        vox_GfxUnlock(-1, -1);
+        seen(vox_GetError() == 1);
+        seen(GRAPHICS::FILLRECT(nullptr, MATH::RECT{0, 0, 10, 10}, 0xFFFFFFFFu) == FALSE);
+        vox_SetMouse(5, 5, -1, -1);
+        seen(vox_GetError() == 1);
+        CLEARLASTERROR();
+        MARKDIRTY(1, 1, 2, 2);
+        seen(std::string(LASTERROR()).find("MARKDIRTY") == 0);
+      }).join();
+      dirty_after = DIRTYREGIONS.COUNT;
+      MARKWHOLEWINDOW();
+    }
+    if (f.pass == 6) fill(MATH::RECT{0, 0, 63, 47}, 0xFFFF0000u);  // under the program's lock
+    if (f.pass > 6 && red_at == 0) {
+      const unsigned long w = x->find_window("kastrel_thread_rule_tests");
+      if (w != 0 && x->pixel(w, 10, 10) == 0xFF0000u) red_at = vox_Timer();
+    }
+    if (red_at != 0 || f.pass > 300) SHUTDOWN(TRUE);
+    usleep(20000);  // passes of about 20 ms: 300 of them leave the window 6 s to turn red
+  };
+  ASSERT_EQ(run(false), TRUE) << LASTERROR();
+  EXPECT_EQ(mouse, 1);
+  ASSERT_EQ(refusals.size(), 5u);
+  const char* calls[] = {"vox_GfxLock", "vox_GfxUnlock", "FILLRECT", "vox_SetMouse", "MARKDIRTY"};
+  for (size_t i = 0; i < 5; ++i)
+    EXPECT_NE(refusals[i].find(calls[i]), std::string::npos) << refusals[i];
+  EXPECT_EQ(dirty_after, dirty_before);
+  EXPECT_NE(red_at, 0) << "the window was not presented after the second thread's calls";
+}
