@@ -50,7 +50,7 @@ TEST(ThreadRule, ASecondThreadReadsInputAndIsRefusedTheScreenWithoutFreezingTheG
     }
     if (f.pass == 6) fill(MATH::RECT{0, 0, 63, 47}, 0xFFFF0000u);  // under the program's lock
     if (f.pass > 6 && red_at == 0) {
-      const unsigned long w = x->find_window("kastrel_thread_rule_tests");
+      const unsigned long w = x->find_window("kastrel_transition_window_tests");
       if (w != 0 && x->pixel(w, 10, 10) == 0xFF0000u) red_at = vox_Timer();
     }
     if (red_at != 0 || f.pass > 300) SHUTDOWN(TRUE);
