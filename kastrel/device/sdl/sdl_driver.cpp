@@ -157,10 +157,13 @@ bool on_wayland() {
   return driver != nullptr && SDL_strcmp(driver, "wayland") == 0;
 }
 
-// SDL's Wayland start-up crashes on a compositor without a seat: leave Wayland out of
-// the drivers SDL may pick then, and fail with the reason when nothing else is left.
 // Why Wayland was left out, for the reason when nothing else starts either.
 const char* g_wayland_left_out = "";
+
+// SDL's Wayland start-up crashes on a compositor without a seat: leave Wayland out of
+// the drivers SDL may pick then, and fail with the reason when nothing else is left. Without
+// any Wayland display to reach it is left out too: SDL's try would only print libwayland's
+// complaints before our own message.
 bool avoid_seatless_wayland() {
   g_wayland_left_out = "";
   const char* asked = SDL_getenv("SDL_VIDEODRIVER");
