@@ -2,6 +2,7 @@
 
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_shape.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <atomic>
@@ -792,11 +793,22 @@ bool submit(Request& r) {
 
 // ---- the presentation thread -----------------------------------------------
 
+// Xlib stops the process (a failed assertion) when one of its small allocations fails: with
+// less address space than this to spare, the window is not tried at all.
+constexpr size_t DESKTOP_HEADROOM = size_t{16} << 20;
+
 bool desktop_open_armed() {
   if (g_driver.lost) {
     KASTREL::SETLASTERROR("the connection to the desktop was lost earlier");
     return false;
   }
+  void* room = mmap(nullptr, DESKTOP_HEADROOM, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (room == MAP_FAILED) {
+    KASTREL::SETLASTERROR("out of memory: too little address space is left to open the window");
+    return false;
+  }
+  munmap(room, DESKTOP_HEADROOM);
   if (!sdl_video_up()) return false;
   vox_sdl_pads_start();  // a game without pads still gets its window
   SDL_DisableScreenSaver();
