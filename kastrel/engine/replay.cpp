@@ -44,6 +44,7 @@ struct SESSIONSTATE {
   int32_t kept_passes = 0;     // the passes in them
   double block_started = -1.0;  // the clock when the block under way started; -1: none written
   double last_reading = 0.0;
+  double hashed_at = -1e300;    // the clock at the last frame hashed
   // Replay.
   SESSIONREADER recorded;
   SESSIONENTRY ahead;      // the next record, read but not yet taken
@@ -475,11 +476,14 @@ int32_t FETCHEVENT(VOX::EVENT* EVENT) {
 void ENDPASS() {
   SESSIONSTATE& s = session();
   write_frame(s);
-  // The frame is hashed every few passes and at the last.
-  const bool hashed = s.pass % SESSIONHASHEVERY == 0 || GAMELOOPRUNNING == FALSE;
   if (s.state == STATE::RECORDING) {
     s.writer.ENDPASS();
-    if (hashed) s.writer.HASH(screen_hash());
+    // The frame is hashed every few passes, and at the last.
+    if (GAMELOOPRUNNING == FALSE || (s.pass % SESSIONHASHEVERY == 0 &&
+                                     s.last_reading - s.hashed_at >= SESSIONHASHSECONDS)) {
+      s.writer.HASH(screen_hash());
+      s.hashed_at = s.last_reading;
+    }
     // A block about every second (and after the first pass) bounds what a crash loses.
     if (s.block_started < 0 || s.last_reading - s.block_started >= 1.0 ||
         s.writer.PENDING() >= (64u << 10))
@@ -491,8 +495,7 @@ void ENDPASS() {
       return;
     }
     const SESSIONENTRY* next = peek();
-    if ((hashed || (next != nullptr && next->KIND == SESSIONKIND::HASH)) &&
-        take(SESSIONKIND::HASH, &entry))
+    if (next != nullptr && next->KIND == SESSIONKIND::HASH && take(SESSIONKIND::HASH, &entry))
       check_frame(s, entry.HASH);
   }
 }

@@ -5,9 +5,11 @@
 // its thread takes (the frame loop's elapsed times and the random seed come from them), every
 // input-state reading it takes (vox_GfxMultikey, vox_GetMouse, vox_GetKey, the pad polls) whose
 // answer changed, for every frame-loop pass the device event it took, and a hash of every 10th
-// frame and the last. SIGTERM, SIGINT and SIGHUP ask a recording game to close (the second
-// ends it at once), so its recording ends as after the close box. A replay runs the same game on the null driver and feeds it all of that back, so the game's
-// state evolves exactly as recorded; at the end of a recording cut short it ends the game as a
+// frame (at most ten a second) and the last. SIGTERM, SIGINT and SIGHUP ask a recording game to
+// close (the second ends it at once), so its recording ends as after the close box. A replay
+// runs the same game on the null driver and feeds it all of that back, so the game's state
+// evolves exactly as recorded, and compares the hashed frames; at the end of a recording cut
+// short it ends the game as a
 // close request would. The environment switches it on for any game:
 //   KASTREL_RECORD=session.kst     record this run
 //   KASTREL_REPLAY=session.kst     replay it (KASTREL_REPLAY_WINDOW=1: in a window;

