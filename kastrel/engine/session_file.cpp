@@ -203,6 +203,7 @@ const std::vector<uint8_t>& SESSIONWRITER::BLOCK(bool LAST) {
 void SESSIONREADER::CLOSE() {
   if (IFD >= 0) close(IFD);
   IFD = -1;
+  ILIMIT = UINT64_MAX;
   IDATA = nullptr;
   ISIZE = 0;
   ICHECKED = 0;
@@ -229,6 +230,7 @@ bool SESSIONREADER::READ(void* OUT, size_t SIZE, size_t* GOT) {
     *GOT = std::min<uint64_t>(SIZE, ISIZE - std::min<uint64_t>(IAT, ISIZE));
     std::memcpy(OUT, IDATA + IAT, *GOT);
   } else {
+    SIZE = std::min<uint64_t>(SIZE, ILIMIT - std::min(IAT, ILIMIT));
     while (*GOT < SIZE) {
       const ssize_t n = read(IFD, static_cast<uint8_t*>(OUT) + *GOT, SIZE - *GOT);
       if (n < 0 && errno == EINTR) continue;
@@ -256,6 +258,9 @@ BOOLEAN SESSIONREADER::OPEN(const std::string& FILENAME) {
   if (!S_ISREG(st.st_mode))
     return REFUSE("it is a device, FIFO or socket, not a session file");
   fcntl(IFD, F_SETFL, fcntl(IFD, F_GETFL) & ~O_NONBLOCK);
+  // A file that grows while it is read (one still being recorded, or endless) is read as far as
+  // it was long when opened.
+  if (st.st_size > 0) ILIMIT = uint64_t(st.st_size);
   return CHECK();
 }
 

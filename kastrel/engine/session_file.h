@@ -102,6 +102,7 @@ class SESSIONREADER {
   const uint8_t* IDATA = nullptr;
   size_t ISIZE = 0;
   uint64_t IAT = 0;        // bytes read so far
+  uint64_t ILIMIT = UINT64_MAX;  // bytes the file had when opened
   uint64_t ICHECKED = 0;   // bytes the check found good; NEXT never reads past them
   std::vector<uint8_t> ISTORED, IBODY;
   size_t IRECORD = 0, IRECORDEND = 0, INUMBER = 0;  // read places in IBODY
