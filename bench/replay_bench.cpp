@@ -5,8 +5,9 @@
 // timed alone (the difference of two whole passes drowns in their noise on a busy machine): the
 // clock reading and the pass's records, the frame's hash every 80th pass (the recorder's rule at
 // the demonstration's 800 passes a second: every 10th pass, at most 10 times a second), and every
-// 800th pass (a second) the block packed and written to a real file. (The engine's own recorder cannot be switched on here:
-// the frame loop runs once per process and the paint benchmarks use it.)
+// 800th pass (a second) the block packed and written to a real file. (The engine's own recorder
+// cannot be switched on here: the frame loop runs once per process and the paint benchmarks use
+// it.)
 
 #include <cmath>
 #include <cstdio>
@@ -79,8 +80,7 @@ void RegisterReplay() {
       writer.CLOCK(std::floor(vox_Timer() / ENGINE::SESSIONTICK) * ENGINE::SESSIONTICK);
       writer.PASS(nullptr);
       writer.ENDPASS();
-      if (++pass % 80 == 0)
-        writer.HASH(ENGINE::FRAMEHASH(vox_GfxScreenPtr(), 640, 480, 640 * 4));
+      if (++pass % 80 == 0) writer.HASH(ENGINE::FRAMEHASH(vox_GfxScreenPtr(), 640, 480, 640 * 4));
       if (pass % 800 == 0) {
         const std::vector<uint8_t>& block = writer.BLOCK(false);
         std::fwrite(block.data(), 1, block.size(), file);

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <optional>

@@ -173,8 +173,8 @@ int main(int argc, char** argv) {
       setenv("KASTREL_FRAMES_AT", at.c_str(), 1);
     else
       unsetenv("KASTREL_FRAMES_AT");
-    for (const auto& [name, on] : {std::pair{"KASTREL_REPLAY_WINDOW", window},
-                                   std::pair{"KASTREL_REPLAY_VERIFY", verify}}) {
+    for (const auto& [name, on] :
+         {std::pair{"KASTREL_REPLAY_WINDOW", window}, std::pair{"KASTREL_REPLAY_VERIFY", verify}}) {
       if (on)
         setenv(name, "1", 1);
       else

@@ -3,14 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <csignal>
-
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
 #include <cmath>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -40,19 +39,19 @@ struct SESSIONSTATE {
   // Recording.
   int file = -1;
   SESSIONWRITER writer;
-  off_t kept = 0;              // bytes of whole blocks written
-  int32_t kept_passes = 0;     // the passes in them
+  off_t kept = 0;               // bytes of whole blocks written
+  int32_t kept_passes = 0;      // the passes in them
   double block_started = -1.0;  // the clock when the block under way started; -1: none written
   double last_reading = 0.0;
-  double hashed_at = -1e300;    // the clock at the last frame hashed
+  double hashed_at = -1e300;  // the clock at the last frame hashed
   // Replay.
   SESSIONREADER recorded;
-  SESSIONENTRY ahead;      // the next record, read but not yet taken
+  SESSIONENTRY ahead;  // the next record, read but not yet taken
   bool has_ahead = false;
-  READINGMEMORY answers;   // for the readings the file leaves out
-  int32_t skipped = 0;     // readings answered from it since the last counted record
+  READINGMEMORY answers;  // for the readings the file leaves out
+  int32_t skipped = 0;    // readings answered from it since the last counted record
   bool window = false;
-  bool verify = false;      // report every differing frame instead of stopping at the first
+  bool verify = false;  // report every differing frame instead of stopping at the first
   int32_t differing = 0, first_differing = 0;
   bool closing = false;     // past the end of a recording cut short
   bool close_sent = false;  // the closing pass has had its close request
@@ -164,9 +163,9 @@ void write_block(SESSIONSTATE& s, bool last) {
       const bool cut = ftruncate(s.file, s.kept) == 0;
       close(s.file);
       s.file = -1;
-      stop(EXITBADSESSION, "cannot write the session file %s: %s; %s %d passes", s.file_name.c_str(),
-           std::strerror(error), cut ? "it keeps its first" : "it may be damaged after",
-           int(s.kept_passes));
+      stop(EXITBADSESSION, "cannot write the session file %s: %s; %s %d passes",
+           s.file_name.c_str(), std::strerror(error),
+           cut ? "it keeps its first" : "it may be damaged after", int(s.kept_passes));
     }
     done += size_t(n);
   }
@@ -479,8 +478,8 @@ void ENDPASS() {
   if (s.state == STATE::RECORDING) {
     s.writer.ENDPASS();
     // The frame is hashed every few passes, and at the last.
-    if (GAMELOOPRUNNING == FALSE || (s.pass % SESSIONHASHEVERY == 0 &&
-                                     s.last_reading - s.hashed_at >= SESSIONHASHSECONDS)) {
+    if (GAMELOOPRUNNING == FALSE ||
+        (s.pass % SESSIONHASHEVERY == 0 && s.last_reading - s.hashed_at >= SESSIONHASHSECONDS)) {
       s.writer.HASH(screen_hash());
       s.hashed_at = s.last_reading;
     }
@@ -525,7 +524,8 @@ void FINISH() {
     }
     if (next != nullptr) take(SESSIONKIND::END, &end);
     if (s.differing > 0)
-      stop(EXITDIVERGED, "the frames of %d passes differ from the recorded ones, the first at pass %d",
+      stop(EXITDIVERGED,
+           "the frames of %d passes differ from the recorded ones, the first at pass %d",
            int(s.differing), int(s.first_differing));
   } else {
     return;

@@ -9,8 +9,7 @@
 // close (the second ends it at once), so its recording ends as after the close box. A replay
 // runs the same game on the null driver and feeds it all of that back, so the game's state
 // evolves exactly as recorded, and compares the hashed frames; at the end of a recording cut
-// short it ends the game as a
-// close request would. The environment switches it on for any game:
+// short it ends the game as a close request would. The environment switches it on for any game:
 //   KASTREL_RECORD=session.kst     record this run
 //   KASTREL_REPLAY=session.kst     replay it (KASTREL_REPLAY_WINDOW=1: in a window;
 //                                  KASTREL_REPLAY_VERIFY=1: report every differing frame)

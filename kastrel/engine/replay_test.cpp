@@ -1,10 +1,9 @@
 #include "kastrel/engine/replay.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
-
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <zlib.h>
 
 #include <csignal>
 #include <cstring>
@@ -119,12 +118,12 @@ TEST(SessionFile, ReadsWhatTheWriterWroteAndRefusesDamagedFiles) {
   // What is not a regular file, or cannot be read, is refused with the reason.
   const std::string fifo = ::testing::TempDir() + "session.fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600) == 0 || errno == EEXIST, true);
-  for (const auto& [file, says] : std::vector<std::pair<std::string, std::string>>{
-           {"/no/such/session.kst", "No such file"},
-           {::testing::TempDir(), "folder"},
-           {fifo, "FIFO"},
-           {"/dev/zero", "device"},
-           {"/proc/self/mem", "cannot read"}}) {
+  for (const auto& [file, says] :
+       std::vector<std::pair<std::string, std::string>>{{"/no/such/session.kst", "No such file"},
+                                                        {::testing::TempDir(), "folder"},
+                                                        {fifo, "FIFO"},
+                                                        {"/dev/zero", "device"},
+                                                        {"/proc/self/mem", "cannot read"}}) {
     SESSIONREADER reader;
     EXPECT_EQ(reader.OPEN(file), FALSE) << file;
     EXPECT_NE(std::string(LASTERROR()).find(says), std::string::npos) << LASTERROR();

@@ -22,8 +22,8 @@ namespace {
 // Like PNG's: a high byte, line ends and an end-of-file mark catch files mangled as text.
 constexpr uint8_t MAGIC[8] = {0x89, 'K', 'S', 'T', '\r', '\n', 0x1A, '\n'};
 constexpr uint8_t BLOCK_DEFLATED = 1, BLOCK_LAST = 2;
-constexpr size_t BLOCK_HEAD = 9;                 // flags, stored size, unpacked size
-constexpr int64_t MAX_TICK = int64_t{1} << 53;   // beyond it a tick count is not exact as a double
+constexpr size_t BLOCK_HEAD = 9;                // flags, stored size, unpacked size
+constexpr int64_t MAX_TICK = int64_t{1} << 53;  // beyond it a tick count is not exact as a double
 
 uint32_t get32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -182,10 +182,9 @@ const std::vector<uint8_t>& SESSIONWRITER::BLOCK(bool LAST) {
   static thread_local std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)>
       packer(libdeflate_alloc_compressor(9), libdeflate_free_compressor);
   IPACK.resize(packer ? libdeflate_deflate_compress_bound(packer.get(), body.size()) : 0);
-  const size_t packed =
-      packer ? libdeflate_deflate_compress(packer.get(), body.data(), body.size(), IPACK.data(),
-                                           IPACK.size())
-             : 0;
+  const size_t packed = packer ? libdeflate_deflate_compress(packer.get(), body.data(), body.size(),
+                                                             IPACK.data(), IPACK.size())
+                               : 0;
   const bool deflated = packed > 0 && packed < body.size();
   const std::vector<uint8_t>& stored = deflated ? IPACK : body;
   const size_t stored_size = deflated ? packed : body.size();
@@ -236,7 +235,7 @@ bool SESSIONREADER::READ(void* OUT, size_t SIZE, size_t* GOT) {
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
         REFUSE("cannot read it at byte %llu: %s", static_cast<unsigned long long>(IAT),
-             std::strerror(errno));
+               std::strerror(errno));
         return false;
       }
       if (n == 0) break;
@@ -255,8 +254,7 @@ BOOLEAN SESSIONREADER::OPEN(const std::string& FILENAME) {
   struct stat st {};
   if (fstat(IFD, &st) != 0) return REFUSE("cannot read it: %s", std::strerror(errno));
   if (S_ISDIR(st.st_mode)) return REFUSE("it is a folder, not a session file");
-  if (!S_ISREG(st.st_mode))
-    return REFUSE("it is a device, FIFO or socket, not a session file");
+  if (!S_ISREG(st.st_mode)) return REFUSE("it is a device, FIFO or socket, not a session file");
   fcntl(IFD, F_SETFL, fcntl(IFD, F_GETFL) & ~O_NONBLOCK);
   // A file that grows while it is read (one still being recorded, or endless) is read as far as
   // it was long when opened.
@@ -299,11 +297,12 @@ BOOLEAN SESSIONREADER::CHECK() {
   const uint32_t format = get32(head + 8);
   if (format > SESSIONFORMAT)
     return REFUSE("session file of format %u, newer than this build reads (format %u)", format,
-                SESSIONFORMAT);
+                  SESSIONFORMAT);
   if (format < SESSIONFORMAT)
-    return REFUSE("session file of format %u, from an older build: this build reads format %u "
-                "only; record the session again",
-                format, SESSIONFORMAT);
+    return REFUSE(
+        "session file of format %u, from an older build: this build reads format %u "
+        "only; record the session again",
+        format, SESSIONFORMAT);
   REWIND();
   SESSIONENTRY entry;
   int64_t passes = 0;
@@ -351,11 +350,10 @@ BOOLEAN SESSIONREADER::LOADBLOCK() {
     return REFUSE("truncated session file: it ends inside the block at byte %llu", at);
   if (get32(&ISTORED[sizeof head + stored]) != crc_of(ISTORED.data(), sizeof head + stored))
     return REFUSE("damaged session file: the checksum of the block at byte %llu does not match%s",
-                at, ICHECKED != 0 ? " (the file changed while it was replayed)" : "");
+                  at, ICHECKED != 0 ? " (the file changed while it was replayed)" : "");
   IBODY.resize(size);
   if ((flags & BLOCK_DEFLATED) != 0) {
-    static thread_local std::unique_ptr<libdeflate_decompressor,
-                                        void (*)(libdeflate_decompressor*)>
+    static thread_local std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)>
         unpacker(libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
     if (!unpacker) return REFUSE("no memory to unpack the session file's blocks");
     if (libdeflate_deflate_decompress(unpacker.get(), ISTORED.data() + sizeof head, stored,
@@ -388,10 +386,10 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
       const bool ended = ILASTBLOCK;
       if (INUMBER != IBODY.size() || IINPASS || (!ended && IBLOCKPASSES == 0))
         return REFUSE("damaged session file: a block ends %s (before byte %llu)",
-                    INUMBER != IBODY.size() ? "with numbers left over"
-                    : IBLOCKPASSES == 0     ? "without a pass"
-                                            : "inside a pass",
-                    static_cast<unsigned long long>(IAT));
+                      INUMBER != IBODY.size() ? "with numbers left over"
+                      : IBLOCKPASSES == 0     ? "without a pass"
+                                              : "inside a pass",
+                      static_cast<unsigned long long>(IAT));
       IBODY.clear();
       if (ended) return REFUSE("damaged session file: its last block has no end mark");
     }
@@ -402,7 +400,7 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
   OUT = SESSIONENTRY{};
   const auto damaged = [&](const char* what) {
     return REFUSE("damaged session file: %s (record 0x%02X of the block before byte %llu)", what,
-                unsigned(tag), static_cast<unsigned long long>(IAT));
+                  unsigned(tag), static_cast<unsigned long long>(IAT));
   };
   const bool after_pass = IAFTERPASS;
   IAFTERPASS = false;
@@ -455,7 +453,7 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
       if (ICHECKED == 0 && !READ(&more, 1, &got)) return FALSE;
       if (got != 0)
         return REFUSE("damaged session file: bytes follow its end mark (byte %llu)",
-                    static_cast<unsigned long long>(IAT - 1));
+                      static_cast<unsigned long long>(IAT - 1));
       IDONE = true;
       return TRUE;
     }

@@ -81,7 +81,7 @@ class SESSIONREADER {
   // another format, truncated, damaged), when any byte is out of place.
   BOOLEAN OPEN(const std::string& FILENAME);
   BOOLEAN OPEN(const void* DATA, size_t SIZE);  // a file held in memory, kept by the caller
-  void CLOSE();  // back to as made
+  void CLOSE();                                 // back to as made
   // The next record: TRUE. FALSE at the end of the recording, or (FAILED(), LASTERROR()) when
   // the file cannot be read again as it was checked.
   BOOLEAN NEXT(SESSIONENTRY& OUT);
@@ -101,13 +101,13 @@ class SESSIONREADER {
   std::string INAME;
   const uint8_t* IDATA = nullptr;
   size_t ISIZE = 0;
-  uint64_t IAT = 0;        // bytes read so far
+  uint64_t IAT = 0;              // bytes read so far
   uint64_t ILIMIT = UINT64_MAX;  // bytes the file had when opened
-  uint64_t ICHECKED = 0;   // bytes the check found good; NEXT never reads past them
+  uint64_t ICHECKED = 0;         // bytes the check found good; NEXT never reads past them
   std::vector<uint8_t> ISTORED, IBODY;
   size_t IRECORD = 0, IRECORDEND = 0, INUMBER = 0;  // read places in IBODY
   bool ILASTBLOCK = false, IDONE = false, IFAILED = false, IINPASS = false;
-  bool IAFTERPASS = false;  // the last record ended a pass
+  bool IAFTERPASS = false;        // the last record ended a pass
   int64_t ITICK = 0, IDELTA = 0;  // the clock's last reading and step, in ticks
   int32_t IPASS = 0, IBLOCKPASSES = 0;
   int32_t IPASSES = 0;
