@@ -29,13 +29,20 @@ void vox_SetMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip);
 int32_t vox_GfxGetMouse(int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons, int32_t* clip);
 int32_t vox_GfxSetMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip);
 
-// -1 while the key with this scancode (0..127) is held, otherwise 0. When the window loses
-// the focus every key reads as released (and its release is posted).
+// -1 while the key with this scancode (0..127) is held, otherwise 0, as the program has seen
+// it: while the program takes events (it called vox_GfxEvent with a record in the last
+// second), a key with events still in the queue reads as the last of its events taken left
+// it, so the poll agrees with every KEYPRESSED, KEYREPEATED and KEYRELEASED at the moment the
+// program takes it, even for a tap shorter than a pass. Other keys, and every key of a
+// program that does not take events, read as the keyboard stood at the last pass. When the
+// window loses the focus every key reads as released (and its release is posted).
 int32_t vox_GfxMultikey(int32_t scancode);
 
 // Gamepads: numbering, the PAD_* names and the events are in event.h. Without a screen, or
 // with a driver that reads no pads, there are none. While the window lacks the focus, pads
-// read as released and centred and post no presses or moves.
+// read as released and centred and post no presses or moves; when it gains the focus again
+// (after FOCUSGAINED), buttons and sticks held then post their presses and moves and read
+// held, as keys do.
 // How many pads are connected now (their numbers need not be consecutive).
 int32_t vox_GfxPadCount();
 // -1 while pad number `pad` is connected, otherwise 0.
