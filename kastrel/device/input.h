@@ -53,10 +53,14 @@ int32_t vox_GfxPadButton(int32_t pad, int32_t button);
 // applied: values from -dead zone to +dead zone read 0. 0 for no such pad or axis.
 int32_t vox_GfxPadAxis(int32_t pad, int32_t axis);
 // Sets the dead zone (0..32767, default 8000) and returns the one before; -1 only returns it.
-// It centres resting sticks and keeps them from flooding the event queue: an axis posts
-// PADAXISMOVED once it moved by more than the dead zone. Other values change nothing,
-// return -1 and set vox_GetError() to 1.
+// It centres resting sticks: values within it read 0. Other values change nothing, return
+// -1 and set vox_GetError() to 1.
 int32_t vox_GfxPadDeadZone(int32_t dead_zone);
+// Sets the axis step (0..32767, default 1024, 1/64 of the travel) and returns the one before;
+// -1 only returns it. An axis posts PADAXISMOVED once its value moved by the step or more
+// since the last one posted (0: on every change), and always when it comes to rest (0) or
+// reaches an end, so sticks cannot flood the queue. Bad values as for the dead zone.
+int32_t vox_GfxPadAxisStep(int32_t step);
 
 // Takes the oldest key from the typed-key buffer (characters, extended codes such as 0x3BFF
 // for F1, 0x6BFF for a close request), or 0 when it is empty.

@@ -185,6 +185,7 @@ TEST(Pads, NoneWithoutTheWindowDriverAndACheckedDeadZone) {
   EXPECT_EQ(vox_GfxPadDeadZone(32768) + vox_GetError(), -1 + 1);
   EXPECT_STRNE(KASTREL::LASTERROR(), "");
   EXPECT_EQ(vox_GfxPadDeadZone(100) + vox_GfxPadDeadZone(-1) + vox_GetError(), 8000 + 100);
+  EXPECT_EQ(vox_GfxPadAxisStep(-2) + vox_GfxPadAxisStep(7) + vox_GfxPadAxisStep(-1), -1 + 1024 + 7);
 }
 
 }  // namespace

@@ -571,17 +571,20 @@ TEST_F(Desktop, GamepadsAndFocus) {
       EXPECT_EQ(pad_events(type), std::vector<Ints>{(Ints{1, b, 0})});
   }
 
-  // A stick held still for 2 s, or moved within the dead zone, posts nothing; polling follows.
+  // A stick moves by steps finer than the dead zone; held still for 2 s, or moved by less
+  // than a step, it posts nothing, and polling follows.
   events.clear();
-  second->axis(VOX::PAD_LEFTX, 20000);
-  ASSERT_TRUE(wait_event(VOX::PADAXISMOVED));
-  second->axis(VOX::PAD_LEFTX, 20000 + vox_GfxPadDeadZone(-1));
-  EXPECT_TRUE(wait_for([] { return vox_GfxPadAxis(1, VOX::PAD_LEFTX) == 28000; }));
+  for (int32_t v : {9000, 16000}) {
+    second->axis(VOX::PAD_LEFTX, v);
+    ASSERT_TRUE(wait_for([&] { return vox_GfxPadAxis(1, VOX::PAD_LEFTX) == v; }));
+  }
+  second->axis(VOX::PAD_LEFTX, 16000 + vox_GfxPadAxisStep(-1) - 1);
+  EXPECT_TRUE(wait_for([] { return vox_GfxPadAxis(1, VOX::PAD_LEFTX) == 17023; }));
   SDL_Delay(2000);
   second->axis(VOX::PAD_LEFTX, 300);  // inside the dead zone: rest
-  ASSERT_TRUE(wait_events([&] { return pad_events(VOX::PADAXISMOVED).size() >= 2; }));
+  ASSERT_TRUE(wait_events([&] { return pad_events(VOX::PADAXISMOVED).size() >= 3; }));
   EXPECT_EQ(pad_events(VOX::PADAXISMOVED),
-            (std::vector<Ints>{{1, VOX::PAD_LEFTX, 20000}, {1, VOX::PAD_LEFTX, 0}}));
+            (std::vector<Ints>{{1, VOX::PAD_LEFTX, 9000}, {1, VOX::PAD_LEFTX, 16000}, {1, VOX::PAD_LEFTX, 0}}));
   EXPECT_EQ(vox_GfxPadAxis(1, VOX::PAD_LEFTX), 0);
 
   // Swung end to end every millisecond for a second, unread: one event a pass at most.
@@ -611,9 +614,18 @@ TEST_F(Desktop, GamepadsAndFocus) {
   EXPECT_EQ(types,
             (Ints{VOX::KEYRELEASED, VOX::PADBUTTONRELEASED, VOX::FOCUSLOST, VOX::PADAXISMOVED}));
   EXPECT_EQ(pad_events(VOX::PADAXISMOVED), std::vector<Ints>{(Ints{1, VOX::PAD_RIGHTY, 0})});
+  // Back: the button held all along reads held, its press posted after FOCUSGAINED.
   ASSERT_TRUE(xdotool("keyup d"));
+  events.clear();
   focus(w);
-  ASSERT_TRUE(wait_event(VOX::FOCUSGAINED));
+  ASSERT_TRUE(wait_events([&] { return !pad_events(VOX::PADBUTTONPRESSED).empty(); }));
+  auto first_of = [&](int32_t type) {
+    return std::find_if(events.begin(), events.end(), [&](const VOX::EVENT& e) { return e.TYPE == type; });
+  };
+  EXPECT_LT(first_of(VOX::FOCUSGAINED), first_of(VOX::PADBUTTONPRESSED));
+  EXPECT_EQ(pad_events(VOX::PADBUTTONPRESSED), std::vector<Ints>{(Ints{1, VOX::PAD_B, 0})});
+  EXPECT_EQ(vox_GfxPadButton(1, VOX::PAD_B), -1);
+  second->button(VOX::PAD_B, false);
 
   // Unplugged: disconnected, released and centred; numbers stay; the lowest free is reused.
   second->button(VOX::PAD_A, true);
