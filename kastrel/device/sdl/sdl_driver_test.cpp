@@ -242,9 +242,7 @@ TEST_F(Desktop, KeyPollsAgreeWithEachKeyEventAsTheProgramTakesIt) {
   ASSERT_TRUE(xdotool("keyup d"));
   ASSERT_TRUE(wait_for([&] { return run(taken.size() + 1) && taken.back()[0] == VOX::KEYRELEASED; }));
   for (const Ints& t : taken) EXPECT_EQ(t[2], t[0] == VOX::KEYRELEASED ? 0 : -1) << t[0] << " " << t[1];
-  const Ints first{taken[0][1], taken[2][1], taken[4][1], taken[6][1]};
-  EXPECT_EQ(first, (Ints{57, 75, 57, 32}));
-  EXPECT_EQ((Ints{vox_GfxMultikey(57), vox_GfxMultikey(75), vox_GfxMultikey(32)}), (Ints{0, 0, 0}));
+  EXPECT_EQ((Ints{taken[0][1], taken[2][1], taken[4][1], taken[6][1]}), (Ints{57, 75, 57, 32}));
 }
 
 TEST_F(Desktop, MouseGivesPointerAndButtonEvents) {
