@@ -161,26 +161,6 @@ TEST(BitmapDraw, RasterOpsRectanglesAndSkips) {
   EXPECT_EQ(static_cast<const uint8_t*>(shallow_target.HANDLE())[33], 0xF8);
 }
 
-TEST(BitmapDraw, OntoTheScreen) {
-  const BITMAP early(2, 2, 0xFFFFFFFFu, 32);  // no display mode yet
-  EXPECT_TRUE(early == nullptr);
-  OpenScreen(16, 8);
-  BITMAP screen(nullptr, 0, 0, 0, 0);  // empty: stands for the frame buffer
-  EXPECT_TRUE(screen == nullptr && nullptr == screen);
-  EXPECT_EQ(Dims(screen), kEmpty);
-  EXPECT_EQ(screen.ALPHA(), 255);
-  const BITMAP bmp(2, 2, 0xFF112233u, 32);
-  bmp.DRAWTO(screen, 3, 4, 0, 0, 0, 0, VOXPSET);
-  bmp.DRAWTO(nullptr, 14, 7, 0, 0, 0, 0, VOXPSET);  // clipped at the far corner
-  const auto pixel = [](int x, int y) {
-    uint32_t v;
-    std::memcpy(&v, static_cast<uint8_t*>(vox_GfxScreenPtr()) + y * __vox_gfx->pitch + x * 4, 4);
-    return v;
-  };
-  EXPECT_TRUE(pixel(3, 4) == 0xFF112233u && pixel(4, 5) == 0xFF112233u);
-  EXPECT_TRUE(pixel(5, 5) == 0xFF000000u && pixel(15, 7) == 0xFF112233u);
-}
-
 // A w x h RGBA picture whose pixels say where they are, written by the test's own encoder.
 uint32_t Picture(int32_t x, int32_t y) {
   return uint32_t(100 + x) << 24 | x << 16 | y << 8 | (x ^ y);
