@@ -38,6 +38,9 @@ BOOLEAN RECORDSESSION(const std::string& FILENAME);
 // with LASTERROR(), for a file that cannot be read or is not a sound recording, or when a
 // session is set already. WINDOW TRUE shows the replay in a window of the usual driver.
 BOOLEAN REPLAYSESSION(const std::string& FILENAME, BOOLEAN WINDOW = BOOLEAN{});  // BOOLEAN{}: FALSE
+inline BOOLEAN REPLAYSESSION(const std::string& FILENAME, bool WINDOW) {
+  return REPLAYSESSION(FILENAME, TOBOOLEAN(WINDOW));
+}
 // Writes the screen after pass EVERY, 2 x EVERY, ... (or after the passes listed, when PASSES
 // is not empty) to DIR/pass-NNNNNN.png, passes counted from 1. FALSE, with LASTERROR(), for an
 // EVERY below 1 or a DIR that is not a writable folder.

@@ -202,9 +202,9 @@ TEST(BitmapLoad, WholePicturesAndRegions) {
   std::remove(path.c_str());
   void* const held = loaded.HANDLE();
   for (BITMAP* bmp : {&empty, &loaded}) {
-    bmp->LOADFROMFILE(path, 0, 0, 0, 0);
-    bmp->LOADFROMMEMORY(square.data(), 48, 0, 0, 0, 0);
-    bmp->LOADFROMMEMORY(square.data(), 48, 1, 1, 5, 5);
+    EXPECT_FALSE(bmp->LOADFROMFILE(path, 0, 0, 0, 0));
+    EXPECT_FALSE(bmp->LOADFROMMEMORY(square.data(), 48, 0, 0, 0, 0));
+    EXPECT_FALSE(bmp->LOADFROMMEMORY(square.data(), 48, 1, 1, 5, 5));
   }
   EXPECT_TRUE(empty == nullptr);
   EXPECT_EQ(Dims(empty), kEmpty);
@@ -291,11 +291,12 @@ TEST(BitmapOwnership, NewImagesReleaseTheOldOnce) {
   {
     BITMAP a(8, 8, 0xFF0000FFu, 32);
     void* const first = a.HANDLE();
-    a.CREATE(4, 4, 0xFF00FF00u, 32);
+    EXPECT_TRUE(a.CREATE(4, 4, 0xFF00FF00u, 32));
     EXPECT_EQ(IMAGEHOLDERS(first), 0);
     a.LOADFROMMEMORY(png.data(), int32_t(png.size()), 0, 0, 0, 0);
-    a.LOADFROMMEMORY(png.data(), int32_t(png.size()), 2, 2, 3, 3);
-    a.COPYFROMHANDLE(a.HANDLE(), 1, 0, 0, 0);  // from its own image
+    EXPECT_TRUE(a.LOADFROMMEMORY(png.data(), int32_t(png.size()), 2, 2, 3, 3));
+    EXPECT_TRUE(a.COPYFROMHANDLE(a.HANDLE(), 1, 0, 0, 0));  // from its own image
+    EXPECT_FALSE(a.COPYFROMHANDLE(nullptr, 0, 0, 0, 0));
     EXPECT_EQ(a.WIDTH(), 3u);
     EXPECT_EQ(a.PIXEL({0, 0}), Picture(3, 2));
     EXPECT_EQ(a.PIXEL({2, 0}), 0xFFFF00FFu);
@@ -318,7 +319,8 @@ TEST(BitmapOwnership, NewImagesReleaseTheOldOnce) {
     c.HANDLE(a.HANDLE());
     EXPECT_EQ(IMAGEHOLDERS(adopted), 0);
     EXPECT_EQ(IMAGEHOLDERS(image), 2);
-    c.CREATE(0, 5, 0, 32);  // fails: c holds nothing, a keeps its image
+    EXPECT_FALSE(c.CREATE(0, 5, 0, 32));  // c holds nothing, a keeps its image
+    EXPECT_STRNE(LASTERROR(), "");
     EXPECT_TRUE(c == nullptr);
     EXPECT_EQ(Dims(c), kEmpty);
     EXPECT_EQ(IMAGEHOLDERS(image), 1);
