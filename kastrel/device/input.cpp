@@ -20,6 +20,7 @@ int32_t g_typed_keys[kTypedKeySlots];
 int g_typed_head = 0;
 int g_typed_count = 0;
 std::atomic<bool> g_typed_changed{false};
+std::atomic<int32_t> g_text_input{0};
 
 void sleep_ms(int32_t milliseconds) {
   if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
@@ -185,3 +186,7 @@ void vox_SleepEx(int32_t milliseconds, int32_t kind) {
     sleep_ms(milliseconds);
   }
 }
+
+void vox_GfxTextInput(int32_t on) { g_text_input.store(on != 0 ? 1 : 0); }
+
+int32_t vox_GfxTextInputOn() { return g_text_input.load(); }

@@ -590,6 +590,7 @@ void drain_events() {
     if (__vox_gfx != nullptr) {
       for (int i = 0; i < out.event_count; ++i) vox_hPostEvent(&out.events[i]);
       for (int i = 0; i < out.typed_count; ++i) vox_hTypedKeyAdd(out.typed[i]);
+      for (int i = 0; i < out.text_count; ++i) vox_hPostEvent(&out.text[i]);
     }
     if (d.window == nullptr) continue;
     if (out.confine && d.input.clip) set_grab(true);
