@@ -6,17 +6,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <csignal>
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "tests/testing/png_read.h"
-#include "kastrel/base/error.h"
 #include "kastrel/base/testing/process.h"
-#include "kastrel/engine/session_file.h"
 #include "kastrel/device/testing/x_desktop.h"
 
 namespace {
@@ -112,8 +108,7 @@ class Model {
 class DemoRun {
  public:
   // Starts the game in `cwd` and waits for its window.
-  explicit DemoRun(const std::string& cwd = kDemoDir, const std::string& program = KASTREL_DEMO_BIN,
-                   const kastrel_testing::EnvChanges& extra = {})
+  explicit DemoRun(const std::string& cwd = kDemoDir, const std::string& program = KASTREL_DEMO_BIN)
       : xvfb_("1024x768x24") {
     if (xvfb_.ok()) x_.emplace(xvfb_.display());
     if (!x_ || !x_->ok()) {
@@ -125,7 +120,6 @@ class DemoRun {
                 {"WAYLAND_DISPLAY", std::nullopt},
                 {"VOXGFX", std::nullopt},
                 {"SDL_VIDEODRIVER", "x11"}});
-    for (const auto& [name, value] : extra) env[name] = value;
     game_.emplace(std::vector<std::string>{program}, env, cwd);
     eventually([&] { return (window_ = x_->find_window("kastrel-demo")) != 0 || !game_->running(); });
     if (window_ == 0) {
@@ -218,22 +212,21 @@ int ball_error(const Frame& f, const Model& m, int bx, int by, int fade, Box ski
   return worst;
 }
 
-// How far the ball at (x, y) with the given fade, or up to `hop` pixels higher, is from what
-// the window shows: a ball resting on the bottom makes a one-pixel hop now and then, as the
+// How far the ball at (x, y) with the given fade, or a pixel higher, is from what the window
+// shows: a ball resting on the bottom makes a one-pixel hop now and then, as the
 // passes vary in length, and higher ones while a recording writes frames.
-int ball_misfit(const Frame& f, const Model& m, int x, int y, int fade, Box skip, int hop = 1) {
+int ball_misfit(const Frame& f, const Model& m, int x, int y, int fade, Box skip) {
   int best = 255;
-  for (int up = 0; up <= hop && !f.px.empty(); ++up)
+  for (int up = 0; up <= 1 && !f.px.empty(); ++up)
     best = std::min(best, ball_error(f, m, x, y - up, fade, skip));
   return best;
 }
 
 // Waits until the ball shows at (x, y) with the given fade.
-::testing::AssertionResult ball_shows_at(DemoRun& run, const Model& m, int x, int y, int fade,
-                                         int hop = 1) {
+::testing::AssertionResult ball_shows_at(DemoRun& run, const Model& m, int x, int y, int fade) {
   int misfit = 0;
   if (eventually([&] {
-        misfit = ball_misfit(run.capture(), m, x, y, fade, run.cursor_box(m), hop);
+        misfit = ball_misfit(run.capture(), m, x, y, fade, run.cursor_box(m));
         return misfit <= kTolerance;
       })) {
     return ::testing::AssertionSuccess();
@@ -254,50 +247,20 @@ int cursor_error(const Frame& f, const Model& m, Box cursor) {
   return worst;
 }
 
-// The first row where the middle column of the ball's start differs from the background.
-int ball_top(const Frame& f, const Model& m) {
-  const int x = m.start_x() + (m.ball_w() - 7) / 2;
-  int y = 0;
-  while (y < kH && distance(f.at(x, y), m.background(x, y)) <= 40) ++y;
-  return y;
-}
-
 TEST(DemoGameOnX, FallsRestsLightsUpIsDraggedAndThrownAndEndsOnEscape) {
   const Model m;
   DemoRun run;
   ASSERT_TRUE(run.ok());
   const int x0 = m.start_x(), y0 = m.rest_y();
 
-  // The fall: the highest rows between turns down, with a few pixels of hysteresis against the
-  // one-pixel hops, until the ball lies still on the bottom for many frames running.
-  std::vector<int> peaks;
-  int highest = kH, lowest = -1, resting = 0;
-  bool rising = false;
+  // The fall's bounces are checked in the game's own test; here the ball must come to rest,
+  // lying still on the bottom for many frames running.
+  int resting = 0;
   ASSERT_TRUE(eventually([&] {
     const Frame f = run.capture();
-    if (f.px.empty()) return false;
-    const int y = ball_top(f, m);
-    if (rising) {
-      highest = std::min(highest, y);
-      if (y > highest + 4) {
-        peaks.push_back(highest);
-        rising = false;
-        lowest = y;
-      }
-    } else {
-      lowest = std::max(lowest, y);
-      if (y < lowest - 4) {
-        rising = true;
-        highest = y;
-      }
-    }
     resting = ball_misfit(f, m, x0, y0, 205, Box{}) <= kTolerance ? resting + 1 : 0;
     return resting >= 40;
   })) << "the ball did not come to rest";
-  ASSERT_GE(peaks.size(), 3u) << "fewer than three bounces seen";
-  EXPECT_GT(y0 - peaks[0], 100) << "the first bounce goes up about half the fall";
-  EXPECT_LT(peaks[0], peaks[1]);
-  EXPECT_LT(peaks[1], peaks[2]);
 
   // At rest the picture is 9 pixels past the bottom edge: the model fits there and nowhere a
   // pixel off.
@@ -321,22 +284,11 @@ TEST(DemoGameOnX, FallsRestsLightsUpIsDraggedAndThrownAndEndsOnEscape) {
     }
   }
 
-  // Under the pointer the ball lights up. A right press does not pick it up: once the cursor
-  // shows at the end of the moves, the game has had them all, and the ball still rests, faded.
+  // Under the pointer the ball lights up (which buttons pick it up is the game's own test).
   run.hover(m, x0, y0);
   EXPECT_TRUE(ball_shows_at(run, m, x0, y0, 255));
-  run.button("mousedown", 3);
-  run.glide_by(-150, -250, 5);
-  ASSERT_TRUE(eventually([&] {
-    const Frame shown = run.capture();
-    return !shown.px.empty() && cursor_error(shown, m, run.cursor_box(m)) <= kTolerance;
-  }));
-  EXPECT_TRUE(ball_shows_at(run, m, x0, y0, 205)) << "the ball left its place";
-  run.button("mouseup", 3);
 
   // A left press picks it up: it follows the pointer's motion and stops at the window's edges.
-  run.hover(m, x0, y0);
-  ASSERT_TRUE(ball_shows_at(run, m, x0, y0, 255));
   run.button("mousedown", 1);
   run.glide_by(-100, -150, 5);
   ASSERT_TRUE(ball_shows_at(run, m, x0 - 100, y0 - 150, 255));
@@ -390,86 +342,7 @@ TEST(DemoGameOnX, EndsWithItsNormalStatusWhenTheXServerOrItsConnectionGoes) {
   }
 }
 
-TEST(DemoGameOnX, RunsWithoutPicturesAndEndsOnEscape) {
-  kastrel_testing::TempDir empty;
-  DemoRun run(empty.path());
-  ASSERT_TRUE(run.ok());
-  // Nothing to draw: the window stays black, and no pointer shows over it.
-  const Frame f = run.capture();
-  EXPECT_EQ(std::count(f.px.begin(), f.px.end(), 0u), kW * kH);
-  EXPECT_EQ(run.system_pointer_pixels(), 0);
-  ASSERT_TRUE(run.game().running());
-  run.key("Escape");
-  EXPECT_EQ(run.exit_status(), 1) << run.game().errors();
-}
-
 }  // namespace
-
-// A session played under X while recording, with a frame every 10 passes, ended by SIGTERM and
-// replayed three times headless (no X server) by kastrel-replay: the same frames, bit for bit,
-// and the same status.
-TEST(DemoGameOnX, RecordedSessionReplaysHeadlessToTheSameFrames) {
-  const Model m;
-  kastrel_testing::TempDir dir;
-  const std::string session = dir.file("session.kst"), recorded = dir.file("recorded");
-  {
-    DemoRun run(kDemoDir, KASTREL_DEMO_BIN,
-                {{"KASTREL_RECORD", session},
-                 {"KASTREL_FRAMES", recorded},
-                 {"KASTREL_FRAMES_EVERY", "10"}});
-    ASSERT_TRUE(run.ok());
-    // Fallen to the bottom and hovered until it lights up. Writing a frame every 10 passes makes
-    // some passes long, and the resting ball hops a few pixels after each, so it is not watched
-    // lying still here, and the pointer moves again until a hit test finds the ball under it.
-    const int x0 = m.start_x(), y0 = m.rest_y(), kHop = 12;  // taken up mid-hop, it stays higher
-    ASSERT_TRUE(ball_shows_at(run, m, x0, y0, 205));
-    int nudge = 0;
-    ASSERT_TRUE(eventually([&] {
-      run.hover(m, x0, y0 + (nudge ^= 1));
-      return eventually(
-          [&] {
-            return ball_misfit(run.capture(), m, x0, y0, 255, run.cursor_box(m), kHop) <=
-                   kTolerance;
-          },
-          3s);
-    }));
-    run.button("mousedown", 1);
-    run.glide_by(-100, -150, 5);
-    ASSERT_TRUE(ball_shows_at(run, m, x0 - 100, y0 - 150, 255, kHop));
-    run.glide_by(300, 0, 1);
-    run.button("mouseup", 1);
-    run.game().signal_group(SIGTERM);  // closes the game as the close box does
-    ASSERT_EQ(run.exit_status(), 1) << run.game().errors();
-  }
-  KASTREL::ENGINE::SESSIONREADER file;
-  ASSERT_EQ(file.OPEN(session), KASTREL::TRUE) << KASTREL::LASTERROR();
-  EXPECT_EQ(file.ENDED(), KASTREL::TRUE) << "the recording has its end mark";
-  const auto hashes = [](const std::vector<std::string>& args,
-                         const kastrel_testing::EnvChanges& env) {
-    std::vector<std::string> argv{KASTREL_REPLAY_BIN};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return kastrel_testing::run(argv, env, 120s);
-  };
-  const kastrel_testing::RunResult golden = hashes({"--hash", recorded}, {});
-  ASSERT_EQ(golden.exit_status, 0) << golden.errors;
-  ASSERT_NE(golden.output.find("pass 10 "), std::string::npos) << golden.output;
-
-  kastrel_testing::EnvChanges headless = kastrel_testing::sanitizer_env();
-  headless.insert({{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}});
-  for (int i = 0; i < 3; ++i) {
-    const std::string frames = dir.file("replay" + std::to_string(i));
-    const kastrel_testing::RunResult replay = hashes(
-        {"--frames", frames, "--every", "10", "-C", kDemoDir, session, KASTREL_DEMO_BIN}, headless);
-    EXPECT_EQ(replay.exit_status, 1) << replay.errors;
-    EXPECT_EQ(replay.output, golden.output);
-    for (const auto& frame : std::filesystem::directory_iterator(recorded)) {
-      const std::string name = frame.path().filename().string();
-      EXPECT_EQ(kastrel_testing::read_file(frames + "/" + name),
-                kastrel_testing::read_file(frame.path().string()))
-          << name;
-    }
-  }
-}
 
 // kastrel-replay refuses what makes no sense, naming the option, and what is not a session file
 // ends the game with status 6 and the reason.

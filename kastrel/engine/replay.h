@@ -46,6 +46,9 @@ BOOLEAN RECORDSESSION(const std::string& FILENAME);
 // stop with status 7 when the game's frame loop ends.
 BOOLEAN REPLAYSESSION(const std::string& FILENAME, BOOLEAN WINDOW = BOOLEAN{},  // BOOLEAN{}: FALSE
                       BOOLEAN VERIFY = BOOLEAN{});
+inline BOOLEAN REPLAYSESSION(const std::string& FILENAME, bool WINDOW, bool VERIFY = false) {
+  return REPLAYSESSION(FILENAME, TOBOOLEAN(WINDOW), TOBOOLEAN(VERIFY));
+}
 // Writes the screen after pass EVERY, 2 x EVERY, ... (or after the passes listed, when PASSES
 // is not empty) to DIR/pass-NNNNNN.png, passes counted from 1. FALSE, with LASTERROR(), for an
 // EVERY below 1 or a DIR that is not a writable folder.
