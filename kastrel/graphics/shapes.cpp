@@ -15,8 +15,8 @@ namespace DETAIL {
 namespace {
 
 // Indexed by RASTEROP, as DRAWTO maps it.
-constexpr int32_t kModes[] = {PUT_PSET, PUT_PRESET, PUT_TRANS, PUT_AND,
-                              PUT_OR,   PUT_XOR,    PUT_ALPHA, PUT_ADD};
+constexpr int32_t kModes[] = {PUT_PSET, PUT_PRESET, PUT_TRANS, PUT_AND,   PUT_OR,
+                              PUT_XOR,  PUT_ALPHA,  PUT_ADD,   PUT_CUSTOM};
 
 int depth_index(int32_t bpp) { return bpp == 1 ? 0 : bpp == 2 ? 1 : 2; }
 
@@ -28,9 +28,10 @@ uint32_t narrow(uint32_t COLOR, int32_t bpp) {
   return COLOR;
 }
 
-bool begin(DRAWTARGET& t, void* DEST, RASTEROP METHOD, uint32_t COLOR, const char* CALL) {
-  if (METHOD < VOXPSET || METHOD > VOXADD) {
-    SETLASTERROR("%s: raster operation %d is not one shapes and text draw with", CALL,
+bool begin(DRAWTARGET& t, void* DEST, RASTEROP METHOD, uint32_t COLOR, const char* CALL,
+           bool CUSTOM) {
+  if (METHOD < VOXPSET || METHOD > (CUSTOM ? VOXCUSTOM : VOXADD)) {
+    SETLASTERROR("%s: raster operation %d is not one this call draws with", CALL,
                  static_cast<int>(METHOD));
     return false;
   }
