@@ -47,9 +47,10 @@ struct TRANSFORM {
   // Multiplies each sample for VOXALPHA, channel by channel, alpha included:
   // c * (t + 1) >> 8, so 0xFFFFFFFF changes nothing and 0x80FFFFFF halves the opacity.
   uint32_t TINT = 0xFFFFFFFFu;
-  // The source region as DRAWTO takes it: columns SRCX..SRCX + W and rows SRCY..SRCY + H,
-  // both edges included (W < 1: the width, H < 1: the height), cut to the image.
-  int32_t SRCX = 0, SRCY = 0, W = 0, H = 0;
+  // The source region, closed like every RECT: columns X..X + W and rows Y..Y + H, cut to the
+  // image; a negative W takes every column, a negative H every row (so a one-pixel-wide frame is
+  // W = 0, unlike DRAWTO's shorthand).
+  MATH::RECT SOURCE{0, 0, -1, -1};
   VOX_BLENDER BLENDER = nullptr;  // VOXCUSTOM's blender and its parameter
   void* PARAM = nullptr;
 };

@@ -73,9 +73,9 @@ PLAN plan(const VOX_IMAGE_INFO& src, float X, float Y, const TRANSFORM& T, const
     return PLAN_FAIL;
   }
   // The region, as the blit clamps DRAWTO's.
-  int64_t x1 = T.SRCX, y1 = T.SRCY;
-  int64_t x2 = x1 + (T.W < 1 ? int64_t{src.width} : T.W);
-  int64_t y2 = y1 + (T.H < 1 ? int64_t{src.height} : T.H);
+  int64_t x1 = T.SOURCE.W < 0 ? 0 : T.SOURCE.X, y1 = T.SOURCE.H < 0 ? 0 : T.SOURCE.Y;
+  int64_t x2 = T.SOURCE.W < 0 ? int64_t{src.width} : x1 + T.SOURCE.W;
+  int64_t y2 = T.SOURCE.H < 0 ? int64_t{src.height} : y1 + T.SOURCE.H;
   x1 = std::clamp<int64_t>(x1, 0, src.width - 1);
   x2 = std::clamp<int64_t>(x2, 0, src.width - 1);
   y1 = std::clamp<int64_t>(y1, 0, src.height - 1);
@@ -182,6 +182,24 @@ void reach(const MAP& m, double* left, double* top, double* right, double* botto
   *bottom = clamp(std::ceil(*bottom) + 1 + double(m.ay));
 }
 
+// The blit's row routine for each raster operation, as DRAWTO passes them.
+constexpr VOX_PUT_ROUTINE kRoutines[] = {vox_hPutPSet,  vox_hPutPReset, vox_hPutTrans,
+                                         vox_hPutAnd,   vox_hPutOr,     vox_hPutXor,
+                                         vox_hPutAlpha, vox_hPutAdd,    vox_hPutCustom};
+
+// Unturned, unscaled and unmirrored with samples on pixel centres (or any samples, for
+// NEAREST), untinted and near enough for a float position: the map is a plain blit of the
+// region, as DRAWTO draws it. *x, *y: where its top-left pixel lands.
+bool plain_blit(const MAP& m, const TRANSFORM& T, bool tint, int64_t* x, int64_t* y) {
+  constexpr int64_t one = int64_t{1} << 32, half = int64_t{1} << 31;
+  if (m.A != one || m.D != one || m.B != 0 || m.C != 0 || tint) return false;
+  if (T.FILTER == BILINEAR && ((m.U0 & (one - 1)) != half || (m.V0 & (one - 1)) != half))
+    return false;
+  *x = m.ax - (m.U0 >> 32);
+  *y = m.ay - (m.V0 >> 32);
+  return std::abs(*x) < (1 << 24) && std::abs(*y) < (1 << 24);
+}
+
 // The samples of one call, grown as needed and kept for the thread's next calls.
 std::vector<uint8_t>& sample_row() {
   thread_local std::vector<uint8_t> row;
@@ -217,7 +235,15 @@ BOOLEAN BITMAP::DRAWTRANSFORMED(void* DEST, float X, float Y, const TRANSFORM& T
   // Faded below 4 without saved bytes to come back from: invisible, as for DRAWTO.
   if (IBPP == 4 && !IALPHACHANNEL && IALPHA < 4) m.visible = false;
   vox_hAutoLock();  // image targets too, as the blit locks for any target
-  if (m.visible) {
+  const bool tint = T.METHOD == VOXALPHA && src.bpp == 4 && T.TINT != 0xFFFFFFFFu;
+  int64_t blit_x, blit_y;
+  if (m.visible && plain_blit(m, T, tint, &blit_x, &blit_y)) {
+    static constexpr int32_t kModes[] = {PUT_PSET, PUT_PRESET, PUT_TRANS, PUT_AND,   PUT_OR,
+                                         PUT_XOR,  PUT_ALPHA,  PUT_ADD,   PUT_CUSTOM};
+    vox_GfxPut(DEST, float(blit_x), float(blit_y), IMGHANDLE, m.sx, m.sy, m.sx + m.w - 1,
+               m.sy + m.h - 1, PUT_ABSOLUTE, kModes[T.METHOD], kRoutines[T.METHOD],
+               T.METHOD == VOXADD ? 255 : -1, T.BLENDER, T.PARAM);
+  } else if (m.visible) {
     double left, top, right, bottom;
     reach(m, &left, &top, &right, &bottom);
     const int64_t x0 = std::max<int64_t>(int64_t(left), 0);
@@ -230,7 +256,6 @@ BOOLEAN BITMAP::DRAWTRANSFORMED(void* DEST, float X, float Y, const TRANSFORM& T
                                                : loops.nearest[src.bpp == 1   ? 0
                                                                : src.bpp == 2 ? 1
                                                                               : 2];
-    const bool tint = T.METHOD == VOXALPHA && src.bpp == 4 && T.TINT != 0xFFFFFFFFu;
     const VOX_PUT_ROUTINE rows = alpha_mask ? vox_gfxRowAlphaMask : t.rows;
     const int32_t alpha = T.METHOD == VOXADD ? 255 : -1;
     const uint8_t* region = src.pixels + int64_t{m.sy} * src.pitch + int64_t{m.sx} * src.bpp;

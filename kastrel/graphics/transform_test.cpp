@@ -61,9 +61,11 @@ MATH::RECT model_draw(Pic dst, const Pic& src, float X, float Y, const TRANSFORM
   const double ex = ax + 0.5 - X, ey = ay + 0.5 - Y;
   const i128 U0 = fixed(T.PIVOTX + (ex * c + ey * s) / fx);
   const i128 V0 = fixed(T.PIVOTY + (ey * c - ex * s) / fy);
-  const int sx = std::clamp(T.SRCX, 0, src.w - 1), sy = std::clamp(T.SRCY, 0, src.h - 1);
-  const int w = std::clamp(T.SRCX + (T.W < 1 ? src.w : T.W), 0, src.w - 1) - sx + 1;
-  const int h = std::clamp(T.SRCY + (T.H < 1 ? src.h : T.H), 0, src.h - 1) - sy + 1;
+  const MATH::RECT R = T.SOURCE;
+  const int sx = R.W < 0 ? 0 : std::clamp(R.X, 0, src.w - 1);
+  const int sy = R.H < 0 ? 0 : std::clamp(R.Y, 0, src.h - 1);
+  const int w = (R.W < 0 ? src.w - 1 : std::clamp(R.X + R.W, 0, src.w - 1)) - sx + 1;
+  const int h = (R.H < 0 ? src.h - 1 : std::clamp(R.Y + R.H, 0, src.h - 1)) - sy + 1;
   const bool alpha_mask = src.bpp == 1 && dst.bpp == 4 && T.METHOD == VOXALPHA;
   uint32_t param = param_value;
   int x0 = INT32_MAX, y0 = INT32_MAX, x1 = INT32_MIN, y1 = INT32_MIN;
@@ -147,8 +149,7 @@ struct Random {
     t.PIVOTX = place(-4, 12);
     t.PIVOTY = place(-4, 12);
     t.FLIP = pick(0, 3);
-    if (pick(0, 3) == 0)
-      t.SRCX = pick(-2, 10), t.SRCY = pick(-2, 10), t.W = pick(-1, 8), t.H = pick(-1, 8);
+    if (pick(0, 3) == 0) t.SOURCE = {pick(-2, 10), pick(-2, 10), pick(-1, 8), pick(-1, 8)};
     t.FILTER = bilinear ? BILINEAR : NEAREST;
     t.METHOD = bilinear ? VOXPSET : RASTEROP(pick(0, 8));
     t.BLENDER = pick(0, 1) ? pixel_model::blender_a : pixel_model::blender_b;
@@ -245,7 +246,7 @@ TEST(Transform, ExactCasesAreDrawToAndPermutations) {
     BITMAP ours = scribbled(20, 20, 2), theirs = scribbled(20, 20, 2);
     TRANSFORM t;
     t.METHOD = RASTEROP(method);
-    t.PIVOTX = 2, t.PIVOTY = 3, t.SRCX = 1, t.SRCY = 1, t.W = 4, t.H = 2;
+    t.PIVOTX = 2, t.PIVOTY = 3, t.SOURCE = {1, 1, 4, 2};
     t.BLENDER = pixel_model::blender_a, t.PARAM = &param;
     ASSERT_EQ(source.DRAWTRANSFORMED(ours, 9, 8, t), TRUE);
     source.DRAWTO(theirs, 7, 5, 1, 1, 4, 2, RASTEROP(method), pixel_model::blender_a, &param);
