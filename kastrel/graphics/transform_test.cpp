@@ -13,6 +13,7 @@
 #include "kastrel/graphics/bitmap.h"
 #include "kastrel/graphics/image.h"
 #include "kastrel/graphics/rows.h"
+#include "kastrel/graphics/sprites.h"
 #include "kastrel/graphics/testing/pixel_model.h"
 
 namespace {
@@ -383,6 +384,44 @@ TEST(Transform, ScreenLockAsForDrawTo) {
   EXPECT_EQ(__vox_gfx->flags, SCREEN_LOCKED);
   EXPECT_EQ(fake_driver::record().locks, 2);
   vox_GfxUnlock(0, 0);
+}
+
+// Frames are cut row by row and drawn as DRAWTO draws their region; animations step through
+// them by the elapsed time.
+TEST(Sprites, SheetsCutDrawAndAnimate) {
+  vox_GfxScreenRes(8, 8, 32, 1, MODE_NULL, 0);
+  const BITMAP sheet = scribbled(13, 7, 6);
+  EXPECT_EQ(SPRITESHEET(sheet, 4, 3).COUNT(), 6);  // the partial cells are left out
+  EXPECT_EQ(SPRITESHEET(sheet, 4, 3, 4).COUNT(), 4);
+  EXPECT_EQ(SPRITESHEET(sheet, 0, 3).COUNT(), 0);
+  const SPRITESHEET grid(sheet, 4, 3);
+  BITMAP ours = scribbled(12, 12, 7), theirs = scribbled(12, 12, 7);
+  EXPECT_EQ(grid.DRAW(ours, 4, 5, 6), TRUE);
+  sheet.DRAWTO(theirs, 5, 6, 4, 3, 3, 2, VOXALPHA);
+  TRANSFORM mirror;
+  mirror.FLIP = FLIPH, mirror.METHOD = VOXPSET;
+  EXPECT_EQ(grid.DRAWTRANSFORMED(ours, 4, 4.0f, 0.0f, mirror), TRUE);
+  for (int c = 0; c < 4; ++c)
+    for (int r = 0; r < 3; ++r)
+      pic(theirs.HANDLE()).set(3 - c, r, pic(sheet.HANDLE()).get(4 + c, 3 + r));
+  EXPECT_EQ(std::memcmp(ours.HANDLE(), theirs.HANDLE(), 32 + 12 * 48), 0);
+  CLEARLASTERROR();
+  EXPECT_TRUE(grid.DRAW(ours, 6, 0, 0) == FALSE && *LASTERROR() != 0);
+
+  ANIMATION walk(3, 3, 0.1f);
+  std::vector<int32_t> seen;
+  for (float step : {0.05f, 0.1f, 0.1f, 0.1f, -1.0f, std::numeric_limits<float>::quiet_NaN()}) {
+    walk.UPDATE(step);
+    seen.push_back(walk.FRAME());
+  }
+  EXPECT_EQ(seen, (std::vector<int32_t>{3, 4, 5, 3, 3, 3}));  // 0.35 s is 0.05 s into a round
+  ANIMATION once(0, 2, 0.5f, FALSE);
+  once.ADD(9, 0);  // never shown, but the last
+  once.UPDATE(0.75f);
+  EXPECT_TRUE(once.FRAME() == 1 && once.FINISHED() == FALSE);
+  once.UPDATE(10);
+  EXPECT_TRUE(once.FRAME() == 9 && once.FINISHED() == TRUE && once.TIME == 1.0f);
+  EXPECT_EQ(ANIMATION().FRAME(), -1);
 }
 
 }  // namespace
