@@ -25,19 +25,6 @@ using namespace pixel_model;
 // Reference model of the blit, written from the pixel rules: it walks every target pixel,
 // finds the source pixel that lands there, and combines the two channel by channel.
 
-struct Picture {
-  uint8_t* base;
-  int bpp, width, height, pitch;
-  uint32_t get(int x, int y) const {
-    uint32_t v = 0;
-    for (int i = 0; i < bpp; ++i) v |= uint32_t{base[y * pitch + x * bpp + i]} << (8 * i);
-    return v;
-  }
-  void set(int x, int y, uint32_t v) {
-    for (int i = 0; i < bpp; ++i) base[y * pitch + x * bpp + i] = uint8_t(v >> (8 * i));
-  }
-};
-
 struct Call {
   float x, y;
   int x1, y1, x2, y2, coordinate_type, mode, alpha;
@@ -86,21 +73,6 @@ int model_put(Picture dst, const Picture& src, const Call& call, float* last_x, 
 const VOX_PUT_ROUTINE kRoutines[PUT_MODES] = {vox_hPutTrans, vox_hPutPSet, vox_hPutPReset,
                                               vox_hPutAnd,   vox_hPutOr,   vox_hPutXor,
                                               vox_hPutAlpha, vox_hPutAdd,  vox_hPutCustom};
-
-struct ImageDeleter {
-  void operator()(void* p) const { vox_GfxImageDestroy(p); }
-};
-using Image = std::unique_ptr<void, ImageDeleter>;
-
-Image make_image(int w, int h, int bpp, uint32_t fill) {
-  return Image(vox_GfxImageCreate(w, h, fill, bpp * 8, 0));
-}
-
-Picture picture_of(void* image) {
-  VOX_IMAGE_HEADER h;
-  std::memcpy(&h, image, sizeof h);
-  return {static_cast<uint8_t*>(image) + 32, h.bpp, int(h.width), int(h.height), int(h.pitch)};
-}
 
 class RandomBlits {
  public:

@@ -28,14 +28,6 @@ constexpr double kFarAway = 0x1p40;   // positions beyond cannot reach any view
 constexpr double kMaxPivot = 0x1p30;
 constexpr int32_t kMaxRegion = 1 << 28;  // region sides, so 32.32 positions stay in 64 bits
 
-// floor(n / d) for d != 0.
-i128 floor_div(i128 n, i128 d) {
-  if (d < 0) n = -n, d = -d;
-  i128 q = n / d;
-  if (n % d != 0 && n < 0) --q;
-  return q;
-}
-
 // The fixed-point inverse map of one call.
 struct MAP {
   int64_t A, B, C, D;  // u and v steps per target column (A, C) and per row (B, D)
@@ -127,36 +119,56 @@ PLAN plan(const VOX_IMAGE_INFO& src, float X, float Y, const TRANSFORM& T, const
 }
 #undef REASON
 
-// Columns k (from ax) where 0 <= base + k * step < limit, intersected into [*lo, *hi].
-void keep_inside(i128 base, int64_t step, i128 limit, i128* lo, i128* hi) {
+// Narrows [*lo, *hi] (columns counted from ax) to the k with 0 <= base + k * step < limit.
+// Each end is estimated in double precision and then settled exactly, a step or two away:
+// dividing in 128 bits on every row would cost more than a small sprite's pixels.
+void keep_inside(i128 base, int64_t step, i128 limit, double per_step, int64_t* lo, int64_t* hi) {
+  if (*lo > *hi) return;
+  const auto above = [&](int64_t k) { return base + i128{k} * step >= 0; };
+  const auto below = [&](int64_t k) { return base + i128{k} * step < limit; };
   if (step == 0) {
-    if (base < 0 || base >= limit) *lo = 1, *hi = 0;
+    if (!above(0) || !below(0)) *lo = 1, *hi = 0;
     return;
   }
-  i128 from, to;
-  if (step > 0) {
-    from = -floor_div(base, step);  // ceil(-base / step)
-    to = floor_div(limit - 1 - base, step);
-  } else {
-    from = floor_div(base - limit, -step) + 1;
-    to = floor_div(base, -step);
-  }
-  *lo = std::max(*lo, from);
-  *hi = std::min(*hi, to);
+  const auto near = [&](double estimate, int64_t from, int64_t to) {
+    return int64_t(std::clamp(estimate, double(from), double(to)));
+  };
+  // The first k in [*lo, *hi + 1] from which HOLDS stays true, and the last in [*lo - 1, *hi]
+  // up to which it holds.
+  const auto first = [&](auto holds, double estimate) {
+    int64_t k = near(estimate, *lo, *hi + 1);
+    while (k > *lo && holds(k - 1)) --k;
+    while (k <= *hi && !holds(k)) ++k;
+    return k;
+  };
+  const auto last = [&](auto holds, double estimate) {
+    int64_t k = near(estimate, *lo - 1, *hi);
+    while (k < *hi && holds(k + 1)) ++k;
+    while (k >= *lo && !holds(k)) --k;
+    return k;
+  };
+  // Rows of sprites keep their positions within 64 bits, whose conversion is one instruction.
+  const double b = base == int64_t(base) ? double(int64_t(base)) : double(base);
+  const double zero = -b * per_step, end = (double(int64_t(limit)) - b) * per_step;
+  const int64_t from = step > 0 ? first(above, zero) : first(below, end);
+  const int64_t to = step > 0 ? last(below, end) : last(above, zero);
+  *lo = from;
+  *hi = to;
 }
 
 // The target pixels (tx, ty) whose samples lie in the region, within the box [x0, x1] x
 // [y0, y1]: one run per row, handed to run(ty, first tx, count, u, v).
 template <typename RUN>
 void each_run(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t y1, RUN&& run) {
+  const double per_u = m.A ? 1 / double(m.A) : 0, per_v = m.C ? 1 / double(m.C) : 0;
   for (int64_t ty = y0; ty <= y1; ++ty) {
     const i128 ubase = m.U0 + i128{ty - m.ay} * m.B, vbase = m.V0 + i128{ty - m.ay} * m.D;
-    i128 lo = x0 - m.ax, hi = x1 - m.ax;
-    keep_inside(ubase, m.A, m.L, &lo, &hi);
-    keep_inside(vbase, m.C, m.M, &lo, &hi);
+    int64_t lo = x0 - m.ax, hi = x1 - m.ax;
+    keep_inside(ubase, m.A, m.L, per_u, &lo, &hi);
+    keep_inside(vbase, m.C, m.M, per_v, &lo, &hi);
     if (lo > hi) continue;
-    run(ty, int64_t(lo + m.ax), int64_t(hi - lo + 1), int64_t(ubase + lo * m.A),
-        int64_t(vbase + lo * m.C));
+    run(ty, lo + m.ax, hi - lo + 1, int64_t(ubase + i128{lo} * m.A),
+        int64_t(vbase + i128{lo} * m.C));
   }
 }
 

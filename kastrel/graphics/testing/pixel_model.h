@@ -3,11 +3,43 @@
 // of every call that draws through them.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <optional>
 
+#include "kastrel/graphics/image.h"
 #include "kastrel/graphics/rasterop.h"
 
 namespace pixel_model {
+
+// The pixels of an image buffer or a frame buffer.
+struct Picture {
+  uint8_t* base;
+  int bpp, width, height, pitch;
+  uint32_t get(int x, int y) const {
+    uint32_t v = 0;
+    for (int i = 0; i < bpp; ++i) v |= uint32_t{base[y * pitch + x * bpp + i]} << (8 * i);
+    return v;
+  }
+  void set(int x, int y, uint32_t v) {
+    for (int i = 0; i < bpp; ++i) base[y * pitch + x * bpp + i] = uint8_t(v >> (8 * i));
+  }
+};
+
+struct ImageDeleter {
+  void operator()(void* p) const { vox_GfxImageDestroy(p); }
+};
+using Image = std::unique_ptr<void, ImageDeleter>;
+
+inline Image make_image(int w, int h, int bpp, uint32_t fill) {
+  return Image(vox_GfxImageCreate(w, h, fill, bpp * 8, 0));
+}
+
+inline Picture picture_of(void* image) {
+  VOX_IMAGE_HEADER h;
+  std::memcpy(&h, image, sizeof h);
+  return {static_cast<uint8_t*>(image) + 32, h.bpp, int(h.width), int(h.height), int(h.pitch)};
+}
 
 inline uint32_t channel(uint32_t v, int c) { return (v >> (8 * c)) & 0xFF; }
 inline int floor_div256(int n) { return n >= 0 ? n / 256 : -((-n + 255) / 256); }
