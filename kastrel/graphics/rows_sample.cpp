@@ -96,48 +96,32 @@ __attribute__((always_inline)) inline void nearest32_body(SAMPLE_ARGS) {
     std::memcpy(out + i * 4, region + (v >> 32) * pitch + (u >> 32) * 4, 4);
 }
 
-// Two pixels per register, channels in 16-bit lanes: the columns are weighed first in 16 bits
-// (c * (256 - f) + c' * f is at most 65280), halved so the rows' weighing fits pmaddwd.
+// One pixel's channels in 16-bit lanes, left column beside right: the rows are weighed first in
+// 16 bits (c * (256 - f) + c' * f is at most 65280), halved so that the columns' weighing fits
+// pmaddwd; the result in four 32-bit lanes.
+__attribute__((always_inline)) inline __m128i bilinear1(const Taps& t) {
+  const auto pair = [&t](const uint8_t* row) {  // [left right] of a row, widened
+    return _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(int(load32(row + t.left))),
+                                                _mm_cvtsi32_si128(int(load32(row + t.right)))),
+                             _mm_setzero_si128());
+  };
+  const __m128i rows =
+      _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(pair(t.top), _mm_set1_epi16(short(256 - t.fy))),
+                                   _mm_mullo_epi16(pair(t.bottom), _mm_set1_epi16(short(t.fy)))),
+                     1);
+  const __m128i by_channel = _mm_unpacklo_epi16(rows, _mm_unpackhi_epi64(rows, rows));
+  const __m128i weights = _mm_set1_epi32(int((t.fx << 16) | (256 - t.fx)));
+  return _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(by_channel, weights), _mm_set1_epi32(1 << 14)),
+                        15);
+}
+
+// Two pixels, packed into the low 8 bytes.
 __attribute__((always_inline)) inline __m128i bilinear2(const uint8_t* region, int32_t pitch,
                                                         int64_t u, int64_t v, int64_t du,
                                                         int64_t dv, int32_t w, int32_t h) {
-  const Taps a = taps(region, pitch, u, v, w, h);
-  const Taps b = taps(region, pitch, u + du, v + dv, w, h);
-  const __m128i zero = _mm_setzero_si128();
-  // Top and bottom rows of both pixels: [a.left a.right] per row, widened.
-  const __m128i a_top =
-      _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(int(load32(a.top + a.left))),
-                                           _mm_cvtsi32_si128(int(load32(a.top + a.right)))),
-                        zero);
-  const __m128i a_bot =
-      _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(int(load32(a.bottom + a.left))),
-                                           _mm_cvtsi32_si128(int(load32(a.bottom + a.right)))),
-                        zero);
-  const __m128i b_top =
-      _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(int(load32(b.top + b.left))),
-                                           _mm_cvtsi32_si128(int(load32(b.top + b.right)))),
-                        zero);
-  const __m128i b_bot =
-      _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(int(load32(b.bottom + b.left))),
-                                           _mm_cvtsi32_si128(int(load32(b.bottom + b.right)))),
-                        zero);
-  // Rows first: left and right columns, c_top * (256 - fy) + c_bottom * fy, per pixel.
-  const __m128i wa = _mm_set1_epi16(short(256 - a.fy)), wa1 = _mm_set1_epi16(short(a.fy));
-  const __m128i wb = _mm_set1_epi16(short(256 - b.fy)), wb1 = _mm_set1_epi16(short(b.fy));
-  const __m128i ca =
-      _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(a_top, wa), _mm_mullo_epi16(a_bot, wa1)), 1);
-  const __m128i cb =
-      _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(b_top, wb), _mm_mullo_epi16(b_bot, wb1)), 1);
-  // ca = [left 4 channels | right 4 channels]; interleave left and right per channel.
-  const __m128i pa = _mm_unpacklo_epi16(ca, _mm_unpackhi_epi64(ca, ca));
-  const __m128i pb = _mm_unpacklo_epi16(cb, _mm_unpackhi_epi64(cb, cb));
-  const __m128i xa = _mm_set1_epi32(int((a.fx << 16) | (256 - a.fx)));
-  const __m128i xb = _mm_set1_epi32(int((b.fx << 16) | (256 - b.fx)));
-  const __m128i half = _mm_set1_epi32(1 << 14);
-  const __m128i ra = _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(pa, xa), half), 15);
-  const __m128i rb = _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(pb, xb), half), 15);
-  const __m128i words = _mm_packs_epi32(ra, rb);
-  return _mm_packus_epi16(words, words);  // both pixels in the low 8 bytes
+  const __m128i words = _mm_packs_epi32(bilinear1(taps(region, pitch, u, v, w, h)),
+                                        bilinear1(taps(region, pitch, u + du, v + dv, w, h)));
+  return _mm_packus_epi16(words, words);
 }
 
 __attribute__((always_inline)) inline void bilinear_body(SAMPLE_ARGS) {
