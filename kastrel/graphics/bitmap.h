@@ -146,8 +146,8 @@ struct BITMAP {
   //   fy8 = (q >> 24) & 255, and per channel, alpha included:
   //     (((c00 * (256 - fx8) + c10 * fx8) * (256 - fy8) + (c01 * (256 - fx8) + c11 * fx8) * fy8)
   //      + 32768) >> 16
-  //   with cij the pixel of column x0 + i, row y0 + j (vector loops may differ from this by 1). Colours are interpolated as stored, not
-  //   weighted by their alpha.
+  //   with cij the pixel of column x0 + i, row y0 + j (vector loops may differ from this by 1).
+  //   Colours are interpolated as stored, not weighted by their alpha.
   // So source positions carry 32 fractional bits: along a run of n target pixels a sample
   // strays at most n * 2^-33 source pixels from the exact transform.
   //
@@ -155,9 +155,9 @@ struct BITMAP {
   // LASTERROR() for: an empty bitmap, no screen, a target that is not an image or has another
   // depth (an 8-bit source onto 32 bits with VOXALPHA sets alpha bytes, as DRAWTO), a METHOD
   // out of range, VOXCUSTOM without a blender, a NaN X or Y, an ANGLE, scale or pivot that is
-  // not finite, a scale beyond 65536 either way, or a pivot beyond 2^30. A scale below 2^-16
-  // (0 included) or a position beyond 2^40 draws nothing and returns TRUE; so does a faded
-  // bitmap that DRAWTO would skip.
+  // not finite, a scale beyond 65536 either way, a pivot beyond 2^30, or a source region over
+  // 2^28 pixels on a side. A scale below 2^-16 (0 included) or a position beyond 2^40 draws
+  // nothing and returns TRUE; so does a faded bitmap that DRAWTO would skip.
   BOOLEAN DRAWTRANSFORMED(void* DEST, float X, float Y, const TRANSFORM& T) const;
   BOOLEAN DRAWTRANSFORMED(BITMAP& DEST, float X, float Y, const TRANSFORM& T) const;
 
@@ -203,8 +203,8 @@ uint64_t MAXIMAGEPIXELS();
 // The rectangle DRAWTRANSFORMED(DEST, X, Y, T) of this bitmap can write, in the same
 // coordinates, for MARKDIRTY: closed like every RECT, the box of exactly the pixels the call
 // would draw on an unbounded target (up to a pixel more when it spans over 65536 rows), clamped
-// to the int32 range. {0, 0, -1, -1} (no point) when the call draws nothing or would fail;
-// LASTERROR() is left alone.
+// to the int32 range. {0, 0, -1, -1} (no point) when this bitmap, transform and position draw
+// nothing or would fail wherever drawn; LASTERROR() is left alone.
 MATH::RECT TRANSFORMEDBOUNDS(const BITMAP& SOURCE, float X, float Y, const TRANSFORM& T);
 
 // How many bitmaps hold IMAGE: the last of them to let go releases it; 0 for an image no

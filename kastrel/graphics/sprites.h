@@ -38,12 +38,12 @@ struct SPRITESHEET {
 struct ANIMATION {
   std::vector<int32_t> FRAMES;   // frame numbers of a sheet
   std::vector<float> DURATIONS;  // seconds, one per frame
-  BOOLEAN LOOP = TRUE;
-  float TIME = 0;  // seconds since the start (of the current round when looping)
+  BOOLEAN LOOP = BOOLEAN(-1);    // TRUE (a game may define TRUE as a macro)
+  float TIME = 0;                // seconds since the start (of the current round when looping)
 
   ANIMATION() = default;
   // COUNT frames from FIRST on, SECONDS each, looping unless REPEAT is FALSE.
-  ANIMATION(int32_t FIRST, int32_t COUNT, float SECONDS, BOOLEAN REPEAT = TRUE);
+  ANIMATION(int32_t FIRST, int32_t COUNT, float SECONDS, BOOLEAN REPEAT = BOOLEAN(-1));
   // Appends a frame shown for SECONDS (a negative or non-finite time counts as 0).
   void ADD(int32_t FRAME, float SECONDS);
   // Moves on by ELAPSED seconds; negative or non-finite values are ignored.

@@ -284,6 +284,7 @@ TEST(Transform, FarCornersOfALargeTargetUnderTheLock) {
 // Inputs that cannot be drawn fail with a reason; those that cannot be seen draw nothing. No
 // call writes outside the target, which sits between guard words.
 TEST(Transform, BadInputsFailOrDrawNothingWithinTheTarget) {
+  vox_GfxScreenRes(8, 8, 32, 1, MODE_NULL, 0);
   BITMAP sprite = scribbled(9, 9, 4);
   std::vector<uint32_t> block(8 + 8 + 8 * 8 + 8, 0xDEADBEEFu);
   const VOX_IMAGE_HEADER header{VOX_IMAGE_TYPE, 4, 8, 8, 32, {}};
@@ -294,7 +295,7 @@ TEST(Transform, BadInputsFailOrDrawNothingWithinTheTarget) {
     return sprite.DRAWTRANSFORMED(target, x, y, t) == FALSE && *LASTERROR() != 0;
   };
   TRANSFORM t;
-  EXPECT_FALSE(fails(100, 0, t));  // images need no screen
+  EXPECT_FALSE(fails(100, 0, t));
   const float nan = std::numeric_limits<float>::quiet_NaN(),
               inf = std::numeric_limits<float>::infinity();
   TRANSFORM bad = t;
