@@ -39,6 +39,10 @@ struct VOX_GFX_SCREEN {
   uint32_t flags;  // SCREEN_* bits below; the program thread's alone
   std::thread::id program_thread;  // the thread that opened the screen; key_state bytes are
                                    // atomic, read by any thread
+  // Per scancode, under event_mutex: key events still queued, and whether the last one the
+  // program took left the key held; polls answer from them while events wait.
+  uint8_t key_queued[128];
+  uint8_t key_taken[128];
 };
 
 enum : uint32_t {
