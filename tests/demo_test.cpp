@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -13,7 +14,9 @@
 #include <vector>
 
 #include "tests/testing/png_read.h"
+#include "kastrel/base/error.h"
 #include "kastrel/base/testing/process.h"
+#include "kastrel/engine/session_file.h"
 #include "kastrel/device/testing/x_desktop.h"
 
 namespace {
@@ -402,8 +405,9 @@ TEST(DemoGameOnX, RunsWithoutPicturesAndEndsOnEscape) {
 
 }  // namespace
 
-// A session played under X while recording, with a frame every 10 passes, replayed three times
-// headless (no X server) by kastrel-replay: the same frames, bit for bit, and the same status.
+// A session played under X while recording, with a frame every 10 passes, ended by SIGTERM and
+// replayed three times headless (no X server) by kastrel-replay: the same frames, bit for bit,
+// and the same status.
 TEST(DemoGameOnX, RecordedSessionReplaysHeadlessToTheSameFrames) {
   const Model m;
   kastrel_testing::TempDir dir;
@@ -434,9 +438,12 @@ TEST(DemoGameOnX, RecordedSessionReplaysHeadlessToTheSameFrames) {
     ASSERT_TRUE(ball_shows_at(run, m, x0 - 100, y0 - 150, 255, kHop));
     run.glide_by(300, 0, 1);
     run.button("mouseup", 1);
-    run.key("Escape");
+    run.game().signal_group(SIGTERM);  // closes the game as the close box does
     ASSERT_EQ(run.exit_status(), 1) << run.game().errors();
   }
+  KASTREL::ENGINE::SESSIONREADER file;
+  ASSERT_EQ(file.OPEN(session), KASTREL::TRUE) << KASTREL::LASTERROR();
+  EXPECT_EQ(file.ENDED(), KASTREL::TRUE) << "the recording has its end mark";
   const auto hashes = [](const std::vector<std::string>& args,
                          const kastrel_testing::EnvChanges& env) {
     std::vector<std::string> argv{KASTREL_REPLAY_BIN};
@@ -461,5 +468,26 @@ TEST(DemoGameOnX, RecordedSessionReplaysHeadlessToTheSameFrames) {
                 kastrel_testing::read_file(frame.path().string()))
           << name;
     }
+  }
+}
+
+// kastrel-replay refuses what makes no sense, naming the option, and what is not a session file
+// ends the game with status 6 and the reason.
+TEST(ReplayTool, RefusesOptionsAndFilesThatMakeNoSense) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--hash", "/nonexistent"}, "--hash: \"/nonexistent\" is not a folder"},
+      {{"--every", "5", "--at", "3", "s", "g"}, "--every and --at cannot be used together"},
+      {{"--at", "", "s", "g"}, "--at: \"\" is not a list"},
+      {{"--at", "3,,4", "s", "g"}, "--at: \"3,,4\" is not a list"},
+      {{"--every", "0", "s", "g"}, "--every: \"0\" is not a pass number"},
+      {{"-C", kDemoDir, "/tmp", KASTREL_DEMO_BIN}, "kastrel: /tmp: it is a folder"},
+      {{"-C", kDemoDir, "/dev/zero", KASTREL_DEMO_BIN}, "kastrel: /dev/zero: it is a device"}};
+  for (const auto& [args, says] : cases) {
+    std::vector<std::string> argv{KASTREL_REPLAY_BIN};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const kastrel_testing::RunResult r =
+        kastrel_testing::run(argv, kastrel_testing::sanitizer_env(), 60s);
+    EXPECT_EQ(r.exit_status, says.starts_with("kastrel:") ? 6 : 2) << says;
+    EXPECT_NE(r.errors.find(says), std::string::npos) << r.errors;
   }
 }
