@@ -6,9 +6,11 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -127,6 +129,51 @@ TEST(DemoOnWayland, RunsPresentsEndsOnEscapeAndEveryModeFlagOpens) {
     ASSERT_NE(__vox_gfx, nullptr) << flags;
     EXPECT_EQ(__vox_gfx->driver, &vox_gfxDriverSDL) << flags;
   }
+  vox_GfxScreenRes(1, 1, 32, 1, MODE_NULL, 0);
+}
+
+// Paced, this process's pictures follow the compositor's frame callbacks: every present is one
+// repaint of the output, over 5 s of a new picture each pass.
+TEST(PacedOnWayland, PresentsMatchTheCompositorsRepaints) {
+  if (!have_weston()) GTEST_SKIP() << "weston is not installed (make test installs it)";
+  if (*KASTREL_WESTON_SEAT == 0) GTEST_SKIP() << "built without libweston-10-dev: no seat module";
+  Weston weston({"--backend=headless-backend.so", "--use-pixman", "--width=1024",
+                 "--height=768", "--modules=" KASTREL_WESTON_SEAT});
+  ASSERT_TRUE(weston.up());
+  for (int i = 0; i < 300 && repaints(weston) < 0; ++i) std::this_thread::sleep_for(100ms);
+  for (const auto& [name, value] : weston.client_env())
+    value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+  vox_GfxSetPresentation(PRESENT_VSYNC);
+  vox_GfxScreenRes(320, 240, 32, 1, 0, 0);
+  ASSERT_EQ(vox_GetError(), 0) << KASTREL::LASTERROR();
+  ASSERT_GE(vox_GfxPresentPass(), 0);
+  // Passes of a frame loop until `until` holds; the module rewrites its count every 100 ms, so
+  // the readings are taken as it changes.
+  uint32_t color = 0xFF000000u;
+  auto run = [&](const std::function<bool()>& until) {
+    while (!until()) {
+      vox_GfxLock();
+      std::fill_n(reinterpret_cast<uint32_t*>(__vox_gfx->framebuffer), 320 * 240, ++color);
+      const int32_t pass = vox_GfxPresentPass();
+      vox_GfxUnlock(-1, -1);
+      vox_GfxWaitPresent(pass);
+    }
+  };
+  auto next_count = [&] {
+    const long now = repaints(weston);
+    run([&] { return repaints(weston) != now; });
+    return std::make_pair(repaints(weston), vox_GfxPresentCount());
+  };
+  const auto settle = std::chrono::steady_clock::now() + 1s;
+  run([&] { return std::chrono::steady_clock::now() > settle; });
+  const auto [repaints0, presents0] = next_count();
+  const auto end = std::chrono::steady_clock::now() + 5s;
+  run([&] { return std::chrono::steady_clock::now() > end; });
+  const auto [repaints1, presents1] = next_count();
+  const long shown = repaints1 - repaints0, presented = presents1 - presents0;
+  std::printf("%ld presents, %ld repaints in about 5 s\n", presented, shown);
+  EXPECT_GT(presented, 200);
+  EXPECT_LE(std::abs(presented - shown), 1 + shown / 50);
   vox_GfxScreenRes(1, 1, 32, 1, MODE_NULL, 0);
 }
 

@@ -9,7 +9,7 @@
 
 #include "kastrel/device/context.h"
 #include "kastrel/device/screen.h"
-#include "kastrel/device/sdl/sdl_gamepad.h"
+#include "kastrel/base/error.h"
 
 namespace {
 
@@ -76,15 +76,45 @@ int32_t pad_poll(int32_t query, int32_t pad, int32_t control, int32_t live) {
   filtered(KASTREL::READPAD, v, 4);
   return v[3];
 }
+
+// The open screen's driver, whose pads these are; null without a screen.
+const VOX_GFX_DRIVER* pad_driver() {
+  const VOX_GFX_SCREEN* s = __vox_gfx;
+  return s ? s->driver : nullptr;
+}
+
+std::atomic<int32_t> g_dead_zone{8000};
 }  // namespace
 
-int32_t vox_GfxPadCount() { return pad_poll(0, 0, 0, vox_hPadCount()); }
-int32_t vox_GfxPadConnected(int32_t pad) { return pad_poll(1, pad, 0, vox_hPadConnected(pad)); }
+int32_t vox_GfxPadCount() {
+  const VOX_GFX_DRIVER* d = pad_driver();
+  return pad_poll(0, 0, 0, d && d->pad_count ? d->pad_count() : 0);
+}
+int32_t vox_GfxPadConnected(int32_t pad) {
+  const VOX_GFX_DRIVER* d = pad_driver();
+  return pad_poll(1, pad, 0, d && d->pad_connected ? d->pad_connected(pad) : 0);
+}
 int32_t vox_GfxPadButton(int32_t pad, int32_t button) {
-  return pad_poll(2, pad, button, vox_hPadButton(pad, button));
+  const VOX_GFX_DRIVER* d = pad_driver();
+  return pad_poll(2, pad, button, d && d->pad_button ? d->pad_button(pad, button) : 0);
 }
 int32_t vox_GfxPadAxis(int32_t pad, int32_t axis) {
-  return pad_poll(3, pad, axis, vox_hPadAxis(pad, axis));
+  const VOX_GFX_DRIVER* d = pad_driver();
+  return pad_poll(3, pad, axis, d && d->pad_axis ? d->pad_axis(pad, axis) : 0);
+}
+
+int32_t vox_hPadDeadZone() { return g_dead_zone.load(std::memory_order_relaxed); }
+
+int32_t vox_GfxPadDeadZone(int32_t dead_zone) {
+  if (dead_zone < -1 || dead_zone > 32767) {
+    KASTREL::SETLASTERROR("vox_GfxPadDeadZone: %d is not a dead zone (0 to 32767, or -1)",
+                          dead_zone);
+    vox_hSetError(1);
+    return -1;
+  }
+  vox_hSetError(0);
+  if (dead_zone == -1) return g_dead_zone.load();
+  return g_dead_zone.exchange(dead_zone);
 }
 
 namespace KASTREL {

@@ -59,3 +59,4 @@ extern VOX_GFX_SCREEN* __vox_gfx;
 // Window side: called by a presentation driver on its own thread.
 void vox_hPostEvent(const VOX::EVENT* event);  // queue an event; a full queue drops its oldest
 void vox_hTypedKeyAdd(int32_t key);            // typed-key ring; a full ring drops its oldest
+int32_t vox_hPadDeadZone();                    // as set by vox_GfxPadDeadZone (input.h)

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr int32_t DEFAULT_DEAD_ZONE = 8000;
 
 struct Pad {
   bool connected = false;
@@ -26,7 +25,6 @@ struct Pad {
 
 std::mutex g_pads_mutex;
 Pad g_pads[VOX::MAX_PADS];
-std::atomic<int32_t> g_dead_zone{DEFAULT_DEAD_ZONE};
 
 // Our numbering is SDL's standard layout.
 constexpr bool same(int32_t ours, int sdl) { return ours == sdl; }
@@ -140,7 +138,7 @@ bool vox_sdl_pad_event(const SDL_Event& event, bool focused) {
 }
 
 void vox_sdl_pads_pass(bool focused) {
-  const int32_t zone = g_dead_zone.load(std::memory_order_relaxed);
+  const int32_t zone = vox_hPadDeadZone();
   std::lock_guard g(g_pads_mutex);
   for (int slot = 0; slot < VOX::MAX_PADS; ++slot) {
     Pad& p = g_pads[slot];
@@ -196,16 +194,4 @@ int32_t vox_hPadAxis(int32_t pad, int32_t axis) {
   if (pad < 0 || pad >= VOX::MAX_PADS || axis < 0 || axis >= VOX::PAD_AXES) return 0;
   std::lock_guard g(g_pads_mutex);
   return g_pads[pad].axes[axis];
-}
-
-int32_t vox_GfxPadDeadZone(int32_t dead_zone) {
-  if (dead_zone < -1 || dead_zone > 32767) {
-    KASTREL::SETLASTERROR("vox_GfxPadDeadZone: %d is not a dead zone (0 to 32767, or -1)",
-                          dead_zone);
-    vox_hSetError(1);
-    return -1;
-  }
-  vox_hSetError(0);
-  if (dead_zone == -1) return g_dead_zone.load();
-  return g_dead_zone.exchange(dead_zone);
 }
