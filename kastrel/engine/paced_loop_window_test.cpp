@@ -37,38 +37,26 @@ void send_burst(unsigned long window) {
   });
 }
 
+// Phases: settling (1 s), at rest (1 s), the burst until its last move, TARGETFPS(25) (1 s).
 void FRAME(float, INPUTEVENT input, VOX::EVENT& event) {
-  const double now = vox_Timer();
+  const double now = vox_Timer(), span = now - phase_start;
   pixel(0, 0) = 0xFF000000u | uint32_t(FRAMECOUNT);  // a new picture every pass
   ++phase_passes;
-  if (input == INPUTEVENT::MOUSEMOVE) ++moves;
-  if (phase == 0 && now - started > 1.0) {  // settled: a second at rest
-    phase = 1;
-    phase_start = now;
-    phase_passes = 0;
-  } else if (phase == 1 && now - phase_start >= 1.0) {
-    idle_rate = phase_passes / (now - phase_start);
-    idle_presented = PRESENTEDFPS;
-    phase = 2;
-    send_burst(x->find_window("kastrel_transition_window_tests"));
-  } else if (phase == 2 && input == INPUTEVENT::MOUSEMOVE && event.X == kLastX &&
-             event.Y == kLastY) {
-    drained = now;
-    burst.join();
-    TARGETFPS(25);
-    phase = 3;
-    phase_start = now;
-    phase_passes = 0;
-  } else if (phase == 3 && now - phase_start >= 1.0) {
-    target_rate = phase_passes / (now - phase_start);
-    SHUTDOWN(TRUE);
+  moves += input == INPUTEVENT::MOUSEMOVE;
+  const bool last = input == INPUTEVENT::MOUSEMOVE && event.X == kLastX && event.Y == kLastY;
+  if ((phase != 2 && span >= 1.0) || (phase == 2 && last)) {
+    if (phase == 1) idle_rate = phase_passes / span, idle_presented = PRESENTEDFPS;
+    if (phase == 1) send_burst(x->find_window("kastrel_transition_window_tests"));
+    if (phase == 2) drained = now, burst.join(), TARGETFPS(25);
+    if (phase == 3) target_rate = phase_passes / span, SHUTDOWN(TRUE);
+    ++phase, phase_start = now, phase_passes = 0;
   }
   if (now - started > 30) SHUTDOWN(TRUE);  // no window, or the burst never came
 }
 
 void INIT() {
   GAMESCREENS[NEWGAMESCREEN()].ONFRAME += FRAME;
-  started = vox_Timer();
+  started = phase_start = vox_Timer();
   SHOW(0);
 }
 
