@@ -236,15 +236,16 @@ void count_frame(double elapsed) {
 }
 
 // Between passes, with the screen unlocked. `pass` is the presentation pass seen while it was
-// locked (-1: the screen is not paced).
-void pause(int32_t pass) {
+// locked (-1: the screen is not paced); `took` says this pass took a device event.
+void pause(int32_t pass, bool took) {
   if (!SESSIONHOOK::PAUSES()) return;
   if (target_fps == 0 && pass < 0) {
     vox_SleepEx(1, 1);
     return;
   }
-  // One event a pass: while more wait, the next pass comes at once.
-  const bool waiting = SESSIONHOOK::EVENTWAITING();
+  // One event a pass: while more wait, the next pass comes at once; so does the pass after one
+  // that took an event, which paints what its handlers marked in time for the next picture.
+  const bool waiting = took || SESSIONHOOK::EVENTWAITING();
   if (target_fps == 0) {
     if (!waiting) vox_GfxWaitPresent(pass);
     return;
@@ -299,8 +300,8 @@ void START() {
     FELAPSED = now - FTIMER;
     FTIMER = now;
 
-    EINPUTEVENT =
-        SESSIONHOOK::FETCHEVENT(&SYSTEMEVENT) != 0 ? dispatch(SYSTEMEVENT) : INPUTEVENT::NONE;
+    const bool took = SESSIONHOOK::FETCHEVENT(&SYSTEMEVENT) != 0;
+    EINPUTEVENT = took ? dispatch(SYSTEMEVENT) : INPUTEVENT::NONE;
 
     paint_step(SCREENBITMAP, EINPUTEVENT);
 
@@ -313,7 +314,7 @@ void START() {
     // The presentation thread runs only while the lock is free.
     const int32_t pass = vox_GfxPresentPass();
     vox_GfxUnlock(-1, -1);
-    pause(pass);
+    pause(pass, took);
     vox_GfxLock();
   } while (GAMELOOPRUNNING != FALSE);
   vox_GfxUnlock(-1, -1);

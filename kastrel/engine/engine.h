@@ -44,8 +44,9 @@ extern constinit float PRESENTEDFPS;
 // screen is paced (MODE_VSYNC, display.h), waits for the next presentation pass, so the game
 // gets one update per refresh. N (1 to 1000): each pass waits for its turn at N passes a second
 // instead, asleep, without any tie to the display. Either way no pass waits while a device
-// event is queued, so a burst of input drains at once. FALSE, with LASTERROR(), for other
-// values (nothing changes).
+// event is queued, so a burst of input drains at once, nor after a pass that took one, so what
+// its handlers marked is painted in time for the next picture. FALSE, with LASTERROR(), for
+// other values (nothing changes).
 BOOLEAN TARGETFPS(int32_t N);
 int32_t TARGETFPS();
 

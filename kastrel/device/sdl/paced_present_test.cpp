@@ -91,6 +91,16 @@ TEST(PacedDesktop, PresentsAtTheRefreshRateOnlyNewPicturesAndTheUserChooses) {
   // A picture that stays is sent once, while the passes keep the beat.
   EXPECT_LE(still.presents, 2);
   EXPECT_TRUE(still.starts.size() > 50 && still.starts.size() < 70) << still.starts.size();
+
+  // Full screen without a display mode of its size: the desktop's, letterboxed at scale 3.
+  vox_GfxSetScale(0);
+  vox_GfxScreenRes(320, 240, 32, 1, MODE_FULLSCREEN, 0);
+  const unsigned long full = x.wait_for_window("kastrel_window_tests");
+  ASSERT_NE(full, 0u);
+  frame_loop(0.5, false);
+  EXPECT_EQ((std::vector<uint32_t>{x.pixel(full, 31, 23), x.pixel(full, 32, 24),
+                                   x.pixel(full, 991, 743), x.pixel(full, 992, 744)}),
+            (std::vector<uint32_t>{0, 0x336699u, 0x336699u, 0}));
   vox_GfxScreenRes(1, 1, 32, 1, MODE_NULL, 0);
 }
 
