@@ -98,7 +98,7 @@ void Paced(benchmark::State& state, int32_t n, bool whole) {
   for (auto _ : state) {
     s.framebuffer = (flip = !flip) ? a.data() : b.data();
     const auto start = std::chrono::steady_clock::now();
-    vox_paced_copy(&s, palette);
+    vox_paced_copy(&s, palette, n);
     if (whole) vox_paced_show(layout);
     state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     if (!whole) vox_paced_show(layout);

@@ -41,6 +41,8 @@ struct Paced {
   SDL_Texture* texture = nullptr;
   int32_t width = 0, height = 0;
   std::vector<uint32_t> row;
+  bool software = false;  // SDL's software renderer
+  int32_t scale = 1;      // of the texture's pixels: the window's on the software renderer
   bool locked = false;   // the texture's band is open for the copy, until the show
   bool changed = false;  // a row of it changed
   SDL_Rect shown{};                               // where the picture went last time
@@ -121,6 +123,27 @@ void unlock_texture() {
   g.locked = false;
 }
 
+// The texture for pictures at `scale`, black to begin with; from then on its own rows are what
+// the copy compares with. SDL's software renderer stretches slowly, so there the copy widens
+// the rows itself into a texture of the window's scale; a GPU scales for nothing.
+bool make_texture(int32_t scale) {
+  unlock_texture();
+  if (g.texture != nullptr) SDL_DestroyTexture(g.texture);
+  const int32_t w = g.width * scale, h = g.height * scale;
+  g.texture = SDL_CreateTexture(g.renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING,
+                                w, h);
+  void* pixels = nullptr;
+  int pitch = 0;
+  if (g.texture == nullptr || SDL_LockTexture(g.texture, nullptr, &pixels, &pitch) != 0) return false;
+  for (int32_t y = 0; y < h; ++y)
+    std::fill_n(reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(pixels) + size_t(y) * pitch), w,
+                0xFF000000u);
+  SDL_UnlockTexture(g.texture);
+  SDL_SetTextureBlendMode(g.texture, SDL_BLENDMODE_NONE);
+  g.scale = scale;
+  return true;
+}
+
 // The timer's next pass: one period on, or now again after falling more than a period behind.
 Clock::time_point timer_next(Clock::time_point now) {
   g.deadline += g.period;
@@ -195,26 +218,18 @@ bool vox_paced_open(SDL_Window* window, int32_t width, int32_t height, int32_t* 
 }
 
 bool vox_paced_attach(SDL_Renderer* renderer, int32_t width, int32_t height, int32_t hz) {
-  SDL_Texture* texture =
-      SDL_CreateTexture(renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, width, height);
-  void* pixels = nullptr;
-  int pitch = 0;
-  if (texture == nullptr || SDL_LockTexture(texture, nullptr, &pixels, &pitch) != 0) {
-    if (texture != nullptr) SDL_DestroyTexture(texture);
-    return false;
-  }
-  // Black to begin with; from then on the texture's own rows are what the copy compares with.
-  for (int32_t y = 0; y < height; ++y)
-    std::fill_n(reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(pixels) + size_t(y) * pitch),
-                width, 0xFF000000u);
-  SDL_UnlockTexture(texture);
-  SDL_SetTextureBlendMode(texture, SDL_BLENDMODE_NONE);
+  SDL_RendererInfo info;
   g.renderer = renderer;
-  g.texture = texture;
+  g.software = SDL_GetRendererInfo(renderer, &info) == 0 && (info.flags & SDL_RENDERER_SOFTWARE);
   g.width = width;
   g.height = height;
   g.row.resize(static_cast<size_t>(width));
-  g.locked = false;
+  if (!make_texture(1)) {
+    if (g.texture != nullptr) SDL_DestroyTexture(g.texture);
+    g.texture = nullptr;
+    g.renderer = nullptr;
+    return false;
+  }
   g.changed = false;
   g.shown = SDL_Rect{};
   g.pacing = Pacing::PROBE;
@@ -231,21 +246,25 @@ void vox_paced_close() {
   if (g.renderer == nullptr) return;
   SDL_DelEventWatch(watch_window, nullptr);
   unlock_texture();
-  SDL_DestroyTexture(g.texture);
+  if (g.texture != nullptr) SDL_DestroyTexture(g.texture);
   SDL_DestroyRenderer(g.renderer);
   g.texture = nullptr;
   g.renderer = nullptr;
 }
 
-void vox_paced_copy(const VOX_GFX_SCREEN* s, const uint32_t* palette) {
-  int32_t first = 0, last = -1;
+void vox_paced_copy(const VOX_GFX_SCREEN* s, const uint32_t* palette, int32_t scale) {
+  const int32_t n = g.software ? std::clamp(scale, 1, 16) : 1;
+  int32_t first = 0, last = g.height - 1;
   void* pixels = nullptr;
   int pitch = 0;
   bool open = false;
-  if (g.renderer != nullptr && !g.locked && s->width == g.width &&
-      vox_dirty_band(s->dirty, std::min(s->height, g.height), &first, &last)) {
-    const SDL_Rect band{0, first, g.width, last - first + 1};
-    g.locked = open = SDL_LockTexture(g.texture, &band, &pixels, &pitch) == 0;
+  if (g.renderer != nullptr && !g.locked && s->width == g.width && s->height >= g.height) {
+    // A new texture starts black: every row goes in, named or not.
+    const bool fresh = n != g.scale && make_texture(n);
+    if (g.texture != nullptr && (fresh || vox_dirty_band(s->dirty, g.height, &first, &last))) {
+      const SDL_Rect band{0, first * n, g.width * n, (last - first + 1) * n};
+      g.locked = open = SDL_LockTexture(g.texture, &band, &pixels, &pitch) == 0;
+    }
   }
   if (open) {
     // The engine names every line after every pass: only rows that differ from the texture's
@@ -254,10 +273,23 @@ void vox_paced_copy(const VOX_GFX_SCREEN* s, const uint32_t* palette) {
     const size_t bytes = static_cast<size_t>(g.width) * 4;
     for (int32_t y = first; y <= last; ++y) {
       const uint8_t* src = s->framebuffer + static_cast<size_t>(y) * s->pitch;
-      auto* kept = static_cast<uint8_t*>(pixels) + static_cast<size_t>(y - first) * pitch;
+      auto* kept = static_cast<uint8_t*>(pixels) + static_cast<size_t>(y - first) * n * pitch;
       if (s->bytes_per_pixel != 4) {
         vox_row_to_xrgb(src, s->bytes_per_pixel, g.width, palette, g.row.data());
         src = reinterpret_cast<const uint8_t*>(g.row.data());
+      }
+      if (n > 1) {
+        // A widened row was written whole (alpha dropped): its block's first pixels tell
+        // whether it changed.
+        const auto* from = reinterpret_cast<const uint32_t*>(src);
+        const auto* block = reinterpret_cast<const uint32_t*>(kept);
+        int32_t x = 0;
+        while (x < g.width && ((block[x * n] ^ from[x]) & 0xFFFFFFu) == 0) ++x;
+        if (x == g.width) continue;
+        vox_scale_row_xrgb32(src, g.width, n, reinterpret_cast<uint32_t*>(kept),
+                             static_cast<size_t>(pitch) / 4, n);
+        g.changed = true;
+        continue;
       }
       if (std::memcmp(kept, src, bytes) == 0) continue;
       std::memcpy(kept, src, bytes);

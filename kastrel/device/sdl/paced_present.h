@@ -35,9 +35,10 @@ void vox_paced_close();
 // then owns, and the display's refresh rate (0: unknown).
 bool vox_paced_attach(SDL_Renderer* renderer, int32_t width, int32_t height, int32_t hz);
 
-// Under the update lock: the rows of the dirty band that really changed, into the copy the
-// next show uploads. Counts the pass and wakes vox_paced_wait.
-void vox_paced_copy(const VOX_GFX_SCREEN* s, const uint32_t* palette);
+// Under the update lock: the rows of the dirty band that really changed, into the texture the
+// next show presents (widened to the picture's `scale` on the software renderer). Counts the
+// pass and wakes vox_paced_wait.
+void vox_paced_copy(const VOX_GFX_SCREEN* s, const uint32_t* palette, int32_t scale);
 // Without the lock: uploads the changed rows and presents them at `layout` (nothing when no row
 // changed and nothing asked for a redraw). Returns when the next pass should start.
 std::chrono::steady_clock::time_point vox_paced_show(const VOX_SCALE_LAYOUT& layout);

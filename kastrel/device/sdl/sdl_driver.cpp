@@ -411,7 +411,7 @@ void switch_display() {
 
 void present(VOX_GFX_SCREEN* s) {
   Driver& d = g_driver;
-  if (vox_paced_on()) return vox_paced_copy(s, d.palette);  // shown after the lock is free
+  if (vox_paced_on()) return vox_paced_copy(s, d.palette, d.layout.scale);  // shown unlocked
   int32_t lines = std::min(d.height, s->height);
   SDL_Surface* surface = SDL_GetWindowSurface(d.window);
   if (surface == nullptr) return;
