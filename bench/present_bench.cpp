@@ -87,7 +87,8 @@ void Paced(benchmark::State& state, int32_t n, bool whole) {
   s.pitch = kW * 4;
   s.dirty = dirty.data();
   const uint32_t palette[256] = {};
-  SDL_Surface* window = SDL_CreateRGBSurfaceWithFormat(0, kW * n, kH * n, 32, SDL_PIXELFORMAT_RGB888);
+  SDL_Surface* window =
+      SDL_CreateRGBSurfaceWithFormat(0, kW * n, kH * n, 32, SDL_PIXELFORMAT_RGB888);
   vox_paced_start(MODE_VSYNC);
   if (!vox_paced_attach(SDL_CreateSoftwareRenderer(window), kW, kH, 60)) {
     state.SkipWithError("no software renderer");
@@ -100,7 +101,8 @@ void Paced(benchmark::State& state, int32_t n, bool whole) {
     const auto start = std::chrono::steady_clock::now();
     vox_paced_copy(&s, palette, n);
     if (whole) vox_paced_show(layout);
-    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    state.SetIterationTime(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     if (!whole) vox_paced_show(layout);
   }
   vox_paced_close();
@@ -114,7 +116,8 @@ void Memcpy(benchmark::State& state) {
     const auto start = std::chrono::steady_clock::now();
     std::memcpy(copy.data(), frame.data(), frame.size());
     benchmark::ClobberMemory();
-    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    state.SetIterationTime(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
 }
 
@@ -131,19 +134,24 @@ void RegisterPresent() {
 
   const std::string paced = "paced present 640x480 frame";
   Columns(paced, {"scale 1", "scale 2"}, {"memcpy"});
-  SectionNote(paced, "a new frame every pass, each row changed at its end; copy: the driver's "
-                     "part under the lock; present: with SDL's software renderer");
+  SectionNote(paced,
+              "a new frame every pass, each row changed at its end; copy: the driver's "
+              "part under the lock; present: with SDL's software renderer");
   const double bytes = double(kW) * kH * 4;
-  Add({paced, "copy", "scale 1", bytes}, [](benchmark::State& s) { Paced(s, 1, false); }, true);
-  Add({paced, "copy", "scale 2", bytes}, [](benchmark::State& s) { Paced(s, 2, false); }, true);
+  Add(
+      {paced, "copy", "scale 1", bytes}, [](benchmark::State& s) { Paced(s, 1, false); }, true);
+  Add(
+      {paced, "copy", "scale 2", bytes}, [](benchmark::State& s) { Paced(s, 2, false); }, true);
   Add({paced, "copy", "memcpy", bytes}, Memcpy, true);
-  Add({paced, "present", "scale 1", bytes}, [](benchmark::State& s) { Paced(s, 1, true); }, true);
-  Add({paced, "present", "scale 2", bytes}, [](benchmark::State& s) { Paced(s, 2, true); }, true);
+  Add(
+      {paced, "present", "scale 1", bytes}, [](benchmark::State& s) { Paced(s, 1, true); }, true);
+  Add(
+      {paced, "present", "scale 2", bytes}, [](benchmark::State& s) { Paced(s, 2, true); }, true);
   Add({paced, "present", "memcpy", bytes}, Memcpy, true);
-  AddTarget({"paced copy vs memcpy of the frame (<= 1.5x)", paced, {"copy"}, "scale 1", "memcpy",
-             1.5});
-  AddTarget({"paced copy at scale 2 vs scale 1 (<= 1.2x)", paced, {"copy"}, "scale 2", "scale 1",
-             1.2});
+  AddTarget(
+      {"paced copy vs memcpy of the frame (<= 1.5x)", paced, {"copy"}, "scale 1", "memcpy", 1.5});
+  AddTarget(
+      {"paced copy at scale 2 vs scale 1 (<= 1.2x)", paced, {"copy"}, "scale 2", "scale 1", 1.2});
 }
 
 }  // namespace bench

@@ -136,8 +136,8 @@ TEST(DemoOnWayland, RunsPresentsEndsOnEscapeAndEveryModeFlagOpens) {
 TEST(PacedOnWayland, PresentsMatchTheCompositorsRepaints) {
   if (!have_weston()) GTEST_SKIP() << "weston is not installed (make test installs it)";
   if (*KASTREL_WESTON_SEAT == 0) GTEST_SKIP() << "built without libweston-10-dev: no seat module";
-  Weston weston({"--backend=headless-backend.so", "--use-pixman", "--width=1024",
-                 "--height=768", "--modules=" KASTREL_WESTON_SEAT});
+  Weston weston({"--backend=headless-backend.so", "--use-pixman", "--width=1024", "--height=768",
+                 "--modules=" KASTREL_WESTON_SEAT});
   ASSERT_TRUE(weston.up());
   for (int i = 0; i < 300 && repaints(weston) < 0; ++i) std::this_thread::sleep_for(100ms);
   for (const auto& [name, value] : weston.client_env())

@@ -28,9 +28,9 @@ void null_unlock() {}
 }  // namespace
 
 const VOX_GFX_DRIVER __vox_gfxDriverNull = {
-    "Null",  nullptr, nullptr, null_lock, null_unlock, nullptr, nullptr, nullptr, nullptr, nullptr,
-    nullptr, nullptr, nullptr, nullptr,   nullptr,     nullptr, nullptr, nullptr, nullptr, nullptr,
-    nullptr,
+    "Null",  nullptr, nullptr, null_lock, null_unlock, nullptr, nullptr,
+    nullptr, nullptr, nullptr, nullptr,   nullptr,     nullptr, nullptr,
+    nullptr, nullptr, nullptr, nullptr,   nullptr,     nullptr, nullptr,
 };
 
 namespace {

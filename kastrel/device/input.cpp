@@ -7,9 +7,9 @@
 #include <mutex>
 #include <thread>
 
+#include "kastrel/base/error.h"
 #include "kastrel/device/context.h"
 #include "kastrel/device/screen.h"
-#include "kastrel/base/error.h"
 
 namespace {
 

@@ -323,9 +323,7 @@ void START() {
 
 BOOLEAN TARGETFPS(int32_t N) {
   if (N < 0 || N > 1000) {
-    SETLASTERROR("TARGETFPS: %d passes a second is out of range (0 for the plain pause, or 1 to "
-                 "1000)",
-                 N);
+    SETLASTERROR("TARGETFPS: %d passes a second is out of range (0, or 1 to 1000)", N);
     return FALSE;
   }
   target_fps = N;

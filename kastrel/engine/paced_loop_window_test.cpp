@@ -75,9 +75,10 @@ TEST(PacedLoopWindow, SleepsAPresentAPassDrainsABurstAtOnceAndKeepsATargetRate) 
   ONINITIALIZE += INIT;
   ASSERT_EQ(INITIALIZE(640, 480, FALSE, MODE_NOSWITCH | MODE_VSYNC), TRUE);
   if (burst.joinable()) burst.join();
-  std::printf("at rest %.1f passes/s (%.1f presented), burst of %d moves drained %.3f s after "
-              "the last was sent, TARGETFPS(25) %.1f passes/s\n",
-              idle_rate, idle_presented, moves, drained - burst_sent.load(), target_rate);
+  std::printf(
+      "at rest %.1f passes/s (%.1f presented), burst of %d moves drained %.3f s after "
+      "the last was sent, TARGETFPS(25) %.1f passes/s\n",
+      idle_rate, idle_presented, moves, drained - burst_sent.load(), target_rate);
   // One pass per refresh, not the hundreds a 1 ms pause gives.
   EXPECT_TRUE(idle_rate > 50 && idle_rate < 70) << idle_rate;
   EXPECT_TRUE(idle_presented > 50 && idle_presented < 70) << idle_presented;

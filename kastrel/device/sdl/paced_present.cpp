@@ -43,10 +43,10 @@ struct Paced {
   std::vector<uint32_t> row;
   bool software = false;  // SDL's software renderer
   int32_t scale = 1;      // of the texture's pixels: the window's on the software renderer
-  bool locked = false;   // the texture's band is open for the copy, until the show
-  bool changed = false;  // a row of it changed
-  SDL_Rect shown{};                               // where the picture went last time
-  std::atomic<bool> redraw{false};                // the window needs the picture again
+  bool locked = false;    // the texture's band is open for the copy, until the show
+  bool changed = false;   // a row of it changed
+  SDL_Rect shown{};       // where the picture went last time
+  std::atomic<bool> redraw{false};  // the window needs the picture again
   Pacing pacing = Pacing::PROBE;
   int probe_left = 0;
   std::vector<Clock::duration> intervals;
@@ -95,15 +95,16 @@ bool software_gl(SDL_Renderer* renderer) {
   using GetString = const unsigned char* (*)(unsigned);
   auto get = reinterpret_cast<GetString>(SDL_GL_GetProcAddress("glGetString"));
   const char* name = get != nullptr ? reinterpret_cast<const char*>(get(0x1F01)) : nullptr;
-  return name != nullptr && (std::strstr(name, "llvmpipe") != nullptr ||
-                             std::strstr(name, "softpipe") != nullptr ||
-                             std::strstr(name, "swrast") != nullptr);
+  return name != nullptr &&
+         (std::strstr(name, "llvmpipe") != nullptr || std::strstr(name, "softpipe") != nullptr ||
+          std::strstr(name, "swrast") != nullptr);
 }
 
 SDL_Renderer* make_renderer(SDL_Window* window) {
   const Uint32 vsync = SDL_RENDERER_PRESENTVSYNC;
   SDL_Renderer* r = nullptr;
-  if (on_wayland() || have_gpu()) r = SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED | vsync);
+  if (on_wayland() || have_gpu())
+    r = SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED | vsync);
   if (r != nullptr && software_gl(r)) {
     SDL_DestroyRenderer(r);
     r = nullptr;
@@ -130,11 +131,12 @@ bool make_texture(int32_t scale) {
   unlock_texture();
   if (g.texture != nullptr) SDL_DestroyTexture(g.texture);
   const int32_t w = g.width * scale, h = g.height * scale;
-  g.texture = SDL_CreateTexture(g.renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING,
-                                w, h);
+  g.texture =
+      SDL_CreateTexture(g.renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, w, h);
   void* pixels = nullptr;
   int pitch = 0;
-  if (g.texture == nullptr || SDL_LockTexture(g.texture, nullptr, &pixels, &pitch) != 0) return false;
+  if (g.texture == nullptr || SDL_LockTexture(g.texture, nullptr, &pixels, &pitch) != 0)
+    return false;
   for (int32_t y = 0; y < h; ++y)
     std::fill_n(reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(pixels) + size_t(y) * pitch), w,
                 0xFF000000u);
@@ -207,8 +209,7 @@ bool vox_paced_open(SDL_Window* window, int32_t width, int32_t height, int32_t* 
   SDL_Renderer* renderer = make_renderer(window);
   if (renderer == nullptr || !vox_paced_attach(renderer, width, height, refresh_rate(window)) ||
       SDL_GetRendererOutputSize(renderer, out_w, out_h) != 0) {
-    KASTREL::SETLASTERROR("SDL driver: no renderer for the paced presentation: %s",
-                          SDL_GetError());
+    KASTREL::SETLASTERROR("SDL driver: no renderer for the paced presentation: %s", SDL_GetError());
     if (g.renderer == nullptr && renderer != nullptr) SDL_DestroyRenderer(renderer);
     vox_paced_close();
     return false;
@@ -329,9 +330,7 @@ std::chrono::steady_clock::time_point vox_paced_show(const VOX_SCALE_LAYOUT& lay
   return after_present(Clock::now());
 }
 
-void vox_sdl_presented() {
-  g.presents.store(wrap(g.presents.load(std::memory_order_relaxed) + 1));
-}
+void vox_sdl_presented() { g.presents.store(wrap(g.presents.load(std::memory_order_relaxed) + 1)); }
 
 int32_t vox_paced_present_count() { return g.presents.load(); }
 

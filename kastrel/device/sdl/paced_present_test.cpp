@@ -27,7 +27,8 @@ Passes frame_loop(double seconds, bool change) {
   for (const double end = vox_Timer() + seconds; vox_Timer() < end;) {
     vox_GfxLock();
     run.starts.push_back(vox_Timer());
-    const uint32_t color = change ? 0xFF000000u | uint32_t(run.starts.size() * 0x010203u) : 0xFF336699u;
+    const uint32_t color =
+        change ? 0xFF000000u | uint32_t(run.starts.size() * 0x010203u) : 0xFF336699u;
     for (int32_t y = 0; y < s->height; ++y)
       std::fill_n(reinterpret_cast<uint32_t*>(s->framebuffer + y * s->pitch), s->width, color);
     const int32_t pass = vox_GfxPresentPass();
