@@ -14,6 +14,12 @@
 
 namespace {
 
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kPaceCounts = false;  // ThreadSanitizer's pace says nothing of ours: races only
+#else
+constexpr bool kPaceCounts = true;
+#endif
+
 // Passes of a frame loop for `seconds`: each draws (a new picture when `change`), names every
 // line and waits as the engine does. The start of every pass, and the presents counted.
 struct Passes {
@@ -53,8 +59,8 @@ TEST(PacedDesktop, PresentsAtTheRefreshRateOnlyNewPicturesAndTheUserChooses) {
   ASSERT_NE(x.wait_for_window("kastrel_window_tests"), 0u);
   EXPECT_EQ(vox_GfxPresentPass(), -1);
   const Passes today = frame_loop(1.0, true);
-  EXPECT_GT(today.starts.size(), 200u) << "the 1 ms pause";
-  EXPECT_TRUE(today.presents >= 30 && today.presents <= 41) << today.presents;
+  EXPECT_TRUE(!kPaceCounts || today.starts.size() > 200u) << "the 1 ms pause";
+  EXPECT_TRUE(today.presents >= (kPaceCounts ? 30 : 1) && today.presents <= 41) << today.presents;
 
   // Paced at scale 2 by the call alone. 3 s of new pictures: one present per pass, 60 a second.
   unsetenv("KASTREL_PRESENT");
@@ -79,9 +85,11 @@ TEST(PacedDesktop, PresentsAtTheRefreshRateOnlyNewPicturesAndTheUserChooses) {
   const auto late = std::count_if(gaps.begin(), gaps.end(), [](double g) { return g > 0.025; });
   std::printf("paced: %.2f presents/s, %zu passes, median %.3f ms, %ld over 25 ms\n", rate,
               paced.starts.size(), median * 1e3, long(late));
-  EXPECT_TRUE(rate > 55 && rate < 65) << rate;
-  EXPECT_NEAR(median, 1.0 / 60, 0.1 / 60);
-  EXPECT_LT(late, long(gaps.size() / 20));
+  if (kPaceCounts) {
+    EXPECT_TRUE(rate > 55 && rate < 65) << rate;
+    EXPECT_NEAR(median, 1.0 / 60, 0.1 / 60);
+    EXPECT_LT(late, long(gaps.size() / 20));
+  }
   EXPECT_LE(std::abs(int64_t(paced.starts.size()) - paced.presents), 3 + paced.presents / 50);
 
   // The last picture, through the renderer at scale 2 (a 640 x 480 window, centred blocks).
@@ -91,7 +99,8 @@ TEST(PacedDesktop, PresentsAtTheRefreshRateOnlyNewPicturesAndTheUserChooses) {
   EXPECT_EQ(x.pixel(w, 639, 479), 0x336699u);
   // A picture that stays is sent once, while the passes keep the beat.
   EXPECT_LE(still.presents, 2);
-  EXPECT_TRUE(still.starts.size() > 50 && still.starts.size() < 70) << still.starts.size();
+  EXPECT_TRUE(still.starts.size() > (kPaceCounts ? 50u : 5u) && still.starts.size() < 70u)
+      << still.starts.size();
 
   // Full screen without a display mode of its size: the desktop's, letterboxed at scale 3.
   vox_GfxSetScale(0);
