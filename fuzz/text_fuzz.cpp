@@ -48,19 +48,20 @@ struct World {
 };
 
 void Exercise(FONT& font, BITMAP& target, const std::string& text, int32_t x, int32_t y) {
-  const TEXTSIZE size = font.MEASURE(text);
   for (TEXTALIGN align : {TEXTLEFT, TEXTCENTRE, TEXTRIGHT}) {
+    const TEXTSIZE size = font.MEASURE(text, align);
     target.CREATE(96, 48, 0, 32);
     if (!font.DRAW(target, x, y, text, 0xFFFFFFFF, align, VOXPSET)) continue;
     Check(size.LINES > 0);
-    const int32_t left = x - (align == TEXTCENTRE ? size.W / 2 : align == TEXTRIGHT ? size.W : 0);
+    const int32_t last = size.W > 0 ? size.W - 1 : 0;
+    const int32_t left = x - (align == TEXTCENTRE ? last / 2 : align == TEXTRIGHT ? last : 0);
     for (int32_t py = 0; py < 48; ++py)
       for (int32_t px = 0; px < 96; ++px)
         if (target.PIXEL({px, py})) Check(px >= left && px < left + size.W && py >= y && py < y + size.H);
     font.DRAW(nullptr, x, y, text, 0x80FFFFFF, align, VOXALPHA);
   }
   const BITMAP rendered = font.RENDER(text, 0xFFFFFFFF);
-  Check((rendered.HANDLE() != nullptr) == (size.LINES > 0));
+  Check((rendered.HANDLE() != nullptr) == (font.MEASURE(text).LINES > 0));
 }
 
 }  // namespace

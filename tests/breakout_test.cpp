@@ -84,7 +84,7 @@ bool heading_shows(Game& g, const char* text) {
   KASTREL::GRAPHICS::FONT font;
   if (font.OPENDEFAULT(56) == KASTREL::FALSE) return false;
   const KASTREL::GRAPHICS::TEXTSIZE box = font.MEASURE(text);
-  const int left = 320 - box.W / 2, top = 150;
+  const int left = 320 - (box.W - 1) / 2, top = 150;
   const Pixels band = g.grab(0, top, 640, box.H);
   int inside = 0;
   for (int y = 0; y < box.H && !band.empty(); ++y)

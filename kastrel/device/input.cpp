@@ -7,7 +7,6 @@
 #include <mutex>
 #include <thread>
 
-#include "kastrel/base/error.h"
 #include "kastrel/device/context.h"
 #include "kastrel/device/screen.h"
 
@@ -21,6 +20,38 @@ int g_typed_head = 0;
 int g_typed_count = 0;
 std::atomic<bool> g_typed_changed{false};
 
+// A program asking for events within this time takes them: its key polls follow the events it
+// took. One that stopped asking (or never did) polls the keyboard as it is.
+constexpr int64_t TAKING_NS = 1'000'000'000;
+std::atomic<int64_t> g_last_take{INT64_MIN / 2};
+
+int64_t now_ns() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+std::atomic_ref<uint8_t> key_byte(VOX_GFX_SCREEN* s, int32_t k) {
+  return std::atomic_ref<uint8_t>(s->key_state[k]);
+}
+
+// The scancode a key event holds down or lets go (*held), or 0 for other events.
+int32_t key_of(const VOX::EVENT& e, bool* held) {
+  if (e.TYPE < VOX::KEYPRESSED || e.TYPE > VOX::KEYREPEATED) return 0;
+  if (e.SCANCODE <= 0 || e.SCANCODE >= KEY_STATE_SIZE) return 0;
+  *held = e.TYPE != VOX::KEYRELEASED;
+  return e.SCANCODE;
+}
+
+// An event leaves the queue (taken, or dropped by a full queue); under event_mutex.
+void dequeued(VOX_GFX_SCREEN* s, const VOX::EVENT& e) {
+  bool held = false;
+  if (const int32_t k = key_of(e, &held)) {
+    s->key_taken[k] = held ? 1 : 0;
+    if (s->key_queued[k] > 0) --s->key_queued[k];
+  }
+}
+
 void sleep_ms(int32_t milliseconds) {
   if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
@@ -31,19 +62,31 @@ void vox_hPostEvent(const VOX::EVENT* event) {
   VOX_GFX_SCREEN* s = __vox_gfx;
   if (!s || !event) return;
   std::lock_guard<std::mutex> lock(*s->event_mutex);
+  bool held = false;
+  if (const int32_t k = key_of(*event, &held)) {
+    // The key as it stood before its first waiting event, then as the device has it now.
+    if (s->key_queued[k] == 0) s->key_taken[k] = key_byte(s, k).load(std::memory_order_relaxed);
+    ++s->key_queued[k];
+    key_byte(s, k).store(held ? 1 : 0, std::memory_order_relaxed);
+  }
   s->events[s->event_tail] = *event;
   s->event_tail = (s->event_tail + 1) % EVENT_QUEUE_SLOTS;
   // A full queue keeps the new event and drops the oldest.
-  if (s->event_tail == s->event_head) s->event_head = (s->event_head + 1) % EVENT_QUEUE_SLOTS;
+  if (s->event_tail == s->event_head) {
+    dequeued(s, s->events[s->event_head]);
+    s->event_head = (s->event_head + 1) % EVENT_QUEUE_SLOTS;
+  }
 }
 
 int32_t vox_GfxEvent(VOX::EVENT* event) {
   VOX_GFX_SCREEN* s = __vox_gfx;
   if (!s) return 0;
+  if (event) g_last_take.store(now_ns(), std::memory_order_relaxed);
   std::lock_guard<std::mutex> lock(*s->event_mutex);
   if (s->event_head == s->event_tail) return 0;
   if (event) {
     *event = s->events[s->event_head];
+    dequeued(s, *event);
     s->event_head = (s->event_head + 1) % EVENT_QUEUE_SLOTS;
   }
   return -1;
@@ -82,8 +125,6 @@ const VOX_GFX_DRIVER* pad_driver() {
   const VOX_GFX_SCREEN* s = __vox_gfx;
   return s ? s->driver : nullptr;
 }
-
-std::atomic<int32_t> g_dead_zone{8000};
 }  // namespace
 
 int32_t vox_GfxPadCount() {
@@ -101,20 +142,6 @@ int32_t vox_GfxPadButton(int32_t pad, int32_t button) {
 int32_t vox_GfxPadAxis(int32_t pad, int32_t axis) {
   const VOX_GFX_DRIVER* d = pad_driver();
   return pad_poll(3, pad, axis, d && d->pad_axis ? d->pad_axis(pad, axis) : 0);
-}
-
-int32_t vox_hPadDeadZone() { return g_dead_zone.load(std::memory_order_relaxed); }
-
-int32_t vox_GfxPadDeadZone(int32_t dead_zone) {
-  if (dead_zone < -1 || dead_zone > 32767) {
-    KASTREL::SETLASTERROR("vox_GfxPadDeadZone: %d is not a dead zone (0 to 32767, or -1)",
-                          dead_zone);
-    vox_hSetError(1);
-    return -1;
-  }
-  vox_hSetError(0);
-  if (dead_zone == -1) return g_dead_zone.load();
-  return g_dead_zone.exchange(dead_zone);
 }
 
 namespace KASTREL {
@@ -181,11 +208,18 @@ void vox_SetMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip) {
 }
 
 int32_t vox_GfxMultikey(int32_t scancode) {
-  const VOX_GFX_SCREEN* s = __vox_gfx;
+  VOX_GFX_SCREEN* s = __vox_gfx;
   int32_t v[2] = {scancode, 0};  // the key asked about, and -1 while it is held
   if (s && scancode >= 0 && scancode < KEY_STATE_SIZE) {
-    // The driver stores each byte atomically: no lock, so any thread may ask.
-    v[1] = std::atomic_ref<uint8_t>(s->key_state[scancode]).load(std::memory_order_relaxed) ? -1 : 0;
+    // The driver stores each byte atomically: no screen lock, so any thread may ask.
+    bool held = key_byte(s, scancode).load(std::memory_order_relaxed) != 0;
+    // While the program takes events, a key with events still waiting reads as the events it
+    // took left it: a press it took reads held even when the key is already up again.
+    if (now_ns() - g_last_take.load(std::memory_order_relaxed) < TAKING_NS) {
+      std::lock_guard<std::mutex> lock(*s->event_mutex);
+      if (s->key_queued[scancode] > 0) held = s->key_taken[scancode] != 0;
+    }
+    v[1] = held ? -1 : 0;
   }
   filtered(KASTREL::READMULTIKEY, v, 2);
   return v[1];

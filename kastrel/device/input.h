@@ -29,13 +29,20 @@ void vox_SetMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip);
 int32_t vox_GfxGetMouse(int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons, int32_t* clip);
 int32_t vox_GfxSetMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip);
 
-// -1 while the key with this scancode (0..127) is held, otherwise 0. When the window loses
-// the focus every key reads as released (and its release is posted).
+// -1 while the key with this scancode (0..127) is held, otherwise 0, as the program has seen
+// it: while the program takes events (it called vox_GfxEvent with a record in the last
+// second), a key with events still in the queue reads as the last of its events taken left
+// it, so the poll agrees with every KEYPRESSED, KEYREPEATED and KEYRELEASED at the moment the
+// program takes it, even for a tap shorter than a pass. Other keys, and every key of a
+// program that does not take events, read as the keyboard stood at the last pass. When the
+// window loses the focus every key reads as released (and its release is posted).
 int32_t vox_GfxMultikey(int32_t scancode);
 
 // Gamepads: numbering, the PAD_* names and the events are in event.h. Without a screen, or
 // with a driver that reads no pads, there are none. While the window lacks the focus, pads
-// read as released and centred and post no presses or moves.
+// read as released and centred and post no presses or moves; when it gains the focus again
+// (after FOCUSGAINED), buttons and sticks held then post their presses and moves and read
+// held, as keys do.
 // How many pads are connected now (their numbers need not be consecutive).
 int32_t vox_GfxPadCount();
 // -1 while pad number `pad` is connected, otherwise 0.
@@ -46,10 +53,14 @@ int32_t vox_GfxPadButton(int32_t pad, int32_t button);
 // applied: values from -dead zone to +dead zone read 0. 0 for no such pad or axis.
 int32_t vox_GfxPadAxis(int32_t pad, int32_t axis);
 // Sets the dead zone (0..32767, default 8000) and returns the one before; -1 only returns it.
-// It centres resting sticks and keeps them from flooding the event queue: an axis posts
-// PADAXISMOVED once it moved by more than the dead zone. Other values change nothing,
-// return -1 and set vox_GetError() to 1.
+// It centres resting sticks: values within it read 0. Other values change nothing, return
+// -1 and set vox_GetError() to 1.
 int32_t vox_GfxPadDeadZone(int32_t dead_zone);
+// Sets the axis step (0..32767, default 1024, 1/64 of the travel) and returns the one before;
+// -1 only returns it. An axis posts PADAXISMOVED once its value moved by the step or more
+// since the last one posted (0: on every change), and always when it comes to rest (0) or
+// reaches an end, so sticks cannot flood the queue. Bad values as for the dead zone.
+int32_t vox_GfxPadAxisStep(int32_t step);
 
 // Takes the oldest key from the typed-key buffer (characters, extended codes such as 0x3BFF
 // for F1, 0x6BFF for a close request), or 0 when it is empty.

@@ -47,6 +47,18 @@ TEST(EventQueue, KeepsTheNewest127AndPeeks) {
   EXPECT_EQ(e.Z, 3);
   EXPECT_EQ(vox_GfxEvent(nullptr), 0);
 
+  // Key polls follow the key events taken: a tap reads held while its press is the last one
+  // taken; a press a full queue drops counts as taken.
+  const VOX::EVENT press = make_event(VOX::KEYPRESSED, 57), release = make_event(VOX::KEYRELEASED, 57);
+  std::vector<int32_t> polls;
+  const VOX::EVENT* posts[] = {&press, &release, nullptr, nullptr, &press, &one, &release, nullptr};
+  for (const VOX::EVENT* post : posts) {
+    for (int i = 0; i < (post == &one ? 127 : 1); ++i) post ? vox_hPostEvent(post) : void(vox_GfxEvent(&e));
+    polls.push_back(vox_GfxMultikey(57));
+  }
+  while (vox_GfxEvent(&e)) polls.back() = vox_GfxMultikey(57);
+  EXPECT_EQ(polls, (std::vector<int32_t>{0, 0, -1, 0, 0, -1, -1, 0}));
+
   // Every mode set starts with an empty queue.
   vox_hPostEvent(&one);
   vox_GfxScreenRes(16, 16, 32, 1, MODE_NULL, 0);
@@ -168,6 +180,7 @@ TEST(Pads, NoneWithoutTheWindowDriverAndACheckedDeadZone) {
   EXPECT_EQ(vox_GfxPadDeadZone(32768) + vox_GetError(), -1 + 1);
   EXPECT_STRNE(KASTREL::LASTERROR(), "");
   EXPECT_EQ(vox_GfxPadDeadZone(100) + vox_GfxPadDeadZone(-1) + vox_GetError(), 8000 + 100);
+  EXPECT_EQ(vox_GfxPadAxisStep(-2) + vox_GfxPadAxisStep(7) + vox_GfxPadAxisStep(-1), -1 + 1024 + 7);
 }
 
 }  // namespace

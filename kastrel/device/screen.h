@@ -39,6 +39,10 @@ struct VOX_GFX_SCREEN {
   uint32_t flags;  // SCREEN_* bits below; the program thread's alone
   std::thread::id program_thread;  // the thread that opened the screen; key_state bytes are
                                    // atomic, read by any thread
+  // Per scancode, under event_mutex: key events still queued, and whether the last one the
+  // program took left the key held; polls answer from them while events wait.
+  uint8_t key_queued[128];
+  uint8_t key_taken[128];
 };
 
 enum : uint32_t {
@@ -59,4 +63,3 @@ extern VOX_GFX_SCREEN* __vox_gfx;
 // Window side: called by a presentation driver on its own thread.
 void vox_hPostEvent(const VOX::EVENT* event);  // queue an event; a full queue drops its oldest
 void vox_hTypedKeyAdd(int32_t key);            // typed-key ring; a full ring drops its oldest
-int32_t vox_hPadDeadZone();                    // as set by vox_GfxPadDeadZone (input.h)

@@ -39,6 +39,14 @@ struct PAINTED {
   std::vector<uint8_t> pixels;  // w * h pixels of bpp bytes
 };
 
+// One line of the layout: its ink's extent, x from the line's first pen position and y from
+// the line's top (empty while x1 <= x0), and how far alignment moves its pen.
+struct LINE {
+  int64_t x0 = INT64_MAX, x1 = INT64_MIN, y0 = INT64_MAX, y1 = INT64_MIN;
+  int64_t shift = 0;
+  size_t first = 0;  // its first glyph in the placed list
+};
+
 // One glyph placed by the layout.
 struct PLACED {
   const GLYPH* glyph;
@@ -80,7 +88,7 @@ bool decode(const char* text, std::vector<uint32_t>& out) {
 struct FONT::STATE {
   TTF_Font* font = nullptr;
   std::vector<uint8_t> memory;  // the font file, for fonts opened from memory
-  int32_t size = 0, ascent = 0, height = 0, line_height = 0;
+  int32_t size = 0, ascent = 0, line_height = 0;
   std::unordered_map<uint32_t, GLYPH> glyphs;
   std::unordered_map<uint64_t, int32_t> kerning;
   std::vector<int16_t> ascii_kerning;  // 128 x 128 pairs, KERN_UNKNOWN until asked
@@ -91,7 +99,9 @@ struct FONT::STATE {
   const GLYPH* ascii_glyphs[128] = {};
   std::vector<uint32_t> codes;
   std::vector<PLACED> placed;
-  std::vector<int64_t> line_widths;
+  std::vector<LINE> lines;
+  std::vector<int64_t> drawn;  // where DRAW put each placed glyph: x, y pairs
+  int64_t widest = 0;          // the widest glyph placed
 
   ~STATE() {
     if (font) {
@@ -174,43 +184,92 @@ struct FONT::STATE {
     return k;
   }
 
-  // Places every glyph of the decoded text; fills placed and line_widths.
+  // Places every glyph of the decoded text; fills placed and lines.
   void layout() {
     placed.clear();
-    line_widths.assign(1, 0);
-    int64_t pen = 0, right = 0;
+    lines.assign(1, LINE{});
+    widest = 0;
+    int64_t pen = 0;
     uint32_t previous = 0;
     for (uint32_t code : codes) {
       if (code == '\r') continue;
       if (code == '\n') {
-        line_widths.back() = std::max(pen, right);
-        line_widths.push_back(0);
-        pen = right = 0;
+        lines.push_back(LINE{});
+        lines.back().first = placed.size();
+        pen = 0;
         previous = 0;
         continue;
       }
       const GLYPH& g = glyph(code);
       pen += kern(previous, code);
       if (g.w > 0) {
-        placed.push_back({&g, code, static_cast<int32_t>(line_widths.size() - 1), pen});
-        right = std::max(right, pen + g.x + g.w);
+        LINE& l = lines.back();
+        placed.push_back({&g, code, static_cast<int32_t>(lines.size() - 1), pen});
+        l.x0 = std::min(l.x0, pen + g.x), l.x1 = std::max(l.x1, pen + g.x + g.w);
+        l.y0 = std::min<int64_t>(l.y0, g.y), l.y1 = std::max<int64_t>(l.y1, g.y + g.h);
+        widest = std::max<int64_t>(widest, g.w);
       }
       pen += g.advance;
       previous = code;
     }
-    line_widths.back() = std::max(pen, right);
   }
 
-  TEXTSIZE box() const {
+  // The box of the ink with the lines aligned; sets each line's pen shift (from the common
+  // alignment column) and returns the box's left edge and top in those coordinates.
+  TEXTSIZE box(TEXTALIGN align, int64_t* left = nullptr, int64_t* top = nullptr) {
+    int64_t x0 = INT64_MAX, x1 = INT64_MIN, y0 = INT64_MAX, y1 = INT64_MIN;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      LINE& l = lines[i];
+      if (l.x1 <= l.x0) continue;  // no ink
+      const int64_t w = l.x1 - l.x0;
+      // Every line's first, middle or last ink column lies on column 0.
+      l.shift = align == TEXTLEFT ? -l.x0 : align == TEXTCENTRE ? -(l.x0 + (w - 1) / 2) : -(l.x1 - 1);
+      const int64_t line_top = static_cast<int64_t>(i) * line_height;
+      x0 = std::min(x0, l.x0 + l.shift), x1 = std::max(x1, l.x1 + l.shift);
+      y0 = std::min(y0, line_top + l.y0), y1 = std::max(y1, line_top + l.y1);
+    }
+    if (x1 < x0) x0 = x1 = y0 = y1 = 0;  // nothing inked: an empty box at the first pen
+    if (left) *left = x0;
+    if (top) *top = y0;
     TEXTSIZE out;
-    out.W = static_cast<int32_t>(
-        std::min<int64_t>(*std::max_element(line_widths.begin(), line_widths.end()), INT32_MAX));
-    const int64_t lines = static_cast<int64_t>(line_widths.size());
-    out.H = static_cast<int32_t>(std::min<int64_t>((lines - 1) * line_height + height, INT32_MAX));
+    out.W = static_cast<int32_t>(std::min<int64_t>(x1 - x0, INT32_MAX));
+    out.H = static_cast<int32_t>(std::min<int64_t>(y1 - y0, INT32_MAX));
     out.ASCENT = ascent;
     out.LINEHEIGHT = line_height;
-    out.LINES = static_cast<int32_t>(std::min<int64_t>(lines, INT32_MAX));
+    out.LINES = static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(lines.size()), INT32_MAX));
+    out.ORIGINX = static_cast<int32_t>(std::clamp<int64_t>(lines[0].shift - x0, INT32_MIN, INT32_MAX));
+    out.ORIGINY = static_cast<int32_t>(std::clamp<int64_t>(ascent - y0, INT32_MIN, INT32_MAX));
     return out;
+  }
+
+  // Whether f(j) holds for an earlier glyph j of the same drawing that may reach column x0 or
+  // right of it: only glyphs of the same line and the line above can, and along a line the
+  // pen only moves right (give or take kerning).
+  template <class F>
+  bool any_earlier(size_t i, int64_t x0, F&& f) const {
+    const size_t line = static_cast<size_t>(placed[i].line);
+    for (size_t l = line + 1; l-- > 0 && l + 1 >= line;) {
+      for (size_t j = l == line ? i : lines[l + 1].first; j-- > lines[l].first;) {
+        if (drawn[2 * j] + 2 * widest <= x0) break;
+        if (f(j)) return true;
+      }
+    }
+    return false;
+  }
+  bool overlaps(size_t i, int64_t x0, int64_t y0, int64_t x1, int64_t y1) const {
+    return any_earlier(i, x0, [&](size_t j) { return covers(j, x0, y0, x1, y1); });
+  }
+  // Whether glyph j's box, as drawn, meets [x0, x1) x [y0, y1).
+  bool covers(size_t j, int64_t x0, int64_t y0, int64_t x1, int64_t y1) const {
+    const GLYPH& g = *placed[j].glyph;
+    const int64_t gx = drawn[2 * j], gy = drawn[2 * j + 1];
+    return gx < x1 && gx + g.w > x0 && gy < y1 && gy + g.h > y0;
+  }
+  // Glyph j's coverage at target pixel (x, y); 0 outside it.
+  uint8_t coverage_at(size_t j, int64_t x, int64_t y) const {
+    if (!covers(j, x, y, x + 1, y + 1)) return 0;
+    const GLYPH& g = *placed[j].glyph;
+    return g.coverage[size_t(y - drawn[2 * j + 1]) * size_t(g.w) + size_t(x - drawn[2 * j])];
   }
 
   // The glyph in the colour at the target's depth: 32 bits carry the coverage in the alpha
@@ -272,6 +331,18 @@ bool prepare(FONT::STATE* s, const char* text, const char* call) {
   return true;
 }
 
+bool check_align(TEXTALIGN align, const char* call) {
+  if (align >= TEXTLEFT && align <= TEXTRIGHT) return true;
+  SETLASTERROR("%s: alignment %d is not TEXTLEFT, TEXTCENTRE or TEXTRIGHT", call, static_cast<int>(align));
+  return false;
+}
+
+// The box's left column for X by the alignment rule of font.h.
+int64_t box_left(int64_t x, int32_t w, TEXTALIGN align) {
+  const int64_t last = std::max(w, 1) - 1;
+  return align == TEXTLEFT ? x : align == TEXTCENTRE ? x - last / 2 : x - last;
+}
+
 bool check_size(int32_t size, const char* call) {
   if (size >= 1 && size <= MAX_SIZE) return true;
   SETLASTERROR("%s: font size %d is outside 1 to %d pixels", call, static_cast<int>(size),
@@ -312,7 +383,6 @@ std::unique_ptr<FONT::STATE> open_state(SDL_RWops* rw, std::vector<uint8_t> memo
   state->memory = std::move(memory);
   state->size = size;
   state->ascent = TTF_FontAscent(font);
-  state->height = TTF_FontHeight(font);
   state->line_height = TTF_FontLineSkip(font);
   return state;
 }
@@ -362,12 +432,37 @@ int32_t FONT::SIZE() const { return S ? S->size : 0; }
 int32_t FONT::ASCENT() const { return S ? S->ascent : 0; }
 int32_t FONT::LINEHEIGHT() const { return S ? S->line_height : 0; }
 
-TEXTSIZE FONT::MEASURE(const char* TEXT) const {
-  if (!prepare(S.get(), TEXT, "FONT::MEASURE")) return {};
-  return S->box();
+TEXTSIZE FONT::MEASURE(const char* TEXT, TEXTALIGN ALIGN) const {
+  if (!check_align(ALIGN, "FONT::MEASURE") || !prepare(S.get(), TEXT, "FONT::MEASURE")) return {};
+  return S->box(ALIGN);
 }
 
 namespace {
+
+// VOXPSET where glyph i meets earlier glyphs of the same text (close pairs, small sizes): on
+// a pixel an earlier glyph inked, the coverages join as blending would join them (a + b - ab),
+// so touching letters lose no ink and drawing again still changes nothing.
+void pset_overlapping(const FONT::STATE& S, size_t i, uint32_t alpha, int64_t x0, int64_t y0,
+                      int32_t w, int32_t h, const uint8_t* src, int64_t pitch, uint8_t* dst,
+                      int32_t dst_pitch) {
+  for (int32_t y = 0; y < h; ++y, src += pitch, dst += dst_pitch) {
+    const auto* s = reinterpret_cast<const uint32_t*>(src);
+    for (int32_t x = 0; x < w; ++x) {
+      uint32_t v = s[x];
+      if (!(v >> 24)) continue;
+      const bool inked = S.any_earlier(i, x0 + x, [&](size_t j) {
+        return (S.coverage_at(j, x0 + x, y0 + y) * alpha + 127) / 255 != 0;  // as painted
+      });
+      if (inked) {
+        uint32_t d;
+        std::memcpy(&d, dst + size_t(x) * 4, 4);
+        const uint32_t a = v >> 24, b = d >> 24;
+        v = (v & 0xFFFFFFu) | ((a + b - (a * b + 127) / 255) << 24);
+      }
+      std::memcpy(dst + size_t(x) * 4, &v, 4);
+    }
+  }
+}
 
 BOOLEAN draw_text(FONT::STATE* S, void* DEST, int32_t X, int32_t Y, const char* TEXT,
                   uint32_t COLOR, TEXTALIGN ALIGN, RASTEROP METHOD) {
@@ -376,41 +471,37 @@ BOOLEAN draw_text(FONT::STATE* S, void* DEST, int32_t X, int32_t Y, const char* 
                  static_cast<int>(METHOD));
     return FALSE;
   }
-  if (ALIGN < TEXTLEFT || ALIGN > TEXTRIGHT) {
-    SETLASTERROR("FONT::DRAW: alignment %d is not TEXTLEFT, TEXTCENTRE or TEXTRIGHT",
-                 static_cast<int>(ALIGN));
-    return FALSE;
-  }
-  if (!prepare(S, TEXT, "FONT::DRAW")) return FALSE;
+  if (!check_align(ALIGN, "FONT::DRAW") || !prepare(S, TEXT, "FONT::DRAW")) return FALSE;
   DETAIL::DRAWTARGET t;
   if (!DETAIL::begin(t, DEST, METHOD, COLOR, "FONT::DRAW")) return FALSE;
 
-  const TEXTSIZE size = S->box();
-  const int64_t box_x = int64_t{X} - (ALIGN == TEXTCENTRE ? size.W / 2 : ALIGN == TEXTRIGHT ? size.W : 0);
-  const int64_t box_y = Y;
-  // What is drawn: the box, inside the target.
-  const int64_t left = std::max<int64_t>(box_x, 0), top = std::max<int64_t>(box_y, 0);
-  const int64_t right = std::min(box_x + size.W, t.width), bottom = std::min(box_y + size.H, t.height);
+  int64_t ink_left = 0, ink_top = 0;
+  const TEXTSIZE size = S->box(ALIGN, &ink_left, &ink_top);
+  // Where the alignment column and the first line's top land on the target.
+  const int64_t column = box_left(X, size.W, ALIGN) - ink_left, line_top = int64_t{Y} - ink_top;
   const bool pset = METHOD == VOXPSET && t.bpp == 4;
   const VOX_PUT_ROUTINE rows = vox_hRowTable()[t.bpp == 4 ? PUT_ALPHA : PUT_TRANS][t.bpp == 1 ? 0 : t.bpp == 2 ? 1 : 2];
   const uint64_t colour_key = (uint64_t{COLOR} << 8) | uint64_t(t.bpp);
 
-  for (const PLACED& p : S->placed) {
+  S->drawn.clear();
+  for (size_t i = 0; i < S->placed.size(); ++i) {
+    const PLACED& p = S->placed[i];
     const GLYPH& g = *p.glyph;
-    const int64_t line_width = S->line_widths[static_cast<size_t>(p.line)];
-    const int64_t shift =
-        ALIGN == TEXTCENTRE ? (size.W - line_width) / 2 : ALIGN == TEXTRIGHT ? size.W - line_width : 0;
-    const int64_t gx = box_x + shift + p.pen + g.x;
-    const int64_t gy = box_y + int64_t{p.line} * S->line_height + g.y;
-    const int64_t x0 = std::max(gx, left), y0 = std::max(gy, top);
-    const int64_t x1 = std::min(gx + g.w, right), y1 = std::min(gy + g.h, bottom);
+    const int64_t gx = column + S->lines[static_cast<size_t>(p.line)].shift + p.pen + g.x;
+    const int64_t gy = line_top + int64_t{p.line} * S->line_height + g.y;
+    S->drawn.insert(S->drawn.end(), {gx, gy});
+    // Only the target's edges cut a glyph.
+    const int64_t x0 = std::max<int64_t>(gx, 0), y0 = std::max<int64_t>(gy, 0);
+    const int64_t x1 = std::min<int64_t>(gx + g.w, t.width), y1 = std::min<int64_t>(gy + g.h, t.height);
     if (x0 >= x1 || y0 >= y1) continue;
     const PAINTED& painted = S->paint(p, COLOR, t.bpp, colour_key);
     const int64_t pitch = int64_t{g.w} * t.bpp;
     const uint8_t* src = painted.pixels.data() + (y0 - gy) * pitch + (x0 - gx) * t.bpp;
     uint8_t* dst = t.pixels + y0 * t.pitch + x0 * t.bpp;
     const auto w = static_cast<int32_t>(x1 - x0), h = static_cast<int32_t>(y1 - y0);
-    if (pset) {
+    if (pset && S->overlaps(i, x0, y0, x1, y1)) {
+      pset_overlapping(*S, i, COLOR >> 24, x0, y0, w, h, src, pitch, dst, t.pitch);
+    } else if (pset) {
       // Every touched pixel takes the glyph's pixel, so a second drawing changes nothing.
       for (int32_t y = 0; y < h; ++y, src += pitch, dst += t.pitch) {
         const auto* s = reinterpret_cast<const uint32_t*>(src);
@@ -443,7 +534,7 @@ BOOLEAN FONT::DRAW(BITMAP& DEST, int32_t X, int32_t Y, const char* TEXT, uint32_
 }
 
 BITMAP FONT::RENDER(const char* TEXT, uint32_t COLOR, TEXTALIGN ALIGN) const {
-  const TEXTSIZE size = MEASURE(TEXT);
+  const TEXTSIZE size = MEASURE(TEXT, ALIGN);
   if (size.LINES == 0) return BITMAP();
   const int32_t w = std::max(size.W, 1), h = std::max(size.H, 1);
   const uint32_t pitch = (uint32_t(w) * 4 + 15) & ~15u;
@@ -462,8 +553,8 @@ BITMAP FONT::RENDER(const char* TEXT, uint32_t COLOR, TEXTALIGN ALIGN) const {
   vox_hFillPixels(image + 32, bytes - 32, 4, COLOR & 0xFFFFFFu);
   BITMAP out;
   out.HANDLE(image);
-  const int32_t x = ALIGN == TEXTCENTRE ? size.W / 2 : ALIGN == TEXTRIGHT ? size.W : 0;
-  draw_text(S.get(), image, x, 0, TEXT, COLOR, ALIGN, VOXPSET);
+  draw_text(S.get(), image, static_cast<int32_t>(-box_left(0, size.W, ALIGN)), 0, TEXT, COLOR, ALIGN,
+            VOXPSET);
   return out;
 }
 

@@ -9,22 +9,33 @@
 // Text in TrueType and OpenType fonts, anti-aliased, drawn onto image buffers or the screen.
 namespace KASTREL::GRAPHICS {
 
-// Where X lies in a drawn text's box: its left edge, its middle or its right edge. Each line
-// is placed in the box the same way.
+// Where X lies in a drawn text's box, which covers columns L to L + W - 1 (both edges drawn
+// on, like every rectangle of the engine): TEXTLEFT puts the first column at X (L = X),
+// TEXTCENTRE the middle one (L = X - (W - 1) / 2, the left of the two middles when W is even)
+// and TEXTRIGHT the last one (L = X - (W - 1)). Each line of a block is placed the same way:
+// its own first, middle or last inked column lies in column X.
 enum TEXTALIGN : int32_t {
   TEXTLEFT = 0,
   TEXTCENTRE = 1,
   TEXTRIGHT = 2,
 };
 
-// The box a text fills: W x H pixels, the baseline of the first line ASCENT pixels below its
-// top, each further line LINEHEIGHT pixels lower. All 0 when measuring failed.
+// The box a text's ink fills: W x H pixels, every pixel the glyphs touch inside it and some on
+// each of its edges: descenders, accents above the font's ascent, a first glyph reaching left
+// of the pen and a last one past its advance. Blank lines and spaces take no room of their
+// own; lines still step by LINEHEIGHT. ORIGINX, ORIGINY: where the first line's pen starts on
+// its baseline, from the box's top-left (it may lie outside the box: "-" has its baseline
+// below it). To put the first baseline at row B, draw at Y = B - ORIGINY. ASCENT is the
+// font's: a line's baseline lies ASCENT rows below the line's top. An inkless text ("", "  ")
+// has W = H = 0. All 0 when measuring failed.
 struct TEXTSIZE {
   int32_t W = 0;
   int32_t H = 0;
   int32_t ASCENT = 0;
   int32_t LINEHEIGHT = 0;
   int32_t LINES = 0;
+  int32_t ORIGINX = 0;
+  int32_t ORIGINY = 0;
 };
 
 // A font at one pixel size, with the glyphs it has drawn kept ready (each glyph is rasterised
@@ -64,13 +75,16 @@ class FONT {
   int32_t ASCENT() const;
   int32_t LINEHEIGHT() const;
 
-  // The box TEXT fills when drawn. Drawing never puts a pixel outside it.
-  TEXTSIZE MEASURE(const char* TEXT) const;
-  TEXTSIZE MEASURE(const std::string& TEXT) const { return MEASURE(TEXT.c_str()); }
+  // The box TEXT fills when drawn with ALIGN (a block's lines may line up differently, so
+  // its width can depend on it). Drawing never puts a pixel outside it, nor leaves one out.
+  TEXTSIZE MEASURE(const char* TEXT, TEXTALIGN ALIGN = TEXTLEFT) const;
+  TEXTSIZE MEASURE(const std::string& TEXT, TEXTALIGN ALIGN = TEXTLEFT) const {
+    return MEASURE(TEXT.c_str(), ALIGN);
+  }
 
   // Draws TEXT in COLOR (0xAARRGGBB) onto DEST (an image handle; null: the screen, with the
-  // rows drawn on marked changed) with its box's top at Y and, by ALIGN, its left edge, middle
-  // or right edge at X. On the screen, coordinates are relative to the view.
+  // rows drawn on marked changed) with its measured box's top row at Y and, by ALIGN, its
+  // first, middle or last column at X. On the screen, coordinates are relative to the view.
   // VOXALPHA blends each pixel by the glyph's coverage times COLOR's alpha, as DRAWTO blends
   // by a source alpha; VOXPSET writes COLOR with that alpha into every pixel the glyphs touch,
   // so drawing the same text again changes nothing. No other raster operation is taken.

@@ -614,12 +614,13 @@ void run_pass() {
     present(s);
   }
   if (s != nullptr && s->dirty != nullptr) std::memset(s->dirty, 0, d.height);
+  drain_events();
+  // After the input: the keys read as the events just posted left them.
   if (s != nullptr && s->key_state != nullptr && d.input.active) {
     int count = 0;
     const Uint8* state = SDL_GetKeyboardState(&count);
     vox_sdl_refresh_key_state(state, count, s->key_state);
   }
-  drain_events();
 }
 
 // ---- requests -----------------------------------------------------------------

@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr int32_t DEFAULT_DEAD_ZONE = 8000;
+constexpr int32_t DEFAULT_AXIS_STEP = 1024;  // 1/64 of an axis's travel
 
 struct Pad {
   bool connected = false;
@@ -25,6 +27,10 @@ struct Pad {
 
 std::mutex g_pads_mutex;
 Pad g_pads[VOX::MAX_PADS];
+std::atomic<int32_t> g_dead_zone{DEFAULT_DEAD_ZONE};
+std::atomic<int32_t> g_axis_step{DEFAULT_AXIS_STEP};
+// Held buttons were let go when the focus left; the first focused pass reads them again.
+bool g_reread = false;  // under g_pads_mutex
 
 // Our numbering is SDL's standard layout.
 constexpr bool same(int32_t ours, int sdl) { return ours == sdl; }
@@ -96,7 +102,11 @@ bool vox_sdl_pads_start() {
   {
     std::lock_guard g(g_pads_mutex);
     for (Pad& p : g_pads) p = Pad{};
+    g_reread = false;
   }
+  // SDL keeps following the pads while another window has the focus, so what is held on
+  // return is known; presses count here only while focused.
+  SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
   return SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) == 0;
 }
 
@@ -138,19 +148,29 @@ bool vox_sdl_pad_event(const SDL_Event& event, bool focused) {
 }
 
 void vox_sdl_pads_pass(bool focused) {
-  const int32_t zone = vox_hPadDeadZone();
+  const int32_t zone = g_dead_zone.load(std::memory_order_relaxed);
+  const int32_t step = g_axis_step.load(std::memory_order_relaxed);
   std::lock_guard g(g_pads_mutex);
+  const bool reread = focused && g_reread;
+  if (focused) g_reread = false;
   for (int slot = 0; slot < VOX::MAX_PADS; ++slot) {
     Pad& p = g_pads[slot];
     if (!p.connected) continue;
+    for (int b = 0; reread && b < VOX::PAD_BUTTONS; ++b) {
+      const bool down = SDL_GameControllerGetButton(p.controller, static_cast<SDL_GameControllerButton>(b));
+      if (down && !(p.buttons & (1u << b))) {
+        p.buttons |= 1u << b;
+        post(VOX::PADBUTTONPRESSED, slot, b);
+      }
+    }
     for (int a = 0; a < VOX::PAD_AXES; ++a) {
       int32_t v =
           focused ? SDL_GameControllerGetAxis(p.controller, static_cast<SDL_GameControllerAxis>(a))
                   : 0;
       if (std::abs(v) <= zone) v = 0;
       p.axes[a] = v;
-      // Coarse events, exact polling: rest and both ends are always reported.
-      bool moved = std::abs(v - p.posted[a]) > zone || v == 0 || v == -32768 || v == 32767;
+      // Events by the step, polling exact: rest and both ends are always reported.
+      bool moved = std::abs(v - p.posted[a]) >= step || v == 0 || v == -32768 || v == 32767;
       if (v == p.posted[a] || !moved) continue;
       p.posted[a] = v;
       post(VOX::PADAXISMOVED, slot, a, v);
@@ -167,6 +187,7 @@ void vox_sdl_pads_release() {
     }
     p.buttons = 0;
   }
+  g_reread = true;
 }
 
 // ---- polling, from any thread ------------------------------------------------
@@ -194,4 +215,27 @@ int32_t vox_hPadAxis(int32_t pad, int32_t axis) {
   if (pad < 0 || pad >= VOX::MAX_PADS || axis < 0 || axis >= VOX::PAD_AXES) return 0;
   std::lock_guard g(g_pads_mutex);
   return g_pads[pad].axes[axis];
+}
+
+namespace {
+// Sets an axis setting (0..32767) and returns the one before; -1 only returns it.
+int32_t axis_setting(std::atomic<int32_t>& setting, int32_t value, const char* call,
+                     const char* what) {
+  if (value < -1 || value > 32767) {
+    KASTREL::SETLASTERROR("%s: %d is not %s (0 to 32767, or -1)", call, value, what);
+    vox_hSetError(1);
+    return -1;
+  }
+  vox_hSetError(0);
+  if (value == -1) return setting.load();
+  return setting.exchange(value);
+}
+}  // namespace
+
+int32_t vox_GfxPadDeadZone(int32_t dead_zone) {
+  return axis_setting(g_dead_zone, dead_zone, "vox_GfxPadDeadZone", "a dead zone");
+}
+
+int32_t vox_GfxPadAxisStep(int32_t step) {
+  return axis_setting(g_axis_step, step, "vox_GfxPadAxisStep", "an axis step");
 }

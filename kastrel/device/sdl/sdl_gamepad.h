@@ -17,7 +17,8 @@ void vox_sdl_pads_stop();
 bool vox_sdl_pad_event(const SDL_Event& event, bool focused);
 
 // Once per pass, after the events: reads every pad's axes (centred while not `focused`)
-// and posts the moves that pass the dead zone.
+// and posts the moves of an axis step or more; the first focused pass after a release
+// reads the buttons again and posts a press for each one held.
 void vox_sdl_pads_pass(bool focused);
 
 // Focus left the window: every held button is released (with its event).
