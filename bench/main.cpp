@@ -376,6 +376,7 @@ int main(int argc, char** argv) {
   bench::RegisterPresent();
   bench::RegisterTransitions();
   bench::RegisterAudio();
+  bench::RegisterEvents();
   const int32_t child = bench::ChildSet();
   if (child < 0) PrintProcessor();
   const auto [total_before, steal_before] = CpuTimes();

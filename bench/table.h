@@ -61,5 +61,6 @@ void RegisterPresent();
 void RegisterDraw();
 void RegisterTransitions();
 void RegisterAudio();
+void RegisterEvents();
 
 }  // namespace bench

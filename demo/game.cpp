@@ -135,9 +135,11 @@ void GAME_ONINITIALIZE() {
 
 void MAINSCREEN_ONSHOW() {
   // A missing picture leaves its bitmap empty and the game goes on without it.
-  BMPCURSOR.LOADFROMFILE("images/cursor.png", 0, 0, 0, 0);
-  BMPBACKGROUND.LOADFROMFILE("images/background.png", 0, 0, 0, 0);
-  THEBALL.IMAGE.LOADFROMFILE("images/ball.png", 0, 0, 0, 0);
+  // Beside the installed program, or in the working directory.
+  const std::string IMAGES = PATHS::DATA() + "images/";
+  BMPCURSOR.LOADFROMFILE(IMAGES + "cursor.png", 0, 0, 0, 0);
+  BMPBACKGROUND.LOADFROMFILE(IMAGES + "background.png", 0, 0, 0, 0);
+  THEBALL.IMAGE.LOADFROMFILE(IMAGES + "ball.png", 0, 0, 0, 0);
   // Fades work from the saved alpha bytes, so lighting up and fading again never compound.
   THEBALL.IMAGE.PRESERVEALPHACHANNEL();
   THEBALL.IMAGE.ALPHA(FADEDALPHA);

@@ -221,22 +221,6 @@ TEST(DemoGame, OnlyALeftPressOverTheBallDragsItAndItsReleaseThrows) {
   EXPECT_EQ(Ball(), (F{547, 122, -60, 220}));
 }
 
-int shutdowns = 0;
-void CountShutdown(BOOLEAN& /*CANCEL*/) { ++shutdowns; }
-
-TEST(DemoGame, EscapeAloneEndsTheGame) {
-  ENGINE::SCREENRESOLUTION = {640, 480};
-  ENGINE::ONSHUTDOWN += CountShutdown;
-  for (const int32_t scancode : {2, 28, 57, 0}) {
-    Send(INPUTEVENT::KEYPRESS, VOX::KEYPRESSED, scancode);
-  }
-  Send(INPUTEVENT::KEYRELEASE, VOX::KEYRELEASED, 1);
-  Send(INPUTEVENT::KEYREPEAT, VOX::KEYREPEATED, 1);
-  EXPECT_EQ(shutdowns, 0);
-  Send(INPUTEVENT::KEYPRESS, VOX::KEYPRESSED, 1);
-  EXPECT_EQ(shutdowns, 1);
-}
-
 // A picture whose pixels carry their own column number as alpha (0 to 63), so the pointer
 // picks the alpha it tests.
 TEST(DemoGame, HoverLightsTheBallUpOverPixelsAboveTheThreshold) {

@@ -17,6 +17,10 @@ enum BOOLEAN : int32_t { FALSE = 0, TRUE = -1 };
 
 static_assert(sizeof(BOOLEAN) == 4);
 
+// A game's bool as the engine stores it: true is TRUE (-1), never 1. Every call taking a
+// BOOLEAN also takes a bool; results stay BOOLEAN and read as bool in `if` and `!`.
+constexpr BOOLEAN TOBOOLEAN(bool B) { return B ? TRUE : FALSE; }
+
 }  // namespace KASTREL
 
 #pragma pop_macro("FALSE")

@@ -4,6 +4,8 @@
 #include "kastrel/audio/audio.h"
 #include "kastrel/base/error.h"
 #include "kastrel/base/fatal.h"
+#include "kastrel/base/paths.h"
+#include "kastrel/base/settings.h"
 #include "kastrel/base/timer.h"
 #include "kastrel/boolean.h"
 #include "kastrel/device/display.h"

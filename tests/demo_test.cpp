@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -13,7 +14,9 @@
 #include <vector>
 
 #include "tests/testing/png_read.h"
+#include "kastrel/base/error.h"
 #include "kastrel/base/testing/process.h"
+#include "kastrel/engine/session_file.h"
 #include "kastrel/device/testing/x_desktop.h"
 
 namespace {
@@ -109,8 +112,7 @@ class Model {
 class DemoRun {
  public:
   // Starts the game in `cwd` and waits for its window.
-  explicit DemoRun(const std::string& cwd = kDemoDir, const std::string& program = KASTREL_DEMO_BIN,
-                   const kastrel_testing::EnvChanges& extra = {})
+  explicit DemoRun(const std::string& cwd = kDemoDir, const std::string& program = KASTREL_DEMO_BIN)
       : xvfb_("1024x768x24") {
     if (xvfb_.ok()) x_.emplace(xvfb_.display());
     if (!x_ || !x_->ok()) {
@@ -122,7 +124,6 @@ class DemoRun {
                 {"WAYLAND_DISPLAY", std::nullopt},
                 {"VOXGFX", std::nullopt},
                 {"SDL_VIDEODRIVER", "x11"}});
-    for (const auto& [name, value] : extra) env[name] = value;
     game_.emplace(std::vector<std::string>{program}, env, cwd);
     eventually([&] { return (window_ = x_->find_window("kastrel-demo")) != 0 || !game_->running(); });
     if (window_ == 0) {
@@ -215,22 +216,21 @@ int ball_error(const Frame& f, const Model& m, int bx, int by, int fade, Box ski
   return worst;
 }
 
-// How far the ball at (x, y) with the given fade, or up to `hop` pixels higher, is from what
-// the window shows: a ball resting on the bottom makes a one-pixel hop now and then, as the
+// How far the ball at (x, y) with the given fade, or a pixel higher, is from what the window
+// shows: a ball resting on the bottom makes a one-pixel hop now and then, as the
 // passes vary in length, and higher ones while a recording writes frames.
-int ball_misfit(const Frame& f, const Model& m, int x, int y, int fade, Box skip, int hop = 1) {
+int ball_misfit(const Frame& f, const Model& m, int x, int y, int fade, Box skip) {
   int best = 255;
-  for (int up = 0; up <= hop && !f.px.empty(); ++up)
+  for (int up = 0; up <= 1 && !f.px.empty(); ++up)
     best = std::min(best, ball_error(f, m, x, y - up, fade, skip));
   return best;
 }
 
 // Waits until the ball shows at (x, y) with the given fade.
-::testing::AssertionResult ball_shows_at(DemoRun& run, const Model& m, int x, int y, int fade,
-                                         int hop = 1) {
+::testing::AssertionResult ball_shows_at(DemoRun& run, const Model& m, int x, int y, int fade) {
   int misfit = 0;
   if (eventually([&] {
-        misfit = ball_misfit(run.capture(), m, x, y, fade, run.cursor_box(m), hop);
+        misfit = ball_misfit(run.capture(), m, x, y, fade, run.cursor_box(m));
         return misfit <= kTolerance;
       })) {
     return ::testing::AssertionSuccess();
@@ -251,50 +251,20 @@ int cursor_error(const Frame& f, const Model& m, Box cursor) {
   return worst;
 }
 
-// The first row where the middle column of the ball's start differs from the background.
-int ball_top(const Frame& f, const Model& m) {
-  const int x = m.start_x() + (m.ball_w() - 7) / 2;
-  int y = 0;
-  while (y < kH && distance(f.at(x, y), m.background(x, y)) <= 40) ++y;
-  return y;
-}
-
 TEST(DemoGameOnX, FallsRestsLightsUpIsDraggedAndThrownAndEndsOnEscape) {
   const Model m;
   DemoRun run;
   ASSERT_TRUE(run.ok());
   const int x0 = m.start_x(), y0 = m.rest_y();
 
-  // The fall: the highest rows between turns down, with a few pixels of hysteresis against the
-  // one-pixel hops, until the ball lies still on the bottom for many frames running.
-  std::vector<int> peaks;
-  int highest = kH, lowest = -1, resting = 0;
-  bool rising = false;
+  // The fall's bounces are checked in the game's own test; here the ball must come to rest,
+  // lying still on the bottom for many frames running.
+  int resting = 0;
   ASSERT_TRUE(eventually([&] {
     const Frame f = run.capture();
-    if (f.px.empty()) return false;
-    const int y = ball_top(f, m);
-    if (rising) {
-      highest = std::min(highest, y);
-      if (y > highest + 4) {
-        peaks.push_back(highest);
-        rising = false;
-        lowest = y;
-      }
-    } else {
-      lowest = std::max(lowest, y);
-      if (y < lowest - 4) {
-        rising = true;
-        highest = y;
-      }
-    }
     resting = ball_misfit(f, m, x0, y0, 205, Box{}) <= kTolerance ? resting + 1 : 0;
     return resting >= 40;
   })) << "the ball did not come to rest";
-  ASSERT_GE(peaks.size(), 3u) << "fewer than three bounces seen";
-  EXPECT_GT(y0 - peaks[0], 100) << "the first bounce goes up about half the fall";
-  EXPECT_LT(peaks[0], peaks[1]);
-  EXPECT_LT(peaks[1], peaks[2]);
 
   // At rest the picture is 9 pixels past the bottom edge: the model fits there and nowhere a
   // pixel off.
@@ -318,22 +288,11 @@ TEST(DemoGameOnX, FallsRestsLightsUpIsDraggedAndThrownAndEndsOnEscape) {
     }
   }
 
-  // Under the pointer the ball lights up. A right press does not pick it up: once the cursor
-  // shows at the end of the moves, the game has had them all, and the ball still rests, faded.
+  // Under the pointer the ball lights up (which buttons pick it up is the game's own test).
   run.hover(m, x0, y0);
   EXPECT_TRUE(ball_shows_at(run, m, x0, y0, 255));
-  run.button("mousedown", 3);
-  run.glide_by(-150, -250, 5);
-  ASSERT_TRUE(eventually([&] {
-    const Frame shown = run.capture();
-    return !shown.px.empty() && cursor_error(shown, m, run.cursor_box(m)) <= kTolerance;
-  }));
-  EXPECT_TRUE(ball_shows_at(run, m, x0, y0, 205)) << "the ball left its place";
-  run.button("mouseup", 3);
 
   // A left press picks it up: it follows the pointer's motion and stops at the window's edges.
-  run.hover(m, x0, y0);
-  ASSERT_TRUE(ball_shows_at(run, m, x0, y0, 255));
   run.button("mousedown", 1);
   run.glide_by(-100, -150, 5);
   ASSERT_TRUE(ball_shows_at(run, m, x0 - 100, y0 - 150, 255));
@@ -387,23 +346,11 @@ TEST(DemoGameOnX, EndsWithItsNormalStatusWhenTheXServerOrItsConnectionGoes) {
   }
 }
 
-TEST(DemoGameOnX, RunsWithoutPicturesAndEndsOnEscape) {
-  kastrel_testing::TempDir empty;
-  DemoRun run(empty.path());
-  ASSERT_TRUE(run.ok());
-  // Nothing to draw: the window stays black, and no pointer shows over it.
-  const Frame f = run.capture();
-  EXPECT_EQ(std::count(f.px.begin(), f.px.end(), 0u), kW * kH);
-  EXPECT_EQ(run.system_pointer_pixels(), 0);
-  ASSERT_TRUE(run.game().running());
-  run.key("Escape");
-  EXPECT_EQ(run.exit_status(), 1) << run.game().errors();
-}
-
 }  // namespace
 
-// A session played under X while recording, with a frame every 10 passes, replayed three times
-// headless (no X server) by kastrel-replay: the same frames, bit for bit, and the same status.
+// A session played under X while recording, with a frame every 10 passes, ended by SIGTERM and
+// replayed three times headless (no X server) by kastrel-replay: the same frames, bit for bit,
+// and the same status.
 TEST(DemoGameOnX, RecordedSessionReplaysHeadlessToTheSameFrames) {
   const Model m;
   kastrel_testing::TempDir dir;
@@ -434,9 +381,12 @@ TEST(DemoGameOnX, RecordedSessionReplaysHeadlessToTheSameFrames) {
     ASSERT_TRUE(ball_shows_at(run, m, x0 - 100, y0 - 150, 255, kHop));
     run.glide_by(300, 0, 1);
     run.button("mouseup", 1);
-    run.key("Escape");
+    run.game().signal_group(SIGTERM);  // closes the game as the close box does
     ASSERT_EQ(run.exit_status(), 1) << run.game().errors();
   }
+  KASTREL::ENGINE::SESSIONREADER file;
+  ASSERT_EQ(file.OPEN(session), KASTREL::TRUE) << KASTREL::LASTERROR();
+  EXPECT_EQ(file.ENDED(), KASTREL::TRUE) << "the recording has its end mark";
   const auto hashes = [](const std::vector<std::string>& args,
                          const kastrel_testing::EnvChanges& env) {
     std::vector<std::string> argv{KASTREL_REPLAY_BIN};
@@ -461,5 +411,26 @@ TEST(DemoGameOnX, RecordedSessionReplaysHeadlessToTheSameFrames) {
                 kastrel_testing::read_file(frame.path().string()))
           << name;
     }
+  }
+}
+
+// kastrel-replay refuses what makes no sense, naming the option, and what is not a session file
+// ends the game with status 6 and the reason.
+TEST(ReplayTool, RefusesOptionsAndFilesThatMakeNoSense) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--hash", "/nonexistent"}, "--hash: \"/nonexistent\" is not a folder"},
+      {{"--every", "5", "--at", "3", "s", "g"}, "--every and --at cannot be used together"},
+      {{"--at", "", "s", "g"}, "--at: \"\" is not a list"},
+      {{"--at", "3,,4", "s", "g"}, "--at: \"3,,4\" is not a list"},
+      {{"--every", "0", "s", "g"}, "--every: \"0\" is not a pass number"},
+      {{"-C", kDemoDir, "/tmp", KASTREL_DEMO_BIN}, "kastrel: /tmp: it is a folder"},
+      {{"-C", kDemoDir, "/dev/zero", KASTREL_DEMO_BIN}, "kastrel: /dev/zero: it is a device"}};
+  for (const auto& [args, says] : cases) {
+    std::vector<std::string> argv{KASTREL_REPLAY_BIN};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const kastrel_testing::RunResult r =
+        kastrel_testing::run(argv, kastrel_testing::sanitizer_env(), 60s);
+    EXPECT_EQ(r.exit_status, says.starts_with("kastrel:") ? 6 : 2) << says;
+    EXPECT_NE(r.errors.find(says), std::string::npos) << r.errors;
   }
 }

@@ -28,13 +28,24 @@ for file in game.cpp CMakeLists.txt; do
   [[ -s "$tmp/game/$file" ]] || { echo "README has no $file block" >&2; exit 1; }
 done
 
-# Runs the game on the null driver: it must end by itself with status 0, and say whether it
-# found its picture ($2: yes or no).
+# The installed games are the programs themselves, and find their data from any folder.
+for game in kastrel-demo kastrel-breakout; do
+  [[ "$(head -c 4 "$prefix/bin/$game")" == $'\x7fELF' ]] || { echo "bin/$game is no program" >&2; exit 1; }
+done
+status=0
+said=$(cd / && VOXGFX=null SDL_AUDIODRIVER=dummy timeout 5 "$prefix/bin/kastrel-breakout" 2>&1) || status=$?
+[[ $status -eq 124 && "$said" != *breakout:* ]] ||
+  { echo "installed Breakout ended with $status, saying: $said" >&2; exit 1; }
+
+# Runs the game on the null driver: it must end by itself with status 0, say whether it found
+# its picture ($2: yes or no) and count its runs ($3) in its settings file.
+export XDG_DATA_HOME=$tmp/saves
 run_game() {
   local output status=0 said_no=no
   output=$(cd "$tmp/game" && VOXGFX=null timeout 60 "$1" 2>&1) || status=$?
   [[ "$output" == *"no picture ("?*")"* ]] && said_no=yes
-  if [[ $status -ne 0 || $said_no == "$2" || "$output" != *"played for"* ]]; then
+  if [[ $status -ne 0 || $said_no == "$2" || "$output" != *"played for"*", run $3"* ]] ||
+     ! grep -qx "runs=$3" "$XDG_DATA_HOME/kastrel-example/mygame/settings.txt"; then
     echo "$1 ended with status $status, printing: $output" >&2
     exit 1
   fi
@@ -42,7 +53,7 @@ run_game() {
 
 cmake -S "$tmp/game" -B "$tmp/game/build" -DCMAKE_PREFIX_PATH="$prefix" >"$tmp/cmake.log" 2>&1 &&
   cmake --build "$tmp/game/build" >>"$tmp/cmake.log" 2>&1 || { cat "$tmp/cmake.log"; exit 1; }
-run_game "$tmp/game/build/mygame" no
+run_game "$tmp/game/build/mygame" no 1
 
 pcdir=$(dirname "$(find "$prefix" -name kastrel.pc)")
 flags=$(PKG_CONFIG_PATH="$pcdir" pkg-config --cflags --libs kastrel)
@@ -50,5 +61,5 @@ flags=$(PKG_CONFIG_PATH="$pcdir" pkg-config --cflags --libs kastrel)
   { echo "pkg-config flags miss C++20 or the moved prefix: $flags" >&2; exit 1; }
 (cd "$tmp/game" && g++ game.cpp -o mygame $flags)
 cp "$src/demo/images/ball.png" "$tmp/game/picture.png"
-run_game "$tmp/game/mygame" yes
+run_game "$tmp/game/mygame" yes 2
 echo "install_test: installed, moved, built with CMake and pkg-config, and run"

@@ -3,7 +3,8 @@
 //   kastrel-replay [options] SESSION GAME [ARGUMENTS...]
 //   kastrel-replay --hash DIR        hashes the frames already in DIR (those of a recording)
 // The game runs with KASTREL_REPLAY set, so the engine feeds it the recording; the tool exits
-// with the game's exit status (6: the session file is unusable, 7: the replay diverged).
+// with the game's exit status (6: the session file is unusable, 7: the replay diverged, or a
+// frame differs from the hash the recording keeps of it).
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,8 +36,24 @@ int usage() {
                "  --every N     a frame every N passes (default 10)\n"
                "  --at LIST     frames after the passes listed, e.g. 1,50,400\n"
                "  --window      replay in a window instead of on the null driver\n"
+               "  --verify      report every frame that differs from its recorded hash (status 7)\n"
+               "                instead of stopping at the first\n"
                "  -C DIR        run the game in DIR (where it finds its pictures)\n");
   return kUsage;
+}
+
+// An option's error, naming it.
+int refuse(const char* option, const char* what, const std::string& value) {
+  std::fprintf(stderr, "kastrel-replay: %s: \"%s\" %s\n", option, value.c_str(), what);
+  return kUsage;
+}
+
+// A pass number: 1 or more.
+bool pass_number(const std::string& text) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  return !text.empty() && *end == '\0' && errno == 0 && value >= 1 && value <= INT32_MAX;
 }
 
 // The frames in DIR by pass number.
@@ -82,15 +99,19 @@ bool print_hashes(const fs::path& dir) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.size() == 2 && args[0] == "--hash") return print_hashes(args[1]) ? 0 : 1;
+  if (args.size() == 2 && args[0] == "--hash") {
+    std::error_code error;
+    if (!fs::is_directory(args[1], error)) return refuse("--hash", "is not a folder", args[1]);
+    return print_hashes(args[1]) ? 0 : 1;
+  }
 
-  std::string frames, every = "10", at, cwd;
-  bool window = false;
+  std::string frames, every, at, cwd;
+  bool window = false, verify = false, has_every = false, has_at = false;
   size_t i = 0;
   for (; i < args.size() && args[i].starts_with("-"); ++i) {
     const std::string& option = args[i];
-    if (option == "--window") {
-      window = true;
+    if (option == "--window" || option == "--verify") {
+      (option == "--window" ? window : verify) = true;
       continue;
     }
     if (i + 1 >= args.size()) return usage();
@@ -98,15 +119,29 @@ int main(int argc, char** argv) {
     if (option == "--frames")
       frames = value;
     else if (option == "--every")
-      every = value;
+      every = value, has_every = true;
     else if (option == "--at")
-      at = value;
+      at = value, has_at = true;
     else if (option == "-C")
       cwd = value;
     else
       return usage();
   }
   if (args.size() - i < 2) return usage();
+  if (has_every && has_at) {
+    std::fprintf(stderr, "kastrel-replay: --every and --at cannot be used together\n");
+    return kUsage;
+  }
+  if (has_every && !pass_number(every)) return refuse("--every", "is not a pass number", every);
+  if (has_at) {
+    for (size_t start = 0; start <= at.size();) {
+      const size_t comma = std::min(at.find(',', start), at.size());
+      if (!pass_number(at.substr(start, comma - start)))
+        return refuse("--at", "is not a list of pass numbers", at);
+      start = comma + 1;
+    }
+  }
+  if (!has_every) every = "10";
   const std::string session = fs::absolute(args[i]).string();
 
   bool temporary = false;
@@ -138,10 +173,13 @@ int main(int argc, char** argv) {
       setenv("KASTREL_FRAMES_AT", at.c_str(), 1);
     else
       unsetenv("KASTREL_FRAMES_AT");
-    if (window)
-      setenv("KASTREL_REPLAY_WINDOW", "1", 1);
-    else
-      unsetenv("KASTREL_REPLAY_WINDOW");
+    for (const auto& [name, on] :
+         {std::pair{"KASTREL_REPLAY_WINDOW", window}, std::pair{"KASTREL_REPLAY_VERIFY", verify}}) {
+      if (on)
+        setenv(name, "1", 1);
+      else
+        unsetenv(name);
+    }
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
       std::fprintf(stderr, "kastrel-replay: %s: %s\n", cwd.c_str(), std::strerror(errno));
       _exit(127);

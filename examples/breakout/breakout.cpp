@@ -263,9 +263,9 @@ void ONINITIALIZE() {
   }
   for (auto [SOUND, FILE] : {std::pair{&PADDLESOUND, "sounds/paddle.wav"}, {&BRICKSOUND, "sounds/brick.wav"},
                             {&WALLSOUND, "sounds/wall.wav"}, {&LOSESOUND, "sounds/lose.wav"}}) {
-    if (SOUND->LOADFROMFILE(FILE) == FALSE) std::fprintf(stderr, "breakout: %s\n", LASTERROR());
+    if (!SOUND->LOADFROMFILE(PATHS::DATA() + FILE)) std::fprintf(stderr, "breakout: %s\n", LASTERROR());
   }
-  if (THEMUSIC.LOADFROMFILE("sounds/music.wav") != FALSE) THEMUSIC.PLAY(AUDIO::FOREVER, 1.0f);
+  if (THEMUSIC.LOADFROMFILE(PATHS::DATA() + "sounds/music.wav")) THEMUSIC.PLAY(AUDIO::FOREVER, 1.0f);
   AUDIO::MUSICVOLUME(0.4f);
 
   TITLESCREEN = ENGINE::NEWGAMESCREEN();

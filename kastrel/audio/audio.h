@@ -104,6 +104,7 @@ void MASTERVOLUME(float VOLUME);
 float MASTERVOLUME();
 // Silences everything while on, keeping every volume for when it goes off.
 void MUTE(BOOLEAN ON);
+inline void MUTE(bool ON) { MUTE(TOBOOLEAN(ON)); }
 BOOLEAN MUTED();
 
 // Freezes all sound where it is (effects, music, fades), for example while the window is

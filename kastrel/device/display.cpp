@@ -399,6 +399,8 @@ void vox_GfxSetScale(int32_t scale) {
     return;
   }
   __vox_gfx_scale = scale;
+  if (__vox_gfx != nullptr && __vox_gfx->driver != nullptr && __vox_gfx->driver->set_display)
+    __vox_gfx->driver->set_display(-2, scale);
   vox_hSetError(0);
 }
 
@@ -430,6 +432,23 @@ int32_t vox_GfxPresentPass() {
 void vox_GfxWaitPresent(int32_t pass) {
   const VOX_GFX_DRIVER* d = open_driver();
   if (pass >= 0 && d && d->present_pass && d->wait_present) d->wait_present(pass);
+}
+
+void vox_GfxSetFullscreen(int32_t mode) {
+  const VOX_GFX_DRIVER* driver = __vox_gfx != nullptr ? __vox_gfx->driver : nullptr;
+  if (mode < -1 || mode > 1 || driver == nullptr || driver->set_display == nullptr ||
+      driver->set_display(mode, -1) < 0) {
+    KASTREL::SETLASTERROR("vox_GfxSetFullscreen(%d): %s", mode,
+                          mode < -1 || mode > 1 ? "the mode is 1, 0 or -1" : "no window is open");
+    vox_hSetError(1);
+    return;
+  }
+  vox_hSetError(0);
+}
+
+int32_t vox_GfxFullscreen() {
+  const VOX_GFX_DRIVER* driver = __vox_gfx != nullptr ? __vox_gfx->driver : nullptr;
+  return driver != nullptr && driver->set_display != nullptr && driver->set_display(-2, -1) == 1;
 }
 
 void vox_GfxSetWindowTitle(const char* title) {

@@ -47,7 +47,9 @@ int32_t vox_GfxScreenList(int32_t depth);
 // frame-buffer pixels; the user's KASTREL_SCALE (a number or "auto") overrides it, and
 // without either the mode flag MODE_SCALED means 0, no flag 1. A full-screen request without
 // a display mode of the screen's size gets the desktop's size, the picture scaled to fit and
-// centred on black; pointer positions over that border clamp to the frame's edge.
+// centred on black; pointer positions over that border clamp to the frame's edge. An open window
+// takes the new scale at once (on the presentation thread's next pass), unless KASTREL_SCALE
+// is set.
 // vox_GetError() is 1 for a scale out of range (nothing changes), else 0.
 void vox_GfxSetScale(int32_t scale);
 
@@ -70,6 +72,14 @@ int32_t vox_GfxPresentCount();
 // the pass after it, which copies what was drawn: at most a few display intervals.
 int32_t vox_GfxPresentPass();
 void vox_GfxWaitPresent(int32_t pass);
+
+// While a window is open: full screen (mode 1), a window (0) or the other of the two (-1), the
+// very switch Alt+Enter makes (which MODE_NOSWITCH only keeps from the user). The frame buffer
+// stays, and events and pointer positions stay in frame-buffer pixels. The switch is made by the
+// presentation thread's next pass. vox_GetError() is 1, with LASTERROR(), without a window.
+void vox_GfxSetFullscreen(int32_t mode);
+// 1 when the open window is full screen (or a switch there is under way), else 0.
+int32_t vox_GfxFullscreen();
 
 // Sets the window title (at most 127 bytes) for this and every later screen. Until a program
 // sets one, the title is the executable's file name without directory and extension.

@@ -14,12 +14,14 @@ struct EVENT {
     int32_t BUTTON;
     int32_t Z;
     int32_t W;
-    int32_t PAD;  // pad events: the pad number
+    int32_t PAD;        // pad events: the pad number
+    int32_t CODEPOINT;  // TEXTTYPED: the character's Unicode code point
   };
   union {
     int32_t ASCII;
     int32_t Y;
     int32_t CONTROL;  // pad events: the PAD_* button or axis
+    char TEXT[4];     // TEXTTYPED: the character in UTF-8, NUL-padded when shorter than 4 bytes
   };
   union {
     int32_t DX;
@@ -56,6 +58,10 @@ enum : int32_t {
   // Sent once per pass at most, for each axis whose value moved by more than the dead zone
   // (vox_GfxPadDeadZone, input.h) since its last event, or reached 0 or either end.
   PADAXISMOVED = 19,
+  // A character typed as text, one per event, while text input is on (vox_GfxTextInput,
+  // input.h): after the key press that typed it, or alone for a character composed from
+  // several keys (dead keys, input methods). CODEPOINT and TEXT say which character.
+  TEXTTYPED = 20,
 };
 
 // Gamepad buttons, in the standard layout (names by position: PAD_A is the bottom face

@@ -19,6 +19,7 @@ int32_t g_typed_keys[kTypedKeySlots];
 int g_typed_head = 0;
 int g_typed_count = 0;
 std::atomic<bool> g_typed_changed{false};
+std::atomic<int32_t> g_text_input{0};
 
 // A program asking for events within this time takes them: its key polls follow the events it
 // took. One that stopped asking (or never did) polls the keyboard as it is.
@@ -249,3 +250,7 @@ void vox_SleepEx(int32_t milliseconds, int32_t kind) {
     sleep_ms(milliseconds);
   }
 }
+
+void vox_GfxTextInput(int32_t on) { g_text_input.store(on != 0 ? 1 : 0); }
+
+int32_t vox_GfxTextInputOn() { return g_text_input.load(); }

@@ -38,6 +38,12 @@ int32_t vox_GfxSetMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip);
 // window loses the focus every key reads as released (and its release is posted).
 int32_t vox_GfxMultikey(int32_t scancode);
 
+// Text input: while on, every character typed also posts a TEXTTYPED event (event.h) carrying
+// it in UTF-8, including characters the key events cannot carry (a euro sign, CJK text) and
+// those composed from several keys. The key events stay as they are. Off at start.
+void vox_GfxTextInput(int32_t on);
+int32_t vox_GfxTextInputOn();
+
 // Gamepads: numbering, the PAD_* names and the events are in event.h. Without a screen, or
 // with a driver that reads no pads, there are none. While the window lacks the focus, pads
 // read as released and centred and post no presses or moves; when it gains the focus again

@@ -133,6 +133,7 @@ INPUTEVENT dispatch(const VOX::EVENT& event) {
     case VOX::PADBUTTONPRESSED:
     case VOX::PADBUTTONRELEASED:
     case VOX::PADAXISMOVED:
+    case VOX::TEXTTYPED:
       return static_cast<INPUTEVENT>(event.TYPE);
     case VOX::MOUSEENTERED:
       ONMOUSEENTER.RAISE();

@@ -67,6 +67,12 @@ extern constinit __SIMPLE_EVENT ONMOUSELEAVE;  // the pointer left the window
 // ONINITIALIZE handler shows the first screen, the whole game runs inside this call.
 BOOLEAN INITIALIZE(int32_t W, int32_t H, BOOLEAN FS, int32_t FLAGS);
 BOOLEAN INITIALIZE(const RESOLUTION& RES, BOOLEAN FS, int32_t FLAGS);
+inline BOOLEAN INITIALIZE(int32_t W, int32_t H, bool FS, int32_t FLAGS) {
+  return INITIALIZE(W, H, TOBOOLEAN(FS), FLAGS);
+}
+inline BOOLEAN INITIALIZE(const RESOLUTION& RES, bool FS, int32_t FLAGS) {
+  return INITIALIZE(RES, TOBOOLEAN(FS), FLAGS);
+}
 
 // Runs the frame loop until SHUTDOWN; the first SHOW calls it. Returns at once when a loop
 // has already run or no screen is shown. Each pass, with the screen locked throughout:
@@ -104,5 +110,6 @@ void START();
 // sets GAMELOOPRUNNING again. The program and the window go on. A running transition ends at
 // once on its incoming picture. A shut-down handler must not call SHUTDOWN (events.h).
 BOOLEAN SHUTDOWN(BOOLEAN FORCE);
+inline BOOLEAN SHUTDOWN(bool FORCE) { return SHUTDOWN(TOBOOLEAN(FORCE)); }
 
 }  // namespace KASTREL::ENGINE

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -156,4 +158,51 @@ TEST(HandlerList, AHandlerUsingItsOwnListEndsTheProgramWithAMessage) {
   list += OWN_LIST;
   for (own_use = 0; own_use < 3; ++own_use)
     EXPECT_EXIT(list.RAISE(), ExitedWithCode(1), "the handler list that is calling it");
+}
+
+// Callables sit among plain pointers in attach order; a token detaches exactly its attachment,
+// and what a callable captured is released with it or with the list.
+TEST(HandlerList, CallablesKeepOrderAndTokensDetachExactlyTheirOwn) {
+  calls.clear();
+  auto owned = std::make_shared<int>(0);
+  {
+    __SIMPLE_EVENT list;
+    list += A;
+    const HANDLERTOKEN x = list += [owned] { calls += 'x'; };
+    const HANDLERTOKEN y = list.ATTACH(std::function<void()>([&] { calls += 'y'; }));
+    const HANDLERTOKEN z = list += [] { calls += 'z'; };  // no captures: a callable as well
+    list += A;
+    EXPECT_FALSE(list += std::function<void()>());  // empty: not taken
+    EXPECT_TRUE(x && y && z && x != y && y != z);
+    for (int i = 0; i < 3; ++i) list += B;  // grows with callables in it
+    list.RAISE();
+    EXPECT_EQ(calls, "AxyzABBB");
+    list -= y;
+    list -= y;  // gone already: no change
+    list -= HANDLERTOKEN{};
+    list -= A;  // the first plain A only
+    list -= B;
+    calls.clear();
+    list.RAISE();
+    EXPECT_EQ(calls, "xzABB");
+    EXPECT_EQ(owned.use_count(), 2);
+    list -= x;
+    EXPECT_EQ(owned.use_count(), 1);
+    list += [owned] {};
+  }
+  EXPECT_EQ(owned.use_count(), 1);  // the list's destructor released it
+
+  // By-reference arguments reach callables as the same reference; state stays in the capture.
+  ONSHUTDOWNEVENT shutdown;
+  int raised = 0;
+  shutdown += [&raised](BOOLEAN& CANCEL) { CANCEL = ++raised == 1 ? TRUE : FALSE; };
+  shutdown += SET_CANCEL;
+  BOOLEAN cancel = FALSE;
+  shutdown.RAISE(cancel);
+  EXPECT_EQ(cancel, TRUE);
+  EXPECT_EQ(seen.back(), TRUE);  // SET_CANCEL saw the callable's write
+  // A callable using its own list takes the same fatal path as a plain handler.
+  __SIMPLE_EVENT own;
+  own += [&own] { own += [] {}; };
+  EXPECT_EXIT(own.RAISE(), ExitedWithCode(1), "the handler list that is calling it");
 }

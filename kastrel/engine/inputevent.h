@@ -25,6 +25,8 @@ enum class INPUTEVENT : int32_t {
   PADBUTTONPRESS = VOX::PADBUTTONPRESSED,
   PADBUTTONRELEASE = VOX::PADBUTTONRELEASED,
   PADAXISMOVE = VOX::PADAXISMOVED,
+  // Text typed while text input is on: the record's CODEPOINT and TEXT (UTF-8) say what.
+  TEXTINPUT = VOX::TEXTTYPED,
 };
 
 static_assert(static_cast<int32_t>(INPUTEVENT::KEYPRESS) == 1);

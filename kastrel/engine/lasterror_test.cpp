@@ -43,14 +43,14 @@ TEST(LastError, FailingLoadsSayWhyAndLeaveTheBitmapAsItWas) {
   for (const auto& c : cases) {
     std::ofstream(file, std::ios::binary).write(c.bytes.data(), std::streamsize(c.bytes.size()));
     CLEARLASTERROR();
-    bmp.LOADFROMFILE(file);
+    EXPECT_FALSE(bmp.LOADFROMFILE(file));
     EXPECT_TRUE(said(file) && said(c.file_word)) << LASTERROR();
     CLEARLASTERROR();
-    bmp.LOADFROMMEMORY(c.bytes.data(), int32_t(c.bytes.size()));
+    EXPECT_FALSE(bmp.LOADFROMMEMORY(c.bytes.data(), int32_t(c.bytes.size())));
     EXPECT_TRUE(said(c.memory_word)) << LASTERROR();
     EXPECT_EQ(bmp.WIDTH(), 0u) << c.file_word;
   }
-  bmp.LOADFROMFILE(dir + "no/such.png");
+  EXPECT_FALSE(bmp.LOADFROMFILE(dir + "no/such.png", 1, 1, 2, 2));
   EXPECT_TRUE(said("No such file")) << LASTERROR();
   bmp.LOADFROMFILE(dir);
   EXPECT_TRUE(said(dir)) << LASTERROR();
@@ -58,8 +58,8 @@ TEST(LastError, FailingLoadsSayWhyAndLeaveTheBitmapAsItWas) {
   EXPECT_TRUE(said("form 9")) << LASTERROR();
 
   SETLASTERROR("earlier");
-  bmp.LOADFROMMEMORY(good.data(), int32_t(good.size()));
-  EXPECT_GT(bmp.WIDTH(), 0u);
+  EXPECT_TRUE(bmp.LOADFROMMEMORY(good.data(), int32_t(good.size()), 1, 1, 2, 2));
+  EXPECT_EQ(bmp.WIDTH(), 2u);
   EXPECT_STREQ(LASTERROR(), "earlier");
   std::remove(file.c_str());
 }

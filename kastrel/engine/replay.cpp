@@ -1,23 +1,27 @@
 #include "kastrel/engine/replay.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
+#include <cmath>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "kastrel/base/error.h"
 #include "kastrel/base/timer.h"
 #include "kastrel/device/driver.h"
 #include "kastrel/device/input.h"
+#include "kastrel/device/screen.h"
+#include "kastrel/engine/engine.h"
 #include "kastrel/engine/session_file.h"
 #include "kastrel/graphics/bitmap.h"
 
@@ -31,14 +35,24 @@ struct SESSIONSTATE {
   STATE state = STATE::OFF;
   bool environment_read = false;
   int32_t pass = 0;  // the pass under way, counted from 1
-  // Recording.
-  std::FILE* file = nullptr;
   std::string file_name;
+  // Recording.
+  int file = -1;
   SESSIONWRITER writer;
+  off_t kept = 0;               // bytes of whole blocks written
+  int32_t kept_passes = 0;      // the passes in them
+  double block_started = -1.0;  // the clock when the block under way started; -1: none written
+  double last_reading = 0.0;
+  double hashed_at = -1e300;  // the clock at the last frame hashed
   // Replay.
-  SESSION recorded;
-  size_t next = 0;
+  SESSIONREADER recorded;
+  SESSIONENTRY ahead;  // the next record, read but not yet taken
+  bool has_ahead = false;
+  READINGMEMORY answers;  // for the readings the file leaves out
+  int32_t skipped = 0;    // readings answered from it since the last counted record
   bool window = false;
+  bool verify = false;  // report every differing frame instead of stopping at the first
+  int32_t differing = 0, first_differing = 0;
   bool closing = false;     // past the end of a recording cut short
   bool close_sent = false;  // the closing pass has had its close request
   double last_clock = 0.0;
@@ -89,60 +103,98 @@ const char* describe(SESSIONKIND kind) {
       return "an input-state reading";
     case SESSIONKIND::PASS:
       return "the start of a pass";
-    case SESSIONKIND::BLOCKEND:
+    case SESSIONKIND::ENDPASS:
       return "the end of a pass";
     case SESSIONKIND::END:
       return "the end of the game";
+    case SESSIONKIND::HASH:
+      return "a frame hash";
     case SESSIONKIND::CLOCK:
       return "a clock reading";
   }
   return "a record";
 }
 
-// The next recorded entry, which must be of KIND; null past the end of the recording.
-const SESSIONENTRY* take(SESSIONKIND kind) {
+// The next recorded record; null past the end of the recording. A file that cannot be read
+// again as it was checked ends the replay.
+const SESSIONENTRY* peek() {
   SESSIONSTATE& s = session();
-  if (s.next >= s.recorded.ENTRIES.size()) return nullptr;
-  const SESSIONENTRY& entry = s.recorded.ENTRIES[s.next];
-  if (entry.KIND != kind) {
-    char what[160];
+  if (!s.has_ahead && s.recorded.NEXT(s.ahead) != FALSE) s.has_ahead = true;
+  if (s.recorded.FAILED()) stop(EXITBADSESSION, "%s: %s", s.file_name.c_str(), LASTERROR());
+  return s.has_ahead ? &s.ahead : nullptr;
+}
+
+// Takes the next recorded record, which must be of KIND, into *OUT; false past the end of the
+// recording. Records that count the readings left out check the game took as many.
+bool take(SESSIONKIND kind, SESSIONENTRY* out) {
+  SESSIONSTATE& s = session();
+  const SESSIONENTRY* entry = peek();
+  if (entry == nullptr) return false;
+  char what[160];
+  if (entry->KIND != kind) {
     std::snprintf(what, sizeof what, "the game came to %s where the recording holds %s",
-                  describe(kind), describe(entry.KIND));
+                  describe(kind), describe(entry->KIND));
     diverge(what);
   }
-  ++s.next;
-  return &entry;
-}
-
-void write_block(SESSIONSTATE& s, bool last) {
-  s.writer.CLOSE(last);
-  const std::vector<uint8_t>& block = s.writer.BLOCK();
-  // Flushed at every pass, so a crash keeps every pass up to the last one.
-  if (std::fwrite(block.data(), 1, block.size(), s.file) != block.size() ||
-      std::fflush(s.file) != 0) {
-    stop(EXITBADSESSION, "cannot write the session file %s: %s", s.file_name.c_str(),
-         std::strerror(errno));
+  if (kind != SESSIONKIND::CLOCK && kind != SESSIONKIND::HASH) {
+    if (entry->SKIP != s.skipped) {
+      std::snprintf(what, sizeof what,
+                    "the game took %d input-state readings before %s where the recording "
+                    "holds %d",
+                    int(s.skipped), describe(kind), int(entry->SKIP));
+      diverge(what);
+    }
+    s.skipped = 0;
   }
-  s.writer.CLEARBLOCK();
+  *out = *entry;
+  s.has_ahead = false;
+  return true;
 }
 
+// Writes the block under way. On a failure the file is cut back to its last whole block, so
+// that it replays up to there, and the game stops.
+void write_block(SESSIONSTATE& s, bool last) {
+  const std::vector<uint8_t>& block = s.writer.BLOCK(last);
+  for (size_t done = 0; done < block.size();) {
+    const ssize_t n = write(s.file, block.data() + done, block.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int error = n < 0 ? errno : ENOSPC;
+      const bool cut = ftruncate(s.file, s.kept) == 0;
+      close(s.file);
+      s.file = -1;
+      stop(EXITBADSESSION, "cannot write the session file %s: %s; %s %d passes",
+           s.file_name.c_str(), std::strerror(error),
+           cut ? "it keeps its first" : "it may be damaged after", int(s.kept_passes));
+    }
+    done += size_t(n);
+  }
+  s.kept += off_t(block.size());
+  s.kept_passes = s.pass;
+  s.block_started = s.last_reading;
+}
+
+// While recording, the game's thread reads the clock in whole ticks (see SESSIONTICK).
 double recording_clock() {
-  const double now = real_clock();
-  if (session_thread) session().writer.CLOCK(now);
-  return now;
+  if (!session_thread) return real_clock();
+  const double now = std::floor(real_clock() / SESSIONTICK) * SESSIONTICK;
+  session().writer.CLOCK(now);
+  return session().last_reading = now;
 }
 
 double replay_clock() {
   if (!session_thread) return real_clock();
   SESSIONSTATE& s = session();
+  SESSIONENTRY entry;
   if (!s.closing) {
-    if (const SESSIONENTRY* entry = take(SESSIONKIND::CLOCK)) return s.last_clock = entry->CLOCK;
+    if (take(SESSIONKIND::CLOCK, &entry)) return s.last_clock = entry.CLOCK;
     s.closing = true;  // the recording stops here: this pass closes the game
   }
   return s.last_clock;
 }
 
-// Key, pointer and typed-key readings the game's thread takes: kept, or answered.
+// Key, pointer and typed-key readings the game's thread takes: kept, or answered. A reading
+// whose answer did not change is not in the file; the replay answers it as before.
 void input_filter(INPUTREADING kind, int32_t* values, int32_t count) {
   if (!session_thread) return;
   SESSIONSTATE& s = session();
@@ -151,24 +203,78 @@ void input_filter(INPUTREADING kind, int32_t* values, int32_t count) {
     return;
   }
   if (s.state != STATE::REPLAYING || s.closing) return;
-  const SESSIONENTRY* reading = take(SESSIONKIND::READING);
-  if (reading == nullptr) {
+  const SESSIONENTRY* next = peek();
+  if (next == nullptr) {
     s.closing = true;
     return;
   }
-  // The question must be the one recorded: the key asked about, or the pad call and its pad
-  // and control.
-  const int32_t asked = kind == READMULTIKEY ? 1 : kind == READPAD ? 3 : 0;
-  if (reading->READINGKIND != kind ||
-      !std::equal(values, values + asked, reading->VALUES)) {
-    char what[160];
+  char what[160];
+  if (next->KIND == SESSIONKIND::READING && next->SKIP <= s.skipped) {
+    SESSIONENTRY reading;
+    take(SESSIONKIND::READING, &reading);
+    // The question must be the one recorded: the key asked about, or the pad call and its pad
+    // and control.
+    const int32_t asked = kind == READMULTIKEY ? 1 : kind == READPAD ? 3 : 0;
+    if (reading.READINGKIND != kind || !std::equal(values, values + asked, reading.VALUES)) {
+      std::snprintf(what, sizeof what,
+                    "the game took input reading %d (first value %d) where the recording holds "
+                    "reading %d (first value %d)",
+                    int(kind), int(values[0]), int(reading.READINGKIND), int(reading.VALUES[0]));
+      diverge(what);
+    }
+    s.answers.SAME(kind, reading.VALUES);
+    std::copy(reading.VALUES, reading.VALUES + count, values);
+    return;
+  }
+  if (!s.answers.ANSWER(kind, values)) {
     std::snprintf(what, sizeof what,
-                  "the game took input reading %d (first value %d) where the recording holds "
-                  "reading %d (first value %d)",
-                  int(kind), int(values[0]), int(reading->READINGKIND), int(reading->VALUES[0]));
+                  "the game took input reading %d (first value %d), which the recording never "
+                  "answered",
+                  int(kind), int(values[0]));
     diverge(what);
   }
-  std::copy(reading->VALUES, reading->VALUES + count, values);
+  ++s.skipped;
+}
+
+uint32_t screen_hash() {
+  const VOX_GFX_SCREEN* screen = __vox_gfx;
+  if (screen == nullptr || screen->framebuffer == nullptr) return 0;
+  return FRAMEHASH(screen->framebuffer, screen->width, screen->height, screen->pitch);
+}
+
+// A replayed frame against the recorded hash: a difference stops the replay, or is reported and
+// counted when every one is wanted.
+void check_frame(SESSIONSTATE& s, uint32_t recorded) {
+  if (screen_hash() == recorded) return;
+  if (!s.verify) diverge("its frame differs from the recorded one");
+  if (s.differing++ == 0) s.first_differing = s.pass;
+  std::fprintf(stderr, "kastrel: pass %d: the frame differs from the recorded one\n", int(s.pass));
+}
+
+// SIGTERM, SIGINT and SIGHUP while recording: the first asks the game to close, as the close box
+// does, so the recording gets its end; the second ends the process at once.
+constexpr int kCloseSignals[] = {SIGTERM, SIGINT, SIGHUP};
+struct sigaction g_previous[3];
+std::atomic<int> g_signals{0};
+std::atomic<bool> g_close_asked{false};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+
+extern "C" void on_close_signal(int signal) {
+  if (g_signals.fetch_add(1) > 0) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    return;
+  }
+  g_close_asked.store(true);
+}
+
+void catch_close_signals(bool on) {
+  struct sigaction action {};
+  action.sa_handler = on_close_signal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  for (int i = 0; i < 3; ++i)
+    sigaction(kCloseSignals[i], on ? &action : &g_previous[i], on ? &g_previous[i] : nullptr);
 }
 
 void write_frame(SESSIONSTATE& s) {
@@ -207,9 +313,12 @@ void read_environment() {
   if (s.state == STATE::OFF) {
     if (record != nullptr && replay != nullptr)
       stop(EXITBADSESSION, "KASTREL_RECORD and KASTREL_REPLAY are both set");
-    const char* window = variable("KASTREL_REPLAY_WINDOW");
-    const BOOLEAN in_window = window != nullptr && std::strcmp(window, "0") != 0 ? TRUE : FALSE;
-    if (replay != nullptr && REPLAYSESSION(replay, in_window) == FALSE)
+    const auto on = [](const char* name) {
+      const char* value = variable(name);
+      return value != nullptr && std::strcmp(value, "0") != 0 ? TRUE : FALSE;
+    };
+    if (replay != nullptr &&
+        REPLAYSESSION(replay, on("KASTREL_REPLAY_WINDOW"), on("KASTREL_REPLAY_VERIFY")) == FALSE)
       stop(EXITBADSESSION, "%s", LASTERROR());
     if (record != nullptr && RECORDSESSION(record) == FALSE)
       stop(EXITBADSESSION, "%s", LASTERROR());
@@ -240,46 +349,38 @@ BOOLEAN RECORDSESSION(const std::string& FILENAME) {
     SETLASTERROR("RECORDSESSION: %s: a session is set already", FILENAME.c_str());
     return FALSE;
   }
-  s.file = std::fopen(FILENAME.c_str(), "wb");
-  if (s.file == nullptr) {
+  s.file = open(FILENAME.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (s.file < 0) {
     SETLASTERROR("RECORDSESSION: cannot create %s: %s", FILENAME.c_str(), std::strerror(errno));
     return FALSE;
   }
   const std::vector<uint8_t> header = SESSIONWRITER::HEADER();
-  if (std::fwrite(header.data(), 1, header.size(), s.file) != header.size() ||
-      std::fflush(s.file) != 0) {
+  if (write(s.file, header.data(), header.size()) != ssize_t(header.size())) {
     SETLASTERROR("RECORDSESSION: cannot write %s: %s", FILENAME.c_str(), std::strerror(errno));
-    std::fclose(s.file);
-    s.file = nullptr;
+    close(s.file);
+    s.file = -1;
     return FALSE;
   }
+  s.kept = off_t(header.size());
   s.file_name = FILENAME;
   s.state = STATE::RECORDARMED;
   return TRUE;
 }
 
-BOOLEAN REPLAYSESSION(const std::string& FILENAME, BOOLEAN WINDOW) {
+BOOLEAN REPLAYSESSION(const std::string& FILENAME, BOOLEAN WINDOW, BOOLEAN VERIFY) {
   SESSIONSTATE& s = session();
   if (s.state != STATE::OFF) {
     SETLASTERROR("REPLAYSESSION: %s: a session is set already", FILENAME.c_str());
     return FALSE;
   }
-  std::ifstream in(FILENAME, std::ios::binary);
-  const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in),
-                                   std::istreambuf_iterator<char>()};
-  if (!in.good() && !in.eof()) {
-    SETLASTERROR("REPLAYSESSION: cannot read %s: %s", FILENAME.c_str(), std::strerror(errno));
-    return FALSE;
-  }
-  if (!in.is_open()) {
-    SETLASTERROR("REPLAYSESSION: cannot open %s: %s", FILENAME.c_str(), std::strerror(errno));
-    return FALSE;
-  }
-  if (READSESSION(bytes.data(), bytes.size(), s.recorded) == FALSE) {
+  if (s.recorded.OPEN(FILENAME) == FALSE) {
     SETLASTERROR("%s: %s", FILENAME.c_str(), std::string(LASTERROR()).c_str());
+    s.recorded.CLOSE();
     return FALSE;
   }
+  s.file_name = FILENAME;
   s.window = WINDOW != FALSE;
+  s.verify = VERIFY != FALSE;
   s.state = STATE::REPLAYARMED;
   return TRUE;
 }
@@ -311,6 +412,7 @@ int32_t MODE(int32_t W, int32_t H, BOOLEAN FS, int32_t FLAGS) {
   if (s.state == STATE::RECORDARMED) {
     s.state = STATE::RECORDING;
     session_thread = true;
+    catch_close_signals(true);
     SETTIMERSOURCE(recording_clock);
     SETINPUTFILTER(input_filter);
   } else if (s.state == STATE::REPLAYARMED) {
@@ -322,8 +424,9 @@ int32_t MODE(int32_t W, int32_t H, BOOLEAN FS, int32_t FLAGS) {
   if (s.state == STATE::RECORDING) {
     s.writer.MODE(W, H, FS, FLAGS);
   } else if (s.state == STATE::REPLAYING) {
-    if (const SESSIONENTRY* mode = s.closing ? nullptr : take(SESSIONKIND::MODE)) {
-      const int32_t* v = mode->VALUES;
+    SESSIONENTRY mode;
+    if (!s.closing && take(SESSIONKIND::MODE, &mode)) {
+      const int32_t* v = mode.VALUES;
       if (v[0] != W || v[1] != H || v[2] != FS || v[3] != FLAGS) {
         char what[200];
         std::snprintf(what, sizeof what,
@@ -345,21 +448,27 @@ int32_t FETCHEVENT(VOX::EVENT* EVENT) {
   SESSIONSTATE& s = session();
   ++s.pass;
   if (s.state == STATE::RECORDING) {
+    if (g_close_asked.exchange(false)) {  // a signal: the close box's events
+      VOX::EVENT close{};
+      close.TYPE = VOX::CLOSEREQUESTED;
+      vox_hTypedKeyAdd(0x6BFF);  // the close key
+      vox_hPostEvent(&close);
+    }
     const int32_t taken = vox_GfxEvent(EVENT);
     s.writer.PASS(taken != 0 ? EVENT : nullptr);
     return taken;
   }
   if (s.state != STATE::REPLAYING) return vox_GfxEvent(EVENT);
-  const SESSIONENTRY* pass = s.closing ? nullptr : take(SESSIONKIND::PASS);
-  if (pass == nullptr) {
+  SESSIONENTRY pass;
+  if (s.closing || !take(SESSIONKIND::PASS, &pass)) {
     if (s.close_sent) diverge("the game went on after the close request that ends the recording");
     s.closing = s.close_sent = true;
     *EVENT = VOX::EVENT{};
     EVENT->TYPE = VOX::CLOSEREQUESTED;
     return -1;
   }
-  if (pass->HASEVENT == FALSE) return 0;
-  *EVENT = pass->EVENT();
+  if (pass.HASEVENT == FALSE) return 0;
+  *EVENT = pass.EVENT();
   return -1;
 }
 
@@ -367,9 +476,26 @@ void ENDPASS() {
   SESSIONSTATE& s = session();
   write_frame(s);
   if (s.state == STATE::RECORDING) {
-    write_block(s, false);
+    s.writer.ENDPASS();
+    // The frame is hashed every few passes, and at the last.
+    if (GAMELOOPRUNNING == FALSE ||
+        (s.pass % SESSIONHASHEVERY == 0 && s.last_reading - s.hashed_at >= SESSIONHASHSECONDS)) {
+      s.writer.HASH(screen_hash());
+      s.hashed_at = s.last_reading;
+    }
+    // A block about every second (and after the first pass) bounds what a crash loses.
+    if (s.block_started < 0 || s.last_reading - s.block_started >= 1.0 ||
+        s.writer.PENDING() >= (64u << 10))
+      write_block(s, false);
   } else if (s.state == STATE::REPLAYING && !s.closing) {
-    if (take(SESSIONKIND::BLOCKEND) == nullptr) s.closing = true;
+    SESSIONENTRY entry;
+    if (!take(SESSIONKIND::ENDPASS, &entry)) {
+      s.closing = true;
+      return;
+    }
+    const SESSIONENTRY* next = peek();
+    if (next != nullptr && next->KIND == SESSIONKIND::HASH && take(SESSIONKIND::HASH, &entry))
+      check_frame(s, entry.HASH);
   }
 }
 
@@ -383,17 +509,25 @@ bool EVENTWAITING() { return session().state != STATE::REPLAYING && vox_GfxEvent
 void FINISH() {
   SESSIONSTATE& s = session();
   if (s.state == STATE::RECORDING) {
+    s.writer.END();
     write_block(s, true);
-    std::fclose(s.file);
-    s.file = nullptr;
+    close(s.file);
+    s.file = -1;
+    catch_close_signals(false);
   } else if (s.state == STATE::REPLAYING) {
-    if (!s.closing && s.next < s.recorded.ENTRIES.size() &&
-        s.recorded.ENTRIES[s.next].KIND != SESSIONKIND::END) {
+    SESSIONENTRY end;
+    const SESSIONENTRY* next = s.closing ? nullptr : peek();
+    if (next != nullptr && next->KIND != SESSIONKIND::END) {
       char what[120];
       std::snprintf(what, sizeof what, "the game ended; the recording goes on to pass %d",
-                    int(s.recorded.PASSES));
+                    int(s.recorded.PASSES()));
       diverge(what);
     }
+    if (next != nullptr) take(SESSIONKIND::END, &end);
+    if (s.differing > 0)
+      stop(EXITDIVERGED,
+           "the frames of %d passes differ from the recorded ones, the first at pass %d",
+           int(s.differing), int(s.first_differing));
   } else {
     return;
   }

@@ -1,12 +1,18 @@
 #include "kastrel/engine/replay.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
+#include <csignal>
+#include <cstring>
 #include <fstream>
+#include <thread>
 
 #include "kastrel/base/error.h"
 #include "kastrel/base/timer.h"
+#include "kastrel/device/screen.h"
 #include "kastrel/engine/session_file.h"
 #include "kastrel/engine/testing/game.h"
 
@@ -17,11 +23,15 @@ using namespace KASTREL::ENGINE;
 using Bytes = std::vector<uint8_t>;
 
 // The session of test_game::run(): its mode, the pointer reading and seed of INITIALIZE, the
-// frame loop's first reading, then a key press (with key 30 found held) and an idle pass, half a
-// second each.
+// frame loop's first reading, then a key press (with key 30 found held, twice: the second is
+// left out of the file) and an idle pass, half a second each, a block each.
 Bytes session(bool ended, int32_t width = 64) {
   SESSIONWRITER w;
   Bytes out = SESSIONWRITER::HEADER();
+  const auto block = [&](bool last) {
+    const Bytes& b = w.BLOCK(last);
+    out.insert(out.end(), b.begin(), b.end());
+  };
   const int32_t pointer[6] = {-1, -1, -1, -1, -1, 1};
   w.MODE(width, 48, FALSE, MODE_NOSWITCH);
   w.READING(READMOUSE, pointer);
@@ -35,48 +45,52 @@ Bytes session(bool ended, int32_t width = 64) {
     w.PASS(pass == 1 ? &key : nullptr);
     const int32_t held[2] = {30, -1};  // the frame handler asks whether key 30 is held
     const int32_t stick[4] = {3, 0, VOX::PAD_LEFTX, 12345};  // and where the left stick is
-    if (pass == 1) w.READING(READMULTIKEY, held), w.READING(READPAD, stick);
-    w.CLOSE(false);
-    out.insert(out.end(), w.BLOCK().begin(), w.BLOCK().end());
-    w.CLEARBLOCK();
+    w.READING(READMULTIKEY, held);
+    if (pass == 1) w.READING(READPAD, stick);
+    w.ENDPASS();
+    block(false);
   }
-  if (ended) {
-    w.CLOSE(true);
-    out.insert(out.end(), w.BLOCK().begin(), w.BLOCK().end());
-  }
+  if (ended) w.END(), block(true);
   return out;
 }
 
-std::string saved(const Bytes& bytes) {
-  const std::string path = ::testing::TempDir() + "session.kst";
+std::string kastrel_read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string saved(const Bytes& bytes, const std::string& name = "session.kst") {
+  const std::string path = ::testing::TempDir() + name;
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
   return path;
 }
 
 TEST(SessionFile, ReadsWhatTheWriterWroteAndRefusesDamagedFiles) {
-  SESSION s;
+  std::vector<SESSIONENTRY> s;
   const Bytes good = session(true);
   ASSERT_EQ(READSESSION(good.data(), good.size(), s), TRUE) << LASTERROR();
-  EXPECT_EQ(s.PASSES, 2);
-  EXPECT_EQ(s.ENDED, TRUE);
-  EXPECT_EQ(s.ENTRIES[4].KIND, SESSIONKIND::CLOCK);
-  EXPECT_EQ(s.ENTRIES[4].CLOCK, 1e4 + 0.5);  // exact through the XOR packing
-  // Cut after a whole pass: what a crash leaves, read as a recording the game never closed.
+  ASSERT_EQ(s.size(), 13u) << "the second reading of key 30 is left out";
+  EXPECT_EQ(s[4].KIND, SESSIONKIND::CLOCK);
+  EXPECT_EQ(s[4].CLOCK, 1e4 + 0.5);  // exact in whole ticks
+  EXPECT_EQ(s[11].KIND, SESSIONKIND::ENDPASS);
+  EXPECT_EQ(s[11].SKIP, 1);
+  // Cut after a whole block: what a crash leaves, read as a recording the game never closed.
   const Bytes cut = session(false);
   ASSERT_EQ(READSESSION(cut.data(), cut.size(), s), TRUE) << LASTERROR();
-  EXPECT_EQ(s.ENDED, FALSE);
+  EXPECT_NE(s.back().KIND, SESSIONKIND::END);
 
-  Bytes future = good;
-  future[8] = 2;
-  future[12] ^= 0xFF;  // whatever the header checksum, a newer format must not be read
-  Bytes longer = good;
-  longer.push_back(0);
   const auto changed = [&](size_t at, int to) {
     Bytes b = good;
     b[at] = uint8_t(to);
+    if (at < 12) {  // a sound header checksum, so the check behind it is reached
+      const uint32_t crc = uint32_t(crc32(0, b.data(), 12));
+      for (int i = 0; i < 4; ++i) b[size_t(12 + i)] = uint8_t(crc >> (8 * i));
+    }
     return b;
   };
+  Bytes longer = good;
+  longer.push_back(0);
   struct Case {
     const char* what;
     Bytes bytes;
@@ -84,45 +98,48 @@ TEST(SessionFile, ReadsWhatTheWriterWroteAndRefusesDamagedFiles) {
   } cases[] = {
       {"empty", {}, "not a session"},
       {"foreign", Bytes{'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, "not a"},
-      {"header only part", Bytes(good.begin(), good.begin() + 10), "truncated"},
-      {"cut in a record", Bytes(good.begin(), good.begin() + 22), "truncated"},
-      {"cut in a pass", Bytes(good.begin(), good.end() - 12), "truncated"},
-      {"newer", future, "damaged"},
+      {"header part", Bytes(good.begin(), good.begin() + 10), "truncated"},
+      {"header only", Bytes(good.begin(), good.begin() + 16), "holds no pass"},
+      {"cut in a block", Bytes(good.begin(), good.end() - 12), "truncated"},
+      {"newer", changed(8, 3), "newer"},
+      {"older", changed(8, 1), "older build"},
+      {"header flipped", changed(13, good[13] ^ 1), "header's checksum"},
       {"byte flipped", changed(30, good[30] ^ 4), "damaged"},
-      {"unknown record", changed(16, 0x7F), "unknown record"},
       {"trailing bytes", longer, "follow"},
   };
   for (const Case& c : cases) {
     CLEARLASTERROR();
-    s.PASSES = 9;
+    s.assign(3, SESSIONENTRY{});
     EXPECT_EQ(READSESSION(c.bytes.data(), c.bytes.size(), s), FALSE) << c.what;
     EXPECT_NE(std::string(LASTERROR()).find(c.says), std::string::npos)
         << c.what << ": " << LASTERROR();
-    EXPECT_EQ(s.PASSES, 0) << c.what;
+    EXPECT_TRUE(s.empty()) << c.what;
   }
-  // The version check comes before the checksum check once the header is sound.
-  future[12] ^= 0xFF;
-  const uint32_t crc = uint32_t(crc32(0, future.data(), 12));
-  for (int i = 0; i < 4; ++i) future[size_t(12 + i)] = uint8_t(crc >> (8 * i));
-  EXPECT_EQ(READSESSION(future.data(), future.size(), s), FALSE);
-  EXPECT_NE(std::string(LASTERROR()).find("newer"), std::string::npos) << LASTERROR();
-
-  EXPECT_EQ(REPLAYSESSION("/no/such/session.kst"), FALSE);
-  EXPECT_STRNE(LASTERROR(), "");
+  // What is not a regular file, or cannot be read, is refused with the reason.
+  const std::string fifo = ::testing::TempDir() + "session.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600) == 0 || errno == EEXIST, true);
+  for (const auto& [file, says] :
+       std::vector<std::pair<std::string, std::string>>{{"/no/such/session.kst", "No such file"},
+                                                        {::testing::TempDir(), "folder"},
+                                                        {fifo, "FIFO"},
+                                                        {"/dev/zero", "device"},
+                                                        {"/proc/self/mem", "cannot read"}}) {
+    SESSIONREADER reader;
+    EXPECT_EQ(reader.OPEN(file), FALSE) << file;
+    EXPECT_NE(std::string(LASTERROR()).find(says), std::string::npos) << LASTERROR();
+  }
 }
 
 TEST(Replay, FeedsTheRecordingAndClosesTheGameWhereACutRecordingEnds) {
   ASSERT_EQ(REPLAYSESSION(saved(session(false))), TRUE) << LASTERROR();
   int32_t held = 0, stick = 0;
   test_game::on_frame = [&held, &stick](const test_game::Frame& f) {
-    if (f.pass == 1) held = vox_GfxMultikey(30), stick = vox_GfxPadAxis(0, VOX::PAD_LEFTX);
+    if (f.pass <= 2) held += vox_GfxMultikey(30);
+    if (f.pass == 1) stick = vox_GfxPadAxis(0, VOX::PAD_LEFTX);
   };
   EXPECT_EQ(test_game::run(false), TRUE);
   EXPECT_EQ(stick, 12345) << "the recorded stick, though the null driver reads no pads";
-  EXPECT_EQ(held, -1)
-      << "the recorded key state, though the null driver has no keyboard";  // no window asked for:
-                                                                            // the null driver all
-                                                                            // the same
+  EXPECT_EQ(held, -2) << "the recorded key state twice, though the null driver has no keyboard";
   ASSERT_EQ(test_game::frames.size(), 3u);
   EXPECT_EQ(test_game::frames[0].elapsed, 0.5f);
   EXPECT_EQ(test_game::frames[0].input, INPUTEVENT::KEYPRESS);
@@ -136,7 +153,7 @@ TEST(Replay, FeedsTheRecordingAndClosesTheGameWhereACutRecordingEnds) {
 // Divergence, and a damaged file named in KASTREL_REPLAY, each with its status and message.
 TEST(Replay, StopsWithItsOwnStatusWhereTheGameDoesOtherThanRecorded) {
   Bytes damaged = session(true);
-  damaged[20] ^= 1;
+  damaged[30] ^= 1;
   struct Case {
     Bytes file;
     bool extra_reading;
@@ -157,6 +174,100 @@ TEST(Replay, StopsWithItsOwnStatusWhereTheGameDoesOtherThanRecorded) {
         },
         ::testing::ExitedWithCode(c.status), c.says);
   }
+}
+
+// A game that paints what an outside file says: from the pass it names on, another colour. The
+// replay of a recording made with another file finds the first hashed frame that differs.
+TEST(Replay, AFrameThatDiffersFromItsRecordedHashStopsTheReplay) {
+  const std::string path = ::testing::TempDir() + "outside.kst";
+  const std::string outside = saved(Bytes{'9', '9'}, "outside.txt");
+  const auto play = [&](const char* variable, const char* from) {
+    saved(Bytes(from, from + std::strlen(from)), "outside.txt");
+    setenv(variable, path.c_str(), 1);
+    test_game::on_frame = [&outside](const test_game::Frame& f) {
+      std::ifstream in(outside);
+      int32_t changes = 0;
+      in >> changes;
+      test_game::fill({0, 0, 63, 47}, f.pass >= changes ? 0xFF00FF00u : 0xFF000000u + f.pass);
+      std::this_thread::sleep_for(std::chrono::milliseconds(12));  // a hash every 10 passes
+      if (f.pass == 25) SHUTDOWN(FALSE);
+    };
+    test_game::run();
+    std::exit(0);
+  };
+  EXPECT_EXIT(play("KASTREL_RECORD", "99"), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(play("KASTREL_REPLAY", "99"), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(play("KASTREL_REPLAY", "15"), ::testing::ExitedWithCode(EXITDIVERGED),
+              "kastrel: replay diverged at pass 20: its frame differs from the recorded one");
+  setenv("KASTREL_REPLAY_VERIFY", "1", 1);
+  EXPECT_EXIT(play("KASTREL_REPLAY", "15"), ::testing::ExitedWithCode(EXITDIVERGED),
+              "pass 20: the frame differs.*\n.*pass 25: the frame differs.*\n.*frames of 2 "
+              "passes differ from the recorded ones, the first at pass 20");
+}
+
+// A signal asks a recording game to close: it ends normally and the file gets its end mark. A
+// second ends it at once, and the file keeps its whole blocks.
+TEST(Record, ASignalClosesTheGameASecondEndsItAtOnce) {
+  const std::string path = ::testing::TempDir() + "signalled.kst";
+  const auto play = [&](int signals) {
+    ASSERT_EQ(RECORDSESSION(path), TRUE) << LASTERROR();
+    test_game::on_frame = [signals](const test_game::Frame& f) {
+      for (int i = 0; f.pass == 3 && i < signals; ++i) std::raise(i == 0 ? SIGTERM : SIGINT);
+    };
+    test_game::run();
+    std::exit(0);
+  };
+  std::vector<SESSIONENTRY> s;
+  for (int signals : {1, 2}) {
+    if (signals == 1)
+      EXPECT_EXIT(play(1), ::testing::ExitedWithCode(0), "");
+    else
+      EXPECT_EXIT(play(2), ::testing::KilledBySignal(SIGINT), "");
+    const std::string bytes = kastrel_read(path);
+    ASSERT_EQ(READSESSION(bytes.data(), bytes.size(), s), TRUE) << LASTERROR();
+    EXPECT_EQ(s.back().KIND, signals == 1 ? SESSIONKIND::END : SESSIONKIND::ENDPASS);
+    const bool closed = std::any_of(s.begin(), s.end(), [](const SESSIONENTRY& e) {
+      return e.HASEVENT != FALSE && e.EVENT().TYPE == VOX::CLOSEREQUESTED;
+    });
+    EXPECT_EQ(closed, signals == 1);
+  }
+}
+
+// A disk that fills up: the game stops with status 6, the file is cut back to its last whole
+// block and replays to there, its frames the recorded ones (the replay checks their hashes).
+TEST(Record, AFullDiskKeepsEveryWholeBlock) {
+  char dir[] = "/tmp/kastrel-full-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  if (mount("tmpfs", dir, "tmpfs", 0, "size=64k") != 0) {
+    rmdir(dir);
+    GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+  }
+  const std::string path = std::string(dir) + "/full.kst";
+  const auto play = [&](const char* variable) {
+    setenv(variable, path.c_str(), 1);
+    test_game::on_frame = [](const test_game::Frame& f) {
+      for (uint32_t i = 0; i < 100; ++i) {  // typed keys that do not pack: they fill the disk
+        vox_hTypedKeyAdd(int32_t((uint32_t(f.pass) * 7919u + i) * 2654435761u));
+        vox_GetKey();
+      }
+      test_game::fill({0, 0, 63, 47}, 0xFF000000u + uint32_t(f.pass));
+      if (f.pass == 390) SHUTDOWN(FALSE);
+    };
+    test_game::run();
+    std::exit(0);
+  };
+  EXPECT_EXIT(play("KASTREL_RECORD"), ::testing::ExitedWithCode(EXITBADSESSION),
+              "kastrel: cannot write the session file .*full.kst: No space left on device; it "
+              "keeps its first [1-9][0-9]* passes");
+  const std::string bytes = kastrel_read(path);
+  std::vector<SESSIONENTRY> s;
+  EXPECT_EQ(READSESSION(bytes.data(), bytes.size(), s), TRUE) << LASTERROR();
+  EXPECT_GE(std::count_if(s.begin(), s.end(),
+                          [](const SESSIONENTRY& e) { return e.KIND == SESSIONKIND::HASH; }),
+            1);
+  EXPECT_EXIT(play("KASTREL_REPLAY"), ::testing::ExitedWithCode(0), "");
+  umount2(dir, MNT_DETACH);
+  rmdir(dir);
 }
 
 }  // namespace

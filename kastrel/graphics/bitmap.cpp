@@ -247,30 +247,39 @@ void BITMAP::HANDLE(void* H) {
   TAKEIMAGE(H);
 }
 
-void BITMAP::CREATE(int32_t W, int32_t H, uint32_t CLR, int32_t DEPTH) {
+BOOLEAN BITMAP::CREATE(int32_t W, int32_t H, uint32_t CLR, int32_t DEPTH) {
   TAKEIMAGE(held(vox_GfxImageCreate(W, H, CLR, DEPTH, 0)));
+  return TOBOOLEAN(IMGHANDLE != nullptr);
 }
 
-void BITMAP::COPYFROMHANDLE(void* HND, int32_t X, int32_t Y, int32_t W, int32_t H) {
-  if (!HND) return;
+BOOLEAN BITMAP::COPYFROMHANDLE(void* HND, int32_t X, int32_t Y, int32_t W, int32_t H) {
+  if (!HND) {
+    SETLASTERROR("COPYFROMHANDLE: no image to copy from");
+    return FALSE;
+  }
   // HND may be this bitmap's own image: it is copied before the bitmap lets go of it.
   TAKEIMAGE(held(copy_region(HND, X, Y, W, H)));
+  return TOBOOLEAN(IMGHANDLE != nullptr);
 }
 
 namespace {
 
 // Takes a decoded picture, or the region of it; a null decode leaves the bitmap alone.
-void load(BITMAP& bitmap, void* decoded, int32_t X, int32_t Y, int32_t W, int32_t H) {
-  if (!decoded) return;
+BOOLEAN load(BITMAP& bitmap, void* decoded, int32_t X, int32_t Y, int32_t W, int32_t H) {
+  if (!decoded) return FALSE;
   if (X == 0 && Y == 0 && W == 0 && H == 0) {
     bitmap.HANDLE(decoded);
-    if (bitmap.HANDLE() != decoded) vox_GfxImageDestroy(decoded);
-    return;
+    if (bitmap.HANDLE() == decoded) return TRUE;
+    vox_GfxImageDestroy(decoded);
+    return FALSE;
   }
   void* region = copy_region(decoded, X, Y, W, H);
   vox_GfxImageDestroy(decoded);
+  if (!region) return FALSE;
   bitmap.HANDLE(region);
-  if (region && bitmap.HANDLE() != region) vox_GfxImageDestroy(region);
+  if (bitmap.HANDLE() == region) return TRUE;
+  vox_GfxImageDestroy(region);
+  return FALSE;
 }
 
 }  // namespace
@@ -331,13 +340,14 @@ std::atomic<uint64_t> g_max_image_pixels{DEFAULTMAXIMAGEPIXELS};
 void SETMAXIMAGEPIXELS(uint64_t PIXELS) { g_max_image_pixels.store(PIXELS, std::memory_order_relaxed); }
 uint64_t MAXIMAGEPIXELS() { return g_max_image_pixels.load(std::memory_order_relaxed); }
 
-void BITMAP::LOADFROMFILE(const std::string& FILENAME, int32_t X, int32_t Y, int32_t W, int32_t H) {
-  load(*this, png_load_limited(FILENAME, PNG_TARGET_NEW, MAXIMAGEPIXELS()), X, Y, W, H);
+BOOLEAN BITMAP::LOADFROMFILE(const std::string& FILENAME, int32_t X, int32_t Y, int32_t W,
+                             int32_t H) {
+  return load(*this, png_load_limited(FILENAME, PNG_TARGET_NEW, MAXIMAGEPIXELS()), X, Y, W, H);
 }
 
-void BITMAP::LOADFROMMEMORY(const void* MEM, int32_t SIZE, int32_t X, int32_t Y, int32_t W,
-                            int32_t H) {
-  load(*this, png_load_mem_limited(MEM, SIZE, PNG_TARGET_NEW, MAXIMAGEPIXELS()), X, Y, W, H);
+BOOLEAN BITMAP::LOADFROMMEMORY(const void* MEM, int32_t SIZE, int32_t X, int32_t Y, int32_t W,
+                               int32_t H) {
+  return load(*this, png_load_mem_limited(MEM, SIZE, PNG_TARGET_NEW, MAXIMAGEPIXELS()), X, Y, W, H);
 }
 
 uint32_t BITMAP::PIXEL(const MATH::POINT& PT) const {

@@ -90,19 +90,21 @@ struct BITMAP {
   // A new W x H image (W < 1: HND's width, H < 1: its height) at HND's depth, filled with
   // 0xFFFF00FF, with HND's closed rectangle from (X, Y) copied to its corner. HND is only read;
   // a null HND changes nothing.
-  void COPYFROMHANDLE(void* HND, int32_t X, int32_t Y, int32_t W, int32_t H);
+  // These and the loads below return whether they succeeded (FALSE always leaves the reason in
+  // KASTREL::LASTERROR()); callers may ignore the result and check WIDTH() as before.
+  BOOLEAN COPYFROMHANDLE(void* HND, int32_t X, int32_t Y, int32_t W, int32_t H);
   // A new W x H image filled with CLR; DEPTH in bits per pixel (<= 0: the screen's).
   // On failure the bitmap holds no image.
-  void CREATE(int32_t W, int32_t H, uint32_t CLR, int32_t DEPTH);
+  BOOLEAN CREATE(int32_t W, int32_t H, uint32_t CLR, int32_t DEPTH);
 
   // Decode a PNG file or a whole PNG file held in memory (only read). Region all 0: the whole
   // picture; otherwise a W x H copy from (X, Y) as COPYFROMHANDLE makes it. Data the decoder
   // refuses, and pictures over MAXIMAGEPIXELS(), leave the bitmap as it was, and the reason in
   // KASTREL::LASTERROR().
-  void LOADFROMFILE(const std::string& FILENAME, int32_t X = 0, int32_t Y = 0, int32_t W = 0,
-                    int32_t H = 0);
-  void LOADFROMMEMORY(const void* MEM, int32_t SIZE, int32_t X = 0, int32_t Y = 0, int32_t W = 0,
-                      int32_t H = 0);
+  BOOLEAN LOADFROMFILE(const std::string& FILENAME, int32_t X = 0, int32_t Y = 0, int32_t W = 0,
+                       int32_t H = 0);
+  BOOLEAN LOADFROMMEMORY(const void* MEM, int32_t SIZE, int32_t X = 0, int32_t Y = 0,
+                         int32_t W = 0, int32_t H = 0);
 
   // Writes a 32-bit image as an RGBA PNG file; an empty bitmap stands for the screen, whose
   // frame buffer is written as RGB (its alpha bytes carry nothing one sees). FALSE, and
@@ -110,6 +112,9 @@ struct BITMAP {
   // FAST TRUE trades file size for speed (PNG_FAST).
   BOOLEAN SAVETOFILE(const std::string& FILENAME,
                      BOOLEAN FAST = BOOLEAN{}) const;  // BOOLEAN{}: FALSE
+  BOOLEAN SAVETOFILE(const std::string& FILENAME, bool FAST) const {
+    return SAVETOFILE(FILENAME, TOBOOLEAN(FAST));
+  }
 
  private:
   void TAKEIMAGE(void* IMAGE);

@@ -161,26 +161,6 @@ TEST(BitmapDraw, RasterOpsRectanglesAndSkips) {
   EXPECT_EQ(static_cast<const uint8_t*>(shallow_target.HANDLE())[33], 0xF8);
 }
 
-TEST(BitmapDraw, OntoTheScreen) {
-  const BITMAP early(2, 2, 0xFFFFFFFFu, 32);  // no display mode yet
-  EXPECT_TRUE(early == nullptr);
-  OpenScreen(16, 8);
-  BITMAP screen(nullptr, 0, 0, 0, 0);  // empty: stands for the frame buffer
-  EXPECT_TRUE(screen == nullptr && nullptr == screen);
-  EXPECT_EQ(Dims(screen), kEmpty);
-  EXPECT_EQ(screen.ALPHA(), 255);
-  const BITMAP bmp(2, 2, 0xFF112233u, 32);
-  bmp.DRAWTO(screen, 3, 4, 0, 0, 0, 0, VOXPSET);
-  bmp.DRAWTO(nullptr, 14, 7, 0, 0, 0, 0, VOXPSET);  // clipped at the far corner
-  const auto pixel = [](int x, int y) {
-    uint32_t v;
-    std::memcpy(&v, static_cast<uint8_t*>(vox_GfxScreenPtr()) + y * __vox_gfx->pitch + x * 4, 4);
-    return v;
-  };
-  EXPECT_TRUE(pixel(3, 4) == 0xFF112233u && pixel(4, 5) == 0xFF112233u);
-  EXPECT_TRUE(pixel(5, 5) == 0xFF000000u && pixel(15, 7) == 0xFF112233u);
-}
-
 // A w x h RGBA picture whose pixels say where they are, written by the test's own encoder.
 uint32_t Picture(int32_t x, int32_t y) {
   return uint32_t(100 + x) << 24 | x << 16 | y << 8 | (x ^ y);
@@ -222,9 +202,9 @@ TEST(BitmapLoad, WholePicturesAndRegions) {
   std::remove(path.c_str());
   void* const held = loaded.HANDLE();
   for (BITMAP* bmp : {&empty, &loaded}) {
-    bmp->LOADFROMFILE(path, 0, 0, 0, 0);
-    bmp->LOADFROMMEMORY(square.data(), 48, 0, 0, 0, 0);
-    bmp->LOADFROMMEMORY(square.data(), 48, 1, 1, 5, 5);
+    EXPECT_FALSE(bmp->LOADFROMFILE(path, 0, 0, 0, 0));
+    EXPECT_FALSE(bmp->LOADFROMMEMORY(square.data(), 48, 0, 0, 0, 0));
+    EXPECT_FALSE(bmp->LOADFROMMEMORY(square.data(), 48, 1, 1, 5, 5));
   }
   EXPECT_TRUE(empty == nullptr);
   EXPECT_EQ(Dims(empty), kEmpty);
@@ -311,11 +291,12 @@ TEST(BitmapOwnership, NewImagesReleaseTheOldOnce) {
   {
     BITMAP a(8, 8, 0xFF0000FFu, 32);
     void* const first = a.HANDLE();
-    a.CREATE(4, 4, 0xFF00FF00u, 32);
+    EXPECT_TRUE(a.CREATE(4, 4, 0xFF00FF00u, 32));
     EXPECT_EQ(IMAGEHOLDERS(first), 0);
     a.LOADFROMMEMORY(png.data(), int32_t(png.size()), 0, 0, 0, 0);
-    a.LOADFROMMEMORY(png.data(), int32_t(png.size()), 2, 2, 3, 3);
-    a.COPYFROMHANDLE(a.HANDLE(), 1, 0, 0, 0);  // from its own image
+    EXPECT_TRUE(a.LOADFROMMEMORY(png.data(), int32_t(png.size()), 2, 2, 3, 3));
+    EXPECT_TRUE(a.COPYFROMHANDLE(a.HANDLE(), 1, 0, 0, 0));  // from its own image
+    EXPECT_FALSE(a.COPYFROMHANDLE(nullptr, 0, 0, 0, 0));
     EXPECT_EQ(a.WIDTH(), 3u);
     EXPECT_EQ(a.PIXEL({0, 0}), Picture(3, 2));
     EXPECT_EQ(a.PIXEL({2, 0}), 0xFFFF00FFu);
@@ -338,7 +319,8 @@ TEST(BitmapOwnership, NewImagesReleaseTheOldOnce) {
     c.HANDLE(a.HANDLE());
     EXPECT_EQ(IMAGEHOLDERS(adopted), 0);
     EXPECT_EQ(IMAGEHOLDERS(image), 2);
-    c.CREATE(0, 5, 0, 32);  // fails: c holds nothing, a keeps its image
+    EXPECT_FALSE(c.CREATE(0, 5, 0, 32));  // c holds nothing, a keeps its image
+    EXPECT_STRNE(LASTERROR(), "");
     EXPECT_TRUE(c == nullptr);
     EXPECT_EQ(Dims(c), kEmpty);
     EXPECT_EQ(IMAGEHOLDERS(image), 1);

@@ -289,20 +289,10 @@ class RandomBlits {
   int longest_;  // widest source; targets are up to 4 pixels wider
 };
 
-TEST(RasterOpModel, ThirtyTwoBitImages) {
-  vox_GfxScreenRes(8, 8, 32, 1, MODE_NULL, 0);
-  RandomBlits(1).images(40000, {4});
-}
-
-TEST(RasterOpModel, SixteenAndEightBitImages) {
-  vox_GfxScreenRes(8, 8, 16, 1, MODE_NULL, 0);
-  RandomBlits(2).images(35000, {1, 2});
-}
-
 TEST(RasterOpModel, ScreenTargetsAndDirtyLines) { RandomBlits(3).screens(30000); }
 
-// Every loop set this processor runs against the model, with rows long enough for several
-// vectors and every possible tail.
+// Every loop set this processor runs against the model, on images of every depth (8-bit
+// alpha masks onto 32 bits included), with rows long enough for several vectors and every tail.
 TEST(RasterOpModel, EveryProcessorPath) {
   const int32_t best = vox_hRowPathBest();
   for (int32_t path = VOX_ROWS_PLAIN; path <= best && !HasFatalFailure(); ++path) {
@@ -310,9 +300,11 @@ TEST(RasterOpModel, EveryProcessorPath) {
     ASSERT_EQ(vox_hRowPathForce(path), path);
     ASSERT_EQ(vox_hRowPath(), path);
     vox_GfxScreenRes(8, 8, 32, 1, MODE_NULL, 0);
+    RandomBlits(1 + uint32_t(path)).images(12000, {4});
     RandomBlits wide(10 + uint32_t(path), 80);
     wide.images(6000, {4});
     vox_GfxScreenRes(8, 8, 16, 1, MODE_NULL, 0);
+    RandomBlits(20 + uint32_t(path)).images(10000, {1, 2});
     wide.images(6000, {1, 2});
   }
   // Beyond what the processor runs: the best it has.

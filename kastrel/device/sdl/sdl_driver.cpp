@@ -92,6 +92,10 @@ struct Driver {
   std::vector<uint32_t> wide;
   // The desktop connection broke: nothing touches SDL video again in this process.
   bool lost = false;
+  // Display changes asked for from any thread, made by the next pass: the full-screen state
+  // wanted (-1 no window) and a new scale (-1 none).
+  std::atomic<int32_t> want_full{-1};
+  std::atomic<int32_t> want_scale{-1};
 };
 
 Driver g_driver;
@@ -390,21 +394,43 @@ bool open_window() {
   SDL_GetWindowSize(d.window, &in.window_w, &in.window_h);
   in.mode_flags = d.flags;
   in.active = true;
+  d.want_full = (d.flags & MODE_FULLSCREEN) != 0;
   return true;
 }
 
-// The windowed/full-screen switch; a mode that cannot be set reverts.
-void switch_display() {
+// The windowed/full-screen switch and scale changes, asked for by Alt+Enter or the program; the
+// window is made anew, and a mode that cannot be set reverts.
+void apply_display_requests() {
   Driver& d = g_driver;
+  const int32_t scale = d.want_scale.exchange(-1);
+  const int32_t full = d.want_full.load();
+  const bool toggle = full >= 0 && full != ((d.flags & MODE_FULLSCREEN) != 0);
+  if (!toggle && scale < 0) return;
+  if (scale >= 0) d.scale_request = vox_scale_request(std::getenv("KASTREL_SCALE"), scale);
   destroy_window();
-  d.flags ^= MODE_FULLSCREEN;
-  if (!open_window()) {
+  if (toggle) d.flags ^= MODE_FULLSCREEN;
+  if (!open_window() && toggle) {
     d.flags ^= MODE_FULLSCREEN;
     open_window();
   }
+  d.want_full = (d.flags & MODE_FULLSCREEN) != 0;
   d.palette_changed = true;
   mark_all_dirty();
   d.input.pointer_inside = false;
+}
+
+int32_t driver_set_display(int32_t fullscreen, int32_t scale) {
+  Driver& d = g_driver;
+  int32_t want = d.want_full.load();
+  while (want >= 0 && fullscreen != -2) {
+    const int32_t next = fullscreen == -1 ? !want : fullscreen;
+    if (d.want_full.compare_exchange_weak(want, next)) {
+      want = next;
+      break;
+    }
+  }
+  if (want >= 0 && scale >= 0) d.want_scale = scale;
+  return want;
 }
 
 // ---- the pass ----------------------------------------------------------------
@@ -572,12 +598,14 @@ void drain_events() {
     if (__vox_gfx != nullptr) {
       for (int i = 0; i < out.event_count; ++i) vox_hPostEvent(&out.events[i]);
       for (int i = 0; i < out.typed_count; ++i) vox_hTypedKeyAdd(out.typed[i]);
+      for (int i = 0; i < out.text_count; ++i) vox_hPostEvent(&out.text[i]);
     }
     if (d.window == nullptr) continue;
     if (out.confine && d.input.clip) set_grab(true);
     if (out.repaint && d.shown_surface != nullptr) SDL_UpdateWindowSurface(d.window);
-    if (out.switch_mode) switch_display();
+    if (out.switch_mode) driver_set_display(-1, -1), apply_display_requests();
   }
+  if (d.window != nullptr) apply_display_requests();
   vox_sdl_pads_pass(d.input.focused);
 }
 
@@ -791,6 +819,7 @@ bool desktop_open() {
 
 void desktop_close() {
   // A dead connection is left as it is: closing the window would wait on it for ever.
+  g_driver.want_full = -1;
   if (desktop_lost() && vox_x11_dead()) return;
   destroy_window();
   SDL_EnableScreenSaver();
@@ -1001,7 +1030,7 @@ const VOX_GFX_DRIVER vox_gfxDriverSDL = {
     driver_set_window_title,
     driver_set_window_pos,
     driver_fetch_modes,
-    nullptr,
+    driver_set_display,
     nullptr,
     vox_paced_present_count,
     vox_paced_pass,

@@ -1,6 +1,9 @@
 #include "kastrel/device/sdl/sdl_input.h"
 
+#include <cstring>
+
 #include "kastrel/device/driver.h"
+#include "kastrel/device/input.h"
 #include "kastrel/device/keys.h"
 #include "kastrel/device/sdl/sdl_keys.h"
 
@@ -65,6 +68,25 @@ void type_text(VOX_SDL_OUTPUT& out, const uint32_t* points, int count) {
   }
 }
 
+// One TEXTTYPED event a character while the game asked for text; invalid bytes typed nothing.
+void post_text(VOX_SDL_OUTPUT& out, const char* utf8) {
+  if (!vox_GfxTextInputOn()) return;
+  const auto* p = reinterpret_cast<const unsigned char*>(utf8);
+  for (; *p != 0 && out.text_count < SDL_TEXTINPUTEVENT_TEXT_SIZE;) {
+    const int length = *p < 0x80 ? 1 : *p < 0xE0 ? 2 : *p < 0xF0 ? 3 : 4;
+    char one[5] = {};
+    for (int i = 0; i < length && p[i] != 0; ++i) one[i] = static_cast<char>(p[i]);
+    uint32_t point = 0;
+    if (decode_utf8(one, &point, 1) != 1 || std::strlen(one) != size_t(length)) return;
+    VOX::EVENT& e = out.text[out.text_count++];
+    e = VOX::EVENT{};
+    e.TYPE = VOX::TEXTTYPED;
+    e.CODEPOINT = static_cast<int32_t>(point);
+    std::memcpy(e.TEXT, p, static_cast<size_t>(length));
+    p += length;
+  }
+}
+
 // Alt+Enter and minimising: the exit is reported first; the switch itself
 // belongs to the driver, unless switching is disabled.
 void request_switch(VOX_SDL_INPUT& in, VOX_SDL_OUTPUT& out) {
@@ -124,6 +146,7 @@ bool key_down(const SDL_KeyboardEvent& k, const SDL_Event* next, VOX_SDL_INPUT& 
   } else {
     type_text(out, points, point_count);
   }
+  if (used_next) post_text(out, next->text.text);
   return used_next;
 }
 
@@ -279,6 +302,7 @@ bool vox_sdl_translate(const SDL_Event& event, const SDL_Event* next, VOX_SDL_IN
       // Text without a key press in front of it (an input method's result).
       uint32_t points[SDL_TEXTINPUTEVENT_TEXT_SIZE];
       type_text(out, points, decode_utf8(event.text.text, points, SDL_TEXTINPUTEVENT_TEXT_SIZE));
+      post_text(out, event.text.text);
       break;
     }
     case SDL_MOUSEMOTION:

@@ -53,6 +53,8 @@ struct VOX_SDL_OUTPUT {
   int event_count;
   int32_t typed[SDL_TEXTINPUTEVENT_TEXT_SIZE + 1];  // keys for the typed-key buffer
   int typed_count;
+  VOX::EVENT text[SDL_TEXTINPUTEVENT_TEXT_SIZE];  // TEXTTYPED, after the events above
+  int text_count;
   bool switch_mode;  // carry out the windowed/full-screen switch
   bool repaint;      // show the window's retained picture again
   bool resized;      // the client area changed size

@@ -9,10 +9,12 @@ namespace {
 
 std::atomic<bool> g_lost{false};
 std::atomic<bool> g_dead{false};
+std::atomic<Display*> g_display{nullptr};
 
-// Protocol errors (a put to a window destroyed under us): Xlib's default handler exits.
-int on_error(Display*, XErrorEvent*) {
-  g_lost.store(true);
+// Protocol errors (a put to a window destroyed under us): Xlib's default handler exits. The
+// handler is the process's: errors on another connection (the game's own) are not ours.
+int on_error(Display* display, XErrorEvent*) {
+  if (display == g_display.load()) g_lost.store(true);
   return 0;
 }
 
@@ -44,6 +46,7 @@ void vox_x11_guard(SDL_Window* window) {
   // The Xlib SDL loaded itself: the product does not link it.
   void* lib = dlopen("libX11.so.6", RTLD_NOW | RTLD_NOLOAD);
   if (lib == nullptr) return;
+  g_display.store(info.info.x11.display);
   using SetError = XErrorHandler (*)(XErrorHandler);
   using SetIoError = XIOErrorHandler (*)(XIOErrorHandler);
   using SetIoExit = void (*)(Display*, XIOErrorExitHandler, void*);

@@ -1,0 +1,200 @@
+#include "kastrel/base/settings.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "kastrel/base/error.h"
+
+namespace KASTREL {
+
+namespace {
+
+std::string escaped(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else if (c == '\\') out += "\\\\";
+    else out += c;
+  }
+  return out;
+}
+
+std::string unescaped(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    const char c = text[++i];
+    out += c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+  }
+  return out;
+}
+
+bool usable_key(const std::string& key) {
+  return !key.empty() && key[0] != '#' && key.find_first_of("=\n\r") == std::string::npos &&
+         !std::isspace(static_cast<unsigned char>(key.front())) &&
+         !std::isspace(static_cast<unsigned char>(key.back()));
+}
+
+// Writes all of TEXT to FD, or says why not.
+bool write_all(int fd, const std::string& text, int* error) {
+  for (size_t done = 0; done < text.size();) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *error = n < 0 ? errno : ENOSPC;
+      return false;
+    }
+    done += size_t(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+BOOLEAN SETTINGS::LOAD(const std::string& FILENAME) {
+  IFILENAME = FILENAME;
+  IVALUES.clear();
+  std::ifstream in(FILENAME, std::ios::binary);
+  if (!in) {
+    if (errno == ENOENT) return TRUE;
+    SETLASTERROR("SETTINGS::LOAD: cannot read %s: %s", FILENAME.c_str(), std::strerror(errno));
+    return FALSE;
+  }
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos || eq == 0) {
+      SETLASTERROR("SETTINGS::LOAD: %s, line %d: not a key=value line", FILENAME.c_str(), number);
+      IVALUES.clear();
+      return FALSE;
+    }
+    IVALUES[line.substr(0, eq)] = unescaped(line.substr(eq + 1));
+  }
+  if (in.bad()) {
+    SETLASTERROR("SETTINGS::LOAD: reading %s failed", FILENAME.c_str());
+    IVALUES.clear();
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOLEAN SETTINGS::SAVE(const std::string& FILENAME) {
+  IFILENAME = FILENAME;
+  return SAVE();
+}
+
+BOOLEAN SETTINGS::SAVE() {
+  if (IFILENAME.empty()) {
+    SETLASTERROR("SETTINGS::SAVE: no file named (LOAD or SAVE one first)");
+    return FALSE;
+  }
+  std::string text;
+  for (const auto& [key, value] : IVALUES) text += key + "=" + escaped(value) + "\n";
+  // The old file's permissions carry over; a new one is the player's own.
+  struct stat old {};
+  const mode_t mode = stat(IFILENAME.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0600;
+  const std::string temp = IFILENAME + ".saving";
+  int error = 0;
+  const char* step = "create";
+  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) {
+    error = errno;
+  } else {
+    if (!write_all(fd, text, &error)) step = "write";
+    else if (fsync(fd) != 0) step = "flush", error = errno;
+    if (close(fd) != 0 && error == 0) step = "write", error = errno;
+    if (error == 0 && rename(temp.c_str(), IFILENAME.c_str()) != 0)
+      step = "replace the file with", error = errno;
+  }
+  if (error != 0) {
+    if (fd >= 0) unlink(temp.c_str());
+    SETLASTERROR("SETTINGS::SAVE: cannot %s %s: %s; %s is as it was", step, temp.c_str(),
+                 std::strerror(error), IFILENAME.c_str());
+    return FALSE;
+  }
+  // The rename itself reaches the disk with its folder.
+  const size_t slash = IFILENAME.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : IFILENAME.substr(0, slash + 1);
+  if (const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+    fsync(dir);
+    close(dir);
+  }
+  return TRUE;
+}
+
+int32_t SETTINGS::GETINT(const std::string& KEY, int32_t DEFAULT) const {
+  const auto it = IVALUES.find(KEY);
+  if (it == IVALUES.end() || it->second.empty()) return DEFAULT;
+  errno = 0;
+  char* end = nullptr;
+  const long long v = std::strtoll(it->second.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return DEFAULT;
+  return int32_t(v);
+}
+
+float SETTINGS::GETFLOAT(const std::string& KEY, float DEFAULT) const {
+  const auto it = IVALUES.find(KEY);
+  if (it == IVALUES.end() || it->second.empty()) return DEFAULT;
+  char* end = nullptr;
+  const float v = std::strtof(it->second.c_str(), &end);
+  return *end == '\0' && std::isfinite(v) ? v : DEFAULT;
+}
+
+bool SETTINGS::GETBOOL(const std::string& KEY, bool DEFAULT) const {
+  const auto it = IVALUES.find(KEY);
+  if (it == IVALUES.end()) return DEFAULT;
+  const std::string& v = it->second;
+  if (v == "true" || v == "yes" || v == "on" || v == "1") return true;
+  if (v == "false" || v == "no" || v == "off" || v == "0") return false;
+  return DEFAULT;
+}
+
+std::string SETTINGS::GETSTRING(const std::string& KEY, const std::string& DEFAULT) const {
+  const auto it = IVALUES.find(KEY);
+  return it == IVALUES.end() ? DEFAULT : it->second;
+}
+
+BOOLEAN SETTINGS::SETTEXT(const std::string& KEY, std::string TEXT) {
+  if (!usable_key(KEY)) {
+    SETLASTERROR("SETTINGS: \"%s\" cannot be a key", escaped(KEY).c_str());
+    return FALSE;
+  }
+  IVALUES[KEY] = std::move(TEXT);
+  return TRUE;
+}
+
+BOOLEAN SETTINGS::SETINT(const std::string& KEY, int32_t VALUE) {
+  return SETTEXT(KEY, std::to_string(VALUE));
+}
+
+BOOLEAN SETTINGS::SETFLOAT(const std::string& KEY, float VALUE) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.9g", double(VALUE));  // reads back to the same float
+  return SETTEXT(KEY, text);
+}
+
+BOOLEAN SETTINGS::SETBOOL(const std::string& KEY, bool VALUE) {
+  return SETTEXT(KEY, VALUE ? "true" : "false");
+}
+
+BOOLEAN SETTINGS::SETSTRING(const std::string& KEY, const std::string& VALUE) {
+  return SETTEXT(KEY, VALUE);
+}
+
+}  // namespace KASTREL
