@@ -34,6 +34,11 @@ struct Registry {
   std::map<std::string, std::vector<std::string>> columns;
   std::map<std::string, std::vector<std::string>> references;
   std::map<std::string, std::string> notes;
+  struct PER_FRAME {
+    double items;
+    std::string unit;
+  };
+  std::map<std::string, PER_FRAME> per_frame;  // by section + "/" + row
   std::vector<Target> targets;
   std::map<std::string, std::string> run_names;  // by NameOf
   std::map<std::string, double> seconds;  // fastest repetition's seconds per iteration, by name
@@ -152,6 +157,12 @@ void PrintSection(const std::string& section) {
       }
     }
     print_row(row, t, b, present);
+    const auto per = registry().per_frame.find(section + "/" + row);
+    if (per == registry().per_frame.end()) continue;
+    std::printf("  %s:", per->second.unit.c_str());
+    for (size_t i = 0; i < cols.size(); ++i)
+      if (present[i]) std::printf(" %s %.0f", cols[i].c_str(), per->second.items * 0.0167 / t[i]);
+    std::printf("\n");
   }
   if (section.rfind("png", 0) == 0) print_row("total", total_time, total_bytes, complete);
 }
@@ -239,6 +250,11 @@ void Columns(const std::string& section, std::vector<std::string> contenders,
 
 void SectionNote(const std::string& section, const std::string& note) {
   registry().notes[section] = note;
+}
+
+void PerFrame(const std::string& section, const std::string& row, double items,
+              const std::string& unit) {
+  registry().per_frame[section + "/" + row] = {items, unit};
 }
 
 void AddTarget(const Target& target) { registry().targets.push_back(target); }
@@ -377,6 +393,7 @@ int main(int argc, char** argv) {
   bench::RegisterTransitions();
   bench::RegisterAudio();
   bench::RegisterEvents();
+  bench::RegisterTransforms();
   const int32_t child = bench::ChildSet();
   if (child < 0) PrintProcessor();
   const auto [total_before, steal_before] = CpuTimes();

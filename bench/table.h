@@ -33,6 +33,11 @@ void Columns(const std::string& section, std::vector<std::string> contenders,
 // A line printed under the section's heading in the table.
 void SectionNote(const std::string& section, const std::string& note);
 
+// Under the row in the table: for each contender, how many of the row's ITEMS per iteration
+// fit in a 60 Hz frame (16.7 ms), named UNIT.
+void PerFrame(const std::string& section, const std::string& row, double items,
+              const std::string& unit);
+
 // A target checked at the end: our time over the listed rows must be at most
 // factor x the rival's (factor <= 1 for "at least 1/factor as fast").
 struct Target {
@@ -62,5 +67,6 @@ void RegisterDraw();
 void RegisterTransitions();
 void RegisterAudio();
 void RegisterEvents();
+void RegisterTransforms();
 
 }  // namespace bench

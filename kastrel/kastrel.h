@@ -34,6 +34,7 @@
 #include "kastrel/graphics/font.h"
 #include "kastrel/graphics/rasterop.h"
 #include "kastrel/graphics/shapes.h"
+#include "kastrel/graphics/sprites.h"
 #include "kastrel/math/math.h"
 #include "kastrel/math/random.h"
 #include "kastrel/png/png_image.h"

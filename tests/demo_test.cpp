@@ -6,17 +6,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <csignal>
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "tests/testing/png_read.h"
-#include "kastrel/base/error.h"
 #include "kastrel/base/testing/process.h"
-#include "kastrel/engine/session_file.h"
 #include "kastrel/device/testing/x_desktop.h"
 
 namespace {
@@ -347,72 +343,6 @@ TEST(DemoGameOnX, EndsWithItsNormalStatusWhenTheXServerOrItsConnectionGoes) {
 }
 
 }  // namespace
-
-// A session played under X while recording, with a frame every 10 passes, ended by SIGTERM and
-// replayed three times headless (no X server) by kastrel-replay: the same frames, bit for bit,
-// and the same status.
-TEST(DemoGameOnX, RecordedSessionReplaysHeadlessToTheSameFrames) {
-  const Model m;
-  kastrel_testing::TempDir dir;
-  const std::string session = dir.file("session.kst"), recorded = dir.file("recorded");
-  {
-    DemoRun run(kDemoDir, KASTREL_DEMO_BIN,
-                {{"KASTREL_RECORD", session},
-                 {"KASTREL_FRAMES", recorded},
-                 {"KASTREL_FRAMES_EVERY", "10"}});
-    ASSERT_TRUE(run.ok());
-    // Fallen to the bottom and hovered until it lights up. Writing a frame every 10 passes makes
-    // some passes long, and the resting ball hops a few pixels after each, so it is not watched
-    // lying still here, and the pointer moves again until a hit test finds the ball under it.
-    const int x0 = m.start_x(), y0 = m.rest_y(), kHop = 12;  // taken up mid-hop, it stays higher
-    ASSERT_TRUE(ball_shows_at(run, m, x0, y0, 205));
-    int nudge = 0;
-    ASSERT_TRUE(eventually([&] {
-      run.hover(m, x0, y0 + (nudge ^= 1));
-      return eventually(
-          [&] {
-            return ball_misfit(run.capture(), m, x0, y0, 255, run.cursor_box(m), kHop) <=
-                   kTolerance;
-          },
-          3s);
-    }));
-    run.button("mousedown", 1);
-    run.glide_by(-100, -150, 5);
-    ASSERT_TRUE(ball_shows_at(run, m, x0 - 100, y0 - 150, 255, kHop));
-    run.glide_by(300, 0, 1);
-    run.button("mouseup", 1);
-    run.game().signal_group(SIGTERM);  // closes the game as the close box does
-    ASSERT_EQ(run.exit_status(), 1) << run.game().errors();
-  }
-  KASTREL::ENGINE::SESSIONREADER file;
-  ASSERT_EQ(file.OPEN(session), KASTREL::TRUE) << KASTREL::LASTERROR();
-  EXPECT_EQ(file.ENDED(), KASTREL::TRUE) << "the recording has its end mark";
-  const auto hashes = [](const std::vector<std::string>& args,
-                         const kastrel_testing::EnvChanges& env) {
-    std::vector<std::string> argv{KASTREL_REPLAY_BIN};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return kastrel_testing::run(argv, env, 120s);
-  };
-  const kastrel_testing::RunResult golden = hashes({"--hash", recorded}, {});
-  ASSERT_EQ(golden.exit_status, 0) << golden.errors;
-  ASSERT_NE(golden.output.find("pass 10 "), std::string::npos) << golden.output;
-
-  kastrel_testing::EnvChanges headless = kastrel_testing::sanitizer_env();
-  headless.insert({{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}});
-  for (int i = 0; i < 3; ++i) {
-    const std::string frames = dir.file("replay" + std::to_string(i));
-    const kastrel_testing::RunResult replay = hashes(
-        {"--frames", frames, "--every", "10", "-C", kDemoDir, session, KASTREL_DEMO_BIN}, headless);
-    EXPECT_EQ(replay.exit_status, 1) << replay.errors;
-    EXPECT_EQ(replay.output, golden.output);
-    for (const auto& frame : std::filesystem::directory_iterator(recorded)) {
-      const std::string name = frame.path().filename().string();
-      EXPECT_EQ(kastrel_testing::read_file(frames + "/" + name),
-                kastrel_testing::read_file(frame.path().string()))
-          << name;
-    }
-  }
-}
 
 // kastrel-replay refuses what makes no sense, naming the option, and what is not a session file
 // ends the game with status 6 and the reason.

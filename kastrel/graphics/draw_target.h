@@ -24,9 +24,11 @@ struct DRAWTARGET {
   uint32_t color = 0;  // at the target's depth
 };
 
-// The target behind DEST (null: the screen) for METHOD. On failure leaves a reason naming CALL
-// and returns false. On success the screen is locked until finish().
-bool begin(DRAWTARGET& t, void* DEST, RASTEROP METHOD, uint32_t COLOR, const char* CALL);
+// The target behind DEST (null: the screen) for METHOD (VOXCUSTOM only where CUSTOM says so).
+// On failure leaves a reason naming CALL and returns false. On success the screen is locked
+// until finish().
+bool begin(DRAWTARGET& t, void* DEST, RASTEROP METHOD, uint32_t COLOR, const char* CALL,
+           bool CUSTOM = false);
 // Marks the screen rows written as changed and releases the lock begin() took.
 void finish(DRAWTARGET& t);
 

@@ -36,3 +36,20 @@ int32_t vox_hRowPathBest();
 int32_t vox_hRowPath();
 // Test hook: use the given set from now on (beyond the best: the best). Returns the set in use.
 int32_t vox_hRowPathForce(int32_t path);
+
+// Transformed drawing gathers the samples of each run of target pixels into a row, then runs the
+// blit's row loop over it. A sample routine writes n pixels: sample i is region pixel
+// ((u + i * du) >> 32, (v + i * dv) >> 32), every one inside the w x h region (32.32 fixed
+// point). Bilinear samples 32-bit pixels by the rule in bitmap.h. tint multiplies each byte of n
+// 32-bit pixels by its tint byte t as c * (t + 1) >> 8.
+using VOX_SAMPLE_ROUTINE = void (*)(uint8_t* out, const uint8_t* region, int32_t pitch, int64_t u,
+                                    int64_t v, int64_t du, int64_t dv, int32_t n, int32_t w,
+                                    int32_t h);
+struct VOX_SAMPLE_LOOPS {
+  VOX_SAMPLE_ROUTINE nearest[3];  // by bytes per pixel, as the row tables
+  VOX_SAMPLE_ROUTINE bilinear;
+  void (*tint)(uint8_t* row, int32_t n, uint32_t tint);
+};
+// The plain loops, and those of the loop set in use.
+extern const VOX_SAMPLE_LOOPS vox_gfxSamplesPlain;
+const VOX_SAMPLE_LOOPS& vox_hSampleLoops();

@@ -15,22 +15,24 @@ namespace DETAIL {
 namespace {
 
 // Indexed by RASTEROP, as DRAWTO maps it.
-constexpr int32_t kModes[] = {PUT_PSET, PUT_PRESET, PUT_TRANS, PUT_AND,
-                              PUT_OR,   PUT_XOR,    PUT_ALPHA, PUT_ADD};
+constexpr int32_t kModes[] = {PUT_PSET, PUT_PRESET, PUT_TRANS, PUT_AND,   PUT_OR,
+                              PUT_XOR,  PUT_ALPHA,  PUT_ADD,   PUT_CUSTOM};
 
 int depth_index(int32_t bpp) { return bpp == 1 ? 0 : bpp == 2 ? 1 : 2; }
 
 }  // namespace
 
 uint32_t narrow(uint32_t COLOR, int32_t bpp) {
-  if (bpp == 2) return ((COLOR & 0xF80000u) >> 8) | ((COLOR & 0xFC00u) >> 5) | ((COLOR & 0xF8u) >> 3);
+  if (bpp == 2)
+    return ((COLOR & 0xF80000u) >> 8) | ((COLOR & 0xFC00u) >> 5) | ((COLOR & 0xF8u) >> 3);
   if (bpp == 1) return COLOR & 0xFFu;
   return COLOR;
 }
 
-bool begin(DRAWTARGET& t, void* DEST, RASTEROP METHOD, uint32_t COLOR, const char* CALL) {
-  if (METHOD < VOXPSET || METHOD > VOXADD) {
-    SETLASTERROR("%s: raster operation %d is not one shapes and text draw with", CALL,
+bool begin(DRAWTARGET& t, void* DEST, RASTEROP METHOD, uint32_t COLOR, const char* CALL,
+           bool CUSTOM) {
+  if (METHOD < VOXPSET || METHOD > (CUSTOM ? VOXCUSTOM : VOXADD)) {
+    SETLASTERROR("%s: raster operation %d is not one this call draws with", CALL,
                  static_cast<int>(METHOD));
     return false;
   }
@@ -138,7 +140,9 @@ int64_t isqrt(int64_t v) {
   return r;
 }
 
-void line(DRAWTARGET& t, int64_t x0, int64_t y0, int64_t x1, int64_t y1) {
+// The line's pixels clipped to the target's rows or columns, as runs emit(y, first x, last x).
+template <typename EMIT>
+void line(const DRAWTARGET& t, int64_t x0, int64_t y0, int64_t x1, int64_t y1, EMIT&& emit) {
   const int64_t dx = x1 - x0, dy = y1 - y0;
   const bool wide = (dx < 0 ? -dx : dx) >= (dy < 0 ? -dy : dy);
   if (wide) {
@@ -146,7 +150,7 @@ void line(DRAWTARGET& t, int64_t x0, int64_t y0, int64_t x1, int64_t y1) {
     const int64_t ddx = x1 - x0, ddy = y1 - y0;
     const int64_t from = std::max<int64_t>(x0, 0), to = std::min(x1, t.width - 1);
     if (ddx == 0) {
-      if (from <= to) DETAIL::span(t, y0, x0, x0);
+      if (from <= to) emit(y0, x0, x0);
       return;
     }
     // Runs of pixels on one row become one span.
@@ -155,20 +159,42 @@ void line(DRAWTARGET& t, int64_t x0, int64_t y0, int64_t x1, int64_t y1) {
     for (int64_t x = from; x <= to; ++x) {
       const int64_t y = y0 + floor_div(i128{2} * (x - x0) * ddy + ddx, i128{2} * ddx);
       if (open && y == run_y) continue;
-      if (open) DETAIL::span(t, run_y, run_start, x - 1);
+      if (open) emit(run_y, run_start, x - 1);
       run_start = x;
       run_y = y;
       open = true;
     }
-    if (open) DETAIL::span(t, run_y, run_start, to);
+    if (open) emit(run_y, run_start, to);
   } else {
     if (y1 < y0) std::swap(x0, x1), std::swap(y0, y1);
     const int64_t ddx = x1 - x0, ddy = y1 - y0;
     const int64_t from = std::max<int64_t>(y0, 0), to = std::min(y1, t.height - 1);
     for (int64_t y = from; y <= to; ++y) {
       const int64_t x = x0 + floor_div(i128{2} * (y - y0) * ddx + ddy, i128{2} * ddy);
-      DETAIL::span(t, y, x, x);
+      emit(y, x, x);
     }
+  }
+}
+
+// The three sides' pixels, each drawn once where sides meet or overlap.
+void triangle(DRAWTARGET& t, const MATH::POINT (&p)[3]) {
+  struct RUN {
+    int64_t y, x0, x1;
+  };
+  std::vector<RUN> runs;
+  for (int i = 0; i < 3; ++i) {
+    const MATH::POINT &a = p[i], &b = p[(i + 1) % 3];
+    line(t, a.X, a.Y, b.X, b.Y, [&](int64_t y, int64_t x0, int64_t x1) {
+      runs.push_back({y, x0, x1});
+    });
+  }
+  std::sort(runs.begin(), runs.end(),
+            [](const RUN& a, const RUN& b) { return a.y != b.y ? a.y < b.y : a.x0 < b.x0; });
+  for (size_t i = 0; i < runs.size();) {
+    RUN merged = runs[i++];
+    while (i < runs.size() && runs[i].y == merged.y && runs[i].x0 <= merged.x1 + 1)
+      merged.x1 = std::max(merged.x1, runs[i++].x1);
+    DETAIL::span(t, merged.y, merged.x0, merged.x1);
   }
 }
 
@@ -247,7 +273,10 @@ BOOLEAN DRAWPOINT(void* DEST, int32_t X, int32_t Y, uint32_t COLOR, RASTEROP MET
 
 BOOLEAN DRAWLINE(void* DEST, int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, uint32_t COLOR,
                  RASTEROP METHOD) {
-  return draw(DEST, METHOD, COLOR, "DRAWLINE", [&](DRAWTARGET& t) { line(t, X1, Y1, X2, Y2); });
+  return draw(DEST, METHOD, COLOR, "DRAWLINE", [&](DRAWTARGET& t) {
+    line(t, X1, Y1, X2, Y2,
+         [&t](int64_t y, int64_t x0, int64_t x1) { DETAIL::span(t, y, x0, x1); });
+  });
 }
 
 BOOLEAN DRAWRECT(void* DEST, const MATH::RECT& R, uint32_t COLOR, RASTEROP METHOD) {
@@ -270,8 +299,7 @@ BOOLEAN FILLRECT(void* DEST, const MATH::RECT& R, uint32_t COLOR, RASTEROP METHO
 }
 
 BOOLEAN DRAWCIRCLE(void* DEST, int32_t P, int32_t Q, int32_t R, uint32_t COLOR, RASTEROP METHOD) {
-  return draw(DEST, METHOD, COLOR, "DRAWCIRCLE",
-              [&](DRAWTARGET& t) { circle(t, P, Q, R, false); });
+  return draw(DEST, METHOD, COLOR, "DRAWCIRCLE", [&](DRAWTARGET& t) { circle(t, P, Q, R, false); });
 }
 
 BOOLEAN FILLCIRCLE(void* DEST, int32_t P, int32_t Q, int32_t R, uint32_t COLOR, RASTEROP METHOD) {
@@ -280,12 +308,24 @@ BOOLEAN FILLCIRCLE(void* DEST, int32_t P, int32_t Q, int32_t R, uint32_t COLOR, 
 
 BOOLEAN FILLPOLY(void* DEST, const MATH::POLY& POLY, uint32_t COLOR, RASTEROP METHOD) {
   if (POLY.SIDES > 0 && !POLY.POINT) {
-    SETLASTERROR("FILLPOLY: the POLY counts %d points but holds none", static_cast<int>(POLY.SIDES));
+    SETLASTERROR("FILLPOLY: the POLY counts %d points but holds none",
+                 static_cast<int>(POLY.SIDES));
     return FALSE;
   }
   return draw(DEST, METHOD, COLOR, "FILLPOLY", [&](DRAWTARGET& t) {
     if (POLY.SIDES >= 3) polygon(t, POLY.POINT, POLY.SIDES);
   });
+}
+
+BOOLEAN DRAWTRIANGLE(void* DEST, const MATH::POINT& A, const MATH::POINT& B, const MATH::POINT& C,
+                     uint32_t COLOR, RASTEROP METHOD) {
+  return draw(DEST, METHOD, COLOR, "DRAWTRIANGLE", [&](DRAWTARGET& t) { triangle(t, {A, B, C}); });
+}
+
+BOOLEAN FILLTRIANGLE(void* DEST, const MATH::POINT& A, const MATH::POINT& B, const MATH::POINT& C,
+                     uint32_t COLOR, RASTEROP METHOD) {
+  const MATH::POINT corners[3] = {A, B, C};
+  return draw(DEST, METHOD, COLOR, "FILLTRIANGLE", [&](DRAWTARGET& t) { polygon(t, corners, 3); });
 }
 
 BOOLEAN DRAWPOINT(BITMAP& DEST, int32_t X, int32_t Y, uint32_t COLOR, RASTEROP METHOD) {
@@ -301,16 +341,22 @@ BOOLEAN DRAWRECT(BITMAP& DEST, const MATH::RECT& R, uint32_t COLOR, RASTEROP MET
 BOOLEAN FILLRECT(BITMAP& DEST, const MATH::RECT& R, uint32_t COLOR, RASTEROP METHOD) {
   return FILLRECT(DEST.HANDLE(), R, COLOR, METHOD);
 }
-BOOLEAN DRAWCIRCLE(BITMAP& DEST, int32_t P, int32_t Q, int32_t R, uint32_t COLOR,
-                   RASTEROP METHOD) {
+BOOLEAN DRAWCIRCLE(BITMAP& DEST, int32_t P, int32_t Q, int32_t R, uint32_t COLOR, RASTEROP METHOD) {
   return DRAWCIRCLE(DEST.HANDLE(), P, Q, R, COLOR, METHOD);
 }
-BOOLEAN FILLCIRCLE(BITMAP& DEST, int32_t P, int32_t Q, int32_t R, uint32_t COLOR,
-                   RASTEROP METHOD) {
+BOOLEAN FILLCIRCLE(BITMAP& DEST, int32_t P, int32_t Q, int32_t R, uint32_t COLOR, RASTEROP METHOD) {
   return FILLCIRCLE(DEST.HANDLE(), P, Q, R, COLOR, METHOD);
 }
 BOOLEAN FILLPOLY(BITMAP& DEST, const MATH::POLY& POLY, uint32_t COLOR, RASTEROP METHOD) {
   return FILLPOLY(DEST.HANDLE(), POLY, COLOR, METHOD);
+}
+BOOLEAN DRAWTRIANGLE(BITMAP& DEST, const MATH::POINT& A, const MATH::POINT& B, const MATH::POINT& C,
+                     uint32_t COLOR, RASTEROP METHOD) {
+  return DRAWTRIANGLE(DEST.HANDLE(), A, B, C, COLOR, METHOD);
+}
+BOOLEAN FILLTRIANGLE(BITMAP& DEST, const MATH::POINT& A, const MATH::POINT& B, const MATH::POINT& C,
+                     uint32_t COLOR, RASTEROP METHOD) {
+  return FILLTRIANGLE(DEST.HANDLE(), A, B, C, COLOR, METHOD);
 }
 
 }  // namespace KASTREL::GRAPHICS

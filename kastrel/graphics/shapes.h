@@ -50,6 +50,13 @@ BOOLEAN FILLCIRCLE(void* DEST, int32_t P, int32_t Q, int32_t R, uint32_t COLOR,
 // in, on a right edge out). Fewer than three points cover nothing.
 BOOLEAN FILLPOLY(void* DEST, const MATH::POLY& POLY, uint32_t COLOR, RASTEROP METHOD = VOXPSET);
 
+// The triangle through A, B and C: DRAWTRIANGLE the three sides as DRAWLINE draws them (each
+// pixel once), FILLTRIANGLE the inside by FILLPOLY's rule.
+BOOLEAN DRAWTRIANGLE(void* DEST, const MATH::POINT& A, const MATH::POINT& B, const MATH::POINT& C,
+                     uint32_t COLOR, RASTEROP METHOD = VOXPSET);
+BOOLEAN FILLTRIANGLE(void* DEST, const MATH::POINT& A, const MATH::POINT& B, const MATH::POINT& C,
+                     uint32_t COLOR, RASTEROP METHOD = VOXPSET);
+
 // The same onto a bitmap's image; an empty bitmap stands for the screen.
 BOOLEAN DRAWPOINT(BITMAP& DEST, int32_t X, int32_t Y, uint32_t COLOR, RASTEROP METHOD = VOXPSET);
 BOOLEAN DRAWLINE(BITMAP& DEST, int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, uint32_t COLOR,
@@ -61,5 +68,9 @@ BOOLEAN DRAWCIRCLE(BITMAP& DEST, int32_t P, int32_t Q, int32_t R, uint32_t COLOR
 BOOLEAN FILLCIRCLE(BITMAP& DEST, int32_t P, int32_t Q, int32_t R, uint32_t COLOR,
                    RASTEROP METHOD = VOXPSET);
 BOOLEAN FILLPOLY(BITMAP& DEST, const MATH::POLY& POLY, uint32_t COLOR, RASTEROP METHOD = VOXPSET);
+BOOLEAN DRAWTRIANGLE(BITMAP& DEST, const MATH::POINT& A, const MATH::POINT& B, const MATH::POINT& C,
+                     uint32_t COLOR, RASTEROP METHOD = VOXPSET);
+BOOLEAN FILLTRIANGLE(BITMAP& DEST, const MATH::POINT& A, const MATH::POINT& B, const MATH::POINT& C,
+                     uint32_t COLOR, RASTEROP METHOD = VOXPSET);
 
 }  // namespace KASTREL::GRAPHICS

@@ -27,7 +27,8 @@ void OpenScreen(int32_t w, int32_t h) {
 // Reference model, pixel by pixel from each shape's definition.
 bool OnLine(int64_t x, int64_t y, int64_t x0, int64_t y0, int64_t x1, int64_t y1) {
   __extension__ using I = __int128;
-  if (std::llabs(x1 - x0) < std::llabs(y1 - y0)) std::swap(x, y), std::swap(x0, y0), std::swap(x1, y1);
+  if (std::llabs(x1 - x0) < std::llabs(y1 - y0))
+    std::swap(x, y), std::swap(x0, y0), std::swap(x1, y1);
   if (x < std::min(x0, x1) || x > std::max(x0, x1)) return false;
   if (x0 == x1) return y == y0;
   if (x1 < x0) std::swap(x0, x1), std::swap(y0, y1);
@@ -47,7 +48,8 @@ bool InPoly(int64_t x, int64_t y, const MATH::POLY& poly) {
     // Crossing strictly right of the centre: (x + 1/2 - ax)(by - ay) < (y + 1/2 - ay)(bx - ax),
     // the inequality turning over with by < ay.
     __extension__ using I = __int128;
-    const I dy = I{b.Y} - a.Y, l = (I{2} * x + 1 - I{2} * a.X) * dy, r = (I{2} * y + 1 - I{2} * a.Y) * (I{b.X} - a.X);
+    const I dy = I{b.Y} - a.Y, l = (I{2} * x + 1 - I{2} * a.X) * dy,
+            r = (I{2} * y + 1 - I{2} * a.Y) * (I{b.X} - a.X);
     if (dy > 0 ? l < r : l > r) in = !in;
   }
   return in;
@@ -65,8 +67,9 @@ TEST(Shapes, EveryPixelMatchesTheReferenceModel) {
   for (int round = 0; round < 2100; ++round) {
     const int32_t w = 1 + int32_t(rng() % 40), h = 1 + int32_t(rng() % 30);
     BITMAP target(w, h, 0, 32);
-    const int kind = round % 7;
-    const int32_t a = coord(w), b = coord(h), c = coord(w), d = coord(h);
+    const int kind = round % 9;
+    const int32_t a = coord(w), b = coord(h), c = coord(w), d = coord(h), e = coord(w),
+                  f = coord(h);
     int32_t r = round % 5 == 0 ? int32_t(rng() % 3) - 1 : int32_t(rng() % 30);
     int32_t p = a % 50, q = b % 50;
     if (round % 11 == 4) r = INT32_MAX, p = INT32_MIN + int32_t(rng() % 40), q = coord(h) % 50;
@@ -76,7 +79,9 @@ TEST(Shapes, EveryPixelMatchesTheReferenceModel) {
     Inside inside;
     const int64_t x2 = int64_t(int32_t(uint32_t(rect.X) + uint32_t(rect.W)));
     const int64_t y2 = int64_t(int32_t(uint32_t(rect.Y) + uint32_t(rect.H)));
-    auto in_rect = [&](int64_t x, int64_t y) { return x >= rect.X && x <= x2 && y >= rect.Y && y <= y2; };
+    auto in_rect = [&](int64_t x, int64_t y) {
+      return x >= rect.X && x <= x2 && y >= rect.Y && y <= y2;
+    };
     switch (kind) {
       case 0:
         ASSERT_TRUE(DRAWPOINT(target, a, b, 0xFFFFFFFF));
@@ -103,9 +108,23 @@ TEST(Shapes, EveryPixelMatchesTheReferenceModel) {
       case 5:
         ASSERT_TRUE(DRAWCIRCLE(target, p, q, r, 0xFFFFFFFF));
         inside = [&](int64_t x, int64_t y) {
-          return InDisc(x, y, p, q, r) && !(InDisc(x - 1, y, p, q, r) && InDisc(x + 1, y, p, q, r) &&
-                                            InDisc(x, y - 1, p, q, r) && InDisc(x, y + 1, p, q, r));
+          return InDisc(x, y, p, q, r) &&
+                 !(InDisc(x - 1, y, p, q, r) && InDisc(x + 1, y, p, q, r) &&
+                   InDisc(x, y - 1, p, q, r) && InDisc(x, y + 1, p, q, r));
         };
+        break;
+      case 7:  // XOR: a pixel drawn twice would come back to 0
+        ASSERT_TRUE(DRAWTRIANGLE(target, {a, b}, {c, d}, {e, f}, 0xFFFFFFFF, VOXXOR));
+        inside = [&](int64_t x, int64_t y) {
+          return OnLine(x, y, a, b, c, d) || OnLine(x, y, c, d, e, f) || OnLine(x, y, e, f, a, b);
+        };
+        break;
+      case 8:
+        ASSERT_TRUE(FILLTRIANGLE(target, {a, b}, {c, d}, {e, f}, 0xFFFFFFFF));
+        poly.DESTROY();
+        for (const MATH::POINT& corner : {MATH::POINT{a, b}, MATH::POINT{c, d}, MATH::POINT{e, f}})
+          poly.ADDPOINT(corner);
+        inside = [&](int64_t x, int64_t y) { return InPoly(x, y, poly); };
         break;
       default:
         ASSERT_TRUE(FILLPOLY(target, poly, 0xFFFFFFFF));
@@ -116,7 +135,8 @@ TEST(Shapes, EveryPixelMatchesTheReferenceModel) {
       for (int32_t x = 0; x < w; ++x) {
         ASSERT_EQ(target.PIXEL({x, y}), inside(x, y) ? 0xFFFFFFFFu : 0u)
             << "round " << round << " kind " << kind << " at " << x << "," << y << " args " << a
-            << " " << b << " " << c << " " << d << " r " << r << " rect " << rect.W << "x" << rect.H;
+            << " " << b << " " << c << " " << d << " r " << r << " rect " << rect.W << "x"
+            << rect.H;
       }
     }
   }
@@ -131,21 +151,25 @@ TEST(Shapes, RasterOperationsAndTheScreen) {
   ASSERT_TRUE(DRAWRECT(mine, {1, 1, 5, 5}, 0xFFFFFFFF, VOXXOR));
   ASSERT_TRUE(DRAWRECT(mine, {1, 1, 5, 5}, 0xFFFFFFFF, VOXXOR));
   for (int32_t y = 0; y < 10; ++y)
-    for (int32_t x = 0; x < 20; ++x) ASSERT_EQ(mine.PIXEL({x, y}), blit.PIXEL({x, y})) << x << "," << y;
+    for (int32_t x = 0; x < 20; ++x)
+      ASSERT_EQ(mine.PIXEL({x, y}), blit.PIXEL({x, y})) << x << "," << y;
 
   // On the screen: the rows drawn are marked changed, and only those.
   std::memset(__vox_gfx->dirty, 0, 48);
   ASSERT_TRUE(FILLCIRCLE(nullptr, 30, 20, 3, 0xFF00FF00));
   BITMAP screen;
   ASSERT_TRUE(DRAWLINE(screen, 0, 40, 63, 41, 0xFF00FF00));
-  for (int32_t y = 0; y < 48; ++y) EXPECT_EQ(__vox_gfx->dirty[y] != 0, (y >= 17 && y <= 23) || y == 40 || y == 41) << y;
+  for (int32_t y = 0; y < 48; ++y)
+    EXPECT_EQ(__vox_gfx->dirty[y] != 0, (y >= 17 && y <= 23) || y == 40 || y == 41) << y;
   EXPECT_EQ(reinterpret_cast<uint32_t*>(vox_GfxScreenPtr())[20 * 64 + 33], 0xFF00FF00u);
 
   // Refusals leave a reason.
   MATH::POLY broken;
   broken.SIDES = 3;
   const std::function<BOOLEAN()> refused[] = {
-      [&] { return FILLRECT(mine, {0, 0, 1, 1}, 0, VOXCUSTOM); },
+      [&] {
+        return FILLRECT(mine, {0, 0, 1, 1}, 0, VOXCUSTOM);
+      },
       [&] { return DRAWPOINT(mine, 0, 0, 0, RASTEROP(-1)); },
       [&] { return FILLPOLY(mine, broken, 0); },
   };

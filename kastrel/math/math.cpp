@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <utility>
 
 #include "kastrel/base/fatal.h"
 #include "kastrel/math/random.h"
@@ -82,6 +84,32 @@ BOOLEAN RECTF::HASPOINT(float PX, float PY) const {
 BOOLEAN RECTF::HASPOINT(const POINT& PT) const { return HASPOINT(PT.X, PT.Y); }
 BOOLEAN RECTF::HASPOINT(const POINTF& PT) const { return HASPOINT(PT.X, PT.Y); }
 
+POLY::POLY(const POLY& OTHER) { *this = OTHER; }
+
+POLY::POLY(POLY&& OTHER) noexcept { *this = std::move(OTHER); }
+
+POLY& POLY::operator=(const POLY& OTHER) {
+  if (this == &OTHER) return *this;
+  DESTROY();
+  RECT = OTHER.RECT;
+  if (OTHER.SIDES <= 0 || !OTHER.POINT) return *this;
+  void* copy = RESIZEBLOCK(nullptr, static_cast<size_t>(OTHER.SIDES), sizeof(MATH::POINT));
+  if (copy == nullptr) return *this;
+  std::memcpy(copy, OTHER.POINT, static_cast<size_t>(OTHER.SIDES) * sizeof(MATH::POINT));
+  POINT = static_cast<MATH::POINT*>(copy);
+  SIDES = OTHER.SIDES;
+  return *this;
+}
+
+POLY& POLY::operator=(POLY&& OTHER) noexcept {
+  if (this == &OTHER) return *this;
+  DESTROY();
+  POINT = std::exchange(OTHER.POINT, nullptr);
+  SIDES = std::exchange(OTHER.SIDES, 0);
+  RECT = OTHER.RECT;
+  return *this;
+}
+
 POLY::~POLY() { DESTROY(); }
 
 void POLY::DESTROY() {
@@ -148,6 +176,48 @@ void POLY::CREATEFROMCIRCLE(int32_t P, int32_t Q, int32_t R, int32_t LOSS) {
   for (int32_t I = SIDES - 1; I >= 0; --I) {
     ADDPOINT(POINT[I].X, wrap_sub(mirror_y, POINT[I].Y));
   }
+}
+
+namespace {
+
+__extension__ using u128 = unsigned __int128;
+
+// Squared distances in 128 bits: differences of int32 values reach 2^32, their squares 2^64.
+u128 square(int64_t v) { return u128(v < 0 ? -v : v) * u128(v < 0 ? -v : v); }
+
+// The nearest value to V in the closed range [LO, HI].
+template <typename T>
+T nearest(T V, T LO, T HI) {
+  return V < LO ? LO : V > HI ? HI : V;
+}
+
+}  // namespace
+
+BOOLEAN CIRCLESCOLLIDE(int32_t P1, int32_t Q1, int32_t R1, int32_t P2, int32_t Q2, int32_t R2) {
+  if (R1 < 0 || R2 < 0) return FALSE;
+  return truth(square(int64_t{P1} - P2) + square(int64_t{Q1} - Q2) <= square(int64_t{R1} + R2));
+}
+
+BOOLEAN CIRCLESCOLLIDE(float P1, float Q1, float R1, float P2, float Q2, float R2) {
+  if (!(R1 >= 0 && R2 >= 0)) return FALSE;
+  const double dx = double(P1) - P2, dy = double(Q1) - Q2, r = double(R1) + R2;
+  return truth(dx * dx + dy * dy <= r * r);
+}
+
+BOOLEAN CIRCLERECTCOLLIDE(int32_t P, int32_t Q, int32_t R, const RECT& BOX) {
+  const int32_t right = wrap_add(BOX.X, BOX.W), bottom = wrap_add(BOX.Y, BOX.H);
+  if (R < 0 || right < BOX.X || bottom < BOX.Y) return FALSE;
+  return truth(square(P - nearest<int64_t>(P, BOX.X, right)) +
+                   square(Q - nearest<int64_t>(Q, BOX.Y, bottom)) <=
+               square(R));
+}
+
+BOOLEAN CIRCLERECTCOLLIDE(float P, float Q, float R, const RECTF& BOX) {
+  const double right = double(BOX.X) + BOX.W, bottom = double(BOX.Y) + BOX.H;
+  if (!(R >= 0 && right >= BOX.X && bottom >= BOX.Y)) return FALSE;
+  const double dx = P - nearest<double>(P, BOX.X, right);
+  const double dy = Q - nearest<double>(Q, BOX.Y, bottom);
+  return truth(dx * dx + dy * dy <= double(R) * R);
 }
 
 }  // namespace KASTREL::MATH

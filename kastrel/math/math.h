@@ -81,8 +81,12 @@ struct POLY {
   MATH::RECT RECT;
 
   POLY() = default;
-  POLY(const POLY&) = delete;
-  POLY& operator=(const POLY&) = delete;
+  // A copy owns a copy of the points (when memory runs out: none, SIDES 0, RECT kept); a move
+  // takes them and leaves the source empty.
+  POLY(const POLY& OTHER);
+  POLY(POLY&& OTHER) noexcept;
+  POLY& operator=(const POLY& OTHER);
+  POLY& operator=(POLY&& OTHER) noexcept;
   ~POLY();
 
   // Appends a copy of PT and widens RECT. When the array cannot grow the
@@ -95,6 +99,16 @@ struct POLY {
   // every LOSS-th row of the upper left quarter and mirroring it.
   void CREATEFROMCIRCLE(int32_t P, int32_t Q, int32_t R, int32_t LOSS);
 };
+
+// Whether two circles, or a circle and a rectangle, share a point: closed shapes, so touching
+// counts, and a radius of 0 is the centre alone; a negative radius, or a rectangle with a
+// negative W or H (far edges wrapping in 32 bits, as HASPOINT), covers nothing. The integer
+// forms are exact for every int32 value; the float forms work in double precision and answer
+// FALSE for any NaN.
+BOOLEAN CIRCLESCOLLIDE(int32_t P1, int32_t Q1, int32_t R1, int32_t P2, int32_t Q2, int32_t R2);
+BOOLEAN CIRCLESCOLLIDE(float P1, float Q1, float R1, float P2, float Q2, float R2);
+BOOLEAN CIRCLERECTCOLLIDE(int32_t P, int32_t Q, int32_t R, const RECT& BOX);
+BOOLEAN CIRCLERECTCOLLIDE(float P, float Q, float R, const RECTF& BOX);
 
 }  // namespace KASTREL::MATH
 

@@ -148,3 +148,47 @@ TEST(Math, CreateFromCircleOutlines) {
   EXPECT_EQ(flat(poly), (Ints{100,  50,  -2, 0, -2, -1, 0, -2, 0, -2, 2,  -1, 2,  0, -100, 50,
                               -100, -50, 2,  0, 2,  1,  0, 2,  0, 2,  -2, 1,  -2, 0, 100,  -50}));
 }
+
+TEST(Math, PolyCopiesOwnTheirPointsAndMovesTakeThem) {
+  POLY a;
+  a.ADDPOINT(1, 2);
+  POLY b(a), c;
+  c = a;
+  c = c;
+  c.ADDPOINT(9, 9);
+  EXPECT_TRUE(b.POINT != a.POINT && flat(b) == flat(a) && rect(b.RECT) == rect(a.RECT));
+  POLY d(std::move(c));
+  EXPECT_TRUE(c.POINT == nullptr && c.SIDES == 0);
+  a = std::move(d);
+  EXPECT_EQ(flat(a), (Ints{1, 2, 9, 9}));
+  KASTREL::FAILNEXTRESIZE();
+  b = a;  // no memory for the copy: no points, no dangling array
+  EXPECT_TRUE(b.POINT == nullptr && b.SIDES == 0);
+}
+
+TEST(Math, CirclesCollideExactlyAtEveryRange) {
+  EXPECT_EQ(CIRCLESCOLLIDE(0, 0, 2, 3, 4, 3), TRUE);  // touching at distance 5
+  EXPECT_EQ(CIRCLESCOLLIDE(0, 0, 2, 3, 4, 2), FALSE);
+  EXPECT_EQ(CIRCLESCOLLIDE(7, 7, 0, 7, 7, 0), TRUE);
+  EXPECT_EQ(CIRCLESCOLLIDE(0, 0, -1, 0, 0, 5), FALSE);
+  // Differences of 2^32 - 1 and radii summing to it: products past 64 bits.
+  EXPECT_EQ(CIRCLESCOLLIDE(INT32_MIN, 0, INT32_MAX, INT32_MAX, 0, INT32_MAX), FALSE);
+  EXPECT_EQ(CIRCLESCOLLIDE(INT32_MIN + 1, 0, INT32_MAX, INT32_MAX, 0, INT32_MAX), TRUE);
+  EXPECT_EQ(CIRCLESCOLLIDE(INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX),
+            FALSE);
+  EXPECT_EQ(CIRCLESCOLLIDE(1.0f, 1.0f, 0.5f, 2.0f, 1.0f, 0.5f), TRUE);
+  EXPECT_EQ(CIRCLESCOLLIDE(1.0f, 1.0f, 0.5f, 2.0f, 1.0f, 0.49f), FALSE);
+  EXPECT_EQ(CIRCLESCOLLIDE(NaN, 1.0f, 0.5f, 2.0f, 1.0f, 0.5f), FALSE);
+  // The nearest point of the closed box: a corner at (3, 4) from the centre.
+  const RECT box{10, 10, 5, 5};
+  EXPECT_EQ(CIRCLERECTCOLLIDE(7, 6, 5, box), TRUE);
+  EXPECT_EQ(CIRCLERECTCOLLIDE(7, 6, 4, box), FALSE);
+  EXPECT_EQ(CIRCLERECTCOLLIDE(20, 12, 5, box), TRUE);  // the far edge 15 is inside the box
+  EXPECT_EQ(CIRCLERECTCOLLIDE(12, 12, 0, box), TRUE);
+  EXPECT_EQ(CIRCLERECTCOLLIDE(12, 12, 9, RECT{10, 10, -1, 5}), FALSE);
+  EXPECT_EQ(CIRCLERECTCOLLIDE(INT32_MIN, INT32_MIN, INT32_MAX, RECT{INT32_MAX, INT32_MAX, 0, 0}),
+            FALSE);
+  EXPECT_EQ(CIRCLERECTCOLLIDE(7.0f, 6.0f, 5.0f, RECTF{10, 10, 5, 5}), TRUE);
+  EXPECT_EQ(CIRCLERECTCOLLIDE(7.0f, 6.0f, 4.99f, RECTF{10, 10, 5, 5}), FALSE);
+  EXPECT_EQ(CIRCLERECTCOLLIDE(7.0f, 6.0f, 5.0f, RECTF{10, 10, NaN, 5}), FALSE);
+}

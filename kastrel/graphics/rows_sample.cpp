@@ -1,0 +1,225 @@
+// The sample loops of transformed drawing: the plain ones, the rules as written in bitmap.h, and
+// vector ones for the loop sets that gain from them. They only gather and weigh source pixels;
+// how a sample meets the target is left to the blit's row loops.
+
+#include <cstdint>
+#include <cstring>
+
+#include "kastrel/graphics/rows.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define KASTREL_SAMPLES_X86 1
+#endif
+
+namespace {
+
+#define SAMPLE_ARGS                                                                     \
+  uint8_t *out, const uint8_t *region, int32_t pitch, int64_t u, int64_t v, int64_t du, \
+      int64_t dv, int32_t n, int32_t w, int32_t h
+
+inline uint32_t load32(const uint8_t* p) {
+  uint32_t x;
+  std::memcpy(&x, p, 4);
+  return x;
+}
+
+template <int BPP>
+void nearest_plain(SAMPLE_ARGS) {
+  (void)w, (void)h;
+  for (int32_t i = 0; i < n; ++i, u += du, v += dv)
+    std::memcpy(out + i * BPP, region + (v >> 32) * pitch + (u >> 32) * BPP, BPP);
+}
+
+// The four pixels around a sample and its weights, edges clamped into the region.
+struct Taps {
+  const uint8_t *top, *bottom;  // rows y0 and y0 + 1
+  int64_t left, right;          // byte offsets of columns x0 and x0 + 1
+  uint32_t fx, fy;              // 0..255
+};
+
+inline Taps taps(const uint8_t* region, int32_t pitch, int64_t u, int64_t v, int32_t w, int32_t h) {
+  const int64_t p = u - (int64_t{1} << 31), q = v - (int64_t{1} << 31);
+  const int64_t x0 = p >> 32, y0 = q >> 32;
+  Taps t;
+  t.left = (x0 < 0 ? 0 : x0) * 4;
+  t.right = (x0 + 1 >= w ? w - 1 : x0 + 1) * 4;
+  t.top = region + (y0 < 0 ? 0 : y0) * pitch;
+  t.bottom = region + (y0 + 1 >= h ? h - 1 : y0 + 1) * pitch;
+  t.fx = uint32_t(p >> 24) & 255u;
+  t.fy = uint32_t(q >> 24) & 255u;
+  return t;
+}
+
+void bilinear_plain(SAMPLE_ARGS) {
+  for (int32_t i = 0; i < n; ++i, u += du, v += dv) {
+    const Taps t = taps(region, pitch, u, v, w, h);
+    const uint32_t c00 = load32(t.top + t.left), c10 = load32(t.top + t.right);
+    const uint32_t c01 = load32(t.bottom + t.left), c11 = load32(t.bottom + t.right);
+    uint32_t pixel = 0;
+    for (int c = 0; c < 32; c += 8) {
+      const uint32_t top = ((c00 >> c) & 255u) * (256 - t.fx) + ((c10 >> c) & 255u) * t.fx;
+      const uint32_t bottom = ((c01 >> c) & 255u) * (256 - t.fx) + ((c11 >> c) & 255u) * t.fx;
+      pixel |= ((top * (256 - t.fy) + bottom * t.fy + 32768u) >> 16) << c;
+    }
+    std::memcpy(out + i * 4, &pixel, 4);
+  }
+}
+
+void tint_plain(uint8_t* row, int32_t n, uint32_t tint) {
+  for (int32_t i = 0; i < n * 4; ++i)
+    row[i] = uint8_t((row[i] * (((tint >> (8 * (i & 3))) & 255u) + 1)) >> 8);
+}
+
+#if KASTREL_SAMPLES_X86
+
+#define KASTREL_AVX __attribute__((target("avx")))
+
+// Nearest 32-bit samples four at a time, stored as one vector. Without gather instructions the
+// loads stay scalar; the unrolled steps let them overlap.
+__attribute__((always_inline)) inline void nearest32_body(SAMPLE_ARGS) {
+  (void)w, (void)h;
+  int32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const int64_t u1 = u + du, u2 = u1 + du, u3 = u2 + du;
+    const int64_t v1 = v + dv, v2 = v1 + dv, v3 = v2 + dv;
+    const uint32_t p0 = load32(region + (v >> 32) * pitch + (u >> 32) * 4);
+    const uint32_t p1 = load32(region + (v1 >> 32) * pitch + (u1 >> 32) * 4);
+    const uint32_t p2 = load32(region + (v2 >> 32) * pitch + (u2 >> 32) * 4);
+    const uint32_t p3 = load32(region + (v3 >> 32) * pitch + (u3 >> 32) * 4);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i * 4),
+                     _mm_set_epi32(int(p3), int(p2), int(p1), int(p0)));
+    u = u3 + du;
+    v = v3 + dv;
+  }
+  for (; i < n; ++i, u += du, v += dv)
+    std::memcpy(out + i * 4, region + (v >> 32) * pitch + (u >> 32) * 4, 4);
+}
+
+// One pixel's channels in 16-bit lanes, left column beside right: the rows are weighed first in
+// 16 bits (c * (256 - f) + c' * f is at most 65280), halved so that the columns' weighing fits
+// pmaddwd; the result in four 32-bit lanes.
+__attribute__((always_inline)) inline __m128i bilinear1(const Taps& t) {
+  const auto pair = [&t](const uint8_t* row) {  // [left right] of a row, widened
+    return _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(int(load32(row + t.left))),
+                                                _mm_cvtsi32_si128(int(load32(row + t.right)))),
+                             _mm_setzero_si128());
+  };
+  const __m128i rows =
+      _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(pair(t.top), _mm_set1_epi16(short(256 - t.fy))),
+                                   _mm_mullo_epi16(pair(t.bottom), _mm_set1_epi16(short(t.fy)))),
+                     1);
+  const __m128i by_channel = _mm_unpacklo_epi16(rows, _mm_unpackhi_epi64(rows, rows));
+  const __m128i weights = _mm_set1_epi32(int((t.fx << 16) | (256 - t.fx)));
+  return _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(by_channel, weights), _mm_set1_epi32(1 << 14)),
+                        15);
+}
+
+// Two pixels, packed into the low 8 bytes.
+__attribute__((always_inline)) inline __m128i bilinear2(const uint8_t* region, int32_t pitch,
+                                                        int64_t u, int64_t v, int64_t du,
+                                                        int64_t dv, int32_t w, int32_t h) {
+  const __m128i words = _mm_packs_epi32(bilinear1(taps(region, pitch, u, v, w, h)),
+                                        bilinear1(taps(region, pitch, u + du, v + dv, w, h)));
+  return _mm_packus_epi16(words, words);
+}
+
+__attribute__((always_inline)) inline void bilinear_body(SAMPLE_ARGS) {
+  int32_t i = 0;
+  for (; i + 2 <= n; i += 2, u += 2 * du, v += 2 * dv)
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i * 4),
+                     bilinear2(region, pitch, u, v, du, dv, w, h));
+  if (i < n) bilinear_plain(out + i * 4, region, pitch, u, v, du, dv, 1, w, h);
+}
+
+__attribute__((always_inline)) inline void tint_body(uint8_t* row, int32_t n, uint32_t tint) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i t =
+      _mm_add_epi16(_mm_unpacklo_epi8(_mm_set1_epi32(int(tint)), zero), _mm_set1_epi16(1));
+  int32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i * 4));
+    const __m128i lo = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(p, zero), t), 8);
+    const __m128i hi = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(p, zero), t), 8);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i * 4), _mm_packus_epi16(lo, hi));
+  }
+  tint_plain(row + i * 4, n - i, tint);
+}
+
+void nearest32_sse2(SAMPLE_ARGS) { nearest32_body(out, region, pitch, u, v, du, dv, n, w, h); }
+void bilinear_sse2(SAMPLE_ARGS) { bilinear_body(out, region, pitch, u, v, du, dv, n, w, h); }
+void tint_sse2(uint8_t* row, int32_t n, uint32_t tint) { tint_body(row, n, tint); }
+KASTREL_AVX void nearest32_avx(SAMPLE_ARGS) {
+  nearest32_body(out, region, pitch, u, v, du, dv, n, w, h);
+}
+KASTREL_AVX void bilinear_avx(SAMPLE_ARGS) {
+  bilinear_body(out, region, pitch, u, v, du, dv, n, w, h);
+}
+KASTREL_AVX void tint_avx(uint8_t* row, int32_t n, uint32_t tint) { tint_body(row, n, tint); }
+
+// With AVX2, eight nearest samples are gathered at once: the integer parts of the 32.32
+// positions (their high words) become byte offsets in 32 bits, which every region below 2 GiB
+// allows.
+// The integer parts of eight 32.32 positions, four in each of a and b.
+__attribute__((target("avx2"))) inline __m256i whole(__m256i a, __m256i b) {
+  const __m256i high = _mm256_set_epi32(7, 5, 3, 1, 7, 5, 3, 1);
+  return _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm256_castsi256_si128(_mm256_permutevar8x32_epi32(a, high))),
+      _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(b, high)), 1);
+}
+
+__attribute__((target("avx2"))) void nearest32_avx2(SAMPLE_ARGS) {
+  if (n < 8 || int64_t(h) * pitch > INT32_MAX)
+    return nearest32_avx(out, region, pitch, u, v, du, dv, n, w, h);
+  __m256i u0 = _mm256_set_epi64x(u + 3 * du, u + 2 * du, u + du, u);
+  __m256i v0 = _mm256_set_epi64x(v + 3 * dv, v + 2 * dv, v + dv, v);
+  __m256i u1 = _mm256_add_epi64(u0, _mm256_set1_epi64x(4 * du));
+  __m256i v1 = _mm256_add_epi64(v0, _mm256_set1_epi64x(4 * dv));
+  const __m256i du8 = _mm256_set1_epi64x(8 * du), dv8 = _mm256_set1_epi64x(8 * dv);
+  const __m256i pitches = _mm256_set1_epi32(pitch);
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256i offsets = _mm256_add_epi32(_mm256_mullo_epi32(whole(v0, v1), pitches),
+                                             _mm256_slli_epi32(whole(u0, u1), 2));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i * 4),
+                        _mm256_i32gather_epi32(reinterpret_cast<const int*>(region), offsets, 1));
+    u0 = _mm256_add_epi64(u0, du8), u1 = _mm256_add_epi64(u1, du8);
+    v0 = _mm256_add_epi64(v0, dv8), v1 = _mm256_add_epi64(v1, dv8);
+  }
+  if (i < n) nearest32_avx(out + i * 4, region, pitch, u + i * du, v + i * dv, du, dv, n - i, w, h);
+}
+
+const VOX_SAMPLE_LOOPS kAvx2 = {
+    {nearest_plain<1>, nearest_plain<2>, nearest32_avx2}, bilinear_avx, tint_avx};
+
+const VOX_SAMPLE_LOOPS kSse2 = {
+    {nearest_plain<1>, nearest_plain<2>, nearest32_sse2}, bilinear_sse2, tint_sse2};
+const VOX_SAMPLE_LOOPS kAvx = {
+    {nearest_plain<1>, nearest_plain<2>, nearest32_avx}, bilinear_avx, tint_avx};
+
+#endif
+
+#undef SAMPLE_ARGS
+
+}  // namespace
+
+const VOX_SAMPLE_LOOPS vox_gfxSamplesPlain = {
+    {nearest_plain<1>, nearest_plain<2>, nearest_plain<4>}, bilinear_plain, tint_plain};
+
+// AVX-512 takes the AVX2 loops.
+const VOX_SAMPLE_LOOPS& vox_hSampleLoops() {
+#if KASTREL_SAMPLES_X86
+  switch (vox_hRowPath()) {
+    case VOX_ROWS_PLAIN:
+      return vox_gfxSamplesPlain;
+    case VOX_ROWS_SSE2:
+      return kSse2;
+    case VOX_ROWS_AVX:
+      return kAvx;
+    default:
+      return kAvx2;
+  }
+#else
+  return vox_gfxSamplesPlain;
+#endif
+}

@@ -1,0 +1,332 @@
+// Transformed drawing: BITMAP::DRAWTRANSFORMED and TRANSFORMEDBOUNDS. The pixel rule is in
+// bitmap.h. Each target row's run of pixels that map into the source is found exactly from the
+// fixed-point map, its samples gathered into a row (rows_sample.cpp), and the blit's row loop of
+// the raster operation run over that row, so every operation keeps its per-pixel rule.
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <vector>
+
+#include "kastrel/base/error.h"
+#include "kastrel/device/context.h"
+#include "kastrel/device/screen.h"
+#include "kastrel/graphics/bitmap.h"
+#include "kastrel/graphics/draw_target.h"
+#include "kastrel/graphics/image.h"
+#include "kastrel/graphics/rows.h"
+
+namespace KASTREL::GRAPHICS {
+namespace {
+
+__extension__ using i128 = __int128;
+
+constexpr double kOne = 0x1p32;       // 1.0 in 32.32 fixed point
+constexpr double kMaxScale = 0x1p16;  // beyond either way the call fails or draws nothing
+constexpr double kFarAway = 0x1p40;   // positions beyond cannot reach any view
+constexpr double kMaxPivot = 0x1p30;
+constexpr int32_t kMaxRegion = 1 << 28;  // region sides, so 32.32 positions stay in 64 bits
+
+// The fixed-point inverse map of one call.
+struct MAP {
+  int64_t A, B, C, D;  // u and v steps per target column (A, C) and per row (B, D)
+  int64_t U0, V0;      // u and v at target pixel (ax, ay)
+  int64_t ax, ay;
+  i128 L, M;             // region width and height in fixed point
+  int32_t sx, sy, w, h;  // the region within the image
+  bool visible;          // false: the call draws nothing at all
+};
+
+enum PLAN { PLAN_FAIL, PLAN_OK };
+
+// The region, the map, or the reason the call fails (naming CALL; none when CALL is null).
+#define REASON(...)                      \
+  do {                                   \
+    if (CALL) SETLASTERROR(__VA_ARGS__); \
+  } while (0)
+PLAN plan(const VOX_IMAGE_INFO& src, float X, float Y, const TRANSFORM& T, const char* CALL,
+          MAP* m) {
+  m->visible = false;
+  if (std::isnan(X) || std::isnan(Y)) {
+    REASON("%s: the position is not a number", CALL);
+    return PLAN_FAIL;
+  }
+  if (!std::isfinite(T.ANGLE) || !std::isfinite(T.SCALEX) || !std::isfinite(T.SCALEY)) {
+    REASON("%s: the angle or a scale is not a finite number", CALL);
+    return PLAN_FAIL;
+  }
+  if (!(std::fabs(T.PIVOTX) <= kMaxPivot && std::fabs(T.PIVOTY) <= kMaxPivot)) {
+    REASON("%s: the pivot (%g, %g) lies beyond 2^30", CALL, double(T.PIVOTX), double(T.PIVOTY));
+    return PLAN_FAIL;
+  }
+  if (std::fabs(T.SCALEX) > kMaxScale || std::fabs(T.SCALEY) > kMaxScale) {
+    REASON("%s: the scale (%g, %g) lies beyond 65536", CALL, double(T.SCALEX), double(T.SCALEY));
+    return PLAN_FAIL;
+  }
+  // The region, as the blit clamps DRAWTO's.
+  int64_t x1 = T.SOURCE.W < 0 ? 0 : T.SOURCE.X, y1 = T.SOURCE.H < 0 ? 0 : T.SOURCE.Y;
+  int64_t x2 = T.SOURCE.W < 0 ? int64_t{src.width} : x1 + T.SOURCE.W;
+  int64_t y2 = T.SOURCE.H < 0 ? int64_t{src.height} : y1 + T.SOURCE.H;
+  x1 = std::clamp<int64_t>(x1, 0, src.width - 1);
+  x2 = std::clamp<int64_t>(x2, 0, src.width - 1);
+  y1 = std::clamp<int64_t>(y1, 0, src.height - 1);
+  y2 = std::clamp<int64_t>(y2, 0, src.height - 1);
+  m->sx = int32_t(x1);
+  m->sy = int32_t(y1);
+  m->w = int32_t(x2 - x1 + 1);
+  m->h = int32_t(y2 - y1 + 1);
+  if (m->w > kMaxRegion || m->h > kMaxRegion) {
+    REASON("%s: a source region of %d x %d pixels is too large to transform", CALL, m->w, m->h);
+    return PLAN_FAIL;
+  }
+  if (std::fabs(T.SCALEX) < 1 / kMaxScale || std::fabs(T.SCALEY) < 1 / kMaxScale ||
+      !(std::fabs(X) <= kFarAway && std::fabs(Y) <= kFarAway)) {
+    return PLAN_OK;  // too small to see, or too far away
+  }
+
+  double r = std::fmod(double(T.ANGLE), 360.0);
+  if (r < 0) r += 360;
+  double c, s;
+  if (r == 0) {
+    c = 1, s = 0;
+  } else if (r == 90) {
+    c = 0, s = 1;
+  } else if (r == 180) {
+    c = -1, s = 0;
+  } else if (r == 270) {
+    c = 0, s = -1;
+  } else {
+    c = std::cos(r * (std::numbers::pi / 180));
+    s = std::sin(r * (std::numbers::pi / 180));
+  }
+  const double fx = (T.FLIP & FLIPH) ? -double(T.SCALEX) : double(T.SCALEX);
+  const double fy = (T.FLIP & FLIPV) ? -double(T.SCALEY) : double(T.SCALEY);
+  m->A = int64_t(std::nearbyint(c / fx * kOne));
+  m->B = int64_t(std::nearbyint(s / fx * kOne));
+  m->C = int64_t(std::nearbyint(-s / fy * kOne));
+  m->D = int64_t(std::nearbyint(c / fy * kOne));
+  const double ax = std::floor(double(X)), ay = std::floor(double(Y));
+  const double ex = ax + 0.5 - double(X), ey = ay + 0.5 - double(Y);
+  m->U0 = int64_t(std::nearbyint(kOne * (double(T.PIVOTX) + (ex * c + ey * s) / fx)));
+  m->V0 = int64_t(std::nearbyint(kOne * (double(T.PIVOTY) + (ey * c - ex * s) / fy)));
+  m->ax = int64_t(ax);
+  m->ay = int64_t(ay);
+  m->L = i128{m->w} << 32;
+  m->M = i128{m->h} << 32;
+  m->visible = (double(m->A) * double(m->D) - double(m->B) * double(m->C)) != 0;
+  return PLAN_OK;
+}
+#undef REASON
+
+// Narrows [*lo, *hi] (columns counted from ax) to the k with 0 <= base + k * step < limit.
+// Each end is estimated in double precision and then settled exactly, a step or two away:
+// dividing in 128 bits on every row would cost more than a small sprite's pixels.
+void keep_inside(i128 base, int64_t step, i128 limit, double per_step, int64_t* lo, int64_t* hi) {
+  if (*lo > *hi) return;
+  const auto above = [&](int64_t k) { return base + i128{k} * step >= 0; };
+  const auto below = [&](int64_t k) { return base + i128{k} * step < limit; };
+  if (step == 0) {
+    if (!above(0) || !below(0)) *lo = 1, *hi = 0;
+    return;
+  }
+  const auto near = [&](double estimate, int64_t from, int64_t to) {
+    return int64_t(std::clamp(estimate, double(from), double(to)));
+  };
+  // The first k in [*lo, *hi + 1] from which HOLDS stays true, and the last in [*lo - 1, *hi]
+  // up to which it holds.
+  const auto first = [&](auto holds, double estimate) {
+    int64_t k = near(estimate, *lo, *hi + 1);
+    while (k > *lo && holds(k - 1)) --k;
+    while (k <= *hi && !holds(k)) ++k;
+    return k;
+  };
+  const auto last = [&](auto holds, double estimate) {
+    int64_t k = near(estimate, *lo - 1, *hi);
+    while (k < *hi && holds(k + 1)) ++k;
+    while (k >= *lo && !holds(k)) --k;
+    return k;
+  };
+  // Rows of sprites keep their positions within 64 bits, whose conversion is one instruction.
+  const double b = base == int64_t(base) ? double(int64_t(base)) : double(base);
+  const double zero = -b * per_step, end = (double(int64_t(limit)) - b) * per_step;
+  const int64_t from = step > 0 ? first(above, zero) : first(below, end);
+  const int64_t to = step > 0 ? last(below, end) : last(above, zero);
+  *lo = from;
+  *hi = to;
+}
+
+// The target pixels (tx, ty) whose samples lie in the region, within the box [x0, x1] x
+// [y0, y1]: one run per row, handed to run(ty, first tx, count, u, v).
+template <typename RUN>
+void each_run(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t y1, RUN&& run) {
+  const double per_u = m.A ? 1 / double(m.A) : 0, per_v = m.C ? 1 / double(m.C) : 0;
+  for (int64_t ty = y0; ty <= y1; ++ty) {
+    const i128 ubase = m.U0 + i128{ty - m.ay} * m.B, vbase = m.V0 + i128{ty - m.ay} * m.D;
+    int64_t lo = x0 - m.ax, hi = x1 - m.ax;
+    keep_inside(ubase, m.A, m.L, per_u, &lo, &hi);
+    keep_inside(vbase, m.C, m.M, per_v, &lo, &hi);
+    if (lo > hi) continue;
+    run(ty, lo + m.ax, hi - lo + 1, int64_t(ubase + i128{lo} * m.A),
+        int64_t(vbase + i128{lo} * m.C));
+  }
+}
+
+// The box of target pixels the map can reach: the corners of the region's parallelogram solved
+// from the fixed-point map, widened a pixel for the rounding of that solution. Clamped to +-2^40.
+void reach(const MAP& m, double* left, double* top, double* right, double* bottom) {
+  const double A = double(m.A), B = double(m.B), C = double(m.C), D = double(m.D);
+  const double det = A * D - B * C;
+  *left = *top = INFINITY;
+  *right = *bottom = -INFINITY;
+  for (const double uu : {0.0, double(m.L)}) {
+    for (const double vv : {0.0, double(m.M)}) {
+      const double du = uu - double(m.U0), dv = vv - double(m.V0);
+      const double k = (D * du - B * dv) / det, j = (A * dv - C * du) / det;
+      *left = std::min(*left, k), *right = std::max(*right, k);
+      *top = std::min(*top, j), *bottom = std::max(*bottom, j);
+    }
+  }
+  const auto clamp = [](double v) { return std::clamp(v, -kFarAway, kFarAway); };
+  *left = clamp(std::floor(*left) - 1 + double(m.ax));
+  *right = clamp(std::ceil(*right) + 1 + double(m.ax));
+  *top = clamp(std::floor(*top) - 1 + double(m.ay));
+  *bottom = clamp(std::ceil(*bottom) + 1 + double(m.ay));
+}
+
+// The blit's row routine for each raster operation, as DRAWTO passes them.
+constexpr VOX_PUT_ROUTINE kRoutines[] = {vox_hPutPSet,  vox_hPutPReset, vox_hPutTrans,
+                                         vox_hPutAnd,   vox_hPutOr,     vox_hPutXor,
+                                         vox_hPutAlpha, vox_hPutAdd,    vox_hPutCustom};
+
+// Unturned, unscaled and unmirrored with samples on pixel centres (or any samples, for
+// NEAREST), untinted and near enough for a float position: the map is a plain blit of the
+// region, as DRAWTO draws it. *x, *y: where its top-left pixel lands.
+bool plain_blit(const MAP& m, const TRANSFORM& T, bool tint, int64_t* x, int64_t* y) {
+  constexpr int64_t one = int64_t{1} << 32, half = int64_t{1} << 31;
+  if (m.A != one || m.D != one || m.B != 0 || m.C != 0 || tint) return false;
+  if (T.FILTER == BILINEAR && ((m.U0 & (one - 1)) != half || (m.V0 & (one - 1)) != half))
+    return false;
+  *x = m.ax - (m.U0 >> 32);
+  *y = m.ay - (m.V0 >> 32);
+  return std::abs(*x) < (1 << 24) && std::abs(*y) < (1 << 24);
+}
+
+// The samples of one call, grown as needed and kept for the thread's next calls.
+std::vector<uint8_t>& sample_row() {
+  thread_local std::vector<uint8_t> row;
+  return row;
+}
+
+}  // namespace
+
+BOOLEAN BITMAP::DRAWTRANSFORMED(void* DEST, float X, float Y, const TRANSFORM& T) const {
+  static constexpr const char* kCall = "DRAWTRANSFORMED";
+  VOX_GFX_SCREEN* screen = __vox_gfx;
+  VOX_IMAGE_INFO src;
+  if (!IMGHANDLE || !vox_hImageInfo(IMGHANDLE, screen ? screen->bytes_per_pixel : 4, &src) ||
+      src.width < 1 || src.height < 1) {
+    SETLASTERROR("%s: the bitmap holds no image", kCall);
+    return FALSE;
+  }
+  if (T.METHOD == VOXCUSTOM && !T.BLENDER) {
+    SETLASTERROR("%s: VOXCUSTOM needs a blender", kCall);
+    return FALSE;
+  }
+  MAP m;
+  if (plan(src, X, Y, T, kCall, &m) == PLAN_FAIL) return FALSE;
+  DETAIL::DRAWTARGET t;
+  if (!DETAIL::begin(t, DEST, T.METHOD, 0, kCall, true)) return FALSE;
+  const bool alpha_mask = src.bpp == 1 && t.bpp == 4 && T.METHOD == VOXALPHA;
+  if (src.bpp != t.bpp && !alpha_mask) {
+    DETAIL::finish(t);
+    SETLASTERROR("%s: a %d-bit bitmap cannot be drawn on a %d-bit target", kCall, src.bpp * 8,
+                 t.bpp * 8);
+    return FALSE;
+  }
+  // Faded below 4 without saved bytes to come back from: invisible, as for DRAWTO.
+  if (IBPP == 4 && !IALPHACHANNEL && IALPHA < 4) m.visible = false;
+  vox_hAutoLock();  // image targets too, as the blit locks for any target
+  const bool tint = T.METHOD == VOXALPHA && src.bpp == 4 && T.TINT != 0xFFFFFFFFu;
+  int64_t blit_x, blit_y;
+  if (m.visible && plain_blit(m, T, tint, &blit_x, &blit_y)) {
+    static constexpr int32_t kModes[] = {PUT_PSET, PUT_PRESET, PUT_TRANS, PUT_AND,   PUT_OR,
+                                         PUT_XOR,  PUT_ALPHA,  PUT_ADD,   PUT_CUSTOM};
+    vox_GfxPut(DEST, float(blit_x), float(blit_y), IMGHANDLE, m.sx, m.sy, m.sx + m.w - 1,
+               m.sy + m.h - 1, PUT_ABSOLUTE, kModes[T.METHOD], kRoutines[T.METHOD],
+               T.METHOD == VOXADD ? 255 : -1, T.BLENDER, T.PARAM);
+  } else if (m.visible) {
+    double left, top, right, bottom;
+    reach(m, &left, &top, &right, &bottom);
+    const int64_t x0 = std::max<int64_t>(int64_t(left), 0);
+    const int64_t y0 = std::max<int64_t>(int64_t(top), 0);
+    const int64_t x1 = std::min<int64_t>(int64_t(right), t.width - 1);
+    const int64_t y1 = std::min<int64_t>(int64_t(bottom), t.height - 1);
+    const VOX_SAMPLE_LOOPS& loops = vox_hSampleLoops();
+    const bool bilinear = T.FILTER == BILINEAR && src.bpp == 4;
+    const VOX_SAMPLE_ROUTINE sample = bilinear ? loops.bilinear
+                                               : loops.nearest[src.bpp == 1   ? 0
+                                                               : src.bpp == 2 ? 1
+                                                                              : 2];
+    const VOX_PUT_ROUTINE rows = alpha_mask ? vox_gfxRowAlphaMask : t.rows;
+    const int32_t alpha = T.METHOD == VOXADD ? 255 : -1;
+    const uint8_t* region = src.pixels + int64_t{m.sy} * src.pitch + int64_t{m.sx} * src.bpp;
+    std::vector<uint8_t>& row = sample_row();
+    if (x1 >= x0 && row.size() < size_t(x1 - x0 + 1) * 4) row.resize(size_t(x1 - x0 + 1) * 4);
+    each_run(m, x0, y0, x1, y1, [&](int64_t ty, int64_t tx, int64_t n, int64_t u, int64_t v) {
+      sample(row.data(), region, src.pitch, u, v, m.A, m.C, int32_t(n), m.w, m.h);
+      if (tint) loops.tint(row.data(), int32_t(n), T.TINT);
+      rows(row.data(), t.pixels + ty * t.pitch + tx * t.bpp, int32_t(n), 1, 0, t.pitch, alpha,
+           T.BLENDER, T.PARAM);
+      if (t.screen) {
+        t.top = std::min(t.top, ty);
+        t.bottom = std::max(t.bottom, ty);
+      }
+    });
+  }
+  DETAIL::finish(t);
+  vox_hAutoUnlock();
+  return TRUE;
+}
+
+BOOLEAN BITMAP::DRAWTRANSFORMED(BITMAP& DEST, float X, float Y, const TRANSFORM& T) const {
+  return DRAWTRANSFORMED(DEST.HANDLE(), X, Y, T);
+}
+
+MATH::RECT TRANSFORMEDBOUNDS(const BITMAP& SOURCE, float X, float Y, const TRANSFORM& T) {
+  const MATH::RECT none{0, 0, -1, -1};
+  VOX_IMAGE_INFO src;
+  const VOX_GFX_SCREEN* screen = __vox_gfx;
+  if (!SOURCE.HANDLE() ||
+      !vox_hImageInfo(SOURCE.HANDLE(), screen ? screen->bytes_per_pixel : 4, &src) ||
+      src.width < 1 || src.height < 1 || T.METHOD < VOXPSET || T.METHOD > VOXCUSTOM ||
+      (SOURCE.IBPP == 4 && !SOURCE.IALPHACHANNEL && SOURCE.IALPHA < 4)) {
+    return none;
+  }
+  MAP m;
+  if (plan(src, X, Y, T, nullptr, &m) == PLAN_FAIL || !m.visible) return none;
+  double left, top, right, bottom;
+  reach(m, &left, &top, &right, &bottom);
+  // The exact first and last rows and columns with samples, found run by run when the box is
+  // small enough to walk; otherwise the box itself.
+  int64_t x0 = INT64_MAX, x1 = INT64_MIN, y0 = INT64_MAX, y1 = INT64_MIN;
+  if (bottom - top <= 1 << 16) {
+    each_run(m, int64_t(left), int64_t(top), int64_t(right), int64_t(bottom),
+             [&](int64_t ty, int64_t tx, int64_t n, int64_t, int64_t) {
+               x0 = std::min(x0, tx), x1 = std::max(x1, tx + n - 1);
+               y0 = std::min(y0, ty), y1 = std::max(y1, ty);
+             });
+    if (y1 < y0) return none;
+  } else {
+    x0 = int64_t(left), x1 = int64_t(right), y0 = int64_t(top), y1 = int64_t(bottom);
+  }
+  x0 = std::clamp<int64_t>(x0, INT32_MIN, INT32_MAX);
+  y0 = std::clamp<int64_t>(y0, INT32_MIN, INT32_MAX);
+  x1 = std::clamp<int64_t>(x1, x0, int64_t{x0} + INT32_MAX);
+  y1 = std::clamp<int64_t>(y1, y0, int64_t{y0} + INT32_MAX);
+  x1 = std::min<int64_t>(x1, INT32_MAX);
+  y1 = std::min<int64_t>(y1, INT32_MAX);
+  return MATH::RECT{int32_t(x0), int32_t(y0), int32_t(x1 - x0), int32_t(y1 - y0)};
+}
+
+}  // namespace KASTREL::GRAPHICS
