@@ -9,12 +9,15 @@
 
 #include <SDL2/SDL.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
 #include "bench/table.h"
+#include "kastrel/device/driver.h"
 #include "kastrel/device/sdl/frame_rows.h"
+#include "kastrel/device/sdl/paced_present.h"
 #include "kastrel/device/sdl/scaling.h"
 
 namespace bench {
@@ -68,6 +71,56 @@ void SdlScaled(benchmark::State& state) {
   SDL_FreeSurface(dst);
 }
 
+// The paced presentation's work for a new frame each pass, its every row changed in its last
+// pixel (the copy compares whole rows before writing them): "copy" is the driver's own part
+// under the lock, into the streaming texture; "present" adds the upload and the rendering
+// through SDL's software renderer into a window-sized surface, as on a desktop without a GPU
+// (with one, the scaling is the GPU's). Two frames take turns, so every pass has new rows.
+void Paced(benchmark::State& state, int32_t n, bool whole) {
+  std::vector<uint8_t> a = Frame(), b = a;
+  for (int32_t y = 0; y < kH; ++y) b[(size_t(y) * kW + kW - 1) * 4] ^= 0xFF;
+  std::vector<uint8_t> dirty(kH, 1);
+  VOX_GFX_SCREEN s{};
+  s.width = kW;
+  s.height = kH;
+  s.bytes_per_pixel = 4;
+  s.pitch = kW * 4;
+  s.dirty = dirty.data();
+  const uint32_t palette[256] = {};
+  SDL_Surface* window =
+      SDL_CreateRGBSurfaceWithFormat(0, kW * n, kH * n, 32, SDL_PIXELFORMAT_RGB888);
+  vox_paced_start(MODE_VSYNC);
+  if (!vox_paced_attach(SDL_CreateSoftwareRenderer(window), kW, kH, 60)) {
+    state.SkipWithError("no software renderer");
+    return;
+  }
+  const VOX_SCALE_LAYOUT layout{n, 0, 0, kW * n, kH * n};
+  bool flip = false;
+  for (auto _ : state) {
+    s.framebuffer = (flip = !flip) ? a.data() : b.data();
+    const auto start = std::chrono::steady_clock::now();
+    vox_paced_copy(&s, palette, n);
+    if (whole) vox_paced_show(layout);
+    state.SetIterationTime(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    if (!whole) vox_paced_show(layout);
+  }
+  vox_paced_close();
+  SDL_FreeSurface(window);
+}
+
+void Memcpy(benchmark::State& state) {
+  const std::vector<uint8_t> frame = Frame();
+  std::vector<uint8_t> copy(frame.size());
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    std::memcpy(copy.data(), frame.data(), frame.size());
+    benchmark::ClobberMemory();
+    state.SetIterationTime(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+}
+
 }  // namespace
 
 void RegisterPresent() {
@@ -78,6 +131,27 @@ void RegisterPresent() {
   Add({section, row, "scale 1", double(kW) * kH * 4}, [](benchmark::State& s) { Present(s, 1); });
   Add({section, row, "SDL_BlitScaled x2", double(kW) * kH * 16}, SdlScaled);
   AddTarget({"present at scale 2 vs scale 1 (<= 3x)", section, {row}, "scale 2", "scale 1", 3.0});
+
+  const std::string paced = "paced present 640x480 frame";
+  Columns(paced, {"scale 1", "scale 2"}, {"memcpy"});
+  SectionNote(paced,
+              "a new frame every pass, each row changed at its end; copy: the driver's "
+              "part under the lock; present: with SDL's software renderer");
+  const double bytes = double(kW) * kH * 4;
+  Add(
+      {paced, "copy", "scale 1", bytes}, [](benchmark::State& s) { Paced(s, 1, false); }, true);
+  Add(
+      {paced, "copy", "scale 2", bytes}, [](benchmark::State& s) { Paced(s, 2, false); }, true);
+  Add({paced, "copy", "memcpy", bytes}, Memcpy, true);
+  Add(
+      {paced, "present", "scale 1", bytes}, [](benchmark::State& s) { Paced(s, 1, true); }, true);
+  Add(
+      {paced, "present", "scale 2", bytes}, [](benchmark::State& s) { Paced(s, 2, true); }, true);
+  Add({paced, "present", "memcpy", bytes}, Memcpy, true);
+  AddTarget(
+      {"paced copy vs memcpy of the frame (<= 1.5x)", paced, {"copy"}, "scale 1", "memcpy", 1.5});
+  AddTarget(
+      {"paced copy at scale 2 vs scale 1 (<= 1.2x)", paced, {"copy"}, "scale 2", "scale 1", 1.2});
 }
 
 }  // namespace bench

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -127,6 +128,49 @@ TEST(DemoOnWayland, RunsPresentsEndsOnEscapeAndEveryModeFlagOpens) {
     ASSERT_NE(__vox_gfx, nullptr) << flags;
     EXPECT_EQ(__vox_gfx->driver, &vox_gfxDriverSDL) << flags;
   }
+  vox_GfxScreenRes(1, 1, 32, 1, MODE_NULL, 0);
+}
+
+// Paced, this process's pictures follow the compositor's frame callbacks: every present is one
+// repaint of the output, over 5 s of a new picture each pass.
+TEST(PacedOnWayland, PresentsMatchTheCompositorsRepaints) {
+  if (!have_weston()) GTEST_SKIP() << "weston is not installed (make test installs it)";
+  if (*KASTREL_WESTON_SEAT == 0) GTEST_SKIP() << "built without libweston-10-dev: no seat module";
+  Weston weston({"--backend=headless-backend.so", "--use-pixman", "--width=1024", "--height=768",
+                 "--modules=" KASTREL_WESTON_SEAT});
+  ASSERT_TRUE(weston.up());
+  for (int i = 0; i < 300 && repaints(weston) < 0; ++i) std::this_thread::sleep_for(100ms);
+  for (const auto& [name, value] : weston.client_env())
+    value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+  vox_GfxSetPresentation(PRESENT_VSYNC);
+  vox_GfxScreenRes(320, 240, 32, 1, 0, 0);
+  ASSERT_EQ(vox_GetError(), 0) << KASTREL::LASTERROR();
+  ASSERT_GE(vox_GfxPresentPass(), 0);
+  // Passes of a frame loop, a new picture each, from one rewrite of the module's count (every
+  // 100 ms) to the first after `seconds`: the repaints and presents in between.
+  uint32_t color = 0xFF000000u;
+  auto pass = [&] {
+    vox_GfxLock();
+    std::fill_n(reinterpret_cast<uint32_t*>(__vox_gfx->framebuffer), 320 * 240, ++color);
+    const int32_t seen = vox_GfxPresentPass();
+    vox_GfxUnlock(-1, -1);
+    vox_GfxWaitPresent(seen);
+  };
+  auto rewrite = [&] {
+    for (const long now = repaints(weston); repaints(weston) == now;) pass();
+    return std::make_pair(repaints(weston), long(vox_GfxPresentCount()));
+  };
+  auto run = [&](double seconds) {
+    const auto [repaints0, presents0] = rewrite();
+    for (const double end = vox_Timer() + seconds; vox_Timer() < end;) pass();
+    const auto [repaints1, presents1] = rewrite();
+    return std::make_pair(repaints1 - repaints0, presents1 - presents0);
+  };
+  run(1.0);
+  const auto [shown, presented] = run(5.0);
+  std::printf("%ld presents, %ld repaints in about 5 s\n", presented, shown);
+  EXPECT_GT(presented, 50);
+  EXPECT_LE(std::abs(presented - shown), 1 + shown / 50);
   vox_GfxScreenRes(1, 1, 32, 1, MODE_NULL, 0);
 }
 

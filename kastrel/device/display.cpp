@@ -17,6 +17,7 @@
 
 VOX_GFX_SCREEN* __vox_gfx = nullptr;
 int32_t __vox_gfx_scale = -1;
+int32_t __vox_gfx_present = -1;
 const VOX_GFX_DRIVER* const* __vox_gfx_drivers = __vox_gfx_drivers_list;
 
 namespace {
@@ -28,6 +29,7 @@ void null_unlock() {}
 
 const VOX_GFX_DRIVER __vox_gfxDriverNull = {
     "Null",  nullptr, nullptr, null_lock, null_unlock, nullptr, nullptr,
+    nullptr, nullptr, nullptr, nullptr,   nullptr,     nullptr, nullptr,
     nullptr, nullptr, nullptr, nullptr,   nullptr,     nullptr, nullptr,
 };
 
@@ -409,6 +411,36 @@ void vox_GfxSetScale(int32_t scale) {
   if (__vox_gfx != nullptr && __vox_gfx->driver != nullptr && __vox_gfx->driver->set_display)
     __vox_gfx->driver->set_display(-2, scale);
   vox_hSetError(0);
+}
+
+void vox_GfxSetPresentation(int32_t presentation) {
+  if (presentation != PRESENT_PASS && presentation != PRESENT_VSYNC) {
+    KASTREL::SETLASTERROR("presentation %d is not one of PRESENT_PASS (0) and PRESENT_VSYNC (1)",
+                          presentation);
+    vox_hSetError(1);
+    return;
+  }
+  __vox_gfx_present = presentation;
+  vox_hSetError(0);
+}
+
+namespace {
+const VOX_GFX_DRIVER* open_driver() { return __vox_gfx ? __vox_gfx->driver : nullptr; }
+}  // namespace
+
+int32_t vox_GfxPresentCount() {
+  const VOX_GFX_DRIVER* d = open_driver();
+  return d && d->present_count ? d->present_count() : 0;
+}
+
+int32_t vox_GfxPresentPass() {
+  const VOX_GFX_DRIVER* d = open_driver();
+  return d && d->present_pass && d->wait_present ? d->present_pass() : -1;
+}
+
+void vox_GfxWaitPresent(int32_t pass) {
+  const VOX_GFX_DRIVER* d = open_driver();
+  if (pass >= 0 && d && d->present_pass && d->wait_present) d->wait_present(pass);
 }
 
 void vox_GfxSetFullscreen(int32_t mode) {

@@ -58,6 +58,26 @@ int32_t vox_GfxScreenList(int32_t depth);
 // vox_GetError() is 1 for a scale out of range (nothing changes), else 0.
 void vox_GfxSetScale(int32_t scale);
 
+// How later screens are presented. PRESENT_PASS: the changed lines every 25 ms, whatever the
+// display does. PRESENT_VSYNC: once per display refresh, through an SDL renderer that waits
+// for the vertical blank where the desktop does, else paced by a timer at the display's
+// refresh rate (60 Hz when unknown); a picture that did not change is not sent again. The
+// user's KASTREL_PRESENT ("vsync" or "25ms") overrides it; without either the mode flag
+// MODE_VSYNC means PRESENT_VSYNC. Shaped windows always use PRESENT_PASS.
+// vox_GetError() is 1 for any other value (nothing changes), else 0.
+enum : int32_t { PRESENT_PASS = 0, PRESENT_VSYNC = 1 };
+void vox_GfxSetPresentation(int32_t presentation);
+
+// Pictures shown in the window since the screen opened (in either presentation; 0 without a
+// screen or a window).
+int32_t vox_GfxPresentCount();
+
+// The frame loop's wait in the paced presentation. With the screen lock held, the number of
+// the last presentation pass, or -1 when the screen is not paced. After unlocking, wait for
+// the pass after it, which copies what was drawn: at most a few display intervals.
+int32_t vox_GfxPresentPass();
+void vox_GfxWaitPresent(int32_t pass);
+
 // While a window is open: full screen (mode 1), a window (0) or the other of the two (-1), the
 // very switch Alt+Enter makes (which MODE_NOSWITCH only keeps from the user). The frame buffer
 // stays, and events and pointer positions stay in frame-buffer pixels. The switch is made by the

@@ -25,6 +25,21 @@ struct VOX_GFX_DRIVER {
   // driver's next pass. The full-screen state asked for (1 or 0), or -1 when it has no window.
   int32_t (*set_display)(int32_t fullscreen, int32_t scale);
   void (*reserved_2)();
+  // Added slots; a driver without them leaves them empty.
+  // Pictures shown in the window since the screen opened.
+  int32_t (*present_count)();
+  // The paced presentation (MODE_VSYNC): the number of the last presentation pass, which
+  // copies the frame under the lock; -1 when this screen is not paced.
+  int32_t (*present_pass)();
+  // Waits until a presentation pass after `pass` has copied the frame (bounded: a pass that
+  // never comes returns after a few display intervals).
+  void (*wait_present)(int32_t pass);
+  // The pad state as it is now, from any thread: the meaning and arguments of vox_GfxPadCount,
+  // vox_GfxPadConnected, vox_GfxPadButton and vox_GfxPadAxis (before the input filter).
+  int32_t (*pad_count)();
+  int32_t (*pad_connected)(int32_t pad);
+  int32_t (*pad_button)(int32_t pad, int32_t button);
+  int32_t (*pad_axis)(int32_t pad, int32_t axis);
 };
 
 // Mode flag word bits.
@@ -36,6 +51,7 @@ enum : int32_t {
   MODE_ONTOP = 32,
   MODE_ALPHAPRIMITIVES = 64,
   MODE_SCALED = 128,  // scale the picture by the largest whole number that fits the desktop
+  MODE_VSYNC = 256,   // present once per display refresh (vox_GfxSetPresentation)
   MODE_NULL = -1,
 };
 
@@ -50,3 +66,5 @@ extern const VOX_GFX_DRIVER __vox_gfxDriverNull;
 
 // The picture scale set by vox_GfxSetScale: -1 not set, 0 auto, else the scale.
 extern int32_t __vox_gfx_scale;
+// The presentation set by vox_GfxSetPresentation: -1 not set, else a PRESENT_* value.
+extern int32_t __vox_gfx_present;

@@ -9,7 +9,6 @@
 
 #include "kastrel/device/context.h"
 #include "kastrel/device/screen.h"
-#include "kastrel/device/sdl/sdl_gamepad.h"
 
 namespace {
 
@@ -121,15 +120,29 @@ int32_t pad_poll(int32_t query, int32_t pad, int32_t control, int32_t live) {
   filtered(KASTREL::READPAD, v, 4);
   return v[3];
 }
+
+// The open screen's driver, whose pads these are; null without a screen.
+const VOX_GFX_DRIVER* pad_driver() {
+  const VOX_GFX_SCREEN* s = __vox_gfx;
+  return s ? s->driver : nullptr;
+}
 }  // namespace
 
-int32_t vox_GfxPadCount() { return pad_poll(0, 0, 0, vox_hPadCount()); }
-int32_t vox_GfxPadConnected(int32_t pad) { return pad_poll(1, pad, 0, vox_hPadConnected(pad)); }
+int32_t vox_GfxPadCount() {
+  const VOX_GFX_DRIVER* d = pad_driver();
+  return pad_poll(0, 0, 0, d && d->pad_count ? d->pad_count() : 0);
+}
+int32_t vox_GfxPadConnected(int32_t pad) {
+  const VOX_GFX_DRIVER* d = pad_driver();
+  return pad_poll(1, pad, 0, d && d->pad_connected ? d->pad_connected(pad) : 0);
+}
 int32_t vox_GfxPadButton(int32_t pad, int32_t button) {
-  return pad_poll(2, pad, button, vox_hPadButton(pad, button));
+  const VOX_GFX_DRIVER* d = pad_driver();
+  return pad_poll(2, pad, button, d && d->pad_button ? d->pad_button(pad, button) : 0);
 }
 int32_t vox_GfxPadAxis(int32_t pad, int32_t axis) {
-  return pad_poll(3, pad, axis, vox_hPadAxis(pad, axis));
+  const VOX_GFX_DRIVER* d = pad_driver();
+  return pad_poll(3, pad, axis, d && d->pad_axis ? d->pad_axis(pad, axis) : 0);
 }
 
 namespace KASTREL {

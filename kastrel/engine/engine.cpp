@@ -1,7 +1,9 @@
 #include "kastrel/engine/engine.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <thread>
 #include <string>
 #include <utility>
 
@@ -21,6 +23,7 @@ constinit BOOLEAN STARTED = FALSE;
 constinit BOOLEAN GAMELOOPRUNNING = FALSE;
 constinit int32_t FRAMECOUNT = 0;
 constinit float FPS = 0.0f;
+constinit float PRESENTEDFPS = 0.0f;
 
 constinit __SIMPLE_EVENT ONINITIALIZE;
 constinit __SIMPLE_EVENT ONSTART;
@@ -43,6 +46,11 @@ constinit RECTLIST PAINTING;
 constexpr double kFpsSeconds = 1.0;
 double fps_frames = 0.0;
 double fps_seconds = 0.0;
+double presented = 0.0;
+int32_t present_count = 0;
+
+int32_t target_fps = 0;
+std::chrono::steady_clock::time_point target_next{};
 
 int32_t wrap_add(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
@@ -219,7 +227,37 @@ void count_frame(double elapsed) {
   const double keep = std::exp(-elapsed / kFpsSeconds);
   fps_frames = fps_frames * keep + 1.0;
   fps_seconds = fps_seconds * keep + elapsed;
-  if (elapsed != 0.0 && fps_seconds > 0.0) FPS = static_cast<float>(fps_frames / fps_seconds);
+  const int32_t count = vox_GfxPresentCount();
+  presented = presented * keep + static_cast<uint32_t>(wrap_sub(count, present_count));
+  present_count = count;
+  if (elapsed != 0.0 && fps_seconds > 0.0) {
+    FPS = static_cast<float>(fps_frames / fps_seconds);
+    PRESENTEDFPS = static_cast<float>(presented / fps_seconds);
+  }
+}
+
+// Between passes, with the screen unlocked. `pass` is the presentation pass seen while it was
+// locked (-1: the screen is not paced); `took` says this pass took a device event.
+void pause(int32_t pass, bool took) {
+  if (!SESSIONHOOK::PAUSES()) return;
+  if (target_fps == 0 && pass < 0) {
+    vox_SleepEx(1, 1);
+    return;
+  }
+  // One event a pass: while more wait, the next pass comes at once; so does the pass after one
+  // that took an event, which paints what its handlers marked in time for the next picture.
+  const bool waiting = took || SESSIONHOOK::EVENTWAITING();
+  if (target_fps == 0) {
+    if (!waiting) vox_GfxWaitPresent(pass);
+    return;
+  }
+  using namespace std::chrono;
+  const auto period = duration_cast<steady_clock::duration>(duration<double>(1.0 / target_fps));
+  const auto now = steady_clock::now();
+  // The first pause, or a loop more than a period behind or ahead, starts the beat again.
+  if (target_next + period < now || target_next > now + period) target_next = now;
+  target_next += period;
+  if (!waiting) std::this_thread::sleep_until(target_next);
 }
 
 }  // namespace
@@ -256,14 +294,15 @@ void START() {
   STARTED = TRUE;
   ONSTART.RAISE();
   GAMELOOPRUNNING = TRUE;
+  present_count = vox_GfxPresentCount();
   vox_GfxLock();
   do {
     const double now = vox_Timer();
     FELAPSED = now - FTIMER;
     FTIMER = now;
 
-    EINPUTEVENT =
-        SESSIONHOOK::FETCHEVENT(&SYSTEMEVENT) != 0 ? dispatch(SYSTEMEVENT) : INPUTEVENT::NONE;
+    const bool took = SESSIONHOOK::FETCHEVENT(&SYSTEMEVENT) != 0;
+    EINPUTEVENT = took ? dispatch(SYSTEMEVENT) : INPUTEVENT::NONE;
 
     paint_step(SCREENBITMAP, EINPUTEVENT);
 
@@ -274,13 +313,25 @@ void START() {
     SESSIONHOOK::ENDPASS();  // frames to files, the pass's block to the recording
 
     // The presentation thread runs only while the lock is free.
+    const int32_t pass = vox_GfxPresentPass();
     vox_GfxUnlock(-1, -1);
-    SESSIONHOOK::PAUSE();
+    pause(pass, took);
     vox_GfxLock();
   } while (GAMELOOPRUNNING != FALSE);
   vox_GfxUnlock(-1, -1);
   SESSIONHOOK::FINISH();
 }
+
+BOOLEAN TARGETFPS(int32_t N) {
+  if (N < 0 || N > 1000) {
+    SETLASTERROR("TARGETFPS: %d passes a second is out of range (0, or 1 to 1000)", N);
+    return FALSE;
+  }
+  target_fps = N;
+  return TRUE;
+}
+
+int32_t TARGETFPS() { return target_fps; }
 
 BOOLEAN SHUTDOWN(BOOLEAN FORCE) {
   BOOLEAN CANCEL = FALSE;

@@ -35,8 +35,22 @@ extern constinit int32_t FRAMECOUNT;
 // each earlier pass weighing less by e^(-age / 1 s), divided by the time they took. On the
 // first pass it is 1 / that pass's time; a steady pace of N passes a second reads N. Updated
 // after every pass whose elapsed time is not 0; 0.0 before the first. Nothing in the engine
-// reads it.
+// reads it. It counts frame-loop passes, not pictures shown: see PRESENTEDFPS.
 extern constinit float FPS;
+// Pictures the window actually showed per second (vox_GfxPresentCount), smoothed over the same
+// frame time as FPS. With the 25 ms presentation it stays near 40 however fast the loop runs;
+// with the paced one it follows the display, less while the picture does not change.
+extern constinit float PRESENTEDFPS;
+
+// The frame loop's pace. 0 (the default): each pass ends with the 1 ms pause, or, when the
+// screen is paced (MODE_VSYNC, display.h), waits for the next presentation pass, so the game
+// gets one update per refresh. N (1 to 1000): each pass waits for its turn at N passes a second
+// instead, asleep, without any tie to the display. Either way no pass waits while a device
+// event is queued, so a burst of input drains at once, nor after a pass that took one, so what
+// its handlers marked is painted in time for the next picture. FALSE, with LASTERROR(), for
+// other values (nothing changes).
+BOOLEAN TARGETFPS(int32_t N);
+int32_t TARGETFPS();
 
 extern constinit __SIMPLE_EVENT ONINITIALIZE;  // end of the first successful INITIALIZE
 extern constinit __SIMPLE_EVENT ONSTART;       // the frame loop is about to begin
@@ -78,7 +92,8 @@ inline BOOLEAN INITIALIZE(const RESOLUTION& RES, bool FS, int32_t FLAGS) {
 //     (transition.h);
 //  4. counts FRAMECOUNT and updates FPS;
 //  5. raises the active screen's ONFRAME;
-//  6. unlocks the screen (every line changed), waits 1 ms and locks it again.
+//  6. unlocks the screen (every line changed), waits 1 ms (or as TARGETFPS says) and locks
+//     it again.
 // Regions marked by frame handlers are painted in the next pass.
 //
 // The cursor's dirty areas: on a pointer move with a visible cursor bitmap, the rectangle from

@@ -499,11 +499,12 @@ void ENDPASS() {
   }
 }
 
-void PAUSE() {
+bool PAUSES() {
   const SESSIONSTATE& s = session();
-  if (s.state == STATE::REPLAYING && !s.window) return;  // no presentation thread to let in
-  vox_SleepEx(1, 1);
+  return s.state != STATE::REPLAYING || s.window;  // else no presentation thread to let in
 }
+
+bool EVENTWAITING() { return session().state != STATE::REPLAYING && vox_GfxEvent(nullptr) != 0; }
 
 void FINISH() {
   SESSIONSTATE& s = session();

@@ -63,8 +63,11 @@ int32_t MODE(int32_t W, int32_t H, BOOLEAN FS, int32_t FLAGS);
 int32_t FETCHEVENT(VOX::EVENT* EVENT);
 // End of a frame-loop pass, before the screen is unlocked: frames and the pass's block.
 void ENDPASS();
-// The pause between passes (none in a replay without a window).
-void PAUSE();
+// Whether passes pause between them at all (not in a replay without a window).
+bool PAUSES();
+// Whether the pass's device event source has an event waiting (the recording's passes never
+// wait on the window's queue).
+bool EVENTWAITING();
 // The frame loop has ended.
 void FINISH();
 }  // namespace SESSIONHOOK

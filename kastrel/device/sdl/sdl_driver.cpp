@@ -22,6 +22,7 @@
 #include "kastrel/base/error.h"
 #include "kastrel/device/sdl/frame_rows.h"
 #include "kastrel/device/sdl/mouse_snapshot.h"
+#include "kastrel/device/sdl/paced_present.h"
 #include "kastrel/device/sdl/scaling.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/device/sdl/sdl_gamepad.h"
@@ -272,6 +273,7 @@ void mark_all_dirty() {
 
 void destroy_window() {
   Driver& d = g_driver;
+  vox_paced_close();  // the renderer goes before its window
   if (d.shape != nullptr) SDL_FreeSurface(d.shape);
   d.shape = nullptr;
   // Destroying a full-screen window gives the display its own mode back.
@@ -407,7 +409,11 @@ bool open_window() {
   d.shaped = false;
   d.desktop_full = false;
   bool ok = (d.flags & MODE_FULLSCREEN) ? open_fullscreen() : open_windowed();
-  if (ok) {
+  if (ok && vox_paced_on()) {  // a renderer instead of the window's own surface
+    int32_t w = 0, h = 0;
+    ok = vox_paced_open(d.window, d.width, d.height, &w, &h);
+    if (ok) place_picture(w, h);
+  } else if (ok) {
     SDL_Surface* surface = SDL_GetWindowSurface(d.window);
     ok = surface != nullptr;
     if (ok) {
@@ -470,6 +476,7 @@ int32_t driver_set_display(int32_t fullscreen, int32_t scale) {
 
 void present(VOX_GFX_SCREEN* s) {
   Driver& d = g_driver;
+  if (vox_paced_on()) return vox_paced_copy(s, d.palette, d.layout.scale);  // shown unlocked
   int32_t lines = std::min(d.height, s->height);
   SDL_Surface* surface = SDL_GetWindowSurface(d.window);
   if (surface == nullptr) return;
@@ -552,6 +559,7 @@ void present(VOX_GFX_SCREEN* s) {
   if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
   SDL_Rect band{left, top, width, bottom - top};
   SDL_UpdateWindowSurfaceRects(d.window, &band, 1);
+  vox_sdl_presented();
   if (d.shape != nullptr) {
     SDL_WindowShapeMode mode;
     mode.mode = ShapeModeColorKey;
@@ -801,6 +809,11 @@ bool take_pass_lock(std::unique_lock<std::mutex>& g) {
 void pause_between_passes(std::unique_lock<std::mutex>& g) {
   Driver& d = g_driver;
   auto deadline = std::chrono::steady_clock::now() + PASS_PAUSE;
+  if (vox_paced_on()) {  // shown without the update lock, then paced by the display
+    g.unlock();
+    deadline = vox_paced_show(d.layout);
+    g.lock();
+  }
   while (d.running) {
     if (serve_one(g)) continue;
     if (d.cv.wait_until(g, deadline) == std::cv_status::timeout) return;
@@ -948,6 +961,7 @@ int32_t driver_init(const char* title, int32_t width, int32_t height, int32_t de
   d.palette_changed = false;
   vox_sdl_input_start(d.input, flags);
   publish_mouse();
+  vox_paced_start(flags);
   {
     std::unique_lock g(d.m);
     d.running = true;
@@ -1090,4 +1104,11 @@ const VOX_GFX_DRIVER vox_gfxDriverSDL = {
     driver_fetch_modes,
     driver_set_display,
     nullptr,
+    vox_paced_present_count,
+    vox_paced_pass,
+    vox_paced_wait,
+    vox_hPadCount,
+    vox_hPadConnected,
+    vox_hPadButton,
+    vox_hPadAxis,
 };
