@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <optional>
 #include <random>
 #include <vector>
 
