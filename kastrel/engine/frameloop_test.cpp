@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cmath>
 #include <thread>
 
 #include "kastrel/device/testing/fake_driver.h"

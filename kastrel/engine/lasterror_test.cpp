@@ -48,7 +48,7 @@ TEST(LastError, FailingLoadsSayWhyAndLeaveTheBitmapAsItWas) {
     CLEARLASTERROR();
     EXPECT_FALSE(bmp.LOADFROMMEMORY(c.bytes.data(), int32_t(c.bytes.size())));
     EXPECT_TRUE(said(c.memory_word)) << LASTERROR();
-    EXPECT_EQ(bmp.WIDTH(), 0u) << c.file_word;
+    EXPECT_TRUE(bmp == nullptr) << c.file_word;
   }
   EXPECT_FALSE(bmp.LOADFROMFILE(dir + "no/such.png", 1, 1, 2, 2));
   EXPECT_TRUE(said("No such file")) << LASTERROR();
@@ -61,6 +61,11 @@ TEST(LastError, FailingLoadsSayWhyAndLeaveTheBitmapAsItWas) {
   EXPECT_TRUE(bmp.LOADFROMMEMORY(good.data(), int32_t(good.size()), 1, 1, 2, 2));
   EXPECT_EQ(bmp.WIDTH(), 2u);
   EXPECT_STREQ(LASTERROR(), "earlier");
+  // A loaded bitmap keeps its image through refused loads, whole or of a region.
+  void* const held = bmp.HANDLE();
+  EXPECT_FALSE(bmp.LOADFROMFILE(dir + "no/such.png") || bmp.LOADFROMFILE(file, 1, 1, 5, 5));
+  EXPECT_FALSE(bmp.LOADFROMMEMORY(bad_crc.data(), int32_t(bad_crc.size()), 1, 1, 5, 5));
+  EXPECT_TRUE(bmp == held && bmp.WIDTH() == 2u && bmp.HEIGHT() == 2u);
   std::remove(file.c_str());
 }
 

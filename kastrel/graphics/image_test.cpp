@@ -3,17 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "kastrel/device/display.h"
+#include "kastrel/graphics/testing/pixel_model.h"
 
 namespace {
 
-struct ImageDeleter {
-  void operator()(void* p) const { vox_GfxImageDestroy(p); }
-};
-using Image = std::unique_ptr<void, ImageDeleter>;
+using pixel_model::Image;
 
 VOX_IMAGE_HEADER header_of(const Image& image) {
   VOX_IMAGE_HEADER h;

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <optional>
 #include <random>
 #include <vector>
 
@@ -21,7 +20,6 @@ namespace {
 
 using namespace pixel_model;
 
-// ---------------------------------------------------------------------------------------------
 // Reference model of the blit, written from the pixel rules: it walks every target pixel,
 // finds the source pixel that lands there, and combines the two channel by channel.
 
@@ -67,8 +65,6 @@ int model_put(Picture dst, const Picture& src, const Call& call, float* last_x, 
   }
   return 0;
 }
-
-// ---------------------------------------------------------------------------------------------
 
 const VOX_PUT_ROUTINE kRoutines[PUT_MODES] = {vox_hPutTrans, vox_hPutPSet, vox_hPutPReset,
                                               vox_hPutAnd,   vox_hPutOr,   vox_hPutXor,
@@ -280,8 +276,6 @@ TEST(RasterOpModel, LongAndOverlappingRowsAgreeOnEveryPath) {
     }
   }
 }
-
-// ---------------------------------------------------------------------------------------------
 
 TEST(RasterOp, FailuresLeaveTheTargetAlone) {
   uint8_t compact[4 + 16] = {4 | 2 << 3, 0, 2, 0};  // 2 x 2 at 32 bits

@@ -39,17 +39,10 @@ TEST(Random, SourceMatchesTheReferenceTwisterForEverySeedForm) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   // Seed, then the low 32 bits of its truncation; seeds without a 64-bit
   // integer convert to 0x8000000000000000, whose low word is 0.
-  const std::pair<double, uint32_t> seeds[] = {{0.0, 0u},
-                                               {12345.9, 12345u},
-                                               {-1.5, 0xFFFFFFFFu},
-                                               {-0.75, 0u},
-                                               {4294967303.0, 7u},
-                                               {-4294967295.0, 1u},
-                                               {9.2e18, 2643984384u},
-                                               {-9.2e18, 1650982912u},
-                                               {1e300, 0u},
-                                               {-1e19, 0u},
-                                               {nan, 0u}};
+  const std::pair<double, uint32_t> seeds[] = {
+      {0.0, 0u}, {12345.9, 12345u}, {-1.5, 0xFFFFFFFFu}, {-0.75, 0u}, {4294967303.0, 7u},
+      {-4294967295.0, 1u}, {9.2e18, 2643984384u}, {-9.2e18, 1650982912u}, {1e300, 0u},
+      {-1e19, 0u}, {nan, 0u}};
   for (const auto& [seed, word] : seeds) {
     vox_Randomize(seed, 0);
     std::mt19937 reference = reference_after_seed(word);
@@ -86,16 +79,9 @@ TEST(Random, MinusOneSeedsFromTheTimer) {
 }
 
 TEST(Random, RangesFollowTheFloorRuleAndLastRandomRoundsTheRawValue) {
-  const std::pair<int32_t, int32_t> ranges[] = {{1, 6},
-                                                {7, 7},
-                                                {3, 2},
-                                                {5, 3},
-                                                {10, -10},
-                                                {INT32_MIN, INT32_MAX},
-                                                {0, INT32_MAX},
-                                                {INT32_MIN, 0},
-                                                {INT32_MAX, INT32_MIN},
-                                                {INT32_MAX - 1, INT32_MAX}};
+  const std::pair<int32_t, int32_t> ranges[] = {
+      {1, 6}, {7, 7}, {3, 2}, {5, 3}, {10, -10}, {INT32_MIN, INT32_MAX},
+      {0, INT32_MAX}, {INT32_MIN, 0}, {INT32_MAX, INT32_MIN}, {INT32_MAX - 1, INT32_MAX}};
   vox_Randomize(2024.0, 0);
   std::mt19937 reference = reference_after_seed(2024);
   for (const auto& [low, high] : ranges) {
