@@ -389,8 +389,8 @@ TEST(PngImageData, SizesBeyond32BitsAreRefusedNotWrapped) {
 
 TEST(PngLoad, FilesAndMemoryBlocks) {
   const Bytes good = Encode(Picture{3, 2, 8, 0, {1, 2, 3, 4, 5, 6}, {}, {}});
-  const fs::path dir = testing::TempDir() + "kastrel_png_load";
-  fs::create_directories(dir);
+  const kastrel_testing::TempDir temp;
+  const fs::path dir = temp.path();
   const auto write = [&](const char* name, const Bytes& bytes) {
     std::ofstream(dir / name, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), long(bytes.size()));
@@ -407,7 +407,6 @@ TEST(PngLoad, FilesAndMemoryBlocks) {
 
   // A FIFO is refused at once, not waited on; the writer's open frees a reader stuck in open.
   const std::string fifo = (dir / "fifo.png").string();
-  fs::remove(fifo);
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   auto loading = std::async(std::launch::async, [&] { return png_load(fifo, 2); });
   if (loading.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
@@ -423,7 +422,6 @@ TEST(PngLoad, FilesAndMemoryBlocks) {
   EXPECT_EQ(png_load(large, 2), nullptr);
   getrusage(RUSAGE_SELF, &usage_after);
   EXPECT_LT(usage_after.ru_maxrss - usage_before.ru_maxrss, 64 << 10) << "kilobytes";
-  fs::remove(large);
 
   EXPECT_EQ(png_load_mem(nullptr, 100, 2), nullptr);
   EXPECT_EQ(png_load_mem(good.data(), -1, 2), nullptr);
