@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <optional>
 
@@ -26,10 +25,7 @@ constexpr uint32_t kBack = 0x101828, kTitle = 0xFFD040, kBrick = 0xE04848, kPadd
 constexpr int kPaddleRow = 445;
 const std::string kDir = KASTREL_SOURCE_DIR "/examples/breakout";
 
-// Polls until `done` holds; generous, as the game runs under the sanitizers on a shared machine.
-bool eventually(const std::function<bool()>& done, std::chrono::seconds limit = 60s) {
-  return x_desktop::wait_for(done, double(limit.count()));
-}
+using x_desktop::eventually;
 
 long file_frames(const std::string& path) {  // 16-bit stereo frames written so far
   struct stat st {};
@@ -44,11 +40,8 @@ struct Game {
   std::string window;
 
   Game() {
-    kastrel_testing::EnvChanges env = kastrel_testing::sanitizer_env();
-    env.insert({{"DISPLAY", xvfb.display()},
-                {"WAYLAND_DISPLAY", std::nullopt},
-                {"SDL_VIDEODRIVER", "x11"},
-                {"SDL_AUDIODRIVER", "disk"},
+    kastrel_testing::EnvChanges env = x_desktop::game_env(xvfb.display());
+    env.insert({{"SDL_AUDIODRIVER", "disk"},
                 {"SDL_DISKAUDIOFILE", tmp.file("out.raw")},
                 {"KASTREL_RECORD", tmp.file("session.kst")},
                 {"KASTREL_FRAMES", tmp.file("recorded")},
@@ -169,17 +162,17 @@ TEST(BreakoutOnX, TitleFadeIntoPlayPaddleScoreSoundGameOverAndEscape) {
 
   // The pointer and the keys move the paddle (the first move only enters the window).
   for (const int px : {200, 100, 500}) g.pointer(px);
-  EXPECT_TRUE(eventually([&] { return g.paddle_left() == 460; }, 20s));
+  EXPECT_TRUE(eventually([&] { return g.paddle_left() == 460; }, 20));
   g.pointer(100);
-  EXPECT_TRUE(eventually([&] { return g.paddle_left() == 60; }, 20s));
+  EXPECT_TRUE(eventually([&] { return g.paddle_left() == 60; }, 20));
   g.xdo({"keydown", "Right"});
-  EXPECT_TRUE(eventually([&] { return g.paddle_left() > 200; }, 20s)) << "Right";
+  EXPECT_TRUE(eventually([&] { return g.paddle_left() > 200; }, 20)) << "Right";
   g.xdo({"keyup", "Right", "keydown", "Left"});
-  EXPECT_TRUE(eventually([&] { return g.paddle_left() == 0; }, 20s)) << "Left";
+  EXPECT_TRUE(eventually([&] { return g.paddle_left() == 0; }, 20)) << "Left";
   g.xdo({"keyup", "Left"});
 
   // With the paddle left in the corner the balls are lost, and the game is over.
-  EXPECT_TRUE(eventually([&] { return heading_shows(g, "GAME OVER"); }, 180s)) << "no game over";
+  EXPECT_TRUE(eventually([&] { return heading_shows(g, "GAME OVER"); }, 180)) << "no game over";
   g.xdo({"key", "Escape"});
   ASSERT_TRUE(g.game->wait(60s));
   EXPECT_EQ(g.game->exit_status(), 0) << g.game->errors();

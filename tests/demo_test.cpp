@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <functional>
 #include <optional>
 #include <random>
 #include <string>
@@ -28,11 +27,7 @@ constexpr int kH = 480;
 constexpr int kTolerance = 3;
 const std::string kDemoDir = std::string(KASTREL_SOURCE_DIR) + "/demo";
 
-// Polls `done` until it holds or the deadline passes; the deadline is generous because the game
-// runs under the sanitizers on a shared machine.
-bool eventually(const std::function<bool()>& done, std::chrono::seconds limit = 60s) {
-  return x_desktop::wait_for(done, double(limit.count()));
-}
+using x_desktop::eventually;
 
 struct Rgb {
   int r = 0, g = 0, b = 0;
@@ -117,12 +112,8 @@ class DemoRun {
       ADD_FAILURE() << "no X server: " << xvfb_.error();
       return;
     }
-    kastrel_testing::EnvChanges env = kastrel_testing::sanitizer_env();
-    env.insert({{"DISPLAY", xvfb_.display()},
-                {"WAYLAND_DISPLAY", std::nullopt},
-                {"VOXGFX", std::nullopt},
-                {"SDL_VIDEODRIVER", "x11"}});
-    game_.emplace(std::vector<std::string>{program}, env, cwd);
+    game_.emplace(std::vector<std::string>{program}, x_desktop::game_env(xvfb_.display()),
+                  cwd);
     eventually([&] { return (window_ = x_->find_window("kastrel-demo")) != 0 || !game_->running(); });
     if (window_ == 0) {
       ADD_FAILURE() << "no window titled kastrel-demo; the game said:\n" << game_->errors();
@@ -136,8 +127,6 @@ class DemoRun {
     park();
   }
 
-  ~DemoRun() { game_.reset(); }
-
   // Takes the desktop away under the running game: "server" kills the X server,
   // anything else is an xdotool command run on the game's window.
   void lose_desktop(const std::string& how) {
@@ -148,9 +137,6 @@ class DemoRun {
       xdo({how, std::to_string(window_)});
     }
   }
-
-  DemoRun(const DemoRun&) = delete;
-  DemoRun& operator=(const DemoRun&) = delete;
 
   bool ok() const { return window_ != 0; }
   kastrel_testing::ChildProcess& game() { return *game_; }
@@ -183,11 +169,9 @@ class DemoRun {
   }
   Box cursor_box(const Model& m) const { return m.cursor_box(pointer_x_, pointer_y_); }
 
-  // What the window manager sends when the close box is pressed.
-  void close_box() { x_->send_close_request(window_); }
+  x_desktop::Connection& x() { return *x_; }
+  unsigned long window() const { return window_; }
   Frame capture() { return Frame{x_->grab(window_, 0, 0, kW, kH)}; }
-  // Pixels of the system pointer on show that are not fully transparent.
-  int system_pointer_pixels() { return x_->visible_cursor_pixels(); }
 
   // Waits for the game to end by itself and gives its exit status (-1 if it does not end).
   int exit_status() { return game_->wait(60s) ? game_->exit_status() : -1; }
@@ -278,7 +262,7 @@ TEST(DemoGameOnX, FallsRestsLightsUpIsDraggedAndThrownAndEndsOnEscape) {
   // Elsewhere the background, and the cursor's picture at the pointer instead of the system's.
   const Box cursor = run.cursor_box(m), ball{x0, y0, m.ball_w(), m.ball_h()};
   EXPECT_LE(cursor_error(f, m, cursor), kTolerance);
-  EXPECT_EQ(run.system_pointer_pixels(), 0);
+  EXPECT_EQ(run.x().visible_cursor_pixels(), 0);
   for (int y = 0; y < kH; ++y) {
     for (int x = 0; x < kW; ++x) {
       if (cursor.has(x, y) || ball.has(x, y)) continue;
@@ -329,7 +313,7 @@ TEST(DemoGameOnX, InstalledGameFindsItsPicturesAndTheCloseBoxEndsIt) {
   DemoRun run(elsewhere.path(), prefix.file("bin/kastrel-demo"));
   ASSERT_TRUE(run.ok());
   EXPECT_TRUE(ball_shows_at(run, m, m.start_x(), m.rest_y(), 205));
-  run.close_box();
+  run.x().send_close_request(run.window());  // the close box
   EXPECT_EQ(run.exit_status(), 1) << run.game().errors();
 }
 
@@ -349,9 +333,7 @@ TEST(DemoGameOnX, EndsWithItsNormalStatusWhenTheXServerOrItsConnectionGoes) {
 // times; then no thread can start at all (a stack limit no thread stack can be mapped for).
 TEST(DemoGameOnX, StartUpThatFailsEndsWithTheNormalStatus) {
   std::mt19937 rng(std::random_device{}());
-  kastrel_testing::EnvChanges env = kastrel_testing::sanitizer_env();
-  env.insert({{"WAYLAND_DISPLAY", std::nullopt}, {"VOXGFX", std::nullopt},
-              {"SDL_VIDEODRIVER", "x11"}});
+  kastrel_testing::EnvChanges env = x_desktop::game_env("");
   // Whole stacks through the uninstrumented libraries, for the leak checker's suppressions.
   *env["ASAN_OPTIONS"] += ":fast_unwind_on_malloc=0";
   for (int i = 0; i < 50; ++i) {

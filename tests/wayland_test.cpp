@@ -59,6 +59,10 @@ class Weston {
             {"ASAN_OPTIONS", "detect_leaks=0" + end},
             {"UBSAN_OPTIONS", "print_stacktrace=1" + end}};
   }
+  void use() const {  // makes this process a client
+    for (const auto& [name, value] : client_env())
+      value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+  }
 
  private:
   kastrel_testing::TempDir runtime_;
@@ -118,8 +122,7 @@ TEST(DemoOnWayland, RunsPresentsEndsOnEscapeAndEveryModeFlagOpens) {
 
   // In this process: every mode flag opens a window under Wayland (no mode changes and no
   // shapes there: full screen takes the desktop's size, a shaped window is plain frameless).
-  for (const auto& [name, value] : weston.client_env())
-    value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+  weston.use();
   for (int32_t flags : std::vector<int32_t>{0, MODE_FULLSCREEN, MODE_NOSWITCH, MODE_NOFRAME,
                                             MODE_SHAPED, MODE_ONTOP, MODE_ALPHAPRIMITIVES,
                                             MODE_SCALED, MODE_FULLSCREEN | MODE_SCALED}) {
@@ -140,8 +143,7 @@ TEST(PacedOnWayland, PresentsMatchTheCompositorsRepaints) {
                  "--modules=" KASTREL_WESTON_SEAT});
   ASSERT_TRUE(weston.up());
   for (int i = 0; i < 300 && repaints(weston) < 0; ++i) std::this_thread::sleep_for(100ms);
-  for (const auto& [name, value] : weston.client_env())
-    value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+  weston.use();
   vox_GfxSetPresentation(PRESENT_VSYNC);
   vox_GfxScreenRes(320, 240, 32, 1, 0, 0);
   ASSERT_EQ(vox_GetError(), 0) << KASTREL::LASTERROR();

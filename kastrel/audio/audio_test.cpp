@@ -267,31 +267,6 @@ TEST(NoDevice, CallsSucceedSilentlyWithOneMessageAndTheExitStatusStands) {
 // Files with absurd headers, made here: each is refused or plays, as a sound and as a track,
 // while the peak memory of the process stays within 64 MB of what it was before.
 namespace {
-Bytes pcm_file(bool wave, uint32_t tag, uint32_t channels, uint32_t rate, uint32_t bits,
-               uint32_t frames, uint32_t data_bytes) {
-  Bytes b;
-  auto put = [&](uint64_t v, int n, bool big) {
-    for (int i = 0; i < n; ++i) b.push_back(uint8_t(v >> (8 * (big ? n - 1 - i : i))));
-  };
-  const bool be = !wave;
-  b.insert(b.end(), {uint8_t(wave ? 'R' : 'F'), uint8_t(wave ? 'I' : 'O'),
-                     uint8_t(wave ? 'F' : 'R'), uint8_t(wave ? 'F' : 'M')});
-  put(4 + 8 + (wave ? 16 : 18) + 8 + data_bytes + (wave ? 0 : 8), 4, be);
-  for (char c : std::string(wave ? "WAVEfmt " : "AIFFCOMM")) b.push_back(uint8_t(c));
-  if (wave) {
-    put(16, 4, false), put(tag, 2, false), put(channels, 2, false), put(rate, 4, false);
-    put(rate * channels * bits / 8, 4, false), put(channels * bits / 8, 2, false), put(bits, 2, false);
-  } else {  // the rate as an 80-bit float: exponent, then the mantissa with its top bit set
-    const int shift = rate ? 31 - __builtin_clz(rate) : 0;
-    put(18, 4, true), put(channels, 2, true), put(frames, 4, true), put(bits, 2, true);
-    put(rate ? 16383 + shift : 0, 2, true), put(uint64_t(rate) << (63 - shift), 8, true);
-  }
-  for (char c : std::string(wave ? "data" : "SSND")) b.push_back(uint8_t(c));
-  put(data_bytes + (wave ? 0 : 8), 4, be);
-  if (!wave) put(0, 8, true);
-  b.resize(b.size() + data_bytes, 0x80);
-  return b;
-}
 
 // Ogg pages carry a CRC of their own: refreshed after a patch at `at`.
 void ogg_patch(Bytes& b, size_t at, uint64_t value, int n) {

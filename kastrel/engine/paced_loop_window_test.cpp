@@ -63,9 +63,7 @@ void INIT() {
 }  // namespace
 
 TEST(PacedLoopWindow, SleepsAPresentAPassDrainsABurstAtOnceAndKeepsATargetRate) {
-  std::string why;
-  if (!x_desktop::use_test_server(&why)) GTEST_SKIP() << why;
-  unsetenv("VOXGFX");
+  X_DESKTOP_OR_SKIP();
   unsetenv("KASTREL_PRESENT");
   x = std::make_unique<x_desktop::Connection>();
   ASSERT_TRUE(x->ok());

@@ -18,9 +18,7 @@
 using namespace test_game;
 
 TEST(ThreadRule, ASecondThreadReadsInputAndIsRefusedTheScreenWithoutFreezingTheGame) {
-  std::string why;
-  if (!x_desktop::use_test_server(&why)) GTEST_SKIP() << why;
-  unsetenv("VOXGFX");
+  X_DESKTOP_OR_SKIP();
   static auto x = std::make_unique<x_desktop::Connection>();
   ASSERT_TRUE(x->ok());
   static std::vector<std::string> refusals;

@@ -19,6 +19,7 @@
 #include <random>
 #include <tuple>
 
+#include "kastrel/base/testing/process.h"
 #include "kastrel/png/testing/png_writer.h"
 
 namespace {
@@ -96,29 +97,15 @@ uint32_t ExpectedColour(const Picture& pic, uint32_t x, uint32_t y) {
     return true;
   };
   uint32_t a = 255, r = 0, g = 0, b = 0;
-  switch (pic.colour) {
-    case 0:
-      r = g = b = eight(0);
-      a = keyed(1) ? 0 : 255;
-      break;
-    case 2:
-      r = eight(0), g = eight(1), b = eight(2);
-      a = keyed(3) ? 0 : 255;
-      break;
-    case 3: {
-      const size_t index = pic.Sample(x, y, 0);
-      if (index * 3 + 2 < pic.palette.size()) {
-        r = pic.palette[index * 3], g = pic.palette[index * 3 + 1], b = pic.palette[index * 3 + 2];
-      }
-      if (pic.trns && index < pic.trns->size()) a = (*pic.trns)[index];
-      break;
-    }
-    case 4:
-      r = g = b = eight(0);
-      a = eight(1);
-      break;
-    default:
-      r = eight(0), g = eight(1), b = eight(2), a = eight(3);
+  if (pic.colour == 3) {
+    const size_t index = pic.Sample(x, y, 0);
+    if (index * 3 + 2 < pic.palette.size())
+      r = pic.palette[index * 3], g = pic.palette[index * 3 + 1], b = pic.palette[index * 3 + 2];
+    if (pic.trns && index < pic.trns->size()) a = (*pic.trns)[index];
+  } else {  // grey or RGB, each with or without an alpha channel
+    const bool grey = pic.colour == 0 || pic.colour == 4;
+    r = eight(0), g = eight(grey ? 0 : 1), b = eight(grey ? 0 : 2);
+    a = pic.colour >= 4 ? eight(grey ? 1 : 3) : keyed(grey ? 1 : 3) ? 0 : 255;
   }
   return a << 24 | r << 16 | g << 8 | b;
 }
@@ -236,7 +223,7 @@ TEST(PngContainer, ChunkLayer) {
 TEST(PngContainer, HeaderValuesOutsideTheTableAreRefused) {
   const Bytes plte = Chunk("PLTE", Bytes(768, 0x40));
   const auto load = [&](uint32_t w, uint32_t h, int depth, int colour, Bytes ihdr_data) {
-    const size_t per_pixel = colour == 2 ? 3 : colour == 4 ? 2 : colour == 6 ? 4 : 1;
+    const size_t per_pixel = size_t(Channels(uint8_t(colour)));
     const Bytes rows(h * (1 + (w * size_t(depth) + 7) / 8 * per_pixel), 0);
     return Load(File({Chunk("IHDR", ihdr_data), plte, Chunk("IDAT", Deflate(rows)), kIend}));
   };
@@ -311,12 +298,7 @@ TEST(PngContainer, TransparencyRules) {
 
   // 16-bit samples keep their high byte, but keys compare all 16 bits of the raw samples; a key
   // that cannot occur at the depth never matches, not even on its low bits.
-  const Picture wide{2,
-                     1,
-                     16,
-                     2,
-                     {0x12FF, 0x3400, 0xFFFF, 0x1200, 0x3400, 0xFFFF},
-                     {},
+  const Picture wide{2, 1, 16, 2, {0x12FF, 0x3400, 0xFFFF, 0x1200, 0x3400, 0xFFFF}, {},
                      BE16({0x12FF, 0x3400, 0xFFFF})};
   ExpectMatchesModel(wide, Encode(wide));
   EXPECT_EQ(ExpectedColour(wide, 0, 0), 0x001234FFu);
@@ -407,8 +389,8 @@ TEST(PngImageData, SizesBeyond32BitsAreRefusedNotWrapped) {
 
 TEST(PngLoad, FilesAndMemoryBlocks) {
   const Bytes good = Encode(Picture{3, 2, 8, 0, {1, 2, 3, 4, 5, 6}, {}, {}});
-  const fs::path dir = testing::TempDir() + "kastrel_png_load";
-  fs::create_directories(dir);
+  const kastrel_testing::TempDir temp;
+  const fs::path dir = temp.path();
   const auto write = [&](const char* name, const Bytes& bytes) {
     std::ofstream(dir / name, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), long(bytes.size()));
@@ -425,7 +407,6 @@ TEST(PngLoad, FilesAndMemoryBlocks) {
 
   // A FIFO is refused at once, not waited on; the writer's open frees a reader stuck in open.
   const std::string fifo = (dir / "fifo.png").string();
-  fs::remove(fifo);
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   auto loading = std::async(std::launch::async, [&] { return png_load(fifo, 2); });
   if (loading.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
@@ -441,7 +422,6 @@ TEST(PngLoad, FilesAndMemoryBlocks) {
   EXPECT_EQ(png_load(large, 2), nullptr);
   getrusage(RUSAGE_SELF, &usage_after);
   EXPECT_LT(usage_after.ru_maxrss - usage_before.ru_maxrss, 64 << 10) << "kilobytes";
-  fs::remove(large);
 
   EXPECT_EQ(png_load_mem(nullptr, 100, 2), nullptr);
   EXPECT_EQ(png_load_mem(good.data(), -1, 2), nullptr);
@@ -476,8 +456,8 @@ std::vector<fs::path> SuiteFiles(char first_letter, bool wanted) {
 }
 
 Bytes ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const std::string bytes = kastrel_testing::read_file(path);
+  return Bytes(bytes.begin(), bytes.end());
 }
 
 struct Reference {

@@ -38,9 +38,7 @@ TEST(PngSave, LibpngReadsBackEveryPixelExactly) {
   // Odd sizes, padded rows and both colour types. The pictures hold bands of noise, ramps
   // across, down and along the diagonal and noisy blocks, so that every one of the five row
   // filters gets chosen somewhere and its reversal is checked.
-  const Case cases[] = {{1, 1, 4, PNG_RGBA},
-                        {41, 23, 130, PNG_RGB},
-                        {64, 48, 256, PNG_RGBA},
+  const Case cases[] = {{1, 1, 4, PNG_RGBA}, {41, 23, 130, PNG_RGB}, {64, 48, 256, PNG_RGBA},
                         {300, 2, 1201, PNG_RGBA}};
   std::set<int> all_filters;
   for (const Case& c : cases) {

@@ -46,9 +46,7 @@ Passes frame_loop(double seconds, bool change) {
 }
 
 TEST(PacedDesktop, PresentsAtTheRefreshRateOnlyNewPicturesAndTheUserChooses) {
-  std::string why;
-  if (!x_desktop::use_test_server(&why)) GTEST_SKIP() << why;
-  unsetenv("VOXGFX");
+  X_DESKTOP_OR_SKIP();
   x_desktop::Connection x;
   ASSERT_TRUE(x.ok());
 

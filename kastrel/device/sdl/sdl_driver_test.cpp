@@ -40,9 +40,7 @@ std::string at(int x, int y) { return std::to_string(x) + " " + std::to_string(y
 class Desktop : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string why;
-    if (!x_desktop::use_test_server(&why)) GTEST_SKIP() << why;
-    unsetenv("VOXGFX");
+    X_DESKTOP_OR_SKIP();
     x = std::make_unique<x_desktop::Connection>();
     ASSERT_TRUE(x->ok());
     // Nothing held from an earlier test, the pointer outside any window.
@@ -188,8 +186,7 @@ TEST_F(Desktop, KeyboardAndCloseBox) {
   unsigned long w = open(640, 480);
   ASSERT_NE(w, 0u);
   focus(w);
-  while (vox_GetKey() != 0) {
-  }
+  while (vox_GetKey() != 0) continue;  // an empty keyboard buffer
 
   // A held key: one press, repeats, one release.
   events.clear();
@@ -207,8 +204,7 @@ TEST_F(Desktop, KeyboardAndCloseBox) {
   EXPECT_EQ(std::count(k.begin(), k.end(), repeat), static_cast<long>(k.size()) - 2);
 
   // The close box asks, types the close key, and the window stays.
-  while (vox_GetKey() != 0) {
-  }
+  while (vox_GetKey() != 0) continue;
   x->send_close_request(w);
   ASSERT_TRUE(wait_event(VOX::CLOSEREQUESTED));
   EXPECT_EQ(vox_GetKey(), 0x6BFF);

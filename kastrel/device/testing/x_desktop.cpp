@@ -78,7 +78,15 @@ bool use_test_server(std::string* why) {
   }
   setenv("DISPLAY", (":" + number).c_str(), 1);
   setenv("SDL_VIDEODRIVER", "x11", 1);
+  unsetenv("VOXGFX");
   return true;
+}
+
+kastrel_testing::EnvChanges game_env(const std::string& display) {
+  kastrel_testing::EnvChanges env = kastrel_testing::sanitizer_env();
+  env.insert({{"DISPLAY", display}, {"WAYLAND_DISPLAY", std::nullopt},
+              {"VOXGFX", std::nullopt}, {"SDL_VIDEODRIVER", "x11"}});
+  return env;
 }
 
 bool wait_for(const std::function<bool()>& done, double seconds) {

@@ -37,12 +37,22 @@ class Server {
   std::string error_;
 };
 
-// Points DISPLAY at the fixture's server and SDL at X11. False, with the reason,
-// when the server is not there (the test then skips).
+// Points DISPLAY at the fixture's server and SDL at X11, with no driver named. False, with the
+// reason, when the server is not there (the test then skips).
 bool use_test_server(std::string* why);
+#define X_DESKTOP_OR_SKIP() \
+  if (std::string why_; !x_desktop::use_test_server(&why_)) GTEST_SKIP() << why_
 
 // Polls `done` every few milliseconds until it holds or `seconds` have passed.
 bool wait_for(const std::function<bool()>& done, double seconds = 10.0);
+// With the bound a whole game needs, run under the sanitizers on a shared machine.
+inline bool eventually(const std::function<bool()>& done, double seconds = 60) {
+  return wait_for(done, seconds);
+}
+
+// The environment of a game run as a child on the X server at `display`: sanitizer reports
+// fail it, and SDL opens its window on X whatever desktop the tests run in.
+kastrel_testing::EnvChanges game_env(const std::string& display);
 
 // Runs xdotool with the given space-separated arguments against $DISPLAY; true when it
 // succeeded.

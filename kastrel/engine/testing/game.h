@@ -58,9 +58,7 @@ inline void fill(const MATH::RECT& r, uint32_t color) {  // closed, clipped to t
 inline bool locked() { return __vox_gfx && (__vox_gfx->flags & SCREEN_LOCKED); }
 inline void post(int32_t type, int32_t x = 0, int32_t y = 0) {
   VOX::EVENT e{};
-  e.TYPE = type;
-  e.X = x;
-  e.Y = y;
+  e.TYPE = type, e.X = x, e.Y = y;
   vox_hPostEvent(&e);
 }
 inline Rects painted_at(int32_t pass) {

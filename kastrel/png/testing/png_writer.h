@@ -78,16 +78,7 @@ inline void RepairCrcs(uint8_t* file, size_t size) {
 }
 
 inline int Channels(uint8_t colour) {
-  switch (colour) {
-    case 2:
-      return 3;
-    case 4:
-      return 2;
-    case 6:
-      return 4;
-    default:
-      return 1;
-  }
+  return colour == 2 ? 3 : colour == 4 ? 2 : colour == 6 ? 4 : 1;
 }
 
 // A picture as raw samples (channels per pixel, row by row) with its optional palette and
