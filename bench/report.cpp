@@ -117,7 +117,7 @@ void WriteTable(std::ostream& md, const std::vector<std::string>& machine,
 // The chart: one band per target, its label on the left, one bar per loop set on a log scale
 // from 0.05 to 20, the target a black line across the band, each bar's figure at its end.
 constexpr int kWidth = 1280, kLabelRight = 600, kPlotLeft = 620, kPlotRight = 1190;
-constexpr int kBar = 9, kGap = 2, kPad = 5, kTop = 150;
+constexpr int kBar = 9, kGap = 2, kPad = 5;
 constexpr double kLow = 0.05, kHigh = 20;
 constexpr uint32_t kInk = 0xFF202428, kGrey = 0xFF707478, kMiss = 0xFFC62828, kOk = 0xFF1B7F3A;
 constexpr uint32_t kColours[] = {0xFF3A8FA0, 0xFFB4B4B4, 0xFF4E79A7,
@@ -140,18 +140,22 @@ void Text(BITMAP& chart, FONT& font, int x, int base, std::string text, uint32_t
 
 bool DrawChart(const std::string& path, const std::vector<std::string>& machine,
                const std::vector<Group>& groups) {
-  int height = kTop + 40;
+  const int legend = 78 + int(machine.size()) * 16, top = legend + 36;
+  int height = top + 40;
   for (const Group& g : groups) height += BandHeight(g);
   vox_GfxScreenRes(kWidth, height, 32, 1, MODE_NULL, 0);  // images need a screen
   BITMAP chart(kWidth, height, 0xFFFFFFFF, 32);
   FONT title, small;
   if (chart.WIDTH() == 0 || !title.OPENDEFAULT(20) || !small.OPENDEFAULT(12)) return false;
   Text(chart, title, 16, 30, "Kastrel against the rivals: our speed over theirs", kInk);
+  Text(chart, small, 16, 52,
+       "Each bar: the rival's time over ours, fastest repetitions of one run, on a log scale. "
+       "Higher is better.",
+       kInk);
   for (size_t i = 0; i < machine.size(); ++i)
-    Text(chart, small, 16, 54 + int(i) * 16, machine[i], kGrey);
+    Text(chart, small, 16, 72 + int(i) * 16, machine[i], kGrey);
   // The legend: one swatch per loop set, then the target line.
   int x = 16;
-  const int legend = kTop - 38;
   for (int s = 1; s < 6; ++s) {
     FILLRECT(chart, {x, legend - 9, 14, 9}, kColours[s]);
     const std::string name = std::string(kSets[s]) + (s == 1 ? " (information)" : "");
@@ -164,9 +168,10 @@ bool DrawChart(const std::string& path, const std::vector<std::string>& machine,
   FILLRECT(chart, {x + 6, legend - 12, 1, 14}, kInk);
   Text(chart, small, x + 16, legend, "target;  figures in red missed", kInk);
   // The scale, above and below the bands.
-  const int first = kTop, last = height - 40;
+  const int first = top, last = height - 40;
   for (double tick : {0.05, 0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0, 20.0}) {
-    const std::string label = Figure(tick) + "x";
+    char label[16];
+    std::snprintf(label, sizeof label, "%gx", tick);
     Text(chart, small, X(tick), first - 8, label, kGrey, TEXTCENTRE);
     Text(chart, small, X(tick), last + 20, label, kGrey, TEXTCENTRE);
   }
