@@ -514,7 +514,8 @@ std::string Processor() {
     while (std::fgets(line, sizeof line, f) && *line != '\n') {
       const char* colon = std::strchr(line, ':');
       if (colon == nullptr) continue;
-      std::string value = colon + 2;
+      std::string value = colon + 1;
+      value.erase(0, value.find_first_not_of(" "));
       value.erase(value.find_last_not_of("\n") + 1);
       if (std::strncmp(line, "model name", 10) == 0) model = value;
       if (std::strncmp(line, "cpu family", 10) == 0) family = value;
