@@ -26,6 +26,23 @@ struct Cell {
 // reports each iteration's time itself (State::SetIterationTime).
 void Add(const Cell& cell, std::function<void(benchmark::State&)> fn, bool manual_time = false);
 
+// A cell measured by code of its own rather than Google Benchmark's loop (a search, a rival in
+// another process): fn returns the seconds per item it found and a line of detail for the table.
+// It runs after the Google Benchmark cells, in its loop set's process; with alone, in a process
+// of its own (this program again, started by the parent whatever the loop set, which fn then
+// sets itself), so a library's global state cannot reach the others. The parent's cells (alone
+// ones included) are measured in three rounds, keeping each one's fastest.
+struct Reading {
+  double seconds = 0;  // 0: not measured (the detail says why)
+  std::string detail;
+};
+void AddMeasured(const Cell& cell, std::function<Reading()> fn, bool alone = false);
+// The section's cells are seconds per item: the table shows how many items fit in a 60 Hz frame
+// (16.7 ms), named unit, with each cell's detail, instead of throughputs.
+void PerFrameSection(const std::string& section, const std::string& unit);
+// The folder the run writes its results, report.md and report.png into (build/bench).
+const std::string& OutputDir();
+
 // Contenders of a section in table order; the first is ours, the others are compared with it.
 // References (memcpy, the inflater alone) are shown for scale but are not rivals.
 void Columns(const std::string& section, std::vector<std::string> contenders,
@@ -68,5 +85,6 @@ void RegisterTransitions();
 void RegisterAudio();
 void RegisterEvents();
 void RegisterTransforms();
+void RegisterBunnymark();
 
 }  // namespace bench
