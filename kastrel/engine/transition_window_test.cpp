@@ -61,9 +61,7 @@ void INIT() {
 }  // namespace
 
 TEST(TransitionWindow, ARealWindowShowsTheModelsSlideEdgeWithinAPresentationPeriod) {
-  std::string why;
-  if (!x_desktop::use_test_server(&why)) GTEST_SKIP() << why;
-  unsetenv("VOXGFX");
+  X_DESKTOP_OR_SKIP();
   x = std::make_unique<x_desktop::Connection>();
   ASSERT_TRUE(x->ok());
   ONINITIALIZE += INIT;

@@ -38,9 +38,7 @@ bool pointer_maps(int x0, int y0, int n, int fx, int fy) {
 }
 
 TEST(DisplaySwitch, FullScreenFromCodeAndBackKeepsTheFrameBufferAndThePointerMapping) {
-  std::string why;
-  if (!x_desktop::use_test_server(&why)) GTEST_SKIP() << why;
-  unsetenv("VOXGFX");
+  X_DESKTOP_OR_SKIP();
   unsetenv("KASTREL_SCALE");
   x_desktop::Connection x;
   ASSERT_TRUE(x.ok());
@@ -106,9 +104,7 @@ void bind_keysyms(std::vector<KeySym> syms) {
 
 // What xdotool types arrives as UTF-8 text, one character an event, beside the key events.
 TEST(TextInput, TypedAndComposedCharactersArriveAsUtf8) {
-  std::string why;
-  if (!x_desktop::use_test_server(&why)) GTEST_SKIP() << why;
-  unsetenv("VOXGFX");
+  X_DESKTOP_OR_SKIP();
   setenv("LC_ALL", "C.UTF-8", 1);  // SDL opens the input method in the user's locale
   bind_keysyms({XK_eacute, XK_EuroSign, 0x1004E2D, XK_dead_acute});
   x_desktop::Connection x;
