@@ -1,11 +1,11 @@
-// kastrel_blit_cost: what one small blit costs before its first pixel, counted in instructions
-// under callgrind (bench/blit_cost.sh runs it). For each loop set and mode it makes kCalls
-// DRAWTO calls of a 32 x 32 sprite with a soft rim, wholly inside an 800 x 450 bitmap, as the
-// frame loop does (screen lock held), then calls that set's row loop itself with the same
-// arguments kCalls times. Each batch is counted alone (callgrind's client requests) and dumped
-// under its own name; the script divides by kCalls and subtracts the row loop's count from the
-// DRAWTO count, which leaves the work around the loop. Counts do not depend on the machine's
-// load. Outside callgrind the program runs the same calls and counts nothing.
+// kastrel_blit_cost: what one small blit costs besides its pixels, counted in instructions under
+// callgrind (bench/blit_cost.sh runs it). For each loop set and mode it makes kCalls DRAWTO
+// calls of a 32 x 32 sprite with a soft rim, wholly inside an 800 x 450 bitmap, as the frame
+// loop does (screen lock held), then as many vox_GfxPut calls of the whole sprite, then calls
+// that set's row loop itself with the same arguments. Each batch is counted alone (callgrind's
+// client requests) and dumped under its own name; the script divides by kCalls and subtracts
+// the row loop's count, which leaves the work around the loop. Counts do not depend on the
+// machine's load. Outside callgrind the program runs the same calls and counts nothing.
 
 #include <valgrind/callgrind.h>
 
@@ -47,12 +47,21 @@ void Measure(int32_t set, RASTEROP method, int32_t mode, const char* name, BITMA
   vox_hRowPathForce(set);
   const int x = 301, y = 117;  // an odd column: no row starts aligned
   const std::string label = std::string(kSetNames[set]) + " " + name;
-  const std::string drawto_dump = label + " drawto", rows_dump = label + " rows";
+  const std::string drawto_dump = label + " drawto", put_dump = label + " put",
+                    rows_dump = label + " rows";
   sprite.DRAWTO(target, x, y, 0, 0, 0, 0, method);  // warms the choice of loops
   CALLGRIND_TOGGLE_COLLECT;
   for (int i = 0; i < kCalls; ++i) sprite.DRAWTO(target, x, y, 0, 0, 0, 0, method);
   CALLGRIND_TOGGLE_COLLECT;
   CALLGRIND_DUMP_STATS_AT(drawto_dump.c_str());
+
+  const VOX_PUT_ROUTINE routine = method == VOXALPHA ? vox_hPutAlpha : vox_hPutTrans;
+  CALLGRIND_TOGGLE_COLLECT;
+  for (int i = 0; i < kCalls; ++i)
+    vox_GfxPut(target.HANDLE(), x, y, sprite.HANDLE(), PUT_WHOLE_SOURCE, 0, 0, 0, PUT_ABSOLUTE,
+               mode, routine, -1, nullptr, nullptr);
+  CALLGRIND_TOGGLE_COLLECT;
+  CALLGRIND_DUMP_STATS_AT(put_dump.c_str());
 
   const VOX_PUT_ROUTINE loop = vox_hRowTable()[mode][2];
   const auto* s = static_cast<const uint8_t*>(sprite.HANDLE()) + 32;

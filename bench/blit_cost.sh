@@ -1,7 +1,7 @@
 #!/bin/sh
-# Instructions per DRAWTO call of a 32 x 32 sprite, counted by callgrind: the whole call, the
-# row loop alone, and the difference, the work before (and after) the loop. One line per loop
-# set and mode. Usage: bench/blit_cost.sh [path to kastrel_blit_cost]
+# Instructions per blit of a 32 x 32 sprite, counted by callgrind: the whole call through DRAWTO
+# and through vox_GfxPut, the row loop alone, and the difference, the work around the loop. One
+# line per loop set and mode. Usage: bench/blit_cost.sh [path to kastrel_blit_cost]
 set -eu
 program=${1:-build/bench/bench/kastrel_blit_cost}
 if ! command -v valgrind >/dev/null 2>&1; then
@@ -18,10 +18,16 @@ for f in "$out"/c.*.*; do
   printf '%s\t%s\n' "$(sed -n 's/^desc: Trigger: Client Request: //p' "$f")" \
     "$(sed -n 's/^totals: //p' "$f")"
 done | awk -F'\t' -v calls="$calls" '
-  { split($1, w, " "); key = w[1] " " w[2]; n[key] = 1; order[key] = w[1] " " w[2]
-    if (w[3] == "drawto") drawto[key] = $2 / calls; else rows[key] = $2 / calls }
+  BEGIN { split("plain SSE2 AVX AVX2 AVX-512", names, " ") }
+  { split($1, w, " "); n[w[1] " " w[2]] = 1; count[w[1] " " w[2] " " w[3]] = $2 / calls }
   END {
-    printf "DRAWTO of a 32x32 sprite, instructions per call (callgrind, %d calls):\n", calls
-    printf "%-14s %8s %8s %12s\n", "set, mode", "call", "rows", "around rows"
-    for (k in n) printf "%-14s %8.0f %8.0f %12.0f\n", k, drawto[k], rows[k], drawto[k] - rows[k]
-  }' | { IFS= read -r h1; IFS= read -r h2; echo "$h1"; echo "$h2"; sort -t' ' -k1,1 -s; }
+    printf "A 32x32 sprite onto a bitmap, instructions per call (callgrind, %d calls):\n", calls
+    printf "%-14s %8s %8s %8s %14s %14s\n", "set, mode", "DRAWTO", "GfxPut", "rows",
+      "around, DRAWTO", "around, GfxPut"
+    for (i = 1; i <= 5; ++i) for (m = 1; m <= 2; ++m) {
+      k = names[i] " " (m == 1 ? "ALPHA" : "TRANS")
+      if (!(k in n)) continue
+      d = count[k " drawto"]; p = count[k " put"]; r = count[k " rows"]
+      printf "%-14s %8.0f %8.0f %8.0f %14.0f %14.0f\n", k, d, p, r, d - r, p - r
+    }
+  }'

@@ -73,7 +73,11 @@ inline uint32_t vox_hHeaderField(const uint8_t* header, int offset) {
   // The rectangle: corners in order, from 0 to 2^30 so that the relative corner cannot wrap,
   // clamped to the source.
   const uint8_t* from = s + 32;
-  if (x1 != PUT_WHOLE_SOURCE) {
+  // From (0, 0) to at least the last pixel, as DRAWTO of a whole bitmap asks, is the whole.
+  const bool whole = x1 == PUT_WHOLE_SOURCE ||
+                     ((x1 | y1) == 0 && x2 >= static_cast<int32_t>(w) - 1 &&
+                      y2 >= static_cast<int32_t>(h) - 1);
+  if (!whole) {
     uint32_t sx = static_cast<uint32_t>(x1), sy = static_cast<uint32_t>(y1);
     uint32_t ex = static_cast<uint32_t>(x2), ey = static_cast<uint32_t>(y2);
     if ((sx | sy | ex | ey) >> 30) return false;
