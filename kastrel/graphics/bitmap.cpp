@@ -136,16 +136,16 @@ constexpr BLIT kBlits[] = {
     {PUT_ALPHA, vox_hPutAlpha}, {PUT_ADD, vox_hPutAdd},       {PUT_CUSTOM, vox_hPutCustom},
 };
 
-// DRAWTO's blit the general way, out of line and with DRAWTO's own arguments, so that the short
-// way keeps its registers and the call is a jump.
+// DRAWTO's blit the general way (vox_GfxPut's), out of line and with DRAWTO's own arguments,
+// so that the short way keeps its registers and the call is a jump.
 [[gnu::noinline]] void draw_general(const BITMAP& B, void* DEST, int32_t DSTX, int32_t DSTY,
                                     int32_t SRCX, int32_t SRCY, int32_t W, int32_t H,
                                     RASTEROP METHOD, VOX_BLENDER BLENDER, void* PARAM) {
   const bool custom = METHOD == VOXCUSTOM;
-  vox_hPut({DEST, B.IMGHANDLE, float(DSTX), float(DSTY), SRCX, SRCY, W < 1 ? int32_t(B.IW) : W,
-            H < 1 ? int32_t(B.IH) : H, PUT_RELATIVE_CORNER, kBlits[METHOD].mode,
-            kBlits[METHOD].routine, METHOD == VOXADD ? 255 : -1, custom ? BLENDER : nullptr,
-            custom ? PARAM : nullptr});
+  vox_GfxPut(DEST, float(DSTX), float(DSTY), B.IMGHANDLE, SRCX, SRCY, W < 1 ? int32_t(B.IW) : W,
+             H < 1 ? int32_t(B.IH) : H, PUT_RELATIVE_CORNER, kBlits[METHOD].mode,
+             kBlits[METHOD].routine, METHOD == VOXADD ? 255 : -1, custom ? BLENDER : nullptr,
+             custom ? PARAM : nullptr);
 }
 
 }  // namespace

@@ -12,8 +12,8 @@
 #include "kastrel/graphics/rasterop.h"
 #include "kastrel/graphics/rows.h"
 
-// Inside the graphics layer: the blit's short way, inline in vox_hPut and in DRAWTO, which
-// together spend on a small sprite about what its pixels take.
+// Inside the graphics layer: the blit's short way, inline in vox_GfxPut and in DRAWTO. On a
+// small sprite the work around the row loop costs about what its pixels do.
 
 inline constexpr VOX_PUT_ROUTINE vox_gfxRoutineOfMode[PUT_MODES] = {
     vox_hPutTrans, vox_hPutPSet,  vox_hPutPReset, vox_hPutAnd,   vox_hPutOr,
@@ -44,9 +44,8 @@ inline uint32_t vox_hHeaderField(const uint8_t* header, int offset) {
 //
 // Does what vox_GfxPut(target, x, y, source, x1, y1, x2, y2, coordinate type 0, or 1 when
 // relative_corner, mode, mode's own routine, alpha, blender, param) does and returns true, given
-// (dx, dy), (x, y) in whole pixels when (x, y) is whole, and a mode below PUT_CUSTOM. Returns
-// false, having done nothing, for any other blit. Every check that can fail comes before any
-// work, so the caller's arguments for the general way need not outlive the checks.
+// a mode below PUT_CUSTOM and (dx, dy), the position (x, y) in whole pixels, which the caller
+// has found whole. Returns false, having done nothing, for any other blit.
 [[gnu::always_inline]] inline bool vox_hPutInside(void* target, int32_t dx, int32_t dy, float x,
                                                   float y, const void* source, int32_t x1,
                                                   int32_t y1, int32_t x2, int32_t y2,

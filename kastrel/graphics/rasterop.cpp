@@ -70,7 +70,19 @@ int builtin_mode(VOX_PUT_ROUTINE routine, int32_t mode) {
   return -1;
 }
 
-[[gnu::noinline]] int32_t put_general(const VOX_PUT_CALL& c);
+// vox_GfxPut's arguments in one record: the general way reads them from memory, so that the
+// short way keeps its registers.
+struct PUT_CALL {
+  void* target;
+  const void* source;
+  float x, y;
+  int32_t x1, y1, x2, y2, coordinate_type, mode;
+  VOX_PUT_ROUTINE routine;
+  int32_t alpha;
+  VOX_BLENDER blender;
+  void* param;
+};
+[[gnu::noinline]] int32_t put_general(const PUT_CALL& c);
 
 }  // namespace
 
@@ -83,27 +95,22 @@ void vox_hPutAlphaMask(const uint8_t* s, uint8_t* t, int32_t w, int32_t h, int32
 int32_t vox_GfxPut(void* target, float x, float y, const void* source, int32_t x1, int32_t y1,
                    int32_t x2, int32_t y2, int32_t coordinate_type, int32_t mode,
                    VOX_PUT_ROUTINE routine, int32_t alpha, VOX_BLENDER blender, void* param) {
-  return vox_hPut({target, source, x, y, x1, y1, x2, y2, coordinate_type, mode, routine, alpha,
-                   blender, param});
-}
-
-int32_t vox_hPut(const VOX_PUT_CALL& c) {
   int32_t dx, dy;
-  const auto mode = static_cast<uint32_t>(c.mode);
-  if (static_cast<uint32_t>(c.coordinate_type) <= PUT_RELATIVE_CORNER && mode < PUT_CUSTOM &&
-      vox_gfxRoutineOfMode[mode] == c.routine && vox_hWholePixels(c.x, &dx) &&
-      vox_hWholePixels(c.y, &dy) &&
-      vox_hPutInside(c.target, dx, dy, c.x, c.y, c.source, c.x1, c.y1, c.x2, c.y2,
-                     c.coordinate_type == PUT_RELATIVE_CORNER, mode, c.alpha, c.blender,
-                     c.param)) {
+  const auto m = static_cast<uint32_t>(mode);
+  if (static_cast<uint32_t>(coordinate_type) <= PUT_RELATIVE_CORNER && m < PUT_CUSTOM &&
+      vox_gfxRoutineOfMode[m] == routine && vox_hWholePixels(x, &dx) &&
+      vox_hWholePixels(y, &dy) &&
+      vox_hPutInside(target, dx, dy, x, y, source, x1, y1, x2, y2,
+                     coordinate_type == PUT_RELATIVE_CORNER, m, alpha, blender, param)) {
     return 0;
   }
-  return put_general(c);
+  return put_general({target, source, x, y, x1, y1, x2, y2, coordinate_type, mode, routine, alpha,
+                      blender, param});
 }
 
 namespace {
 
-int32_t put_general(const VOX_PUT_CALL& c) {
+int32_t put_general(const PUT_CALL& c) {
   void* const target = c.target;
   const void* const source = c.source;
   float x = c.x, y = c.y;

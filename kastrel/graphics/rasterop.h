@@ -78,19 +78,3 @@ void vox_hPutAlphaMask(const uint8_t*, uint8_t*, int32_t, int32_t, int32_t, int3
 int32_t vox_GfxPut(void* target, float x, float y, const void* source, int32_t x1, int32_t y1,
                    int32_t x2, int32_t y2, int32_t coordinate_type, int32_t mode,
                    VOX_PUT_ROUTINE routine, int32_t alpha, VOX_BLENDER blender, void* param);
-
-// Inside the graphics layer: vox_GfxPut with its arguments in one record, as DRAWTO calls it.
-// The record stays in memory while the usual blit's short way (a 32-bit image onto a 32-bit
-// image, wholly inside it, the screen lock held) reads what it needs, so that neither way has
-// to keep fourteen arguments in registers.
-struct VOX_PUT_CALL {
-  void* target;
-  const void* source;
-  float x, y;
-  int32_t x1, y1, x2, y2, coordinate_type, mode;
-  VOX_PUT_ROUTINE routine;
-  int32_t alpha;
-  VOX_BLENDER blender;
-  void* param;
-};
-int32_t vox_hPut(const VOX_PUT_CALL& call);
