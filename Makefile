@@ -88,6 +88,8 @@ bench: deps-bench
 	cmake --build $(BUILD)/bench -j $(JOBS)
 	@if [ -x $(BUILD)/bench/bench/kastrel_bench ]; then $(BUILD)/bench/bench/kastrel_bench; \
 	 else echo "No benchmarks are built yet."; fi
+	@if [ -x $(BUILD)/bench/bench/kastrel_blit_cost ]; then \
+	  bench/blit_cost.sh $(BUILD)/bench/bench/kastrel_blit_cost; fi
 
 fuzz: deps-test
 	@if [ -f fuzz/run.sh ]; then FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh long; \

@@ -19,10 +19,19 @@ struct VOX_GFX_CONTEXT {
 };
 
 // The calling thread's context, reset (work page 0, whole-screen view, default colours)
-// whenever the open screen is not the one it last saw.
-VOX_GFX_CONTEXT* vox_hContext();
+// whenever the open screen is not the one it last saw. Inline, with the thread's error number:
+// a small blit reads the one and sets the other, and a call for each is a good part of it.
+extern thread_local constinit VOX_GFX_CONTEXT vox_gfxContext;
+extern thread_local constinit int32_t vox_gfxError;
+void vox_hContextReset(VOX_GFX_CONTEXT* c, const VOX_GFX_SCREEN* s);
+[[gnu::always_inline]] inline VOX_GFX_CONTEXT* vox_hContext() {
+  VOX_GFX_CONTEXT* c = &vox_gfxContext;
+  const VOX_GFX_SCREEN* s = __vox_gfx;
+  if (s && c->screen_id != s->id) [[unlikely]] vox_hContextReset(c, s);
+  return c;
+}
 
-void vox_hSetError(int32_t error);
+[[gnu::always_inline]] inline void vox_hSetError(int32_t error) { vox_gfxError = error; }
 
 // Calls that belong to the program thread (the one that opened the screen) check their caller
 // with this: true on that thread or without a screen. From any other thread it sets error 1 and

@@ -55,9 +55,6 @@ int64_t screen_bytes(int64_t width, int64_t bytes_per_pixel, int64_t height, int
   return total;
 }
 
-thread_local VOX_GFX_CONTEXT t_context{};
-thread_local int32_t t_error = 0;
-
 uint32_t g_next_id = 1;
 bool g_exit_registered = false;
 char g_title[128];
@@ -266,23 +263,19 @@ void release_lock(VOX_GFX_SCREEN* s) {
 
 }  // namespace
 
-VOX_GFX_CONTEXT* vox_hContext() {
-  VOX_GFX_CONTEXT* c = &t_context;
-  const VOX_GFX_SCREEN* s = __vox_gfx;
-  if (s && c->screen_id != s->id) {
-    c->screen_id = s->id;
-    c->work_page = 0;
-    c->view_x = 0;
-    c->view_y = 0;
-    c->view_w = s->width;
-    c->view_h = s->height;
-    c->foreground = (s->depth >= 5 && s->depth <= 8) ? 15u : s->color_mask;
-    c->background = s->color_mask & 0xFF000000u;
-  }
-  return c;
-}
+thread_local constinit VOX_GFX_CONTEXT vox_gfxContext{};
+thread_local constinit int32_t vox_gfxError = 0;
 
-void vox_hSetError(int32_t error) { t_error = error; }
+void vox_hContextReset(VOX_GFX_CONTEXT* c, const VOX_GFX_SCREEN* s) {
+  c->screen_id = s->id;
+  c->work_page = 0;
+  c->view_x = 0;
+  c->view_y = 0;
+  c->view_w = s->width;
+  c->view_h = s->height;
+  c->foreground = (s->depth >= 5 && s->depth <= 8) ? 15u : s->color_mask;
+  c->background = s->color_mask & 0xFF000000u;
+}
 
 bool vox_hProgramThread(const char* call) {
   const VOX_GFX_SCREEN* s = __vox_gfx;
@@ -291,7 +284,7 @@ bool vox_hProgramThread(const char* call) {
   vox_hSetError(1);
   return false;
 }
-int32_t vox_GetError() { return t_error; }
+int32_t vox_GetError() { return vox_gfxError; }
 
 void vox_hAutoLockTake(VOX_GFX_SCREEN* s) {
   if (s->driver && s->driver->lock) s->driver->lock();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kastrel/base/copy.h"
+#include "kastrel/base/cpu_features.h"
 #include "kastrel/base/error.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/timer.h"
@@ -105,7 +106,7 @@ void fade(const Frame& f, double p) {
   const size_t bytes = static_cast<size_t>(f.w) * 4;
   auto row = fade_row;
 #if defined(__x86_64__)
-  if (__builtin_cpu_supports("avx2")) row = fade_row_avx2;
+  if (vox_hCpuFeatures().avx2) row = fade_row_avx2;
 #endif
   for (int32_t y = 0; y < f.h; ++y)
     row(f.out + y * f.pitch, f.in + y * f.pitch, f.dest + y * f.pitch, bytes, a);

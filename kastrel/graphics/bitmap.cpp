@@ -16,6 +16,7 @@
 #include "kastrel/device/display.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/graphics/image.h"
+#include "kastrel/graphics/put_inside.h"
 #include "kastrel/png/png_image.h"
 #include "kastrel/png/png_save.h"
 
@@ -134,6 +135,18 @@ constexpr BLIT kBlits[] = {
     {PUT_AND, vox_hPutAnd},     {PUT_OR, vox_hPutOr},         {PUT_XOR, vox_hPutXor},
     {PUT_ALPHA, vox_hPutAlpha}, {PUT_ADD, vox_hPutAdd},       {PUT_CUSTOM, vox_hPutCustom},
 };
+
+// DRAWTO's blit the general way (vox_GfxPut's), out of line and with DRAWTO's own arguments,
+// so that the short way keeps its registers and the call is a jump.
+[[gnu::noinline]] void draw_general(const BITMAP& B, void* DEST, int32_t DSTX, int32_t DSTY,
+                                    int32_t SRCX, int32_t SRCY, int32_t W, int32_t H,
+                                    RASTEROP METHOD, VOX_BLENDER BLENDER, void* PARAM) {
+  const bool custom = METHOD == VOXCUSTOM;
+  vox_GfxPut(DEST, float(DSTX), float(DSTY), B.IMGHANDLE, SRCX, SRCY, W < 1 ? int32_t(B.IW) : W,
+             H < 1 ? int32_t(B.IH) : H, PUT_RELATIVE_CORNER, kBlits[METHOD].mode,
+             kBlits[METHOD].routine, METHOD == VOXADD ? 255 : -1, custom ? BLENDER : nullptr,
+             custom ? PARAM : nullptr);
+}
 
 }  // namespace
 
@@ -422,13 +435,15 @@ void BITMAP::DRAWTO(void* DEST, int32_t DSTX, int32_t DSTY, int32_t SRCX, int32_
   // Faded below 4 without saved bytes to come back from: treated as invisible.
   if (IBPP == 4 && !IALPHACHANNEL && IALPHA < 4) return;
   if (METHOD < VOXPSET || METHOD > VOXCUSTOM) return;
-  if (W < 1) W = int32_t(IW);
-  if (H < 1) H = int32_t(IH);
-  const BLIT& blit = kBlits[METHOD];
-  const bool custom = METHOD == VOXCUSTOM;
-  vox_GfxPut(DEST, float(DSTX), float(DSTY), IMGHANDLE, SRCX, SRCY, W, H, PUT_RELATIVE_CORNER,
-             blit.mode, blit.routine, METHOD == VOXADD ? 255 : -1, custom ? BLENDER : nullptr,
-             custom ? PARAM : nullptr);
+  // The usual blit's short way inline, where float(DSTX) is DSTX: targets below 2^24 pixels.
+  if (METHOD != VOXCUSTOM &&
+      vox_hPutInside(DEST, DSTX, DSTY, float(DSTX), float(DSTY), IMGHANDLE, SRCX, SRCY,
+                     W < 1 ? int32_t(IW) : W, H < 1 ? int32_t(IH) : H, true,
+                     uint32_t(kBlits[METHOD].mode), METHOD == VOXADD ? 255 : -1, nullptr,
+                     nullptr)) {
+    return;
+  }
+  draw_general(*this, DEST, DSTX, DSTY, SRCX, SRCY, W, H, METHOD, BLENDER, PARAM);
 }
 
 void BITMAP::DRAWTO(BITMAP& DEST, int32_t DSTX, int32_t DSTY, int32_t SRCX, int32_t SRCY, int32_t W,

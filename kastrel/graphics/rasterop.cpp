@@ -5,9 +5,11 @@
 #include <cstring>
 #include <utility>
 
+
 #include "kastrel/device/context.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/graphics/image.h"
+#include "kastrel/graphics/put_inside.h"
 #include "kastrel/graphics/rows.h"
 
 namespace {
@@ -62,14 +64,25 @@ namespace {
 // calls the loop itself, sparing the routine's own look-ups on every small blit. The routine of
 // the blit's own mode is by far the usual one and is checked first.
 int builtin_mode(VOX_PUT_ROUTINE routine, int32_t mode) {
-  static constexpr VOX_PUT_ROUTINE kRoutineOfMode[PUT_MODES] = {
-      vox_hPutTrans, vox_hPutPSet,  vox_hPutPReset, vox_hPutAnd,   vox_hPutOr,
-      vox_hPutXor,   vox_hPutAlpha, vox_hPutAdd,    vox_hPutCustom};
-  if (kRoutineOfMode[mode] == routine) return mode;
+  if (vox_gfxRoutineOfMode[mode] == routine) return mode;
   for (int builtin = 0; builtin < PUT_MODES; ++builtin)
-    if (kRoutineOfMode[builtin] == routine) return builtin;
+    if (vox_gfxRoutineOfMode[builtin] == routine) return builtin;
   return -1;
 }
+
+// vox_GfxPut's arguments in one record: the general way reads them from memory, so that the
+// short way keeps its registers.
+struct PUT_CALL {
+  void* target;
+  const void* source;
+  float x, y;
+  int32_t x1, y1, x2, y2, coordinate_type, mode;
+  VOX_PUT_ROUTINE routine;
+  int32_t alpha;
+  VOX_BLENDER blender;
+  void* param;
+};
+[[gnu::noinline]] int32_t put_general(const PUT_CALL& c);
 
 }  // namespace
 
@@ -82,10 +95,32 @@ void vox_hPutAlphaMask(const uint8_t* s, uint8_t* t, int32_t w, int32_t h, int32
 int32_t vox_GfxPut(void* target, float x, float y, const void* source, int32_t x1, int32_t y1,
                    int32_t x2, int32_t y2, int32_t coordinate_type, int32_t mode,
                    VOX_PUT_ROUTINE routine, int32_t alpha, VOX_BLENDER blender, void* param) {
+  int32_t dx, dy;
+  const auto m = static_cast<uint32_t>(mode);
+  if (static_cast<uint32_t>(coordinate_type) <= PUT_RELATIVE_CORNER && m < PUT_CUSTOM &&
+      vox_gfxRoutineOfMode[m] == routine && vox_hWholePixels(x, &dx) &&
+      vox_hWholePixels(y, &dy) &&
+      vox_hPutInside(target, dx, dy, x, y, source, x1, y1, x2, y2,
+                     coordinate_type == PUT_RELATIVE_CORNER, m, alpha, blender, param)) {
+    return 0;
+  }
+  return put_general({target, source, x, y, x1, y1, x2, y2, coordinate_type, mode, routine, alpha,
+                      blender, param});
+}
+
+namespace {
+
+int32_t put_general(const PUT_CALL& c) {
+  void* const target = c.target;
+  const void* const source = c.source;
+  float x = c.x, y = c.y;
+  int32_t x1 = c.x1, y1 = c.y1, x2 = c.x2, y2 = c.y2;
+  const int32_t coordinate_type = c.coordinate_type, mode = c.mode;
+  VOX_PUT_ROUTINE routine = c.routine;
   VOX_GFX_CONTEXT* context = vox_hContext();
   VOX_GFX_SCREEN* screen = __vox_gfx;
   if (!screen || !source || !routine || mode < 0 || mode >= PUT_MODES || coordinate_type < 0 ||
-      coordinate_type > PUT_RELATIVE || (routine == vox_hPutCustom && !blender)) {
+      coordinate_type > PUT_RELATIVE || (routine == vox_hPutCustom && !c.blender)) {
     return fail();
   }
   if (!target && !vox_hProgramThread("vox_GfxPut")) return 1;
@@ -167,11 +202,13 @@ int32_t vox_GfxPut(void* target, float x, float y, const void* source, int32_t x
   if (builtin >= 0) routine = vox_hRowTable()[builtin][depth_index(dst.bpp)];
   vox_hAutoLock();
   routine(src.pixels + sy * src.pitch + sx * src.bpp, dst.pixels + dy * dst.pitch + dx * dst.bpp,
-          static_cast<int32_t>(w), static_cast<int32_t>(h), src.pitch, dst.pitch, alpha, blender,
-          param);
+          static_cast<int32_t>(w), static_cast<int32_t>(h), src.pitch, dst.pitch, c.alpha,
+          c.blender, c.param);
   if (!target && context->work_page == screen->visible_page) {
     std::memset(screen->dirty + dy, 1, static_cast<size_t>(h));
   }
   vox_hAutoUnlock();
   return succeed();
 }
+
+}  // namespace

@@ -26,7 +26,7 @@ using VOX_ROW_TABLE = const VOX_PUT_ROUTINE (*)[3];
 // Read inline: every blit looks it up, and a small one is over in a few hundred instructions.
 extern std::atomic<VOX_ROW_TABLE> vox_gfxRowTableInUse;  // null until the first choice
 VOX_ROW_TABLE vox_hRowTableChoose();
-inline VOX_ROW_TABLE vox_hRowTable() {
+[[gnu::always_inline]] inline VOX_ROW_TABLE vox_hRowTable() {
   const VOX_ROW_TABLE table = vox_gfxRowTableInUse.load(std::memory_order_relaxed);
   return table ? table : vox_hRowTableChoose();
 }

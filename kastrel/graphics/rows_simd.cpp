@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "kastrel/base/copy.h"
+#include "kastrel/base/cpu_features.h"
 #include "kastrel/graphics/rows.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -667,12 +668,11 @@ const VOX_PUT_ROUTINE kAvx512[PUT_MODES][3] = TABLE(avx2);
 #undef PLAIN
 
 int32_t best_path() {
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"))
-    return VOX_ROWS_AVX512;
-  if (__builtin_cpu_supports("avx2")) return VOX_ROWS_AVX2;
-  if (__builtin_cpu_supports("avx")) return VOX_ROWS_AVX;
-  if (__builtin_cpu_supports("sse2")) return VOX_ROWS_SSE2;
+  const VOX_CPU_FEATURES& cpu = vox_hCpuFeatures();
+  if (cpu.avx512f && cpu.avx512bw) return VOX_ROWS_AVX512;
+  if (cpu.avx2) return VOX_ROWS_AVX2;
+  if (cpu.avx) return VOX_ROWS_AVX;
+  if (cpu.sse2) return VOX_ROWS_SSE2;
   return VOX_ROWS_PLAIN;
 }
 

@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kastrel/base/cpu_features.h"
 #include "kastrel/png/png_decoder.h"
 #include "kastrel/png/png_image.h"
 
@@ -13,7 +14,7 @@ namespace {
 
 int32_t LOOPS_BEST() {
 #if PNG_X86
-  static const int32_t best = __builtin_cpu_supports("ssse3") ? LOOPS_SSSE3 : LOOPS_SSE2;
+  static const int32_t best = vox_hCpuFeatures().ssse3 ? LOOPS_SSSE3 : LOOPS_SSE2;
   return best;
 #else
   return LOOPS_PLAIN;

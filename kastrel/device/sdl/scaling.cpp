@@ -6,6 +6,8 @@
 #include <cstring>
 #include <utility>
 
+#include "kastrel/base/cpu_features.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #endif
@@ -125,7 +127,7 @@ int32_t widen2_sse2(const uint8_t* src, int32_t width, uint32_t* dst) {
 
 WidenFn pick_widen2() {
 #if defined(__x86_64__) || defined(__i386__)
-  if (__builtin_cpu_supports("avx2")) return widen2_avx2;
+  if (vox_hCpuFeatures().avx2) return widen2_avx2;
 #endif
 #if defined(__SSE2__)
   return widen2_sse2;
