@@ -21,6 +21,7 @@
 #include <cstring>
 #include <random>
 
+#include "kastrel/base/cpu_features.h"
 #include "kastrel/base/error.h"
 #include "kastrel/device/display.h"
 #include "kastrel/graphics/bitmap.h"
@@ -235,15 +236,15 @@ Reading Bandwidth() {
   constexpr size_t kBytes = size_t(kWidth) * kHeight * 4;
   void* frame = std::aligned_alloc(64, kBytes);
   std::memset(frame, 0, kBytes);
-  __builtin_cpu_init();
+  const VOX_CPU_FEATURES& cpu = vox_hCpuFeatures();
   struct Loop {
     const char* name;
     void (*pass)(void*, size_t);
     bool present;
     double best;
   } loops[] = {{"SSE2", Rmw16, true, 1e30},
-               {"AVX2", Rmw32, __builtin_cpu_supports("avx2") != 0, 1e30},
-               {"AVX-512", Rmw64, __builtin_cpu_supports("avx512f") != 0, 1e30}};
+               {"AVX2", Rmw32, cpu.avx2, 1e30},
+               {"AVX-512", Rmw64, cpu.avx512f, 1e30}};
   for (int pass = 0; pass < 400; ++pass)
     for (Loop& loop : loops) {
       if (!loop.present) continue;

@@ -29,6 +29,7 @@
 
 #include "bench/report.h"
 #include "bench/table.h"
+#include "kastrel/base/cpu_features.h"
 
 namespace bench {
 namespace {
@@ -525,15 +526,12 @@ std::string Processor() {
   }
   if (!family.empty()) model += " (family " + family + " model " + number + ")";
   model += ", " + std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + " cores";
-  __builtin_cpu_init();
+  const VOX_CPU_FEATURES& cpu = vox_hCpuFeatures();
   std::string has;
-  const std::pair<const char*, bool> sets[] = {{"SSE2", __builtin_cpu_supports("sse2")},
-                                               {"SSSE3", __builtin_cpu_supports("ssse3")},
-                                               {"SSE4.1", __builtin_cpu_supports("sse4.1")},
-                                               {"AVX", __builtin_cpu_supports("avx")},
-                                               {"AVX2", __builtin_cpu_supports("avx2")},
-                                               {"AVX-512F", __builtin_cpu_supports("avx512f")},
-                                               {"AVX-512BW", __builtin_cpu_supports("avx512bw")}};
+  const std::pair<const char*, bool> sets[] = {
+      {"SSE2", cpu.sse2},   {"SSSE3", cpu.ssse3},       {"SSE4.1", cpu.sse41},
+      {"AVX", cpu.avx},     {"AVX2", cpu.avx2},         {"AVX-512F", cpu.avx512f},
+      {"AVX-512BW", cpu.avx512bw}};
   for (const auto& [name, present] : sets)
     has += std::string(" ") + name + (present ? "" : " (no)");
   std::string loops;
