@@ -20,37 +20,14 @@ say() { echo "soak-breakout: $*" >&2; }
 [[ -x $bin ]] || { say "$bin is not built (make play, or cmake --build $build --target breakout)"; exit 2; }
 
 tmp=$(mktemp -d)
-xvfb_pid= game_pid= other_pid=
-cleanup() {
-  [[ -n $game_pid ]] && kill -KILL "$game_pid" 2>/dev/null
-  [[ -n $other_pid ]] && kill -TERM "$other_pid" 2>/dev/null
-  [[ -n $xvfb_pid ]] && kill -TERM "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-
-# The pad thread, built beside the run against the system's SDL, as the game links it.
+source "$source_dir/tools/soak-common.sh"
+# The pad thread, built for the run against the system's SDL, as the game links it.
 c++ -std=c++20 -O1 -shared -fPIC -I"$source_dir" $(pkg-config --cflags sdl2) \
   "$source_dir/tools/testing/soak_pads.cpp" $(pkg-config --libs sdl2) -o "$tmp/soak_pads.so"
+start_xvfb
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" >"$tmp/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 200); do grep -q '^[0-9]' "$tmp/display" && break; sleep 0.1; done
-export DISPLAY=:$(tr -dc 0-9 <"$tmp/display")
-[[ $DISPLAY != : ]] || { say "Xvfb did not start"; cat "$tmp/xvfb.log" >&2; exit 2; }
-
-# find_window TITLE: the first visible window of that title, waited for up to 30 s.
-find_window() {
-  local id=
-  for _ in $(seq 300); do
-    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1) || true
-    [[ -n $id ]] && { echo "$id"; return; }
-    sleep 0.1
-  done
-}
-
-xmessage -geometry +600+500 -name soak-other -title soak-other 'the focus goes here' &
-other_pid=$!
+xmessage -geometry +600+500 -name soak-other -title soak-other 'the focus goes here' 2>/dev/null &
+helpers+=($!)
 other=$(find_window soak-other)
 [[ -n $other ]] || { say "the second X window did not open"; exit 2; }
 
@@ -78,71 +55,54 @@ rss() { awk '/^VmRSS:/ { print $2 }' "/proc/$game_pid/status" 2>/dev/null; }
 count() { find "/proc/$game_pid/$1" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l; }
 sample() { echo "$((SECONDS - start)):$(rss):$(count task):$(count fd)" >>"$tmp/samples"; }
 keys=(Left Right Left Right space Return Up Down Tab a p shift+Left ctrl+Right alt+Return BackSpace 1 F1)
-start=$SECONDS next_sample=0 actions=0 held=0 away=0 fullscreen=0
+start=$SECONDS next_sample=0 actions=0 away=0 switches=0
 while ((SECONDS - start < duration)); do
   kill -0 "$game_pid" 2>/dev/null || { say "the game died after $((SECONDS - start)) s"; break; }
   if ((SECONDS - start >= next_sample)); then
     sample
     next_sample=$((next_sample + 10))
   fi
-  roll=$((RANDOM % 200))
-  if ((roll < 2)); then
+  key=
+  if ((RANDOM % 100 < 2)); then
     # Away for a moment: the game pauses, the pads play on unseen.
-    xdotool windowfocus "$other"
+    xdotool windowfocus "$other" >/dev/null 2>&1 || true
     sleep 0.$((RANDOM % 5))
-    xdotool windowfocus "$window"
+    xdotool windowfocus "$window" >/dev/null 2>&1 || true
     away=$((away + 1))
-  elif ((roll < 100)); then
-    xdotool mousemove --window "$window" $((RANDOM % 900 - 50)) $((RANDOM % 700 - 50))
-  elif ((roll < 130)); then
-    if ((held)); then xdotool mouseup 1; held=0; else xdotool mousedown 1; held=1; fi
-  elif ((roll < 150)); then
-    xdotool click $((RANDOM % 5 + 1))
   else
-    key=${keys[RANDOM % ${#keys[@]}]}
-    xdotool key --clearmodifiers "$key"
-    if [[ $key == alt+Return ]]; then
-      # The switch opens a new window; without a window manager it gets the focus from us.
-      fullscreen=$((fullscreen + 1))
-      sleep 0.3
-      window=$(find_window breakout)
-      xdotool windowfocus "$window"
-    fi
-  fi >/dev/null 2>&1 || true
+    random_input "$window" "${keys[@]}"
+  fi
+  if [[ $key == alt+Return ]]; then
+    # The switch opens a new window; without a window manager it gets the focus from us.
+    switches=$((switches + 1))
+    sleep 0.3
+    window=$(find_window breakout)
+    xdotool windowfocus "$window" >/dev/null 2>&1 || true
+  fi
   actions=$((actions + 1))
-  ((RANDOM % 4)) || sleep 0.0$((RANDOM % 10))
 done
 sample
 
 # The pads go first, then Escape.
 rm -f "$tmp/pads"
 for _ in $(seq 50); do grep -q '^soak-pads:' "$tmp/game.log" && break; sleep 0.1; done
-status=0
 if kill -0 "$game_pid" 2>/dev/null; then
-  ((held)) && xdotool mouseup 1
   window=$(find_window breakout)
   xdotool windowfocus --sync "$window"
   sleep 1
   sounding || { say "FAIL: no sound at the end"; failed=1; }
-  xdotool key Escape
-  for _ in $(seq 200); do kill -0 "$game_pid" 2>/dev/null || break; sleep 0.1; done
-  wait "$game_pid" || status=$?
-else
-  wait "$game_pid" || status=$?
 fi
-game_pid=
+end_game
 
-# Figures: RSS at the end of the first minute, its lowest and highest after it, and the last;
-# threads and descriptors at the first and last samples and their highest.
-read -r base low high last n < <(awk -F: '$1 >= 60 && $2 != "" {
-    if (!n++) { base = low = high = $2 } if ($2 < low) low = $2; if ($2 > high) high = $2; last = $2 }
-  END { print base + 0, low + 0, high + 0, last + 0, n + 0 }' "$tmp/samples")
+# Figures: RSS as tools/soak-demo.sh gives them; threads and descriptors at the first and last
+# samples and their highest.
+read -r base low high last n < <(rss_figures "$tmp/samples")
 IFS=: read -r _ rss0 threads0 fds0 <"$tmp/samples"
 IFS=: read -r _ _ threads1 fds1 < <(tail -n 1 "$tmp/samples")
 threadsmax=$(cut -d: -f3 "$tmp/samples" | sort -n | tail -n 1)
 fdsmax=$(cut -d: -f4 "$tmp/samples" | sort -n | tail -n 1)
-say "$actions random inputs in $((SECONDS - start)) s, $away focus changes away and back," \
-  "$fullscreen Alt+Enter presses"
+say "$actions inputs in $((SECONDS - start)) s: $away focus changes away and back," \
+  "$switches Alt+Enter switches, the rest random pointer, button and key input"
 grep -h '^soak-pads:' "$tmp/game.log" >&2 || { say "FAIL: the pad thread did not report"; failed=1; }
 say "sound: $(($(stat -c %s "$sound") / 1048576)) MB written by the disk driver"
 say "RSS at start $rss0 kB; after the first minute $base kB, then lowest $low, highest $high," \
