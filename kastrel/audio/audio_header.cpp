@@ -62,11 +62,14 @@ SOUNDHEADER pcm_header(SDL_RWops* rw) {
   uint32_t channels = 0, block = 0, tag = 0, frame_bytes = 0;
   int64_t claimed = -1, sample_bytes = -1;
   Sint64 at = 12;
-  for (int i = 0;
-       i < 1024 && SDL_RWseek(rw, at, RW_SEEK_SET) == at && SDL_RWread(rw, chunk, 1, 8) == 8; ++i) {
+  int chunks = 0;
+  for (; chunks < 1024 && SDL_RWseek(rw, at, RW_SEEK_SET) == at && SDL_RWread(rw, chunk, 1, 8) == 8;
+       ++chunks) {
     const uint32_t size = wave ? le32(chunk + 4) : be32(chunk + 4);
     const Sint64 body = at + 8;
     at = body + Sint64(size) + (size & 1);
+    for (const char* name : {"id3 ", "ID3 ", "LIST"})
+      if (std::memcmp(chunk, name, 4) == 0) h.HIDE.emplace_back(body, body + Sint64(size));
     if (std::memcmp(chunk, wave ? "data" : "SSND", 4) == 0) {
       const int64_t present = total >= 0 ? std::min<int64_t>(size, total - body) : size;
       sample_bytes = std::max<int64_t>(0, present - (wave ? 0 : 8));
@@ -100,6 +103,8 @@ SOUNDHEADER pcm_header(SDL_RWops* rw) {
       frame_bytes = plain ? channels * bits / 8 : 0;
     }
   }
+  // The mixer reads on: a tag it would meet past the last chunk looked at must not be missed.
+  if (chunks == 1024) return h.WRONG = "has too many chunks", h;
   if (!have_format) return h;  // the decoder reports what is missing
   if (wave) {
     // ADPCM packs two samples in a byte; the count is an upper bound then.
@@ -209,6 +214,15 @@ SOUNDHEADER READSOUNDHEADER(SDL_RWops* rw, Mix_MusicType type) {
     case MUS_OPUS:
       h = ogg_header(rw);
       break;
+    case MUS_MP3: {
+      // The size leaves out the header and the footer (flag 0x10); the mixer reads that far.
+      uint8_t id3[10];
+      if (SDL_RWread(rw, id3, 1, 10) != 10 || std::memcmp(id3, "ID3", 3) != 0) break;
+      const int64_t size = (id3[6] & 0x7F) << 21 | (id3[7] & 0x7F) << 14 | (id3[8] & 0x7F) << 7 |
+                           (id3[9] & 0x7F);
+      h.HIDE.emplace_back(10, 10 + size + (id3[5] & 0x10 ? 10 : 0));
+      break;
+    }
     default:
       break;
   }

@@ -307,6 +307,19 @@ long status_kb(const char* field) {
       {"0hz.aiff", pcm_file(false, 0, 1, 0, 16, 2000, 4000)},
       {"1hz.aiff", pcm_file(false, 0, 1, 1, 16, 2000, 4000)},
       {"good.aiff", pcm_file(false, 0, 1, 22050, 16, 2000, 4000)}};
+  // A tag with UTF-16 text that the mixer's tag reader reads past: as an MP3, and in tag chunks.
+  const Bytes id3 = {'I', 'D', '3', 2, 0, 0x30, 0, 0, 0, 0, 'T', 'A', 'L', 'I', 'D', '3', 2, 0,
+                     '0', 0, 0xB0, '3'};
+  files.push_back({"id3.mp3", id3});
+  for (bool wave : {true, false}) {
+    Bytes b = pcm_file(wave, 1, 1, 22050, 16, 2000, 4000),
+          chunk = {'i', 'd', '3', ' ', 22, 0, 0, 0};
+    if (!wave) chunk = {'I', 'D', '3', ' ', 0, 0, 0, 22};
+    chunk.insert(chunk.end(), id3.begin(), id3.end());
+    b.insert(b.begin() + (wave ? 36 : 38), chunk.begin(), chunk.end());
+    b[wave ? 4 : 7] += 30;
+    files.push_back({wave ? "good-id3.wav" : "good-id3.aiff", b});
+  }
   const std::string source = disk.save("tone.wav", wav(tone));
   const std::string quiet = disk.save("quiet.wav", wav(Frames(size_t(kRate) * 2 * 60)));
   if (std::system(("flac -s -f -o " + disk.file("t.flac") + " " + source + " && flac -s -f -o " +
