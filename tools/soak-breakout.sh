@@ -107,6 +107,7 @@ grep -h '^soak-pads:' "$tmp/game.log" >&2 || { say "FAIL: the pad thread did not
 say "sound: $(($(stat -c %s "$sound") / 1048576)) MB written by the disk driver"
 say "RSS at start $rss0 kB; after the first minute $base kB, then lowest $low, highest $high," \
   "last $last kB ($n samples)"
+say "RSS every 10 s, MB: $(awk -F: '{ printf "%.1f ", $2 / 1024 }' "$tmp/samples")"
 say "threads $threads0 at start, $threads1 at the end (highest $threadsmax); descriptors $fds0" \
   "at start, $fds1 at the end (highest $fdsmax)"
 say "exit status after Escape: $status (normal end 0)"
