@@ -5,38 +5,37 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
+#include <list>
 #include <random>
 #include <thread>
-#include <vector>
 
 #include "kastrel/device/testing/virtual_pad.h"
 
 namespace {
 
 void run(const char* flag) {
-  auto going = [flag] { return access(flag, F_OK) == 0; };
-  while (going() && SDL_WasInit(SDL_INIT_GAMECONTROLLER) == 0) SDL_Delay(50);
+  while (access(flag, F_OK) == 0 && SDL_WasInit(SDL_INIT_GAMECONTROLLER) == 0) SDL_Delay(50);
   std::mt19937 rng(std::random_device{}());
   auto pick = [&rng](size_t n) { return int(rng() % n); };
-  std::vector<std::unique_ptr<virtual_pad::Pad>> pads;
-  long plugs = 0, unplugs = 0, seen = 0, moves = 0;
-  auto unplug = [&](size_t i) {
-    // Only the engine opens pads as game controllers here.
-    seen += SDL_GameControllerFromInstanceID(pads[i]->id()) != nullptr;
-    pads.erase(pads.begin() + long(i));
-    ++unplugs;
+  std::list<virtual_pad::Pad> pads;
+  long plugs = 0, seen = 0, moves = 0;
+  auto unplug = [&](size_t i) {  // only the engine opens pads as game controllers here
+    auto pad = std::next(pads.begin(), long(i));
+    seen += SDL_GameControllerFromInstanceID(pad->id()) != nullptr;
+    pads.erase(pad);
   };
-  while (going()) {
+  for (bool going = true; going || !pads.empty(); going = access(flag, F_OK) == 0) {
     SDL_Delay(Uint32(20 + pick(200)));
-    const int roll = pick(100);
+    const int roll = going ? pick(100) : 4;
     if (roll < 4 && pads.size() < 3) {
-      auto pad = std::make_unique<virtual_pad::Pad>();
-      if (pad->ok()) pads.push_back(std::move(pad)), ++plugs;
+      if (pads.emplace_back().ok())
+        ++plugs;
+      else
+        pads.pop_back();
     } else if (roll < 8 && !pads.empty()) {
       unplug(size_t(pick(pads.size())));
     } else if (!pads.empty()) {
-      virtual_pad::Pad& pad = *pads[size_t(pick(pads.size()))];
+      virtual_pad::Pad& pad = *std::next(pads.begin(), pick(pads.size()));
       if (roll < 60)
         pad.button(pick(SDL_CONTROLLER_BUTTON_MAX), pick(2) == 1);
       else
@@ -44,11 +43,8 @@ void run(const char* flag) {
       ++moves;
     }
   }
-  while (!pads.empty()) unplug(pads.size() - 1);
-  std::fprintf(
-      stderr,
-      "soak-pads: %ld plugged, %ld unplugged (%ld seen by the game), %ld presses and moves\n",
-      plugs, unplugs, seen, moves);
+  std::fprintf(stderr, "soak-pads: %ld plugged and unplugged (%ld seen by the game), %ld moves\n",
+               plugs, seen, moves);
 }
 
 const bool started = [] {
