@@ -120,11 +120,28 @@ SOUNDHEADER pcm_header(SDL_RWops* rw) {
 
 // A FLAC file's metadata: its one stream header first, plausible, and every block whole. The
 // mixer's FLAC reader leaks a converter when the metadata it has begun to read turns out damaged.
+// The channels of the FLAC frame whose header (its CRC-8 right) starts at P, 0 where none does.
+int frame_channels(const uint8_t* p, size_t n) {
+  if (n < 16 || p[0] != 0xFF || (p[1] & 0xFE) != 0xF8) return 0;
+  const int size_code = p[2] >> 4, rate_code = p[2] & 15, assignment = p[3] >> 4;
+  size_t at = 5;  // past the coded frame number, then the optional size and rate
+  for (uint8_t lead = p[4]; (lead & 0xC0) == 0xC0 && at < 11; lead = uint8_t(lead << 1)) ++at;
+  at += size_code == 6 ? 1 : size_code == 7 ? 2 : 0;
+  at += rate_code == 12 ? 1 : rate_code == 13 || rate_code == 14 ? 2 : 0;
+  uint8_t crc = 0;
+  for (size_t i = 0; i < at; ++i) {
+    crc ^= p[i];
+    for (int k = 0; k < 8; ++k) crc = uint8_t(crc & 0x80 ? crc << 1 ^ 7 : crc << 1);
+  }
+  return crc != p[at] ? 0 : assignment < 8 ? assignment + 1 : assignment <= 10 ? 2 : -1;
+}
+
 SOUNDHEADER flac_header(SDL_RWops* rw) {
   SOUNDHEADER h;
   const Sint64 total = SDL_RWsize(rw);
   Sint64 at = 4;
   uint8_t header[4], info[34];
+  int channels = 0;
   for (int block = 0; block < 4096; ++block) {
     if (SDL_RWseek(rw, at, RW_SEEK_SET) != at || SDL_RWread(rw, header, 1, 4) != 4)
       return h.WRONG = "is cut short in its metadata", h;
@@ -140,14 +157,27 @@ SOUNDHEADER flac_header(SDL_RWops* rw) {
       const uint64_t packed = uint64_t(be32(info + 10)) << 32 | be32(info + 14);
       h.RATE = double(packed >> 44);
       const uint32_t bits = uint32_t(packed >> 36 & 31) + 1;
+      channels = int(packed >> 41 & 7) + 1;
       if (least < 16 || most < least || bits < 4) return h.WRONG = "has a damaged stream header", h;
       if (bad_rate(h.RATE)) return h.WRONG = "has an unsupported sample rate", h;
       const int64_t frames = int64_t(packed & 0xFFFFFFFFFull);
       h.FRAMES = frames == 0 ? -1 : frames;  // 0: the encoder did not know
     }
-    if (header[0] & 0x80) return h;  // the last metadata block
+    if (header[0] & 0x80) break;  // the last metadata block
+    if (block == 4095) return h.WRONG = "has damaged metadata", h;
   }
-  return h.WRONG = "has damaged metadata", h;
+  // The mixer takes every frame to hold the stream header's channels, and reads those a frame
+  // lacks through null pointers.
+  std::vector<uint8_t> buffer(65536 + 16);
+  for (Sint64 from = at; SDL_RWseek(rw, from, RW_SEEK_SET) == from; from += 65536) {
+    const size_t got = SDL_RWread(rw, buffer.data(), 1, buffer.size());
+    for (size_t i = 0; i < std::min<size_t>(got, 65536); ++i) {
+      const int frame = frame_channels(&buffer[i], got - i);
+      if (frame != 0 && frame != channels) return h.WRONG = "has a frame of other channels", h;
+    }
+    if (got < buffer.size()) break;
+  }
+  return h;
 }
 
 // An Ogg stream's first packet says how it sounds; its last page's position how long it is.

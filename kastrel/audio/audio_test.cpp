@@ -329,9 +329,12 @@ long status_kb(const char* field) {
     total[21] |= 0x0F, std::fill(&total[22], &total[26], 0xFF);  // 2^36 - 1 frames
     rate[18] = 0, rate[19] = 0, rate[20] &= 0x0F;                  // 0 Hz
     block[8] = block[9] = 0;                                       // blocks of 0 frames
+    Bytes three = flac;                                            // 3 channels, frames of 2
+    three[20] = uint8_t((three[20] & 0xF1) | 2 << 1);
     std::fill(&unknown[21], &unknown[26], 0), unknown[21] = uint8_t(flac[21] & 0xF0);
     files.insert(files.end(), {{"good.flac", flac}, {"s-total.flac", total}, {"rate.flac", rate},
-                               {"block.flac", block}, {"s-unknown-length.flac", unknown}});
+                               {"block.flac", block}, {"s-unknown-length.flac", unknown},
+                               {"three.flac", three}});
   }
   if (std::system(("oggenc -Q -o " + disk.file("t.ogg") + " " + source + " && oggenc -Q -o " +
                    disk.file("q.ogg") + " " + quiet).c_str()) == 0) {
