@@ -19,8 +19,15 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/fuzz
 testdata=${KASTREL_TESTDATA_DIR:-$root/../shared/testdata}
 
+# FUZZ_MIXER=1: the sound target links an instrumented SDL_mixer (fuzz/build-mixer.sh builds it).
+mixer_dir=
+if [[ ${FUZZ_MIXER:-0} == 1 ]]; then
+  "$root/fuzz/build-mixer.sh"
+  mixer_dir=$root/build/fuzz-mixer/install
+fi
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKASTREL_BUILD_FUZZ=ON \
+  -DKASTREL_FUZZ_MIXER_DIR="$mixer_dir" \
   -DKASTREL_BUILD_TESTS=OFF -DKASTREL_BUILD_DEMO=OFF -DKASTREL_WERROR=ON >"$build.configure.log" 2>&1 ||
   { cat "$build.configure.log"; exit 1; }
 cmake --build "$build" --target png_fuzz png_fuzz_seeds text_fuzz audio_fuzz session_fuzz -j 2 \

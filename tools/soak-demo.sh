@@ -17,33 +17,17 @@ say() { echo "soak-demo: $*" >&2; }
 [[ -x $bin ]] || { say "$bin is not built (make demo, or cmake --build $build)"; exit 2; }
 
 tmp=$(mktemp -d)
-xvfb_pid= game_pid=
-cleanup() {
-  [[ -n $game_pid ]] && kill -KILL "$game_pid" 2>/dev/null
-  [[ -n $xvfb_pid ]] && kill -TERM "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" >"$tmp/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 200); do grep -q '^[0-9]' "$tmp/display" && break; sleep 0.1; done
-export DISPLAY=:$(tr -dc 0-9 <"$tmp/display")
-[[ $DISPLAY != : ]] || { say "Xvfb did not start"; cat "$tmp/xvfb.log" >&2; exit 2; }
+source "$source_dir/tools/soak-common.sh"
+start_xvfb
 
 (cd "$source_dir/demo" && exec "$bin") >"$tmp/game.log" 2>&1 &
 game_pid=$!
-window=
-for _ in $(seq 300); do
-  window=$(xdotool search --onlyvisible --name '^kastrel-demo$' 2>/dev/null | head -n 1) || true
-  [[ -n $window ]] && break
-  sleep 0.1
-done
+window=$(find_window kastrel-demo)
 [[ -n $window ]] || { say "the game shows no window"; cat "$tmp/game.log" >&2; exit 1; }
 
 rss() { awk '/^VmRSS:/ { print $2 }' "/proc/$game_pid/status" 2>/dev/null; }
 keys=(a s d space Return Left Right Up Down Tab F1 shift+x ctrl+c alt+Return BackSpace 1 2)
-start=$SECONDS next_sample=0 actions=0 held=0
+start=$SECONDS next_sample=0 actions=0
 samples=()
 while ((SECONDS - start < duration)); do
   kill -0 "$game_pid" 2>/dev/null || { say "the game died after $((SECONDS - start)) s"; break; }
@@ -51,37 +35,15 @@ while ((SECONDS - start < duration)); do
     samples+=("$((SECONDS - start)):$(rss)")
     next_sample=$((next_sample + 10))
   fi
-  roll=$((RANDOM % 100))
-  if ((roll < 55)); then
-    xdotool mousemove --window "$window" $((RANDOM % 700 - 30)) $((RANDOM % 540 - 30))
-  elif ((roll < 70)); then
-    if ((held)); then xdotool mouseup 1; held=0; else xdotool mousedown 1; held=1; fi
-  elif ((roll < 80)); then
-    xdotool click $((RANDOM % 5 + 1))
-  else
-    xdotool key --clearmodifiers "${keys[RANDOM % ${#keys[@]}]}"
-  fi >/dev/null 2>&1 || true
+  random_input "$window" "${keys[@]}"
   actions=$((actions + 1))
-  ((RANDOM % 4)) || sleep 0.0$((RANDOM % 10))
 done
 samples+=("$((SECONDS - start)):$(rss)")
 
-status=0
-if kill -0 "$game_pid" 2>/dev/null; then
-  ((held)) && xdotool mouseup 1
-  xdotool key Escape
-  for _ in $(seq 200); do kill -0 "$game_pid" 2>/dev/null || break; sleep 0.1; done
-  wait "$game_pid" || status=$?
-else
-  wait "$game_pid" || status=$?
-fi
-game_pid=
+end_game
 
-# Figures: RSS at the end of the first minute, its lowest and highest after it, and the last.
 printf '%s\n' "${samples[@]}" >"$tmp/rss"
-read -r base low high last count < <(awk -F: '$1 >= 60 && $2 != "" {
-    if (!n++) { base = low = high = $2 } if ($2 < low) low = $2; if ($2 > high) high = $2; last = $2 }
-  END { print base + 0, low + 0, high + 0, last + 0, n + 0 }' "$tmp/rss")
+read -r base low high last count < <(rss_figures "$tmp/rss")
 first=$(head -n 1 "$tmp/rss" | cut -d: -f2)
 say "$actions random inputs in $((SECONDS - start)) s; RSS at start ${first:-?} kB; after the first" \
   "minute $base kB, then lowest $low, highest $high, last $last kB ($count samples)"

@@ -219,15 +219,62 @@ uint64_t decoded_bytes(const SOUNDHEADER& h) {
   return bytes >= 0x1p63 ? UINT64_MAX : uint64_t(bytes);
 }
 
+// A stream whose tags (byte ranges) read as zeros, which the mixer takes for empty tags; it owns
+// the stream it reads.
+struct HIDING {
+  SDL_RWops* in;
+  std::vector<std::pair<int64_t, int64_t>> ranges;
+};
+HIDING* hiding(SDL_RWops* rw) { return static_cast<HIDING*>(rw->hidden.unknown.data1); }
+
+SDL_RWops* hide_tags(SDL_RWops* in, std::vector<std::pair<int64_t, int64_t>> ranges) {
+  SDL_RWops* rw = SDL_AllocRW();
+  if (!rw) return nullptr;
+  rw->type = SDL_RWOPS_UNKNOWN;
+  rw->hidden.unknown.data1 = new HIDING{in, std::move(ranges)};
+  rw->size = [](SDL_RWops* c) { return SDL_RWsize(hiding(c)->in); };
+  rw->seek = [](SDL_RWops* c, Sint64 to, int how) { return SDL_RWseek(hiding(c)->in, to, how); };
+  rw->read = [](SDL_RWops* c, void* into, size_t size, size_t count) -> size_t {
+    const HIDING* h = hiding(c);
+    const Sint64 at = SDL_RWtell(h->in);
+    if (at < 0) return 0;
+    const size_t got = SDL_RWread(h->in, into, size, count);
+    for (auto [from, to] : h->ranges) {
+      const int64_t lo = std::max<int64_t>(from, at), hi = std::min(to, at + int64_t(got * size));
+      if (lo < hi) std::memset(static_cast<uint8_t*>(into) + (lo - at), 0, size_t(hi - lo));
+    }
+    return got;
+  };
+  rw->write = [](SDL_RWops*, const void*, size_t, size_t) -> size_t { return 0; };
+  rw->close = [](SDL_RWops* c) {
+    HIDING* h = hiding(c);
+    const int result = SDL_RWclose(h->in);
+    delete h;
+    SDL_FreeRW(c);
+    return result;
+  };
+  return rw;
+}
+
 // Checks the format at the stream's start, and for a sound the size it decodes to, and rewinds
-// it; closes it when refused. A track streams, so only its format counts.
-bool accept(Kind kind, SDL_RWops* rw, const char* what, Mix_MusicType* type) {
+// it; closes it when refused. A track streams, so only its format counts. An accepted stream
+// comes back with its tags hidden.
+bool accept(Kind kind, SDL_RWops*& rw, const char* what, Mix_MusicType* type) {
   uint8_t head[36] = {};
   const size_t got = SDL_RWread(rw, head, 1, sizeof head);
   *type = SOUNDFORMAT(head, got);
-  const SOUNDHEADER h = READSOUNDHEADER(rw, *type);
+  SOUNDHEADER h = READSOUNDHEADER(rw, *type);
   const uint64_t cap = MAXSOUNDBYTES(), bytes = kind == Kind::sound ? decoded_bytes(h) : 0;
-  if (*type != MUS_NONE && !h.WRONG && (cap == 0 || bytes <= cap)) return true;
+  if (*type != MUS_NONE && !h.WRONG && (cap == 0 || bytes <= cap)) {
+    if (h.HIDE.empty()) return true;
+    if (SDL_RWops* hidden = hide_tags(rw, std::move(h.HIDE))) {
+      rw = hidden;
+      return true;
+    }
+    SETLASTERROR("%s cannot be read: %s", what, SDL_GetError());
+    SDL_RWclose(rw);
+    return false;
+  }
   if (h.WRONG)
     SETLASTERROR("%s %s", what, h.WRONG);
   else if (*type != MUS_NONE)

@@ -62,11 +62,14 @@ SOUNDHEADER pcm_header(SDL_RWops* rw) {
   uint32_t channels = 0, block = 0, tag = 0, frame_bytes = 0;
   int64_t claimed = -1, sample_bytes = -1;
   Sint64 at = 12;
-  for (int i = 0;
-       i < 1024 && SDL_RWseek(rw, at, RW_SEEK_SET) == at && SDL_RWread(rw, chunk, 1, 8) == 8; ++i) {
+  int chunks = 0;
+  for (; chunks < 1024 && SDL_RWseek(rw, at, RW_SEEK_SET) == at && SDL_RWread(rw, chunk, 1, 8) == 8;
+       ++chunks) {
     const uint32_t size = wave ? le32(chunk + 4) : be32(chunk + 4);
     const Sint64 body = at + 8;
     at = body + Sint64(size) + (size & 1);
+    for (const char* name : {"id3 ", "ID3 ", "LIST"})
+      if (std::memcmp(chunk, name, 4) == 0) h.HIDE.emplace_back(body, body + Sint64(size));
     if (std::memcmp(chunk, wave ? "data" : "SSND", 4) == 0) {
       const int64_t present = total >= 0 ? std::min<int64_t>(size, total - body) : size;
       sample_bytes = std::max<int64_t>(0, present - (wave ? 0 : 8));
@@ -100,6 +103,8 @@ SOUNDHEADER pcm_header(SDL_RWops* rw) {
       frame_bytes = plain ? channels * bits / 8 : 0;
     }
   }
+  // The mixer reads on: a tag it would meet past the last chunk looked at must not be missed.
+  if (chunks == 1024) return h.WRONG = "has too many chunks", h;
   if (!have_format) return h;  // the decoder reports what is missing
   if (wave) {
     // ADPCM packs two samples in a byte; the count is an upper bound then.
@@ -115,11 +120,28 @@ SOUNDHEADER pcm_header(SDL_RWops* rw) {
 
 // A FLAC file's metadata: its one stream header first, plausible, and every block whole. The
 // mixer's FLAC reader leaks a converter when the metadata it has begun to read turns out damaged.
+// The channels of the FLAC frame whose header (its CRC-8 right) starts at P, 0 where none does.
+int frame_channels(const uint8_t* p, size_t n) {
+  if (n < 16 || p[0] != 0xFF || (p[1] & 0xFE) != 0xF8) return 0;
+  const int size_code = p[2] >> 4, rate_code = p[2] & 15, assignment = p[3] >> 4;
+  size_t at = 5;  // past the coded frame number, then the optional size and rate
+  for (uint8_t lead = p[4]; (lead & 0xC0) == 0xC0 && at < 11; lead = uint8_t(lead << 1)) ++at;
+  at += size_code == 6 ? 1 : size_code == 7 ? 2 : 0;
+  at += rate_code == 12 ? 1 : rate_code == 13 || rate_code == 14 ? 2 : 0;
+  uint8_t crc = 0;
+  for (size_t i = 0; i < at; ++i) {
+    crc ^= p[i];
+    for (int k = 0; k < 8; ++k) crc = uint8_t(crc & 0x80 ? crc << 1 ^ 7 : crc << 1);
+  }
+  return crc != p[at] ? 0 : assignment < 8 ? assignment + 1 : assignment <= 10 ? 2 : -1;
+}
+
 SOUNDHEADER flac_header(SDL_RWops* rw) {
   SOUNDHEADER h;
   const Sint64 total = SDL_RWsize(rw);
   Sint64 at = 4;
   uint8_t header[4], info[34];
+  int channels = 0;
   for (int block = 0; block < 4096; ++block) {
     if (SDL_RWseek(rw, at, RW_SEEK_SET) != at || SDL_RWread(rw, header, 1, 4) != 4)
       return h.WRONG = "is cut short in its metadata", h;
@@ -135,14 +157,27 @@ SOUNDHEADER flac_header(SDL_RWops* rw) {
       const uint64_t packed = uint64_t(be32(info + 10)) << 32 | be32(info + 14);
       h.RATE = double(packed >> 44);
       const uint32_t bits = uint32_t(packed >> 36 & 31) + 1;
+      channels = int(packed >> 41 & 7) + 1;
       if (least < 16 || most < least || bits < 4) return h.WRONG = "has a damaged stream header", h;
       if (bad_rate(h.RATE)) return h.WRONG = "has an unsupported sample rate", h;
       const int64_t frames = int64_t(packed & 0xFFFFFFFFFull);
       h.FRAMES = frames == 0 ? -1 : frames;  // 0: the encoder did not know
     }
-    if (header[0] & 0x80) return h;  // the last metadata block
+    if (header[0] & 0x80) break;  // the last metadata block
+    if (block == 4095) return h.WRONG = "has damaged metadata", h;
   }
-  return h.WRONG = "has damaged metadata", h;
+  // The mixer takes every frame to hold the stream header's channels, and reads those a frame
+  // lacks through null pointers.
+  std::vector<uint8_t> buffer(65536 + 16);
+  for (Sint64 from = at; SDL_RWseek(rw, from, RW_SEEK_SET) == from; from += 65536) {
+    const size_t got = SDL_RWread(rw, buffer.data(), 1, buffer.size());
+    for (size_t i = 0; i < std::min<size_t>(got, 65536); ++i) {
+      const int frame = frame_channels(&buffer[i], got - i);
+      if (frame != 0 && frame != channels) return h.WRONG = "has a frame of other channels", h;
+    }
+    if (got < buffer.size()) break;
+  }
+  return h;
 }
 
 // An Ogg stream's first packet says how it sounds; its last page's position how long it is.
@@ -209,6 +244,15 @@ SOUNDHEADER READSOUNDHEADER(SDL_RWops* rw, Mix_MusicType type) {
     case MUS_OPUS:
       h = ogg_header(rw);
       break;
+    case MUS_MP3: {
+      // The size leaves out the header and the footer (flag 0x10); the mixer reads that far.
+      uint8_t id3[10];
+      if (SDL_RWread(rw, id3, 1, 10) != 10 || std::memcmp(id3, "ID3", 3) != 0) break;
+      const int64_t size = (id3[6] & 0x7F) << 21 | (id3[7] & 0x7F) << 14 | (id3[8] & 0x7F) << 7 |
+                           (id3[9] & 0x7F);
+      h.HIDE.emplace_back(10, 10 + size + (id3[5] & 0x10 ? 10 : 0));
+      break;
+    }
     default:
       break;
   }

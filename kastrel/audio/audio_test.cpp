@@ -307,6 +307,19 @@ long status_kb(const char* field) {
       {"0hz.aiff", pcm_file(false, 0, 1, 0, 16, 2000, 4000)},
       {"1hz.aiff", pcm_file(false, 0, 1, 1, 16, 2000, 4000)},
       {"good.aiff", pcm_file(false, 0, 1, 22050, 16, 2000, 4000)}};
+  // A tag with UTF-16 text that the mixer's tag reader reads past: as an MP3, and in tag chunks.
+  const Bytes id3 = {'I', 'D', '3', 2, 0, 0x30, 0, 0, 0, 0, 'T', 'A', 'L', 'I', 'D', '3', 2, 0,
+                     '0', 0, 0xB0, '3'};
+  files.push_back({"id3.mp3", id3});
+  for (bool wave : {true, false}) {
+    Bytes b = pcm_file(wave, 1, 1, 22050, 16, 2000, 4000),
+          chunk = {'i', 'd', '3', ' ', 22, 0, 0, 0};
+    if (!wave) chunk = {'I', 'D', '3', ' ', 0, 0, 0, 22};
+    chunk.insert(chunk.end(), id3.begin(), id3.end());
+    b.insert(b.begin() + (wave ? 36 : 38), chunk.begin(), chunk.end());
+    b[wave ? 4 : 7] += 30;
+    files.push_back({wave ? "good-id3.wav" : "good-id3.aiff", b});
+  }
   const std::string source = disk.save("tone.wav", wav(tone));
   const std::string quiet = disk.save("quiet.wav", wav(Frames(size_t(kRate) * 2 * 60)));
   if (std::system(("flac -s -f -o " + disk.file("t.flac") + " " + source + " && flac -s -f -o " +
@@ -316,9 +329,12 @@ long status_kb(const char* field) {
     total[21] |= 0x0F, std::fill(&total[22], &total[26], 0xFF);  // 2^36 - 1 frames
     rate[18] = 0, rate[19] = 0, rate[20] &= 0x0F;                  // 0 Hz
     block[8] = block[9] = 0;                                       // blocks of 0 frames
+    Bytes three = flac;                                            // 3 channels, frames of 2
+    three[20] = uint8_t((three[20] & 0xF1) | 2 << 1);
     std::fill(&unknown[21], &unknown[26], 0), unknown[21] = uint8_t(flac[21] & 0xF0);
     files.insert(files.end(), {{"good.flac", flac}, {"s-total.flac", total}, {"rate.flac", rate},
-                               {"block.flac", block}, {"s-unknown-length.flac", unknown}});
+                               {"block.flac", block}, {"s-unknown-length.flac", unknown},
+                               {"three.flac", three}});
   }
   if (std::system(("oggenc -Q -o " + disk.file("t.ogg") + " " + source + " && oggenc -Q -o " +
                    disk.file("q.ogg") + " " + quiet).c_str()) == 0) {

@@ -32,6 +32,7 @@ class Pad {
   Pad& operator=(const Pad&) = delete;
 
   bool ok() const { return stick_ != nullptr; }
+  SDL_JoystickID id() const { return SDL_JoystickInstanceID(stick_); }
   void button(int b, bool down) { SDL_JoystickSetVirtualButton(stick_, b, down ? 1 : 0); }
   void axis(int a, int value) { SDL_JoystickSetVirtualAxis(stick_, a, static_cast<Sint16>(value)); }
 
