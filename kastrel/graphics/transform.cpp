@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <span>
 #include <vector>
 
 #include "kastrel/base/error.h"
@@ -162,10 +163,13 @@ struct CEILING {
     r = q * a - N;  // in (-a, a)
     if (r < 0) ++q, r += a;
   }
-  // N grew by qd * a + rd (0 <= rd < a).
+  // N grew by qd * a + rd (0 <= rd < a). Without a branch: whether r wraps changes from row
+  // to row as the run's end crosses pixel columns, which a predictor cannot follow.
   void next(int64_t a, int64_t qd, int64_t rd) {
-    q += qd, r -= rd;
-    if (r < 0) ++q, r += a;
+    r -= rd;
+    const int64_t wrapped = r >> 63;  // 0 or -1
+    q += qd - wrapped;
+    r += a & wrapped;
   }
 };
 
@@ -284,10 +288,27 @@ bool plain_blit(const MAP& m, const TRANSFORM& T, bool tint, int64_t* x, int64_t
   return std::abs(*x) < (1 << 24) && std::abs(*y) < (1 << 24);
 }
 
-// The samples of one call, grown as needed and kept for the thread's next calls.
-std::vector<uint8_t>& sample_row() {
-  thread_local std::vector<uint8_t> row;
-  return row;
+// The samples of a batch of runs, and where each run goes, grown as needed and kept for the
+// thread's next calls. Runs are sampled a batch at a time before any is drawn: the row loops
+// then read samples stored long before, not ones still on their way to the cache, which a
+// load straight after a store of another width has to wait for.
+struct BATCH {
+  struct RUN {
+    int64_t ty, tx;
+    int32_t n, at;  // pixels, and the first one's index in the samples
+  };
+  static constexpr int32_t kRuns = 512;
+  std::vector<uint8_t> samples;
+  RUN runs[kRuns];
+  int32_t count = 0;  // runs sampled
+  int32_t used = 0;   // pixels sampled
+  bool busy = false;  // a blender drawing from inside the row loop gets a batch of its own
+};
+constexpr int32_t kBatchPixels = 4096;  // 16 KiB of 32-bit samples, well inside the L1 cache
+
+BATCH& batch() {
+  thread_local BATCH b;
+  return b;
 }
 
 }  // namespace
@@ -343,18 +364,35 @@ BOOLEAN BITMAP::DRAWTRANSFORMED(void* DEST, float X, float Y, const TRANSFORM& T
     const VOX_PUT_ROUTINE rows = alpha_mask ? vox_gfxRowAlphaMask : t.rows;
     const int32_t alpha = T.METHOD == VOXADD ? 255 : -1;
     const uint8_t* region = src.pixels + int64_t{m.sy} * src.pitch + int64_t{m.sx} * src.bpp;
-    std::vector<uint8_t>& row = sample_row();
-    if (x1 >= x0 && row.size() < size_t(x1 - x0 + 1) * 4) row.resize(size_t(x1 - x0 + 1) * 4);
+    BATCH own, &b = batch().busy ? own : batch();
+    b.busy = true;
+    // A bitmap drawn onto itself samples each row after the rows before it are drawn, as always.
+    const auto end = [](const uint8_t* p, int64_t pitch, int64_t h) { return p + pitch * h; };
+    const bool itself = src.pixels < end(t.pixels, t.pitch, t.height) &&
+                        t.pixels < end(src.pixels, src.pitch, src.height);
+    const size_t room = size_t(std::max<int64_t>(x1 - x0 + 1, kBatchPixels)) * 4;
+    if (x1 >= x0 && b.samples.size() < room) b.samples.resize(room);
+    const auto draw = [&] {
+      if (tint) loops.tint(b.samples.data(), b.used, T.TINT);
+      for (const BATCH::RUN& r : std::span(b.runs, size_t(b.count)))
+        rows(b.samples.data() + int64_t{r.at} * 4, t.pixels + r.ty * t.pitch + r.tx * t.bpp, r.n,
+             1, 0, t.pitch, alpha, T.BLENDER, T.PARAM);
+      b.count = b.used = 0;
+    };
     each_run(m, x0, y0, x1, y1, [&](int64_t ty, int64_t tx, int64_t n, int64_t u, int64_t v) {
-      sample(row.data(), region, src.pitch, u, v, m.A, m.C, int32_t(n), m.w, m.h);
-      if (tint) loops.tint(row.data(), int32_t(n), T.TINT);
-      rows(row.data(), t.pixels + ty * t.pitch + tx * t.bpp, int32_t(n), 1, 0, t.pitch, alpha,
-           T.BLENDER, T.PARAM);
+      if (b.used + n > int64_t(b.samples.size() / 4) || b.count == BATCH::kRuns) draw();
+      sample(b.samples.data() + int64_t{b.used} * 4, region, src.pitch, u, v, m.A, m.C,
+             int32_t(n), m.w, m.h);
+      b.runs[b.count++] = {ty, tx, int32_t(n), b.used};
+      b.used += int32_t(n);
+      if (itself) draw();
       if (t.screen) {
         t.top = std::min(t.top, ty);
         t.bottom = std::max(t.bottom, ty);
       }
     });
+    draw();
+    b.busy = false;
   }
   DETAIL::finish(t);
   vox_hAutoUnlock();
