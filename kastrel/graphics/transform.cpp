@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -364,7 +365,8 @@ BOOLEAN BITMAP::DRAWTRANSFORMED(void* DEST, float X, float Y, const TRANSFORM& T
     const VOX_PUT_ROUTINE rows = alpha_mask ? vox_gfxRowAlphaMask : t.rows;
     const int32_t alpha = T.METHOD == VOXADD ? 255 : -1;
     const uint8_t* region = src.pixels + int64_t{m.sy} * src.pitch + int64_t{m.sx} * src.bpp;
-    BATCH own, &b = batch().busy ? own : batch();
+    const std::unique_ptr<BATCH> own(batch().busy ? new BATCH : nullptr);  // rare, and large
+    BATCH& b = own ? *own : batch();
     b.busy = true;
     // A bitmap drawn onto itself samples each row after the rows before it are drawn, as always.
     const auto end = [](const uint8_t* p, int64_t pitch, int64_t h) { return p + pitch * h; };
