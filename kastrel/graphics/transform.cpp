@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <memory>
+#include <span>
 #include <vector>
 
 #include "kastrel/base/error.h"
@@ -33,7 +35,6 @@ struct MAP {
   int64_t A, B, C, D;  // u and v steps per target column (A, C) and per row (B, D)
   int64_t U0, V0;      // u and v at target pixel (ax, ay)
   int64_t ax, ay;
-  i128 L, M;             // region width and height in fixed point
   int32_t sx, sy, w, h;  // the region within the image
   bool visible;          // false: the call draws nothing at all
 };
@@ -112,8 +113,6 @@ PLAN plan(const VOX_IMAGE_INFO& src, float X, float Y, const TRANSFORM& T, const
   m->V0 = int64_t(std::nearbyint(kOne * (double(T.PIVOTY) + (ey * c - ex * s) / fy)));
   m->ax = int64_t(ax);
   m->ay = int64_t(ay);
-  m->L = i128{m->w} << 32;
-  m->M = i128{m->h} << 32;
   m->visible = (double(m->A) * double(m->D) - double(m->B) * double(m->C)) != 0;
   return PLAN_OK;
 }
@@ -122,7 +121,8 @@ PLAN plan(const VOX_IMAGE_INFO& src, float X, float Y, const TRANSFORM& T, const
 // Narrows [*lo, *hi] (columns counted from ax) to the k with 0 <= base + k * step < limit.
 // Each end is estimated in double precision and then settled exactly, a step or two away:
 // dividing in 128 bits on every row would cost more than a small sprite's pixels.
-void keep_inside(i128 base, int64_t step, i128 limit, double per_step, int64_t* lo, int64_t* hi) {
+void keep_inside(i128 base, int64_t step, int64_t limit, double per_step, int64_t* lo,
+                 int64_t* hi) {
   if (*lo > *hi) return;
   const auto above = [&](int64_t k) { return base + i128{k} * step >= 0; };
   const auto below = [&](int64_t k) { return base + i128{k} * step < limit; };
@@ -147,25 +147,102 @@ void keep_inside(i128 base, int64_t step, i128 limit, double per_step, int64_t* 
     while (k >= *lo && !holds(k)) --k;
     return k;
   };
-  // Rows of sprites keep their positions within 64 bits, whose conversion is one instruction.
-  const double b = base == int64_t(base) ? double(int64_t(base)) : double(base);
-  const double zero = -b * per_step, end = (double(int64_t(limit)) - b) * per_step;
+  const double b = double(base);
+  const double zero = -b * per_step, end = (double(limit) - b) * per_step;
   const int64_t from = step > 0 ? first(above, zero) : first(below, end);
   const int64_t to = step > 0 ? last(below, end) : last(above, zero);
   *lo = from;
   *hi = to;
 }
 
+// ceil(N / a) for a numerator N that moves by the same amount every row, kept as N = q * a - r
+// with 0 <= r < a, so that each row costs an add and a compare instead of a division.
+struct CEILING {
+  int64_t q = 0, r = 0;
+  void start(int64_t N, int64_t a) {
+    q = N / a;
+    r = q * a - N;  // in (-a, a)
+    if (r < 0) ++q, r += a;
+  }
+  // N grew by qd * a + rd (0 <= rd < a). Without a branch: whether r wraps changes from row
+  // to row as the run's end crosses pixel columns, which a predictor cannot follow.
+  void next(int64_t a, int64_t qd, int64_t rd) {
+    r -= rd;
+    const int64_t wrapped = r >> 63;  // 0 or -1
+    q += qd - wrapped;
+    r += a & wrapped;
+  }
+};
+
+// One row after another, the columns k with 0 <= base + k * step < limit, exactly, with base
+// growing by per_row each row. With a = |step| they are, for a step above zero,
+// ceil(-base / a) <= k <= ceil((limit - base) / a) - 1, and below zero
+// 1 - ceil((limit - base) / a) <= k <= -ceil(-base / a). Every value must fit 64 bits.
+struct COLUMNS {
+  int64_t base, step, per_row, limit;
+  int64_t a = 0, qd = 0, rd = 0;  // a = |step|; -per_row = qd * a + rd
+  CEILING below_zero, below_limit;  // ceil(-base / a), ceil((limit - base) / a)
+  COLUMNS(int64_t base_, int64_t step_, int64_t per_row_, int64_t limit_)
+      : base(base_), step(step_), per_row(per_row_), limit(limit_) {
+    if (step == 0) return;
+    a = step < 0 ? -step : step;
+    qd = -per_row / a, rd = -per_row - qd * a;
+    if (rd < 0) --qd, rd += a;
+    below_zero.start(-base, a);
+    below_limit.start(limit - base, a);
+  }
+  void narrow(int64_t* lo, int64_t* hi) const {
+    if (step == 0) {
+      if (base < 0 || base >= limit) *lo = 1, *hi = 0;
+    } else if (step > 0) {
+      *lo = std::max(*lo, below_zero.q), *hi = std::min(*hi, below_limit.q - 1);
+    } else {
+      *lo = std::max(*lo, 1 - below_limit.q), *hi = std::min(*hi, -below_zero.q);
+    }
+  }
+  void next() {
+    base += per_row;
+    if (step == 0) return;
+    below_zero.next(a, qd, rd);
+    below_limit.next(a, qd, rd);
+  }
+};
+
 // The target pixels (tx, ty) whose samples lie in the region, within the box [x0, x1] x
 // [y0, y1]: one run per row, handed to run(ty, first tx, count, u, v).
+//
+// Rows go through COLUMNS in 64 bits when every value it computes fits: |U0| + |j| * |B| +
+// |k| * |A| below 2^62 (and the same for v) for every row j and column k of the box, counted
+// from (ax, ay), and one row past it, as COLUMNS steps on. The sums are bounded in double,
+// whose rounding here is far below the margin from 2^62 to 2^63; limit - base and the
+// ceilings then stay within 2^62 + 2^60, and the steps' remainders below 2^49. Sprites on any
+// screen take this path; far-flung maps search each row in 128 bits.
 template <typename RUN>
 void each_run(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t y1, RUN&& run) {
+  const int64_t L = int64_t{m.w} << 32, M = int64_t{m.h} << 32;
+  const double j = std::max(std::fabs(double(y0 - m.ay)), std::fabs(double(y1 - m.ay))) + 1;
+  const double k = std::max(std::fabs(double(x0 - m.ax)), std::fabs(double(x1 - m.ax)));
+  const auto fits = [&](int64_t base, int64_t per_row, int64_t per_column) {
+    return std::fabs(double(base)) + j * std::fabs(double(per_row)) +
+               k * std::fabs(double(per_column)) <
+           0x1p62;
+  };
+  if (fits(m.U0, m.B, m.A) && fits(m.V0, m.D, m.C)) {
+    COLUMNS u(m.U0 + (y0 - m.ay) * m.B, m.A, m.B, L), v(m.V0 + (y0 - m.ay) * m.D, m.C, m.D, M);
+    for (int64_t ty = y0; ty <= y1; ++ty, u.next(), v.next()) {
+      int64_t lo = x0 - m.ax, hi = x1 - m.ax;
+      u.narrow(&lo, &hi);
+      v.narrow(&lo, &hi);
+      if (lo <= hi) run(ty, lo + m.ax, hi - lo + 1, u.base + lo * m.A, v.base + lo * m.C);
+    }
+    return;
+  }
   const double per_u = m.A ? 1 / double(m.A) : 0, per_v = m.C ? 1 / double(m.C) : 0;
   for (int64_t ty = y0; ty <= y1; ++ty) {
     const i128 ubase = m.U0 + i128{ty - m.ay} * m.B, vbase = m.V0 + i128{ty - m.ay} * m.D;
     int64_t lo = x0 - m.ax, hi = x1 - m.ax;
-    keep_inside(ubase, m.A, m.L, per_u, &lo, &hi);
-    keep_inside(vbase, m.C, m.M, per_v, &lo, &hi);
+    keep_inside(ubase, m.A, L, per_u, &lo, &hi);
+    keep_inside(vbase, m.C, M, per_v, &lo, &hi);
     if (lo > hi) continue;
     run(ty, lo + m.ax, hi - lo + 1, int64_t(ubase + i128{lo} * m.A),
         int64_t(vbase + i128{lo} * m.C));
@@ -179,8 +256,8 @@ void reach(const MAP& m, double* left, double* top, double* right, double* botto
   const double det = A * D - B * C;
   *left = *top = INFINITY;
   *right = *bottom = -INFINITY;
-  for (const double uu : {0.0, double(m.L)}) {
-    for (const double vv : {0.0, double(m.M)}) {
+  for (const double uu : {0.0, double(int64_t{m.w} << 32)}) {
+    for (const double vv : {0.0, double(int64_t{m.h} << 32)}) {
       const double du = uu - double(m.U0), dv = vv - double(m.V0);
       const double k = (D * du - B * dv) / det, j = (A * dv - C * du) / det;
       *left = std::min(*left, k), *right = std::max(*right, k);
@@ -212,10 +289,27 @@ bool plain_blit(const MAP& m, const TRANSFORM& T, bool tint, int64_t* x, int64_t
   return std::abs(*x) < (1 << 24) && std::abs(*y) < (1 << 24);
 }
 
-// The samples of one call, grown as needed and kept for the thread's next calls.
-std::vector<uint8_t>& sample_row() {
-  thread_local std::vector<uint8_t> row;
-  return row;
+// The samples of a batch of runs, and where each run goes, grown as needed and kept for the
+// thread's next calls. Runs are sampled a batch at a time before any is drawn: the row loops
+// then read samples stored long before, not ones still on their way to the cache, which a
+// load straight after a store of another width has to wait for.
+struct BATCH {
+  struct RUN {
+    int64_t ty, tx;
+    int32_t n, at;  // pixels, and the first one's index in the samples
+  };
+  static constexpr int32_t kRuns = 512;
+  std::vector<uint8_t> samples;
+  RUN runs[kRuns];
+  int32_t count = 0;  // runs sampled
+  int32_t used = 0;   // pixels sampled
+  bool busy = false;  // a blender drawing from inside the row loop gets a batch of its own
+};
+constexpr int32_t kBatchPixels = 4096;  // 16 KiB of 32-bit samples, well inside the L1 cache
+
+BATCH& batch() {
+  thread_local BATCH b;
+  return b;
 }
 
 }  // namespace
@@ -271,18 +365,36 @@ BOOLEAN BITMAP::DRAWTRANSFORMED(void* DEST, float X, float Y, const TRANSFORM& T
     const VOX_PUT_ROUTINE rows = alpha_mask ? vox_gfxRowAlphaMask : t.rows;
     const int32_t alpha = T.METHOD == VOXADD ? 255 : -1;
     const uint8_t* region = src.pixels + int64_t{m.sy} * src.pitch + int64_t{m.sx} * src.bpp;
-    std::vector<uint8_t>& row = sample_row();
-    if (x1 >= x0 && row.size() < size_t(x1 - x0 + 1) * 4) row.resize(size_t(x1 - x0 + 1) * 4);
+    const std::unique_ptr<BATCH> own(batch().busy ? new BATCH : nullptr);  // rare, and large
+    BATCH& b = own ? *own : batch();
+    b.busy = true;
+    // A bitmap drawn onto itself samples each row after the rows before it are drawn, as always.
+    const auto end = [](const uint8_t* p, int64_t pitch, int64_t h) { return p + pitch * h; };
+    const bool itself = src.pixels < end(t.pixels, t.pitch, t.height) &&
+                        t.pixels < end(src.pixels, src.pitch, src.height);
+    const size_t room = size_t(std::max<int64_t>(x1 - x0 + 1, kBatchPixels)) * 4;
+    if (x1 >= x0 && b.samples.size() < room) b.samples.resize(room);
+    const auto draw = [&] {
+      if (tint) loops.tint(b.samples.data(), b.used, T.TINT);
+      for (const BATCH::RUN& r : std::span(b.runs, size_t(b.count)))
+        rows(b.samples.data() + int64_t{r.at} * 4, t.pixels + r.ty * t.pitch + r.tx * t.bpp, r.n,
+             1, 0, t.pitch, alpha, T.BLENDER, T.PARAM);
+      b.count = b.used = 0;
+    };
     each_run(m, x0, y0, x1, y1, [&](int64_t ty, int64_t tx, int64_t n, int64_t u, int64_t v) {
-      sample(row.data(), region, src.pitch, u, v, m.A, m.C, int32_t(n), m.w, m.h);
-      if (tint) loops.tint(row.data(), int32_t(n), T.TINT);
-      rows(row.data(), t.pixels + ty * t.pitch + tx * t.bpp, int32_t(n), 1, 0, t.pitch, alpha,
-           T.BLENDER, T.PARAM);
+      if (b.used + n > int64_t(b.samples.size() / 4) || b.count == BATCH::kRuns) draw();
+      sample(b.samples.data() + int64_t{b.used} * 4, region, src.pitch, u, v, m.A, m.C,
+             int32_t(n), m.w, m.h);
+      b.runs[b.count++] = {ty, tx, int32_t(n), b.used};
+      b.used += int32_t(n);
+      if (itself) draw();
       if (t.screen) {
         t.top = std::min(t.top, ty);
         t.bottom = std::max(t.bottom, ty);
       }
     });
+    draw();
+    b.busy = false;
   }
   DETAIL::finish(t);
   vox_hAutoUnlock();
