@@ -2,12 +2,24 @@
 # Builds SDL_mixer from Debian's source with the fuzzing instrumentation, as a static library in
 # build/fuzz-mixer/install, configured as Debian ships it (WAV and AIFF, FLAC through libFLAC, Ogg
 # Vorbis through vorbisfile, Opus, MP3 through mpg123; no MIDI or MOD, which the engine refuses).
-# The codec libraries stay the system's, uninstrumented. Needs a deb-src line for apt-get source.
+# The codec libraries stay the system's, uninstrumented. apt-get source needs Debian's source
+# list, which it adds when missing (as root; otherwise it prints the line to run).
 # FUZZ_MIXER=1 fuzz/run.sh builds it once and links the sound target against it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=$root/build/fuzz-mixer
 mkdir -p "$work"
+if [[ ! -d $work/src ]] && ! grep -rqs 'deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+  # apt-get source needs Debian's source lists, which a fresh machine leaves out.
+  line="Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: $(. /etc/os-release && echo "$VERSION_CODENAME")\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg"
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "fuzz: SDL_mixer's source needs Debian's source lists. Run this, then try again:" >&2
+    echo "  printf '$line\\n' | sudo tee /etc/apt/sources.list.d/debian-src.sources && sudo apt-get update" >&2
+    exit 1
+  fi
+  printf "$line\n" >/etc/apt/sources.list.d/debian-src.sources
+  apt-get update -qq </dev/null
+fi
 if [[ ! -d $work/src ]]; then
   version=$(dpkg-query -W -f '${source:Version}' libsdl2-mixer-dev)
   (cd "$work" && rm -rf get && mkdir get && cd get &&
