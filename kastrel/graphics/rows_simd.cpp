@@ -501,8 +501,10 @@ KASTREL_AVX2 void bytewise_avx2(ROW_ARGS) {
 #define KASTREL_AVX512 __attribute__((target("avx512f,avx512bw")))
 
 // GCC 12's own AVX-512 headers trip its uninitialised-value warning at -O2.
+#if defined(__GNUC__) && !defined(__clang__)  // clang has no such warning
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 // The blend of sixteen pixels; lanes outside `lanes` are neither read nor written.
 KASTREL_AVX512 inline void alpha16_avx512(const uint8_t* s, uint8_t* t, __mmask16 lanes) {
@@ -599,7 +601,9 @@ KASTREL_AVX512 void trans32_avx512(ROW_ARGS) {
   }
 }
 
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 // ADD below 32 bits and CUSTOM keep the plain loops: they gain too little to pay.
 template <int MODE, int INDEX>
