@@ -50,8 +50,7 @@ inline uint32_t vox_hHeaderField(const uint8_t* header, int offset) {
                                                   float y, const void* source, int32_t x1,
                                                   int32_t y1, int32_t x2, int32_t y2,
                                                   bool relative_corner, uint32_t mode,
-                                                  int32_t alpha, VOX_BLENDER blender,
-                                                  void* param) {
+                                                  int32_t alpha, VOX_BLENDER blender, void* param) {
   const VOX_GFX_SCREEN* screen = __vox_gfx;
   if (!screen || (screen->flags & (SCREEN_LOCKED | SCREEN_AUTO_LOCKED)) == 0 || !target ||
       !source) {
@@ -73,9 +72,9 @@ inline uint32_t vox_hHeaderField(const uint8_t* header, int offset) {
   // clamped to the source.
   const uint8_t* from = s + 32;
   // From (0, 0) to at least the last pixel, as DRAWTO of a whole bitmap asks, is the whole.
-  const bool whole = x1 == PUT_WHOLE_SOURCE ||
-                     ((x1 | y1) == 0 && x2 >= static_cast<int32_t>(w) - 1 &&
-                      y2 >= static_cast<int32_t>(h) - 1);
+  const bool whole =
+      x1 == PUT_WHOLE_SOURCE ||
+      ((x1 | y1) == 0 && x2 >= static_cast<int32_t>(w) - 1 && y2 >= static_cast<int32_t>(h) - 1);
   if (!whole) {
     uint32_t sx = static_cast<uint32_t>(x1), sy = static_cast<uint32_t>(y1);
     uint32_t ex = static_cast<uint32_t>(x2), ey = static_cast<uint32_t>(y2);
@@ -104,10 +103,9 @@ inline uint32_t vox_hHeaderField(const uint8_t* header, int offset) {
   context->last_y = y;
   context->target_bpp = 4;
   context->target_pitch = static_cast<int32_t>(tp);
-  vox_hRowTable()[mode][2](from, t + 32 + size_t(dy) * tp + dx * 4,
-                           static_cast<int32_t>(w), static_cast<int32_t>(h),
-                           static_cast<int32_t>(sp), static_cast<int32_t>(tp), alpha, blender,
-                           param);
+  vox_hRowTable()[mode][2](from, t + 32 + size_t(dy) * tp + dx * 4, static_cast<int32_t>(w),
+                           static_cast<int32_t>(h), static_cast<int32_t>(sp),
+                           static_cast<int32_t>(tp), alpha, blender, param);
   vox_hSetError(0);
   return true;
 }

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <utility>
 
-
 #include "kastrel/device/context.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/graphics/image.h"
@@ -98,8 +97,7 @@ int32_t vox_GfxPut(void* target, float x, float y, const void* source, int32_t x
   int32_t dx, dy;
   const auto m = static_cast<uint32_t>(mode);
   if (static_cast<uint32_t>(coordinate_type) <= PUT_RELATIVE_CORNER && m < PUT_CUSTOM &&
-      vox_gfxRoutineOfMode[m] == routine && vox_hWholePixels(x, &dx) &&
-      vox_hWholePixels(y, &dy) &&
+      vox_gfxRoutineOfMode[m] == routine && vox_hWholePixels(x, &dx) && vox_hWholePixels(y, &dy) &&
       vox_hPutInside(target, dx, dy, x, y, source, x1, y1, x2, y2,
                      coordinate_type == PUT_RELATIVE_CORNER, m, alpha, blender, param)) {
     return 0;

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <numbers>
 #include <memory>
+#include <numbers>
 #include <span>
 #include <vector>
 
@@ -180,7 +180,7 @@ struct CEILING {
 // 1 - ceil((limit - base) / a) <= k <= -ceil(-base / a). Every value must fit 64 bits.
 struct COLUMNS {
   int64_t base, step, per_row, limit;
-  int64_t a = 0, qd = 0, rd = 0;  // a = |step|; -per_row = qd * a + rd
+  int64_t a = 0, qd = 0, rd = 0;    // a = |step|; -per_row = qd * a + rd
   CEILING below_zero, below_limit;  // ceil(-base / a), ceil((limit - base) / a)
   COLUMNS(int64_t base_, int64_t step_, int64_t per_row_, int64_t limit_)
       : base(base_), step(step_), per_row(per_row_), limit(limit_) {
@@ -367,6 +367,11 @@ BOOLEAN BITMAP::DRAWTRANSFORMED(void* DEST, float X, float Y, const TRANSFORM& T
     const uint8_t* region = src.pixels + int64_t{m.sy} * src.pitch + int64_t{m.sx} * src.bpp;
     const std::unique_ptr<BATCH> own(batch().busy ? new BATCH : nullptr);  // rare, and large
     BATCH& b = own ? *own : batch();
+    // Empty and free again however the call ends, a blender that throws included.
+    const struct HOLD {
+      BATCH& b;
+      ~HOLD() { b.count = b.used = 0, b.busy = false; }
+    } hold{b};
     b.busy = true;
     // A bitmap drawn onto itself samples each row after the rows before it are drawn, as always.
     const auto end = [](const uint8_t* p, int64_t pitch, int64_t h) { return p + pitch * h; };
@@ -377,14 +382,14 @@ BOOLEAN BITMAP::DRAWTRANSFORMED(void* DEST, float X, float Y, const TRANSFORM& T
     const auto draw = [&] {
       if (tint) loops.tint(b.samples.data(), b.used, T.TINT);
       for (const BATCH::RUN& r : std::span(b.runs, size_t(b.count)))
-        rows(b.samples.data() + int64_t{r.at} * 4, t.pixels + r.ty * t.pitch + r.tx * t.bpp, r.n,
-             1, 0, t.pitch, alpha, T.BLENDER, T.PARAM);
+        rows(b.samples.data() + int64_t{r.at} * 4, t.pixels + r.ty * t.pitch + r.tx * t.bpp, r.n, 1,
+             0, t.pitch, alpha, T.BLENDER, T.PARAM);
       b.count = b.used = 0;
     };
     each_run(m, x0, y0, x1, y1, [&](int64_t ty, int64_t tx, int64_t n, int64_t u, int64_t v) {
       if (b.used + n > int64_t(b.samples.size() / 4) || b.count == BATCH::kRuns) draw();
-      sample(b.samples.data() + int64_t{b.used} * 4, region, src.pitch, u, v, m.A, m.C,
-             int32_t(n), m.w, m.h);
+      sample(b.samples.data() + int64_t{b.used} * 4, region, src.pitch, u, v, m.A, m.C, int32_t(n),
+             m.w, m.h);
       b.runs[b.count++] = {ty, tx, int32_t(n), b.used};
       b.used += int32_t(n);
       if (itself) draw();
@@ -394,7 +399,6 @@ BOOLEAN BITMAP::DRAWTRANSFORMED(void* DEST, float X, float Y, const TRANSFORM& T
       }
     });
     draw();
-    b.busy = false;
   }
   DETAIL::finish(t);
   vox_hAutoUnlock();
