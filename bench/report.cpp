@@ -135,7 +135,7 @@ void Text(BITMAP& chart, FONT& font, int x, int base, std::string text, uint32_t
           TEXTALIGN align = TEXTLEFT, int room = kWidth) {
   while (text.size() > 4 && font.MEASURE(text).W > room)
     text = text.substr(0, text.size() - 4) + "...";
-  font.DRAW(chart, x, base - font.MEASURE(text, align).ORIGINY, text, colour, align);
+  font.DRAW(chart, x, base - font.ASCENT(), text, colour, align);
 }
 
 bool DrawChart(const std::string& path, const std::vector<std::string>& machine,

@@ -53,11 +53,10 @@ void Exercise(FONT& font, BITMAP& target, const std::string& text, int32_t x, in
     target.CREATE(96, 48, 0, 32);
     if (!font.DRAW(target, x, y, text, 0xFFFFFFFF, align, VOXPSET)) continue;
     Check(size.LINES > 0);
-    const int32_t last = size.W > 0 ? size.W - 1 : 0;
-    const int32_t left = x - (align == TEXTCENTRE ? last / 2 : align == TEXTRIGHT ? last : 0);
+    const int64_t left = int64_t{x} + size.INK.X, top = int64_t{y} + size.INK.Y;
     for (int32_t py = 0; py < 48; ++py)
       for (int32_t px = 0; px < 96; ++px)
-        if (target.PIXEL({px, py})) Check(px >= left && px < left + size.W && py >= y && py < y + size.H);
+        if (target.PIXEL({px, py})) Check(px >= left && px <= left + size.INK.W && py >= top && py <= top + size.INK.H);
     font.DRAW(nullptr, x, y, text, 0x80FFFFFF, align, VOXALPHA);
   }
   const BITMAP rendered = font.RENDER(text, 0xFFFFFFFF);

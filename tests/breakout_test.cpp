@@ -76,20 +76,20 @@ bool near(uint32_t p, uint32_t q) {  // within the rounding of a blend
 bool heading_shows(Game& g, const char* text) {
   KASTREL::GRAPHICS::FONT font;
   if (font.OPENDEFAULT(56) == KASTREL::FALSE) return false;
-  const KASTREL::GRAPHICS::TEXTSIZE box = font.MEASURE(text);
-  const int left = 320 - (box.W - 1) / 2, top = 150;
-  const Pixels band = g.grab(0, top, 640, box.H);
+  const KASTREL::MATH::RECT box = font.MEASURE(text, KASTREL::GRAPHICS::TEXTCENTRE).INK;
+  const int left = 320 + box.X, top = 150 + box.Y, w = box.W + 1, h = box.H + 1;
+  const Pixels band = g.grab(0, top, 640, h);
   int inside = 0;
-  for (int y = 0; y < box.H && !band.empty(); ++y)
+  for (int y = 0; y < h && !band.empty(); ++y)
     for (int x = 0; x < 640; ++x) {
       const uint32_t p = band[size_t(y * 640 + x)];
-      if (x >= left && x < left + box.W) {
+      if (x >= left && x < left + w) {
         inside += near(p, kTitle);
       } else if (p != kBack) {
         return false;
       }
     }
-  return inside > box.W * box.H / 10;
+  return inside > w * h / 10;
 }
 
 // Each channel of p strictly between those of a and b.

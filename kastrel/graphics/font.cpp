@@ -40,9 +40,10 @@ struct PAINTED {
 };
 
 // One line of the layout: its ink's extent, x from the line's first pen position and y from
-// the line's top (empty while x1 <= x0), and how far alignment moves its pen.
+// the line's top (empty while x1 <= x0), its advance, and where alignment starts its pen.
 struct LINE {
   int64_t x0 = INT64_MAX, x1 = INT64_MIN, y0 = INT64_MAX, y1 = INT64_MIN;
+  int64_t advance = 0;
   int64_t shift = 0;
   size_t first = 0;  // its first glyph in the placed list
 };
@@ -194,6 +195,7 @@ struct FONT::STATE {
     for (uint32_t code : codes) {
       if (code == '\r') continue;
       if (code == '\n') {
+        lines.back().advance = pen;
         lines.push_back(LINE{});
         lines.back().first = placed.size();
         pen = 0;
@@ -212,33 +214,30 @@ struct FONT::STATE {
       pen += g.advance;
       previous = code;
     }
+    lines.back().advance = pen;
   }
 
-  // The box of the ink with the lines aligned; sets each line's pen shift (from the common
-  // alignment column) and returns the box's left edge and top in those coordinates.
-  TEXTSIZE box(TEXTALIGN align, int64_t* left = nullptr, int64_t* top = nullptr) {
-    int64_t x0 = INT64_MAX, x1 = INT64_MIN, y0 = INT64_MAX, y1 = INT64_MIN;
+  // The layout box and the ink's box relative to the point drawn at; sets each line's pen
+  // start from that point.
+  TEXTSIZE box(TEXTALIGN align) {
+    int64_t x0 = INT64_MAX, x1 = INT64_MIN, y0 = INT64_MAX, y1 = INT64_MIN, widest_line = 0;
     for (size_t i = 0; i < lines.size(); ++i) {
       LINE& l = lines[i];
+      l.shift = align == TEXTLEFT ? 0 : align == TEXTCENTRE ? -(l.advance / 2) : -l.advance;
+      widest_line = std::max(widest_line, l.advance);
       if (l.x1 <= l.x0) continue;  // no ink
-      const int64_t w = l.x1 - l.x0;
-      // Every line's first, middle or last ink column lies on column 0.
-      l.shift = align == TEXTLEFT ? -l.x0 : align == TEXTCENTRE ? -(l.x0 + (w - 1) / 2) : -(l.x1 - 1);
       const int64_t line_top = static_cast<int64_t>(i) * line_height;
       x0 = std::min(x0, l.x0 + l.shift), x1 = std::max(x1, l.x1 + l.shift);
       y0 = std::min(y0, line_top + l.y0), y1 = std::max(y1, line_top + l.y1);
     }
-    if (x1 < x0) x0 = x1 = y0 = y1 = 0;  // nothing inked: an empty box at the first pen
-    if (left) *left = x0;
-    if (top) *top = y0;
+    auto to32 = [](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
     TEXTSIZE out;
-    out.W = static_cast<int32_t>(std::min<int64_t>(x1 - x0, INT32_MAX));
-    out.H = static_cast<int32_t>(std::min<int64_t>(y1 - y0, INT32_MAX));
+    out.W = to32(widest_line);
+    out.H = to32(static_cast<int64_t>(lines.size()) * line_height);
     out.ASCENT = ascent;
     out.LINEHEIGHT = line_height;
-    out.LINES = static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(lines.size()), INT32_MAX));
-    out.ORIGINX = static_cast<int32_t>(std::clamp<int64_t>(lines[0].shift - x0, INT32_MIN, INT32_MAX));
-    out.ORIGINY = static_cast<int32_t>(std::clamp<int64_t>(ascent - y0, INT32_MIN, INT32_MAX));
+    out.LINES = to32(static_cast<int64_t>(lines.size()));
+    if (x1 > x0) out.INK = {to32(x0), to32(y0), to32(x1 - x0 - 1), to32(y1 - y0 - 1)};
     return out;
   }
 
@@ -335,12 +334,6 @@ bool check_align(TEXTALIGN align, const char* call) {
   if (align >= TEXTLEFT && align <= TEXTRIGHT) return true;
   SETLASTERROR("%s: alignment %d is not TEXTLEFT, TEXTCENTRE or TEXTRIGHT", call, static_cast<int>(align));
   return false;
-}
-
-// The box's left column for X by the alignment rule of font.h.
-int64_t box_left(int64_t x, int32_t w, TEXTALIGN align) {
-  const int64_t last = std::max(w, 1) - 1;
-  return align == TEXTLEFT ? x : align == TEXTCENTRE ? x - last / 2 : x - last;
 }
 
 bool check_size(int32_t size, const char* call) {
@@ -475,10 +468,7 @@ BOOLEAN draw_text(FONT::STATE* S, void* DEST, int32_t X, int32_t Y, const char* 
   DETAIL::DRAWTARGET t;
   if (!DETAIL::begin(t, DEST, METHOD, COLOR, "FONT::DRAW")) return FALSE;
 
-  int64_t ink_left = 0, ink_top = 0;
-  const TEXTSIZE size = S->box(ALIGN, &ink_left, &ink_top);
-  // Where the alignment column and the first line's top land on the target.
-  const int64_t column = box_left(X, size.W, ALIGN) - ink_left, line_top = int64_t{Y} - ink_top;
+  S->box(ALIGN);
   const bool pset = METHOD == VOXPSET && t.bpp == 4;
   const VOX_PUT_ROUTINE rows = vox_hRowTable()[t.bpp == 4 ? PUT_ALPHA : PUT_TRANS][t.bpp == 1 ? 0 : t.bpp == 2 ? 1 : 2];
   const uint64_t colour_key = (uint64_t{COLOR} << 8) | uint64_t(t.bpp);
@@ -487,8 +477,8 @@ BOOLEAN draw_text(FONT::STATE* S, void* DEST, int32_t X, int32_t Y, const char* 
   for (size_t i = 0; i < S->placed.size(); ++i) {
     const PLACED& p = S->placed[i];
     const GLYPH& g = *p.glyph;
-    const int64_t gx = column + S->lines[static_cast<size_t>(p.line)].shift + p.pen + g.x;
-    const int64_t gy = line_top + int64_t{p.line} * S->line_height + g.y;
+    const int64_t gx = int64_t{X} + S->lines[static_cast<size_t>(p.line)].shift + p.pen + g.x;
+    const int64_t gy = int64_t{Y} + int64_t{p.line} * S->line_height + g.y;
     S->drawn.insert(S->drawn.end(), {gx, gy});
     // Only the target's edges cut a glyph.
     const int64_t x0 = std::max<int64_t>(gx, 0), y0 = std::max<int64_t>(gy, 0);
@@ -536,13 +526,14 @@ BOOLEAN FONT::DRAW(BITMAP& DEST, int32_t X, int32_t Y, const char* TEXT, uint32_
 BITMAP FONT::RENDER(const char* TEXT, uint32_t COLOR, TEXTALIGN ALIGN) const {
   const TEXTSIZE size = MEASURE(TEXT, ALIGN);
   if (size.LINES == 0) return BITMAP();
-  const int32_t w = std::max(size.W, 1), h = std::max(size.H, 1);
-  const uint32_t pitch = (uint32_t(w) * 4 + 15) & ~15u;
-  const size_t bytes = 32 + size_t(pitch) * uint32_t(h);
-  if (bytes > (size_t{1} << 31)) {
+  const int64_t w = std::max<int64_t>(int64_t{size.INK.W} + 1, 1), h = std::max<int64_t>(int64_t{size.INK.H} + 1, 1);
+  if (w > (int64_t{1} << 29) || h > (int64_t{1} << 29) || size.INK.X == INT32_MIN || size.INK.Y == INT32_MIN ||
+      32 + ((w * 4 + 15) & ~int64_t{15}) * h > (int64_t{1} << 31)) {
     SETLASTERROR("FONT::RENDER: a %d x %d picture is too large", static_cast<int>(w), static_cast<int>(h));
     return BITMAP();
   }
+  const uint32_t pitch = (uint32_t(w) * 4 + 15) & ~15u;
+  const size_t bytes = 32 + size_t(pitch) * uint32_t(h);
   auto* image = static_cast<uint8_t*>(std::malloc(bytes));
   if (!image) {
     SETLASTERROR("FONT::RENDER: out of memory for a %d x %d picture", static_cast<int>(w), static_cast<int>(h));
@@ -553,8 +544,7 @@ BITMAP FONT::RENDER(const char* TEXT, uint32_t COLOR, TEXTALIGN ALIGN) const {
   vox_hFillPixels(image + 32, bytes - 32, 4, COLOR & 0xFFFFFFu);
   BITMAP out;
   out.HANDLE(image);
-  draw_text(S.get(), image, static_cast<int32_t>(-box_left(0, size.W, ALIGN)), 0, TEXT, COLOR, ALIGN,
-            VOXPSET);
+  draw_text(S.get(), image, -size.INK.X, -size.INK.Y, TEXT, COLOR, ALIGN, VOXPSET);
   return out;
 }
 

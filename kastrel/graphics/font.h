@@ -5,37 +5,34 @@
 
 #include "kastrel/boolean.h"
 #include "kastrel/graphics/bitmap.h"
+#include "kastrel/math/math.h"
 
 // Text in TrueType and OpenType fonts, anti-aliased, drawn onto image buffers or the screen.
 namespace KASTREL::GRAPHICS {
 
-// Where X lies in a drawn text's box, which covers columns L to L + W - 1 (both edges drawn
-// on, like every rectangle of the engine): TEXTLEFT puts the first column at X (L = X),
-// TEXTCENTRE the middle one (L = X - (W - 1) / 2, the left of the two middles when W is even)
-// and TEXTRIGHT the last one (L = X - (W - 1)). Each line of a block is placed the same way:
-// its own first, middle or last inked column lies in column X.
+// How each line sits on X: TEXTLEFT starts its pen at X, TEXTCENTRE centres its advance width
+// on X (the pen starts at X - ADVANCE / 2, rounded down), TEXTRIGHT ends its advance at X.
 enum TEXTALIGN : int32_t {
   TEXTLEFT = 0,
   TEXTCENTRE = 1,
   TEXTRIGHT = 2,
 };
 
-// The box a text's ink fills: W x H pixels, every pixel the glyphs touch inside it and some on
-// each of its edges: descenders, accents above the font's ascent, a first glyph reaching left
-// of the pen and a last one past its advance. Blank lines and spaces take no room of their
-// own; lines still step by LINEHEIGHT. ORIGINX, ORIGINY: where the first line's pen starts on
-// its baseline, from the box's top-left (it may lie outside the box: "-" has its baseline
-// below it). To put the first baseline at row B, draw at Y = B - ORIGINY. ASCENT is the
-// font's: a line's baseline lies ASCENT rows below the line's top. An inkless text ("", "  ")
-// has W = H = 0. All 0 when measuring failed.
+// A text's layout as drawn at (X, Y). Text is placed by its lines, never by its ink: the first
+// line's top is row Y, its baseline ASCENT rows lower, and each next line LINEHEIGHT further.
+// W is the widest line's advance and H = LINES x LINEHEIGHT. INK, relative to (X, Y) for the
+// alignment asked, is the closed rectangle of exactly the pixels DRAW touches (ink on each of
+// its edges; {0, 0, -1, -1} when nothing inks): it may reach outside the layout box (a
+// descender, an accent above the ascent, a "j" left of the pen) and is what a game marks
+// changed. Glyph ink is never cut, only a target's edges and clip rectangle cut it. All 0 (and
+// INK empty) when measuring failed.
 struct TEXTSIZE {
   int32_t W = 0;
   int32_t H = 0;
   int32_t ASCENT = 0;
   int32_t LINEHEIGHT = 0;
   int32_t LINES = 0;
-  int32_t ORIGINX = 0;
-  int32_t ORIGINY = 0;
+  MATH::RECT INK{0, 0, -1, -1};
 };
 
 // A font at one pixel size, with the glyphs it has drawn kept ready (each glyph is rasterised
@@ -75,16 +72,15 @@ class FONT {
   int32_t ASCENT() const;
   int32_t LINEHEIGHT() const;
 
-  // The box TEXT fills when drawn with ALIGN (a block's lines may line up differently, so
-  // its width can depend on it). Drawing never puts a pixel outside it, nor leaves one out.
+  // TEXT's layout box and ink when drawn with ALIGN (its ink depends on the alignment).
   TEXTSIZE MEASURE(const char* TEXT, TEXTALIGN ALIGN = TEXTLEFT) const;
   TEXTSIZE MEASURE(const std::string& TEXT, TEXTALIGN ALIGN = TEXTLEFT) const {
     return MEASURE(TEXT.c_str(), ALIGN);
   }
 
   // Draws TEXT in COLOR (0xAARRGGBB) onto DEST (an image handle; null: the screen, with the
-  // rows drawn on marked changed) with its measured box's top row at Y and, by ALIGN, its
-  // first, middle or last column at X. On the screen, coordinates are relative to the view.
+  // rows drawn on marked changed) with its first line's top at row Y and each line placed on X
+  // by ALIGN (TEXTSIZE above). On the screen, coordinates are relative to the view.
   // VOXALPHA blends each pixel by the glyph's coverage times COLOR's alpha, as DRAWTO blends
   // by a source alpha; VOXPSET writes COLOR with that alpha into every pixel the glyphs touch,
   // so drawing the same text again changes nothing. No other raster operation is taken.
@@ -103,8 +99,9 @@ class FONT {
     return DRAW(DEST, X, Y, TEXT.c_str(), COLOR, ALIGN, METHOD);
   }
 
-  // A new 32-bit bitmap of the text's measured size holding the text drawn with VOXPSET on
-  // COLOR's RGB at alpha 0: draw it with VOXALPHA wherever the text is needed unchanged.
+  // A new 32-bit bitmap of the text's INK box holding the text drawn with VOXPSET on COLOR's
+  // RGB at alpha 0: drawn with VOXALPHA at (X + INK.X, Y + INK.Y) it shows what DRAW at (X, Y)
+  // shows.
   BITMAP RENDER(const char* TEXT, uint32_t COLOR, TEXTALIGN ALIGN = TEXTLEFT) const;
   BITMAP RENDER(const std::string& TEXT, uint32_t COLOR, TEXTALIGN ALIGN = TEXTLEFT) const {
     return RENDER(TEXT.c_str(), COLOR, ALIGN);
