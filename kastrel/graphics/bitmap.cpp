@@ -365,6 +365,7 @@ BOOLEAN BITMAP::LOADFROMMEMORY(const void* MEM, int32_t SIZE, int32_t X, int32_t
 }
 
 uint32_t BITMAP::PIXEL(const MATH::POINT& PT) const {
+  if (!IMGHANDLE) return 0;
   uint32_t value;
   std::memcpy(&value,
               static_cast<const uint8_t*>(IMGHANDLE) + 32 + size_t(uint32_t(PT.Y)) * IPITCH +
@@ -374,6 +375,7 @@ uint32_t BITMAP::PIXEL(const MATH::POINT& PT) const {
 }
 
 void BITMAP::PIXEL(const MATH::POINT& PT, uint32_t VALUE) {
+  if (!IMGHANDLE) return;
   std::memcpy(static_cast<uint8_t*>(IMGHANDLE) + 32 + size_t(uint32_t(PT.Y)) * IPITCH +
                   size_t(uint32_t(PT.X)) * 4,
               &VALUE, 4);

@@ -100,7 +100,8 @@ struct BITMAP {
   // (both counted as at least 25; alpha bytes up to 5 stay).
   void ALPHA(uint8_t A);
 
-  // The pixel accessors do not check: PT must lie inside a 32-bit image.
+  // The pixel accessors do not check PT: it must lie inside a 32-bit image. An empty bitmap
+  // reads 0 and takes no writes.
   uint32_t PIXEL(const MATH::POINT& PT) const;
   void PIXEL(const MATH::POINT& PT, uint32_t VALUE);
   uint8_t PIXELALPHA(const MATH::POINT& PT) const;
@@ -169,8 +170,8 @@ struct BITMAP {
   // These and the loads below return whether they succeeded (FALSE always leaves the reason in
   // KASTREL::LASTERROR()); callers may ignore the result and check WIDTH() as before.
   BOOLEAN COPYFROMHANDLE(void* HND, int32_t X, int32_t Y, int32_t W, int32_t H);
-  // A new W x H image filled with CLR; DEPTH in bits per pixel (<= 0: the screen's).
-  // On failure the bitmap holds no image.
+  // A new W x H image filled with CLR; DEPTH in bits per pixel (<= 0: the screen's, which
+  // needs an open screen; 32, 16 and 8 do not). On failure the bitmap holds no image.
   BOOLEAN CREATE(int32_t W, int32_t H, uint32_t CLR, int32_t DEPTH);
 
   // Decode a PNG file or a whole PNG file held in memory (only read). Region all 0: the whole

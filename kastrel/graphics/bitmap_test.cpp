@@ -194,6 +194,34 @@ TEST(BitmapLoad, WholePicturesAndRegions) {
   std::remove(path.c_str());
 }
 
+// A game's unit tests make, copy, load and read images without opening a screen.
+TEST(BitmapNoScreen, ImagesOfAGivenDepthNeedNoScreen) {
+  if (__vox_gfx) GTEST_SKIP() << "a screen is already open in this process";
+  BITMAP empty;
+  empty.PIXEL({3, 4}, 0x12345678u);
+  EXPECT_EQ(empty.PIXEL({3, 4}), 0u);
+  EXPECT_EQ(empty.PIXELALPHA({0, 0}), 0);
+  for (int32_t depth : {32, 16, 8}) {
+    BITMAP made(7, 5, 0x80402010u, depth);
+    EXPECT_EQ(Dims(made)[2], depth / 8) << LASTERROR();
+  }
+  BITMAP made(7, 5, 0x80402010u, 32), copy;
+  made.PIXEL({6, 4}, 0xFF00FF00u);
+  ASSERT_TRUE(copy.COPYFROMHANDLE(made.HANDLE(), 5, 3, 3, 0));
+  const std::array<uint32_t, 3> copied{copy.PIXEL({1, 1}), copy.PIXEL({0, 0}), copy.PIXEL({2, 2})};
+  EXPECT_EQ(copied, (std::array<uint32_t, 3>{0xFF00FF00u, 0x80402010u, 0xFFFF00FFu}));
+  const pngtest::Bytes square = EncodePicture(16, 16);
+  BITMAP loaded;
+  ASSERT_TRUE(loaded.LOADFROMMEMORY(square.data(), int32_t(square.size()), 2, 2, 4, 4));
+  EXPECT_EQ(loaded.PIXEL({0, 0}), Picture(2, 2));
+  made.DRAWTO(loaded, 0, 0, 0, 0, 0, 0, VOXPSET);
+  EXPECT_EQ(loaded.PIXEL({0, 0}), 0x80402010u);
+  // Only the screen's own depth needs the screen.
+  BITMAP screens(4, 4, 0, 0);
+  EXPECT_EQ(screens.HANDLE(), nullptr);
+  EXPECT_NE(std::string(LASTERROR()).find("no screen"), std::string::npos);
+}
+
 TEST(BitmapLoad, PixelCapRefusesFromTheHeader) {
   OpenScreen();
   // 16384 x 16384 at 1 bit: a few kilobytes that would inflate to 32 MiB and fill 1 GiB.

@@ -21,8 +21,9 @@ uint32_t mask_color(int32_t bpp) {
 
 void* vox_GfxImageCreate(int32_t width, int32_t height, uint32_t color, int32_t depth,
                          int32_t flags) {
-  if (!__vox_gfx) {
-    KASTREL::SETLASTERROR("vox_GfxImageCreate: no screen is open");
+  // Only "the screen's depth" needs a screen.
+  if (depth <= 0 && !__vox_gfx) {
+    KASTREL::SETLASTERROR("vox_GfxImageCreate: no screen is open to take the depth from");
     return nullptr;
   }
   if (width <= 0 || height <= 0) {

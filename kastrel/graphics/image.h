@@ -22,7 +22,7 @@ enum : uint32_t { VOX_IMAGE_TYPE = 7 };
 // A new buffer filled with color (flags >= 0; 0xRRGGBB is narrowed to 5-6-5 at 16 bits, the
 // low byte is used at 8) or with the mask colour of its depth (flags < 0), padding included.
 // depth is in bits per pixel (<= 0: the screen's); the pitch is rounded up to 16 bytes.
-// Null without an open screen, for a size <= 0, a depth that is not 1 to 16 or 25 to 32 bits,
+// Null for depth <= 0 without an open screen, for a size <= 0, a depth that is not 1 to 16 or 25 to 32 bits,
 // a block beyond 2 GiB, or when memory runs out.
 void* vox_GfxImageCreate(int32_t width, int32_t height, uint32_t color, int32_t depth,
                          int32_t flags);

@@ -31,7 +31,7 @@ bool filled_with(const Image& image, uint32_t value) {
 }
 
 TEST(ImageBuffer, CreationFailures) {
-  EXPECT_EQ(vox_GfxImageCreate(4, 4, 0, 32, 0), nullptr);  // no display mode yet
+  EXPECT_EQ(vox_GfxImageCreate(4, 4, 0, 0, 0), nullptr);  // no screen to take the depth from
   vox_GfxImageDestroy(nullptr);
   vox_GfxScreenRes(16, 16, 32, 1, MODE_NULL, 0);
   const int32_t bad[][3] = {{0, 4, 32},        {4, 0, 32},        {-4, 4, 32},

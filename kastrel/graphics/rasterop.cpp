@@ -117,7 +117,8 @@ int32_t put_general(const PUT_CALL& c) {
   VOX_PUT_ROUTINE routine = c.routine;
   VOX_GFX_CONTEXT* context = vox_hContext();
   VOX_GFX_SCREEN* screen = __vox_gfx;
-  if (!screen || !source || !routine || mode < 0 || mode >= PUT_MODES || coordinate_type < 0 ||
+  // Images need no screen; the screen as target and compact headers of its depth do.
+  if ((!screen && !target) || !source || !routine || mode < 0 || mode >= PUT_MODES || coordinate_type < 0 ||
       coordinate_type > PUT_RELATIVE || (routine == vox_hPutCustom && !c.blender)) {
     return fail();
   }
@@ -134,7 +135,7 @@ int32_t put_general(const PUT_CALL& c) {
     view_w = context->view_w;
     view_h = context->view_h;
   } else {
-    if (!vox_hImageInfo(target, screen->bytes_per_pixel, &dst)) return fail();
+    if (!vox_hImageInfo(target, screen ? screen->bytes_per_pixel : 0, &dst)) return fail();
     view_w = dst.width;
     view_h = dst.height;
   }
