@@ -1,6 +1,8 @@
 #include "kastrel/engine/regions.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "kastrel/device/context.h"
 #include "kastrel/engine/fatal.h"
@@ -50,6 +52,52 @@ void MARKDIRTY(MATH::RECT& RGN) {
   if (RGN.W < 1) RGN.W = wrap_sub(SCREENRESOLUTION.WIDTH, RGN.X);
   if (RGN.H < 1) RGN.H = wrap_sub(SCREENRESOLUTION.HEIGHT, RGN.Y);
   DIRTYREGIONS.ADD(RGN);
+}
+
+namespace {
+
+// A rectangle as [x0, x1) x [y0, y1).
+struct SPAN {
+  int64_t x0, y0, x1, y1;
+  int64_t area() const { return (x1 - x0) * (y1 - y0); }
+};
+
+SPAN joint(const SPAN& a, const SPAN& b) {
+  return {std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1), std::max(a.y1, b.y1)};
+}
+
+}  // namespace
+
+void MARKCHANGED(const MATH::RECT& RGN) {
+  if (!vox_hProgramThread("MARKCHANGED")) return;
+  if (RGN.W < 0 || RGN.H < 0) return;
+  const int64_t w = SCREENRESOLUTION.WIDTH, h = SCREENRESOLUTION.HEIGHT;
+  SPAN r{std::max<int64_t>(RGN.X, 0), std::max<int64_t>(RGN.Y, 0),
+         std::min<int64_t>(int64_t{RGN.X} + RGN.W + 1, w), std::min<int64_t>(int64_t{RGN.Y} + RGN.H + 1, h)};
+  if (r.x0 >= r.x1 || r.y0 >= r.y1) return;
+  RECTLIST& list = DIRTYREGIONS;
+  if (list.COUNT > 0) {
+    const MATH::RECT& first = list.RECT[0];
+    if (first.X == 0 && first.Y == 0 && first.W == w && first.H == h) return;  // all repainted
+  }
+  // Each merge removes an entry and restarts the scan, so n rectangles cost at most n^2 tests.
+  for (int32_t i = 0; i < list.COUNT;) {
+    const MATH::RECT& e = list.RECT[i];
+    const SPAN other{e.X, e.Y, int64_t{e.X} + e.W, int64_t{e.Y} + e.H};
+    const SPAN both = joint(r, other);
+    // Only rectangles inside the window are merged: MARKDIRTY's stay as it marked them.
+    const bool inside = other.x0 >= 0 && other.y0 >= 0 && other.x1 <= w && other.y1 <= h &&
+                        other.x0 < other.x1 && other.y0 < other.y1;
+    if (!inside || both.area() > r.area() + other.area()) {
+      ++i;
+      continue;
+    }
+    r = both;
+    std::memmove(list.RECT + i, list.RECT + i + 1, sizeof(MATH::RECT) * size_t(list.COUNT - i - 1));
+    --list.COUNT;
+    i = 0;
+  }
+  list.ADD(MATH::RECT{int32_t(r.x0), int32_t(r.y0), int32_t(r.x1 - r.x0), int32_t(r.y1 - r.y0)});
 }
 
 void MARKDIRTY(int32_t X, int32_t Y, int32_t W, int32_t H) {

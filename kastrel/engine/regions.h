@@ -39,4 +39,13 @@ void MARKDIRTY(MATH::RECT& RGN);
 void MARKDIRTY(int32_t X, int32_t Y, int32_t W, int32_t H);
 inline void MARKWHOLEWINDOW() { MARKDIRTY(0, 0, 0, 0); }
 
+// Marks changed the closed rectangle RGN (columns X to X + W, rows Y to Y + H, as every RECT),
+// cut to the window: what TRANSFORMEDBOUNDS, a text's INK and a sprite sheet's frame box give,
+// taken as they come. A rectangle with W or H below 0 ({0, 0, -1, -1}: "nothing") or wholly
+// outside the window marks nothing; no value means "to the edge". A rectangle that overlaps or
+// touches one already marked is merged with it when their joint box has no more pixels than the
+// two have together, so marking many small overlapping things repaints each pixel about once.
+// Appends {X, Y, width, height} as MARKDIRTY's list holds them. The same threads rule holds.
+void MARKCHANGED(const MATH::RECT& RGN);
+
 }  // namespace KASTREL::ENGINE
