@@ -86,5 +86,6 @@ void RegisterAudio();
 void RegisterEvents();
 void RegisterTransforms();
 void RegisterBunnymark();
+void RegisterClip();
 
 }  // namespace bench

@@ -30,6 +30,7 @@
 #include "kastrel/engine/session_file.h"
 #include "kastrel/engine/transition.h"
 #include "kastrel/graphics/bitmap.h"
+#include "kastrel/graphics/clip.h"
 #include "kastrel/graphics/image.h"
 #include "kastrel/graphics/font.h"
 #include "kastrel/graphics/rasterop.h"

@@ -14,6 +14,7 @@
 #include "kastrel/engine/replay.h"
 #include "kastrel/engine/transition.h"
 #include "kastrel/graphics/bitmap.h"
+#include "kastrel/graphics/clip.h"
 #include "kastrel/math/random.h"
 
 namespace KASTREL::ENGINE {
@@ -50,6 +51,7 @@ double presented = 0.0;
 int32_t present_count = 0;
 
 int32_t target_fps = 0;
+bool clip_paint = false;  // CLIPPAINT
 std::chrono::steady_clock::time_point target_next{};
 
 int32_t wrap_add(int32_t a, int32_t b) {
@@ -189,8 +191,15 @@ bool paint(GRAPHICS::BITMAP& screen, bool* covered) {
   const bool check = cursor_shown() && cursor_image(&image);
   for (int32_t i = 0; i < count; ++i) {
     if (check && overlap(PAINTING.RECT[i], image)) *covered = true;
-    if (GAMESCREENEVENTS* screen_events = active_screen())
+    GAMESCREENEVENTS* screen_events = active_screen();
+    if (!screen_events) continue;
+    if (clip_paint) {
+      const MATH::RECT& r = PAINTING.RECT[i];
+      const GRAPHICS::CLIPSCOPE clip(screen, {r.X, r.Y, r.W > 0 ? r.W - 1 : -1, r.H > 0 ? r.H - 1 : -1});
       screen_events->ONPAINT.RAISE(screen, PAINTING.RECT[i]);
+    } else {
+      screen_events->ONPAINT.RAISE(screen, PAINTING.RECT[i]);
+    }
   }
   PAINTING.CLEAR();
   return true;
@@ -321,6 +330,9 @@ void START() {
   vox_GfxUnlock(-1, -1);
   SESSIONHOOK::FINISH();
 }
+
+void CLIPPAINT(BOOLEAN ON) { clip_paint = ON != FALSE; }
+BOOLEAN CLIPPAINT() { return TOBOOLEAN(clip_paint); }
 
 BOOLEAN TARGETFPS(int32_t N) {
   if (N < 0 || N > 1000) {

@@ -52,6 +52,15 @@ extern constinit float PRESENTEDFPS;
 BOOLEAN TARGETFPS(int32_t N);
 int32_t TARGETFPS();
 
+// Whether the paint step clips each ONPAINT to the rectangle it repaints (the screen's clip,
+// graphics/clip.h), so that a sprite overlapping the rectangle changes nothing outside it and
+// a repaint of the marked rectangles shows exactly what a whole repaint would. Off by default:
+// handlers then draw wherever they draw. The screen's clip in force before is put back after
+// each raise.
+void CLIPPAINT(BOOLEAN ON);
+inline void CLIPPAINT(bool ON) { CLIPPAINT(TOBOOLEAN(ON)); }
+BOOLEAN CLIPPAINT();
+
 extern constinit __SIMPLE_EVENT ONINITIALIZE;  // end of the first successful INITIALIZE
 extern constinit __SIMPLE_EVENT ONSTART;       // the frame loop is about to begin
 extern constinit ONSHUTDOWNEVENT ONSHUTDOWN;   // first in SHUTDOWN; may cancel it

@@ -14,6 +14,7 @@ struct DRAWTARGET {
   int32_t bpp = 0;
   int32_t pitch = 0;
   int64_t width = 0, height = 0;  // the view; coordinates are relative to its corner
+  int64_t clip_x0 = 0, clip_y0 = 0, clip_x1 = 0, clip_y1 = 0;  // where writing may go: [x0, x1) x [y0, y1)
   bool screen = false;  // the screen's visible page: rows written get marked
   bool locked = false;
   int64_t top = INT64_MAX, bottom = -1;  // rows written, for the screen's change marks
@@ -35,7 +36,8 @@ void finish(DRAWTARGET& t);
 // The colour 0xAARRGGBB at a target depth: 5-6-5 at 2 bytes, the low byte at 1.
 uint32_t narrow(uint32_t COLOR, int32_t bpp);
 
-// Pixels x0..x1 (inclusive, any order, any range) of row y in the colour, clipped to the view.
+// Pixels x0..x1 (inclusive, any order, any range) of row y in the colour, clipped to the
+// target's clip (within the view).
 void span(DRAWTARGET& t, int64_t y, int64_t x0, int64_t x1);
 // Rows y0..y1 of pixels x0..x1 (inclusive), clipped.
 void block(DRAWTARGET& t, int64_t x0, int64_t y0, int64_t x1, int64_t y1);

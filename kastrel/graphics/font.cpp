@@ -480,9 +480,9 @@ BOOLEAN draw_text(FONT::STATE* S, void* DEST, int32_t X, int32_t Y, const char* 
     const int64_t gx = int64_t{X} + S->lines[static_cast<size_t>(p.line)].shift + p.pen + g.x;
     const int64_t gy = int64_t{Y} + int64_t{p.line} * S->line_height + g.y;
     S->drawn.insert(S->drawn.end(), {gx, gy});
-    // Only the target's edges cut a glyph.
-    const int64_t x0 = std::max<int64_t>(gx, 0), y0 = std::max<int64_t>(gy, 0);
-    const int64_t x1 = std::min<int64_t>(gx + g.w, t.width), y1 = std::min<int64_t>(gy + g.h, t.height);
+    // Only the target's edges and clip cut a glyph.
+    const int64_t x0 = std::max(gx, t.clip_x0), y0 = std::max(gy, t.clip_y0);
+    const int64_t x1 = std::min<int64_t>(gx + g.w, t.clip_x1), y1 = std::min<int64_t>(gy + g.h, t.clip_y1);
     if (x0 >= x1 || y0 >= y1) continue;
     const PAINTED& painted = S->paint(p, COLOR, t.bpp, colour_key);
     const int64_t pitch = int64_t{g.w} * t.bpp;

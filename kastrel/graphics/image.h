@@ -75,3 +75,36 @@ inline bool vox_hImageInfo(const void* image, int32_t default_bpp, VOX_IMAGE_INF
   return true;
 }
 
+
+// The clip rectangle an image with the 32-byte header may carry in its reserved bytes:
+// [x0, x1) x [y0, y1), four 24-bit numbers with x0 stored plus one, so that twelve zero bytes
+// (every new image's) mean "no clip". Drawing onto the image writes only inside it.
+struct VOX_IMAGE_CLIP {
+  int32_t x0, y0, x1, y1;
+};
+inline constexpr int32_t VOX_IMAGE_CLIP_LIMIT = (1 << 24) - 2;  // largest side a clip can cut
+
+// False when the image carries no clip (compact headers never do).
+inline bool vox_hImageClip(const void* image, VOX_IMAGE_CLIP* clip) {
+  const auto* block = static_cast<const uint8_t*>(image);
+  uint32_t type;
+  std::memcpy(&type, block, 4);
+  uint8_t b[12];
+  std::memcpy(b, block + 20, 12);
+  if (type != VOX_IMAGE_TYPE || (b[0] | b[1] | b[2]) == 0) return false;
+  auto field = [&b](int i) { return int32_t(b[3 * i] | b[3 * i + 1] << 8 | b[3 * i + 2] << 16); };
+  *clip = {field(0) - 1, field(1), field(2), field(3)};
+  return true;
+}
+
+// Stores clip (null: none) into an image with the 32-byte header; values within 0 to
+// VOX_IMAGE_CLIP_LIMIT + 1.
+inline void vox_hSetImageClip(void* image, const VOX_IMAGE_CLIP* clip) {
+  uint8_t b[12] = {};
+  if (clip) {
+    const int32_t v[4] = {clip->x0 + 1, clip->y0, clip->x1, clip->y1};
+    for (int i = 0; i < 4; ++i)
+      for (int k = 0; k < 3; ++k) b[3 * i + k] = uint8_t(v[i] >> (8 * k));
+  }
+  std::memcpy(static_cast<uint8_t*>(image) + 20, b, 12);
+}

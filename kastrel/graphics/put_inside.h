@@ -91,11 +91,24 @@ inline uint32_t vox_hHeaderField(const uint8_t* header, int offset) {
     h = std::min(ey, h - 1) - sy + 1;
     from += size_t{sy} * sp + sx * 4;
   }
-  // Wholly inside a target below 2^24 pixels a side, whose pitch holds a row and fits int32.
+  // A target below 2^24 pixels a side, whose pitch holds a row and fits int32.
   const uint32_t tw = vox_hHeaderField(t, 8), th = vox_hHeaderField(t, 12);
   const uint32_t tp = vox_hHeaderField(t, 16);
-  if (((tw | th) >> 24) || (dx | dy) < 0 || uint32_t(dx) + w > tw || uint32_t(dy) + h > th ||
-      tp < tw * 4 || static_cast<int32_t>(tp) < 0) {
+  if (((tw | th) >> 24) || tp < tw * 4 || static_cast<int32_t>(tp) < 0) return false;
+  // Cut to the target's clip, which lies inside it; without one, wholly inside the target.
+  VOX_IMAGE_CLIP clip;
+  const bool clipped = vox_hImageClip(t, &clip);
+  if (clipped) {
+    const int64_t left = std::max<int64_t>(dx, clip.x0), top = std::max<int64_t>(dy, clip.y0);
+    const int64_t right = std::min<int64_t>(int64_t{dx} + w, clip.x1);
+    const int64_t bottom = std::min<int64_t>(int64_t{dy} + h, clip.y1);
+    if (left >= right || top >= bottom) {
+      w = 0;
+    } else {
+      from += size_t(top - dy) * sp + size_t(left - dx) * 4;
+      dx = int32_t(left), dy = int32_t(top), w = uint32_t(right - left), h = uint32_t(bottom - top);
+    }
+  } else if ((dx | dy) < 0 || uint32_t(dx) + w > tw || uint32_t(dy) + h > th) {
     return false;
   }
   VOX_GFX_CONTEXT* context = vox_hContext();
@@ -103,6 +116,10 @@ inline uint32_t vox_hHeaderField(const uint8_t* header, int offset) {
   context->last_y = y;
   context->target_bpp = 4;
   context->target_pitch = static_cast<int32_t>(tp);
+  if (w == 0) {
+    vox_hSetError(0);
+    return true;
+  }
   vox_hRowTable()[mode][2](from, t + 32 + size_t(dy) * tp + dx * 4, static_cast<int32_t>(w),
                            static_cast<int32_t>(h), static_cast<int32_t>(sp),
                            static_cast<int32_t>(tp), alpha, blender, param);

@@ -7,6 +7,7 @@
 
 #include "kastrel/device/context.h"
 #include "kastrel/device/screen.h"
+#include "kastrel/graphics/clip.h"
 #include "kastrel/graphics/image.h"
 #include "kastrel/graphics/put_inside.h"
 #include "kastrel/graphics/rows.h"
@@ -179,20 +180,22 @@ int32_t put_general(const PUT_CALL& c) {
     h = int64_t{y2} - y1 + 1;
   }
 
-  // Clip to the view [view_x, view_x + view_w) x [view_y, view_y + view_h).
-  const int64_t right = view_x + view_w, bottom = view_y + view_h;
-  if (w <= 0 || h <= 0 || dx >= right || dy >= bottom || dx + w <= view_x || dy + h <= view_y) {
+  // Clip to the target's clip within the view, [left, right) x [top, bottom).
+  const KASTREL::GRAPHICS::DETAIL::CLIPBOX clip = KASTREL::GRAPHICS::DETAIL::clip_of(target, view_w, view_h);
+  const int64_t left = view_x + clip.x0, top = view_y + clip.y0;
+  const int64_t right = view_x + clip.x1, bottom = view_y + clip.y1;
+  if (w <= 0 || h <= 0 || dx >= right || dy >= bottom || dx + w <= left || dy + h <= top) {
     return succeed();
   }
-  if (dx < view_x) {
-    sx += view_x - dx;
-    w -= view_x - dx;
-    dx = view_x;
+  if (dx < left) {
+    sx += left - dx;
+    w -= left - dx;
+    dx = left;
   }
-  if (dy < view_y) {
-    sy += view_y - dy;
-    h -= view_y - dy;
-    dy = view_y;
+  if (dy < top) {
+    sy += top - dy;
+    h -= top - dy;
+    dy = top;
   }
   w = std::min(w, right - dx);
   h = std::min(h, bottom - dy);

@@ -129,7 +129,13 @@ __attribute__((always_inline)) inline void bilinear_body(SAMPLE_ARGS) {
   for (; i + 2 <= n; i += 2, u += 2 * du, v += 2 * dv)
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i * 4),
                      bilinear2(region, pitch, u, v, du, dv, w, h));
-  if (i < n) bilinear_plain(out + i * 4, region, pitch, u, v, du, dv, 1, w, h);
+  // The odd last sample by the same arithmetic, so that a pixel's value never depends on where
+  // its run starts (a clip rectangle starts runs anywhere).
+  if (i < n) {
+    const __m128i words = _mm_packs_epi32(bilinear1(taps(region, pitch, u, v, w, h)), _mm_setzero_si128());
+    const int32_t pixel = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
+    std::memcpy(out + i * 4, &pixel, 4);
+  }
 }
 
 __attribute__((always_inline)) inline void tint_body(uint8_t* row, int32_t n, uint32_t tint) {

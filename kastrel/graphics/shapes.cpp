@@ -6,6 +6,7 @@
 #include "kastrel/base/error.h"
 #include "kastrel/device/context.h"
 #include "kastrel/device/screen.h"
+#include "kastrel/graphics/clip.h"
 #include "kastrel/graphics/draw_target.h"
 #include "kastrel/graphics/image.h"
 #include "kastrel/graphics/rows.h"
@@ -65,6 +66,8 @@ bool begin(DRAWTARGET& t, void* DEST, RASTEROP METHOD, uint32_t COLOR, const cha
     t.height = info.height;
     context = screen ? vox_hContext() : nullptr;
   }
+  const CLIPBOX clip = clip_of(DEST, t.width, t.height);
+  t.clip_x0 = clip.x0, t.clip_y0 = clip.y0, t.clip_x1 = clip.x1, t.clip_y1 = clip.y1;
   if (context) {
     context->target_bpp = t.bpp;
     context->target_pitch = t.pitch;
@@ -91,10 +94,10 @@ void finish(DRAWTARGET& t) {
 void block(DRAWTARGET& t, int64_t x0, int64_t y0, int64_t x1, int64_t y1) {
   if (x1 < x0) std::swap(x0, x1);
   if (y1 < y0) std::swap(y0, y1);
-  x0 = std::max<int64_t>(x0, 0);
-  y0 = std::max<int64_t>(y0, 0);
-  x1 = std::min(x1, t.width - 1);
-  y1 = std::min(y1, t.height - 1);
+  x0 = std::max(x0, t.clip_x0);
+  y0 = std::max(y0, t.clip_y0);
+  x1 = std::min(x1, t.clip_x1 - 1);
+  y1 = std::min(y1, t.clip_y1 - 1);
   if (x0 > x1 || y0 > y1) return;
   const int64_t w = x1 - x0 + 1;
   if (w > t.fill_pixels) {

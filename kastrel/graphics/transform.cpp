@@ -352,10 +352,10 @@ BOOLEAN BITMAP::DRAWTRANSFORMED(void* DEST, float X, float Y, const TRANSFORM& T
   } else if (m.visible) {
     double left, top, right, bottom;
     reach(m, &left, &top, &right, &bottom);
-    const int64_t x0 = std::max<int64_t>(int64_t(left), 0);
-    const int64_t y0 = std::max<int64_t>(int64_t(top), 0);
-    const int64_t x1 = std::min<int64_t>(int64_t(right), t.width - 1);
-    const int64_t y1 = std::min<int64_t>(int64_t(bottom), t.height - 1);
+    const int64_t x0 = std::max<int64_t>(int64_t(left), t.clip_x0);
+    const int64_t y0 = std::max<int64_t>(int64_t(top), t.clip_y0);
+    const int64_t x1 = std::min<int64_t>(int64_t(right), t.clip_x1 - 1);
+    const int64_t y1 = std::min<int64_t>(int64_t(bottom), t.clip_y1 - 1);
     const VOX_SAMPLE_LOOPS& loops = vox_hSampleLoops();
     const bool bilinear = T.FILTER == BILINEAR && src.bpp == 4;
     const VOX_SAMPLE_ROUTINE sample = bilinear ? loops.bilinear

@@ -1,0 +1,97 @@
+// A game of many turning sprites that repaints only what it marks changed, each paint clipped to
+// its rectangle, against the same game repainted whole.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+#include "kastrel/device/display.h"
+#include "kastrel/device/screen.h"
+#include "kastrel/engine/engine.h"
+#include "kastrel/engine/regions.h"
+#include "kastrel/engine/screens.h"
+#include "kastrel/graphics/bitmap.h"
+#include "kastrel/graphics/shapes.h"
+
+namespace {
+
+using namespace KASTREL;
+using namespace KASTREL::ENGINE;
+
+constexpr int32_t kW = 160, kH = 120, kFrames = 1800;  // a minute at 30 frames a second
+constexpr uint32_t kBack = 0xFF204060u;
+
+struct Sprite {
+  float x, y, dx, dy, angle, turn;
+};
+GRAPHICS::BITMAP sprite, reference;
+std::vector<Sprite> sprites;
+int32_t frame = 0, wrong_frames = 0, first_wrong = -1;
+
+GRAPHICS::TRANSFORM Transform(const Sprite& s) {
+  GRAPHICS::TRANSFORM t;
+  t.ANGLE = s.angle, t.SCALEX = t.SCALEY = 1.5f;
+  t.PIVOTX = 8, t.PIVOTY = 5.5f, t.FILTER = GRAPHICS::BILINEAR;
+  return t;
+}
+bool Meets(const MATH::RECT& a, const MATH::RECT& b) {  // closed rectangles
+  return a.W >= 0 && b.W >= 0 && a.X <= b.X + b.W && b.X <= a.X + a.W && a.Y <= b.Y + b.H && b.Y <= a.Y + a.H;
+}
+// The usual repaint: the background of the rectangle, then every sprite that meets it.
+void Paint(void* dest, const MATH::RECT& closed) {
+  GRAPHICS::FILLRECT(dest, closed, kBack);
+  for (const Sprite& s : sprites) {
+    if (Meets(closed, GRAPHICS::TRANSFORMEDBOUNDS(sprite, s.x, s.y, Transform(s))))
+      sprite.DRAWTRANSFORMED(dest, s.x, s.y, Transform(s));
+  }
+}
+void ONPAINT(GRAPHICS::BITMAP& DEST, MATH::RECT& RGN) { Paint(DEST.HANDLE(), {RGN.X, RGN.Y, RGN.W - 1, RGN.H - 1}); }
+
+void ONFRAME(float, INPUTEVENT, VOX::EVENT&) {
+  Paint(reference.HANDLE(), {0, 0, kW - 1, kH - 1});
+  const auto* screen = static_cast<const uint8_t*>(vox_GfxScreenPtr());
+  bool same = true;
+  for (int32_t y = 0; y < kH && same; ++y)
+    for (int32_t x = 0; x < kW && same; ++x)
+      same = reinterpret_cast<const uint32_t*>(screen + y * __vox_gfx->pitch)[x] == reference.PIXEL({x, y});
+  if (!same && first_wrong < 0) first_wrong = frame;
+  wrong_frames += same ? 0 : 1;
+  for (Sprite& s : sprites) {
+    MARKCHANGED(GRAPHICS::TRANSFORMEDBOUNDS(sprite, s.x, s.y, Transform(s)));
+    s.x += s.dx, s.y += s.dy, s.angle += s.turn;
+    if (s.x < 0 || s.x > kW) s.dx = -s.dx;
+    if (s.y < 0 || s.y > kH) s.dy = -s.dy;
+    MARKCHANGED(GRAPHICS::TRANSFORMEDBOUNDS(sprite, s.x, s.y, Transform(s)));
+  }
+  if (++frame == kFrames) SHUTDOWN(TRUE);
+}
+
+void ONINIT() {
+  CLIPPAINT(true);
+  sprite.CREATE(16, 11, 0, 32);
+  reference.CREATE(kW, kH, 0, 32);
+  std::mt19937 random(36);
+  for (int32_t y = 0; y < 11; ++y)
+    for (int32_t x = 0; x < 16; ++x) sprite.PIXEL({x, y}, uint32_t(x * 16 + y * 8) << 24 | (random() & 0xFFFFFF));
+  for (int32_t i = 0; i < 60; ++i) {
+    auto f = [&](float lo, float hi) { return lo + (hi - lo) * float(random() % 1000) / 1000.0f; };
+    sprites.push_back({f(0, kW), f(0, kH), f(-1.7f, 1.7f), f(-1.3f, 1.3f), f(0, 360), f(-6, 6)});
+  }
+  const int32_t screen = NEWGAMESCREEN();
+  GAMESCREENS[screen].ONPAINT += ONPAINT;
+  GAMESCREENS[screen].ONFRAME += ONFRAME;
+  SHOW(screen, TRANSITIONEFFECT::NONE, TRANSITIONDIRECTION::FROMLEFT);
+}
+
+TEST(ClipPaint, MarkedClippedRepaintsShowWhatWholeRepaintsShowFrameForFrame) {
+  setenv("VOXGFX", "null", 1);
+  EXPECT_EQ(CLIPPAINT(), FALSE);  // off unless asked for
+  ONINITIALIZE += ONINIT;
+  ASSERT_EQ(INITIALIZE(kW, kH, FALSE, MODE_NOSWITCH), TRUE);
+  EXPECT_EQ(frame, kFrames);
+  EXPECT_EQ(wrong_frames, 0) << "first at frame " << first_wrong;
+}
+
+}  // namespace

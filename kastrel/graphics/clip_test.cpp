@@ -1,0 +1,190 @@
+#include "kastrel/graphics/clip.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <vector>
+
+#include "kastrel/base/error.h"
+#include "kastrel/device/display.h"
+#include "kastrel/device/screen.h"
+#include "kastrel/graphics/font.h"
+#include "kastrel/graphics/image.h"
+#include "kastrel/graphics/rows.h"
+#include "kastrel/graphics/shapes.h"
+#include "kastrel/graphics/sprites.h"
+
+namespace {
+
+using namespace KASTREL;
+using namespace KASTREL::GRAPHICS;
+
+uint32_t Blend(uint32_t s, uint32_t d, void*) { return (s ^ (d >> 3)) + 0x01020304u; }
+
+// A target's bytes: an image block whole (header and row padding included, as guard words), or
+// the screen's page.
+std::vector<uint8_t> Bytes(void* dest) {
+  if (!dest) {
+    const auto* p = static_cast<const uint8_t*>(vox_GfxScreenPtr());
+    return {p, p + size_t(__vox_gfx->pitch) * size_t(__vox_gfx->height)};
+  }
+  VOX_IMAGE_INFO info;
+  vox_hImageInfo(dest, 4, &info);
+  const auto* p = static_cast<const uint8_t*>(dest);
+  return std::vector<uint8_t>(p, static_cast<const uint8_t*>(info.pixels) + size_t(info.pitch) * size_t(info.height));
+}
+void Restore(void* dest, const std::vector<uint8_t>& b) {
+  std::memcpy(dest ? dest : vox_GfxScreenPtr(), b.data(), b.size());
+}
+
+// Every drawing call against itself unclipped: with a clip set, the target holds the unclipped
+// result inside the clip and its old bytes everywhere else (header, padding and clip bytes too),
+// on every loop set, under the lock (the blit's short way) and without it.
+TEST(Clip, ClippedDrawsTheUnclippedPixelsInsideAndNothingElse) {
+  setenv("VOXGFX", "null", 1);
+  FONT font;
+  const bool text = access(DEFAULTFONTPATH(), R_OK) == 0 && font.OPENDEFAULT(13);
+  if (!text) std::fprintf(stderr, "no default font: text is not clipped here\n");
+  std::mt19937 random(36);
+  auto pick = [&](int32_t lo, int32_t hi) { return int32_t(lo + int32_t(random() % uint32_t(hi - lo + 1))); };
+  for (int32_t set = VOX_ROWS_PLAIN; set <= vox_hRowPathBest(); ++set) {
+    SCOPED_TRACE(testing::Message() << "loop set " << set);
+    vox_hRowPathForce(set);
+    for (int32_t depth : {32, 16}) {
+      vox_GfxScreenRes(61, 47, depth, 1, MODE_NULL, 0);
+      const int32_t bpp = depth / 8;
+      BITMAP sprite(23, 17, 0, depth), mask(9, 9, 0, 8);
+      for (int32_t i = 0; i < 23 * 17 * bpp; ++i) static_cast<uint8_t*>(sprite.HANDLE())[32 + i % (23 * bpp) + (i / (23 * bpp)) * sprite.PITCH()] = uint8_t(random());
+      const SPRITESHEET sheet(sprite, 7, 8);
+      for (int32_t trial = 0; trial < 900; ++trial) {
+        BITMAP image(pick(1, 70), pick(1, 50), 0, depth);
+        void* dest = trial % 3 == 0 ? nullptr : image.HANDLE();
+        std::vector<uint8_t> start = Bytes(dest);
+        for (uint8_t& b : start) b = uint8_t(random());
+        if (dest) std::memcpy(start.data(), dest, 32);  // the header stays
+        const RASTEROP op = RASTEROP(pick(0, 8));
+        const uint32_t colour = random();
+        const int32_t x = pick(-30, 70), y = pick(-30, 55), a = pick(-30, 70), b = pick(-30, 55), r = pick(0, 30);
+        TRANSFORM t;
+        t.ANGLE = float(pick(0, 359)), t.SCALEX = float(pick(5, 30)) / 10, t.SCALEY = float(pick(5, 30)) / 10;
+        t.PIVOTX = 11.5f, t.PIVOTY = 8, t.FILTER = trial % 2 ? BILINEAR : NEAREST, t.METHOD = op, t.BLENDER = Blend;
+        MATH::POLY poly;
+        for (int32_t i = 0; i < 5; ++i) poly.ADDPOINT({pick(-10, 70), pick(-10, 55)});
+        const std::function<void()> calls[] = {
+            [&] { sprite.DRAWTO(dest, x, y, pick(0, 5), pick(0, 5), pick(0, 30), pick(0, 30), op, Blend); },
+            [&] { sprite.DRAWTRANSFORMED(dest, float(x) + 0.25f, float(y), t); },
+            [&] {  // large and written as sampled: a sample's value must not depend on where its run starts
+              TRANSFORM big = t;
+              big.FILTER = BILINEAR, big.METHOD = VOXPSET, big.SCALEX *= 2, big.SCALEY *= 2;
+              sprite.DRAWTRANSFORMED(dest, float(x), float(y) - 0.5f, big);
+            },
+            [&] { sheet.DRAW(dest, pick(0, 5), x, y, op == VOXCUSTOM ? VOXALPHA : op); },
+            [&] { if (bpp == 4) mask.DRAWTO(dest, x, y, 0, 0, 0, 0, VOXALPHA); },
+            [&] { DRAWPOINT(dest, x, y, colour, RASTEROP(op % 8)); },
+            [&] { DRAWLINE(dest, x, y, a, b, colour, RASTEROP(op % 8)); },
+            [&] { DRAWRECT(dest, {x, y, a, b}, colour, RASTEROP(op % 8)); },
+            [&] { FILLRECT(dest, {x, y, a, b}, colour, RASTEROP(op % 8)); },
+            [&] { DRAWCIRCLE(dest, x, y, r, colour, RASTEROP(op % 8)); },
+            [&] { FILLCIRCLE(dest, x, y, r, colour, RASTEROP(op % 8)); },
+            [&] { FILLPOLY(dest, poly, colour, RASTEROP(op % 8)); },
+            [&] { DRAWTRIANGLE(dest, {x, y}, {a, b}, {r, x}, colour, RASTEROP(op % 8)); },
+            [&] { FILLTRIANGLE(dest, {x, y}, {a, b}, {r, x}, colour, RASTEROP(op % 8)); },
+            [&] { if (text) font.DRAW(dest, x, y, "Ág jy\n中-", colour, TEXTALIGN(r % 3), op == VOXPSET ? VOXPSET : VOXALPHA); },
+        };
+        const size_t which = size_t(trial) % std::size(calls);
+        // Inside, across any edge, empty, or wholly outside.
+        const MATH::RECT clip{pick(-20, 70), pick(-20, 50), pick(-3, 60), pick(-3, 45)};
+        const bool locked = trial % 2 == 1;
+        const uint32_t seed = random();
+        auto run = [&](bool clipped) {
+          Restore(dest, start);
+          if (clipped) {
+            ASSERT_TRUE(SETCLIP(dest, clip)) << LASTERROR();
+          }
+          random.seed(seed);  // both runs pick the same sub-arguments
+          if (locked) vox_GfxLock();
+          calls[which]();
+          if (locked) vox_GfxUnlock(-1, -1);
+          if (clipped) {
+            ASSERT_TRUE(CLEARCLIP(dest));
+          }
+        };
+        run(false);
+        const std::vector<uint8_t> whole = Bytes(dest);
+        run(true);
+        const std::vector<uint8_t> cut = Bytes(dest);
+        VOX_IMAGE_INFO info;
+        if (dest) vox_hImageInfo(dest, 4, &info);
+        const int64_t pitch = dest ? info.pitch : __vox_gfx->pitch, base = dest ? 32 : 0;
+        const int64_t w = dest ? info.width : __vox_gfx->width;
+        for (size_t i = 0; i < cut.size(); ++i) {
+          const int64_t at = int64_t(i) - base, px = at % pitch / bpp, py = at / pitch;
+          const bool inside = at >= 0 && px < w && px >= clip.X && px <= int64_t{clip.X} + clip.W &&
+                              py >= clip.Y && py <= int64_t{clip.Y} + clip.H;
+          ASSERT_EQ(cut[i], inside ? whole[i] : start[i])
+              << "call " << which << " byte " << i << " (" << px << ", " << py << ") clip " << clip.X << " "
+              << clip.Y << " " << clip.W << " " << clip.H << (dest ? " image" : " screen");
+        }
+      }
+    }
+  }
+  vox_hRowPathForce(99);
+}
+
+// A clip starts a row's runs anywhere, so a sample's value must not depend on where in its run
+// it falls, on any loop set.
+TEST(Clip, SamplesDoNotDependOnWhereTheirRunStarts) {
+  std::mt19937 random(7);
+  uint8_t region[16 * 64];
+  for (uint8_t& b : region) b = uint8_t(random());
+  for (int32_t set = VOX_ROWS_PLAIN; set <= vox_hRowPathBest(); ++set) {
+    vox_hRowPathForce(set);
+    const VOX_SAMPLE_LOOPS& loops = vox_hSampleLoops();
+    for (int32_t trial = 0; trial < 40000; ++trial) {
+      // Every sample inside the region: from 4 to 12 pixels, at most half a pixel a step.
+      const int64_t u = (int64_t{4} << 32) + (int64_t(random() % (8u << 20)) << 12);
+      const int64_t v = (int64_t{4} << 32) + (int64_t(random() % (8u << 20)) << 12);
+      const int64_t du = int64_t(int32_t(random())) / 2, dv = int64_t(int32_t(random())) / 2;
+      const int32_t n = 1 + int32_t(random() % 8);
+      uint8_t run[32], one[4];
+      loops.bilinear(run, region, 64, u, v, du, dv, n, 16, 16);
+      for (int32_t k = 0; k < n; ++k) {
+        loops.bilinear(one, region, 64, u + k * du, v + k * dv, du, dv, 1, 16, 16);
+        ASSERT_EQ(std::memcmp(one, run + 4 * k, 4), 0) << "loop set " << set << " sample " << k << " of " << n;
+      }
+    }
+  }
+  vox_hRowPathForce(99);
+}
+
+TEST(Clip, StateScopesAndRefusals) {
+  setenv("VOXGFX", "null", 1);
+  vox_GfxScreenRes(100, 80, 32, 1, MODE_NULL, 0);
+  BITMAP image(50, 40, 0, 32), other;
+  const auto same = [](const MATH::RECT& a, const MATH::RECT& b) {
+    return a.X == b.X && a.Y == b.Y && a.W == b.W && a.H == b.H;
+  };
+  EXPECT_TRUE(same(CLIP(image), {0, 0, 49, 39}));
+  EXPECT_TRUE(same(CLIP(other), {0, 0, 99, 79}));  // an empty bitmap is the screen
+  ASSERT_TRUE(SETCLIP(image, {-5, 30, 10, 100}));
+  EXPECT_TRUE(same(CLIP(image), {0, 30, 5, 9}));
+  {
+    CLIPSCOPE inner(image, {60, 0, 5, 5});
+    EXPECT_TRUE(inner.ACTIVE() && same(CLIP(image), {0, 0, -1, -1}));
+    CLIPSCOPE screen(nullptr, {10, 10, 0, 0});
+    EXPECT_TRUE(same(CLIP(nullptr), {10, 10, 0, 0}));
+  }
+  EXPECT_TRUE(same(CLIP(image), {0, 30, 5, 9}) && same(CLIP(nullptr), {0, 0, 99, 79}));
+  BITMAP copy = image;  // the clip goes with the image
+  EXPECT_TRUE(same(CLIP(copy), {0, 30, 5, 9}));
+  uint8_t compact[4 + 16] = {4 | 2 << 3, 0, 2, 0};
+  CLEARLASTERROR();
+  EXPECT_EQ(SETCLIP(compact, {0, 0, 1, 1}), FALSE);
+  EXPECT_NE(std::strlen(LASTERROR()), 0u);
+}
+
+}  // namespace
