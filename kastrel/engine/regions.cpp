@@ -83,6 +83,11 @@ void MARKCHANGED(const MATH::RECT& RGN) {
   // Each merge removes an entry and restarts the scan, so n rectangles cost at most n^2 tests.
   for (int32_t i = 0; i < list.COUNT;) {
     const MATH::RECT& e = list.RECT[i];
+    // Rectangles that neither overlap nor touch never merge: their joint box holds the gap too.
+    if (e.X > r.x1 || e.Y > r.y1 || int64_t{e.X} + e.W < r.x0 || int64_t{e.Y} + e.H < r.y0) {
+      ++i;
+      continue;
+    }
     const SPAN other{e.X, e.Y, int64_t{e.X} + e.W, int64_t{e.Y} + e.H};
     const SPAN both = joint(r, other);
     // Only rectangles inside the window are merged: MARKDIRTY's stay as it marked them.
