@@ -44,6 +44,8 @@ struct ANIMATION {
   ANIMATION() = default;
   // COUNT frames from FIRST on, SECONDS each, looping unless REPEAT is FALSE.
   ANIMATION(int32_t FIRST, int32_t COUNT, float SECONDS, BOOLEAN REPEAT = BOOLEAN(-1));
+  ANIMATION(int32_t FIRST, int32_t COUNT, float SECONDS, bool REPEAT)
+      : ANIMATION(FIRST, COUNT, SECONDS, TOBOOLEAN(REPEAT)) {}
   // Appends a frame shown for SECONDS (a negative or non-finite time counts as 0).
   void ADD(int32_t FRAME, float SECONDS);
   // Moves on by ELAPSED seconds; negative or non-finite values are ignored.
