@@ -1,5 +1,6 @@
 #include "kastrel/base/settings.h"
 
+#include <charconv>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -184,9 +185,10 @@ BOOLEAN SETTINGS::SETINT(const std::string& KEY, int32_t VALUE) {
 }
 
 BOOLEAN SETTINGS::SETFLOAT(const std::string& KEY, float VALUE) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.9g", double(VALUE));  // reads back to the same float
-  return SETTEXT(KEY, text);
+  // The shortest text that reads back as the same float: 0.8f is "0.8", never "0.800000012".
+  char text[64];
+  const std::to_chars_result written = std::to_chars(text, text + sizeof text, VALUE);
+  return SETTEXT(KEY, std::string(text, written.ptr));
 }
 
 BOOLEAN SETTINGS::SETBOOL(const std::string& KEY, bool VALUE) {

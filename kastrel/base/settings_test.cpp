@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -30,11 +32,28 @@ TEST(Settings, TypedValuesDefaultsAndTheFileRoundTrip) {
               s.SETBOOL("full", true) && s.SETSTRING("name", "é\\x\nline=2"));
   for (const char* key : {"", "a=b", "#c", " d", "e\n"}) EXPECT_FALSE(s.SETINT(key, 1)) << key;
   ASSERT_TRUE(s.SAVE()) << LASTERROR();
-  EXPECT_EQ(read_file(file), "best=-2147483648\nfull=true\nname=é\\\\x\\nline=2\nvolume=0.100000001\n");
+  EXPECT_EQ(read_file(file), "best=-2147483648\nfull=true\nname=é\\\\x\\nline=2\nvolume=0.1\n");
   SETTINGS t;
   ASSERT_TRUE(t.LOAD(file));
   EXPECT_EQ(t.GETINT("best", 0), INT32_MIN);
   EXPECT_EQ(t.GETFLOAT("volume", 0), 0.1f);
+  // Floats are written as the shortest text that reads back the same: never longer than %g with
+  // the fewest digits that do.
+  std::mt19937 random(8);
+  for (int i = 0; i < 3000; ++i) {
+    uint32_t bits = i < 4 ? std::array<uint32_t, 4>{0x3F4CCCCD, 0x00000001, 0x7F7FFFFF, 0x80000000}[i] : random();
+    float v;
+    std::memcpy(&v, &bits, 4);
+    if (!std::isfinite(v)) continue;
+    ASSERT_TRUE(t.SETFLOAT("f", v));
+    char g[32];
+    for (int digits = 1; std::snprintf(g, sizeof g, "%.*g", digits, double(v)), std::strtof(g, nullptr) != v;) ++digits;
+    const std::string text = t.GETSTRING("f", "");
+    const float back = t.GETFLOAT("f", 1);
+    EXPECT_EQ(std::memcmp(&back, &v, 4), 0) << text;
+    EXPECT_LE(text.size(), std::strlen(g)) << text << " against " << g;
+  }
+  EXPECT_TRUE(t.SETFLOAT("f", 0.8f) && t.GETSTRING("f", "") == "0.8");
   EXPECT_TRUE(t.GETBOOL("full", false));
   EXPECT_EQ(t.GETSTRING("name", ""), "é\\x\nline=2");
   // Missing keys and text of another type give the default.
