@@ -18,6 +18,7 @@
 
 #include "kastrel/audio/audio_header.h"
 #include "kastrel/base/error.h"
+#include "kastrel/device/sdl/alsa_quiet.h"
 
 namespace KASTREL::AUDIO {
 
@@ -124,6 +125,11 @@ bool ready() {
   SDL_DelEventWatch(watch_output, nullptr);
   SDL_AddEventWatch(watch_output, nullptr);
   std::string why;
+  // The engine says in one line what went wrong; the ALSA library would add lines of its own.
+  vox_sdl_alsa_quiet();
+  const struct LOUD {
+    ~LOUD() { vox_sdl_alsa_loud(); }
+  } loud_again;
   if (!try_open(&why)) {
     std::string why_silent;
     SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, "dummy", SDL_HINT_OVERRIDE);
