@@ -6,7 +6,7 @@ set -euo pipefail
 
 declare -A groups=(
   [build]="g++ cmake ninja-build pkg-config make zlib1g-dev libdeflate-dev libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core libsdl2-mixer-dev"
-  [test]="googletest libgtest-dev libgmock-dev libpng-dev clang libclang-rt-14-dev xvfb xdotool x11-utils x11-apps libx11-dev libxext-dev libxfixes-dev libncurses-dev vorbis-tools flac weston libweston-10-dev python3"
+  [test]="googletest libgtest-dev libgmock-dev libpng-dev clang libclang-rt-14-dev xvfb xdotool x11-utils x11-apps libx11-dev libxext-dev libxfixes-dev libncurses-dev vorbis-tools flac weston libweston-10-dev python3 fonts-wqy-microhei"
   [demo]="xvfb xdotool libx11-dev"
   [bench]="libbenchmark-dev libpixman-1-dev libpng-dev libspng-dev libstb-dev libsfml-dev liballegro5-dev libgl-dev xvfb python3-pygame valgrind"
 )

@@ -84,10 +84,21 @@ bool decode(const char* text, std::vector<uint32_t>& out) {
   return true;
 }
 
+// CJK fonts Debian installs, tried for glyphs a font lacks.
+constexpr const char* SYSTEM_FALLBACKS[] = {
+    "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc",
+    "/usr/share/fonts/truetype/droid/DroidSansFallbackFull.ttf",
+};
+
 }  // namespace
 
 struct FONT::STATE {
   TTF_Font* font = nullptr;
+  // Fonts at the same size for glyphs this one lacks: the game's, in the order added, then the
+  // system's (opened at the first glyph missing).
+  std::vector<TTF_Font*> fallbacks;
+  size_t game_fallbacks = 0;
+  bool system_fallbacks_opened = false;
   std::vector<uint8_t> memory;  // the font file, for fonts opened from memory
   int32_t size = 0, ascent = 0, line_height = 0;
   std::unordered_map<uint32_t, GLYPH> glyphs;
@@ -105,10 +116,24 @@ struct FONT::STATE {
   int64_t widest = 0;          // the widest glyph placed
 
   ~STATE() {
+    for (TTF_Font* f : fallbacks) TTF_CloseFont(f);
     if (font) {
       TTF_CloseFont(font);
       TTF_Quit();
     }
+  }
+
+  // The font that draws code: this one when it has the glyph, else the first fallback that has.
+  TTF_Font* font_for(uint32_t code) {
+    if (code < 0x80 || TTF_GlyphIsProvided32(font, code)) return font;
+    if (!system_fallbacks_opened) {
+      system_fallbacks_opened = true;
+      for (const char* path : SYSTEM_FALLBACKS)
+        if (TTF_Font* f = TTF_OpenFont(path, size)) fallbacks.push_back(f);
+    }
+    for (TTF_Font* f : fallbacks)
+      if (TTF_GlyphIsProvided32(f, code)) return f;
+    return font;  // its missing-glyph box
   }
 
   const GLYPH& glyph(uint32_t code) {
@@ -130,16 +155,19 @@ struct FONT::STATE {
   }
 
   void rasterise(uint32_t code, GLYPH& g) {
+    TTF_Font* from = font_for(code);
+    // A fallback's glyph stands on this font's baseline.
+    const int from_ascent = from == font ? ascent : TTF_FontAscent(from);
     int minx = 0, maxx = 0, miny = 0, maxy = 0, advance = 0;
-    if (TTF_GlyphMetrics32(font, code, &minx, &maxx, &miny, &maxy, &advance) == 0) {
+    if (TTF_GlyphMetrics32(from, code, &minx, &maxx, &miny, &maxy, &advance) == 0) {
       g.advance = advance;
     }
-    SDL_Surface* s = TTF_RenderGlyph32_Blended(font, code, SDL_Color{255, 255, 255, 255});
+    SDL_Surface* s = TTF_RenderGlyph32_Blended(from, code, SDL_Color{255, 255, 255, 255});
     if (!s) return;  // nothing to draw (a space)
     if (SDL_LockSurface(s) == 0) {
       // The pen sits where the surface starts, unless ink reaches left of it or above the
       // ascent: then the surface starts that much earlier.
-      const int xstart = std::max(0, -minx), ystart = std::max(0, maxy - ascent);
+      const int xstart = std::max(0, -minx), ystart = std::max(0, maxy - from_ascent) + from_ascent - ascent;
       int x0 = s->w, y0 = s->h, x1 = -1, y1 = -1;
       auto alpha = [s](int x, int y) {
         const auto* row = static_cast<const uint8_t*>(s->pixels) + y * s->pitch;
@@ -420,6 +448,22 @@ BOOLEAN FONT::OPENDEFAULT(int32_t SIZE) {
 }
 
 void FONT::CLOSE() { S.reset(); }
+
+BOOLEAN FONT::ADDFALLBACK(const std::string& FILENAME) {
+  if (!S) {
+    SETLASTERROR("FONT::ADDFALLBACK: the FONT holds no font");
+    return FALSE;
+  }
+  TTF_Font* f = TTF_OpenFont(FILENAME.c_str(), S->size);
+  if (!f) {
+    SETLASTERROR("FONT::ADDFALLBACK: %s is not a font the font library opens: %s", FILENAME.c_str(),
+                 TTF_GetError());
+    return FALSE;
+  }
+  S->fallbacks.insert(S->fallbacks.begin() + std::ptrdiff_t(S->game_fallbacks++), f);
+  S->forget();  // glyphs drawn before may come from it now
+  return TRUE;
+}
 BOOLEAN FONT::ISOPEN() const { return S ? TRUE : FALSE; }
 int32_t FONT::SIZE() const { return S ? S->size : 0; }
 int32_t FONT::ASCENT() const { return S ? S->ascent : 0; }

@@ -40,7 +40,8 @@ struct TEXTSIZE {
 // what blitting the same area costs.
 //
 // Texts are UTF-8; "\n" starts a new line ("\r" is skipped). A text with invalid UTF-8 is
-// refused as a whole. Glyphs the font lacks draw as its missing-glyph box. Letters are placed
+// refused as a whole. Glyphs neither the font nor its fallbacks (ADDFALLBACK) have draw as the
+// font's missing-glyph box. Letters are placed
 // one after another with the font's kerning; there is no complex-script shaping.
 //
 // Calls that fail return FALSE, an empty TEXTSIZE or an empty BITMAP and leave the reason in
@@ -65,6 +66,11 @@ class FONT {
   BOOLEAN OPENDEFAULT(int32_t SIZE);
   void CLOSE();
   BOOLEAN ISOPEN() const;
+  // Glyphs the font lacks come from its fallbacks, glyph by glyph, at the same size on the same
+  // baseline: first the game's, in the order added, then a CJK font of the system's where one
+  // is installed (Debian's fonts-wqy-microhei or fonts-droid-fallback). FALSE, with
+  // LASTERROR(), without a font or for a file the font library cannot open. OPEN closes them.
+  BOOLEAN ADDFALLBACK(const std::string& FILENAME);
 
   // The pixel size it was opened at, the baseline's distance from a line's top, and the
   // distance from one line's top to the next; 0 without a font.
