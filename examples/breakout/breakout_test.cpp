@@ -11,7 +11,7 @@
 #include <functional>
 #include <thread>
 
-#include "kastrel/device/testing/virtual_pad.h"
+#include "kastrel/device/sdl/virtual_pad.h"
 #include "kastrel/base/testing/process.h"
 #include "kastrel/device/testing/x_desktop.h"
 
@@ -57,19 +57,19 @@ TEST(BreakoutPad, StartStartsPlayAndTheLeftStickMovesThePaddle) {
               .output;
       x_desktop::xdotool({"windowfocus", "--sync", window.substr(0, window.find('\n'))},
                          xvfb.display());
-      virtual_pad::Pad pad;
-      if (pad.ok() &&
+      KASTREL::TESTING::VIRTUALPAD pad;
+      if (pad.PLUGGED() &&
           eventually([] { return g_screen == BREAKOUT::TITLESCREEN && vox_GfxPadCount() == 1; })) {
         // Pressed until it counts: SDL may see the focus a little after the X server.
         started = eventually([&] {
-          pad.button(SDL_CONTROLLER_BUTTON_START, true);
+          pad.PRESS(KASTREL::PAD::START);
           std::this_thread::sleep_for(std::chrono::milliseconds(30));
-          pad.button(SDL_CONTROLLER_BUTTON_START, false);
+          pad.RELEASE(KASTREL::PAD::START);
           return g_screen == BREAKOUT::PLAYSCREEN;
         });
-        pad.axis(SDL_CONTROLLER_AXIS_LEFTX, 32767);
+        pad.MOVE(KASTREL::PAD::LEFTX, 32767);
         right = eventually([] { return g_paddle == BREAKOUT::WIDTH - BREAKOUT::PADDLEW; });
-        pad.axis(SDL_CONTROLLER_AXIS_LEFTX, -32768);
+        pad.MOVE(KASTREL::PAD::LEFTX, -32768);
         left = eventually([] { return g_paddle == 0; });
       }
     }

@@ -565,6 +565,18 @@ TEST_F(Desktop, GamepadsAndFocus) {
       EXPECT_EQ(pad_events(type), std::vector<Ints>{(Ints{1, b, 0})});
   }
 
+  // The names a game's tests use: a press, a trigger pulled fully and let go.
+  KASTREL::TESTING::VIRTUALPAD& game = *first;
+  events.clear();
+  game.PRESS(KASTREL::PAD::X);
+  EXPECT_TRUE(wait_for([] { return vox_GfxPadButton(0, KASTREL::PAD::X) == -1; }));
+  game.RELEASE(KASTREL::PAD::X);
+  for (int32_t v : {32767, 0}) {
+    game.MOVE(KASTREL::PAD::LEFTTRIGGER, v);
+    EXPECT_TRUE(wait_for([&] { return vox_GfxPadAxis(0, KASTREL::PAD::LEFTTRIGGER) == v; })) << v;
+  }
+  EXPECT_TRUE(wait_events([&] { return pad_events(VOX::PADAXISMOVED).size() == 2; }));
+
   // A stick moves by steps finer than the dead zone; held still for 2 s, or moved by less
   // than a step, it posts nothing, and polling follows.
   events.clear();
