@@ -13,7 +13,8 @@
 // view coordinates and cut to the view when drawing. An image's clip is cut to the image when
 // set and travels with the image (every bitmap sharing it sees it). Rectangles are closed as
 // everywhere: {X, Y, W, H} covers columns X to X + W and rows Y to Y + H; a W or H below 0
-// clips everything away. The screen's clip belongs to the thread that opened the screen.
+// clips everything away. The screen's clip belongs to the thread that opened the screen; the
+// engine's own drawing on it (the cursor, transitions) honours it too, so clear it after use.
 // Failures return FALSE with the reason in KASTREL::LASTERROR(): a target that is not an image
 // with the 32-byte header, an image over 16,777,214 pixels a side, the screen's clip from
 // another thread or without a screen.

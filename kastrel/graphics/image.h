@@ -13,7 +13,7 @@ struct VOX_IMAGE_HEADER {
   uint32_t width;
   uint32_t height;
   uint32_t pitch;  // bytes from one row to the next, at least width * bpp
-  uint8_t reserved[12];
+  uint8_t reserved[12];  // zero in a new buffer; holds the clip rectangle (graphics/clip.h)
 };
 static_assert(sizeof(VOX_IMAGE_HEADER) == 32);
 
