@@ -25,7 +25,8 @@ enum TEXTALIGN : int32_t {
 // its edges; {0, 0, -1, -1} when nothing inks): it may reach outside the layout box (a
 // descender, an accent above the ascent, a "j" left of the pen) and is what a game marks
 // changed. Glyph ink is never cut, only a target's edges and clip rectangle cut it. All 0 (and
-// INK empty) when measuring failed.
+// INK empty) when measuring failed. There is no origin to read any more: the first pen position
+// is always (X, Y + ASCENT) for TEXTLEFT, whatever the text holds.
 struct TEXTSIZE {
   int32_t W = 0;
   int32_t H = 0;
