@@ -9,6 +9,7 @@
 
 #include "kastrel/device/display.h"
 #include "kastrel/device/screen.h"
+#include "kastrel/engine/collision.h"
 #include "kastrel/engine/engine.h"
 #include "kastrel/engine/regions.h"
 #include "kastrel/engine/screens.h"
@@ -36,14 +37,11 @@ GRAPHICS::TRANSFORM Transform(const Sprite& s) {
   t.PIVOTX = 8, t.PIVOTY = 5.5f, t.FILTER = GRAPHICS::BILINEAR;
   return t;
 }
-bool Meets(const MATH::RECT& a, const MATH::RECT& b) {  // closed rectangles
-  return a.W >= 0 && b.W >= 0 && a.X <= b.X + b.W && b.X <= a.X + a.W && a.Y <= b.Y + b.H && b.Y <= a.Y + a.H;
-}
 // The usual repaint: the background of the rectangle, then every sprite that meets it.
 void Paint(void* dest, const MATH::RECT& closed) {
   GRAPHICS::FILLRECT(dest, closed, kBack);
   for (const Sprite& s : sprites) {
-    if (Meets(closed, GRAPHICS::TRANSFORMEDBOUNDS(sprite, s.x, s.y, Transform(s))))
+    if (COLLIDES(closed, GRAPHICS::TRANSFORMEDBOUNDS(sprite, s.x, s.y, Transform(s))))
       sprite.DRAWTRANSFORMED(dest, s.x, s.y, Transform(s));
   }
 }

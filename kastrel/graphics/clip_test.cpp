@@ -77,11 +77,6 @@ TEST(Clip, ClippedDrawsTheUnclippedPixelsInsideAndNothingElse) {
         const std::function<void()> calls[] = {
             [&] { sprite.DRAWTO(dest, x, y, pick(0, 5), pick(0, 5), pick(0, 30), pick(0, 30), op, Blend); },
             [&] { sprite.DRAWTRANSFORMED(dest, float(x) + 0.25f, float(y), t); },
-            [&] {  // large and written as sampled: a sample's value must not depend on where its run starts
-              TRANSFORM big = t;
-              big.FILTER = BILINEAR, big.METHOD = VOXPSET, big.SCALEX *= 2, big.SCALEY *= 2;
-              sprite.DRAWTRANSFORMED(dest, float(x), float(y) - 0.5f, big);
-            },
             [&] { sheet.DRAW(dest, pick(0, 5), x, y, op == VOXCUSTOM ? VOXALPHA : op); },
             [&] { if (bpp == 4) mask.DRAWTO(dest, x, y, 0, 0, 0, 0, VOXALPHA); },
             [&] { DRAWPOINT(dest, x, y, colour, RASTEROP(op % 8)); },
