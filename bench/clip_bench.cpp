@@ -56,32 +56,34 @@ void RegisterClip() {
   const std::string section = "clip and changed rectangles";
   Columns(section, {"clipped", "unclipped", "MARKCHANGED", "MARKDIRTY"}, {"MARKDIRTY"});
   const double bytes = double(kSprites) * 32 * 64 * 4;
-  Add({section, "300 sprites, 32 of 64 columns seen", "clipped", bytes}, [](benchmark::State& state) {
-    Setup& d = Data();
-    GRAPHICS::SETCLIP(d.target, {0, 0, 319, kHeight - 1});
-    vox_GfxLock();
-    for (auto _ : state) {
-      for (int i = 0; i < kSprites; ++i) {
-        vox_GfxPut(d.target, float(X), float(Y(i)), d.sprite, 0, 0, 63, 63, 0, PUT_ALPHA, vox_hPutAlpha, -1,
-                   nullptr, nullptr);
-      }
-      benchmark::ClobberMemory();
-    }
-    GRAPHICS::CLEARCLIP(d.target);
-    vox_GfxUnlock(-1, -1);
-  });
-  Add({section, "300 sprites, 32 of 64 columns seen", "unclipped", bytes}, [](benchmark::State& state) {
-    Setup& d = Data();
-    vox_GfxLock();
-    for (auto _ : state) {
-      for (int i = 0; i < kSprites; ++i) {
-        vox_GfxPut(d.target, float(X), float(Y(i)), d.sprite, 0, 0, 31, 63, 0, PUT_ALPHA, vox_hPutAlpha, -1,
-                   nullptr, nullptr);
-      }
-      benchmark::ClobberMemory();
-    }
-    vox_GfxUnlock(-1, -1);
-  });
+  Add({section, "300 sprites, 32 of 64 columns seen", "clipped", bytes},
+      [](benchmark::State& state) {
+        Setup& d = Data();
+        GRAPHICS::SETCLIP(d.target, {0, 0, 319, kHeight - 1});
+        vox_GfxLock();
+        for (auto _ : state) {
+          for (int i = 0; i < kSprites; ++i) {
+            vox_GfxPut(d.target, float(X), float(Y(i)), d.sprite, 0, 0, 63, 63, 0, PUT_ALPHA,
+                       vox_hPutAlpha, -1, nullptr, nullptr);
+          }
+          benchmark::ClobberMemory();
+        }
+        GRAPHICS::CLEARCLIP(d.target);
+        vox_GfxUnlock(-1, -1);
+      });
+  Add({section, "300 sprites, 32 of 64 columns seen", "unclipped", bytes},
+      [](benchmark::State& state) {
+        Setup& d = Data();
+        vox_GfxLock();
+        for (auto _ : state) {
+          for (int i = 0; i < kSprites; ++i) {
+            vox_GfxPut(d.target, float(X), float(Y(i)), d.sprite, 0, 0, 31, 63, 0, PUT_ALPHA,
+                       vox_hPutAlpha, -1, nullptr, nullptr);
+          }
+          benchmark::ClobberMemory();
+        }
+        vox_GfxUnlock(-1, -1);
+      });
   const auto marks = [](benchmark::State& state, bool changed) {
     Setup& d = Data();
     ENGINE::SCREENRESOLUTION = ENGINE::RESOLUTION{kWidth, kHeight};
@@ -92,10 +94,16 @@ void RegisterClip() {
     }
     ENGINE::DIRTYREGIONS.CLEAR();
   };
-  Add({section, "1,000 bullets marked", "MARKCHANGED", 0}, [marks](benchmark::State& s) { marks(s, true); });
-  Add({section, "1,000 bullets marked", "MARKDIRTY", 0}, [marks](benchmark::State& s) { marks(s, false); });
-  AddTarget({"clipped blit vs unclipped blit of the same pixels (<= 1.05x the time)", section,
-             {"300 sprites, 32 of 64 columns seen"}, "clipped", "unclipped", 1.05});
+  Add({section, "1,000 bullets marked", "MARKCHANGED", 0},
+      [marks](benchmark::State& s) { marks(s, true); });
+  Add({section, "1,000 bullets marked", "MARKDIRTY", 0},
+      [marks](benchmark::State& s) { marks(s, false); });
+  AddTarget({"clipped blit vs unclipped blit of the same pixels (<= 1.05x the time)",
+             section,
+             {"300 sprites, 32 of 64 columns seen"},
+             "clipped",
+             "unclipped",
+             1.05});
 }
 
 }  // namespace bench

@@ -85,8 +85,8 @@ void MARKCHANGED(const MATH::RECT& RGN) {
     const MATH::RECT& e = list.RECT[i];
     // Rectangles that neither overlap nor touch never merge: their joint box holds the gap too.
     // (One test of four comparisons: most entries fail it, in no order a branch could learn.)
-    const bool touches = (e.X <= r.x1) & (e.Y <= r.y1) & (int64_t{e.X} + e.W >= r.x0) & (int64_t{e.Y} + e.H >= r.y0);
-    if (!touches) {
+    const int touches = int(e.X <= r.x1) + int(e.Y <= r.y1) + int(int64_t{e.X} + e.W >= r.x0) + int(int64_t{e.Y} + e.H >= r.y0);
+    if (touches != 4) {
       ++i;
       continue;
     }

@@ -19,11 +19,13 @@ CLIPBOX clip_of(const void* target, int64_t w, int64_t h) {
   if (!target) {
     const SCREENCLIP& c = screen_clip;
     if (!c.set || !__vox_gfx || c.screen_id != __vox_gfx->id) return box;
-    box = {std::max<int64_t>(c.x0, 0), std::max<int64_t>(c.y0, 0), std::min(c.x1, w), std::min(c.y1, h)};
+    box = {std::max<int64_t>(c.x0, 0), std::max<int64_t>(c.y0, 0), std::min(c.x1, w),
+           std::min(c.y1, h)};
   } else {
     VOX_IMAGE_CLIP c;
     if (!vox_hImageClip(target, &c)) return box;
-    box = {std::max<int64_t>(c.x0, 0), std::max<int64_t>(c.y0, 0), std::min<int64_t>(c.x1, w), std::min<int64_t>(c.y1, h)};
+    box = {std::max<int64_t>(c.x0, 0), std::max<int64_t>(c.y0, 0), std::min<int64_t>(c.x1, w),
+           std::min<int64_t>(c.y1, h)};
   }
   if (box.x1 <= box.x0 || box.y1 <= box.y0) box = {0, 0, 0, 0};
   return box;
@@ -97,7 +99,8 @@ MATH::RECT CLIP(void* DEST) {
   if (!target_of(DEST, "CLIP", &w, &h)) return {0, 0, -1, -1};
   const DETAIL::CLIPBOX box = DETAIL::clip_of(DEST, w, h);
   if (box.x1 <= box.x0) return {0, 0, -1, -1};
-  return {int32_t(box.x0), int32_t(box.y0), int32_t(box.x1 - box.x0 - 1), int32_t(box.y1 - box.y0 - 1)};
+  return {int32_t(box.x0), int32_t(box.y0), int32_t(box.x1 - box.x0 - 1),
+          int32_t(box.y1 - box.y0 - 1)};
 }
 
 BOOLEAN SETCLIP(BITMAP& DEST, const MATH::RECT& R) { return SETCLIP(DEST.HANDLE(), R); }

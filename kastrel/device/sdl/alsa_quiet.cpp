@@ -5,7 +5,8 @@
 
 namespace {
 
-using ErrorPrinter = void (*)(const char* file, int line, const char* function, int err, const char* fmt, ...);
+using ErrorPrinter = void (*)(const char* file, int line, const char* function, int err,
+                              const char* fmt, ...);
 using SetErrorPrinter = int (*)(ErrorPrinter);
 
 void say_nothing(const char*, int, const char*, int, const char*, ...) {}
@@ -13,7 +14,8 @@ void say_nothing(const char*, int, const char*, int, const char*, ...) {}
 SetErrorPrinter setter() {
   // Kept loaded, so that SDL's own load of it finds the printer in place.
   static void* lib = dlopen("libasound.so.2", RTLD_NOW | RTLD_GLOBAL);
-  static const auto set = lib ? reinterpret_cast<SetErrorPrinter>(dlsym(lib, "snd_lib_error_set_handler")) : nullptr;
+  static const auto set =
+      lib ? reinterpret_cast<SetErrorPrinter>(dlsym(lib, "snd_lib_error_set_handler")) : nullptr;
   return set;
 }
 

@@ -62,8 +62,9 @@ class VIRTUALPAD {
   // A PAD:: axis: sticks -32768 (left, up) to 32767, triggers 0 (rest) to 32767.
   void MOVE(int32_t AXIS, int32_t VALUE) {
     const bool trigger = AXIS == PAD::LEFTTRIGGER || AXIS == PAD::RIGHTTRIGGER;
-    const int32_t raw = trigger ? int32_t(int64_t{std::clamp(VALUE, 0, 32767)} * 65535 / 32767 - 32768)
-                                : std::clamp(VALUE, -32768, 32767);
+    const int32_t raw = trigger
+                            ? int32_t(int64_t{std::clamp(VALUE, 0, 32767)} * 65535 / 32767 - 32768)
+                            : std::clamp(VALUE, -32768, 32767);
     SDL_JoystickSetVirtualAxis(STICK, AXIS, static_cast<Sint16>(raw));
   }
   // SDL's instance number of the pad.
