@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kastrel/base/error.h"
+#include "kastrel/device/sdl/file_stream.h"
 #include "kastrel/device/context.h"
 #include "kastrel/graphics/draw_target.h"
 #include "kastrel/graphics/image.h"
@@ -392,9 +393,10 @@ std::unique_ptr<FONT::STATE> open_state(SDL_RWops* rw, std::vector<uint8_t> memo
 BOOLEAN FONT::OPEN(const std::string& FILENAME, int32_t SIZE) {
   CLOSE();
   if (!check_size(SIZE, "FONT::OPEN")) return FALSE;
-  SDL_RWops* rw = SDL_RWFromFile(FILENAME.c_str(), "rb");
+  std::string reason;
+  SDL_RWops* rw = vox_sdl_open_file(FILENAME, &reason);
   if (!rw) {
-    SETLASTERROR("FONT::OPEN: cannot open the font file %s: %s", FILENAME.c_str(), SDL_GetError());
+    SETLASTERROR("FONT::OPEN: cannot open the font file %s: %s", FILENAME.c_str(), reason.c_str());
     return FALSE;
   }
   const std::string what = "the font file " + FILENAME;
@@ -419,9 +421,10 @@ BOOLEAN FONT::OPENMEMORY(const void* MEM, int32_t BYTES, int32_t SIZE) {
 BOOLEAN FONT::OPENDEFAULT(int32_t SIZE) {
   if (OPEN(DEFAULTFONTPATH(), SIZE)) return TRUE;
   if (SIZE >= 1 && SIZE <= MAX_SIZE) {
+    const std::string why = LASTERROR();
     SETLASTERROR("FONT::OPENDEFAULT: the default font %s cannot be opened (install Debian's "
                  "fonts-dejavu-core): %s",
-                 DEFAULTFONTPATH(), TTF_GetError());
+                 DEFAULTFONTPATH(), why.c_str());
   }
   return FALSE;
 }
