@@ -13,7 +13,7 @@ PREFIX    ?= $(if $(filter 0,$(shell id -u)),/usr/local,$(HOME)/.local)
 # Extra configure arguments for the Release build, e.g. -DCMAKE_CXX_COMPILER_LAUNCHER=ccache.
 CMAKE_ARGS ?=
 
-.PHONY: install demo play test bench fuzz pictures sounds deps-build deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
+.PHONY: windows test-windows deps-windows install demo play test bench fuzz pictures sounds deps-build deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
 
 deps-build:
 	@tools/install-deps.sh build
@@ -23,6 +23,8 @@ deps-demo:
 	@tools/install-deps.sh build demo
 deps-bench:
 	@tools/install-deps.sh build bench
+deps-windows:
+	@tools/install-deps.sh build windows
 
 # Debug build with AddressSanitizer and UndefinedBehaviorSanitizer, warnings as errors.
 $(BUILD)/debug/build.ninja: deps-test
@@ -69,6 +71,33 @@ install: deps-build
 	cmake --build $(BUILD)/release -j $(JOBS)
 	cmake --install $(BUILD)/release --prefix "$(PREFIX)"
 	@echo "Kastrel is installed under $(PREFIX)."
+
+# Cross-builds the engine, the demonstration, Breakout and kastrel-replay for 64-bit Windows with
+# MinGW-w64, against libraries built once from Debian's sources (tools/build-windows-deps.sh,
+# cached under ~/.cache/kastrel/windows-deps), and packs dist/kastrel-windows-x86_64.zip.
+windows: deps-windows
+	deps=$$(tools/build-windows-deps.sh) && \
+	cmake -S . -B $(BUILD)/windows $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DKASTREL_WINDOWS_DEPS="$$deps" \
+	  -DKASTREL_BUILD_TESTS=OFF $(CMAKE_ARGS)
+	cmake --build $(BUILD)/windows -j $(JOBS) --target kastrel kastrel-demo breakout kastrel-replay
+	tools/package-windows.sh $(BUILD)/windows dist/kastrel-windows-x86_64.zip
+
+# The Windows build under Wine with a private Xvfb: its unit tests through CTest (Wine runs each
+# test program), then tools/test-windows.sh: the demonstration end to end, Breakout sessions
+# replayed across Linux and Windows, settings on Windows' file system.
+WINEPREFIX ?= $(HOME)/.cache/kastrel/wine
+test-windows: windows deps-demo
+	cmake -S . -B $(BUILD)/windows -DKASTREL_BUILD_TESTS=ON
+	cmake --build $(BUILD)/windows -j $(JOBS)
+	@if [ ! -f "$(WINEPREFIX)/system.reg" ]; then mkdir -p "$(WINEPREFIX)" && \
+	  WINEPREFIX="$(WINEPREFIX)" WINEDEBUG=-all xvfb-run -a wineboot -i >/dev/null 2>&1; fi
+	cd $(BUILD)/windows && WINEPREFIX="$(WINEPREFIX)" WINEDEBUG=-all \
+	  xvfb-run -a ctest --output-on-failure -j $(JOBS)
+	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKASTREL_BUILD_TESTS=OFF
+	cmake --build $(BUILD)/release -j $(JOBS) --target breakout kastrel-replay kastrel_x11_screenshot
+	KASTREL_WINEPREFIX="$(WINEPREFIX)" \
+	  tools/test-windows.sh $(BUILD)/windows $(BUILD)/release dist/kastrel-windows-x86_64.zip
 
 # Redraws the demonstration's pictures into demo/images (commit them afterwards).
 pictures: deps-demo

@@ -1,4 +1,17 @@
-find_package(GTest REQUIRED)
+if(WIN32 AND CMAKE_CROSSCOMPILING)
+  # GoogleTest built for Windows from Debian's source copy (package googletest).
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  # The tests that need nothing of Linux (no fork, signals, X server or libpng): they run under
+  # Wine, one process per test case as on Linux. The rest of a binary's sources are left out.
+  set(KASTREL_WINDOWS_TEST_SOURCES
+    copy_test.cpp platform_test.cpp math_test.cpp random_test.cpp timer_test.cpp
+    events_test.cpp events_threaded_test.cpp image_test.cpp rasterop_test.cpp transform_test.cpp shapes_test.cpp
+    frame_rows_test.cpp scaling_test.cpp sdl_input_test.cpp sdl_keys_test.cpp)
+else()
+  find_package(GTest REQUIRED)
+endif()
 include(GoogleTest)
 
 # kastrel_add_tests(<name> SOURCES ... [LIBS ...] [THREADED])
@@ -9,6 +22,14 @@ function(kastrel_add_tests name)
   cmake_parse_arguments(ARG "THREADED" "" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
   if(KASTREL_SANITIZE STREQUAL "thread" AND NOT ARG_THREADED)
     return()
+  endif()
+  if(DEFINED KASTREL_WINDOWS_TEST_SOURCES)
+    list(FILTER ARG_SOURCES INCLUDE REGEX "(^|/)(${KASTREL_WINDOWS_TEST_SOURCES_REGEX})$")
+    list(REMOVE_ITEM ARG_LIBS kastrel_test_support)
+    list(TRANSFORM ARG_LIBS REPLACE "^(SDL2_[a-z]+::SDL2_[a-z]+)$" "\\1-static")
+    if(NOT ARG_SOURCES)
+      return()
+    endif()
   endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE kastrel::kastrel GTest::gtest GTest::gmock GTest::gtest_main ${ARG_LIBS})
@@ -34,6 +55,11 @@ endfunction()
 
 # Helpers every kind of test shares: child processes and temporary folders, the X desktop
 # (the fixture's shared server or a private one), and PNG reading through libpng.
+if(DEFINED KASTREL_WINDOWS_TEST_SOURCES)
+  list(JOIN KASTREL_WINDOWS_TEST_SOURCES "|" KASTREL_WINDOWS_TEST_SOURCES_REGEX)
+  string(REPLACE "." "\\." KASTREL_WINDOWS_TEST_SOURCES_REGEX "${KASTREL_WINDOWS_TEST_SOURCES_REGEX}")
+  return()
+endif()
 find_package(PNG REQUIRED)
 find_package(X11 REQUIRED COMPONENTS Xfixes Xext)
 add_library(kastrel_test_support STATIC

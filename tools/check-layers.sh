@@ -2,6 +2,8 @@
 # Fails when a folder of kastrel/ includes a header of a layer above it.
 # Dependencies point down only: engine -> graphics/png/math -> device -> base, and math and png
 # use nothing above base. Tests and testing/ helpers of a folder keep to its layer too.
+# It also fails on a test for the operating system, or a system header, outside the platform
+# layer and the drivers' folders (tests and testing/ helpers may use the system directly).
 # Usage: tools/check-layers.sh [SOURCE_DIR]
 set -euo pipefail
 cd "${1:-$(dirname "$0")/..}"
@@ -41,5 +43,18 @@ for dir in kastrel/*/; do
   done < <(grep -rnoE '^\s*#\s*include\s*["<]kastrel/[^">]+' "$dir" |
            sed -E 's/^([^:]+):([0-9]+):.*["<](kastrel\/.*)$/\1:\2:\3/')
 done
-[[ $status -eq 0 ]] && echo "check-layers: every include points down"
+
+# Only the platform layer knows the operating system, and a driver's desktop guards in its own
+# folder: nowhere else tests for a system or includes a system's own headers.
+os_test='^\s*#\s*(if|elif|ifdef|ifndef)\b.*\b(_WIN32|_WIN64|__WIN32__|__MINGW32__|__MINGW64__|_MSC_VER|__CYGWIN__|__linux__|__linux|__gnu_linux__|__unix__|__unix|__APPLE__|__MACH__|__FreeBSD__|__ANDROID__|__EMSCRIPTEN__)\b'
+os_header='^\s*#\s*include\s*<(unistd|fcntl|pwd|dlfcn|dirent|poll|windows|winbase|shlobj|io|direct|emscripten|sys/[a-z_]+)\.h>'
+while IFS=: read -r file line _; do
+  case "$file" in
+    kastrel/base/platform*.cpp | kastrel/device/*/*) continue ;;
+  esac
+  echo "check-layers: $file:$line: tests for or includes the operating system outside the platform layer (kastrel/base/platform_*.cpp)" >&2
+  status=1
+done < <(grep -rnE "$os_test|$os_header" kastrel --include='*.cpp' --include='*.h' |
+         grep -vE '(_test\.cpp|/testing/)')
+[[ $status -eq 0 ]] && echo "check-layers: every include points down; only the platform layer knows the system"
 exit $status

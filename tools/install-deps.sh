@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a Kastrel build needs, and only those missing.
-# Usage: tools/install-deps.sh GROUP...   (groups: build test demo bench)
+# Usage: tools/install-deps.sh GROUP...   (groups: build test demo bench windows)
 # As root it runs apt-get itself; otherwise it prints the one line to run and fails.
 set -euo pipefail
 
@@ -8,6 +8,8 @@ declare -A groups=(
   [build]="g++ cmake ninja-build pkg-config make zlib1g-dev libdeflate-dev libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core libsdl2-mixer-dev"
   [test]="googletest libgtest-dev libgmock-dev libpng-dev clang libclang-rt-14-dev xvfb xdotool x11-utils x11-apps libx11-dev libxext-dev libxfixes-dev libncurses-dev vorbis-tools flac weston libweston-10-dev python3 fonts-wqy-microhei"
   [demo]="xvfb xdotool libx11-dev"
+  # Cross-building for Windows from Debian's source packages, and running the result under Wine.
+  [windows]="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 dpkg-dev fonts-dejavu-core xvfb xdotool"
   [bench]="libbenchmark-dev libpixman-1-dev libpng-dev libspng-dev libstb-dev libsfml-dev liballegro5-dev libgl-dev xvfb python3-pygame valgrind"
 )
 

@@ -5,8 +5,6 @@
 // The game runs with KASTREL_REPLAY set, so the engine feeds it the recording; the tool exits
 // with the game's exit status (6: the session file is unusable, 7: the replay diverged, or a
 // frame differs from the hash the recording keeps of it).
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -15,9 +13,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "kastrel/base/platform.h"
 #include "kastrel/graphics/image.h"
 #include "kastrel/png/png_image.h"
 
@@ -77,7 +77,7 @@ bool print_hashes(const fs::path& dir) {
     void* image = png_load(path.string(), PNG_TARGET_NEW);
     VOX_IMAGE_INFO info;
     if (image == nullptr || !vox_hImageInfo(image, 4, &info)) {
-      std::fprintf(stderr, "kastrel-replay: %s is not a readable picture\n", path.c_str());
+      std::fprintf(stderr, "kastrel-replay: %s is not a readable picture\n", path.string().c_str());
       vox_GfxImageDestroy(image);
       ok = false;
       continue;
@@ -145,57 +145,43 @@ int main(int argc, char** argv) {
   const std::string session = fs::absolute(args[i]).string();
 
   bool temporary = false;
+  std::error_code error;
   if (frames.empty()) {
-    char pattern[] = "/tmp/kastrel-replay-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
-      std::fprintf(stderr, "kastrel-replay: no temporary folder: %s\n", std::strerror(errno));
+    const fs::path base = fs::temp_directory_path(error);
+    for (unsigned n = unsigned(std::random_device{}()), tries = 0; tries < 100; ++n, ++tries) {
+      const fs::path folder = base / ("kastrel-replay-" + std::to_string(n));
+      if (fs::create_directory(folder, error)) {
+        frames = folder.string();
+        break;
+      }
+    }
+    if (frames.empty()) {
+      std::fprintf(stderr, "kastrel-replay: no temporary folder: %s\n", error.message().c_str());
       return kUsage;
     }
-    frames = pattern;
     temporary = true;
   }
   frames = fs::absolute(frames).string();
-  std::error_code error;
   fs::create_directories(frames, error);
   for (const auto& [pass, path] : frames_in(frames)) fs::remove(path, error);  // stale frames
 
-  const pid_t child = fork();
-  if (child < 0) {
-    std::fprintf(stderr, "kastrel-replay: cannot start the game: %s\n", std::strerror(errno));
-    return kUsage;
-  }
-  if (child == 0) {
-    unsetenv("KASTREL_RECORD");
-    setenv("KASTREL_REPLAY", session.c_str(), 1);
-    setenv("KASTREL_FRAMES", frames.c_str(), 1);
-    setenv("KASTREL_FRAMES_EVERY", every.c_str(), 1);
-    if (!at.empty())
-      setenv("KASTREL_FRAMES_AT", at.c_str(), 1);
-    else
-      unsetenv("KASTREL_FRAMES_AT");
-    for (const auto& [name, on] :
-         {std::pair{"KASTREL_REPLAY_WINDOW", window}, std::pair{"KASTREL_REPLAY_VERIFY", verify}}) {
-      if (on)
-        setenv(name, "1", 1);
-      else
-        unsetenv(name);
-    }
-    if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
-      std::fprintf(stderr, "kastrel-replay: %s: %s\n", cwd.c_str(), std::strerror(errno));
-      _exit(127);
-    }
-    std::vector<char*> game_argv;
-    for (size_t k = i + 1; k < args.size(); ++k) game_argv.push_back(args[k].data());
-    game_argv.push_back(nullptr);
-    execvp(game_argv[0], game_argv.data());
-    std::fprintf(stderr, "kastrel-replay: cannot run %s: %s\n", game_argv[0], std::strerror(errno));
-    _exit(127);
-  }
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  namespace PLATFORM = KASTREL::PLATFORM;
+  PLATFORM::SETENVIRONMENT("KASTREL_RECORD", nullptr);
+  PLATFORM::SETENVIRONMENT("KASTREL_REPLAY", session.c_str());
+  PLATFORM::SETENVIRONMENT("KASTREL_FRAMES", frames.c_str());
+  PLATFORM::SETENVIRONMENT("KASTREL_FRAMES_EVERY", every.c_str());
+  PLATFORM::SETENVIRONMENT("KASTREL_FRAMES_AT", at.empty() ? nullptr : at.c_str());
+  PLATFORM::SETENVIRONMENT("KASTREL_REPLAY_WINDOW", window ? "1" : nullptr);
+  PLATFORM::SETENVIRONMENT("KASTREL_REPLAY_VERIFY", verify ? "1" : nullptr);
+  const std::vector<std::string> game(args.begin() + ptrdiff_t(i) + 1, args.end());
+  std::string reason;
+  const int status = PLATFORM::RUNPROGRAM(game, cwd, &reason);
+  if (status < 0) {
+    std::fprintf(stderr, "kastrel-replay: cannot run %s: %s\n", game[0].c_str(), reason.c_str());
+    return 127;
   }
   // A frame that cannot be read back has said so; the game's own status still tells the result.
   print_hashes(frames);
   if (temporary) fs::remove_all(frames, error);
-  return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+  return status;
 }

@@ -18,7 +18,9 @@
 
 #include "kastrel/audio/audio_header.h"
 #include "kastrel/base/error.h"
+#include "kastrel/base/platform.h"
 #include "kastrel/device/sdl/alsa_quiet.h"
+#include "kastrel/device/sdl/file_stream.h"
 
 namespace KASTREL::AUDIO {
 
@@ -417,34 +419,30 @@ BOOLEAN load_file(Kind kind, SAMPLES*& into, const std::string& name) {
   if (kind == Kind::sound) {
     // Read whole, in one go: the decoder's many small reads and seeks then cost no system calls.
     std::vector<uint8_t> bytes;
-    FILE* file = std::fopen(name.c_str(), "rb");
-    if (!file) {
-      SETLASTERROR("%s cannot be opened: %s", what.c_str(), std::strerror(errno));
+    PLATFORM::READFILE file;
+    if (!file.OPEN(name)) {
+      SETLASTERROR("%s cannot be opened: %s", what.c_str(), file.REASON().c_str());
       return FALSE;
     }
-    bool ok = std::fseek(file, 0, SEEK_END) == 0;
-    const long size = ok ? std::ftell(file) : -1;
-    ok = size >= 0 && size <= INT32_MAX && std::fseek(file, 0, SEEK_SET) == 0;
+    const uint64_t size = file.SIZE();
     // A sound decodes to at least about its file's size.
     const uint64_t cap = MAXSOUNDBYTES();
-    const bool over = ok && cap != 0 && uint64_t(size) > cap;
-    bool no_memory = false;
-    if (ok && !over) {
-      try {
-        bytes.resize(size_t(size));
-      } catch (const std::bad_alloc&) {
-        no_memory = true;
-      }
-      ok = !no_memory &&
-           std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size() && !std::ferror(file);
-    }
-    std::fclose(file);
-    if (over) {
-      SETLASTERROR("%s is %ld bytes, over the cap of %llu (AUDIO::SETMAXSOUNDBYTES)", what.c_str(),
-                   size, static_cast<unsigned long long>(cap));
+    if (cap != 0 && size > cap) {
+      SETLASTERROR("%s is %llu bytes, over the cap of %llu (AUDIO::SETMAXSOUNDBYTES)", what.c_str(),
+                   static_cast<unsigned long long>(size), static_cast<unsigned long long>(cap));
       return FALSE;
     }
-    if (!ok) {
+    if (size > INT32_MAX) {
+      SETLASTERROR("%s cannot be read: larger than 2 GiB", what.c_str());
+      return FALSE;
+    }
+    bool no_memory = false;
+    try {
+      bytes.resize(size_t(size));
+    } catch (const std::bad_alloc&) {
+      no_memory = true;
+    }
+    if (no_memory || file.READ(bytes.data(), bytes.size()) != int64_t(bytes.size())) {
       SETLASTERROR("%s cannot be read%s", what.c_str(), no_memory ? ": out of memory" : "");
       return FALSE;
     }
@@ -456,9 +454,10 @@ BOOLEAN load_file(Kind kind, SAMPLES*& into, const std::string& name) {
     into = load(kind, rw, what, std::move(bytes));
     return into ? TRUE : FALSE;
   }
-  SDL_RWops* rw = SDL_RWFromFile(name.c_str(), "rb");
+  std::string reason;
+  SDL_RWops* rw = vox_sdl_open_file(name, &reason);
   if (!rw) {
-    SETLASTERROR("%s cannot be opened: %s", what.c_str(), SDL_GetError());
+    SETLASTERROR("%s cannot be opened: %s", what.c_str(), reason.c_str());
     return FALSE;
   }
   into = load(kind, rw, what, {});

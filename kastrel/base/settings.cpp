@@ -1,20 +1,17 @@
 #include "kastrel/base/settings.h"
 
+#include <atomic>
 #include <charconv>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "kastrel/base/error.h"
+#include "kastrel/base/platform.h"
 
 namespace KASTREL {
 
@@ -50,31 +47,28 @@ bool usable_key(const std::string& key) {
          !std::isspace(static_cast<unsigned char>(key.back()));
 }
 
-// Writes all of TEXT to FD, or says why not.
-bool write_all(int fd, const std::string& text, int* error) {
-  for (size_t done = 0; done < text.size();) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      *error = n < 0 ? errno : ENOSPC;
-      return false;
-    }
-    done += size_t(n);
-  }
-  return true;
-}
+std::atomic<uint64_t> g_max_settings_bytes{DEFAULTMAXSETTINGSBYTES};
 
 }  // namespace
+
+void SETMAXSETTINGSBYTES(uint64_t BYTES) {
+  g_max_settings_bytes.store(BYTES, std::memory_order_relaxed);
+}
+uint64_t MAXSETTINGSBYTES() { return g_max_settings_bytes.load(std::memory_order_relaxed); }
 
 BOOLEAN SETTINGS::LOAD(const std::string& FILENAME) {
   IFILENAME = FILENAME;
   IVALUES.clear();
-  std::ifstream in(FILENAME, std::ios::binary);
-  if (!in) {
-    if (errno == ENOENT) return TRUE;
-    SETLASTERROR("SETTINGS::LOAD: cannot read %s: %s", FILENAME.c_str(), std::strerror(errno));
+  std::vector<uint8_t> bytes;
+  std::string reason;
+  bool missing = false;
+  if (!PLATFORM::READWHOLEFILE(FILENAME, MAXSETTINGSBYTES(), &bytes, &reason, &missing)) {
+    if (missing) return TRUE;
+    SETLASTERROR("SETTINGS::LOAD: cannot read %s: %s%s", FILENAME.c_str(), reason.c_str(),
+                 reason.find("over the cap") != std::string::npos ? " (SETMAXSETTINGSBYTES)" : "");
     return FALSE;
   }
+  std::istringstream in(std::string(bytes.begin(), bytes.end()));
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -108,33 +102,11 @@ BOOLEAN SETTINGS::SAVE() {
   std::string text;
   for (const auto& [key, value] : IVALUES) text += key + "=" + escaped(value) + "\n";
   // The old file's permissions carry over; a new one is the player's own.
-  struct stat old {};
-  const mode_t mode = stat(IFILENAME.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0600;
-  const std::string temp = IFILENAME + ".saving";
-  int error = 0;
-  const char* step = "create";
-  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (fd < 0) {
-    error = errno;
-  } else {
-    if (!write_all(fd, text, &error)) step = "write";
-    else if (fsync(fd) != 0) step = "flush", error = errno;
-    if (close(fd) != 0 && error == 0) step = "write", error = errno;
-    if (error == 0 && rename(temp.c_str(), IFILENAME.c_str()) != 0)
-      step = "replace the file with", error = errno;
-  }
-  if (error != 0) {
-    if (fd >= 0) unlink(temp.c_str());
-    SETLASTERROR("SETTINGS::SAVE: cannot %s %s: %s; %s is as it was", step, temp.c_str(),
-                 std::strerror(error), IFILENAME.c_str());
+  std::string reason;
+  if (!PLATFORM::REPLACEFILE(IFILENAME, IFILENAME + ".saving", text.data(), text.size(), true,
+                             true, &reason)) {
+    SETLASTERROR("SETTINGS::SAVE: %s; %s is as it was", reason.c_str(), IFILENAME.c_str());
     return FALSE;
-  }
-  // The rename itself reaches the disk with its folder.
-  const size_t slash = IFILENAME.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : IFILENAME.substr(0, slash + 1);
-  if (const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-    fsync(dir);
-    close(dir);
   }
   return TRUE;
 }

@@ -27,8 +27,9 @@ class SETTINGS {
   explicit SETTINGS(const std::string& FILENAME) { LOAD(FILENAME); }
 
   // Reads FILENAME and makes it the file SAVE writes. A missing file is no error: the settings
-  // start empty. FALSE, with LASTERROR(), for a file that cannot be read or holds a line
-  // without '=' or with an empty key; the settings are then empty too.
+  // start empty. FALSE, with LASTERROR(), for a file that cannot be read, is not a regular file
+  // or is over MAXSETTINGSBYTES(), or holds a line without '=' or with an empty key; the
+  // settings are then empty too.
   BOOLEAN LOAD(const std::string& FILENAME);
   // Writes every setting to the file LOAD named (or FILENAME, which it then becomes). FALSE,
   // with LASTERROR() saying why, when it cannot; the file on disk is then as it was.
@@ -61,5 +62,12 @@ class SETTINGS {
   std::string IFILENAME;
   std::map<std::string, std::string> IVALUES;
 };
+
+// The most bytes a settings file LOAD reads may have; a larger one, like a folder, FIFO or
+// device named as the file, is refused before it is read, with the reason in LASTERROR(). The
+// default, 1 MiB, is far above any game's settings; 0 lifts the cap. Any thread may set it.
+inline constexpr uint64_t DEFAULTMAXSETTINGSBYTES = uint64_t{1} << 20;
+void SETMAXSETTINGSBYTES(uint64_t BYTES);
+uint64_t MAXSETTINGSBYTES();
 
 }  // namespace KASTREL

@@ -8,8 +8,12 @@
 
 #include <array>
 #include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cstring>
 #include <fstream>
+#include <thread>
 #include <random>
 
 #include "kastrel/base/error.h"
@@ -72,6 +76,38 @@ TEST(Settings, TypedValuesDefaultsAndTheFileRoundTrip) {
   // A folder that cannot take the file: the reason, and nothing left behind.
   EXPECT_FALSE(s.SAVE(dir.file("no/such/folder/settings.txt")));
   EXPECT_NE(std::string(LASTERROR()).find("No such file"), std::string::npos) << LASTERROR();
+}
+
+// What is not a small regular file is refused at once, with the reason: a FIFO (never waited
+// on: a watchdog frees a LOAD stuck on it), a device that never ends, a file over the cap (from
+// its size: the sparse 4 GiB file is never read).
+TEST(Settings, LoadRefusesFifosDevicesAndFilesOverTheCap) {
+  kastrel_testing::TempDir dir;
+  const std::string fifo = dir.file("fifo.txt"), big = dir.file("big.txt");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  write_file(big, "a=1\n");
+  ASSERT_EQ(truncate(big.c_str(), off_t{4} << 30), 0);
+  std::atomic<bool> done{false}, stuck{false};
+  std::thread watchdog([&] {
+    for (int i = 0; i < 50 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (!done) stuck = true, close(open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+  });
+  for (const auto& [file, says] : {std::pair{fifo, "FIFO"}, {std::string("/dev/zero"), "device"},
+                                   {big, "over the cap of 1048576 (SETMAXSETTINGSBYTES)"}}) {
+    SETTINGS s;
+    EXPECT_FALSE(s.LOAD(file)) << file;
+    EXPECT_NE(std::string(LASTERROR()).find(says), std::string::npos) << LASTERROR();
+  }
+  done = true;
+  watchdog.join();
+  EXPECT_FALSE(stuck) << "LOAD blocked on a FIFO";
+  SETTINGS s;
+  write_file(big, "a=1\n");
+  SETMAXSETTINGSBYTES(2);
+  EXPECT_FALSE(s.LOAD(big));
+  SETMAXSETTINGSBYTES(0);
+  EXPECT_TRUE(s.LOAD(big) && s.GETINT("a", 0) == 1) << LASTERROR();
+  SETMAXSETTINGSBYTES(DEFAULTMAXSETTINGSBYTES);
 }
 
 TEST(Paths, SavesFolderIsMadeOnFirstUseAndDataFallsBackToTheWorkingDirectory) {

@@ -1,6 +1,5 @@
 #include "kastrel/device/display.h"
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "kastrel/base/error.h"
+#include "kastrel/base/platform.h"
 #include "kastrel/device/context.h"
 
 VOX_GFX_SCREEN* __vox_gfx = nullptr;
@@ -152,10 +152,7 @@ bool allocate_buffers(VOX_GFX_SCREEN* s, int32_t pages) {
 
 void ensure_title() {
   if (g_title_ptr) return;
-  char path[4096] = {};
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
-  if (n <= 0) std::strncpy(path, program_invocation_name, sizeof(path) - 1);
-  vox_hTitleFromPath(path, g_title);
+  vox_hTitleFromPath(KASTREL::PLATFORM::PROGRAMPATH().c_str(), g_title);
   g_title_ptr = g_title;
 }
 

@@ -1,15 +1,11 @@
 #include "kastrel/engine/replay.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
 #include <cmath>
-#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +13,7 @@
 #include <filesystem>
 
 #include "kastrel/base/error.h"
+#include "kastrel/base/platform.h"
 #include "kastrel/base/timer.h"
 #include "kastrel/device/driver.h"
 #include "kastrel/device/input.h"
@@ -37,9 +34,9 @@ struct SESSIONSTATE {
   int32_t pass = 0;  // the pass under way, counted from 1
   std::string file_name;
   // Recording.
-  int file = -1;
+  PLATFORM::WRITEFILE file;
   SESSIONWRITER writer;
-  off_t kept = 0;               // bytes of whole blocks written
+  uint64_t kept = 0;              // bytes of whole blocks written
   int32_t kept_passes = 0;      // the passes in them
   double block_started = -1.0;  // the clock when the block under way started; -1: none written
   double last_reading = 0.0;
@@ -155,21 +152,15 @@ bool take(SESSIONKIND kind, SESSIONENTRY* out) {
 // that it replays up to there, and the game stops.
 void write_block(SESSIONSTATE& s, bool last) {
   const std::vector<uint8_t>& block = s.writer.BLOCK(last);
-  for (size_t done = 0; done < block.size();) {
-    const ssize_t n = write(s.file, block.data() + done, block.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int error = n < 0 ? errno : ENOSPC;
-      const bool cut = ftruncate(s.file, s.kept) == 0;
-      close(s.file);
-      s.file = -1;
-      stop(EXITBADSESSION, "cannot write the session file %s: %s; %s %d passes",
-           s.file_name.c_str(), std::strerror(error),
-           cut ? "it keeps its first" : "it may be damaged after", int(s.kept_passes));
-    }
-    done += size_t(n);
+  if (!s.file.WRITE(block.data(), block.size())) {
+    const std::string error = s.file.REASON();
+    const bool cut = s.file.TRUNCATE(s.kept) != FALSE;
+    s.file.CLOSE();
+    stop(EXITBADSESSION, "cannot write the session file %s: %s; %s %d passes",
+         s.file_name.c_str(), error.c_str(),
+         cut ? "it keeps its first" : "it may be damaged after", int(s.kept_passes));
   }
-  s.kept += off_t(block.size());
+  s.kept += block.size();
   s.kept_passes = s.pass;
   s.block_started = s.last_reading;
 }
@@ -251,31 +242,13 @@ void check_frame(SESSIONSTATE& s, uint32_t recorded) {
   std::fprintf(stderr, "kastrel: pass %d: the frame differs from the recorded one\n", int(s.pass));
 }
 
-// SIGTERM, SIGINT and SIGHUP while recording: the first asks the game to close, as the close box
-// does, so the recording gets its end; the second ends the process at once.
-constexpr int kCloseSignals[] = {SIGTERM, SIGINT, SIGHUP};
-struct sigaction g_previous[3];
-std::atomic<int> g_signals{0};
+// A stop request from outside while recording (SIGTERM, SIGINT, SIGHUP; a console's Ctrl+C or
+// close on Windows): the first asks the game to close, as the close box does, so the recording
+// gets its end; the second ends the process at once.
 std::atomic<bool> g_close_asked{false};
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void on_close_signal(int signal) {
-  if (g_signals.fetch_add(1) > 0) {
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-    return;
-  }
-  g_close_asked.store(true);
-}
-
-void catch_close_signals(bool on) {
-  struct sigaction action {};
-  action.sa_handler = on_close_signal;
-  action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  for (int i = 0; i < 3; ++i)
-    sigaction(kCloseSignals[i], on ? &action : &g_previous[i], on ? &g_previous[i] : nullptr);
-}
+void on_stop_request() { g_close_asked.store(true); }
 
 void write_frame(SESSIONSTATE& s) {
   if (s.frames_dir.empty()) return;
@@ -349,19 +322,18 @@ BOOLEAN RECORDSESSION(const std::string& FILENAME) {
     SETLASTERROR("RECORDSESSION: %s: a session is set already", FILENAME.c_str());
     return FALSE;
   }
-  s.file = open(FILENAME.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (s.file < 0) {
-    SETLASTERROR("RECORDSESSION: cannot create %s: %s", FILENAME.c_str(), std::strerror(errno));
+  if (!s.file.CREATE(FILENAME)) {
+    SETLASTERROR("RECORDSESSION: cannot create %s: %s", FILENAME.c_str(),
+                 s.file.REASON().c_str());
     return FALSE;
   }
   const std::vector<uint8_t> header = SESSIONWRITER::HEADER();
-  if (write(s.file, header.data(), header.size()) != ssize_t(header.size())) {
-    SETLASTERROR("RECORDSESSION: cannot write %s: %s", FILENAME.c_str(), std::strerror(errno));
-    close(s.file);
-    s.file = -1;
+  if (!s.file.WRITE(header.data(), header.size())) {
+    SETLASTERROR("RECORDSESSION: cannot write %s: %s", FILENAME.c_str(), s.file.REASON().c_str());
+    s.file.CLOSE();
     return FALSE;
   }
-  s.kept = off_t(header.size());
+  s.kept = header.size();
   s.file_name = FILENAME;
   s.state = STATE::RECORDARMED;
   return TRUE;
@@ -391,8 +363,9 @@ BOOLEAN WRITEFRAMES(const std::string& DIR, int32_t EVERY, const std::vector<int
     return FALSE;
   }
   std::error_code error;
-  std::filesystem::create_directories(DIR, error);
-  if (DIR.empty() || !std::filesystem::is_directory(DIR) || access(DIR.c_str(), W_OK) != 0) {
+  const std::filesystem::path folder(reinterpret_cast<const char8_t*>(DIR.c_str()));
+  if (!DIR.empty()) std::filesystem::create_directories(folder, error);
+  if (DIR.empty() || !PLATFORM::ISFOLDER(DIR) || !PLATFORM::ISWRITABLE(DIR)) {
     SETLASTERROR("WRITEFRAMES: %s is not a folder frames can be written to", DIR.c_str());
     return FALSE;
   }
@@ -412,7 +385,7 @@ int32_t MODE(int32_t W, int32_t H, BOOLEAN FS, int32_t FLAGS) {
   if (s.state == STATE::RECORDARMED) {
     s.state = STATE::RECORDING;
     session_thread = true;
-    catch_close_signals(true);
+    PLATFORM::CATCHSTOPREQUESTS(on_stop_request);
     SETTIMERSOURCE(recording_clock);
     SETINPUTFILTER(input_filter);
   } else if (s.state == STATE::REPLAYARMED) {
@@ -511,9 +484,8 @@ void FINISH() {
   if (s.state == STATE::RECORDING) {
     s.writer.END();
     write_block(s, true);
-    close(s.file);
-    s.file = -1;
-    catch_close_signals(false);
+    s.file.CLOSE();
+    PLATFORM::CATCHSTOPREQUESTS(nullptr);
   } else if (s.state == STATE::REPLAYING) {
     SESSIONENTRY end;
     const SESSIONENTRY* next = s.closing ? nullptr : peek();

@@ -1,9 +1,6 @@
 #include "kastrel/engine/session_file.h"
 
-#include <fcntl.h>
 #include <libdeflate.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -200,8 +197,7 @@ const std::vector<uint8_t>& SESSIONWRITER::BLOCK(bool LAST) {
 // ---- Reading ----
 
 void SESSIONREADER::CLOSE() {
-  if (IFD >= 0) close(IFD);
-  IFD = -1;
+  IFILE.CLOSE();
   ILIMIT = UINT64_MAX;
   IDATA = nullptr;
   ISIZE = 0;
@@ -225,45 +221,39 @@ BOOLEAN SESSIONREADER::REFUSE(const char* FORMAT, ...) {
 
 bool SESSIONREADER::READ(void* OUT, size_t SIZE, size_t* GOT) {
   *GOT = 0;
-  if (IFD < 0) {
+  if (!IFILE.ISOPEN()) {
     *GOT = std::min<uint64_t>(SIZE, ISIZE - std::min<uint64_t>(IAT, ISIZE));
     std::memcpy(OUT, IDATA + IAT, *GOT);
   } else {
     SIZE = std::min<uint64_t>(SIZE, ILIMIT - std::min(IAT, ILIMIT));
-    while (*GOT < SIZE) {
-      const ssize_t n = read(IFD, static_cast<uint8_t*>(OUT) + *GOT, SIZE - *GOT);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        REFUSE("cannot read it at byte %llu: %s", static_cast<unsigned long long>(IAT),
-               std::strerror(errno));
-        return false;
-      }
-      if (n == 0) break;
-      *GOT += size_t(n);
+    const int64_t n = IFILE.READ(OUT, SIZE);
+    if (n < 0) {
+      REFUSE("cannot read it at byte %llu: %s", static_cast<unsigned long long>(IAT),
+             IFILE.REASON().c_str());
+      return false;
     }
+    *GOT = size_t(n);
   }
   IAT += *GOT;
   return true;
 }
 
 BOOLEAN SESSIONREADER::OPEN(const std::string& FILENAME) {
-  if (IFD >= 0 || IDATA != nullptr) return REFUSE("a session file is open already");
-  // Non-blocking, so that a FIFO is refused rather than waited on.
-  IFD = open(FILENAME.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (IFD < 0) return REFUSE("cannot open it: %s", std::strerror(errno));
-  struct stat st {};
-  if (fstat(IFD, &st) != 0) return REFUSE("cannot read it: %s", std::strerror(errno));
-  if (S_ISDIR(st.st_mode)) return REFUSE("it is a folder, not a session file");
-  if (!S_ISREG(st.st_mode)) return REFUSE("it is a device, FIFO or socket, not a session file");
-  fcntl(IFD, F_SETFL, fcntl(IFD, F_GETFL) & ~O_NONBLOCK);
+  if (IFILE.ISOPEN() || IDATA != nullptr) return REFUSE("a session file is open already");
+  // A FIFO is refused rather than waited on.
+  if (!IFILE.OPEN(FILENAME)) {
+    const std::string& why = IFILE.REASON();
+    if (why.rfind("it is ", 0) == 0) return REFUSE("%s, not a session file", why.c_str());
+    return REFUSE("cannot open it: %s", why.c_str());
+  }
   // A file that grows while it is read (one still being recorded, or endless) is read as far as
   // it was long when opened.
-  if (st.st_size > 0) ILIMIT = uint64_t(st.st_size);
+  if (IFILE.SIZE() > 0) ILIMIT = IFILE.SIZE();
   return CHECK();
 }
 
 BOOLEAN SESSIONREADER::OPEN(const void* DATA, size_t SIZE) {
-  if (IFD >= 0 || IDATA != nullptr) return REFUSE("a session file is open already");
+  if (IFILE.ISOPEN() || IDATA != nullptr) return REFUSE("a session file is open already");
   static const uint8_t none = 0;
   IDATA = DATA != nullptr ? static_cast<const uint8_t*>(DATA) : &none;
   ISIZE = DATA != nullptr ? SIZE : 0;
@@ -277,8 +267,8 @@ void SESSIONREADER::REWIND() {
   ITICK = IDELTA = 0;
   IPASS = IBLOCKPASSES = 0;
   IAT = SESSIONHEADERSIZE;
-  if (IFD >= 0 && lseek(IFD, off_t(IAT), SEEK_SET) < 0)
-    REFUSE("cannot read it again: %s", std::strerror(errno));
+  if (IFILE.ISOPEN() && !IFILE.SEEK(IAT))
+    REFUSE("cannot read it again: %s", IFILE.REASON().c_str());
 }
 
 BOOLEAN SESSIONREADER::CHECK() {
@@ -287,11 +277,11 @@ BOOLEAN SESSIONREADER::CHECK() {
   if (!READ(head, sizeof head, &got)) return FALSE;
   if (got < 8 || std::memcmp(head, MAGIC, 8) != 0) {
     if (got > 0 && std::memcmp(head, MAGIC, std::min<size_t>(got, 8)) == 0)
-      return REFUSE("truncated session file: %zu bytes, less than its header", got);
+      return REFUSE("truncated session file: %d bytes, less than its header", int(got));
     return REFUSE("not a session recording (it does not start with the session file's mark)");
   }
   if (got < SESSIONHEADERSIZE)
-    return REFUSE("truncated session file: %zu bytes, less than its header", got);
+    return REFUSE("truncated session file: %d bytes, less than its header", int(got));
   if (get32(head + 12) != crc_of(head, 12))
     return REFUSE("damaged session file: the header's checksum does not match");
   const uint32_t format = get32(head + 8);

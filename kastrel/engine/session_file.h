@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "kastrel/base/platform.h"
 #include "kastrel/boolean.h"
 #include "kastrel/device/event.h"
 #include "kastrel/device/input.h"
@@ -97,7 +98,7 @@ class SESSIONREADER {
   BOOLEAN PARSE(SESSIONENTRY& OUT);
   void REWIND();
 
-  int IFD = -1;
+  PLATFORM::READFILE IFILE;
   std::string INAME;
   const uint8_t* IDATA = nullptr;
   size_t ISIZE = 0;

@@ -412,8 +412,8 @@ void SHOWN(TRANSITIONEFFECT EFFECT, TRANSITIONDIRECTION DIR) {
     run.outgoing = bytes <= SIZE_MAX / 2 ? static_cast<uint8_t*>(std::malloc(bytes * 2)) : nullptr;
     if (run.outgoing == nullptr) {
       run = Running{};
-      SETLASTERROR("SHOW: no memory for the pictures of a transition (%zu bytes); switched at once",
-                   bytes * 2);
+      SETLASTERROR("SHOW: no memory for the pictures of a transition (%llu bytes); switched at once",
+                   static_cast<unsigned long long>(bytes) * 2);
       return;
     }
   }

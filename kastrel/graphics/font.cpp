@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "kastrel/base/error.h"
+#include "kastrel/base/platform.h"
+#include "kastrel/device/sdl/file_stream.h"
 #include "kastrel/device/context.h"
 #include "kastrel/graphics/draw_target.h"
 #include "kastrel/graphics/image.h"
@@ -413,9 +415,10 @@ std::unique_ptr<FONT::STATE> open_state(SDL_RWops* rw, std::vector<uint8_t> memo
 BOOLEAN FONT::OPEN(const std::string& FILENAME, int32_t SIZE) {
   CLOSE();
   if (!check_size(SIZE, "FONT::OPEN")) return FALSE;
-  SDL_RWops* rw = SDL_RWFromFile(FILENAME.c_str(), "rb");
+  std::string reason;
+  SDL_RWops* rw = vox_sdl_open_file(FILENAME, &reason);
   if (!rw) {
-    SETLASTERROR("FONT::OPEN: cannot open the font file %s: %s", FILENAME.c_str(), SDL_GetError());
+    SETLASTERROR("FONT::OPEN: cannot open the font file %s: %s", FILENAME.c_str(), reason.c_str());
     return FALSE;
   }
   const std::string what = "the font file " + FILENAME;
@@ -440,9 +443,10 @@ BOOLEAN FONT::OPENMEMORY(const void* MEM, int32_t BYTES, int32_t SIZE) {
 BOOLEAN FONT::OPENDEFAULT(int32_t SIZE) {
   if (OPEN(DEFAULTFONTPATH(), SIZE)) return TRUE;
   if (SIZE >= 1 && SIZE <= MAX_SIZE) {
-    SETLASTERROR("FONT::OPENDEFAULT: the default font %s cannot be opened (install Debian's "
-                 "fonts-dejavu-core): %s",
-                 DEFAULTFONTPATH(), TTF_GetError());
+    const std::string why = LASTERROR();
+    SETLASTERROR("FONT::OPENDEFAULT: the default font %s cannot be opened (ship DejaVuSans.ttf "
+                 "in data/fonts/ beside the program, or install Debian's fonts-dejavu-core): %s",
+                 DEFAULTFONTPATH(), why.c_str());
   }
   return FALSE;
 }
@@ -594,7 +598,22 @@ BITMAP FONT::RENDER(const char* TEXT, uint32_t COLOR, TEXTALIGN ALIGN) const {
 
 const char* DEFAULTFONTPATH() {
   const char* chosen = std::getenv("KASTREL_DEFAULT_FONT");
-  return chosen && *chosen ? chosen : KASTREL_DEFAULT_FONT;
+  if (chosen && *chosen) return chosen;
+  // The copy the game ships (a zip's data/fonts/, an installed PREFIX/share/kastrel/fonts/)
+  // before the system's, so that text looks the same wherever the game runs.
+  thread_local std::string found;
+  const std::string dir = PLATFORM::PROGRAMFOLDER();
+  const size_t up = dir.size() < 2 ? std::string::npos : dir.rfind('/', dir.size() - 2);
+  for (const std::string& candidate :
+       {dir + "data/fonts/DejaVuSans.ttf",
+        up == std::string::npos ? "" : dir.substr(0, up) + "/share/kastrel/fonts/DejaVuSans.ttf"}) {
+    PLATFORM::READFILE probe;
+    if (!dir.empty() && !candidate.empty() && probe.OPEN(candidate)) {
+      found = candidate;
+      return found.c_str();
+    }
+  }
+  return KASTREL_DEFAULT_FONT;
 }
 
 }  // namespace KASTREL::GRAPHICS

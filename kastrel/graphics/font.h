@@ -63,7 +63,8 @@ class FONT {
   BOOLEAN OPEN(const std::string& FILENAME, int32_t SIZE);
   // The same from a whole font file in memory (copied: MEM may go away afterwards).
   BOOLEAN OPENMEMORY(const void* MEM, int32_t BYTES, int32_t SIZE);
-  // The engine's own font (DejaVu Sans from the system's fonts), needing no file from the game.
+  // The engine's own font (DejaVu Sans, shipped beside the program or from the system's fonts;
+  // see DEFAULTFONTPATH), needing no file from the game.
   BOOLEAN OPENDEFAULT(int32_t SIZE);
   void CLOSE();
   BOOLEAN ISOPEN() const;
@@ -121,7 +122,9 @@ class FONT {
 };
 
 // Where OPENDEFAULT looks for its font: the environment variable KASTREL_DEFAULT_FONT when set,
-// otherwise the place Debian's fonts-dejavu-core installs DejaVu Sans.
+// else DejaVuSans.ttf shipped with the game (data/fonts/ beside the program, or
+// share/kastrel/fonts/ beside the program's folder, as `make install` puts it), otherwise the
+// place Debian's fonts-dejavu-core installs DejaVu Sans.
 const char* DEFAULTFONTPATH();
 
 }  // namespace KASTREL::GRAPHICS

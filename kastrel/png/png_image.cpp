@@ -1,9 +1,6 @@
 #include "kastrel/png/png_image.h"
 
-#include <fcntl.h>
 #include <libdeflate.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -11,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kastrel/base/platform.h"
 #include "kastrel/png/png_decoder.h"
 
 namespace KASTREL::PNG_DECODER {
@@ -18,20 +16,6 @@ namespace KASTREL::PNG_DECODER {
 namespace {
 
 // ---- File and record -------------------------------------------------------------------------
-
-// Reads size bytes at the file's position: size on success, less at an early end, -1 (errno
-// set) on an error.
-ssize_t READ_ALL(int fd, uint8_t* to, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t got = ::read(fd, to + done, size - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return -1;
-    if (got == 0) break;
-    done += size_t(got);
-  }
-  return ssize_t(done);
-}
 
 // The whole file in a new block. Opened without blocking (a FIFO or device named by mistake
 // must not stall the game), read only when it is a regular file, and read past the signature
@@ -42,48 +26,43 @@ uint8_t* FILE_TO_BUFFER(const char* path, int32_t* size) {
     SETLASTERROR("png_load: no file name given");
     return nullptr;
   }
-  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    SETLASTERROR("%s: cannot open: %s", path, std::strerror(errno));
+  KASTREL::PLATFORM::READFILE file;
+  if (!file.OPEN(path)) {
+    SETLASTERROR("%s: cannot open: %s", path, file.REASON().c_str());
     return nullptr;
   }
   uint8_t* buffer = nullptr;
-  struct stat info {};
   uint8_t signature[sizeof PNG_SIG];
-  ssize_t got = 0;
-  if (::fstat(fd, &info) != 0) {
-    SETLASTERROR("%s: cannot read: %s", path, std::strerror(errno));
-  } else if (!S_ISREG(info.st_mode)) {
-    SETLASTERROR("%s: cannot read: not a regular file", path);
-  } else if (info.st_size == 0) {
+  int64_t got = 0;
+  if (file.SIZE() == 0) {
     SETLASTERROR("%s: cannot read: the file is empty", path);
-  } else if (info.st_size > INT32_MAX) {
+  } else if (file.SIZE() > INT32_MAX) {
     // The size travels on as an int32.
     SETLASTERROR("%s: cannot read: larger than 2 GiB", path);
-  } else if ((got = READ_ALL(fd, signature, sizeof signature)) < 0) {
-    SETLASTERROR("%s: cannot read: %s", path, std::strerror(errno));
+  } else if ((got = file.READ(signature, sizeof signature)) < 0) {
+    SETLASTERROR("%s: cannot read: %s", path, file.REASON().c_str());
   } else if (size_t(got) < sizeof signature ||
              std::memcmp(signature, PNG_SIG, sizeof PNG_SIG) != 0) {
     SETLASTERROR("%s: not a PNG file (no signature)", path);
   } else {
-    const size_t length = size_t(info.st_size);
+    const size_t length = size_t(file.SIZE());
     buffer = static_cast<uint8_t*>(std::malloc(length));
     if (buffer == nullptr) {
-      SETLASTERROR("%s: out of memory for its %zu bytes", path, length);
+      SETLASTERROR("%s: out of memory for its %llu bytes", path,
+                   static_cast<unsigned long long>(length));
     } else {
       std::memcpy(buffer, signature, sizeof signature);
-      got = READ_ALL(fd, buffer + sizeof signature, length - sizeof signature);
-      if (got == ssize_t(length - sizeof signature)) {
+      got = file.READ(buffer + sizeof signature, length - sizeof signature);
+      if (got == int64_t(length - sizeof signature)) {
         *size = int32_t(length);
       } else {
         SETLASTERROR("%s: cannot read: %s", path,
-                     got < 0 ? std::strerror(errno) : "the file shrank while read");
+                     got < 0 ? file.REASON().c_str() : "the file shrank while read");
         std::free(buffer);
         buffer = nullptr;
       }
     }
   }
-  ::close(fd);
   return buffer;
 }
 

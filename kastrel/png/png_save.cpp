@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "kastrel/base/error.h"
+#include "kastrel/base/platform.h"
 
 namespace {
 
@@ -107,7 +108,8 @@ std::vector<uint8_t> png_encode(const uint8_t* pixels, uint32_t width, uint32_t 
     return refuse("png_encode: a %u x %u picture is out of range", width, height);
   const std::size_t row_size = static_cast<std::size_t>(width) * bpp;
   if (row_size / bpp != width || stride < row_size)
-    return refuse("png_encode: rows %zu bytes apart are shorter than a row", stride);
+    return refuse("png_encode: rows %llu bytes apart are shorter than a row",
+                  static_cast<unsigned long long>(stride));
   if (row_size + 1 > std::numeric_limits<std::size_t>::max() / height)
     return refuse("png_encode: a %u x %u picture is too large", width, height);
 
@@ -166,24 +168,11 @@ KASTREL::BOOLEAN png_save(const std::string& filename, const uint8_t* pixels, ui
                           PNG_EFFORT effort) {
   const std::vector<std::uint8_t> png = png_encode(pixels, width, height, stride, colour, effort);
   if (png.empty()) return KASTREL::FALSE;  // png_encode said why
-  const auto fail = [](const std::string& path, int error) {
-    KASTREL::SETLASTERROR("png_save: %s: %s", path.c_str(), std::strerror(error));
+  std::string reason;
+  if (!KASTREL::PLATFORM::REPLACEFILE(filename, filename + ".part", png.data(), png.size(), false,
+                                      false, &reason)) {
+    KASTREL::SETLASTERROR("png_save: %s", reason.c_str());
     return KASTREL::FALSE;
-  };
-  const std::string temp = filename + ".part";
-  std::FILE* file = std::fopen(temp.c_str(), "wb");
-  if (file == nullptr) return fail(temp, errno);
-  const bool written = std::fwrite(png.data(), 1, png.size(), file) == png.size();
-  const int saved_errno = errno;
-  if (std::fclose(file) != 0 || !written) {
-    const int error = written ? errno : saved_errno;
-    std::remove(temp.c_str());
-    return fail(temp, error);
-  }
-  if (std::rename(temp.c_str(), filename.c_str()) != 0) {
-    const int rename_errno = errno;
-    std::remove(temp.c_str());
-    return fail(filename, rename_errno);
   }
   return KASTREL::TRUE;
 }

@@ -1,7 +1,6 @@
 #include "kastrel/device/sdl/sdl_driver.h"
 
 #include <SDL2/SDL.h>
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <atomic>
@@ -19,6 +18,7 @@
 #include <vector>
 
 #include "kastrel/base/error.h"
+#include "kastrel/base/platform.h"
 #include "kastrel/device/sdl/mouse_snapshot.h"
 #include "kastrel/device/sdl/paced_present.h"
 #include "kastrel/device/sdl/scaling.h"
@@ -236,13 +236,10 @@ bool desktop_open_armed() {
     KASTREL::SETLASTERROR("the connection to the desktop was lost earlier");
     return false;
   }
-  void* room = mmap(nullptr, DESKTOP_HEADROOM, PROT_READ | PROT_WRITE,
-                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (room == MAP_FAILED) {
+  if (!KASTREL::PLATFORM::ADDRESSSPACELEFT(DESKTOP_HEADROOM)) {
     KASTREL::SETLASTERROR("out of memory: too little address space is left to open the window");
     return false;
   }
-  munmap(room, DESKTOP_HEADROOM);
   if (!sdl_video_up()) return false;
   vox_sdl_pads_start();  // a game without pads still gets its window
   SDL_DisableScreenSaver();

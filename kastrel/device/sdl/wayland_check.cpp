@@ -1,5 +1,6 @@
 #include "kastrel/device/sdl/wayland_check.h"
 
+#if defined(__linux__)
 #include <dlfcn.h>
 
 #include <cstdint>
@@ -67,3 +68,9 @@ bool vox_wayland_seatless() {
   dlclose(lib);
   return seatless;
 }
+
+#else
+// Wayland is Linux's alone: elsewhere there is nothing to avoid, and SDL picks its own driver.
+bool vox_wayland_unreachable() { return false; }
+bool vox_wayland_seatless() { return false; }
+#endif

@@ -1,5 +1,6 @@
 #include "kastrel/device/sdl/x11_guard.h"
 
+#if defined(__linux__)
 #include <SDL2/SDL_syswm.h>
 #include <dlfcn.h>
 
@@ -81,3 +82,12 @@ void vox_x11_guard(SDL_Window* window) {
 bool vox_x11_lost() { return g_lost.load(); }
 
 bool vox_x11_dead() { return g_dead.load(); }
+
+#else
+// Other systems have no Xlib to exit on a lost connection.
+void vox_x11_arm(std::jmp_buf*) {}
+void vox_x11_guard_early() {}
+void vox_x11_guard(SDL_Window*) {}
+bool vox_x11_lost() { return false; }
+bool vox_x11_dead() { return false; }
+#endif

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "kastrel/base/platform.h"
 #include "kastrel/device/driver.h"
 #include "kastrel/device/screen.h"
 
@@ -105,7 +106,7 @@ inline const VOX_GFX_DRIVER* list[] = {&kAlpha, &kEmpty, &kBeta, nullptr};
 // Makes mode sets choose among the fakes, with no driver named in the environment.
 inline void install() {
   __vox_gfx_drivers = list;
-  unsetenv("VOXGFX");
+  KASTREL::PLATFORM::SETENVIRONMENT("VOXGFX", nullptr);
 }
 
 }  // namespace fake_driver

@@ -1,0 +1,128 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "kastrel/boolean.h"
+
+// The one place that knows the operating system: files, the program's own path, the player's
+// folders and stop requests. Paths are UTF-8 everywhere; where the system wants another form
+// (Windows' wide strings) the conversion happens underneath.
+namespace KASTREL::PLATFORM {
+
+// A file opened for reading. Opening never blocks (a FIFO or device named by mistake must not
+// stall the game) and succeeds only for a regular file: a folder, FIFO, socket or device is
+// refused with a reason.
+class READFILE {
+ public:
+  READFILE() = default;
+  ~READFILE() { CLOSE(); }
+  READFILE(const READFILE&) = delete;
+  READFILE& operator=(const READFILE&) = delete;
+
+  // FALSE with REASON() (and MISSING() when there is no such file); the file is then closed.
+  BOOLEAN OPEN(const std::string& PATH);
+  void CLOSE();
+  bool ISOPEN() const { return IHANDLE != -1; }
+  // The size the file had when opened.
+  uint64_t SIZE() const { return ISIZE; }
+  // Up to BYTES bytes at the file's position: how many were read (0 at the end), or -1 with
+  // REASON().
+  int64_t READ(void* TO, size_t BYTES);
+  BOOLEAN SEEK(uint64_t AT);
+  // Why the last call failed, in words, without the path; "it is a folder" (a FIFO, a device...)
+  // for what is not a regular file.
+  const std::string& REASON() const { return IREASON; }
+  bool MISSING() const { return IMISSING; }
+
+ private:
+  intptr_t IHANDLE = -1;
+  uint64_t ISIZE = 0;
+  bool IMISSING = false;
+  std::string IREASON;
+};
+
+// The whole of a regular file, at most MAXBYTES long (0: no cap). FALSE with *REASON (and
+// *MISSING, when given, for a file that does not exist) otherwise; a file over the cap is
+// refused from its size, before any memory is taken for it.
+BOOLEAN READWHOLEFILE(const std::string& PATH, uint64_t MAXBYTES, std::vector<uint8_t>* OUT,
+                      std::string* REASON, bool* MISSING = nullptr);
+
+// A file being written from its start (made, or emptied when it exists).
+class WRITEFILE {
+ public:
+  WRITEFILE() = default;
+  ~WRITEFILE() { CLOSE(); }
+  WRITEFILE(const WRITEFILE&) = delete;
+  WRITEFILE& operator=(const WRITEFILE&) = delete;
+
+  // PRIVATE makes a new file readable by its owner only (where the system has owners).
+  BOOLEAN CREATE(const std::string& PATH, bool PRIVATE = false);
+  // All of the bytes, or FALSE with REASON().
+  BOOLEAN WRITE(const void* DATA, size_t BYTES);
+  // Onto the disk, not just the system's cache.
+  BOOLEAN FLUSH();
+  // Cuts the file back to BYTES long and writes on from there.
+  BOOLEAN TRUNCATE(uint64_t BYTES);
+  // FALSE when the last of the data failed to reach the file.
+  BOOLEAN CLOSE();
+  bool ISOPEN() const { return IHANDLE != -1; }
+  const std::string& REASON() const { return IREASON; }
+
+ private:
+  intptr_t IHANDLE = -1;
+  std::string IREASON;
+};
+
+// Writes DATA to PATH through the temporary file TEMP beside it, put in PATH's place in one
+// step: a crash or a full disk leaves the old file or the new one, never a part. DURABLE
+// flushes the data and the replacement to the disk first. An existing file's permissions carry
+// over; a new file is the owner's alone when PRIVATE. FALSE with *REASON (naming the step and
+// the file), PATH then being as it was and TEMP gone.
+BOOLEAN REPLACEFILE(const std::string& PATH, const std::string& TEMP, const void* DATA,
+                    size_t BYTES, bool DURABLE, bool PRIVATE, std::string* REASON);
+
+// Removes a file; FALSE when it cannot (a missing file included).
+BOOLEAN REMOVEFILE(const std::string& PATH);
+bool ISFOLDER(const std::string& PATH);
+// True when the process may write into the file or folder PATH.
+bool ISWRITABLE(const std::string& PATH);
+// Makes the folder PATH (its parent must exist); TRUE when it exists already. PRIVATE makes it
+// the owner's alone where the system has owners.
+BOOLEAN MAKEFOLDER(const std::string& PATH, bool PRIVATE, std::string* REASON);
+
+// The program's own file, the folder it is in (ending in '/') and its name without folder or
+// ".exe". "" when the system does not say. Folders are separated by '/' on every system.
+std::string PROGRAMPATH();
+std::string PROGRAMFOLDER();
+std::string PROGRAMNAME();
+
+// True for a character that separates folders in a path: '/', and '\\' on Windows.
+bool ISSEPARATOR(char C);
+
+// The folder the player's files for every game live in, without a trailing '/' (and with '/'
+// between folders):
+// $XDG_DATA_HOME or ~/.local/share on Linux, %APPDATA% on Windows. "" with *REASON when unknown.
+std::string PLAYERDATAFOLDER(std::string* REASON);
+// Sets the environment variable NAME for this process and the programs it starts (unsets it
+// when VALUE is null).
+void SETENVIRONMENT(const char* NAME, const char* VALUE);
+// Runs ARGV[0] (searched in PATH when it names no folder) with ARGV, in the folder CWD unless
+// empty, and waits for it: its exit status, 128 + the signal that ended it, or -1 with *REASON
+// when it cannot be started.
+int RUNPROGRAM(const std::vector<std::string>& ARGV, const std::string& CWD, std::string* REASON);
+
+// Stop requests from outside (SIGTERM, SIGINT and SIGHUP; on Windows Ctrl+C, Ctrl+Break, the
+// console's close, log-off and shutdown) call ONSTOP, which must only set a flag. A second
+// request while one is pending ends the process at once. Null puts back what was there before.
+void CATCHSTOPREQUESTS(void (*ONSTOP)());
+
+// FALSE when less than BYTES of address space is left to map (a process with a limit set on
+// Linux runs out of it before memory); TRUE on systems without such limits.
+BOOLEAN ADDRESSSPACELEFT(size_t BYTES);
+
+// The last system error in words (errno or GetLastError()).
+std::string LASTSYSTEMERROR();
+
+}  // namespace KASTREL::PLATFORM

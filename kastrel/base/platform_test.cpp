@@ -1,0 +1,52 @@
+#include "kastrel/base/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+using namespace KASTREL;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Runs on every system the engine builds for (Windows under Wine too): only the layer's calls.
+TEST(Platform, FilesAreReadReplacedInOneStepAndRefusedWhenNotRegular) {
+  const std::string dir = (fs::temp_directory_path() /
+                           ("kastrel-platform-" + std::to_string(std::random_device{}())))
+                              .generic_string() + "/Zoë";
+  std::string reason;
+  ASSERT_TRUE(PLATFORM::MAKEFOLDER(dir.substr(0, dir.rfind('/')), false, &reason)) << reason;
+  ASSERT_TRUE(PLATFORM::MAKEFOLDER(dir, true, &reason)) << reason;
+  EXPECT_TRUE(PLATFORM::ISFOLDER(dir) && PLATFORM::ISWRITABLE(dir));
+  // Replacing works over an existing file (rename alone fails there on Windows).
+  const std::string file = dir + "/é.txt";
+  for (const std::string text : {"first", "second, longer"})
+    ASSERT_TRUE(PLATFORM::REPLACEFILE(file, file + ".part", text.data(), text.size(), true, true,
+                                      &reason)) << reason;
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(PLATFORM::READWHOLEFILE(file, 0, &bytes, &reason)) << reason;
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "second, longer");
+  EXPECT_FALSE(PLATFORM::READWHOLEFILE(file, 5, &bytes, &reason));
+  EXPECT_NE(reason.find("over the cap of 5"), std::string::npos) << reason;
+  EXPECT_FALSE(PLATFORM::REMOVEFILE(file + ".part"));  // nothing left behind
+  // A folder and a missing file are refused, the missing one told apart.
+  PLATFORM::READFILE in;
+  EXPECT_FALSE(in.OPEN(dir));
+  EXPECT_EQ(in.REASON(), "it is a folder");
+  EXPECT_FALSE(in.OPEN(dir + "/missing") || !in.MISSING());
+  EXPECT_FALSE(PLATFORM::REPLACEFILE(dir, dir + "/x", "x", 1, false, false, &reason));
+  EXPECT_FALSE(PLATFORM::REPLACEFILE(dir + "/no/such", dir + "/no/such.part", "x", 1, false,
+                                     false, &reason));
+  EXPECT_NE(reason.find("cannot create"), std::string::npos) << reason;
+  // The program knows itself, without ".exe" in its name.
+  EXPECT_EQ(PLATFORM::PROGRAMNAME(), "kastrel_base_tests");
+  const std::string folder = PLATFORM::PROGRAMFOLDER();
+  EXPECT_TRUE(!folder.empty() && folder.back() == '/' && PLATFORM::ISFOLDER(folder)) << folder;
+  EXPECT_EQ(PLATFORM::PROGRAMPATH().rfind(folder + "kastrel_base_tests", 0), 0u);
+  std::error_code error;
+  fs::remove_all(fs::path(reinterpret_cast<const char8_t*>(dir.c_str())).parent_path(), error);
+}
+
+}  // namespace

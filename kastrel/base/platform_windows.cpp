@@ -1,0 +1,397 @@
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shlobj.h>
+// The engine's TRUE and FALSE, not Windows' macros.
+#undef TRUE
+#undef FALSE
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+
+#include "kastrel/base/platform.h"
+
+namespace KASTREL::PLATFORM {
+
+namespace {
+
+HANDLE handle_of(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+std::string narrow(const wchar_t* text, int length = -1) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return "";
+  std::string out(size_t(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), n, nullptr, nullptr);
+  if (length < 0) out.pop_back();  // the terminator
+  return out;
+}
+
+// UTF-8 to the system's wide form; false for text that is not UTF-8.
+bool widen(const std::string& text, std::wstring* out) {
+  out->clear();
+  if (text.empty()) return true;
+  if (text.size() > INT32_MAX) return false;
+  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), int(text.size()),
+                                    nullptr, 0);
+  if (n <= 0) return false;
+  out->resize(size_t(n));
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), out->data(), n);
+  return out->find(L'\0') == std::wstring::npos;
+}
+
+std::string system_error(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string out = n > 0 ? narrow(text, int(n)) : "";
+  LocalFree(text);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.' ||
+                          out.back() == ' '))
+    out.pop_back();
+  return out.empty() ? "system error " + std::to_string(error) : out;
+}
+
+constexpr const char* kNotUtf8 = "the path is not valid UTF-8";
+
+bool missing_error(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// Paths the engine builds use '/'; the system's own answers are turned the same way.
+std::string slashed(std::string path) {
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  return path;
+}
+
+}  // namespace
+
+std::string LASTSYSTEMERROR() { return system_error(GetLastError()); }
+
+// ---- reading ---------------------------------------------------------------------------------
+
+BOOLEAN READFILE::OPEN(const std::string& PATH) {
+  CLOSE();
+  IMISSING = false;
+  std::wstring wide;
+  if (!widen(PATH, &wide) || wide.empty()) {
+    IREASON = wide.empty() && PATH.empty() ? "no file named" : kNotUtf8;
+    return FALSE;
+  }
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    IREASON = "it is a folder";
+    return FALSE;
+  }
+  HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    IMISSING = missing_error(error);
+    IREASON = system_error(error);
+    return FALSE;
+  }
+  // CON, NUL, COM1, pipes: only files on a disk are read.
+  LARGE_INTEGER size{};
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    IREASON = "it is a device or pipe";
+  } else if (!GetFileSizeEx(h, &size)) {
+    IREASON = LASTSYSTEMERROR();
+  } else {
+    IHANDLE = reinterpret_cast<intptr_t>(h);
+    ISIZE = uint64_t(size.QuadPart);
+    return TRUE;
+  }
+  CloseHandle(h);
+  return FALSE;
+}
+
+void READFILE::CLOSE() {
+  if (IHANDLE != -1) CloseHandle(handle_of(IHANDLE));
+  IHANDLE = -1;
+  ISIZE = 0;
+}
+
+int64_t READFILE::READ(void* TO, size_t BYTES) {
+  size_t done = 0;
+  while (done < BYTES) {
+    const DWORD ask = DWORD(std::min<size_t>(BYTES - done, 1u << 30));
+    DWORD got = 0;
+    if (!ReadFile(handle_of(IHANDLE), static_cast<uint8_t*>(TO) + done, ask, &got, nullptr)) {
+      IREASON = LASTSYSTEMERROR();
+      return -1;
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  return int64_t(done);
+}
+
+BOOLEAN READFILE::SEEK(uint64_t AT) {
+  LARGE_INTEGER to{};
+  to.QuadPart = LONGLONG(AT);
+  if (AT <= uint64_t(INT64_MAX) && SetFilePointerEx(handle_of(IHANDLE), to, nullptr, FILE_BEGIN))
+    return TRUE;
+  IREASON = LASTSYSTEMERROR();
+  return FALSE;
+}
+
+// ---- writing ---------------------------------------------------------------------------------
+
+BOOLEAN WRITEFILE::CREATE(const std::string& PATH, bool) {
+  CLOSE();
+  std::wstring wide;
+  if (!widen(PATH, &wide) || wide.empty()) {
+    IREASON = PATH.empty() ? "no file named" : kNotUtf8;
+    return FALSE;
+  }
+  HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    IREASON = LASTSYSTEMERROR();
+    return FALSE;
+  }
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    IREASON = "it is a device or pipe";
+    return FALSE;
+  }
+  IHANDLE = reinterpret_cast<intptr_t>(h);
+  return TRUE;
+}
+
+BOOLEAN WRITEFILE::WRITE(const void* DATA, size_t BYTES) {
+  for (size_t done = 0; done < BYTES;) {
+    const DWORD ask = DWORD(std::min<size_t>(BYTES - done, 1u << 30));
+    DWORD put = 0;
+    if (!WriteFile(handle_of(IHANDLE), static_cast<const uint8_t*>(DATA) + done, ask, &put,
+                   nullptr) ||
+        put == 0) {
+      IREASON = put == 0 && GetLastError() == 0 ? "the disk is full" : LASTSYSTEMERROR();
+      return FALSE;
+    }
+    done += put;
+  }
+  return TRUE;
+}
+
+BOOLEAN WRITEFILE::FLUSH() {
+  if (FlushFileBuffers(handle_of(IHANDLE))) return TRUE;
+  IREASON = LASTSYSTEMERROR();
+  return FALSE;
+}
+
+BOOLEAN WRITEFILE::TRUNCATE(uint64_t BYTES) {
+  LARGE_INTEGER to{};
+  to.QuadPart = LONGLONG(BYTES);
+  if (SetFilePointerEx(handle_of(IHANDLE), to, nullptr, FILE_BEGIN) &&
+      SetEndOfFile(handle_of(IHANDLE)))
+    return TRUE;
+  IREASON = LASTSYSTEMERROR();
+  return FALSE;
+}
+
+BOOLEAN WRITEFILE::CLOSE() {
+  if (IHANDLE == -1) return TRUE;
+  const bool ok = CloseHandle(handle_of(IHANDLE)) != 0;
+  if (!ok) IREASON = LASTSYSTEMERROR();
+  IHANDLE = -1;
+  return ok ? TRUE : FALSE;
+}
+
+BOOLEAN REPLACEFILE(const std::string& PATH, const std::string& TEMP, const void* DATA,
+                    size_t BYTES, bool DURABLE, bool PRIVATE, std::string* REASON) {
+  WRITEFILE out;
+  const char* step = "create";
+  bool ok = out.CREATE(TEMP, PRIVATE) != FALSE;
+  if (ok) ok = (step = "write", out.WRITE(DATA, BYTES)) && (!DURABLE || (step = "flush", out.FLUSH()));
+  if (ok && !out.CLOSE()) ok = false, step = "write";
+  std::string why = out.REASON();
+  std::wstring from, to;
+  if (ok) {
+    // Over an existing file in one step; write-through returns once the move is on the disk.
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | (DURABLE ? MOVEFILE_WRITE_THROUGH : 0);
+    if (!widen(TEMP, &from) || !widen(PATH, &to)) {
+      ok = false, step = "replace the file with", why = kNotUtf8;
+    } else if (!MoveFileExW(from.c_str(), to.c_str(), flags)) {
+      ok = false, step = "replace the file with", why = LASTSYSTEMERROR();
+    }
+  }
+  if (!ok) {
+    out.CLOSE();
+    if (std::string(step) != "create") REMOVEFILE(TEMP);
+    *REASON = std::string("cannot ") + step + " " + TEMP + ": " + why;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOLEAN REMOVEFILE(const std::string& PATH) {
+  std::wstring wide;
+  return widen(PATH, &wide) && DeleteFileW(wide.c_str()) ? TRUE : FALSE;
+}
+
+bool ISFOLDER(const std::string& PATH) {
+  std::wstring wide;
+  if (!widen(PATH, &wide) || wide.empty()) return false;
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool ISWRITABLE(const std::string& PATH) {
+  std::wstring wide;
+  if (!widen(PATH, &wide) || wide.empty()) return false;
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+BOOLEAN MAKEFOLDER(const std::string& PATH, bool, std::string* REASON) {
+  if (ISFOLDER(PATH)) return TRUE;
+  std::wstring wide;
+  if (!widen(PATH, &wide)) {
+    *REASON = kNotUtf8;
+    return FALSE;
+  }
+  if (CreateDirectoryW(wide.c_str(), nullptr)) return TRUE;
+  const DWORD error = GetLastError();
+  if (error == ERROR_ALREADY_EXISTS && ISFOLDER(PATH)) return TRUE;
+  *REASON = error == ERROR_ALREADY_EXISTS ? "it is not a folder" : system_error(error);
+  return FALSE;
+}
+
+// ---- the program and the player --------------------------------------------------------------
+
+std::string PROGRAMPATH() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), DWORD(path.size()));
+    if (n == 0) return "";
+    if (n < path.size()) return slashed(narrow(path.c_str(), int(n)));
+    if (path.size() >= 32768) return "";
+    path.resize(path.size() * 2);
+  }
+}
+
+std::string PROGRAMFOLDER() {
+  const std::string path = PROGRAMPATH();
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+std::string PROGRAMNAME() {
+  std::string name = PROGRAMPATH();
+  name = name.substr(name.rfind('/') + 1);
+  if (name.size() > 4 && _stricmp(name.c_str() + name.size() - 4, ".exe") == 0)
+    name.resize(name.size() - 4);
+  return name;
+}
+
+bool ISSEPARATOR(char C) { return C == '/' || C == '\\'; }
+
+std::string PLAYERDATAFOLDER(std::string* REASON) {
+  if (const wchar_t* appdata = _wgetenv(L"APPDATA"); appdata != nullptr && appdata[0] != 0)
+    return slashed(narrow(appdata));
+  wchar_t* known = nullptr;
+  std::string out;
+  if (SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &known) == S_OK)
+    out = slashed(narrow(known));
+  CoTaskMemFree(known);
+  if (out.empty()) *REASON = "neither APPDATA nor the roaming application data folder is known";
+  return out;
+}
+
+void SETENVIRONMENT(const char* NAME, const char* VALUE) {
+  std::wstring name, value;
+  if (!widen(NAME, &name) || (VALUE != nullptr && !widen(VALUE, &value))) return;
+  SetEnvironmentVariableW(name.c_str(), VALUE != nullptr ? value.c_str() : nullptr);
+}
+
+namespace {
+
+// One argument as the C run-time of the started program splits its command line again.
+std::wstring quoted(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+  std::wstring out = L"\"";
+  size_t backslashes = 0;
+  for (const wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(backslashes * 2, L'\\');
+  return out + L"\"";
+}
+
+}  // namespace
+
+int RUNPROGRAM(const std::vector<std::string>& ARGV, const std::string& CWD, std::string* REASON) {
+  std::wstring line, arg, cwd;
+  for (const std::string& a : ARGV) {
+    if (!widen(a, &arg)) {
+      *REASON = "an argument is not valid UTF-8";
+      return -1;
+    }
+    line += (line.empty() ? L"" : L" ") + quoted(arg);
+  }
+  if (ARGV.empty() || !widen(CWD, &cwd)) {
+    *REASON = ARGV.empty() ? "no program named" : kNotUtf8;
+    return -1;
+  }
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, 1, 0, nullptr,
+                      cwd.empty() ? nullptr : cwd.c_str(), &startup, &process)) {
+    *REASON = LASTSYSTEMERROR();
+    return -1;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD status = 1;
+  GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return int(status);
+}
+
+// ---- stop requests ---------------------------------------------------------------------------
+
+namespace {
+
+std::atomic<void (*)()> g_on_stop{nullptr};
+std::atomic<int> g_requests{0};
+
+BOOL WINAPI on_console_event(DWORD event) {
+  void (*on_stop)() = g_on_stop.load();
+  if (on_stop == nullptr || g_requests.fetch_add(1) > 0) return 0;  // the default: end
+  on_stop();
+  // Closing the console, logging off and shutting down end the process once this returns:
+  // the game gets a few seconds (the system allows five) to finish its frame and its files.
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
+    Sleep(4000);
+  return 1;
+}
+
+}  // namespace
+
+void CATCHSTOPREQUESTS(void (*ONSTOP)()) {
+  const bool on = ONSTOP != nullptr, was = g_on_stop.exchange(ONSTOP) != nullptr;
+  if (on == was) return;
+  g_requests.store(0);
+  SetConsoleCtrlHandler(on_console_event, on);
+}
+
+BOOLEAN ADDRESSSPACELEFT(size_t) { return TRUE; }
+
+}  // namespace KASTREL::PLATFORM
