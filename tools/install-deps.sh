@@ -5,8 +5,8 @@
 set -euo pipefail
 
 declare -A groups=(
-  [build]="g++ cmake ninja-build pkg-config make zlib1g-dev libdeflate-dev libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core libsdl2-mixer-dev"
-  [test]="googletest libgtest-dev libgmock-dev libpng-dev clang libclang-rt-14-dev xvfb xdotool x11-utils x11-apps libx11-dev libxext-dev libxfixes-dev libncurses-dev vorbis-tools flac weston libweston-10-dev"
+  [build]="g++ cmake ninja-build pkg-config make zlib1g-dev libdeflate-dev libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core libsdl2-mixer-dev libpugixml-dev nlohmann-json3-dev libzstd-dev"
+  [test]="googletest libgtest-dev libgmock-dev libpng-dev clang libclang-rt-14-dev xvfb xdotool x11-utils x11-apps libx11-dev libxext-dev libxfixes-dev libncurses-dev vorbis-tools flac weston libweston-10-dev tiled"
   [demo]="xvfb xdotool libx11-dev"
   [bench]="libbenchmark-dev libpixman-1-dev libpng-dev libspng-dev libstb-dev libsfml-dev liballegro5-dev libgl-dev xvfb python3-pygame valgrind"
 )
