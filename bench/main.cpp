@@ -590,6 +590,7 @@ int main(int argc, char** argv) {
     bench::RegisterAudio();
     bench::RegisterEvents();
     bench::RegisterTransforms();
+    bench::RegisterWorld();
   }
   bench::RegisterBunnymark();
   const int32_t child = bench::ChildSet();

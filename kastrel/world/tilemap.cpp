@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>
@@ -247,75 +248,74 @@ void property_value(PROPERTY& P) {
 
 namespace {
 
-int base64_value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
+// Each character's 6 bits; 64 for whitespace, 255 for anything else.
+struct BASE64TABLE {
+  uint8_t v[256];
+  constexpr BASE64TABLE() : v() {
+    for (int i = 0; i < 256; ++i) v[i] = 255;
+    const char* a = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (int i = 0; i < 64; ++i) v[uint8_t(a[i])] = uint8_t(i);
+    for (char c : {' ', '\n', '\r', '\t'}) v[uint8_t(c)] = 64;
+  }
+};
+constexpr BASE64TABLE kBase64;
 
 std::vector<uint8_t> base64(const std::string& TEXT, const std::string& WHAT) {
-  std::string s;
-  s.reserve(TEXT.size());
-  for (char c : TEXT)
-    if (c != ' ' && c != '\n' && c != '\r' && c != '\t') s += c;
-  if (s.size() % 4 != 0)
-    fail("%s: base64 of %zu characters is not whole groups of 4", WHAT.c_str(), s.size());
-  size_t pad = 0;
-  while (pad < 2 && pad < s.size() && s[s.size() - 1 - pad] == '=') ++pad;
-  std::vector<uint8_t> out;
-  out.reserve(s.size() / 4 * 3);
+  std::vector<uint8_t> out(TEXT.size() / 4 * 3 + 3);
+  size_t n = 0, chars = 0, pad = 0;
   uint32_t acc = 0;
-  for (size_t i = 0; i < s.size() - pad; ++i) {
-    const int v = base64_value(s[i]);
-    if (v < 0) fail("%s: '%c' is not a base64 character", WHAT.c_str(), s[i]);
-    acc = acc << 6 | uint32_t(v);
-    if (i % 4 == 3) {
-      out.push_back(uint8_t(acc >> 16));
-      out.push_back(uint8_t(acc >> 8));
-      out.push_back(uint8_t(acc));
+  for (const char ch : TEXT) {
+    const uint8_t v = kBase64.v[uint8_t(ch)];
+    if (v == 64) continue;
+    if (ch == '=' && pad < 2) {
+      ++pad, ++chars;
+      continue;
+    }
+    if (v == 255 || pad != 0) fail("%s: '%c' is not a base64 character here", WHAT.c_str(), ch);
+    acc = acc << 6 | v;
+    if (++chars % 4 == 0) {
+      out[n++] = uint8_t(acc >> 16);
+      out[n++] = uint8_t(acc >> 8);
+      out[n++] = uint8_t(acc);
     }
   }
+  if (chars % 4 != 0)
+    fail("%s: base64 of %zu characters is not whole groups of 4", WHAT.c_str(), chars);
   if (pad == 1) {
-    out.push_back(uint8_t(acc >> 10));
-    out.push_back(uint8_t(acc >> 2));
+    out[n++] = uint8_t(acc >> 10);
+    out[n++] = uint8_t(acc >> 2);
   } else if (pad == 2) {
-    out.push_back(uint8_t(acc >> 4));
+    out[n++] = uint8_t(acc >> 4);
   }
+  out.resize(n);
   return out;
 }
 
-// Inflates zlib (GZIP false) or gzip data into exactly SIZE bytes: more or fewer is refused.
-std::vector<uint8_t> inflate_exact(const std::vector<uint8_t>& IN, size_t SIZE, bool GZIP,
-                                   const std::string& WHAT) {
-  std::vector<uint8_t> out(SIZE + 1);
+// Inflates zlib (GZIP false) or gzip data into exactly SIZE bytes at OUT, which has room for
+// SIZE + 4: more or fewer is refused.
+void inflate_exact(const std::vector<uint8_t>& IN, uint8_t* OUT, size_t SIZE, bool GZIP,
+                   const std::string& WHAT) {
   z_stream z{};
   if (inflateInit2(&z, GZIP ? 16 + MAX_WBITS : MAX_WBITS) != Z_OK) fail("zlib cannot start");
   z.next_in = const_cast<Bytef*>(IN.data());
   z.avail_in = uInt(IN.size());
-  z.next_out = out.data();
-  z.avail_out = uInt(out.size());
+  z.next_out = OUT;
+  z.avail_out = uInt(SIZE + 1);
   const int status = inflate(&z, Z_FINISH);
   const size_t produced = z.total_out;
   inflateEnd(&z);
   if (produced > SIZE) fail("%s: the %s data hold more cells than the layer", WHAT.c_str(), GZIP ? "gzip" : "zlib");
   if (status != Z_STREAM_END) fail("%s: the %s data are broken or cut short", WHAT.c_str(), GZIP ? "gzip" : "zlib");
   if (produced != SIZE) fail("%s: the %s data hold fewer cells than the layer", WHAT.c_str(), GZIP ? "gzip" : "zlib");
-  out.resize(SIZE);
-  return out;
 }
 
-std::vector<uint8_t> unzstd_exact(const std::vector<uint8_t>& IN, size_t SIZE,
-                                  const std::string& WHAT) {
-  std::vector<uint8_t> out(SIZE + 1);
+void unzstd_exact(const std::vector<uint8_t>& IN, uint8_t* OUT, size_t SIZE, const std::string& WHAT) {
   ZSTD_DCtx* z = ZSTD_createDCtx();
   if (z == nullptr) throw std::bad_alloc();
   // Small windows only: a frame may not ask for more memory than the layer itself.
   ZSTD_DCtx_setParameter(z, ZSTD_d_windowLogMax, 27);
   ZSTD_inBuffer in{IN.data(), IN.size(), 0};
-  ZSTD_outBuffer o{out.data(), out.size(), 0};
+  ZSTD_outBuffer o{OUT, SIZE + 1, 0};
   size_t status = 1;
   while (status != 0 && o.pos < o.size) {
     const size_t before_in = in.pos, before_out = o.pos;
@@ -327,8 +327,6 @@ std::vector<uint8_t> unzstd_exact(const std::vector<uint8_t>& IN, size_t SIZE,
   if (status != 0 || o.pos != SIZE || in.pos != in.size)
     fail("%s: the zstd data %s", WHAT.c_str(),
          o.pos > SIZE ? "hold more cells than the layer" : "are cut short or hold another number of cells");
-  out.resize(SIZE);
-  return out;
 }
 
 }  // namespace
@@ -361,20 +359,20 @@ std::vector<uint32_t> decode_cells(const std::string& TEXT, const std::string& E
   if (ENCODING != "base64") fail("%s: encoding '%.20s' is unknown", WHAT.c_str(), ENCODING.c_str());
   std::vector<uint8_t> bytes = base64(TEXT, WHAT);
   const size_t size = size_t(COUNT) * 4;
-  if (COMPRESSION == "zlib" || COMPRESSION == "gzip") {
-    bytes = inflate_exact(bytes, size, COMPRESSION == "gzip", WHAT);
-  } else if (COMPRESSION == "zstd") {
-    bytes = unzstd_exact(bytes, size, WHAT);
-  } else if (!COMPRESSION.empty()) {
+  if (!COMPRESSION.empty() && COMPRESSION != "zlib" && COMPRESSION != "gzip" && COMPRESSION != "zstd")
     fail("%s: compression '%.20s' is unknown", WHAT.c_str(), COMPRESSION.c_str());
-  } else if (bytes.size() != size) {
+  if (COMPRESSION.empty() && bytes.size() != size)
     fail("%s: the base64 data hold %zu bytes, not the %zu of %llu cells", WHAT.c_str(),
          bytes.size(), size, static_cast<unsigned long long>(COUNT));
-  }
+  // One cell of room past the end shows data running long.
+  cells.resize(size_t(COUNT) + 1);
+  auto* out = reinterpret_cast<uint8_t*>(cells.data());
+  if (COMPRESSION == "zstd") unzstd_exact(bytes, out, size, WHAT);
+  else if (!COMPRESSION.empty()) inflate_exact(bytes, out, size, COMPRESSION == "gzip", WHAT);
+  else std::memcpy(out, bytes.data(), size);
   cells.resize(size_t(COUNT));
-  for (size_t i = 0; i < cells.size(); ++i)
-    cells[i] = uint32_t(bytes[4 * i]) | uint32_t(bytes[4 * i + 1]) << 8 |
-               uint32_t(bytes[4 * i + 2]) << 16 | uint32_t(bytes[4 * i + 3]) << 24;
+  if constexpr (std::endian::native != std::endian::little)
+    for (uint32_t& c : cells) c = __builtin_bswap32(c);
   return cells;
 }
 
@@ -516,11 +514,19 @@ void finish_map(LOADER& L, TILEMAP& map, const std::vector<std::string>& TILESET
   }
   for (LAYER& layer : map.LAYERS) {
     const int64_t w = std::max(layer.WIDTH, 1);
-    for (size_t i = 0; i < layer.CELLS.size(); ++i)
-      if ((layer.CELLS[i] & TILEGIDMASK) != 0 && map.TILESETOF(layer.CELLS[i]) == nullptr)
+    // Neighbouring cells mostly share a tileset: its range of ids is tried first.
+    uint32_t lo = 1, hi = 1;
+    for (size_t i = 0; i < layer.CELLS.size(); ++i) {
+      const uint32_t gid = layer.CELLS[i] & TILEGIDMASK;
+      if (gid == 0 || (gid >= lo && gid < hi)) continue;
+      int32_t id = 0;
+      const TILESET* ts = map.TILESETOF(gid, &id);
+      if (ts != nullptr && !ts->IMAGEPATH.empty()) lo = ts->FIRSTGID, hi = ts->FIRSTGID + uint32_t(ts->TILECOUNT);
+      if (ts == nullptr)
         check_gid(map, layer.CELLS[i],
                   "layer '" + layer.NAME + "' at (" + std::to_string(layer.ORIGINX + int64_t(i) % w) +
                       ", " + std::to_string(layer.ORIGINY + int64_t(i) / w) + ")");
+    }
     for (const MAPOBJECT& o : layer.OBJECTS)
       if (o.SHAPE == SHAPETILE) check_gid(map, o.GID, "object " + std::to_string(o.ID) + " '" + o.NAME + "'");
     if (layer.KIND == LAYERIMAGE && !layer.IMAGEPATH.empty())

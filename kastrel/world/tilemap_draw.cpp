@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kastrel/base/error.h"
+#include "kastrel/graphics/draw_target.h"
 #include "kastrel/graphics/image.h"
 #include "kastrel/graphics/rasterop.h"
 #include "kastrel/graphics/shapes.h"
@@ -15,17 +16,6 @@
 namespace KASTREL::WORLD {
 
 namespace {
-
-struct BLIT {
-  int32_t mode;
-  VOX_PUT_ROUTINE routine;
-};
-// By RASTEROP number (VOXCUSTOM is not offered for layers).
-constexpr BLIT kBlits[] = {
-    {PUT_PSET, vox_hPutPSet}, {PUT_PRESET, vox_hPutPReset}, {PUT_TRANS, vox_hPutTrans},
-    {PUT_AND, vox_hPutAnd},   {PUT_OR, vox_hPutOr},         {PUT_XOR, vox_hPutXor},
-    {PUT_ALPHA, vox_hPutAlpha}, {PUT_ADD, vox_hPutAdd},
-};
 
 uint32_t multiply(uint32_t a, uint32_t b) {
   uint32_t out = 0;
@@ -65,28 +55,6 @@ inline uint32_t tinted(uint32_t c, uint32_t t) {
   for (int s = 0; s < 32; s += 8) out |= ((((c >> s) & 255) * (((t >> s) & 255) + 1)) >> 8) << s;
   return out;
 }
-
-// A scratch image for gathered tiles, reused across tiles.
-struct SCRATCH {
-  std::unique_ptr<uint8_t, decltype(&std::free)> block{nullptr, &std::free};
-  size_t bytes = 0;
-  uint32_t* pixels(int64_t w, int64_t h) {
-    const size_t need = 32 + size_t(w * h) * 4;
-    if (need > bytes) {
-      block.reset(static_cast<uint8_t*>(std::malloc(need)));
-      bytes = block ? need : 0;
-      if (!block) return nullptr;
-    }
-    VOX_IMAGE_HEADER header{};
-    header.type = VOX_IMAGE_TYPE;
-    header.bpp = 4;
-    header.width = uint32_t(w);
-    header.height = uint32_t(h);
-    header.pitch = uint32_t(w * 4);
-    std::memcpy(block.get(), &header, sizeof header);
-    return reinterpret_cast<uint32_t*>(block.get() + 32);
-  }
-};
 
 // The tile's picture and its closed source rectangle, or false when it has none loaded.
 bool tile_picture(const TILESET& ts, int32_t id, const GRAPHICS::BITMAP*& image, MATH::RECT& r) {
@@ -218,48 +186,70 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
   const int64_t r0 = std::max<int64_t>(layer.ORIGINY, floordiv(rows.front(), th) - growy);
   const int64_t r1 = std::min<int64_t>(int64_t(layer.ORIGINY) + layer.HEIGHT - 1, floordiv(rows.back(), th) + growy);
 
-  const BLIT blit = kBlits[METHOD];
-  const int32_t alpha = METHOD == GRAPHICS::VOXADD ? int32_t(e.tint >> 24) : -1;
+  GRAPHICS::DETAIL::DRAWTARGET t;
+  if (!GRAPHICS::DETAIL::begin(t, DEST, METHOD, 0, "DRAWLAYER")) return FALSE;
+  struct FINISH {
+    GRAPHICS::DETAIL::DRAWTARGET& t;
+    ~FINISH() { GRAPHICS::DETAIL::finish(t); }
+  } finish{t};
+  if (t.bpp != 4) {
+    SETLASTERROR("DRAWLAYER: the target is not 32 bits a pixel");
+    return FALSE;
+  }
+  // The part of the view inside the target.
+  const int64_t kmin = std::max<int64_t>(0, -int64_t(CAMERA.VIEW.X)), kmax = std::min<int64_t>(vw, t.width - CAMERA.VIEW.X);
+  const int64_t jmin = std::max<int64_t>(0, -int64_t(CAMERA.VIEW.Y)), jmax = std::min<int64_t>(vh, t.height - CAMERA.VIEW.Y);
+  if (kmin >= kmax || jmin >= jmax) return TRUE;
+  // View spans of the grid's columns and rows, for tiles of the grid's size.
+  const auto span = [](const std::vector<int64_t>& at, int64_t from, int64_t to, int64_t lo, int64_t hi) {
+    const int64_t a = std::lower_bound(at.begin(), at.end(), from) - at.begin();
+    const int64_t b = std::lower_bound(at.begin(), at.end(), to) - at.begin();
+    return std::pair(std::max(a, lo), std::min(b, hi));
+  };
+  std::vector<std::pair<int64_t, int64_t>> colspan, rowspan;
+  for (int64_t col = c0; col <= c1; ++col) colspan.push_back(span(cols, col * tw, (col + 1) * tw, kmin, kmax));
+  for (int64_t r = r0; r <= r1; ++r) rowspan.push_back(span(rows, r * th, (r + 1) * th, jmin, jmax));
+
+  const VOX_PUT_ROUTINE put = t.rows;
+  const int32_t alpha = METHOD == GRAPHICS::VOXADD ? int32_t(e.tint >> 24) : 255;
   const bool plain = e.tint == 0xFFFFFFFFu || METHOD == GRAPHICS::VOXADD;
-  SCRATCH scratch;
+  std::vector<uint32_t> scratch;
   for (int64_t r = r0; r <= r1; ++r) {
     for (int64_t col = c0; col <= c1; ++col) {
       uint32_t gid = layer.CELLS[size_t((r - layer.ORIGINY) * layer.WIDTH + (col - layer.ORIGINX))];
       if ((gid & TILEGIDMASK) == 0) continue;
-      gid = MAP.ANIMATEDGID(gid, MS);
       int32_t id = 0;
       const TILESET* ts = MAP.TILESETOF(gid, &id);
+      if (ts != nullptr && !ts->TILES.empty()) {
+        const TILEINFO* info = ts->INFO(id);
+        if (info != nullptr && !info->ANIMATION.empty()) {
+          gid = MAP.ANIMATEDGID(gid, MS);
+          ts = MAP.TILESETOF(gid, &id);
+        }
+      }
       const GRAPHICS::BITMAP* image = nullptr;
       MATH::RECT src;
       if (ts == nullptr || !tile_picture(*ts, id, image, src)) continue;
       const int64_t w = int64_t(src.W) + 1, h = int64_t(src.H) + 1;
       // The tile's world box: on its cell's bottom-left corner, moved by the tileset's offset.
       const int64_t x0 = col * tw + ts->OFFSETX, y1 = (r + 1) * th + ts->OFFSETY, y0 = y1 - h;
-      const int64_t k0 = std::lower_bound(cols.begin(), cols.end(), x0) - cols.begin();
-      const int64_t k1 = std::lower_bound(cols.begin(), cols.end(), x0 + w) - cols.begin();
-      const int64_t j0 = std::lower_bound(rows.begin(), rows.end(), y0) - rows.begin();
-      const int64_t j1 = std::lower_bound(rows.begin(), rows.end(), y1) - rows.begin();
+      const bool grid = x0 == col * tw && w == tw && y0 == r * th && h == th;
+      const auto [k0, k1] = grid ? colspan[size_t(col - c0)] : span(cols, x0, x0 + w, kmin, kmax);
+      const auto [j0, j1] = grid ? rowspan[size_t(r - r0)] : span(rows, y0, y1, jmin, jmax);
       if (k0 >= k1 || j0 >= j1) continue;
-      const float tx = float(CAMERA.VIEW.X + k0), ty = float(CAMERA.VIEW.Y + j0);
-      int32_t status;
+      uint8_t* to = t.pixels + (CAMERA.VIEW.Y + j0) * int64_t(t.pitch) + (CAMERA.VIEW.X + k0) * 4;
+      const auto* base = static_cast<const uint8_t*>(image->HANDLE()) + 32;
+      const size_t pitch = image->PITCH();
+      const int64_t n = k1 - k0;
       if (z == 1 && (gid & ~TILEGIDMASK) == 0 && plain) {
-        status = vox_GfxPut(DEST, tx, ty, image->HANDLE(), src.X + int32_t(cols[size_t(k0)] - x0),
-                            src.Y + int32_t(rows[size_t(j0)] - y0), int32_t(k1 - k0 - 1),
-                            int32_t(j1 - j0 - 1), PUT_RELATIVE_CORNER, blit.mode, blit.routine, alpha,
-                            nullptr, nullptr);
+        put(base + size_t(src.Y + rows[size_t(j0)] - y0) * pitch + size_t(src.X + cols[size_t(k0)] - x0) * 4,
+            to, int32_t(n), int32_t(j1 - j0), int32_t(pitch), t.pitch, alpha, nullptr, nullptr);
       } else {
-        // Gather the tile as it shows (scaled, mirrored, tinted), then blit that.
-        uint32_t* out = scratch.pixels(k1 - k0, j1 - j0);
-        if (out == nullptr) {
-          SETLASTERROR("DRAWLAYER: out of memory");
-          return FALSE;
-        }
-        const auto* base = static_cast<const uint8_t*>(image->HANDLE()) + 32;
-        const size_t pitch = image->PITCH();
+        // Gather the tile as it shows (scaled, mirrored, tinted), then blend that.
+        scratch.resize(size_t(n * (j1 - j0)));
         const bool H = gid & TILEFLIPH, V = gid & TILEFLIPV, D = gid & TILEFLIPD;
-        const int64_t n = k1 - k0;
         for (int64_t j = j0; j < j1; ++j) {
-          uint32_t* row = out + (j - j0) * n;
+          uint32_t* row = scratch.data() + (j - j0) * n;
           if (j > j0 && rows[size_t(j)] == rows[size_t(j - 1)]) {  // a repeated row at zoom > 1
             std::memcpy(row, row - n, size_t(n) * 4);
             continue;
@@ -276,13 +266,11 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
             row[k - k0] = plain ? p : tinted(p, e.tint);
           }
         }
-        status = vox_GfxPut(DEST, tx, ty, scratch.block.get(), 0, 0, int32_t(n - 1), int32_t(j1 - j0 - 1),
-                            PUT_RELATIVE_CORNER, blit.mode, blit.routine, alpha, nullptr, nullptr);
+        put(reinterpret_cast<const uint8_t*>(scratch.data()), to, int32_t(n), int32_t(j1 - j0),
+            int32_t(n * 4), t.pitch, alpha, nullptr, nullptr);
       }
-      if (status != 0) {
-        SETLASTERROR("DRAWLAYER: the tiles cannot be drawn (no screen?)");
-        return FALSE;
-      }
+      t.top = std::min<int64_t>(t.top, CAMERA.VIEW.Y + j0);
+      t.bottom = std::max<int64_t>(t.bottom, CAMERA.VIEW.Y + j1 - 1);
     }
   }
   return TRUE;
