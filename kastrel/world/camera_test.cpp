@@ -177,6 +177,7 @@ TEST(Camera, TurnedCameraTurnsThePicture) {
         for (int q = 0; q < (angle == 180 ? 2 : angle == 90 ? 1 : 3); ++q) std::tie(x, y) = std::pair(y, -1 - x);
         ASSERT_EQ(t.get(20 + x, 20 + y), s.get(20 + a, 20 + b)) << angle << ": " << a << "," << b;
       }
+    EXPECT_TRUE(DRAWLAYER(nullptr, map, 0, cam)) << LASTERROR();  // the screen takes it too
     const MATH::POINTF v = cam.TOVIEW(13.25f, 50.5f), back = cam.TOWORLD(v.X, v.Y);
     EXPECT_NEAR(back.X, 13.25f, 1e-3);
     EXPECT_NEAR(back.Y, 50.5f, 1e-3);

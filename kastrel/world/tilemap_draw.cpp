@@ -299,6 +299,10 @@ BOOLEAN DRAWMAP(void* DEST, const TILEMAP& MAP, const CAMERA& CAMERA, int64_t MS
       const double fx = layer.REPEATX ? x + std::floor((seen.X - x) / w) * w : x;
       const double fy = layer.REPEATY ? y + std::floor((seen.Y - y) / h) * h : y;
       const double lx = layer.REPEATX ? seen.X + seen.W : fx, ly = layer.REPEATY ? seen.Y + seen.H : fy;
+      if ((ly - fy) / h * ((lx - fx) / w) > 65536) {
+        SETLASTERROR("DRAWMAP: image layer '%s' would repeat over 65536 times in view", layer.NAME.c_str());
+        return FALSE;
+      }
       GRAPHICS::TRANSFORM T;
       T.TINT = e.tint;
       for (double py = fy; py <= ly; py += h)

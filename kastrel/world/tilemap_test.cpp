@@ -13,6 +13,10 @@
 
 #include "kastrel/base/error.h"
 #include "kastrel/base/testing/process.h"
+#include "kastrel/device/display.h"
+#include "kastrel/device/driver.h"
+#include "kastrel/graphics/image.h"
+#include "kastrel/world/camera.h"
 
 using namespace KASTREL;
 using namespace KASTREL::WORLD;
@@ -123,6 +127,20 @@ std::string reencode(std::string tmx, const std::string& how, bool chunked) {
   return out;
 }
 
+// The map drawn whole (and a little around), turned a quarter and zoomed, as bytes.
+std::string picture(const TILEMAP& m) {
+  std::string out;
+  for (float angle : {0.0f, 90.0f}) {
+    void* image = vox_GfxImageCreate(200, 130, 0xFF000000u, 32, 0);
+    CAMERA cam(200, 130);
+    cam.X = 80, cam.Y = 48, cam.ZOOM = angle ? 1.5f : 1, cam.ANGLE = angle;
+    EXPECT_TRUE(DRAWMAP(image, m, cam, 120)) << LASTERROR();
+    out.append(static_cast<const char*>(image) + 32, 200 * 130 * 4);
+    vox_GfxImageDestroy(image);
+  }
+  return out;
+}
+
 bool run_tiled(const std::vector<std::string>& args, const std::string& cwd) {
   std::vector<std::string> argv{"tiled"};
   argv.insert(argv.end(), args.begin(), args.end());
@@ -187,9 +205,11 @@ TEST(Tilemap, EveryExportOfTheEditorLoadsTheSame) {
   write(dir.file("csv.tmx"), source);
   if (!run_tiled({"--export-tileset", "json", "terrain.tsx", "terrain.tsj"}, dir.path()))
     GTEST_SKIP() << "the Tiled editor cannot run here (tools/install-deps.sh test installs it)";
+  vox_GfxScreenRes(8, 8, 32, 1, MODE_NULL, 0);  // pictures need a screen (the null one)
   TILEMAP reference;
   ASSERT_TRUE(reference.LOADFROMFILE(kMaps + "level.tmx")) << LASTERROR();
-  const std::string expected = describe(reference);
+  const std::string expected = describe(reference), pixels = picture(reference);
+  ASSERT_NE(pixels, picture(TILEMAP()));  // the map shows
   for (const char* how : {"csv", "base64", "zlib", "gzip", "zstd", "zstd-chunks"}) {
     const std::string name = how;
     const bool chunked = name == "zstd-chunks";
@@ -218,6 +238,7 @@ TEST(Tilemap, EveryExportOfTheEditorLoadsTheSame) {
         for (LAYER& l : map.LAYERS) l.ORIGINX += 16, l.ORIGINY += 6;
       }
       EXPECT_EQ(describe(map), expected) << out;
+      EXPECT_TRUE(picture(map) == pixels) << out << " draws other pixels";
     }
   }
 }
