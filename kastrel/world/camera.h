@@ -76,7 +76,8 @@ struct CAMERA {
 };
 
 // Draws tile layer number LAYER of MAP (an index into MAP.LAYERS) through CAMERA onto DEST (null:
-// the screen), touching only the tiles in view and no pixel outside VIEW, animations at MS
+// the screen), touching only the tiles in view and no pixel outside VIEW (a turned camera's
+// tiles, drawn one by one, may spill past its edges onto the target), animations at MS
 // milliseconds. The layer's opacity and tint, and its groups', multiply each pixel as
 // TRANSFORM.TINT does; offsets and parallax (the layer moves by 1 - PARALLAX of the camera's
 // motion) shift it in whole target pixels. Tiles larger than the map's grid sit on their cell's

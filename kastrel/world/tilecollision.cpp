@@ -66,7 +66,9 @@ TILECOLLIDER::TILECOLLIDER(const TILEMAP& MAP, const std::vector<std::string>& L
   std::vector<const LAYER*> chosen;
   int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
   for (const LAYER& l : MAP.LAYERS) {
-    if (l.KIND != LAYERTILES || l.CELLS.empty()) continue;
+    if (l.KIND != LAYERTILES || l.CELLS.empty() || l.WIDTH < 1 ||
+        l.CELLS.size() != size_t(l.WIDTH) * size_t(std::max(l.HEIGHT, 0)))
+      continue;
     if (!LAYERS.empty() && std::find(LAYERS.begin(), LAYERS.end(), l.NAME) == LAYERS.end()) continue;
     chosen.push_back(&l);
     x0 = std::min<int64_t>(x0, l.ORIGINX), y0 = std::min<int64_t>(y0, l.ORIGINY);

@@ -64,7 +64,7 @@ MATH::RECT TILESET::SOURCERECT(int32_t ID) const {
 
 uint32_t LAYER::CELL(int32_t TX, int32_t TY) const {
   const int64_t x = int64_t(TX) - ORIGINX, y = int64_t(TY) - ORIGINY;
-  if (x < 0 || y < 0 || x >= WIDTH || y >= HEIGHT) return 0;
+  if (x < 0 || y < 0 || x >= WIDTH || y >= HEIGHT || size_t(y * WIDTH + x) >= CELLS.size()) return 0;
   return CELLS[size_t(y * WIDTH + x)];
 }
 

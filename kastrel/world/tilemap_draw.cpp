@@ -49,6 +49,9 @@ EFFECT effect_of(const TILEMAP& map, int32_t index) {
   return e;
 }
 
+// A whole number of pixels or tiles from a floored value, held where int64 arithmetic is safe.
+int64_t whole(double v) { return std::isnan(v) ? 0 : int64_t(std::clamp(v, -0x1p60, 0x1p60)); }
+
 // Pixel c multiplied by tint t, channel by channel: c * (t + 1) >> 8.
 inline uint32_t tinted(uint32_t c, uint32_t t) {
   uint32_t out = 0;
@@ -89,10 +92,10 @@ BOOLEAN draw_turned(void* DEST, const TILEMAP& map, const LAYER& layer, const EF
   int64_t reach = 1;
   for (const TILESET& ts : map.TILESETS)
     reach = std::max<int64_t>(reach, (std::max(ts.TILEWIDTH, ts.TILEHEIGHT) + std::abs(ts.OFFSETX) + std::abs(ts.OFFSETY)) / std::min(tw, th) + 1);
-  const int64_t c0 = std::max<int64_t>(layer.ORIGINX, int64_t(std::floor((seen.X - shiftx) / tw)) - reach);
-  const int64_t c1 = std::min<int64_t>(int64_t(layer.ORIGINX) + layer.WIDTH - 1, int64_t(std::floor((seen.X + seen.W - shiftx) / tw)) + reach);
-  const int64_t r0 = std::max<int64_t>(layer.ORIGINY, int64_t(std::floor((seen.Y - shifty) / th)) - reach);
-  const int64_t r1 = std::min<int64_t>(int64_t(layer.ORIGINY) + layer.HEIGHT - 1, int64_t(std::floor((seen.Y + seen.H - shifty) / th)) + reach);
+  const int64_t c0 = std::max<int64_t>(layer.ORIGINX, whole(std::floor((seen.X - shiftx) / tw)) - reach);
+  const int64_t c1 = std::min<int64_t>(int64_t(layer.ORIGINX) + layer.WIDTH - 1, whole(std::floor((seen.X + seen.W - shiftx) / tw)) + reach);
+  const int64_t r0 = std::max<int64_t>(layer.ORIGINY, whole(std::floor((seen.Y - shifty) / th)) - reach);
+  const int64_t r1 = std::min<int64_t>(int64_t(layer.ORIGINY) + layer.HEIGHT - 1, whole(std::floor((seen.Y + seen.H - shifty) / th)) + reach);
   for (int64_t r = r0; r <= r1; ++r)
     for (int64_t c = c0; c <= c1; ++c) {
       uint32_t gid = layer.CELL(int32_t(c), int32_t(r));
@@ -144,6 +147,11 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
   }
   if (!target_ok(DEST, "DRAWLAYER")) return FALSE;
   const WORLD::LAYER& layer = MAP.LAYERS[size_t(LAYER)];
+  if (layer.WIDTH < 0 || layer.HEIGHT < 0 || layer.CELLS.size() != size_t(layer.WIDTH) * size_t(layer.HEIGHT)) {
+    SETLASTERROR("DRAWLAYER: layer '%s' holds %zu cells, not its %d x %d", layer.NAME.c_str(),
+                 layer.CELLS.size(), layer.WIDTH, layer.HEIGHT);
+    return FALSE;
+  }
   const EFFECT e = effect_of(MAP, LAYER);
   if (!e.visible || CAMERA.VIEW.W < 0 || CAMERA.VIEW.H < 0 || layer.CELLS.empty() ||
       MAP.TILEWIDTH < 1 || MAP.TILEHEIGHT < 1)
@@ -157,18 +165,18 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
   // The layer's place: its offsets, and parallax moving it by part of the camera's motion.
   const double shiftx = e.offx + double(CAMERA.X) * (1 - e.parx);
   const double shifty = e.offy + double(CAMERA.Y) * (1 - e.pary);
-  if (!std::isfinite(shiftx) || !std::isfinite(shifty)) return TRUE;
+  if (!(std::fabs(shiftx) < 1e14) || !(std::fabs(shifty) < 1e14)) return TRUE;  // far out of sight
   const double turned = std::isfinite(CAMERA.ANGLE) ? std::fmod(double(CAMERA.ANGLE), 360.0) : 0;
   if (turned != 0) return draw_turned(DEST, MAP, layer, e, CAMERA, MS, METHOD, shiftx, shifty);
 
   // The world pixel under each view column's and row's centre (the camera's rule), in the
   // layer's own coordinates.
   const double z = CAMERA.ZOOMUSED();
-  const int64_t sx = CAMERA.SCROLLX() - int64_t(std::floor(shiftx * z));
-  const int64_t sy = CAMERA.SCROLLY() - int64_t(std::floor(shifty * z));
+  const int64_t sx = CAMERA.SCROLLX() - whole(std::floor(shiftx * z));
+  const int64_t sy = CAMERA.SCROLLY() - whole(std::floor(shifty * z));
   std::vector<int64_t> cols(static_cast<size_t>(vw)), rows(static_cast<size_t>(vh));
-  for (int64_t k = 0; k < vw; ++k) cols[size_t(k)] = int64_t(std::floor((double(k) + 0.5 + double(sx)) / z));
-  for (int64_t k = 0; k < vh; ++k) rows[size_t(k)] = int64_t(std::floor((double(k) + 0.5 + double(sy)) / z));
+  for (int64_t k = 0; k < vw; ++k) cols[size_t(k)] = whole(std::floor((double(k) + 0.5 + double(sx)) / z));
+  for (int64_t k = 0; k < vh; ++k) rows[size_t(k)] = whole(std::floor((double(k) + 0.5 + double(sy)) / z));
 
   // Cells in view, widened for tiles larger than the grid or moved by their tileset.
   const int64_t tw = MAP.TILEWIDTH, th = MAP.TILEHEIGHT;
