@@ -3,7 +3,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "kastrel/base/error.h"
@@ -217,6 +219,25 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
   std::vector<std::pair<int64_t, int64_t>> colspan, rowspan;
   for (int64_t col = c0; col <= c1; ++col) colspan.push_back(span(cols, col * tw, (col + 1) * tw, kmin, kmax));
   for (int64_t r = r0; r <= r1; ++r) rowspan.push_back(span(rows, r * th, (r + 1) * th, jmin, jmax));
+  // Columns (and rows) whose pixels sample the tile alike share a pattern number, so a tile
+  // gathered once (scaled, mirrored, tinted) serves every cell showing it the same way.
+  const auto patterns = [](const std::vector<std::pair<int64_t, int64_t>>& spans,
+                           const std::vector<int64_t>& at, int64_t first, int64_t size) {
+    std::map<std::vector<int64_t>, int32_t> seen;
+    std::vector<int32_t> out;
+    for (size_t i = 0; i < spans.size(); ++i) {
+      std::vector<int64_t> picks;
+      for (int64_t k = spans[i].first; k < spans[i].second; ++k) picks.push_back(at[size_t(k)] - (first + int64_t(i)) * size);
+      out.push_back(seen.emplace(std::move(picks), int32_t(seen.size())).first->second);
+    }
+    return out;
+  };
+  const bool reuse = z != 1 || e.tint != 0xFFFFFFFFu;
+  const std::vector<int32_t> colpattern = reuse ? patterns(colspan, cols, c0, tw) : std::vector<int32_t>();
+  const std::vector<int32_t> rowpattern = reuse ? patterns(rowspan, rows, r0, th) : std::vector<int32_t>();
+  std::unordered_map<uint64_t, size_t> gathered;  // where in STORE each gathered tile lies
+  std::vector<uint32_t> store;
+  const size_t store_limit = size_t(vw * vh) * 2;  // pixels: a frame's worth, twice
 
   const VOX_PUT_ROUTINE put = t.rows;
   const int32_t alpha = METHOD == GRAPHICS::VOXADD ? int32_t(e.tint >> 24) : 255;
@@ -254,28 +275,50 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
             to, int32_t(n), int32_t(j1 - j0), int32_t(pitch), t.pitch, alpha, nullptr, nullptr);
       } else {
         // Gather the tile as it shows (scaled, mirrored, tinted), then blend that.
-        scratch.resize(size_t(n * (j1 - j0)));
-        const bool H = gid & TILEFLIPH, V = gid & TILEFLIPV, D = gid & TILEFLIPD;
-        for (int64_t j = j0; j < j1; ++j) {
-          uint32_t* row = scratch.data() + (j - j0) * n;
-          if (j > j0 && rows[size_t(j)] == rows[size_t(j - 1)]) {  // a repeated row at zoom > 1
-            std::memcpy(row, row - n, size_t(n) * 4);
-            continue;
-          }
-          int64_t v = rows[size_t(j)] - y0;
-          if (V) v = h - 1 - v;
-          for (int64_t k = k0; k < k1; ++k) {
-            int64_t u = cols[size_t(k)] - x0;
-            if (H) u = w - 1 - u;
-            int64_t su = u, sv = v;
-            if (D) su = std::min(v, w - 1), sv = std::min(u, h - 1);
-            uint32_t p;
-            std::memcpy(&p, base + size_t(src.Y + sv) * pitch + size_t(src.X + su) * 4, 4);
-            row[k - k0] = plain ? p : tinted(p, e.tint);
-          }
+        const size_t m = size_t(j1 - j0), pixels = size_t(n) * m;
+        const bool keep = reuse && grid && colpattern[size_t(col - c0)] < 65536 &&
+                          rowpattern[size_t(r - r0)] < 65536;
+        const uint64_t key = !keep ? 0
+                                   : uint64_t(gid) << 32 | uint64_t(colpattern[size_t(col - c0)]) << 16 |
+                                         uint64_t(rowpattern[size_t(r - r0)]);
+        const uint32_t* ready = nullptr;
+        if (keep) {
+          auto found = gathered.find(key);
+          if (found != gathered.end()) ready = store.data() + found->second;
         }
-        put(reinterpret_cast<const uint8_t*>(scratch.data()), to, int32_t(n), int32_t(j1 - j0),
-            int32_t(n * 4), t.pitch, alpha, nullptr, nullptr);
+        if (ready == nullptr) {
+          uint32_t* out;
+          if (keep && store.size() + pixels <= store_limit) {
+            gathered.emplace(key, store.size());
+            store.resize(store.size() + pixels);
+            out = store.data() + store.size() - pixels;
+          } else {
+            scratch.resize(pixels);
+            out = scratch.data();
+          }
+          const bool H = gid & TILEFLIPH, V = gid & TILEFLIPV, D = gid & TILEFLIPD;
+          for (int64_t j = j0; j < j1; ++j) {
+            uint32_t* row = out + (j - j0) * n;
+            if (j > j0 && rows[size_t(j)] == rows[size_t(j - 1)]) {  // a repeated row at zoom > 1
+              std::memcpy(row, row - n, size_t(n) * 4);
+              continue;
+            }
+            int64_t v = rows[size_t(j)] - y0;
+            if (V) v = h - 1 - v;
+            for (int64_t k = k0; k < k1; ++k) {
+              int64_t u = cols[size_t(k)] - x0;
+              if (H) u = w - 1 - u;
+              int64_t su = u, sv = v;
+              if (D) su = std::min(v, w - 1), sv = std::min(u, h - 1);
+              uint32_t p;
+              std::memcpy(&p, base + size_t(src.Y + sv) * pitch + size_t(src.X + su) * 4, 4);
+              row[k - k0] = plain ? p : tinted(p, e.tint);
+            }
+          }
+          ready = out;
+        }
+        put(reinterpret_cast<const uint8_t*>(ready), to, int32_t(n), int32_t(m), int32_t(n * 4),
+            t.pitch, alpha, nullptr, nullptr);
       }
       t.top = std::min<int64_t>(t.top, CAMERA.VIEW.Y + j0);
       t.bottom = std::max<int64_t>(t.bottom, CAMERA.VIEW.Y + j1 - 1);
