@@ -87,19 +87,25 @@ const BigMap& Big() {
   static BigMap* b = [] {
     auto* big = new BigMap;
     std::mt19937 rng(2);
-    big->file = "<map orientation=\"orthogonal\" width=\"1000\" height=\"1000\" tilewidth=\"16\" tileheight=\"16\">"
-                "<tileset firstgid=\"1\" name=\"t\" tilewidth=\"16\" tileheight=\"16\" tilecount=\"256\" columns=\"16\">"
-                "<image source=\"t.png\" width=\"256\" height=\"256\"/></tileset>";
+    big->file =
+        "<map orientation=\"orthogonal\" width=\"1000\" height=\"1000\" tilewidth=\"16\" "
+        "tileheight=\"16\">"
+        "<tileset firstgid=\"1\" name=\"t\" tilewidth=\"16\" tileheight=\"16\" tilecount=\"256\" "
+        "columns=\"16\">"
+        "<image source=\"t.png\" width=\"256\" height=\"256\"/></tileset>";
     for (int l = 0; l < 2; ++l) {
       // Runs of ground and sky, as levels have, with scattered tiles.
       std::vector<uint32_t> cells(1000 * 1000);
-      for (size_t i = 0; i < cells.size(); ++i) cells[i] = (i / 1000) > 600 ? 1 + rng() % 8 : rng() % 50 ? 0 : 1 + rng() % 256;
+      for (size_t i = 0; i < cells.size(); ++i)
+        cells[i] = (i / 1000) > 600 ? 1 + rng() % 8 : rng() % 50 ? 0 : 1 + rng() % 256;
       big->raw = cells.size() * 4;
       std::string packed(ZSTD_compressBound(big->raw), '\0');
       packed.resize(ZSTD_compress(packed.data(), packed.size(), cells.data(), big->raw, 3));
       big->packed.push_back(packed);
-      big->file += "<layer name=\"l" + std::to_string(l) + "\" width=\"1000\" height=\"1000\">"
-                   "<data encoding=\"base64\" compression=\"zstd\">" + Base64(packed) + "</data></layer>";
+      big->file += "<layer name=\"l" + std::to_string(l) +
+                   "\" width=\"1000\" height=\"1000\">"
+                   "<data encoding=\"base64\" compression=\"zstd\">" +
+                   Base64(packed) + "</data></layer>";
     }
     big->file += "</map>";
     return big;
@@ -113,7 +119,8 @@ void DrawView(benchmark::State& state, float zoom) {
   cam.ZOOM = zoom;
   cam.X = 2000.3f, cam.Y = 2000.7f;
   for (auto _ : state) {
-    DRAWLAYER(d.target, d.map, 0, cam, 0, GRAPHICS::VOXPSET);  // the opaque ground, as a game draws it
+    DRAWLAYER(d.target, d.map, 0, cam, 0,
+              GRAPHICS::VOXPSET);  // the opaque ground, as a game draws it
     DRAWLAYER(d.target, d.map, 1, cam);
     benchmark::ClobberMemory();
   }
@@ -124,14 +131,16 @@ void DrawView(benchmark::State& state, float zoom) {
 void RegisterWorld() {
   const std::string section = "tile maps, 32 bits";
   Columns(section, {"kastrel", "memcpy", "unzstd"}, {"memcpy", "unzstd"});
-  SectionNote(section, "two layers of a 1280x720 view of 16x16 tiles against two memcpy of the frame; "
-                       "a 1000x1000 two-layer base64+zstd map loaded against decompressing its data");
+  SectionNote(section,
+              "two layers of a 1280x720 view of 16x16 tiles against two memcpy of the frame; "
+              "a 1000x1000 two-layer base64+zstd map loaded against decompressing its data");
   const double frame = double(kWidth) * kHeight * 4 * 2;
   const char* rows[] = {"view zoom 1", "view zoom 2", "view zoom 1.5"};
   const float zooms[] = {1, 2, 1.5f};
   for (int i = 0; i < 3; ++i) {
     const float zoom = zooms[i];
-    Add({section, rows[i], "kastrel", frame}, [zoom](benchmark::State& state) { DrawView(state, zoom); });
+    Add({section, rows[i], "kastrel", frame},
+        [zoom](benchmark::State& state) { DrawView(state, zoom); });
     Add({section, rows[i], "memcpy", frame}, [](benchmark::State& state) {
       Setup& d = Data();
       for (auto _ : state) {
@@ -156,18 +165,35 @@ void RegisterWorld() {
     const BigMap& big = Big();
     std::vector<uint8_t> out(big.raw);
     for (auto _ : state) {
-      for (const std::string& p : big.packed) ZSTD_decompress(out.data(), out.size(), p.data(), p.size());
+      for (const std::string& p : big.packed)
+        ZSTD_decompress(out.data(), out.size(), p.data(), p.size());
       benchmark::DoNotOptimize(out.data());
     }
   });
-  AddTarget({"tile view zoom 1 vs memcpy per layer (<= 1.5x the time)", section, {"view zoom 1"},
-             "kastrel", "memcpy", 1.5});
-  AddTarget({"tile view zoom 2 vs memcpy per layer (<= 2x the time)", section, {"view zoom 2"},
-             "kastrel", "memcpy", 2.0});
-  AddTarget({"tile view zoom 1.5 vs memcpy per layer (<= 3x the time)", section, {"view zoom 1.5"},
-             "kastrel", "memcpy", 3.0});
-  AddTarget({"map loading vs decompressing its data (<= 2x the time)", section,
-             {"load 1000x1000 x2 zstd"}, "kastrel", "unzstd", 2.0});
+  AddTarget({"tile view zoom 1 vs memcpy per layer (<= 1.5x the time)",
+             section,
+             {"view zoom 1"},
+             "kastrel",
+             "memcpy",
+             1.5});
+  AddTarget({"tile view zoom 2 vs memcpy per layer (<= 2x the time)",
+             section,
+             {"view zoom 2"},
+             "kastrel",
+             "memcpy",
+             2.0});
+  AddTarget({"tile view zoom 1.5 vs memcpy per layer (<= 3x the time)",
+             section,
+             {"view zoom 1.5"},
+             "kastrel",
+             "memcpy",
+             3.0});
+  AddTarget({"map loading vs decompressing its data (<= 2x the time)",
+             section,
+             {"load 1000x1000 x2 zstd"},
+             "kastrel",
+             "unzstd",
+             2.0});
 }
 
 }  // namespace bench

@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!map.LOADFROMMEMORY(data, int32_t(size))) return 0;
   for (const LAYER& layer : map.LAYERS) {
     Check(layer.CELLS.size() == size_t(layer.WIDTH) * size_t(layer.HEIGHT));
-    for (uint32_t gid : layer.CELLS) Check((gid & TILEGIDMASK) == 0 || map.TILESETOF(gid) != nullptr);
+    for (uint32_t gid : layer.CELLS)
+      Check((gid & TILEGIDMASK) == 0 || map.TILESETOF(gid) != nullptr);
     for (int64_t ms : {0, 1000, 123456})
       for (size_t i = 0; i < layer.CELLS.size() && i < 64; ++i) {
         const uint32_t g = map.ANIMATEDGID(layer.CELLS[i], ms);

@@ -13,11 +13,16 @@ namespace {
 void turn(float angle, double& c, double& s) {
   double r = std::isfinite(angle) ? std::fmod(double(angle), 360.0) : 0.0;
   if (r < 0) r += 360;
-  if (r == 0) c = 1, s = 0;
-  else if (r == 90) c = 0, s = 1;
-  else if (r == 180) c = -1, s = 0;
-  else if (r == 270) c = 0, s = -1;
-  else c = std::cos(r * M_PI / 180), s = std::sin(r * M_PI / 180);
+  if (r == 0)
+    c = 1, s = 0;
+  else if (r == 90)
+    c = 0, s = 1;
+  else if (r == 180)
+    c = -1, s = 0;
+  else if (r == 270)
+    c = 0, s = -1;
+  else
+    c = std::cos(r * M_PI / 180), s = std::sin(r * M_PI / 180);
 }
 
 double finite(float v) { return std::isfinite(v) ? double(v) : 0.0; }
@@ -42,7 +47,8 @@ MATH::POINTF CAMERA::TOVIEW(float WX, float WY) const {
   const double z = ZOOMUSED();
   const int64_t hw = (int64_t(VIEW.W) + 1) / 2, hh = (int64_t(VIEW.H) + 1) / 2;
   // Offset from the view's centre, unturned.
-  const double dx = double(WX) * z - double(SCROLLX() + hw), dy = double(WY) * z - double(SCROLLY() + hh);
+  const double dx = double(WX) * z - double(SCROLLX() + hw),
+               dy = double(WY) * z - double(SCROLLY() + hh);
   double c, s;
   turn(ANGLE, c, s);
   return {float(double(VIEW.X) + double(hw) + dx * c + dy * s),
@@ -52,7 +58,8 @@ MATH::POINTF CAMERA::TOVIEW(float WX, float WY) const {
 MATH::POINTF CAMERA::TOWORLD(float VX, float VY) const {
   const double z = ZOOMUSED();
   const int64_t hw = (int64_t(VIEW.W) + 1) / 2, hh = (int64_t(VIEW.H) + 1) / 2;
-  const double ex = double(VX) - double(VIEW.X) - double(hw), ey = double(VY) - double(VIEW.Y) - double(hh);
+  const double ex = double(VX) - double(VIEW.X) - double(hw),
+               ey = double(VY) - double(VIEW.Y) - double(hh);
   double c, s;
   turn(ANGLE, c, s);
   const double dx = ex * c - ey * s, dy = ex * s + ey * c;
@@ -98,14 +105,16 @@ BOOLEAN CAMERA::INVIEW(const MATH::RECTF& WORLD) const {
 void CAMERA::FOLLOW(float TX, float TY, float ELAPSED) {
   if (!std::isfinite(TX) || !std::isfinite(TY)) return;
   const double z = ZOOMUSED();
-  const double hw = std::max(0.0, finite(DEADZONEW)) / 2 / z, hh = std::max(0.0, finite(DEADZONEH)) / 2 / z;
+  const double hw = std::max(0.0, finite(DEADZONEW)) / 2 / z,
+               hh = std::max(0.0, finite(DEADZONEH)) / 2 / z;
   double gx = finite(X), gy = finite(Y);
   if (TX > gx + hw) gx = TX - hw;
   if (TX < gx - hw) gx = TX + hw;
   if (TY > gy + hh) gy = TY - hh;
   if (TY < gy - hh) gy = TY + hh;
   double f = 1;
-  if (std::isfinite(LAG) && LAG > 0) f = std::isfinite(ELAPSED) && ELAPSED > 0 ? 1 - std::exp(-double(ELAPSED) / LAG) : 0;
+  if (std::isfinite(LAG) && LAG > 0)
+    f = std::isfinite(ELAPSED) && ELAPSED > 0 ? 1 - std::exp(-double(ELAPSED) / LAG) : 0;
   X = float(finite(X) + (gx - finite(X)) * f);
   Y = float(finite(Y) + (gy - finite(Y)) * f);
   CLAMP();
@@ -115,8 +124,10 @@ void CAMERA::CLAMP() {
   if (!(BOUNDS.W >= 0) || !(BOUNDS.H >= 0)) return;
   const double z = ZOOMUSED();
   const auto keep = [](float& v, double lo, double size, double half) {
-    if (size <= 2 * half) v = float(lo + size / 2);
-    else v = float(std::clamp(finite(v), lo + half, lo + size - half));
+    if (size <= 2 * half)
+      v = float(lo + size / 2);
+    else
+      v = float(std::clamp(finite(v), lo + half, lo + size - half));
   };
   keep(X, BOUNDS.X, BOUNDS.W, (double(VIEW.W) + 1) / 2 / z);
   keep(Y, BOUNDS.Y, BOUNDS.H, (double(VIEW.H) + 1) / 2 / z);
@@ -128,7 +139,8 @@ BOOLEAN CAMERA::DRAWTRANSFORMED(void* DEST, const GRAPHICS::BITMAP& B, float WX,
   const double w = T.SOURCE.W < 0 ? B.WIDTH() : std::min<double>(B.WIDTH(), T.SOURCE.W + 1.0);
   const double h = T.SOURCE.H < 0 ? B.HEIGHT() : std::min<double>(B.HEIGHT(), T.SOURCE.H + 1.0);
   const double sx = std::fabs(finite(T.SCALEX)), sy = std::fabs(finite(T.SCALEY));
-  const double reach = (std::fabs(finite(T.PIVOTX)) + w) * sx + (std::fabs(finite(T.PIVOTY)) + h) * sy;
+  const double reach =
+      (std::fabs(finite(T.PIVOTX)) + w) * sx + (std::fabs(finite(T.PIVOTY)) + h) * sy;
   if (B.HANDLE() != nullptr && std::isfinite(WX) && std::isfinite(WY) &&
       !INVIEW({float(WX - reach), float(WY - reach), float(2 * reach), float(2 * reach)}))
     return TRUE;

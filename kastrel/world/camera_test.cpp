@@ -32,13 +32,16 @@ TILEMAP random_map(std::mt19937& rng, int tw, int th, int w, int h, bool flips, 
     ts.TILEWIDTH = tw, ts.TILEHEIGHT = th;
     ts.MARGIN = int(rng() % 3), ts.SPACING = int(rng() % 3), ts.COLUMNS = 3, ts.TILECOUNT = 6;
     ts.IMAGEPATH = "made";
-    const int iw = 2 * ts.MARGIN + 3 * tw + 2 * ts.SPACING, ih = 2 * ts.MARGIN + 2 * th + ts.SPACING;
+    const int iw = 2 * ts.MARGIN + 3 * tw + 2 * ts.SPACING,
+              ih = 2 * ts.MARGIN + 2 * th + ts.SPACING;
     ts.IMAGE.HANDLE(pixel_model::make_image(iw, ih, 4, 0).release());
     for (int y = 0; y < ih; ++y)
       for (int x = 0; x < iw; ++x) {
         uint32_t p = rng();
-        if (opaque) p |= 0xFF000000u;
-        else if (p % 5 == 0) p &= 0xFFFFFF;
+        if (opaque)
+          p |= 0xFF000000u;
+        else if (p % 5 == 0)
+          p &= 0xFFFFFF;
         ts.IMAGE.PIXEL({x, y}, p);
       }
     first += 6;
@@ -68,7 +71,8 @@ void model_layer(pixel_model::Picture out, const TILEMAP& map, const CAMERA& cam
                      int64_t(std::floor((l.OFFSETY + double(cam.Y) * (1 - l.PARALLAXY)) * z));
   const uint32_t tint = (l.TINT & 0xFFFFFF) | uint32_t(std::lround(255 * double(l.OPACITY))) << 24;
   for (int py = std::max(0, cam.VIEW.Y); py < std::min<int64_t>(out.height, cam.VIEW.Y + vh); ++py)
-    for (int px = std::max(0, cam.VIEW.X); px < std::min<int64_t>(out.width, cam.VIEW.X + vw); ++px) {
+    for (int px = std::max(0, cam.VIEW.X); px < std::min<int64_t>(out.width, cam.VIEW.X + vw);
+         ++px) {
       const int64_t wx = int64_t(std::floor((px - cam.VIEW.X + 0.5 + double(sx)) / z));
       const int64_t wy = int64_t(std::floor((py - cam.VIEW.Y + 0.5 + double(sy)) / z));
       const int64_t cx = wx >= 0 ? wx / map.TILEWIDTH : -1, cy = wy >= 0 ? wy / map.TILEHEIGHT : -1;
@@ -85,7 +89,9 @@ void model_layer(pixel_model::Picture out, const TILEMAP& map, const CAMERA& cam
       const int syp = ts.MARGIN + (id / 3) * (ts.TILEHEIGHT + ts.SPACING) + int(v);
       uint32_t s = ts.IMAGE.PIXEL({sxp, syp}), t = 0;
       for (int c = 0; c < 32; c += 8) t |= ((s >> c & 255) * ((tint >> c & 255) + 1) >> 8) << c;
-      out.set(px, py, *pixel_model::model_pixel(4, PUT_ALPHA, false, t, out.get(px, py), -1, nullptr, nullptr));
+      out.set(
+          px, py,
+          *pixel_model::model_pixel(4, PUT_ALPHA, false, t, out.get(px, py), -1, nullptr, nullptr));
     }
 }
 
@@ -94,7 +100,8 @@ bool same(void* a, void* b) {
   for (int y = 0; y < pa.height; ++y)
     for (int x = 0; x < pa.width; ++x)
       if (pa.get(x, y) != pb.get(x, y)) {
-        ADD_FAILURE() << "first difference at (" << x << ", " << y << "): " << std::hex << pa.get(x, y) << " vs " << pb.get(x, y);
+        ADD_FAILURE() << "first difference at (" << x << ", " << y << "): " << std::hex
+                      << pa.get(x, y) << " vs " << pb.get(x, y);
         return false;
       }
   return true;
@@ -111,12 +118,14 @@ TEST(Camera, RandomCamerasAndMapsDrawAsTheModel) {
     TILEMAP map = random_map(rng, tw, th, 3 + int(rng() % 12), 3 + int(rng() % 12), true, false);
     LAYER& l = map.LAYERS[0];
     if (round % 2) l.OPACITY = float(rng() % 256) / 255, l.TINT = rng() | 0xFF000000u;
-    if (round % 4 == 1) l.OFFSETX = int(rng() % 9) - 4, l.OFFSETY = int(rng() % 9) - 4, l.PARALLAXX = 0.5;
+    if (round % 4 == 1)
+      l.OFFSETX = int(rng() % 9) - 4, l.OFFSETY = int(rng() % 9) - 4, l.PARALLAXX = 0.5;
     CAMERA cam;
     cam.VIEW = {int(rng() % 40) - 10, int(rng() % 40) - 10, int(rng() % 90), int(rng() % 70)};
     cam.ZOOM = zooms[round % 8];
     cam.X = float(rng() % 4000) / 20 - 40, cam.Y = float(rng() % 4000) / 20 - 40;
-    auto got = pixel_model::make_image(80, 64, 4, 0x80402010), want = pixel_model::make_image(80, 64, 4, 0x80402010);
+    auto got = pixel_model::make_image(80, 64, 4, 0x80402010),
+         want = pixel_model::make_image(80, 64, 4, 0x80402010);
     ASSERT_TRUE(DRAWLAYER(got.get(), map, 0, cam)) << LASTERROR();
     model_layer(pixel_model::picture_of(want.get()), map, cam);
     ASSERT_TRUE(same(got.get(), want.get())) << "round " << round << " zoom " << cam.ZOOM;
@@ -174,7 +183,8 @@ TEST(Camera, TurnedCameraTurnsThePicture) {
     for (int b = -20; b < 20; ++b)
       for (int a = -20; a < 20; ++a) {
         int x = a, y = b;
-        for (int q = 0; q < (angle == 180 ? 2 : angle == 90 ? 1 : 3); ++q) std::tie(x, y) = std::pair(y, -1 - x);
+        for (int q = 0; q < (angle == 180 ? 2 : angle == 90 ? 1 : 3); ++q)
+          std::tie(x, y) = std::pair(y, -1 - x);
         ASSERT_EQ(t.get(20 + x, 20 + y), s.get(20 + a, 20 + b)) << angle << ": " << a << "," << b;
       }
     EXPECT_TRUE(DRAWLAYER(nullptr, map, 0, cam)) << LASTERROR();  // the screen takes it too

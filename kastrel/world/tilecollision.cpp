@@ -69,10 +69,12 @@ TILECOLLIDER::TILECOLLIDER(const TILEMAP& MAP, const std::vector<std::string>& L
     if (l.KIND != LAYERTILES || l.CELLS.empty() || l.WIDTH < 1 ||
         l.CELLS.size() != size_t(l.WIDTH) * size_t(std::max(l.HEIGHT, 0)))
       continue;
-    if (!LAYERS.empty() && std::find(LAYERS.begin(), LAYERS.end(), l.NAME) == LAYERS.end()) continue;
+    if (!LAYERS.empty() && std::find(LAYERS.begin(), LAYERS.end(), l.NAME) == LAYERS.end())
+      continue;
     chosen.push_back(&l);
     x0 = std::min<int64_t>(x0, l.ORIGINX), y0 = std::min<int64_t>(y0, l.ORIGINY);
-    x1 = std::max<int64_t>(x1, int64_t(l.ORIGINX) + l.WIDTH), y1 = std::max<int64_t>(y1, int64_t(l.ORIGINY) + l.HEIGHT);
+    x1 = std::max<int64_t>(x1, int64_t(l.ORIGINX) + l.WIDTH),
+    y1 = std::max<int64_t>(y1, int64_t(l.ORIGINY) + l.HEIGHT);
   }
   if (chosen.empty() || TILEWIDTH < 1 || TILEHEIGHT < 1) return;
   CELLS cells(size_t((x1 - x0) * (y1 - y0)));
@@ -85,7 +87,8 @@ TILECOLLIDER::TILECOLLIDER(const TILEMAP& MAP, const std::vector<std::string>& L
       int32_t id = 0;
       const TILESET* ts = MAP.TILESETOF(gid, &id);
       const TILEINFO* info = ts ? ts->INFO(id) : nullptr;
-      auto& out = cells[size_t((l->ORIGINY + i / l->WIDTH - y0) * (x1 - x0) + (l->ORIGINX + i % l->WIDTH - x0))];
+      auto& out = cells[size_t((l->ORIGINY + i / l->WIDTH - y0) * (x1 - x0) +
+                               (l->ORIGINX + i % l->WIDTH - x0))];
       const SOLIDBOX whole{0, 0, float(TILEWIDTH), float(TILEHEIGHT), false};
       if (layer_oneway || (info && info->PROPS.BOOL("oneway"))) {
         out.push_back({0, 0, float(TILEWIDTH), float(TILEHEIGHT), true});
@@ -104,12 +107,16 @@ TILECOLLIDER::TILECOLLIDER(const TILEMAP& MAP, const std::vector<std::string>& L
 void TILECOLLIDER::SETSOLID(int32_t TX, int32_t TY, bool ONEWAY) {
   if (TILEWIDTH < 1 || TILEHEIGHT < 1) return;
   const bool empty = WIDTH == 0 || HEIGHT == 0;
-  const int64_t x0 = empty ? TX : std::min<int64_t>(ORIGINX, TX), y0 = empty ? TY : std::min<int64_t>(ORIGINY, TY);
-  const int64_t x1 = empty ? int64_t(TX) + 1 : std::max<int64_t>(int64_t(ORIGINX) + WIDTH, int64_t(TX) + 1);
-  const int64_t y1 = empty ? int64_t(TY) + 1 : std::max<int64_t>(int64_t(ORIGINY) + HEIGHT, int64_t(TY) + 1);
+  const int64_t x0 = empty ? TX : std::min<int64_t>(ORIGINX, TX),
+                y0 = empty ? TY : std::min<int64_t>(ORIGINY, TY);
+  const int64_t x1 =
+      empty ? int64_t(TX) + 1 : std::max<int64_t>(int64_t(ORIGINX) + WIDTH, int64_t(TX) + 1);
+  const int64_t y1 =
+      empty ? int64_t(TY) + 1 : std::max<int64_t>(int64_t(ORIGINY) + HEIGHT, int64_t(TY) + 1);
   if (empty) WIDTH = HEIGHT = 0;
   CELLS cells = expand(*this, x0, y0, x1, y1);
-  cells[size_t((TY - y0) * (x1 - x0) + (TX - x0))] = {{0, 0, float(TILEWIDTH), float(TILEHEIGHT), ONEWAY}};
+  cells[size_t((TY - y0) * (x1 - x0) + (TX - x0))] = {
+      {0, 0, float(TILEWIDTH), float(TILEHEIGHT), ONEWAY}};
   compact(*this, cells, x0, y0, x1, y1);
 }
 
@@ -119,8 +126,8 @@ namespace {
 // area (AX0, AY0)-(AX1, AY1), line by line (columns BY_COLUMNS, else rows) in the direction of
 // STEP; stops after the first line where F said yes.
 template <typename F>
-bool each_part(const TILECOLLIDER& T, double ax0, double ax1, double ay0, double ay1, bool by_columns,
-               int step, F f) {
+bool each_part(const TILECOLLIDER& T, double ax0, double ax1, double ay0, double ay1,
+               bool by_columns, int step, F f) {
   const auto cell = [](double v, double size, int64_t lo, int64_t hi) {
     return int64_t(std::clamp(std::floor(v / size), double(lo) - 1, double(hi) + 1));
   };
@@ -156,17 +163,19 @@ bool each_part(const TILECOLLIDER& T, double ax0, double ax1, double ay0, double
 BOOLEAN TILECOLLIDER::SOLIDAT(const MATH::RECTF& BOX) const {
   if (!finite_box(BOX) || WIDTH == 0) return FALSE;
   const double x0 = BOX.X, y0 = BOX.Y, x1 = x0 + BOX.W, y1 = y0 + BOX.H;
-  return TOBOOLEAN(each_part(*this, x0, x1, y0, y1, true, 1, [&](double a, double b, double c, double d, bool) {
-    return a < x1 && c > x0 && b < y1 && d > y0;
-  }));
+  return TOBOOLEAN(
+      each_part(*this, x0, x1, y0, y1, true, 1, [&](double a, double b, double c, double d, bool) {
+        return a < x1 && c > x0 && b < y1 && d > y0;
+      }));
 }
 
 MOVED TILECOLLIDER::MOVEBOX(const MATH::RECTF& BOX, float DX, float DY) const {
   MOVED m{BOX.X, BOX.Y, 0};
   if (!finite_box(BOX) || !std::isfinite(DX) || !std::isfinite(DY) || BOX.W < 0 || BOX.H < 0) {
-    SETLASTERROR("MOVEBOX: the box (%g, %g, %g, %g) or the move (%g, %g) is not finite and "
-                 "of positive size", double(BOX.X), double(BOX.Y), double(BOX.W), double(BOX.H),
-                 double(DX), double(DY));
+    SETLASTERROR(
+        "MOVEBOX: the box (%g, %g, %g, %g) or the move (%g, %g) is not finite and "
+        "of positive size",
+        double(BOX.X), double(BOX.Y), double(BOX.W), double(BOX.H), double(DX), double(DY));
     return m;
   }
   const double w = BOX.W, h = BOX.H;
@@ -185,15 +194,18 @@ MOVED TILECOLLIDER::MOVEBOX(const MATH::RECTF& BOX, float DX, float DY) const {
     const double x = m.X, y = m.Y, to = x + double(DX);
     double stop = DX > 0 ? INFINITY : -INFINITY;
     if (DX > 0)
-      each_part(*this, x + w, to + w, y, y + h, true, 1, [&](double a, double b, double, double d, bool one) {
-        if (one || !(b < y + h && d > y) || a < x + w || a > to + w || a >= stop) return false;
-        return stop = a, true;
-      });
+      each_part(*this, x + w, to + w, y, y + h, true, 1,
+                [&](double a, double b, double, double d, bool one) {
+                  if (one || !(b < y + h && d > y) || a < x + w || a > to + w || a >= stop)
+                    return false;
+                  return stop = a, true;
+                });
     else
-      each_part(*this, to, x, y, y + h, true, -1, [&](double, double b, double c, double d, bool one) {
-        if (one || !(b < y + h && d > y) || c > x || c < to || c <= stop) return false;
-        return stop = c, true;
-      });
+      each_part(*this, to, x, y, y + h, true, -1,
+                [&](double, double b, double c, double d, bool one) {
+                  if (one || !(b < y + h && d > y) || c > x || c < to || c <= stop) return false;
+                  return stop = c, true;
+                });
     if (std::isfinite(stop)) {
       m.X = DX > 0 ? before(stop, w) : after(stop);
       m.TOUCHED |= DX > 0 ? TOUCHRIGHT : TOUCHLEFT;
@@ -207,15 +219,17 @@ MOVED TILECOLLIDER::MOVEBOX(const MATH::RECTF& BOX, float DX, float DY) const {
     const double x = m.X, y = m.Y, to = y + double(DY);
     double stop = DY > 0 ? INFINITY : -INFINITY;
     if (DY > 0)
-      each_part(*this, x, x + w, y + h, to + h, false, 1, [&](double a, double b, double c, double, bool) {
-        if (!(a < x + w && c > x) || b < y + h || b > to + h || b >= stop) return false;
-        return stop = b, true;
-      });
+      each_part(*this, x, x + w, y + h, to + h, false, 1,
+                [&](double a, double b, double c, double, bool) {
+                  if (!(a < x + w && c > x) || b < y + h || b > to + h || b >= stop) return false;
+                  return stop = b, true;
+                });
     else
-      each_part(*this, x, x + w, to, y, false, -1, [&](double a, double, double c, double d, bool one) {
-        if (one || !(a < x + w && c > x) || d > y || d < to || d <= stop) return false;
-        return stop = d, true;
-      });
+      each_part(*this, x, x + w, to, y, false, -1,
+                [&](double a, double, double c, double d, bool one) {
+                  if (one || !(a < x + w && c > x) || d > y || d < to || d <= stop) return false;
+                  return stop = d, true;
+                });
     if (std::isfinite(stop)) {
       m.Y = DY > 0 ? before(stop, h) : after(stop);
       m.TOUCHED |= DY > 0 ? TOUCHBOTTOM : TOUCHTOP;

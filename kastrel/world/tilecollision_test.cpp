@@ -48,7 +48,8 @@ MOVED model(const TILECOLLIDER& t, MATH::RECTF box, float dx, float dy) {
         }
       }
     (axis ? m.Y : m.X) = float(best);
-    if (hit) m.TOUCHED |= axis ? (d > 0 ? TOUCHBOTTOM : TOUCHTOP) : (d > 0 ? TOUCHRIGHT : TOUCHLEFT);
+    if (hit)
+      m.TOUCHED |= axis ? (d > 0 ? TOUCHBOTTOM : TOUCHTOP) : (d > 0 ? TOUCHRIGHT : TOUCHLEFT);
   }
   return m;
 }
@@ -72,25 +73,25 @@ TEST(TileCollision, HostileMovesStopWhereTheyMust) {
     float x, y;
     int32_t touched;
   } cases[] = {
-      {{10, -500, 8, 8}, 0, 1e6f, 10, 104, TOUCHBOTTOM},       // far faster than a tile a pass
-      {{0, 100, 8, 8}, 1e7f, 0, 56, 100, TOUCHRIGHT},          // into the one-tile wall
-      {{120, 100, 8, 8}, -1e7f, 0, 80, 100, TOUCHLEFT},        // and from the other side
-      {{0, 104, 8, 8}, 50, 1, 50, 104, TOUCHBOTTOM},           // along the ground over its seams
-      {{82, 104, 8, 8}, 60, 0, 136, 104, TOUCHRIGHT},          // to the wall at the right edge
-      {{52, 90, 8, 8}, 0, -40, 52, 50, 0},                     // up through the one-way platform
-      {{52, 40, 8, 8}, 0, 100, 52, 56, TOUCHBOTTOM},           // down onto it from above
-      {{52, 58, 8, 8}, 0, 20, 52, 78, 0},                      // bottom below its top: falls through
-      {{52, 56, 8, 8}, 0, 1, 52, 56, TOUCHBOTTOM},             // resting on it exactly
-      {{30, 58, 8, 8}, 40, 0, 70, 58, 0},                      // sideways through it
-      {{80, 16, 8, 8}, 16, 16, 96, 24, TOUCHBOTTOM},           // at a block's corner: lands on it
-      {{100, 60, 8, 8}, 0, -100, 100, 48, TOUCHTOP},           // a ceiling
-      {{88, 30, 8, 8}, 30, 0, 88, 30, TOUCHRIGHT},             // flush against a wall, pushing
-      {{112, 32, 8, 8}, 0, -5, 112, 27, 0},                    // sliding along a wall's edge
-      {{88, 24, 8, 8}, 30, 0, 118, 24, 0},                     // over a block's top edge
-      {{20, 20, 40, 40}, 0, 1000, 20, 24, TOUCHBOTTOM},        // larger than a tile: the platform
-      {{82, 70, 40, 30}, -100, 0, 80, 70, TOUCHLEFT},          // larger than a tile: the wall
-      {{66, 98, 4, 4}, 3, 3, 69, 101, 0},                      // inside a wall: may leave
-      {{-1e30f, 100, 8, 8}, 2e30f, 0, 56, 100, TOUCHRIGHT},    // from far outside the map
+      {{10, -500, 8, 8}, 0, 1e6f, 10, 104, TOUCHBOTTOM},     // far faster than a tile a pass
+      {{0, 100, 8, 8}, 1e7f, 0, 56, 100, TOUCHRIGHT},        // into the one-tile wall
+      {{120, 100, 8, 8}, -1e7f, 0, 80, 100, TOUCHLEFT},      // and from the other side
+      {{0, 104, 8, 8}, 50, 1, 50, 104, TOUCHBOTTOM},         // along the ground over its seams
+      {{82, 104, 8, 8}, 60, 0, 136, 104, TOUCHRIGHT},        // to the wall at the right edge
+      {{52, 90, 8, 8}, 0, -40, 52, 50, 0},                   // up through the one-way platform
+      {{52, 40, 8, 8}, 0, 100, 52, 56, TOUCHBOTTOM},         // down onto it from above
+      {{52, 58, 8, 8}, 0, 20, 52, 78, 0},                    // bottom below its top: falls through
+      {{52, 56, 8, 8}, 0, 1, 52, 56, TOUCHBOTTOM},           // resting on it exactly
+      {{30, 58, 8, 8}, 40, 0, 70, 58, 0},                    // sideways through it
+      {{80, 16, 8, 8}, 16, 16, 96, 24, TOUCHBOTTOM},         // at a block's corner: lands on it
+      {{100, 60, 8, 8}, 0, -100, 100, 48, TOUCHTOP},         // a ceiling
+      {{88, 30, 8, 8}, 30, 0, 88, 30, TOUCHRIGHT},           // flush against a wall, pushing
+      {{112, 32, 8, 8}, 0, -5, 112, 27, 0},                  // sliding along a wall's edge
+      {{88, 24, 8, 8}, 30, 0, 118, 24, 0},                   // over a block's top edge
+      {{20, 20, 40, 40}, 0, 1000, 20, 24, TOUCHBOTTOM},      // larger than a tile: the platform
+      {{82, 70, 40, 30}, -100, 0, 80, 70, TOUCHLEFT},        // larger than a tile: the wall
+      {{66, 98, 4, 4}, 3, 3, 69, 101, 0},                    // inside a wall: may leave
+      {{-1e30f, 100, 8, 8}, 2e30f, 0, 56, 100, TOUCHRIGHT},  // from far outside the map
   };
   for (const auto& c : cases) {
     const MOVED m = t.MOVEBOX(c.box, c.dx, c.dy);
@@ -131,19 +132,20 @@ TEST(TileCollision, RandomMovesMatchTheModel) {
 
 TEST(TileCollision, SolidsComeFromPropertiesAndShapes) {
   TILEMAP map;
-  ASSERT_TRUE(map.LOADFROMFILE(KASTREL_SOURCE_DIR "/kastrel/world/testing/maps/level.tmx", false)) << LASTERROR();
+  ASSERT_TRUE(map.LOADFROMFILE(KASTREL_SOURCE_DIR "/kastrel/world/testing/maps/level.tmx", false))
+      << LASTERROR();
   const TILECOLLIDER t(map, {"ground"});
   const auto boxes = [&](int x, int y) {
     const size_t k = size_t((y - t.ORIGINY) * t.WIDTH + (x - t.ORIGINX));
     return std::vector<SOLIDBOX>(t.BOXES.begin() + t.FIRST[k], t.BOXES.begin() + t.FIRST[k + 1]);
   };
   EXPECT_TRUE(boxes(0, 0).empty());
-  EXPECT_EQ(boxes(0, 4).size(), 1u);  // tile 1 ("solid", and the layer "collides")
-  EXPECT_EQ(boxes(7, 4).at(0).Y0, 8);  // tile 2's shape: the lower half
-  EXPECT_EQ(boxes(1, 3).at(0).Y1, 8);  // the same flipped top to bottom
-  EXPECT_EQ(boxes(2, 3).at(0).X0, 8);  // ... and diagonally: the right half
+  EXPECT_EQ(boxes(0, 4).size(), 1u);      // tile 1 ("solid", and the layer "collides")
+  EXPECT_EQ(boxes(7, 4).at(0).Y0, 8);     // tile 2's shape: the lower half
+  EXPECT_EQ(boxes(1, 3).at(0).Y1, 8);     // the same flipped top to bottom
+  EXPECT_EQ(boxes(2, 3).at(0).X0, 8);     // ... and diagonally: the right half
   EXPECT_TRUE(boxes(5, 1).at(0).ONEWAY);  // tile 3 is "oneway"
-  EXPECT_EQ(boxes(9, 0).size(), 1u);  // the layer's property makes the rest solid
+  EXPECT_EQ(boxes(9, 0).size(), 1u);      // the layer's property makes the rest solid
   // A box falling on the half-height tile lands on its shape.
   EXPECT_EQ(t.MOVEBOX({113, 40, 6, 6}, 0, 100).Y, 64 + 8 - 6);
 }

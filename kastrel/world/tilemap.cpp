@@ -64,7 +64,8 @@ MATH::RECT TILESET::SOURCERECT(int32_t ID) const {
 
 uint32_t LAYER::CELL(int32_t TX, int32_t TY) const {
   const int64_t x = int64_t(TX) - ORIGINX, y = int64_t(TY) - ORIGINY;
-  if (x < 0 || y < 0 || x >= WIDTH || y >= HEIGHT || size_t(y * WIDTH + x) >= CELLS.size()) return 0;
+  if (x < 0 || y < 0 || x >= WIDTH || y >= HEIGHT || size_t(y * WIDTH + x) >= CELLS.size())
+    return 0;
   return CELLS[size_t(y * WIDTH + x)];
 }
 
@@ -225,7 +226,8 @@ bool parse_bool(const std::string& TEXT, const char* WHAT) {
 }
 
 PROPERTYTYPE property_type(const std::string& NAME) {
-  static const char* const names[] = {"string", "int", "float", "bool", "color", "file", "object", "class"};
+  static const char* const names[] = {"string", "int",  "float",  "bool",
+                                      "color",  "file", "object", "class"};
   if (NAME.empty()) return PROPSTRING;
   for (int i = 0; i < 8; ++i)
     if (NAME == names[i]) return PROPERTYTYPE(i);
@@ -239,10 +241,17 @@ void property_value(PROPERTY& P) {
     case PROPOBJECT:
       P.NUMBER = double(parse_int(P.TEXT, INT64_MIN / 2, INT64_MAX / 2, what.c_str()));
       break;
-    case PROPFLOAT: P.NUMBER = parse_number(P.TEXT, what.c_str()); break;
-    case PROPBOOL: P.NUMBER = parse_bool(P.TEXT, what.c_str()) ? 1 : 0; break;
-    case PROPCOLOR: P.NUMBER = parse_color(P.TEXT, 0, what.c_str()); break;
-    default: break;
+    case PROPFLOAT:
+      P.NUMBER = parse_number(P.TEXT, what.c_str());
+      break;
+    case PROPBOOL:
+      P.NUMBER = parse_bool(P.TEXT, what.c_str()) ? 1 : 0;
+      break;
+    case PROPCOLOR:
+      P.NUMBER = parse_color(P.TEXT, 0, what.c_str());
+      break;
+    default:
+      break;
   }
 }
 
@@ -304,12 +313,16 @@ void inflate_exact(const std::vector<uint8_t>& IN, uint8_t* OUT, size_t SIZE, bo
   const int status = inflate(&z, Z_FINISH);
   const size_t produced = z.total_out;
   inflateEnd(&z);
-  if (produced > SIZE) fail("%s: the %s data hold more cells than the layer", WHAT.c_str(), GZIP ? "gzip" : "zlib");
-  if (status != Z_STREAM_END) fail("%s: the %s data are broken or cut short", WHAT.c_str(), GZIP ? "gzip" : "zlib");
-  if (produced != SIZE) fail("%s: the %s data hold fewer cells than the layer", WHAT.c_str(), GZIP ? "gzip" : "zlib");
+  if (produced > SIZE)
+    fail("%s: the %s data hold more cells than the layer", WHAT.c_str(), GZIP ? "gzip" : "zlib");
+  if (status != Z_STREAM_END)
+    fail("%s: the %s data are broken or cut short", WHAT.c_str(), GZIP ? "gzip" : "zlib");
+  if (produced != SIZE)
+    fail("%s: the %s data hold fewer cells than the layer", WHAT.c_str(), GZIP ? "gzip" : "zlib");
 }
 
-void unzstd_exact(const std::vector<uint8_t>& IN, uint8_t* OUT, size_t SIZE, const std::string& WHAT) {
+void unzstd_exact(const std::vector<uint8_t>& IN, uint8_t* OUT, size_t SIZE,
+                  const std::string& WHAT) {
   ZSTD_DCtx* z = ZSTD_createDCtx();
   if (z == nullptr) throw std::bad_alloc();
   // Small windows only: a frame may not ask for more memory than the layer itself.
@@ -323,10 +336,12 @@ void unzstd_exact(const std::vector<uint8_t>& IN, uint8_t* OUT, size_t SIZE, con
     if (ZSTD_isError(status) || (in.pos == before_in && o.pos == before_out)) break;
   }
   ZSTD_freeDCtx(z);
-  if (ZSTD_isError(status)) fail("%s: the zstd data are broken: %s", WHAT.c_str(), ZSTD_getErrorName(status));
+  if (ZSTD_isError(status))
+    fail("%s: the zstd data are broken: %s", WHAT.c_str(), ZSTD_getErrorName(status));
   if (status != 0 || o.pos != SIZE || in.pos != in.size)
     fail("%s: the zstd data %s", WHAT.c_str(),
-         o.pos > SIZE ? "hold more cells than the layer" : "are cut short or hold another number of cells");
+         o.pos > SIZE ? "hold more cells than the layer"
+                      : "are cut short or hold another number of cells");
 }
 
 }  // namespace
@@ -346,20 +361,26 @@ std::vector<uint32_t> decode_cells(const std::string& TEXT, const std::string& E
       uint64_t v = 0;
       while (*p >= '0' && *p <= '9' && v <= UINT32_MAX) v = v * 10 + uint64_t(*p++ - '0');
       if (v > UINT32_MAX) fail("%s: a CSV number beyond 32 bits", WHAT.c_str());
-      if (cells.size() == COUNT) fail("%s: the CSV data hold more than %llu cells", WHAT.c_str(), static_cast<unsigned long long>(COUNT));
+      if (cells.size() == COUNT)
+        fail("%s: the CSV data hold more than %llu cells", WHAT.c_str(),
+             static_cast<unsigned long long>(COUNT));
       cells.push_back(uint32_t(v));
       while (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t') ++p;
-      if (*p == ',') ++p;
-      else if (*p != '\0') fail("%s: '%c' in CSV data", WHAT.c_str(), *p);
+      if (*p == ',')
+        ++p;
+      else if (*p != '\0')
+        fail("%s: '%c' in CSV data", WHAT.c_str(), *p);
     }
     if (cells.size() != COUNT)
-      fail("%s: the CSV data hold %zu cells, not %llu", WHAT.c_str(), cells.size(), static_cast<unsigned long long>(COUNT));
+      fail("%s: the CSV data hold %zu cells, not %llu", WHAT.c_str(), cells.size(),
+           static_cast<unsigned long long>(COUNT));
     return cells;
   }
   if (ENCODING != "base64") fail("%s: encoding '%.20s' is unknown", WHAT.c_str(), ENCODING.c_str());
   std::vector<uint8_t> bytes = base64(TEXT, WHAT);
   const size_t size = size_t(COUNT) * 4;
-  if (!COMPRESSION.empty() && COMPRESSION != "zlib" && COMPRESSION != "gzip" && COMPRESSION != "zstd")
+  if (!COMPRESSION.empty() && COMPRESSION != "zlib" && COMPRESSION != "gzip" &&
+      COMPRESSION != "zstd")
     fail("%s: compression '%.20s' is unknown", WHAT.c_str(), COMPRESSION.c_str());
   if (COMPRESSION.empty() && bytes.size() != size)
     fail("%s: the base64 data hold %zu bytes, not the %zu of %llu cells", WHAT.c_str(),
@@ -367,9 +388,12 @@ std::vector<uint32_t> decode_cells(const std::string& TEXT, const std::string& E
   // One cell of room past the end shows data running long.
   cells.resize(size_t(COUNT) + 1);
   auto* out = reinterpret_cast<uint8_t*>(cells.data());
-  if (COMPRESSION == "zstd") unzstd_exact(bytes, out, size, WHAT);
-  else if (!COMPRESSION.empty()) inflate_exact(bytes, out, size, COMPRESSION == "gzip", WHAT);
-  else std::memcpy(out, bytes.data(), size);
+  if (COMPRESSION == "zstd")
+    unzstd_exact(bytes, out, size, WHAT);
+  else if (!COMPRESSION.empty())
+    inflate_exact(bytes, out, size, COMPRESSION == "gzip", WHAT);
+  else
+    std::memcpy(out, bytes.data(), size);
   cells.resize(size_t(COUNT));
   if constexpr (std::endian::native != std::endian::little)
     for (uint32_t& c : cells) c = __builtin_bswap32(c);
@@ -447,8 +471,10 @@ std::string read_tileset_file(LOADER& L, const std::string& DIR, const std::stri
   TS = TILESET();
   TS.FIRSTGID = firstgid;
   std::string dir = folder_of(path);
-  if (first != std::string::npos && text[first] == '{') read_tsj(L, text, dir, TS);
-  else read_tsx(L, text, dir, TS);
+  if (first != std::string::npos && text[first] == '{')
+    read_tsj(L, text, dir, TS);
+  else
+    read_tsx(L, text, dir, TS);
   // A tileset file may itself point at another.
   if (!TS.SOURCE.empty()) {
     const std::string inner = TS.SOURCE;
@@ -493,9 +519,11 @@ void finish_map(LOADER& L, TILEMAP& map, const std::vector<std::string>& TILESET
     TILESET& ts = map.TILESETS[i];
     if (ts.FIRSTGID < 1 || ts.FIRSTGID > TILEGIDMASK)
       fail("tileset '%s': first id %u is not 1 to 2^28 - 1", ts.NAME.c_str(), ts.FIRSTGID);
-    if (!ts.IMAGEPATH.empty()) load_picture(L, ts.IMAGE, TILESET_DIRS[i], ts.IMAGEPATH, ts.TRANSCOLOR);
+    if (!ts.IMAGEPATH.empty())
+      load_picture(L, ts.IMAGE, TILESET_DIRS[i], ts.IMAGEPATH, ts.TRANSCOLOR);
     for (TILEINFO& t : ts.TILES)
-      if (!t.IMAGEPATH.empty()) load_picture(L, t.IMAGE, TILESET_DIRS[i], t.IMAGEPATH, ts.TRANSCOLOR);
+      if (!t.IMAGEPATH.empty())
+        load_picture(L, t.IMAGE, TILESET_DIRS[i], t.IMAGEPATH, ts.TRANSCOLOR);
   }
   // Ascending first ids, and no tileset's tiles running into the next one's.
   std::vector<size_t> order(map.TILESETS.size());
@@ -508,7 +536,9 @@ void finish_map(LOADER& L, TILEMAP& map, const std::vector<std::string>& TILESET
   map.TILESETS = std::move(sorted);
   for (size_t i = 1; i < map.TILESETS.size(); ++i) {
     const TILESET& a = map.TILESETS[i - 1];
-    const uint64_t end = a.FIRSTGID + uint64_t(a.IMAGEPATH.empty() ? (a.TILES.empty() ? 0 : a.TILES.back().ID + 1) : a.TILECOUNT);
+    const uint64_t end =
+        a.FIRSTGID +
+        uint64_t(a.IMAGEPATH.empty() ? (a.TILES.empty() ? 0 : a.TILES.back().ID + 1) : a.TILECOUNT);
     if (end > map.TILESETS[i].FIRSTGID)
       fail("tilesets '%s' and '%s' share tile ids", a.NAME.c_str(), map.TILESETS[i].NAME.c_str());
   }
@@ -521,14 +551,17 @@ void finish_map(LOADER& L, TILEMAP& map, const std::vector<std::string>& TILESET
       if (gid == 0 || (gid >= lo && gid < hi)) continue;
       int32_t id = 0;
       const TILESET* ts = map.TILESETOF(gid, &id);
-      if (ts != nullptr && !ts->IMAGEPATH.empty()) lo = ts->FIRSTGID, hi = ts->FIRSTGID + uint32_t(ts->TILECOUNT);
+      if (ts != nullptr && !ts->IMAGEPATH.empty())
+        lo = ts->FIRSTGID, hi = ts->FIRSTGID + uint32_t(ts->TILECOUNT);
       if (ts == nullptr)
         check_gid(map, layer.CELLS[i],
-                  "layer '" + layer.NAME + "' at (" + std::to_string(layer.ORIGINX + int64_t(i) % w) +
-                      ", " + std::to_string(layer.ORIGINY + int64_t(i) / w) + ")");
+                  "layer '" + layer.NAME + "' at (" +
+                      std::to_string(layer.ORIGINX + int64_t(i) % w) + ", " +
+                      std::to_string(layer.ORIGINY + int64_t(i) / w) + ")");
     }
     for (const MAPOBJECT& o : layer.OBJECTS)
-      if (o.SHAPE == SHAPETILE) check_gid(map, o.GID, "object " + std::to_string(o.ID) + " '" + o.NAME + "'");
+      if (o.SHAPE == SHAPETILE)
+        check_gid(map, o.GID, "object " + std::to_string(o.ID) + " '" + o.NAME + "'");
     if (layer.KIND == LAYERIMAGE && !layer.IMAGEPATH.empty())
       load_picture(L, layer.IMAGE, "", layer.IMAGEPATH, 0);
   }
@@ -544,15 +577,20 @@ BOOLEAN load(TILEMAP& out, const std::string& text, const std::string& root, boo
   L.images = images;
   L.max_cells = MAXMAPCELLS();
   try {
-    if (text.size() > kMaxFileBytes) DETAIL::fail("the map is larger than %llu bytes", static_cast<unsigned long long>(kMaxFileBytes));
+    if (text.size() > kMaxFileBytes)
+      DETAIL::fail("the map is larger than %llu bytes",
+                   static_cast<unsigned long long>(kMaxFileBytes));
     TILEMAP map;
     map.FOLDER = root;
     std::vector<std::string> dirs;
     const size_t first = text.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
     if (first == std::string::npos) DETAIL::fail("the map is empty");
-    if (text[first] == '{') DETAIL::read_json(L, text, map, dirs);
-    else if (text[first] == '<') DETAIL::read_tmx(L, text, map, dirs);
-    else DETAIL::fail("the map is neither XML nor JSON");
+    if (text[first] == '{')
+      DETAIL::read_json(L, text, map, dirs);
+    else if (text[first] == '<')
+      DETAIL::read_tmx(L, text, map, dirs);
+    else
+      DETAIL::fail("the map is neither XML nor JSON");
     DETAIL::finish_map(L, map, dirs);
     out = std::move(map);
     return TRUE;

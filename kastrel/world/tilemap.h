@@ -46,7 +46,7 @@ struct PROPERTIES {
 enum : uint32_t {
   TILEFLIPH = 0x80000000u,
   TILEFLIPV = 0x40000000u,
-  TILEFLIPD = 0x20000000u,  // diagonal: x and y swapped, before the other two
+  TILEFLIPD = 0x20000000u,      // diagonal: x and y swapped, before the other two
   TILEROTATE120 = 0x10000000u,  // hexagonal maps only
   TILEGIDMASK = 0x0FFFFFFFu,
 };
@@ -69,9 +69,9 @@ struct MAPOBJECT {
   double X = 0, Y = 0, WIDTH = 0, HEIGHT = 0;  // pixels; a tile object's (X, Y) is its bottom left
   double ROTATION = 0;                         // degrees clockwise around (X, Y)
   bool VISIBLE = true;
-  uint32_t GID = 0;                       // tile objects, flags included
-  std::vector<MATH::POINTF> POINTS;       // polygons and polylines, relative to (X, Y)
-  std::string TEXT;                       // text objects
+  uint32_t GID = 0;                  // tile objects, flags included
+  std::vector<MATH::POINTF> POINTS;  // polygons and polylines, relative to (X, Y)
+  std::string TEXT;                  // text objects
   uint32_t TEXTCOLOR = 0xFF000000u;
   PROPERTIES PROPS;
 };
@@ -101,7 +101,7 @@ struct TILESET {
   int32_t TILECOUNT = 0, COLUMNS = 0;
   int32_t OFFSETX = 0, OFFSETY = 0;  // drawing offset of every tile
   std::string IMAGEPATH;             // as written, relative to the tileset's file
-  uint32_t TRANSCOLOR = 0;  // pixels of this colour (0xFFRRGGBB) were made clear; 0: none
+  uint32_t TRANSCOLOR = 0;           // pixels of this colour (0xFFRRGGBB) were made clear; 0: none
   int32_t IMAGEWIDTH = 0, IMAGEHEIGHT = 0;
   GRAPHICS::BITMAP IMAGE;  // empty for image collections or when images were not loaded
   PROPERTIES PROPS;

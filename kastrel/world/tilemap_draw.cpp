@@ -21,8 +21,7 @@ namespace {
 
 uint32_t multiply(uint32_t a, uint32_t b) {
   uint32_t out = 0;
-  for (int c = 0; c < 32; c += 8)
-    out |= ((((a >> c) & 255) * ((b >> c) & 255) + 127) / 255) << c;
+  for (int c = 0; c < 32; c += 8) out |= ((((a >> c) & 255) * ((b >> c) & 255) + 127) / 255) << c;
   return out;
 }
 
@@ -46,7 +45,8 @@ EFFECT effect_of(const TILEMAP& map, int32_t index) {
     e.pary *= l.PARALLAXY;
     e.tint = multiply(e.tint, l.TINT);
   }
-  const uint32_t alpha = uint32_t(std::lround(double(e.tint >> 24) * std::clamp(e.opacity, 0.0, 1.0)));
+  const uint32_t alpha =
+      uint32_t(std::lround(double(e.tint >> 24) * std::clamp(e.opacity, 0.0, 1.0)));
   e.tint = (e.tint & 0xFFFFFFu) | alpha << 24;
   return e;
 }
@@ -73,7 +73,8 @@ bool tile_picture(const TILESET& ts, int32_t id, const GRAPHICS::BITMAP*& image,
     r = ts.SOURCERECT(id);
   }
   return image->HANDLE() != nullptr && image->BPP() == 4 && r.X >= 0 && r.Y >= 0 &&
-         int64_t(r.X) + r.W < int64_t(image->WIDTH()) && int64_t(r.Y) + r.H < int64_t(image->HEIGHT());
+         int64_t(r.X) + r.W < int64_t(image->WIDTH()) &&
+         int64_t(r.Y) + r.H < int64_t(image->HEIGHT());
 }
 
 bool target_ok(void* DEST, const char* call) {
@@ -88,16 +89,24 @@ bool target_ok(void* DEST, const char* call) {
 
 // Tiles one by one through DRAWTRANSFORMED, for a turned camera.
 BOOLEAN draw_turned(void* DEST, const TILEMAP& map, const LAYER& layer, const EFFECT& e,
-                    const CAMERA& cam, int64_t MS, GRAPHICS::RASTEROP METHOD, double shiftx, double shifty) {
+                    const CAMERA& cam, int64_t MS, GRAPHICS::RASTEROP METHOD, double shiftx,
+                    double shifty) {
   const MATH::RECTF seen = cam.VISIBLE();
   const int64_t tw = map.TILEWIDTH, th = map.TILEHEIGHT;
   int64_t reach = 1;
   for (const TILESET& ts : map.TILESETS)
-    reach = std::max<int64_t>(reach, (std::max(ts.TILEWIDTH, ts.TILEHEIGHT) + std::abs(ts.OFFSETX) + std::abs(ts.OFFSETY)) / std::min(tw, th) + 1);
-  const int64_t c0 = std::max<int64_t>(layer.ORIGINX, whole(std::floor((seen.X - shiftx) / tw)) - reach);
-  const int64_t c1 = std::min<int64_t>(int64_t(layer.ORIGINX) + layer.WIDTH - 1, whole(std::floor((seen.X + seen.W - shiftx) / tw)) + reach);
-  const int64_t r0 = std::max<int64_t>(layer.ORIGINY, whole(std::floor((seen.Y - shifty) / th)) - reach);
-  const int64_t r1 = std::min<int64_t>(int64_t(layer.ORIGINY) + layer.HEIGHT - 1, whole(std::floor((seen.Y + seen.H - shifty) / th)) + reach);
+    reach = std::max<int64_t>(reach, (std::max(ts.TILEWIDTH, ts.TILEHEIGHT) + std::abs(ts.OFFSETX) +
+                                      std::abs(ts.OFFSETY)) /
+                                             std::min(tw, th) +
+                                         1);
+  const int64_t c0 =
+      std::max<int64_t>(layer.ORIGINX, whole(std::floor((seen.X - shiftx) / tw)) - reach);
+  const int64_t c1 = std::min<int64_t>(int64_t(layer.ORIGINX) + layer.WIDTH - 1,
+                                       whole(std::floor((seen.X + seen.W - shiftx) / tw)) + reach);
+  const int64_t r0 =
+      std::max<int64_t>(layer.ORIGINY, whole(std::floor((seen.Y - shifty) / th)) - reach);
+  const int64_t r1 = std::min<int64_t>(int64_t(layer.ORIGINY) + layer.HEIGHT - 1,
+                                       whole(std::floor((seen.Y + seen.H - shifty) / th)) + reach);
   for (int64_t r = r0; r <= r1; ++r)
     for (int64_t c = c0; c <= c1; ++c) {
       uint32_t gid = layer.CELL(int32_t(c), int32_t(r));
@@ -139,7 +148,8 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
     SETLASTERROR("DRAWLAYER: only orthogonal maps are drawn");
     return FALSE;
   }
-  if (LAYER < 0 || LAYER >= int32_t(MAP.LAYERS.size()) || MAP.LAYERS[size_t(LAYER)].KIND != LAYERTILES) {
+  if (LAYER < 0 || LAYER >= int32_t(MAP.LAYERS.size()) ||
+      MAP.LAYERS[size_t(LAYER)].KIND != LAYERTILES) {
     SETLASTERROR("DRAWLAYER: layer %d is not a tile layer of the map", LAYER);
     return FALSE;
   }
@@ -149,7 +159,8 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
   }
   if (!target_ok(DEST, "DRAWLAYER")) return FALSE;
   const WORLD::LAYER& layer = MAP.LAYERS[size_t(LAYER)];
-  if (layer.WIDTH < 0 || layer.HEIGHT < 0 || layer.CELLS.size() != size_t(layer.WIDTH) * size_t(layer.HEIGHT)) {
+  if (layer.WIDTH < 0 || layer.HEIGHT < 0 ||
+      layer.CELLS.size() != size_t(layer.WIDTH) * size_t(layer.HEIGHT)) {
     SETLASTERROR("DRAWLAYER: layer '%s' holds %zu cells, not its %d x %d", layer.NAME.c_str(),
                  layer.CELLS.size(), layer.WIDTH, layer.HEIGHT);
     return FALSE;
@@ -177,8 +188,10 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
   const int64_t sx = CAMERA.SCROLLX() - whole(std::floor(shiftx * z));
   const int64_t sy = CAMERA.SCROLLY() - whole(std::floor(shifty * z));
   std::vector<int64_t> cols(static_cast<size_t>(vw)), rows(static_cast<size_t>(vh));
-  for (int64_t k = 0; k < vw; ++k) cols[size_t(k)] = whole(std::floor((double(k) + 0.5 + double(sx)) / z));
-  for (int64_t k = 0; k < vh; ++k) rows[size_t(k)] = whole(std::floor((double(k) + 0.5 + double(sy)) / z));
+  for (int64_t k = 0; k < vw; ++k)
+    cols[size_t(k)] = whole(std::floor((double(k) + 0.5 + double(sx)) / z));
+  for (int64_t k = 0; k < vh; ++k)
+    rows[size_t(k)] = whole(std::floor((double(k) + 0.5 + double(sy)) / z));
 
   // Cells in view, widened for tiles larger than the grid or moved by their tileset.
   const int64_t tw = MAP.TILEWIDTH, th = MAP.TILEHEIGHT;
@@ -186,15 +199,18 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
   for (const TILESET& ts : MAP.TILESETS) {
     int64_t w = ts.TILEWIDTH, h = ts.TILEHEIGHT;
     if (ts.IMAGEPATH.empty())
-      for (const TILEINFO& t : ts.TILES) w = std::max<int64_t>(w, t.IMAGE.WIDTH()), h = std::max<int64_t>(h, t.IMAGE.HEIGHT());
+      for (const TILEINFO& t : ts.TILES)
+        w = std::max<int64_t>(w, t.IMAGE.WIDTH()), h = std::max<int64_t>(h, t.IMAGE.HEIGHT());
     growx = std::max(growx, (w + std::abs(ts.OFFSETX)) / tw + 1);
     growy = std::max(growy, (h + std::abs(ts.OFFSETY)) / th + 1);
   }
   const auto floordiv = [](int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); };
   const int64_t c0 = std::max<int64_t>(layer.ORIGINX, floordiv(cols.front(), tw) - growx);
-  const int64_t c1 = std::min<int64_t>(int64_t(layer.ORIGINX) + layer.WIDTH - 1, floordiv(cols.back(), tw) + growx);
+  const int64_t c1 = std::min<int64_t>(int64_t(layer.ORIGINX) + layer.WIDTH - 1,
+                                       floordiv(cols.back(), tw) + growx);
   const int64_t r0 = std::max<int64_t>(layer.ORIGINY, floordiv(rows.front(), th) - growy);
-  const int64_t r1 = std::min<int64_t>(int64_t(layer.ORIGINY) + layer.HEIGHT - 1, floordiv(rows.back(), th) + growy);
+  const int64_t r1 = std::min<int64_t>(int64_t(layer.ORIGINY) + layer.HEIGHT - 1,
+                                       floordiv(rows.back(), th) + growy);
 
   GRAPHICS::DETAIL::DRAWTARGET t;
   if (!GRAPHICS::DETAIL::begin(t, DEST, METHOD, 0, "DRAWLAYER")) return FALSE;
@@ -207,18 +223,23 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
     return FALSE;
   }
   // The part of the view inside the target.
-  const int64_t kmin = std::max<int64_t>(0, -int64_t(CAMERA.VIEW.X)), kmax = std::min<int64_t>(vw, t.width - CAMERA.VIEW.X);
-  const int64_t jmin = std::max<int64_t>(0, -int64_t(CAMERA.VIEW.Y)), jmax = std::min<int64_t>(vh, t.height - CAMERA.VIEW.Y);
+  const int64_t kmin = std::max<int64_t>(0, -int64_t(CAMERA.VIEW.X)),
+                kmax = std::min<int64_t>(vw, t.width - CAMERA.VIEW.X);
+  const int64_t jmin = std::max<int64_t>(0, -int64_t(CAMERA.VIEW.Y)),
+                jmax = std::min<int64_t>(vh, t.height - CAMERA.VIEW.Y);
   if (kmin >= kmax || jmin >= jmax) return TRUE;
   // View spans of the grid's columns and rows, for tiles of the grid's size.
-  const auto span = [](const std::vector<int64_t>& at, int64_t from, int64_t to, int64_t lo, int64_t hi) {
+  const auto span = [](const std::vector<int64_t>& at, int64_t from, int64_t to, int64_t lo,
+                       int64_t hi) {
     const int64_t a = std::lower_bound(at.begin(), at.end(), from) - at.begin();
     const int64_t b = std::lower_bound(at.begin(), at.end(), to) - at.begin();
     return std::pair(std::max(a, lo), std::min(b, hi));
   };
   std::vector<std::pair<int64_t, int64_t>> colspan, rowspan;
-  for (int64_t col = c0; col <= c1; ++col) colspan.push_back(span(cols, col * tw, (col + 1) * tw, kmin, kmax));
-  for (int64_t r = r0; r <= r1; ++r) rowspan.push_back(span(rows, r * th, (r + 1) * th, jmin, jmax));
+  for (int64_t col = c0; col <= c1; ++col)
+    colspan.push_back(span(cols, col * tw, (col + 1) * tw, kmin, kmax));
+  for (int64_t r = r0; r <= r1; ++r)
+    rowspan.push_back(span(rows, r * th, (r + 1) * th, jmin, jmax));
   // Columns (and rows) whose pixels sample the tile alike share a pattern number, so a tile
   // gathered once (scaled, mirrored, tinted) serves every cell showing it the same way.
   const auto patterns = [](const std::vector<std::pair<int64_t, int64_t>>& spans,
@@ -227,14 +248,17 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
     std::vector<int32_t> out;
     for (size_t i = 0; i < spans.size(); ++i) {
       std::vector<int64_t> picks;
-      for (int64_t k = spans[i].first; k < spans[i].second; ++k) picks.push_back(at[size_t(k)] - (first + int64_t(i)) * size);
+      for (int64_t k = spans[i].first; k < spans[i].second; ++k)
+        picks.push_back(at[size_t(k)] - (first + int64_t(i)) * size);
       out.push_back(seen.emplace(std::move(picks), int32_t(seen.size())).first->second);
     }
     return out;
   };
   const bool reuse = z != 1 || e.tint != 0xFFFFFFFFu;
-  const std::vector<int32_t> colpattern = reuse ? patterns(colspan, cols, c0, tw) : std::vector<int32_t>();
-  const std::vector<int32_t> rowpattern = reuse ? patterns(rowspan, rows, r0, th) : std::vector<int32_t>();
+  const std::vector<int32_t> colpattern =
+      reuse ? patterns(colspan, cols, c0, tw) : std::vector<int32_t>();
+  const std::vector<int32_t> rowpattern =
+      reuse ? patterns(rowspan, rows, r0, th) : std::vector<int32_t>();
   std::unordered_map<uint64_t, size_t> gathered;  // where in STORE each gathered tile lies
   std::vector<uint32_t> store;
   const size_t store_limit = size_t(vw * vh) * 2;  // pixels: a frame's worth, twice
@@ -271,7 +295,8 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
       const size_t pitch = image->PITCH();
       const int64_t n = k1 - k0;
       if (z == 1 && (gid & ~TILEGIDMASK) == 0 && plain) {
-        put(base + size_t(src.Y + rows[size_t(j0)] - y0) * pitch + size_t(src.X + cols[size_t(k0)] - x0) * 4,
+        put(base + size_t(src.Y + rows[size_t(j0)] - y0) * pitch +
+                size_t(src.X + cols[size_t(k0)] - x0) * 4,
             to, int32_t(n), int32_t(j1 - j0), int32_t(pitch), t.pitch, alpha, nullptr, nullptr);
       } else {
         // Gather the tile as it shows (scaled, mirrored, tinted), then blend that.
@@ -279,7 +304,8 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
         const bool keep = reuse && grid && colpattern[size_t(col - c0)] < 65536 &&
                           rowpattern[size_t(r - r0)] < 65536;
         const uint64_t key = !keep ? 0
-                                   : uint64_t(gid) << 32 | uint64_t(colpattern[size_t(col - c0)]) << 16 |
+                                   : uint64_t(gid) << 32 |
+                                         uint64_t(colpattern[size_t(col - c0)]) << 16 |
                                          uint64_t(rowpattern[size_t(r - r0)]);
         const uint32_t* ready = nullptr;
         if (keep) {
@@ -343,15 +369,18 @@ BOOLEAN DRAWMAP(void* DEST, const TILEMAP& MAP, const CAMERA& CAMERA, int64_t MS
     } else if (layer.KIND == LAYERIMAGE && layer.IMAGE.HANDLE() != nullptr) {
       const EFFECT e = effect_of(MAP, i);
       if (!e.visible) continue;
-      const double x = e.offx + double(CAMERA.X) * (1 - e.parx), y = e.offy + double(CAMERA.Y) * (1 - e.pary);
+      const double x = e.offx + double(CAMERA.X) * (1 - e.parx),
+                   y = e.offy + double(CAMERA.Y) * (1 - e.pary);
       const double w = layer.IMAGE.WIDTH(), h = layer.IMAGE.HEIGHT();
       const MATH::RECTF seen = CAMERA.VISIBLE();
       // Repeated images start from the copy at or before the view's edge.
       const double fx = layer.REPEATX ? x + std::floor((seen.X - x) / w) * w : x;
       const double fy = layer.REPEATY ? y + std::floor((seen.Y - y) / h) * h : y;
-      const double lx = layer.REPEATX ? seen.X + seen.W : fx, ly = layer.REPEATY ? seen.Y + seen.H : fy;
+      const double lx = layer.REPEATX ? seen.X + seen.W : fx,
+                   ly = layer.REPEATY ? seen.Y + seen.H : fy;
       if ((ly - fy) / h * ((lx - fx) / w) > 65536) {
-        SETLASTERROR("DRAWMAP: image layer '%s' would repeat over 65536 times in view", layer.NAME.c_str());
+        SETLASTERROR("DRAWMAP: image layer '%s' would repeat over 65536 times in view",
+                     layer.NAME.c_str());
         return FALSE;
       }
       GRAPHICS::TRANSFORM T;

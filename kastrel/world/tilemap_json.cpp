@@ -1,7 +1,6 @@
 // The JSON forms: maps (.tmj / .json) and tilesets (.tsj / .json).
-#include <nlohmann/json.hpp>
-
 #include <cmath>
+#include <nlohmann/json.hpp>
 
 #include "kastrel/world/tilemap_load.h"
 
@@ -19,8 +18,10 @@ json parse(const std::string& TEXT, const char* what) {
   for (size_t i = 0; i < TEXT.size(); ++i) {
     const char c = TEXT[i];
     if (in_string) {
-      if (c == '\\') ++i;
-      else if (c == '"') in_string = false;
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        in_string = false;
     } else if (c == '"') {
       in_string = true;
     } else if (c == '{' || c == '[') {
@@ -45,12 +46,15 @@ int64_t get_int(const json& o, const char* key, int64_t dflt, int64_t lo, int64_
   const json* v = member(o, key);
   if (v == nullptr) return dflt;
   int64_t n = 0;
-  if (v->is_number_unsigned() && v->get<uint64_t>() <= uint64_t(INT64_MAX)) n = v->get<int64_t>();
-  else if (v->is_number_integer()) n = v->get<int64_t>();
+  if (v->is_number_unsigned() && v->get<uint64_t>() <= uint64_t(INT64_MAX))
+    n = v->get<int64_t>();
+  else if (v->is_number_integer())
+    n = v->get<int64_t>();
   else if (v->is_number_float() && v->get<double>() == std::floor(v->get<double>()) &&
            std::fabs(v->get<double>()) < 9e18)
     n = int64_t(v->get<double>());
-  else fail("'%s' is not a whole number", key);
+  else
+    fail("'%s' is not a whole number", key);
   if (n < lo || n > hi)
     fail("'%s' %lld is not from %lld to %lld", key, static_cast<long long>(n),
          static_cast<long long>(lo), static_cast<long long>(hi));
@@ -94,11 +98,16 @@ PROPERTIES read_properties(LOADER& L, const json& owner) {
     prop.NAME = get_str(p, "name");
     prop.TYPE = property_type(get_str(p, "type"));
     const json* v = member(p, "value");
-    if (prop.TYPE == PROPCLASS) prop.TEXT = get_str(p, "propertytype");
-    else if (v == nullptr) prop.TEXT = "";
-    else if (v->is_string()) prop.TEXT = v->get<std::string>();
-    else if (v->is_boolean() || v->is_number()) prop.TEXT = v->dump();
-    else fail("property '%s' has a value of no known kind", prop.NAME.c_str());
+    if (prop.TYPE == PROPCLASS)
+      prop.TEXT = get_str(p, "propertytype");
+    else if (v == nullptr)
+      prop.TEXT = "";
+    else if (v->is_string())
+      prop.TEXT = v->get<std::string>();
+    else if (v->is_boolean() || v->is_number())
+      prop.TEXT = v->dump();
+    else
+      fail("property '%s' has a value of no known kind", prop.NAME.c_str());
     if (prop.TYPE == PROPSTRING && v != nullptr && !v->is_string())
       fail("property '%s' is a string but its value is not", prop.NAME.c_str());
     property_value(prop);
@@ -166,7 +175,8 @@ std::vector<uint32_t> read_data(const json& holder, const json& layer, uint64_t 
                         get_str(layer, "compression"), count, what);
   if (!data->is_array()) fail("%s: data are neither an array nor a string", what.c_str());
   if (data->size() != count)
-    fail("%s: %zu cells, not %llu", what.c_str(), data->size(), static_cast<unsigned long long>(count));
+    fail("%s: %zu cells, not %llu", what.c_str(), data->size(),
+         static_cast<unsigned long long>(count));
   std::vector<uint32_t> cells;
   cells.reserve(size_t(count));
   for (const json& v : *data) {
@@ -188,7 +198,8 @@ void read_layers(LOADER& L, const json& parent, TILEMAP& map, int32_t parent_ind
     layer.CLASS = get_str(n, "class");
     layer.VISIBLE = get_bool(n, "visible", true);
     layer.OPACITY = float(get_num(n, "opacity", 1));
-    if (!(layer.OPACITY >= 0 && layer.OPACITY <= 1)) fail("layer '%s': opacity beyond 0 to 1", layer.NAME.c_str());
+    if (!(layer.OPACITY >= 0 && layer.OPACITY <= 1))
+      fail("layer '%s': opacity beyond 0 to 1", layer.NAME.c_str());
     layer.TINT = parse_color(get_str(n, "tintcolor"), 0xFFFFFFFFu, "tint colour");
     layer.OFFSETX = get_num(n, "offsetx", 0);
     layer.OFFSETY = get_num(n, "offsety", 0);
@@ -287,11 +298,16 @@ void read_json(LOADER& L, const std::string& TEXT, TILEMAP& map,
                std::vector<std::string>& tileset_dirs) {
   const json m = parse(TEXT, "map");
   const std::string orientation = get_str(m, "orientation");
-  if (orientation == "orthogonal" || orientation.empty()) map.MAPORIENTATION = ORTHOGONAL;
-  else if (orientation == "isometric") map.MAPORIENTATION = ISOMETRIC;
-  else if (orientation == "staggered") map.MAPORIENTATION = STAGGERED;
-  else if (orientation == "hexagonal") map.MAPORIENTATION = HEXAGONAL;
-  else fail("orientation '%.20s' is unknown", orientation.c_str());
+  if (orientation == "orthogonal" || orientation.empty())
+    map.MAPORIENTATION = ORTHOGONAL;
+  else if (orientation == "isometric")
+    map.MAPORIENTATION = ISOMETRIC;
+  else if (orientation == "staggered")
+    map.MAPORIENTATION = STAGGERED;
+  else if (orientation == "hexagonal")
+    map.MAPORIENTATION = HEXAGONAL;
+  else
+    fail("orientation '%.20s' is unknown", orientation.c_str());
   map.WIDTH = int32_t(get_int(m, "width", 0, 0, INT32_MAX));
   map.HEIGHT = int32_t(get_int(m, "height", 0, 0, INT32_MAX));
   map.TILEWIDTH = int32_t(get_int(m, "tilewidth", 0, 0, 65536));

@@ -71,7 +71,8 @@ void finish_map(LOADER& L, TILEMAP& map, const std::vector<std::string>& TILESET
 
 // The readers of a whole map file, which lies in the root; each tileset's folder is appended to
 // tileset_dirs.
-void read_tmx(LOADER& L, const std::string& TEXT, TILEMAP& map, std::vector<std::string>& tileset_dirs);
+void read_tmx(LOADER& L, const std::string& TEXT, TILEMAP& map,
+              std::vector<std::string>& tileset_dirs);
 void read_json(LOADER& L, const std::string& TEXT, TILEMAP& map,
                std::vector<std::string>& tileset_dirs);
 // An external tileset file (either form, by its first character) into TS, keeping FIRSTGID.

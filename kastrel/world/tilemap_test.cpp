@@ -25,7 +25,9 @@ namespace {
 
 const std::string kMaps = KASTREL_SOURCE_DIR "/kastrel/world/testing/maps/";
 
-void write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+void write(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
 
 // Everything a game reads from a map, as text, so two loads compare in one line.
 std::string describe(const TILEMAP& m) {
@@ -33,23 +35,24 @@ std::string describe(const TILEMAP& m) {
   auto props = [&](const PROPERTIES& p) {
     std::vector<PROPERTY> list = p.LIST;  // the editor writes them sorted by name
     std::sort(list.begin(), list.end(), [](auto& a, auto& b) { return a.NAME < b.NAME; });
-    for (const PROPERTY& q : list) o << " {" << q.NAME << ' ' << q.TYPE << ' ' << q.TEXT << ' ' << q.NUMBER << '}';
+    for (const PROPERTY& q : list)
+      o << " {" << q.NAME << ' ' << q.TYPE << ' ' << q.TEXT << ' ' << q.NUMBER << '}';
     o << '\n';
   };
   auto object = [&](const MAPOBJECT& b) {
-    o << "  obj " << b.ID << ' ' << b.NAME << ' ' << b.CLASS << ' ' << b.SHAPE << ' ' << b.X << ',' << b.Y
-      << ' ' << b.WIDTH << 'x' << b.HEIGHT << " r" << b.ROTATION << ' ' << b.VISIBLE << ' ' << b.GID << ' '
-      << b.TEXT << ' ' << std::hex << b.TEXTCOLOR << std::dec;
+    o << "  obj " << b.ID << ' ' << b.NAME << ' ' << b.CLASS << ' ' << b.SHAPE << ' ' << b.X << ','
+      << b.Y << ' ' << b.WIDTH << 'x' << b.HEIGHT << " r" << b.ROTATION << ' ' << b.VISIBLE << ' '
+      << b.GID << ' ' << b.TEXT << ' ' << std::hex << b.TEXTCOLOR << std::dec;
     for (auto& p : b.POINTS) o << ' ' << p.X << ':' << p.Y;
     props(b.PROPS);
   };
-  o << m.MAPORIENTATION << ' ' << m.TILEWIDTH << 'x' << m.TILEHEIGHT
-    << ' ' << std::hex << m.BACKGROUND << std::dec;
+  o << m.MAPORIENTATION << ' ' << m.TILEWIDTH << 'x' << m.TILEHEIGHT << ' ' << std::hex
+    << m.BACKGROUND << std::dec;
   props(m.PROPS);
   for (const TILESET& t : m.TILESETS) {
-    o << "tileset " << t.FIRSTGID << ' ' << t.NAME << ' ' << t.TILEWIDTH << 'x' << t.TILEHEIGHT << ' '
-      << t.SPACING << ' ' << t.MARGIN << ' ' << t.TILECOUNT << ' ' << t.COLUMNS << ' ' << t.IMAGE.WIDTH()
-      << 'x' << t.IMAGE.HEIGHT();
+    o << "tileset " << t.FIRSTGID << ' ' << t.NAME << ' ' << t.TILEWIDTH << 'x' << t.TILEHEIGHT
+      << ' ' << t.SPACING << ' ' << t.MARGIN << ' ' << t.TILECOUNT << ' ' << t.COLUMNS << ' '
+      << t.IMAGE.WIDTH() << 'x' << t.IMAGE.HEIGHT();
     props(t.PROPS);
     for (const TILEINFO& i : t.TILES) {
       o << " tile " << i.ID << ' ' << i.CLASS;
@@ -59,9 +62,10 @@ std::string describe(const TILEMAP& m) {
     }
   }
   for (const LAYER& l : m.LAYERS) {
-    o << "layer " << l.KIND << ' ' << l.ID << ' ' << l.NAME << ' ' << l.PARENT << ' ' << l.VISIBLE << ' '
-      << l.OPACITY << ' ' << std::hex << l.TINT << std::dec << ' ' << l.OFFSETX << ',' << l.OFFSETY << ' '
-      << l.PARALLAXX << ',' << l.PARALLAXY << ' ' << l.IMAGEPATH << ' ' << l.IMAGE.WIDTH();
+    o << "layer " << l.KIND << ' ' << l.ID << ' ' << l.NAME << ' ' << l.PARENT << ' ' << l.VISIBLE
+      << ' ' << l.OPACITY << ' ' << std::hex << l.TINT << std::dec << ' ' << l.OFFSETX << ','
+      << l.OFFSETY << ' ' << l.PARALLAXX << ',' << l.PARALLAXY << ' ' << l.IMAGEPATH << ' '
+      << l.IMAGE.WIDTH();
     props(l.PROPS);
     for (int y = -1; y <= 6 && l.KIND == LAYERTILES; ++y)  // the test map's area and around
       for (int x = -1; x <= 10; ++x) o << l.CELL(x, y) << (x < 10 ? ',' : '\n');
@@ -114,11 +118,14 @@ std::string reencode(std::string tmx, const std::string& how, bool chunked) {
     std::string raw(reinterpret_cast<const char*>(cells.data()), cells.size() * 4);
     if (chunked) {  // the map's 10 x 6 tiles in the chunk's bottom rows
       raw.assign(16 * 16 * 4, '\0');
-      for (size_t i = 0; i < 60; ++i) std::memcpy(&raw[((i / 10 + 10) * 16 + i % 10) * 4], &cells[i], 4);
+      for (size_t i = 0; i < 60; ++i)
+        std::memcpy(&raw[((i / 10 + 10) * 16 + i % 10) * 4], &cells[i], 4);
     }
     std::string body = base64(compress(raw, how == "base64" ? "" : how));
-    std::string attrs = " encoding=\"base64\"" + (how == "base64" ? std::string() : " compression=\"" + how + "\"");
-    if (chunked) body = "<chunk x=\"-16\" y=\"-16\" width=\"16\" height=\"16\">" + body + "</chunk>";
+    std::string attrs =
+        " encoding=\"base64\"" + (how == "base64" ? std::string() : " compression=\"" + how + "\"");
+    if (chunked)
+      body = "<chunk x=\"-16\" y=\"-16\" width=\"16\" height=\"16\">" + body + "</chunk>";
     out += m.prefix().str() + "<data" + attrs + ">" + body + "</data>";
     tmx = m.suffix().str();
   }
@@ -144,7 +151,8 @@ std::string picture(const TILEMAP& m) {
 bool run_tiled(const std::vector<std::string>& args, const std::string& cwd) {
   std::vector<std::string> argv{"tiled"};
   argv.insert(argv.end(), args.begin(), args.end());
-  auto r = kastrel_testing::run(argv, {{"QT_QPA_PLATFORM", "offscreen"}}, std::chrono::seconds(60), cwd);
+  auto r =
+      kastrel_testing::run(argv, {{"QT_QPA_PLATFORM", "offscreen"}}, std::chrono::seconds(60), cwd);
   return r.exit_status == 0;
 }
 
@@ -213,10 +221,12 @@ TEST(Tilemap, EveryExportOfTheEditorLoadsTheSame) {
   for (const char* how : {"csv", "base64", "zlib", "gzip", "zstd", "zstd-chunks"}) {
     const std::string name = how;
     const bool chunked = name == "zstd-chunks";
-    if (name != "csv") write(dir.file(name + ".tmx"), reencode(source, chunked ? "zstd" : name, chunked));
-    for (const std::string& out : {"out-" + name + ".tmx", "out-" + name + ".tmj", "emb-" + name + ".tmj"}) {
-      std::vector<std::string> args{"--export-map", out.substr(out.size() - 3) == "tmx" ? "tmx" : "json",
-                                    name + ".tmx", out};
+    if (name != "csv")
+      write(dir.file(name + ".tmx"), reencode(source, chunked ? "zstd" : name, chunked));
+    for (const std::string& out :
+         {"out-" + name + ".tmx", "out-" + name + ".tmj", "emb-" + name + ".tmj"}) {
+      std::vector<std::string> args{
+          "--export-map", out.substr(out.size() - 3) == "tmx" ? "tmx" : "json", name + ".tmx", out};
       if (out[0] == 'e') args.insert(args.begin(), "--embed-tilesets");
       ASSERT_TRUE(run_tiled(args, dir.path())) << out;
       std::string text = kastrel_testing::read_file(dir.file(out));
@@ -246,14 +256,18 @@ TEST(Tilemap, EveryExportOfTheEditorLoadsTheSame) {
 TEST(Tilemap, BadMapsFailWithTheirReason) {
   kastrel_testing::TempDir dir;
   write(dir.file("t.png"), kastrel_testing::read_file(kMaps + "props.png"));
-  const std::string tileset = R"(<tileset firstgid="1" name="t" tilewidth="16" tileheight="16" tilecount="2" columns="2"><image source="t.png" width="32" height="16"/></tileset>)";
+  const std::string tileset =
+      R"(<tileset firstgid="1" name="t" tilewidth="16" tileheight="16" tilecount="2" columns="2"><image source="t.png" width="32" height="16"/></tileset>)";
   auto tmx = [&](const std::string& head, const std::string& data, const std::string& attrs = "") {
-    return "<map orientation=\"orthogonal\" width=\"2\" height=\"1\" tilewidth=\"16\" tileheight=\"16\">" + head +
-           "<layer name=\"l\" width=\"2\" height=\"1\"><data" + attrs + ">" + data + "</data></layer></map>";
+    return "<map orientation=\"orthogonal\" width=\"2\" height=\"1\" tilewidth=\"16\" "
+           "tileheight=\"16\">" +
+           head + "<layer name=\"l\" width=\"2\" height=\"1\"><data" + attrs + ">" + data +
+           "</data></layer></map>";
   };
   auto csv = [&](const std::string& data) { return tmx(tileset, data, " encoding=\"csv\""); };
   auto b64 = [&](const std::string& how, const std::string& data) {
-    return tmx(tileset, base64(compress(data, how)), " encoding=\"base64\" compression=\"" + how + "\"");
+    return tmx(tileset, base64(compress(data, how)),
+               " encoding=\"base64\" compression=\"" + how + "\"");
   };
   write(dir.file("a.tsx"), R"(<tileset source="b.tsx"/>)");
   write(dir.file("b.tsx"), R"(<tileset source="a.tsx"/>)");
@@ -261,22 +275,32 @@ TEST(Tilemap, BadMapsFailWithTheirReason) {
   for (int i = 0; i < 1000000; ++i) layers += "<group/>";
   layers += "</map>";
   std::string deep_json = "{\"a\":" + std::string(100000, '[');
-  std::string bomb = "<?xml version=\"1.0\"?><!DOCTYPE map [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">]><map>&b;</map>";
+  std::string bomb =
+      "<?xml version=\"1.0\"?><!DOCTYPE map [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b "
+      "\"&a;&a;&a;&a;&a;&a;&a;&a;\">]><map>&b;</map>";
   const struct {
     std::string map, reason;
   } cases[] = {
       {csv("1,2"), ""},
-      {tmx("<tileset firstgid=\"1\" source=\"missing.tsx\"/>", "0,0", " encoding=\"csv\""), "cannot be opened"},
+      {tmx("<tileset firstgid=\"1\" source=\"missing.tsx\"/>", "0,0", " encoding=\"csv\""),
+       "cannot be opened"},
       {tmx("<tileset firstgid=\"1\" source=\"a.tsx\"/>", "0,0", " encoding=\"csv\""), "loop"},
-      {tmx("<tileset firstgid=\"1\" source=\"../../etc/passwd\"/>", "0,0", " encoding=\"csv\""), "climbs out"},
-      {tmx("<tileset firstgid=\"1\" source=\"/etc/passwd\"/>", "0,0", " encoding=\"csv\""), "not a path relative"},
+      {tmx("<tileset firstgid=\"1\" source=\"../../etc/passwd\"/>", "0,0", " encoding=\"csv\""),
+       "climbs out"},
+      {tmx("<tileset firstgid=\"1\" source=\"/etc/passwd\"/>", "0,0", " encoding=\"csv\""),
+       "not a path relative"},
       {csv("1,3"), "tile 3 belongs to no tileset"},
       {csv("1,2,1"), "more than 2 cells"},
       {csv("1,99999999999"), "beyond 32 bits"},
-      {std::regex_replace(csv("1,2"), std::regex("width=\"2\" height=\"1\">"), "width=\"2000000\" height=\"2000000\">"), "cap"},
-      {std::regex_replace(csv("1,2"), std::regex("width=\"2\" height=\"1\">"), "width=\"4294967296\" height=\"1\">"), "not a whole number"},
+      {std::regex_replace(csv("1,2"), std::regex("width=\"2\" height=\"1\">"),
+                          "width=\"2000000\" height=\"2000000\">"),
+       "cap"},
+      {std::regex_replace(csv("1,2"), std::regex("width=\"2\" height=\"1\">"),
+                          "width=\"4294967296\" height=\"1\">"),
+       "not a whole number"},
       {layers, "more than 65536 layers"},
-      {tmx(tileset, base64("not zlib"), " encoding=\"base64\" compression=\"zlib\""), "zlib data are broken"},
+      {tmx(tileset, base64("not zlib"), " encoding=\"base64\" compression=\"zlib\""),
+       "zlib data are broken"},
       {b64("gzip", std::string(1 << 24, '\0')), "more cells"},  // a bomb: 16 MiB into 8 bytes
       {b64("zstd", std::string(1 << 24, '\0')), "more cells"},
       {b64("zstd", "1234"), "zstd"},
@@ -284,8 +308,10 @@ TEST(Tilemap, BadMapsFailWithTheirReason) {
       {tmx(tileset, "AAAAAAAA", " encoding=\"base64\""), "hold 6 bytes"},
       {bomb, "document types are refused"},
       {deep_json, "nested"},
-      {R"({"width":1,"height":1,"tilewidth":1,"tileheight":1,"layers":[{"type":"tilelayer","width":1,"height":1,"data":"AAAA","encoding":"base64","compression":"lz4"}]})", "compression 'lz4'"},
-      {R"({"width":1,"height":1,"tilewidth":1,"tileheight":1,"layers":[{"type":"tilelayer","width":70000,"height":70000,"data":[]}]})", "cap"},
+      {R"({"width":1,"height":1,"tilewidth":1,"tileheight":1,"layers":[{"type":"tilelayer","width":1,"height":1,"data":"AAAA","encoding":"base64","compression":"lz4"}]})",
+       "compression 'lz4'"},
+      {R"({"width":1,"height":1,"tilewidth":1,"tileheight":1,"layers":[{"type":"tilelayer","width":70000,"height":70000,"data":[]}]})",
+       "cap"},
       {"<map><layer/>", "XML error"},
       {"{\"width\": 1, ", "not well-formed"},
       {"\x89PNG", "neither XML nor JSON"},
@@ -303,7 +329,8 @@ TEST(Tilemap, BadMapsFailWithTheirReason) {
     }
   }
   // From memory without a folder, files are not read.
-  const std::string external = tmx("<tileset firstgid=\"1\" source=\"a.tsx\"/>", "0,0", " encoding=\"csv\"");
+  const std::string external =
+      tmx("<tileset firstgid=\"1\" source=\"a.tsx\"/>", "0,0", " encoding=\"csv\"");
   TILEMAP map;
   EXPECT_FALSE(map.LOADFROMMEMORY(external.data(), int32_t(external.size())));
   EXPECT_NE(std::string(LASTERROR()).find("without a folder"), std::string::npos) << LASTERROR();

@@ -1,7 +1,6 @@
 // The XML forms: maps (.tmx) and tilesets (.tsx).
-#include <pugixml.hpp>
-
 #include <cstring>
+#include <pugixml.hpp>
 
 #include "kastrel/world/tilemap_load.h"
 
@@ -36,7 +35,8 @@ pugi::xml_document parse(const std::string& TEXT, const char* root_name, const c
   pugi::xml_document doc;
   const pugi::xml_parse_result r =
       doc.load_buffer(TEXT.data(), TEXT.size(), pugi::parse_default | pugi::parse_doctype);
-  if (!r) fail("%s: XML error at byte %lld: %s", what, static_cast<long long>(r.offset), r.description());
+  if (!r)
+    fail("%s: XML error at byte %lld: %s", what, static_cast<long long>(r.offset), r.description());
   // Entity declarations are where XML bombs live: a map has no use for them.
   for (pugi::xml_node n : doc.children())
     if (n.type() == pugi::node_doctype) fail("%s: XML document types are refused", what);
@@ -52,9 +52,12 @@ PROPERTIES read_properties(LOADER& L, const pugi::xml_node& owner) {
     PROPERTY prop;
     prop.NAME = p.attribute("name").value();
     prop.TYPE = property_type(p.attribute("type").value());
-    if (prop.TYPE == PROPCLASS) prop.TEXT = p.attribute("propertytype").value();
-    else if (p.attribute("value")) prop.TEXT = p.attribute("value").value();
-    else prop.TEXT = p.text().get();  // multi-line strings
+    if (prop.TYPE == PROPCLASS)
+      prop.TEXT = p.attribute("propertytype").value();
+    else if (p.attribute("value"))
+      prop.TEXT = p.attribute("value").value();
+    else
+      prop.TEXT = p.text().get();  // multi-line strings
     property_value(prop);
     out.LIST.push_back(std::move(prop));
   }
@@ -72,7 +75,8 @@ std::vector<MATH::POINTF> read_points(LOADER& L, const char* text) {
     if (end == p || *end != ',') fail("polygon points '%.40s' are not x,y pairs", text);
     p = end + 1;
     const double y = std::strtod(p, &end);
-    if (end == p || (*end != ' ' && *end != '\0')) fail("polygon points '%.40s' are not x,y pairs", text);
+    if (end == p || (*end != ' ' && *end != '\0'))
+      fail("polygon points '%.40s' are not x,y pairs", text);
     p = end;
     L.add_items(1);
     points.push_back({float(x), float(y)});
@@ -109,7 +113,8 @@ MAPOBJECT read_object(LOADER& L, const pugi::xml_node& n) {
   } else if (n.child("text")) {
     o.SHAPE = SHAPETEXT;
     o.TEXT = n.child("text").text().get();
-    o.TEXTCOLOR = parse_color(n.child("text").attribute("color").value(), 0xFF000000u, "text colour");
+    o.TEXTCOLOR =
+        parse_color(n.child("text").attribute("color").value(), 0xFF000000u, "text colour");
   }
   return o;
 }
@@ -133,7 +138,9 @@ std::vector<uint32_t> read_data(const pugi::xml_node& data, const pugi::xml_node
     if (cells.size() == count) fail("%s: more <tile> elements than cells", what.c_str());
     cells.push_back(uint32_t(int_attr(t, "gid", 0, 0, UINT32_MAX)));
   }
-  if (cells.size() != count) fail("%s: %zu <tile> elements for %llu cells", what.c_str(), cells.size(), static_cast<unsigned long long>(count));
+  if (cells.size() != count)
+    fail("%s: %zu <tile> elements for %llu cells", what.c_str(), cells.size(),
+         static_cast<unsigned long long>(count));
   return cells;
 }
 
@@ -143,7 +150,8 @@ void read_layer_common(LOADER& L, const pugi::xml_node& n, LAYER& layer) {
   layer.CLASS = n.attribute("class").value();
   layer.VISIBLE = bool_attr(n, "visible", true);
   layer.OPACITY = float(num_attr(n, "opacity", 1));
-  if (!(layer.OPACITY >= 0 && layer.OPACITY <= 1)) fail("layer '%s': opacity beyond 0 to 1", layer.NAME.c_str());
+  if (!(layer.OPACITY >= 0 && layer.OPACITY <= 1))
+    fail("layer '%s': opacity beyond 0 to 1", layer.NAME.c_str());
   layer.TINT = parse_color(n.attribute("tintcolor").value(), 0xFFFFFFFFu, "tint colour");
   layer.OFFSETX = num_attr(n, "offsetx", 0);
   layer.OFFSETY = num_attr(n, "offsety", 0);
@@ -258,11 +266,16 @@ void read_tmx(LOADER& L, const std::string& TEXT, TILEMAP& map,
   const pugi::xml_document doc = parse(TEXT, "map", "map");
   const pugi::xml_node m = doc.document_element();
   const std::string orientation = m.attribute("orientation").value();
-  if (orientation == "orthogonal" || orientation.empty()) map.MAPORIENTATION = ORTHOGONAL;
-  else if (orientation == "isometric") map.MAPORIENTATION = ISOMETRIC;
-  else if (orientation == "staggered") map.MAPORIENTATION = STAGGERED;
-  else if (orientation == "hexagonal") map.MAPORIENTATION = HEXAGONAL;
-  else fail("orientation '%.20s' is unknown", orientation.c_str());
+  if (orientation == "orthogonal" || orientation.empty())
+    map.MAPORIENTATION = ORTHOGONAL;
+  else if (orientation == "isometric")
+    map.MAPORIENTATION = ISOMETRIC;
+  else if (orientation == "staggered")
+    map.MAPORIENTATION = STAGGERED;
+  else if (orientation == "hexagonal")
+    map.MAPORIENTATION = HEXAGONAL;
+  else
+    fail("orientation '%.20s' is unknown", orientation.c_str());
   map.WIDTH = int32_t(int_attr(m, "width", 0, 0, INT32_MAX));
   map.HEIGHT = int32_t(int_attr(m, "height", 0, 0, INT32_MAX));
   map.TILEWIDTH = int32_t(int_attr(m, "tilewidth", 0, 0, 65536));
