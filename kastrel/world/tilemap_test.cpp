@@ -55,7 +55,7 @@ std::string describe(const TILEMAP& m) {
       << t.IMAGE.WIDTH() << 'x' << t.IMAGE.HEIGHT();
     props(t.PROPS);
     for (const TILEINFO& i : t.TILES) {
-      o << " tile " << i.ID << ' ' << i.CLASS;
+      o << " tile " << i.ID << ' ' << i.CLASS << ' ' << i.IMAGE.WIDTH();
       for (auto& f : i.ANIMATION) o << ' ' << f.TILE << '/' << f.DURATION;
       props(i.PROPS);
       for (auto& s : i.SHAPES) object(s);
@@ -167,7 +167,7 @@ TEST(Tilemap, HandWrittenMapReadsAsWritten) {
   EXPECT_FALSE(map.PROPS.BOOL("night", true));
   EXPECT_EQ(map.PROPS.NUMBER("fog"), double(0x80112233u));
   EXPECT_EQ(map.PROPS.TEXT("music"), "sounds/cave.ogg");
-  ASSERT_EQ(map.TILESETS.size(), 2u);
+  ASSERT_EQ(map.TILESETS.size(), 3u);
   const TILESET& terrain = map.TILESETS[0];
   EXPECT_EQ(terrain.IMAGE.WIDTH(), 72u);
   // Margin 1, spacing 2: tile 5 starts at (1 + 18, 1 + 18).
@@ -184,7 +184,8 @@ TEST(Tilemap, HandWrittenMapReadsAsWritten) {
   int32_t id = -1;
   EXPECT_EQ(map.TILESETOF(TILEFLIPV | 10, &id), &map.TILESETS[1]);
   EXPECT_EQ(id, 1);
-  EXPECT_EQ(map.TILESETOF(11), nullptr);
+  EXPECT_EQ(map.TILESETOF(12), nullptr);
+  EXPECT_EQ(map.TILESETOF(11)->INFO(0)->IMAGE.WIDTH(), 8u);  // an image collection
   const LAYER* ground = map.FINDLAYER("ground");
   ASSERT_NE(ground, nullptr);
   EXPECT_EQ(map.LAYERS[size_t(ground->PARENT)].NAME, "world");
