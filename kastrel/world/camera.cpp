@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "kastrel/base/error.h"
+#include "kastrel/world/tilemap_load.h"
 
 namespace KASTREL::WORLD {
 
@@ -144,6 +145,31 @@ BOOLEAN CAMERA::DRAWTRANSFORMED(void* DEST, const GRAPHICS::BITMAP& B, float WX,
   if (B.HANDLE() != nullptr && std::isfinite(WX) && std::isfinite(WY) &&
       !INVIEW({float(WX - reach), float(WY - reach), float(2 * reach), float(2 * reach)}))
     return TRUE;
+  // Unturned and unscaled, a bitmap keeps to the tiles' pixel rule exactly.
+  const double turned = std::fmod(finite(ANGLE), 360.0), own = std::fmod(finite(T.ANGLE), 360.0);
+  if (turned == 0 && own == 0 && std::fabs(T.SCALEX) == 1 && std::fabs(T.SCALEY) == 1 &&
+      T.FILTER == GRAPHICS::NEAREST && T.METHOD >= GRAPHICS::VOXPSET &&
+      T.METHOD <= GRAPHICS::VOXADD && B.HANDLE() != nullptr && B.BPP() == 4 && std::isfinite(WX) &&
+      std::isfinite(WY) && std::isfinite(T.PIVOTX) && std::isfinite(T.PIVOTY)) {
+    if (B.IALPHACHANNEL == nullptr && B.ALPHA() < 4) return TRUE;  // faded away, as DRAWTO
+    MATH::RECT src{0, 0, int32_t(B.WIDTH()) - 1, int32_t(B.HEIGHT()) - 1};
+    if (T.SOURCE.W >= 0) src.X = T.SOURCE.X, src.W = T.SOURCE.W;
+    if (T.SOURCE.H >= 0) src.Y = T.SOURCE.Y, src.H = T.SOURCE.H;
+    // The region cut to the picture.
+    const int64_t x0 = std::max<int64_t>(src.X, 0), y0 = std::max<int64_t>(src.Y, 0);
+    const int64_t x1 = std::min<int64_t>(int64_t(src.X) + src.W, int64_t(B.WIDTH()) - 1);
+    const int64_t y1 = std::min<int64_t>(int64_t(src.Y) + src.H, int64_t(B.HEIGHT()) - 1);
+    if (x1 < x0 || y1 < y0) return TRUE;
+    const bool mirrorx = ((T.FLIP & GRAPHICS::FLIPH) != 0) != (T.SCALEX < 0);
+    const bool mirrory = ((T.FLIP & GRAPHICS::FLIPV) != 0) != (T.SCALEY < 0);
+    // The pivot lands on the point; a mirror turns the region over around it.
+    const double width = double(x1 - x0 + 1), height = double(y1 - y0 + 1);
+    const double left = mirrorx ? double(WX) + T.PIVOTX - width : double(WX) - T.PIVOTX;
+    const double top = mirrory ? double(WY) + T.PIVOTY - height : double(WY) - T.PIVOTY;
+    return DETAIL::draw_sprite(DEST, *this, B,
+                               {int32_t(x0), int32_t(y0), int32_t(x1 - x0), int32_t(y1 - y0)}, left,
+                               top, mirrorx, mirrory, T.TINT, T.METHOD);
+  }
   const MATH::POINTF v = TOVIEW(WX, WY);
   const float z = ZOOMUSED();
   T.SCALEX *= z;

@@ -60,8 +60,12 @@ struct CAMERA {
   void CLAMP();
 
   // A bitmap, a sprite-sheet frame, or a bitmap placed by T, at a world point (the top-left
-  // corner, or T's pivot). Culled when outside the view; otherwise drawn through
-  // DRAWTRANSFORMED (which clips to the target, not to VIEW), with its results.
+  // corner, or T's pivot). Culled when outside the view. Unturned (camera and T) and unscaled,
+  // with NEAREST and PSET to ADD, a 32-bit bitmap is drawn by the tiles' rule, inside VIEW:
+  // its region covers the world box from its corner, W x H, mirrored or not, and each view pixel
+  // whose centre falls in that box shows the region pixel under it, so sprites and tiles line up
+  // exactly at every zoom. Otherwise it goes through DRAWTRANSFORMED (which clips to the
+  // target, not to VIEW), with its results.
   BOOLEAN DRAW(void* DEST, const GRAPHICS::BITMAP& B, float WX, float WY,
                GRAPHICS::RASTEROP METHOD = GRAPHICS::VOXALPHA) const;
   BOOLEAN DRAW(void* DEST, const GRAPHICS::SPRITESHEET& S, int32_t N, float WX, float WY,

@@ -1,14 +1,26 @@
 #pragma once
-// Inside the map loaders: what the XML and JSON readers share. Readers throw MAPERROR with the
-// reason; the entry points catch it and hand it to LASTERROR().
+// Inside the world: what the XML and JSON readers share, and the camera's exact drawing. Readers
+// throw MAPERROR with the reason; the entry points catch it and hand it to LASTERROR().
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "kastrel/graphics/bitmap.h"
 #include "kastrel/world/tilemap.h"
 
+namespace KASTREL::WORLD {
+struct CAMERA;
+}
+
 namespace KASTREL::WORLD::DETAIL {
+
+// Draws the closed region SRC (inside B, a 32-bit bitmap) with its top-left corner at world
+// (LEFT, TOP) through the unturned camera CAM by the camera's pixel rule, as tiles are drawn:
+// mirrored (H, V), TINT multiplying each pixel for VOXALPHA. PSET to ADD only.
+BOOLEAN draw_sprite(void* DEST, const CAMERA& CAM, const GRAPHICS::BITMAP& B, const MATH::RECT& SRC,
+                    double LEFT, double TOP, bool H, bool V, uint32_t TINT,
+                    GRAPHICS::RASTEROP METHOD);
 
 struct MAPERROR : std::runtime_error {
   using std::runtime_error::runtime_error;
