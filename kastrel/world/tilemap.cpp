@@ -21,8 +21,8 @@ namespace KASTREL::WORLD {
 
 namespace {
 std::atomic<uint64_t> max_map_cells{DEFAULTMAXMAPCELLS};
-constexpr uint64_t kMaxFileBytes = uint64_t{64} << 20;
-constexpr uint64_t kMaxItems = uint64_t{1} << 22;
+constexpr uint64_t kMaxFileBytes = uint64_t{32} << 20;
+constexpr uint64_t kMaxItems = uint64_t{1} << 20;
 constexpr int32_t kMaxLayers = 65536;
 }  // namespace
 

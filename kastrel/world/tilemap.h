@@ -184,8 +184,9 @@ struct TILEMAP {
 // The most tile cells a map may hold over all its layers (a layer's block of chunks counts
 // whole); a larger map is refused before its data are decoded. The default, 16,777,216 cells
 // (64 MiB), suits games; 0 lifts it. Any thread may set it; loads already running keep the cap
-// they started with. Whatever the cap, a map keeps to 65,536 layers, groups 64 deep, 4,194,304
-// objects, tile entries, properties and shape points together, and files of 64 MiB.
+// they started with. Whatever the cap, a map keeps to 65,536 layers, groups 64 deep, 1,048,576
+// objects, tile entries, properties and shape points together, and files of 32 MiB (a file is
+// parsed whole, at a few times its size, before these counts are known).
 inline constexpr uint64_t DEFAULTMAXMAPCELLS = uint64_t{1} << 24;
 void SETMAXMAPCELLS(uint64_t CELLS);
 uint64_t MAXMAPCELLS();
