@@ -544,9 +544,20 @@ void finish_map(LOADER& L, TILEMAP& map, const std::vector<std::string>& TILESET
   }
   for (LAYER& layer : map.LAYERS) {
     const int64_t w = std::max(layer.WIDTH, 1);
-    // Neighbouring cells mostly share a tileset: its range of ids is tried first.
+    // Most layers draw from one tileset: when the least and greatest ids are of the same
+    // picture tileset, every id between is too.
+    uint32_t least = UINT32_MAX, most = 0;
+    for (const uint32_t c : layer.CELLS) {
+      const uint32_t gid = c & TILEGIDMASK;
+      least = std::min(least, gid != 0 ? gid : UINT32_MAX);
+      most = std::max(most, gid);
+    }
+    const TILESET* first = most != 0 ? map.TILESETOF(least) : nullptr;
+    const bool one = most == 0 || (first != nullptr && !first->IMAGEPATH.empty() &&
+                                   map.TILESETOF(most) == first);
+    // Otherwise neighbouring cells mostly share a tileset: its range of ids is tried first.
     uint32_t lo = 1, hi = 1;
-    for (size_t i = 0; i < layer.CELLS.size(); ++i) {
+    for (size_t i = 0; i < layer.CELLS.size() && !one; ++i) {
       const uint32_t gid = layer.CELLS[i] & TILEGIDMASK;
       if (gid == 0 || (gid >= lo && gid < hi)) continue;
       int32_t id = 0;
