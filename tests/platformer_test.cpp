@@ -15,7 +15,7 @@ namespace {
 using namespace std::chrono_literals;
 using x_desktop::eventually;
 
-constexpr uint32_t kBack = 0x203048, kSky = 0x6CB4F0;
+constexpr uint32_t kBack = 0x203048, kSky = 0x6CB4F0;  // the title's background, the map's
 const std::string kDir = KASTREL_SOURCE_DIR "/examples/platformer";
 
 bool near(uint32_t p, uint32_t q) {  // within the rounding of a blend

@@ -81,9 +81,7 @@ bool LOADLEVEL() {
   GRAVITY = float(MAP.PROPS.NUMBER("gravity", 900));
   TILESHEET = GRAPHICS::SPRITESHEET(MAP.TILESETS[0].IMAGE, MAP.TILEWIDTH, MAP.TILEHEIGHT);
   CAM.ZOOM = 2;
-  CAM.DEADZONEW = 96;
-  CAM.DEADZONEH = 64;
-  CAM.LAG = 0.12f;
+  CAM.DEADZONEW = 96, CAM.DEADZONEH = 160, CAM.LAG = 0.12f;  // view pixels, seconds
   CAM.BOUNDS = {0, 0, float(MAP.WIDTH * MAP.TILEWIDTH), float(MAP.HEIGHT * MAP.TILEHEIGHT)};
   return true;
 }
@@ -224,14 +222,16 @@ void DRAWOBJECT(const MAPOBJECT& O) {
 }
 
 void PLAY_ONPAINT(GRAPHICS::BITMAP&, MATH::RECT&) {
+  // The sky, set outright first: the map blends its background over the last picture, and a
+  // blend at full cover still keeps a trace of the title beneath it.
+  GRAPHICS::BITMAP SCREEN;
+  GRAPHICS::FILLRECT(SCREEN, {0, 0, WIDTH - 1, HEIGHT - 1}, MAP.BACKGROUND | 0xFF000000u);
   DRAWMAP(nullptr, MAP, CAM, CLOCKMS);
   for (size_t I = 0; I < COINS.size(); ++I)
     if (!GAME.TAKEN[I]) DRAWOBJECT(*COINS[I]);
   DRAWOBJECT(*GOAL);
   const int32_t FRAME = !GAME.ONGROUND ? (GAME.VY < 0 ? 5 : 6) : GAME.VX != 0 ? RUNNING.FRAME() : 0;
   CAM.DRAW(nullptr, PLAYERSHEET, FRAME + (GAME.FACINGLEFT ? 7 : 0), GAME.X - BOXX, GAME.Y - BOXY);
-
-  GRAPHICS::BITMAP SCREEN;
   GRAPHICS::FILLRECT(SCREEN, {0, 0, WIDTH - 1, 29}, 0xA0101828, GRAPHICS::VOXALPHA);
   SMALLFONT.DRAW(SCREEN, 12, 3,
                  "coins " + std::to_string(GAME.COINS) + " / " + std::to_string(COINS.size()),
