@@ -37,7 +37,6 @@ GRAPHICS::ANIMATION RUNNING(1, 4, 0.09f);
 std::vector<const MAPOBJECT*> COINS;
 const MAPOBJECT* GOAL = nullptr;
 float STARTX = 0, STARTY = 0, GRAVITY = 900;
-int64_t CLOCKMS = 0;  // drives the tile animations; counted from the passes, so replays agree
 
 GRAPHICS::FONT BIGFONT, SMALLFONT;
 AUDIO::SOUND JUMPSOUND, COINSOUND, LANDSOUND, GOALSOUND;
@@ -196,7 +195,6 @@ void PLAY_ONFRAME(float FELAPSED, INPUTEVENT INPUT, VOX::EVENT& E) {
   COMMONINPUT(INPUT, E);
   if (GAME.PAUSED || ENGINE::ACTIVEGAMESCREEN != PLAYSCREEN) return;
   const float DT = std::min(FELAPSED, 1 / 30.0f);  // a stalled pass must not launch the player
-  CLOCKMS += int64_t(DT * 1000);
   GAME.TIME += DT;
   MOVEPLAYER(DT);
   for (size_t I = 0; I < COINS.size(); ++I) {
@@ -213,11 +211,14 @@ void PLAY_ONFRAME(float FELAPSED, INPUTEVENT INPUT, VOX::EVENT& E) {
   if (TOUCHES({FLAG.X, -1e6f, FLAG.W, FLAG.Y + FLAG.H + 1e6f}, 4)) REACHGOAL();
 }
 
+// The tile animations' clock: the run's time, counted from the passes, so replays agree.
+int64_t CLOCKMS() { return int64_t(double(GAME.TIME) * 1000); }
+
 // Draws a tile object with its tileset animation.
 void DRAWOBJECT(const MAPOBJECT& O) {
   const MATH::RECTF BOX = OBJECTBOX(O);
   const int32_t TILE =
-      int32_t(MAP.ANIMATEDGID(O.GID, CLOCKMS) & TILEGIDMASK) - int32_t(MAP.TILESETS[0].FIRSTGID);
+      int32_t(MAP.ANIMATEDGID(O.GID, CLOCKMS()) & TILEGIDMASK) - int32_t(MAP.TILESETS[0].FIRSTGID);
   CAM.DRAW(nullptr, TILESHEET, TILE, BOX.X, BOX.Y);
 }
 
@@ -226,7 +227,7 @@ void PLAY_ONPAINT(GRAPHICS::BITMAP&, MATH::RECT&) {
   // blend at full cover still keeps a trace of the title beneath it.
   GRAPHICS::BITMAP SCREEN;
   GRAPHICS::FILLRECT(SCREEN, {0, 0, WIDTH - 1, HEIGHT - 1}, MAP.BACKGROUND | 0xFF000000u);
-  DRAWMAP(nullptr, MAP, CAM, CLOCKMS);
+  DRAWMAP(nullptr, MAP, CAM, CLOCKMS());
   for (size_t I = 0; I < COINS.size(); ++I)
     if (!GAME.TAKEN[I]) DRAWOBJECT(*COINS[I]);
   DRAWOBJECT(*GOAL);
