@@ -29,7 +29,8 @@ TEST(PlatformerOnX, HeldKeysReachTheFlagTheBestTimeIsSavedAndTheSessionReplays) 
   ASSERT_TRUE(xvfb.ok()) << xvfb.error();
   kastrel_testing::TempDir tmp;
   kastrel_testing::EnvChanges env = x_desktop::game_env(xvfb.display());
-  env.insert({{"SDL_AUDIODRIVER", "dummy"},
+  env.insert({{"SDL_AUDIODRIVER", "disk"},
+              {"SDL_DISKAUDIOFILE", tmp.file("out.raw")},
               {"XDG_DATA_HOME", tmp.file("saves")},
               {"KASTREL_RECORD", tmp.file("session.kst")}});
   std::optional<kastrel_testing::ChildProcess> game;
@@ -73,6 +74,11 @@ TEST(PlatformerOnX, HeldKeysReachTheFlagTheBestTimeIsSavedAndTheSessionReplays) 
   xdo({"key", "Escape"});
   ASSERT_TRUE(game->wait(60s));
   EXPECT_EQ(game->exit_status(), 0) << game->errors();
+  // Every file of the game was found (it names each it misses), and its sound was mixed.
+  EXPECT_EQ(game->errors().find("platformer:"), std::string::npos) << game->errors();
+  const std::string sound = kastrel_testing::read_file(tmp.file("out.raw"));
+  EXPECT_NE(sound.find_first_not_of('\0'), std::string::npos)
+      << sound.size() << " bytes, all silent";
 
   // Replayed with no display from an empty saves folder, as the recording began, every frame
   // matches its recorded hash.
