@@ -114,6 +114,8 @@ export DISPLAY=:$number
 unset WAYLAND_DISPLAY
 say "running $bin on a private X server ($DISPLAY)"
 
+# A scripted session keeps what the game saves (the platformer's best time) in a folder of its
+# own, so it neither reads nor changes the player's.
 mkdir -p "$tmp/saves"
 (cd "$workdir" && XDG_DATA_HOME=$tmp/saves exec "$bin") &
 game_pid=$!
@@ -244,8 +246,7 @@ else
   }
 
   # The platformer: the title, then Right and Up held: the runner hops through the level (up
-  # a plank onto the tower, over the pits) to the flag. The player's best time goes to a
-  # private folder, so the run neither reads nor changes the user's.
+  # a plank onto the tower, over the pits) to the flag.
   platformer_session() {
     xdo windowfocus --sync "$window"
     pause 1
