@@ -3,11 +3,11 @@
 # `make play` call; the demonstration by default).
 #
 # Each game reads its files under its working directory, so it runs from its source folder
-# (demo/, examples/breakout/ or examples/platformer/). With a desktop (DISPLAY or WAYLAND_DISPLAY set) it simply runs
-# there. Without one it runs in a private Xvfb, plays a short scripted session with xdotool
-# (the demonstration: hover the ball, pick it up, drag it, throw it; Breakout: start, steer the
-# paddle with the pointer and the keys; the platformer: start, run right and hop to the flag),
-# presses Escape, saves screenshots as PNG files, prints
+# (demo/, examples/breakout/ or examples/platformer/). With a desktop (DISPLAY or
+# WAYLAND_DISPLAY set) it simply runs there. Without one it runs in a private Xvfb, plays a
+# short scripted session with xdotool (the demonstration: hover the ball, pick it up, drag it,
+# throw it; Breakout: start, steer the paddle with the pointer and the keys; the platformer:
+# start, run right and hop to the flag), presses Escape, saves screenshots as PNG files, prints
 # their paths, and exits with the game's exit status.
 #
 # The normal end (Escape or the close box) is exit status 1 for the demonstration and 0 for
