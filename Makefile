@@ -13,7 +13,7 @@ PREFIX    ?= $(if $(filter 0,$(shell id -u)),/usr/local,$(HOME)/.local)
 # Extra configure arguments for the Release build, e.g. -DCMAKE_CXX_COMPILER_LAUNCHER=ccache.
 CMAKE_ARGS ?=
 
-.PHONY: windows test-windows deps-windows install demo play test bench fuzz pictures sounds deps-build deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
+.PHONY: windows test-windows deps-windows install demo play play-platformer test bench fuzz pictures sounds deps-build deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
 
 deps-build:
 	@tools/install-deps.sh build
@@ -59,11 +59,16 @@ demo: deps-demo
 	@status=0; tools/run-demo.sh $(BUILD)/release || status=$$?; \
 	 if [ $$status -ne 1 ]; then exit $$status; fi
 
-# The same for the Breakout example, whose normal end is exit status 0.
+# The same for an example game (GAME=breakout, the default, or GAME=platformer), whose normal
+# end is exit status 0.
+GAME ?= breakout
 play: deps-demo
 	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKASTREL_BUILD_TESTS=OFF
-	cmake --build $(BUILD)/release -j $(JOBS) --target breakout kastrel_x11_screenshot
-	tools/run-demo.sh $(BUILD)/release breakout
+	cmake --build $(BUILD)/release -j $(JOBS) --target $(GAME) kastrel_x11_screenshot
+	tools/run-demo.sh $(BUILD)/release $(GAME)
+
+play-platformer:
+	@$(MAKE) --no-print-directory play GAME=platformer
 
 # Never the Debug tree of `make test`: games would need its sanitizer run-time.
 install: deps-build
@@ -99,17 +104,20 @@ test-windows: windows deps-demo
 	KASTREL_WINEPREFIX="$(WINEPREFIX)" \
 	  tools/test-windows.sh $(BUILD)/windows $(BUILD)/release dist/kastrel-windows-x86_64.zip
 
-# Redraws the demonstration's pictures into demo/images (commit them afterwards).
+# Redraws the demonstration's pictures into demo/images and the platformer's into
+# examples/platformer (commit them afterwards).
 pictures: deps-demo
 	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKASTREL_BUILD_TESTS=OFF
-	cmake --build $(BUILD)/release -j $(JOBS) --target kastrel_make_pictures
+	cmake --build $(BUILD)/release -j $(JOBS) --target kastrel_make_pictures kastrel_make_platformer_art
 	$(BUILD)/release/tools/kastrel_make_pictures demo/images
+	$(BUILD)/release/tools/kastrel_make_platformer_art examples/platformer
 
-# Synthesises the Breakout example's sounds into examples/breakout/sounds (commit them afterwards).
+# Synthesises the example games' sounds into examples/*/sounds (commit them afterwards).
 sounds: deps-demo
 	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKASTREL_BUILD_TESTS=OFF
 	cmake --build $(BUILD)/release -j $(JOBS) --target kastrel_make_sounds
 	$(BUILD)/release/tools/kastrel_make_sounds examples/breakout/sounds
+	$(BUILD)/release/tools/kastrel_make_sounds examples/platformer/sounds platformer
 
 bench: deps-bench
 	cmake -S . -B $(BUILD)/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \

@@ -591,6 +591,7 @@ int main(int argc, char** argv) {
     bench::RegisterEvents();
     bench::RegisterTransforms();
     bench::RegisterClip();
+    bench::RegisterWorld();
   }
   bench::RegisterBunnymark();
   const int32_t child = bench::ChildSet();

@@ -85,6 +85,7 @@ void RegisterTransitions();
 void RegisterAudio();
 void RegisterEvents();
 void RegisterTransforms();
+void RegisterWorld();
 void RegisterBunnymark();
 void RegisterClip();
 

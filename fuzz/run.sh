@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang in build/fuzz and runs each: the PNG decoder, text and fonts,
-# the sound loader and the session file reader.
+# the sound loader, the session file reader and the tile map loaders (XML and JSON).
 #   fuzz/run.sh smoke   FUZZ_RUNS PNG and session inputs (default 20000), FUZZ_TEXT_RUNS text
 #                       inputs (default 3000) and FUZZ_AUDIO_RUNS sound inputs (default 20000)
-#                       from fresh corpora, fixed seed: make test
+#                       from fresh corpora, fixed seed, and FUZZ_MAP_RUNS maps of each form
+#                       (default 20000): make test
 #   fuzz/run.sh long    FUZZ_SECONDS seconds (default 60) each, corpora kept in build/fuzz/corpus*:
 #                       make fuzz
 # The PNG conformance suite, read in place, seeds the PNG corpus when present, beside pictures made
 # by png_fuzz_seeds (every colour type and depth with every filter); PNG inputs run to
 # FUZZ_MAX_LEN bytes (default 65536), well past the largest seed. fuzz/seeds seeds the session
-# corpus; the sound corpus starts from a short WAV file the target writes (and the same as OGG
+# corpus, fuzz/seeds-tmx and fuzz/seeds-tmj the map corpora (maps the editor exported); the
+# sound corpus starts from a short WAV file the target writes (and the same as OGG
 # Vorbis and FLAC when oggenc and flac are installed). Exits non-zero when an input crashes,
 # hangs or trips a sanitizer; the input is saved under build/fuzz/artifacts/.
 set -euo pipefail
@@ -30,7 +32,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKASTREL_FUZZ_MIXER_DIR="$mixer_dir" \
   -DKASTREL_BUILD_TESTS=OFF -DKASTREL_BUILD_DEMO=OFF -DKASTREL_WERROR=ON >"$build.configure.log" 2>&1 ||
   { cat "$build.configure.log"; exit 1; }
-cmake --build "$build" --target png_fuzz png_fuzz_seeds text_fuzz audio_fuzz session_fuzz -j 2 \
+cmake --build "$build" --target png_fuzz png_fuzz_seeds text_fuzz audio_fuzz session_fuzz tmx_fuzz tmj_fuzz -j 2 \
   >"$build.build.log" 2>&1 || { cat "$build.build.log"; exit 1; }
 
 rm -rf "$build/seeds-png" && mkdir -p "$build/seeds-png"
@@ -100,12 +102,16 @@ case $mode in
     smoke text "${FUZZ_TEXT_RUNS:-3000}" -max_len=256
     smoke env audio "${FUZZ_AUDIO_RUNS:-20000}" -dict="$root/fuzz/audio.dict" "$sound_seeds"
     smoke session "${FUZZ_RUNS:-20000}" "$root/fuzz/seeds"
+    smoke tmx "${FUZZ_MAP_RUNS:-20000}" -dict="$root/fuzz/tilemap.dict" "$root/fuzz/seeds-tmx"
+    smoke tmj "${FUZZ_MAP_RUNS:-20000}" -dict="$root/fuzz/tilemap.dict" "$root/fuzz/seeds-tmj"
     ;;
   long)
     long png -dict="$root/fuzz/png.dict" "$png_max_len" "${png_seeds[@]}"
     long text -max_len=256
     long env audio -dict="$root/fuzz/audio.dict" "$sound_seeds"
     long session "$root/fuzz/seeds"
+    long tmx -dict="$root/fuzz/tilemap.dict" "$root/fuzz/seeds-tmx"
+    long tmj -dict="$root/fuzz/tilemap.dict" "$root/fuzz/seeds-tmj"
     ;;
   *)
     echo "usage: fuzz/run.sh smoke|long" >&2

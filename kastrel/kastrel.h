@@ -40,3 +40,6 @@
 #include "kastrel/math/random.h"
 #include "kastrel/png/png_image.h"
 #include "kastrel/png/png_save.h"
+#include "kastrel/world/camera.h"
+#include "kastrel/world/tilecollision.h"
+#include "kastrel/world/tilemap.h"

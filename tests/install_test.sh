@@ -29,13 +29,16 @@ for file in game.cpp CMakeLists.txt; do
 done
 
 # The installed games are the programs themselves, and find their data from any folder.
-for game in kastrel-demo kastrel-breakout; do
+for game in kastrel-demo kastrel-breakout kastrel-platformer; do
   [[ "$(head -c 4 "$prefix/bin/$game")" == $'\x7fELF' ]] || { echo "bin/$game is no program" >&2; exit 1; }
 done
-status=0
-said=$(cd / && VOXGFX=null SDL_AUDIODRIVER=dummy timeout 5 "$prefix/bin/kastrel-breakout" 2>&1) || status=$?
-[[ $status -eq 124 && "$said" != *breakout:* ]] ||
-  { echo "installed Breakout ended with $status, saying: $said" >&2; exit 1; }
+for game in breakout platformer; do
+  status=0
+  said=$(cd / && VOXGFX=null SDL_AUDIODRIVER=dummy XDG_DATA_HOME=$tmp/saves timeout 5 \
+    "$prefix/bin/kastrel-$game" 2>&1) || status=$?
+  [[ $status -eq 124 && "$said" != *$game:* ]] ||
+    { echo "installed $game ended with $status, saying: $said" >&2; exit 1; }
+done
 
 # Runs the game on the null driver: it must end by itself with status 0, say whether it found
 # its picture ($2: yes or no) and count its runs ($3) in its settings file.

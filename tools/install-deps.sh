@@ -5,8 +5,8 @@
 set -euo pipefail
 
 declare -A groups=(
-  [build]="g++ cmake ninja-build pkg-config make zlib1g-dev libdeflate-dev libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core libsdl2-mixer-dev"
-  [test]="googletest libgtest-dev libgmock-dev libpng-dev clang libclang-rt-14-dev xvfb xdotool x11-utils x11-apps libx11-dev libxext-dev libxfixes-dev libncurses-dev vorbis-tools flac weston libweston-10-dev python3 fonts-wqy-microhei"
+  [build]="g++ cmake ninja-build pkg-config make zlib1g-dev libdeflate-dev libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core libsdl2-mixer-dev libpugixml-dev nlohmann-json3-dev libzstd-dev"
+  [test]="googletest libgtest-dev libgmock-dev libpng-dev clang libclang-rt-14-dev xvfb xdotool x11-utils x11-apps libx11-dev libxext-dev libxfixes-dev libncurses-dev vorbis-tools flac weston libweston-10-dev python3 fonts-wqy-microhei tiled"
   [demo]="xvfb xdotool libx11-dev"
   # Cross-building for Windows from Debian's source packages, and running the result under Wine.
   [windows]="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 dpkg-dev fonts-dejavu-core xvfb xdotool"

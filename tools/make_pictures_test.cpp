@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "tests/testing/png_read.h"
 #include "kastrel/base/testing/process.h"
+#include "tests/testing/png_read.h"
 
 namespace {
 
@@ -42,6 +42,20 @@ TEST(Pictures, GeneratorMakesTheCommittedFiles) {
   // A directory that cannot be made is an error, not a crash or a silent success.
   EXPECT_NE(kastrel_testing::run({KASTREL_MAKE_PICTURES, "/proc/no-such-place/images"}).exit_status,
             0);
+}
+
+// The platformer's tileset and player sheet are integer pixel art: exactly what the generator
+// draws.
+TEST(Pictures, PlatformerArtIsWhatTheGeneratorDraws) {
+  kastrel_testing::TempDir dir;
+  const auto r = kastrel_testing::run({KASTREL_MAKE_PLATFORMER_ART, dir.file("")});
+  ASSERT_EQ(r.exit_status, 0) << r.errors;
+  for (const char* name : {"maps/tiles.png", "images/player.png"}) {
+    const RgbaImage fresh = load(dir.file(name));
+    const RgbaImage kept = load(std::string(KASTREL_SOURCE_DIR) + "/examples/platformer/" + name);
+    EXPECT_TRUE(fresh.width == kept.width && fresh.height == kept.height && fresh.rgba == kept.rgba)
+        << name << " is stale: run `make pictures`";
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// Synthesises the Breakout example's sounds and writes them as 16-bit mono WAV files:
-//   kastrel_make_sounds OUTPUT_DIR
-// writes paddle.wav, brick.wav, wall.wav, lose.wav and music.wav. Like the demonstration's
+// Synthesises the example games' sounds and writes them as 16-bit mono WAV files:
+//   kastrel_make_sounds OUTPUT_DIR [breakout|platformer]
+// writes Breakout's paddle.wav, brick.wav, wall.wav, lose.wav and music.wav, or the
+// platformer's jump.wav, coin.wav, land.wav, goal.wav and music.wav. Like the demonstration's
 // pictures, the output depends on nothing but this file: no clocks, no random sources.
 #include <algorithm>
 #include <cmath>
@@ -71,8 +72,10 @@ bool write_wav(const std::string& path, const Samples& samples) {
 Samples music() {
   const double beat = 0.5;
   const double bass[4] = {110.0, 87.31, 130.81, 98.0};  // A2 F2 C3 G2
-  const double chords[4][3] = {
-      {220.0, 261.63, 329.63}, {174.61, 220.0, 261.63}, {261.63, 329.63, 392.0}, {196.0, 246.94, 293.66}};
+  const double chords[4][3] = {{220.0, 261.63, 329.63},
+                               {174.61, 220.0, 261.63},
+                               {261.63, 329.63, 392.0},
+                               {196.0, 246.94, 293.66}};
   Samples out(size_t(16 * beat * kRate), 0.0);
   for (int bar = 0; bar < 4; ++bar) {
     const size_t bar_start = size_t(bar * 4 * beat * kRate);
@@ -87,25 +90,65 @@ Samples music() {
   return out;
 }
 
+// A brighter major tune for the platformer: eight bars at 140 beats a minute, looping.
+Samples tune() {
+  const double beat = 60.0 / 140;
+  const double bass[4] = {130.81, 110.0, 87.31, 98.0};  // C3 A2 F2 G2
+  const double melody[16] = {523.25, 659.26, 783.99, 659.26, 440.0, 523.25, 659.26, 523.25,
+                             349.23, 440.0,  523.25, 440.0,  392.0, 493.88, 587.33, 783.99};
+  Samples out(size_t(16 * beat * kRate), 0.0);
+  for (int bar = 0; bar < 4; ++bar) {
+    const size_t bar_start = size_t(bar * 4 * beat * kRate);
+    for (int b = 0; b < 4; ++b)
+      mix_into(out, tone(beat - 0.02, bass[bar], bass[bar], 3.0, 0.2, false),
+               bar_start + size_t(b * beat * kRate));
+    for (int step = 0; step < 4; ++step) {
+      const double f = melody[bar * 4 + step];
+      mix_into(out, tone(beat - 0.01, f, f, 5.0, 0.1, true),
+               bar_start + size_t(step * beat * kRate));
+    }
+  }
+  out.resize(size_t(16 * beat * kRate));
+  return out;
+}
+
+Samples goal() {
+  Samples out;
+  const double notes[4] = {523.25, 659.26, 783.99, 1046.5};
+  for (int i = 0; i < 4; ++i)
+    mix_into(out, tone(i == 3 ? 0.5 : 0.12, notes[i], notes[i], i == 3 ? 4 : 10, 0.5, true),
+             size_t(i * 0.11 * kRate));
+  return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: kastrel_make_sounds OUTPUT_DIR\n");
+  const std::string game = argc == 3 ? argv[2] : "breakout";
+  if (argc < 2 || argc > 3 || (game != "breakout" && game != "platformer")) {
+    std::fprintf(stderr, "usage: kastrel_make_sounds OUTPUT_DIR [breakout|platformer]\n");
     return 2;
   }
   const std::string dir = argv[1];
-  const struct {
+  struct Sound {
     const char* name;
     Samples samples;
-  } sounds[] = {
+  };
+  const std::vector<Sound> breakout = {
       {"paddle.wav", tone(0.09, 520, 480, 25, 0.7, true)},
       {"brick.wav", tone(0.12, 990, 1320, 18, 0.6, true)},
       {"wall.wav", tone(0.06, 260, 240, 40, 0.6, false)},
       {"lose.wav", tone(0.7, 600, 110, 2.5, 0.7, true)},
       {"music.wav", music()},
   };
-  for (const auto& sound : sounds) {
+  const std::vector<Sound> platformer = {
+      {"jump.wav", tone(0.16, 330, 880, 12, 0.5, true)},
+      {"coin.wav", tone(0.14, 1320, 1980, 16, 0.45, true)},
+      {"land.wav", tone(0.05, 180, 120, 50, 0.5, false)},
+      {"goal.wav", goal()},
+      {"music.wav", tune()},
+  };
+  for (const auto& sound : game == "breakout" ? breakout : platformer) {
     const std::string path = dir + "/" + sound.name;
     if (!write_wav(path, sound.samples)) {
       std::fprintf(stderr, "kastrel_make_sounds: cannot write %s\n", path.c_str());

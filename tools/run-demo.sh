@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
-# Runs a game: tools/run-demo.sh BUILD_DIR [demo|breakout] (what `make demo` and `make play`
-# call; the demonstration by default).
+# Runs a game: tools/run-demo.sh BUILD_DIR [demo|breakout|platformer] (what `make demo` and
+# `make play` call; the demonstration by default).
 #
 # Each game reads its files under its working directory, so it runs from its source folder
-# (demo/ or examples/breakout/). With a desktop (DISPLAY or WAYLAND_DISPLAY set) it simply runs
-# there. Without one it runs in a private Xvfb, plays a short scripted session with xdotool
-# (the demonstration: hover the ball, pick it up, drag it, throw it; Breakout: start, steer the
-# paddle with the pointer and the keys), presses Escape, saves screenshots as PNG files, prints
+# (demo/, examples/breakout/ or examples/platformer/). With a desktop (DISPLAY or
+# WAYLAND_DISPLAY set) it simply runs there. Without one it runs in a private Xvfb, plays a
+# short scripted session with xdotool (the demonstration: hover the ball, pick it up, drag it,
+# throw it; Breakout: start, steer the paddle with the pointer and the keys; the platformer:
+# start, run right and hop to the flag), presses Escape, saves screenshots as PNG files, prints
 # their paths, and exits with the game's exit status.
 #
 # The normal end (Escape or the close box) is exit status 1 for the demonstration and 0 for
-# Breakout; the script says which it saw. Its own failures (no build, no game, no Xvfb) end with
+# the examples; the script says which it saw. Its own failures (no build, no game, no Xvfb) end with
 # status 2, so they never pass for a normal run.
 #
 # Environment:
@@ -24,8 +25,8 @@ me=run-demo
 say() { echo "$me: $*" >&2; }
 
 game=${2:-demo}
-if [[ $# -lt 1 || $# -gt 2 || ( $game != demo && $game != breakout ) ]]; then
-  echo "usage: tools/run-demo.sh BUILD_DIR [demo|breakout]" >&2
+if [[ $# -lt 1 || $# -gt 2 || ( $game != demo && $game != breakout && $game != platformer ) ]]; then
+  echo "usage: tools/run-demo.sh BUILD_DIR [demo|breakout|platformer]" >&2
   exit 2
 fi
 [[ -d $1 ]] || { say "no build directory '$1'"; exit 2; }
@@ -34,7 +35,7 @@ source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 if [[ $game == demo ]]; then
   workdir=$source_dir/demo bin=$build/demo/kastrel-demo normal=1
 else
-  workdir=$source_dir/examples/breakout bin=$build/examples/breakout/breakout normal=0
+  workdir=$source_dir/examples/$game bin=$build/examples/$game/$game normal=0
 fi
 bin=${KASTREL_DEMO_BIN:-$bin}
 shooter=$build/tools/kastrel_x11_screenshot
@@ -113,7 +114,10 @@ export DISPLAY=:$number
 unset WAYLAND_DISPLAY
 say "running $bin on a private X server ($DISPLAY)"
 
-(cd "$workdir" && exec "$bin") &
+# A scripted session keeps what the game saves (the platformer's best time) in a folder of its
+# own, so it neither reads nor changes the player's.
+mkdir -p "$tmp/saves"
+(cd "$workdir" && XDG_DATA_HOME=$tmp/saves exec "$bin") &
 game_pid=$!
 
 alive() { kill -0 "$game_pid" 2>/dev/null; }
@@ -239,6 +243,26 @@ else
     xdo keyup Right
     pause 2
     shot 5-paddle-right
+  }
+
+  # The platformer: the title, then Right and Up held: the runner hops through the level (up
+  # a plank onto the tower, over the pits) to the flag.
+  platformer_session() {
+    xdo windowfocus --sync "$window"
+    pause 1
+    shot 1-title
+    xdo key Return
+    pause 1
+    shot 2-start
+    xdo keydown Right keydown Up
+    for n in 3 4 5 6; do
+      pause 2
+      shot "$n-running"
+    done
+    pause 2
+    xdo keyup Up keyup Right
+    pause 1
+    shot 7-goal
   }
 
   "${game}_session"

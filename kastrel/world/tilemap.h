@@ -1,0 +1,194 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "kastrel/boolean.h"
+#include "kastrel/graphics/bitmap.h"
+#include "kastrel/math/math.h"
+
+// Tile maps made in the Tiled editor, read from its XML form (.tmx, with .tsx tilesets) or its
+// JSON form (.tmj / .json, with .tsj / .json tilesets). Every orientation loads; only
+// orthogonal maps are drawn (the others are refused by the drawing calls, with the reason).
+namespace KASTREL::WORLD {
+
+enum PROPERTYTYPE : int32_t {
+  PROPSTRING = 0,
+  PROPINT = 1,
+  PROPFLOAT = 2,
+  PROPBOOL = 3,
+  PROPCOLOR = 4,   // NUMBER holds 0xAARRGGBB (0 when the editor left it empty)
+  PROPFILE = 5,    // TEXT is the path as written, relative to the file it appears in
+  PROPOBJECT = 6,  // NUMBER is the object's id
+  PROPCLASS = 7,   // TEXT is the class name; its members are not read
+};
+
+// One custom property: TEXT is the value as the file wrote it, NUMBER its number (bool: 1 or 0).
+struct PROPERTY {
+  std::string NAME;
+  PROPERTYTYPE TYPE = PROPSTRING;
+  std::string TEXT;
+  double NUMBER = 0;
+};
+
+struct PROPERTIES {
+  std::vector<PROPERTY> LIST;
+  // The property named NAME, or null.
+  const PROPERTY* FIND(const std::string& NAME) const;
+  // Its value, or DEFAULT when it is missing.
+  bool BOOL(const std::string& NAME, bool DEFAULT = false) const;
+  double NUMBER(const std::string& NAME, double DEFAULT = 0) const;
+  std::string TEXT(const std::string& NAME, const std::string& DEFAULT = "") const;
+};
+
+// Tile numbers in layers are global ids: the tileset's FIRSTGID plus the tile's id within it,
+// with these flags in the top bits. 0 is no tile.
+enum : uint32_t {
+  TILEFLIPH = 0x80000000u,
+  TILEFLIPV = 0x40000000u,
+  TILEFLIPD = 0x20000000u,      // diagonal: x and y swapped, before the other two
+  TILEROTATE120 = 0x10000000u,  // hexagonal maps only
+  TILEGIDMASK = 0x0FFFFFFFu,
+};
+
+enum OBJECTSHAPE : int32_t {
+  SHAPERECT = 0,
+  SHAPEELLIPSE = 1,
+  SHAPEPOINT = 2,
+  SHAPEPOLYGON = 3,
+  SHAPEPOLYLINE = 4,
+  SHAPETILE = 5,  // a tile drawn at the object: GID, and the object's box is the drawn size
+  SHAPETEXT = 6,
+};
+
+struct MAPOBJECT {
+  int32_t ID = 0;
+  std::string NAME;
+  std::string CLASS;  // "class" in newer files, "type" in older ones
+  OBJECTSHAPE SHAPE = SHAPERECT;
+  double X = 0, Y = 0, WIDTH = 0, HEIGHT = 0;  // pixels; a tile object's (X, Y) is its bottom left
+  double ROTATION = 0;                         // degrees clockwise around (X, Y)
+  bool VISIBLE = true;
+  uint32_t GID = 0;                  // tile objects, flags included
+  std::vector<MATH::POINTF> POINTS;  // polygons and polylines, relative to (X, Y)
+  std::string TEXT;                  // text objects
+  uint32_t TEXTCOLOR = 0xFF000000u;
+  PROPERTIES PROPS;
+};
+
+struct TILEFRAME {
+  int32_t TILE = 0;      // id within the same tileset
+  int32_t DURATION = 0;  // milliseconds
+};
+
+// What a tileset says of one of its tiles beyond its picture.
+struct TILEINFO {
+  int32_t ID = 0;
+  std::string CLASS;
+  PROPERTIES PROPS;
+  std::vector<TILEFRAME> ANIMATION;
+  std::vector<MAPOBJECT> SHAPES;  // collision shapes, in the tile's pixels
+  GRAPHICS::BITMAP IMAGE;         // tiles of an image collection carry their own picture
+  std::string IMAGEPATH;
+};
+
+struct TILESET {
+  uint32_t FIRSTGID = 1;
+  std::string NAME;
+  std::string SOURCE;  // the external tileset file as the map names it, "" when embedded
+  int32_t TILEWIDTH = 0, TILEHEIGHT = 0;
+  int32_t SPACING = 0, MARGIN = 0;
+  int32_t TILECOUNT = 0, COLUMNS = 0;
+  int32_t OFFSETX = 0, OFFSETY = 0;  // drawing offset of every tile
+  std::string IMAGEPATH;             // as written, relative to the tileset's file
+  uint32_t TRANSCOLOR = 0;           // pixels of this colour (0xFFRRGGBB) were made clear; 0: none
+  int32_t IMAGEWIDTH = 0, IMAGEHEIGHT = 0;
+  GRAPHICS::BITMAP IMAGE;  // empty for image collections or when images were not loaded
+  PROPERTIES PROPS;
+  std::vector<TILEINFO> TILES;  // only tiles the file says something about, by ascending ID
+
+  // The entry for tile ID, or null.
+  const TILEINFO* INFO(int32_t ID) const;
+  // Tile ID's closed rectangle in IMAGE (from margin, spacing and columns).
+  MATH::RECT SOURCERECT(int32_t ID) const;
+};
+
+enum LAYERKIND : int32_t { LAYERTILES = 0, LAYEROBJECTS = 1, LAYERIMAGE = 2, LAYERGROUP = 3 };
+
+// Layers in drawing order; a group's children follow it, each with PARENT the group's index.
+// Visibility, opacity, tint, offsets and parallax are the layer's own; drawing folds in those of
+// its groups (visibility and opacity multiply, tints multiply, offsets add, parallax multiplies).
+struct LAYER {
+  LAYERKIND KIND = LAYERTILES;
+  int32_t ID = 0;
+  std::string NAME;
+  std::string CLASS;
+  int32_t PARENT = -1;
+  bool VISIBLE = true;
+  float OPACITY = 1;
+  uint32_t TINT = 0xFFFFFFFFu;
+  double OFFSETX = 0, OFFSETY = 0;
+  double PARALLAXX = 1, PARALLAXY = 1;
+  PROPERTIES PROPS;
+  // Tile layers: WIDTH x HEIGHT cells row by row, the first at tile (ORIGINX, ORIGINY), which
+  // is (0, 0) except for infinite maps, whose chunks are gathered into one block.
+  int32_t ORIGINX = 0, ORIGINY = 0;
+  int32_t WIDTH = 0, HEIGHT = 0;
+  std::vector<uint32_t> CELLS;
+  // Object layers.
+  std::vector<MAPOBJECT> OBJECTS;
+  // Image layers.
+  std::string IMAGEPATH;
+  GRAPHICS::BITMAP IMAGE;
+  bool REPEATX = false, REPEATY = false;
+
+  // The global id at tile (TX, TY) of the map, flags included; 0 outside the layer.
+  uint32_t CELL(int32_t TX, int32_t TY) const;
+};
+
+enum ORIENTATION : int32_t { ORTHOGONAL = 0, ISOMETRIC = 1, STAGGERED = 2, HEXAGONAL = 3 };
+
+struct TILEMAP {
+  ORIENTATION MAPORIENTATION = ORTHOGONAL;
+  int32_t WIDTH = 0, HEIGHT = 0;  // in tiles (for infinite maps: as the file says)
+  int32_t TILEWIDTH = 0, TILEHEIGHT = 0;
+  bool INFINITE = false;
+  uint32_t BACKGROUND = 0;  // 0xAARRGGBB, 0 when none
+  std::string CLASS;
+  PROPERTIES PROPS;
+  std::vector<TILESET> TILESETS;  // by ascending FIRSTGID
+  std::vector<LAYER> LAYERS;
+  std::string FOLDER;  // where the map file lies, ending in '/' ("" for a map from memory)
+
+  // Loads a map, its external tilesets and (IMAGES) every picture it names. Relative paths
+  // only, and none may leave the map's folder. On failure returns FALSE, leaves this map as it
+  // was and the reason in KASTREL::LASTERROR().
+  BOOLEAN LOADFROMFILE(const std::string& FILENAME, bool IMAGES = true);
+  // The same from a whole file held in memory, XML or JSON by its first character. DIRECTORY
+  // (ending in '/') is where its files are found; "" refuses external tilesets and loads no
+  // pictures.
+  BOOLEAN LOADFROMMEMORY(const void* MEM, int32_t SIZE, const std::string& DIRECTORY = "",
+                         bool IMAGES = true);
+
+  // The tileset that global id GID (flags ignored) belongs to, or null for 0 or an id beyond
+  // every tileset; ID receives the tile's id within it.
+  const TILESET* TILESETOF(uint32_t GID, int32_t* ID = nullptr) const;
+  // The layer named NAME (the first, searched in drawing order), or null.
+  const LAYER* FINDLAYER(const std::string& NAME) const;
+  LAYER* FINDLAYER(const std::string& NAME);
+  // The tile a layer shows at MS milliseconds into its animation (the tile itself when it has
+  // none), flags kept.
+  uint32_t ANIMATEDGID(uint32_t GID, int64_t MS) const;
+};
+
+// The most tile cells a map may hold over all its layers (a layer's block of chunks counts
+// whole); a larger map is refused before its data are decoded. The default, 16,777,216 cells
+// (64 MiB), suits games; 0 lifts it. Any thread may set it; loads already running keep the cap
+// they started with. Whatever the cap, a map keeps to 65,536 layers, groups 64 deep, 1,048,576
+// objects, tile entries, properties and shape points together, and files of 32 MiB (a file is
+// parsed whole, at a few times its size, before these counts are known).
+inline constexpr uint64_t DEFAULTMAXMAPCELLS = uint64_t{1} << 24;
+void SETMAXMAPCELLS(uint64_t CELLS);
+uint64_t MAXMAPCELLS();
+
+}  // namespace KASTREL::WORLD

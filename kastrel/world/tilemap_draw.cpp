@@ -1,0 +1,466 @@
+// Tile and image layers drawn through a camera.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "kastrel/base/error.h"
+#include "kastrel/graphics/draw_target.h"
+#include "kastrel/graphics/image.h"
+#include "kastrel/graphics/rasterop.h"
+#include "kastrel/graphics/shapes.h"
+#include "kastrel/world/camera.h"
+#include "kastrel/world/tilemap_load.h"
+
+namespace KASTREL::WORLD {
+
+namespace {
+
+uint32_t multiply(uint32_t a, uint32_t b) {
+  uint32_t out = 0;
+  for (int c = 0; c < 32; c += 8) out |= ((((a >> c) & 255) * ((b >> c) & 255) + 127) / 255) << c;
+  return out;
+}
+
+// The layer's values with its groups'.
+struct EFFECT {
+  bool visible = true;
+  double opacity = 1, offx = 0, offy = 0, parx = 1, pary = 1;
+  uint32_t tint = 0xFFFFFFFFu;
+};
+
+EFFECT effect_of(const TILEMAP& map, int32_t index) {
+  EFFECT e;
+  for (int32_t i = index, guard = 0; i >= 0 && i < int32_t(map.LAYERS.size()) && guard < 128;
+       i = map.LAYERS[size_t(i)].PARENT, ++guard) {
+    const LAYER& l = map.LAYERS[size_t(i)];
+    e.visible = e.visible && l.VISIBLE;
+    e.opacity *= l.OPACITY;
+    e.offx += l.OFFSETX;
+    e.offy += l.OFFSETY;
+    e.parx *= l.PARALLAXX;
+    e.pary *= l.PARALLAXY;
+    e.tint = multiply(e.tint, l.TINT);
+  }
+  const uint32_t alpha =
+      uint32_t(std::lround(double(e.tint >> 24) * std::clamp(e.opacity, 0.0, 1.0)));
+  e.tint = (e.tint & 0xFFFFFFu) | alpha << 24;
+  return e;
+}
+
+// A whole number of pixels or tiles from a floored value, held where int64 arithmetic is safe.
+int64_t whole(double v) { return std::isnan(v) ? 0 : int64_t(std::clamp(v, -0x1p60, 0x1p60)); }
+
+// Pixel c multiplied by tint t, channel by channel: c * (t + 1) >> 8.
+inline uint32_t tinted(uint32_t c, uint32_t t) {
+  uint32_t out = 0;
+  for (int s = 0; s < 32; s += 8) out |= ((((c >> s) & 255) * (((t >> s) & 255) + 1)) >> 8) << s;
+  return out;
+}
+
+// The tile's picture and its closed source rectangle, or false when it has none loaded.
+bool tile_picture(const TILESET& ts, int32_t id, const GRAPHICS::BITMAP*& image, MATH::RECT& r) {
+  if (ts.IMAGEPATH.empty()) {
+    const TILEINFO* info = ts.INFO(id);
+    if (info == nullptr || info->IMAGE.HANDLE() == nullptr) return false;
+    image = &info->IMAGE;
+    r = {0, 0, int32_t(image->WIDTH()) - 1, int32_t(image->HEIGHT()) - 1};
+  } else {
+    image = &ts.IMAGE;
+    r = ts.SOURCERECT(id);
+  }
+  return image->HANDLE() != nullptr && image->BPP() == 4 && r.X >= 0 && r.Y >= 0 &&
+         int64_t(r.X) + r.W < int64_t(image->WIDTH()) &&
+         int64_t(r.Y) + r.H < int64_t(image->HEIGHT());
+}
+
+bool target_ok(void* DEST, const char* call) {
+  if (DEST == nullptr) return true;
+  VOX_IMAGE_INFO info;
+  if (!vox_hImageInfo(DEST, 4, &info) || info.bpp != 4) {
+    SETLASTERROR("%s: the target is not a 32-bit image", call);
+    return false;
+  }
+  return true;
+}
+
+// Tiles one by one through DRAWTRANSFORMED, for a turned camera.
+BOOLEAN draw_turned(void* DEST, const TILEMAP& map, const LAYER& layer, const EFFECT& e,
+                    const CAMERA& cam, int64_t MS, GRAPHICS::RASTEROP METHOD, double shiftx,
+                    double shifty) {
+  const MATH::RECTF seen = cam.VISIBLE();
+  const int64_t tw = map.TILEWIDTH, th = map.TILEHEIGHT;
+  int64_t reach = 1;
+  for (const TILESET& ts : map.TILESETS)
+    reach = std::max<int64_t>(reach, (std::max(ts.TILEWIDTH, ts.TILEHEIGHT) + std::abs(ts.OFFSETX) +
+                                      std::abs(ts.OFFSETY)) /
+                                             std::min(tw, th) +
+                                         1);
+  const int64_t c0 =
+      std::max<int64_t>(layer.ORIGINX, whole(std::floor((seen.X - shiftx) / tw)) - reach);
+  const int64_t c1 = std::min<int64_t>(int64_t(layer.ORIGINX) + layer.WIDTH - 1,
+                                       whole(std::floor((seen.X + seen.W - shiftx) / tw)) + reach);
+  const int64_t r0 =
+      std::max<int64_t>(layer.ORIGINY, whole(std::floor((seen.Y - shifty) / th)) - reach);
+  const int64_t r1 = std::min<int64_t>(int64_t(layer.ORIGINY) + layer.HEIGHT - 1,
+                                       whole(std::floor((seen.Y + seen.H - shifty) / th)) + reach);
+  for (int64_t r = r0; r <= r1; ++r)
+    for (int64_t c = c0; c <= c1; ++c) {
+      uint32_t gid = layer.CELL(int32_t(c), int32_t(r));
+      if ((gid & TILEGIDMASK) == 0) continue;
+      gid = map.ANIMATEDGID(gid, MS);
+      int32_t id = 0;
+      const TILESET* ts = map.TILESETOF(gid, &id);
+      const GRAPHICS::BITMAP* image = nullptr;
+      MATH::RECT src;
+      if (ts == nullptr || !tile_picture(*ts, id, image, src)) continue;
+      const double w = src.W + 1.0, h = src.H + 1.0;
+      const double cx = shiftx + double(c * tw + ts->OFFSETX) + w / 2;
+      const double cy = shifty + double((r + 1) * th + ts->OFFSETY) - h / 2;
+      GRAPHICS::TRANSFORM T;
+      T.SOURCE = src;
+      T.PIVOTX = float(w / 2);
+      T.PIVOTY = float(h / 2);
+      T.METHOD = METHOD;
+      T.TINT = e.tint;
+      const bool H = gid & TILEFLIPH, V = gid & TILEFLIPV;
+      if (gid & TILEFLIPD) {
+        // Swapping x and y is a mirror top to bottom turned a quarter clockwise; the other
+        // mirrors then swap roles.
+        T.ANGLE = 90;
+        T.FLIP = (GRAPHICS::FLIPV ^ (H ? GRAPHICS::FLIPV : 0)) ^ (V ? GRAPHICS::FLIPH : 0);
+      } else {
+        T.FLIP = (H ? GRAPHICS::FLIPH : 0) | (V ? GRAPHICS::FLIPV : 0);
+      }
+      if (!cam.DRAWTRANSFORMED(DEST, *image, float(cx), float(cy), T)) return FALSE;
+    }
+  return TRUE;
+}
+
+}  // namespace
+
+BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& CAMERA, int64_t MS,
+                  GRAPHICS::RASTEROP METHOD) {
+  if (MAP.MAPORIENTATION != ORTHOGONAL) {
+    SETLASTERROR("DRAWLAYER: only orthogonal maps are drawn");
+    return FALSE;
+  }
+  if (LAYER < 0 || LAYER >= int32_t(MAP.LAYERS.size()) ||
+      MAP.LAYERS[size_t(LAYER)].KIND != LAYERTILES) {
+    SETLASTERROR("DRAWLAYER: layer %d is not a tile layer of the map", LAYER);
+    return FALSE;
+  }
+  if (uint32_t(METHOD) > uint32_t(GRAPHICS::VOXADD)) {
+    SETLASTERROR("DRAWLAYER: raster operation %d is not one a layer draws with", int(METHOD));
+    return FALSE;
+  }
+  if (!target_ok(DEST, "DRAWLAYER")) return FALSE;
+  const WORLD::LAYER& layer = MAP.LAYERS[size_t(LAYER)];
+  if (layer.WIDTH < 0 || layer.HEIGHT < 0 ||
+      layer.CELLS.size() != size_t(layer.WIDTH) * size_t(layer.HEIGHT)) {
+    SETLASTERROR("DRAWLAYER: layer '%s' holds %zu cells, not its %d x %d", layer.NAME.c_str(),
+                 layer.CELLS.size(), layer.WIDTH, layer.HEIGHT);
+    return FALSE;
+  }
+  const EFFECT e = effect_of(MAP, LAYER);
+  if (!e.visible || CAMERA.VIEW.W < 0 || CAMERA.VIEW.H < 0 || layer.CELLS.empty() ||
+      MAP.TILEWIDTH < 1 || MAP.TILEHEIGHT < 1)
+    return TRUE;
+  const int64_t vw = int64_t(CAMERA.VIEW.W) + 1, vh = int64_t(CAMERA.VIEW.H) + 1;
+  if (vw > 65536 || vh > 65536) {
+    SETLASTERROR("DRAWLAYER: a view of %lld x %lld pixels is over 65536 on a side",
+                 static_cast<long long>(vw), static_cast<long long>(vh));
+    return FALSE;
+  }
+  // The layer's place: its offsets, and parallax moving it by part of the camera's motion.
+  const double shiftx = e.offx + double(CAMERA.X) * (1 - e.parx);
+  const double shifty = e.offy + double(CAMERA.Y) * (1 - e.pary);
+  if (!(std::fabs(shiftx) < 1e14) || !(std::fabs(shifty) < 1e14)) return TRUE;  // far out of sight
+  const double turned = std::isfinite(CAMERA.ANGLE) ? std::fmod(double(CAMERA.ANGLE), 360.0) : 0;
+  if (turned != 0) return draw_turned(DEST, MAP, layer, e, CAMERA, MS, METHOD, shiftx, shifty);
+
+  // The world pixel under each view column's and row's centre (the camera's rule), in the
+  // layer's own coordinates.
+  const double z = CAMERA.ZOOMUSED();
+  const int64_t sx = CAMERA.SCROLLX() - whole(std::floor(shiftx * z));
+  const int64_t sy = CAMERA.SCROLLY() - whole(std::floor(shifty * z));
+  std::vector<int64_t> cols(static_cast<size_t>(vw)), rows(static_cast<size_t>(vh));
+  for (int64_t k = 0; k < vw; ++k)
+    cols[size_t(k)] = whole(std::floor((double(k) + 0.5 + double(sx)) / z));
+  for (int64_t k = 0; k < vh; ++k)
+    rows[size_t(k)] = whole(std::floor((double(k) + 0.5 + double(sy)) / z));
+
+  // Cells in view, widened for tiles larger than the grid or moved by their tileset.
+  const int64_t tw = MAP.TILEWIDTH, th = MAP.TILEHEIGHT;
+  int64_t growx = 0, growy = 0;
+  for (const TILESET& ts : MAP.TILESETS) {
+    int64_t w = ts.TILEWIDTH, h = ts.TILEHEIGHT;
+    if (ts.IMAGEPATH.empty())
+      for (const TILEINFO& t : ts.TILES)
+        w = std::max<int64_t>(w, t.IMAGE.WIDTH()), h = std::max<int64_t>(h, t.IMAGE.HEIGHT());
+    growx = std::max(growx, (w + std::abs(ts.OFFSETX)) / tw + 1);
+    growy = std::max(growy, (h + std::abs(ts.OFFSETY)) / th + 1);
+  }
+  const auto floordiv = [](int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); };
+  const int64_t c0 = std::max<int64_t>(layer.ORIGINX, floordiv(cols.front(), tw) - growx);
+  const int64_t c1 = std::min<int64_t>(int64_t(layer.ORIGINX) + layer.WIDTH - 1,
+                                       floordiv(cols.back(), tw) + growx);
+  const int64_t r0 = std::max<int64_t>(layer.ORIGINY, floordiv(rows.front(), th) - growy);
+  const int64_t r1 = std::min<int64_t>(int64_t(layer.ORIGINY) + layer.HEIGHT - 1,
+                                       floordiv(rows.back(), th) + growy);
+
+  GRAPHICS::DETAIL::DRAWTARGET t;
+  if (!GRAPHICS::DETAIL::begin(t, DEST, METHOD, 0, "DRAWLAYER")) return FALSE;
+  struct FINISH {
+    GRAPHICS::DETAIL::DRAWTARGET& t;
+    ~FINISH() { GRAPHICS::DETAIL::finish(t); }
+  } finish{t};
+  if (t.bpp != 4) {
+    SETLASTERROR("DRAWLAYER: the target is not 32 bits a pixel");
+    return FALSE;
+  }
+  // The part of the view inside the target.
+  const int64_t kmin = std::max<int64_t>(0, -int64_t(CAMERA.VIEW.X)),
+                kmax = std::min<int64_t>(vw, t.width - CAMERA.VIEW.X);
+  const int64_t jmin = std::max<int64_t>(0, -int64_t(CAMERA.VIEW.Y)),
+                jmax = std::min<int64_t>(vh, t.height - CAMERA.VIEW.Y);
+  if (kmin >= kmax || jmin >= jmax) return TRUE;
+  // View spans of the grid's columns and rows, for tiles of the grid's size.
+  const auto span = [](const std::vector<int64_t>& at, int64_t from, int64_t to, int64_t lo,
+                       int64_t hi) {
+    const int64_t a = std::lower_bound(at.begin(), at.end(), from) - at.begin();
+    const int64_t b = std::lower_bound(at.begin(), at.end(), to) - at.begin();
+    return std::pair(std::max(a, lo), std::min(b, hi));
+  };
+  std::vector<std::pair<int64_t, int64_t>> colspan, rowspan;
+  for (int64_t col = c0; col <= c1; ++col)
+    colspan.push_back(span(cols, col * tw, (col + 1) * tw, kmin, kmax));
+  for (int64_t r = r0; r <= r1; ++r)
+    rowspan.push_back(span(rows, r * th, (r + 1) * th, jmin, jmax));
+  // Columns (and rows) whose pixels sample the tile alike share a pattern number, so a tile
+  // gathered once (scaled, mirrored, tinted) serves every cell showing it the same way.
+  const auto patterns = [](const std::vector<std::pair<int64_t, int64_t>>& spans,
+                           const std::vector<int64_t>& at, int64_t first, int64_t size) {
+    std::map<std::vector<int64_t>, int32_t> seen;
+    std::vector<int32_t> out;
+    for (size_t i = 0; i < spans.size(); ++i) {
+      std::vector<int64_t> picks;
+      for (int64_t k = spans[i].first; k < spans[i].second; ++k)
+        picks.push_back(at[size_t(k)] - (first + int64_t(i)) * size);
+      out.push_back(seen.emplace(std::move(picks), int32_t(seen.size())).first->second);
+    }
+    return out;
+  };
+  const bool reuse = z != 1 || e.tint != 0xFFFFFFFFu;
+  const std::vector<int32_t> colpattern =
+      reuse ? patterns(colspan, cols, c0, tw) : std::vector<int32_t>();
+  const std::vector<int32_t> rowpattern =
+      reuse ? patterns(rowspan, rows, r0, th) : std::vector<int32_t>();
+  std::unordered_map<uint64_t, size_t> gathered;  // where in STORE each gathered tile lies
+  std::vector<uint32_t> store;
+  const size_t store_limit = size_t(vw * vh) * 2;  // pixels: a frame's worth, twice
+
+  const VOX_PUT_ROUTINE put = t.rows;
+  const int32_t alpha = METHOD == GRAPHICS::VOXADD ? int32_t(e.tint >> 24) : 255;
+  const bool plain = e.tint == 0xFFFFFFFFu || METHOD == GRAPHICS::VOXADD;
+  std::vector<uint32_t> scratch;
+  for (int64_t r = r0; r <= r1; ++r) {
+    for (int64_t col = c0; col <= c1; ++col) {
+      uint32_t gid = layer.CELLS[size_t((r - layer.ORIGINY) * layer.WIDTH + (col - layer.ORIGINX))];
+      if ((gid & TILEGIDMASK) == 0) continue;
+      int32_t id = 0;
+      const TILESET* ts = MAP.TILESETOF(gid, &id);
+      if (ts != nullptr && !ts->TILES.empty()) {
+        const TILEINFO* info = ts->INFO(id);
+        if (info != nullptr && !info->ANIMATION.empty()) {
+          gid = MAP.ANIMATEDGID(gid, MS);
+          ts = MAP.TILESETOF(gid, &id);
+        }
+      }
+      const GRAPHICS::BITMAP* image = nullptr;
+      MATH::RECT src;
+      if (ts == nullptr || !tile_picture(*ts, id, image, src)) continue;
+      const int64_t w = int64_t(src.W) + 1, h = int64_t(src.H) + 1;
+      // The tile's world box: on its cell's bottom-left corner, moved by the tileset's offset.
+      const int64_t x0 = col * tw + ts->OFFSETX, y1 = (r + 1) * th + ts->OFFSETY, y0 = y1 - h;
+      const bool grid = x0 == col * tw && w == tw && y0 == r * th && h == th;
+      const auto [k0, k1] = grid ? colspan[size_t(col - c0)] : span(cols, x0, x0 + w, kmin, kmax);
+      const auto [j0, j1] = grid ? rowspan[size_t(r - r0)] : span(rows, y0, y1, jmin, jmax);
+      if (k0 >= k1 || j0 >= j1) continue;
+      uint8_t* to = t.pixels + (CAMERA.VIEW.Y + j0) * int64_t(t.pitch) + (CAMERA.VIEW.X + k0) * 4;
+      const auto* base = static_cast<const uint8_t*>(image->HANDLE()) + 32;
+      const size_t pitch = image->PITCH();
+      const int64_t n = k1 - k0;
+      if (z == 1 && (gid & ~TILEGIDMASK) == 0 && plain) {
+        put(base + size_t(src.Y + rows[size_t(j0)] - y0) * pitch +
+                size_t(src.X + cols[size_t(k0)] - x0) * 4,
+            to, int32_t(n), int32_t(j1 - j0), int32_t(pitch), t.pitch, alpha, nullptr, nullptr);
+      } else {
+        // Gather the tile as it shows (scaled, mirrored, tinted), then blend that.
+        const size_t m = size_t(j1 - j0), pixels = size_t(n) * m;
+        const bool keep = reuse && grid && colpattern[size_t(col - c0)] < 65536 &&
+                          rowpattern[size_t(r - r0)] < 65536;
+        const uint64_t key = !keep ? 0
+                                   : uint64_t(gid) << 32 |
+                                         uint64_t(colpattern[size_t(col - c0)]) << 16 |
+                                         uint64_t(rowpattern[size_t(r - r0)]);
+        const uint32_t* ready = nullptr;
+        if (keep) {
+          auto found = gathered.find(key);
+          if (found != gathered.end()) ready = store.data() + found->second;
+        }
+        if (ready == nullptr) {
+          uint32_t* out;
+          if (keep && store.size() + pixels <= store_limit) {
+            gathered.emplace(key, store.size());
+            store.resize(store.size() + pixels);
+            out = store.data() + store.size() - pixels;
+          } else {
+            scratch.resize(pixels);
+            out = scratch.data();
+          }
+          const bool H = gid & TILEFLIPH, V = gid & TILEFLIPV, D = gid & TILEFLIPD;
+          for (int64_t j = j0; j < j1; ++j) {
+            uint32_t* row = out + (j - j0) * n;
+            if (j > j0 && rows[size_t(j)] == rows[size_t(j - 1)]) {  // a repeated row at zoom > 1
+              std::memcpy(row, row - n, size_t(n) * 4);
+              continue;
+            }
+            int64_t v = rows[size_t(j)] - y0;
+            if (V) v = h - 1 - v;
+            for (int64_t k = k0; k < k1; ++k) {
+              int64_t u = cols[size_t(k)] - x0;
+              if (H) u = w - 1 - u;
+              int64_t su = u, sv = v;
+              if (D) su = std::min(v, w - 1), sv = std::min(u, h - 1);
+              uint32_t p;
+              std::memcpy(&p, base + size_t(src.Y + sv) * pitch + size_t(src.X + su) * 4, 4);
+              row[k - k0] = plain ? p : tinted(p, e.tint);
+            }
+          }
+          ready = out;
+        }
+        put(reinterpret_cast<const uint8_t*>(ready), to, int32_t(n), int32_t(m), int32_t(n * 4),
+            t.pitch, alpha, nullptr, nullptr);
+      }
+      t.top = std::min<int64_t>(t.top, CAMERA.VIEW.Y + j0);
+      t.bottom = std::max<int64_t>(t.bottom, CAMERA.VIEW.Y + j1 - 1);
+    }
+  }
+  return TRUE;
+}
+
+namespace DETAIL {
+
+BOOLEAN draw_sprite(void* DEST, const CAMERA& CAM, const GRAPHICS::BITMAP& B, const MATH::RECT& SRC,
+                    double LEFT, double TOP, bool H, bool V, uint32_t TINT,
+                    GRAPHICS::RASTEROP METHOD) {
+  if (!target_ok(DEST, "CAMERA")) return FALSE;
+  const int64_t vw = int64_t(CAM.VIEW.W) + 1, vh = int64_t(CAM.VIEW.H) + 1;
+  const int64_t w = int64_t(SRC.W) + 1, h = int64_t(SRC.H) + 1;
+  if (vw <= 0 || vh <= 0 || w <= 0 || h <= 0) return TRUE;
+  if (!(std::fabs(LEFT) < 1e14) || !(std::fabs(TOP) < 1e14)) return TRUE;
+  GRAPHICS::DETAIL::DRAWTARGET t;
+  if (!GRAPHICS::DETAIL::begin(t, DEST, METHOD, 0, "CAMERA")) return FALSE;
+  struct FINISH {
+    GRAPHICS::DETAIL::DRAWTARGET& t;
+    ~FINISH() { GRAPHICS::DETAIL::finish(t); }
+  } finish{t};
+  if (t.bpp != 4) {
+    SETLASTERROR("CAMERA: the target is not 32 bits a pixel");
+    return FALSE;
+  }
+  const double z = CAM.ZOOMUSED();
+  // The view pixels whose centres fall on the region, each with the region pixel it shows: the
+  // same rule as tiles, shifted by a position that need not be whole.
+  const auto picks = [z](int64_t lo, int64_t hi, int64_t scroll, double start, int64_t size,
+                         bool mirror, int64_t& first, std::vector<int64_t>& out) {
+    const int64_t from = std::max(lo, whole(std::floor(start * z - double(scroll))) - 2);
+    const int64_t to =
+        std::min(hi, whole(std::ceil((start + double(size)) * z - double(scroll))) + 2);
+    first = -1;
+    for (int64_t k = from; k < to; ++k) {
+      const int64_t q = whole(std::floor((double(k) + 0.5 + double(scroll)) / z - start));
+      if (q < 0 || q >= size) continue;
+      if (first < 0) first = k;
+      out.push_back(mirror ? size - 1 - q : q);
+    }
+  };
+  const int64_t kmin = std::max<int64_t>(0, -int64_t(CAM.VIEW.X)),
+                kmax = std::min<int64_t>(vw, t.width - CAM.VIEW.X);
+  const int64_t jmin = std::max<int64_t>(0, -int64_t(CAM.VIEW.Y)),
+                jmax = std::min<int64_t>(vh, t.height - CAM.VIEW.Y);
+  if (kmin >= kmax || jmin >= jmax) return TRUE;
+  std::vector<int64_t> us, vs;
+  int64_t k0, j0;
+  picks(kmin, kmax, CAM.SCROLLX(), LEFT, w, H, k0, us);
+  picks(jmin, jmax, CAM.SCROLLY(), TOP, h, V, j0, vs);
+  if (us.empty() || vs.empty()) return TRUE;
+  const int64_t n = int64_t(us.size()), m = int64_t(vs.size());
+  const bool tint = METHOD == GRAPHICS::VOXALPHA && TINT != 0xFFFFFFFFu;
+  const auto* base = static_cast<const uint8_t*>(B.HANDLE()) + 32;
+  const size_t pitch = B.PITCH();
+  std::vector<uint32_t> out(size_t(n * m));
+  for (int64_t j = 0; j < m; ++j)
+    for (int64_t k = 0; k < n; ++k) {
+      uint32_t p;
+      std::memcpy(
+          &p, base + size_t(SRC.Y + vs[size_t(j)]) * pitch + size_t(SRC.X + us[size_t(k)]) * 4, 4);
+      out[size_t(j * n + k)] = tint ? tinted(p, TINT) : p;
+    }
+  t.rows(reinterpret_cast<const uint8_t*>(out.data()),
+         t.pixels + (CAM.VIEW.Y + j0) * int64_t(t.pitch) + (CAM.VIEW.X + k0) * 4, int32_t(n),
+         int32_t(m), int32_t(n * 4), t.pitch, METHOD == GRAPHICS::VOXADD ? 255 : 255, nullptr,
+         nullptr);
+  t.top = std::min<int64_t>(t.top, CAM.VIEW.Y + j0);
+  t.bottom = std::max<int64_t>(t.bottom, CAM.VIEW.Y + j0 + m - 1);
+  return TRUE;
+}
+
+}  // namespace DETAIL
+
+BOOLEAN DRAWMAP(void* DEST, const TILEMAP& MAP, const CAMERA& CAMERA, int64_t MS) {
+  if (MAP.MAPORIENTATION != ORTHOGONAL) {
+    SETLASTERROR("DRAWMAP: only orthogonal maps are drawn");
+    return FALSE;
+  }
+  if (!target_ok(DEST, "DRAWMAP")) return FALSE;
+  if ((MAP.BACKGROUND >> 24) != 0 &&
+      !GRAPHICS::FILLRECT(DEST, CAMERA.VIEW, MAP.BACKGROUND, GRAPHICS::VOXALPHA))
+    return FALSE;
+  for (int32_t i = 0; i < int32_t(MAP.LAYERS.size()); ++i) {
+    const LAYER& layer = MAP.LAYERS[size_t(i)];
+    if (layer.KIND == LAYERTILES) {
+      if (!DRAWLAYER(DEST, MAP, i, CAMERA, MS)) return FALSE;
+    } else if (layer.KIND == LAYERIMAGE && layer.IMAGE.HANDLE() != nullptr) {
+      const EFFECT e = effect_of(MAP, i);
+      if (!e.visible) continue;
+      const double x = e.offx + double(CAMERA.X) * (1 - e.parx),
+                   y = e.offy + double(CAMERA.Y) * (1 - e.pary);
+      const double w = layer.IMAGE.WIDTH(), h = layer.IMAGE.HEIGHT();
+      const MATH::RECTF seen = CAMERA.VISIBLE();
+      // Repeated images start from the copy at or before the view's edge.
+      const double fx = layer.REPEATX ? x + std::floor((seen.X - x) / w) * w : x;
+      const double fy = layer.REPEATY ? y + std::floor((seen.Y - y) / h) * h : y;
+      const double lx = layer.REPEATX ? seen.X + seen.W : fx,
+                   ly = layer.REPEATY ? seen.Y + seen.H : fy;
+      if ((ly - fy) / h * ((lx - fx) / w) > 65536) {
+        SETLASTERROR("DRAWMAP: image layer '%s' would repeat over 65536 times in view",
+                     layer.NAME.c_str());
+        return FALSE;
+      }
+      GRAPHICS::TRANSFORM T;
+      T.TINT = e.tint;
+      for (double py = fy; py <= ly; py += h)
+        for (double px = fx; px <= lx; px += w)
+          if (!CAMERA.DRAWTRANSFORMED(DEST, layer.IMAGE, float(px), float(py), T)) return FALSE;
+    }
+  }
+  return TRUE;
+}
+
+}  // namespace KASTREL::WORLD

@@ -1,0 +1,332 @@
+// The JSON forms: maps (.tmj / .json) and tilesets (.tsj / .json).
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "kastrel/world/tilemap_load.h"
+
+namespace KASTREL::WORLD::DETAIL {
+
+namespace {
+
+using json = nlohmann::json;
+constexpr int64_t kBig = int64_t{1} << 30;
+
+json parse(const std::string& TEXT, const char* what) {
+  // Nesting is bounded before the parser sees it: a map is a few levels deep.
+  int depth = 0;
+  bool in_string = false;
+  for (size_t i = 0; i < TEXT.size(); ++i) {
+    const char c = TEXT[i];
+    if (in_string) {
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        in_string = false;
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '{' || c == '[') {
+      if (++depth > 200) fail("%s: JSON nested more than 200 deep", what);
+    } else if (c == '}' || c == ']') {
+      --depth;
+    }
+  }
+  json j = json::parse(TEXT.begin(), TEXT.end(), nullptr, false);
+  if (j.is_discarded()) fail("%s: not well-formed JSON", what);
+  if (!j.is_object()) fail("%s: the JSON is not an object", what);
+  return j;
+}
+
+const json* member(const json& o, const char* key) {
+  if (!o.is_object()) return nullptr;
+  auto it = o.find(key);
+  return it == o.end() || it->is_null() ? nullptr : &*it;
+}
+
+int64_t get_int(const json& o, const char* key, int64_t dflt, int64_t lo, int64_t hi) {
+  const json* v = member(o, key);
+  if (v == nullptr) return dflt;
+  int64_t n = 0;
+  if (v->is_number_unsigned() && v->get<uint64_t>() <= uint64_t(INT64_MAX))
+    n = v->get<int64_t>();
+  else if (v->is_number_integer())
+    n = v->get<int64_t>();
+  else if (v->is_number_float() && v->get<double>() == std::floor(v->get<double>()) &&
+           std::fabs(v->get<double>()) < 9e18)
+    n = int64_t(v->get<double>());
+  else
+    fail("'%s' is not a whole number", key);
+  if (n < lo || n > hi)
+    fail("'%s' %lld is not from %lld to %lld", key, static_cast<long long>(n),
+         static_cast<long long>(lo), static_cast<long long>(hi));
+  return n;
+}
+
+double get_num(const json& o, const char* key, double dflt) {
+  const json* v = member(o, key);
+  if (v == nullptr) return dflt;
+  if (!v->is_number()) fail("'%s' is not a number", key);
+  return v->get<double>();
+}
+
+bool get_bool(const json& o, const char* key, bool dflt) {
+  const json* v = member(o, key);
+  if (v == nullptr) return dflt;
+  if (!v->is_boolean()) fail("'%s' is not true or false", key);
+  return v->get<bool>();
+}
+
+std::string get_str(const json& o, const char* key) {
+  const json* v = member(o, key);
+  if (v == nullptr) return "";
+  if (!v->is_string()) fail("'%s' is not a string", key);
+  return v->get<std::string>();
+}
+
+const json& get_array(const json& o, const char* key) {
+  static const json empty = json::array();
+  const json* v = member(o, key);
+  if (v == nullptr) return empty;
+  if (!v->is_array()) fail("'%s' is not an array", key);
+  return *v;
+}
+
+PROPERTIES read_properties(LOADER& L, const json& owner) {
+  PROPERTIES out;
+  for (const json& p : get_array(owner, "properties")) {
+    L.add_items(1);
+    PROPERTY prop;
+    prop.NAME = get_str(p, "name");
+    prop.TYPE = property_type(get_str(p, "type"));
+    const json* v = member(p, "value");
+    if (prop.TYPE == PROPCLASS)
+      prop.TEXT = get_str(p, "propertytype");
+    else if (v == nullptr)
+      prop.TEXT = "";
+    else if (v->is_string())
+      prop.TEXT = v->get<std::string>();
+    else if (v->is_boolean() || v->is_number())
+      prop.TEXT = v->dump();
+    else
+      fail("property '%s' has a value of no known kind", prop.NAME.c_str());
+    if (prop.TYPE == PROPSTRING && v != nullptr && !v->is_string())
+      fail("property '%s' is a string but its value is not", prop.NAME.c_str());
+    property_value(prop);
+    out.LIST.push_back(std::move(prop));
+  }
+  return out;
+}
+
+std::vector<MATH::POINTF> read_points(LOADER& L, const json& a) {
+  std::vector<MATH::POINTF> out;
+  for (const json& p : a) {
+    L.add_items(1);
+    out.push_back({float(get_num(p, "x", 0)), float(get_num(p, "y", 0))});
+  }
+  return out;
+}
+
+MAPOBJECT read_object(LOADER& L, const json& n) {
+  L.add_items(1);
+  MAPOBJECT o;
+  o.ID = int32_t(get_int(n, "id", 0, 0, INT32_MAX));
+  o.NAME = get_str(n, "name");
+  o.CLASS = member(n, "class") ? get_str(n, "class") : get_str(n, "type");
+  o.X = get_num(n, "x", 0);
+  o.Y = get_num(n, "y", 0);
+  o.WIDTH = get_num(n, "width", 0);
+  o.HEIGHT = get_num(n, "height", 0);
+  o.ROTATION = get_num(n, "rotation", 0);
+  o.VISIBLE = get_bool(n, "visible", true);
+  o.PROPS = read_properties(L, n);
+  if (member(n, "gid")) {
+    o.SHAPE = SHAPETILE;
+    o.GID = uint32_t(get_int(n, "gid", 0, 0, UINT32_MAX));
+  } else if (get_bool(n, "ellipse", false)) {
+    o.SHAPE = SHAPEELLIPSE;
+  } else if (get_bool(n, "point", false)) {
+    o.SHAPE = SHAPEPOINT;
+  } else if (member(n, "polygon")) {
+    o.SHAPE = SHAPEPOLYGON;
+    o.POINTS = read_points(L, get_array(n, "polygon"));
+  } else if (member(n, "polyline")) {
+    o.SHAPE = SHAPEPOLYLINE;
+    o.POINTS = read_points(L, get_array(n, "polyline"));
+  } else if (const json* t = member(n, "text")) {
+    o.SHAPE = SHAPETEXT;
+    o.TEXT = get_str(*t, "text");
+    o.TEXTCOLOR = parse_color(get_str(*t, "color"), 0xFF000000u, "text colour");
+  }
+  return o;
+}
+
+std::vector<MAPOBJECT> read_objects(LOADER& L, const json& group) {
+  std::vector<MAPOBJECT> out;
+  for (const json& o : get_array(group, "objects")) out.push_back(read_object(L, o));
+  return out;
+}
+
+// A layer's or chunk's "data": an array of numbers, or a string under the layer's encoding.
+std::vector<uint32_t> read_data(const json& holder, const json& layer, uint64_t count,
+                                const std::string& what) {
+  const json* data = member(holder, "data");
+  if (data == nullptr) fail("%s: no data", what.c_str());
+  if (data->is_string())
+    return decode_cells(data->get<std::string>(), get_str(layer, "encoding"),
+                        get_str(layer, "compression"), count, what);
+  if (!data->is_array()) fail("%s: data are neither an array nor a string", what.c_str());
+  if (data->size() != count)
+    fail("%s: %zu cells, not %llu", what.c_str(), data->size(),
+         static_cast<unsigned long long>(count));
+  std::vector<uint32_t> cells;
+  cells.reserve(size_t(count));
+  for (const json& v : *data) {
+    if (!v.is_number_unsigned() || v.get<uint64_t>() > UINT32_MAX)
+      fail("%s: a cell that is not a 32-bit tile number", what.c_str());
+    cells.push_back(uint32_t(v.get<uint64_t>()));
+  }
+  return cells;
+}
+
+void read_layers(LOADER& L, const json& parent, TILEMAP& map, int32_t parent_index, int depth) {
+  if (depth > 64) fail("groups nest more than 64 deep");
+  for (const json& n : get_array(parent, "layers")) {
+    L.add_layer();
+    LAYER layer;
+    layer.PARENT = parent_index;
+    layer.ID = int32_t(get_int(n, "id", 0, 0, INT32_MAX));
+    layer.NAME = get_str(n, "name");
+    layer.CLASS = get_str(n, "class");
+    layer.VISIBLE = get_bool(n, "visible", true);
+    layer.OPACITY = float(get_num(n, "opacity", 1));
+    if (!(layer.OPACITY >= 0 && layer.OPACITY <= 1))
+      fail("layer '%s': opacity beyond 0 to 1", layer.NAME.c_str());
+    layer.TINT = parse_color(get_str(n, "tintcolor"), 0xFFFFFFFFu, "tint colour");
+    layer.OFFSETX = get_num(n, "offsetx", 0);
+    layer.OFFSETY = get_num(n, "offsety", 0);
+    layer.PARALLAXX = get_num(n, "parallaxx", 1);
+    layer.PARALLAXY = get_num(n, "parallaxy", 1);
+    layer.PROPS = read_properties(L, n);
+    const std::string kind = get_str(n, "type");
+    const std::string what = "layer '" + layer.NAME + "'";
+    if (kind == "tilelayer") {
+      if (member(n, "chunks")) {
+        std::vector<CHUNK> chunks;
+        for (const json& c : get_array(n, "chunks")) {
+          CHUNK chunk;
+          chunk.x = get_int(c, "x", 0, -kBig, kBig);
+          chunk.y = get_int(c, "y", 0, -kBig, kBig);
+          chunk.w = get_int(c, "width", 0, 0, 65536);
+          chunk.h = get_int(c, "height", 0, 0, 65536);
+          L.add_cells(uint64_t(chunk.w * chunk.h), what);
+          chunk.cells = read_data(c, n, uint64_t(chunk.w * chunk.h), what);
+          chunks.push_back(std::move(chunk));
+        }
+        gather_chunks(L, layer, chunks);
+      } else if (member(n, "data")) {
+        layer.WIDTH = int32_t(get_int(n, "width", 0, 0, INT32_MAX));
+        layer.HEIGHT = int32_t(get_int(n, "height", 0, 0, INT32_MAX));
+        const uint64_t count = uint64_t(layer.WIDTH) * uint64_t(layer.HEIGHT);
+        L.add_cells(count, what);
+        layer.CELLS = read_data(n, n, count, what);
+      }
+      map.LAYERS.push_back(std::move(layer));
+    } else if (kind == "objectgroup") {
+      layer.KIND = LAYEROBJECTS;
+      layer.OBJECTS = read_objects(L, n);
+      map.LAYERS.push_back(std::move(layer));
+    } else if (kind == "imagelayer") {
+      layer.KIND = LAYERIMAGE;
+      layer.IMAGEPATH = get_str(n, "image");
+      layer.REPEATX = get_bool(n, "repeatx", false);
+      layer.REPEATY = get_bool(n, "repeaty", false);
+      map.LAYERS.push_back(std::move(layer));
+    } else if (kind == "group") {
+      layer.KIND = LAYERGROUP;
+      map.LAYERS.push_back(std::move(layer));
+      read_layers(L, n, map, int32_t(map.LAYERS.size() - 1), depth + 1);
+    } else {
+      fail("%s: layer type '%.20s' is unknown", what.c_str(), kind.c_str());
+    }
+  }
+}
+
+void read_tileset_object(LOADER& L, const json& n, TILESET& TS) {
+  TS.SOURCE = get_str(n, "source");
+  if (!TS.SOURCE.empty()) return;
+  TS.NAME = get_str(n, "name");
+  TS.TILEWIDTH = int32_t(get_int(n, "tilewidth", 0, 0, 65536));
+  TS.TILEHEIGHT = int32_t(get_int(n, "tileheight", 0, 0, 65536));
+  TS.SPACING = int32_t(get_int(n, "spacing", 0, 0, 65536));
+  TS.MARGIN = int32_t(get_int(n, "margin", 0, 0, 65536));
+  TS.TILECOUNT = int32_t(get_int(n, "tilecount", 0, 0, 1 << 24));
+  TS.COLUMNS = int32_t(get_int(n, "columns", 0, 0, 1 << 24));
+  if (const json* offset = member(n, "tileoffset")) {
+    TS.OFFSETX = int32_t(get_int(*offset, "x", 0, -kBig, kBig));
+    TS.OFFSETY = int32_t(get_int(*offset, "y", 0, -kBig, kBig));
+  }
+  TS.PROPS = read_properties(L, n);
+  TS.IMAGEPATH = get_str(n, "image");
+  TS.IMAGEWIDTH = int32_t(get_int(n, "imagewidth", 0, 0, kBig));
+  TS.IMAGEHEIGHT = int32_t(get_int(n, "imageheight", 0, 0, kBig));
+  TS.TRANSCOLOR = parse_color(get_str(n, "transparentcolor"), 0, "transparent colour");
+  for (const json& t : get_array(n, "tiles")) {
+    L.add_items(1);
+    TILEINFO info;
+    info.ID = int32_t(get_int(t, "id", 0, 0, 1 << 28));
+    info.CLASS = member(t, "class") ? get_str(t, "class") : get_str(t, "type");
+    info.PROPS = read_properties(L, t);
+    info.IMAGEPATH = get_str(t, "image");
+    if (const json* group = member(t, "objectgroup")) info.SHAPES = read_objects(L, *group);
+    for (const json& f : get_array(t, "animation")) {
+      L.add_items(1);
+      info.ANIMATION.push_back({int32_t(get_int(f, "tileid", 0, 0, 1 << 28)),
+                                int32_t(get_int(f, "duration", 0, 0, INT32_MAX))});
+    }
+    TS.TILES.push_back(std::move(info));
+  }
+  check_tileset(TS);
+}
+
+}  // namespace
+
+void read_tsj(LOADER& L, const std::string& TEXT, const std::string& DIR, TILESET& TS) {
+  (void)DIR;
+  read_tileset_object(L, parse(TEXT, "tileset file"), TS);
+}
+
+void read_json(LOADER& L, const std::string& TEXT, TILEMAP& map,
+               std::vector<std::string>& tileset_dirs) {
+  const json m = parse(TEXT, "map");
+  const std::string orientation = get_str(m, "orientation");
+  if (orientation == "orthogonal" || orientation.empty())
+    map.MAPORIENTATION = ORTHOGONAL;
+  else if (orientation == "isometric")
+    map.MAPORIENTATION = ISOMETRIC;
+  else if (orientation == "staggered")
+    map.MAPORIENTATION = STAGGERED;
+  else if (orientation == "hexagonal")
+    map.MAPORIENTATION = HEXAGONAL;
+  else
+    fail("orientation '%.20s' is unknown", orientation.c_str());
+  map.WIDTH = int32_t(get_int(m, "width", 0, 0, INT32_MAX));
+  map.HEIGHT = int32_t(get_int(m, "height", 0, 0, INT32_MAX));
+  map.TILEWIDTH = int32_t(get_int(m, "tilewidth", 0, 0, 65536));
+  map.TILEHEIGHT = int32_t(get_int(m, "tileheight", 0, 0, 65536));
+  map.INFINITE = get_bool(m, "infinite", false);
+  map.BACKGROUND = parse_color(get_str(m, "backgroundcolor"), 0, "background colour");
+  map.CLASS = get_str(m, "class");
+  map.PROPS = read_properties(L, m);
+  for (const json& t : get_array(m, "tilesets")) {
+    if (map.TILESETS.size() >= 4096) fail("more than 4096 tilesets");
+    TILESET ts;
+    ts.FIRSTGID = uint32_t(get_int(t, "firstgid", 1, 1, TILEGIDMASK));
+    read_tileset_object(L, t, ts);
+    std::string dir;
+    if (!ts.SOURCE.empty()) dir = read_tileset_file(L, "", ts.SOURCE, ts);
+    tileset_dirs.push_back(dir);
+    map.TILESETS.push_back(std::move(ts));
+  }
+  read_layers(L, m, map, -1, 0);
+}
+
+}  // namespace KASTREL::WORLD::DETAIL

@@ -1,0 +1,300 @@
+// The XML forms: maps (.tmx) and tilesets (.tsx).
+#include <cstring>
+#include <pugixml.hpp>
+
+#include "kastrel/world/tilemap_load.h"
+
+namespace KASTREL::WORLD::DETAIL {
+
+namespace {
+
+int64_t int_attr(const pugi::xml_node& n, const char* name, int64_t dflt, int64_t lo, int64_t hi) {
+  const pugi::xml_attribute a = n.attribute(name);
+  if (!a) return dflt;
+  const std::string what = std::string(n.name()) + " attribute " + name;
+  return parse_int(a.value(), lo, hi, what.c_str());
+}
+
+double num_attr(const pugi::xml_node& n, const char* name, double dflt) {
+  const pugi::xml_attribute a = n.attribute(name);
+  if (!a) return dflt;
+  const std::string what = std::string(n.name()) + " attribute " + name;
+  return parse_number(a.value(), what.c_str());
+}
+
+bool bool_attr(const pugi::xml_node& n, const char* name, bool dflt) {
+  const pugi::xml_attribute a = n.attribute(name);
+  if (!a) return dflt;
+  const std::string what = std::string(n.name()) + " attribute " + name;
+  return parse_bool(a.value(), what.c_str());
+}
+
+constexpr int64_t kBig = int64_t{1} << 30;
+
+pugi::xml_document parse(const std::string& TEXT, const char* root_name, const char* what) {
+  pugi::xml_document doc;
+  const pugi::xml_parse_result r =
+      doc.load_buffer(TEXT.data(), TEXT.size(), pugi::parse_default | pugi::parse_doctype);
+  if (!r)
+    fail("%s: XML error at byte %lld: %s", what, static_cast<long long>(r.offset), r.description());
+  // Entity declarations are where XML bombs live: a map has no use for them.
+  for (pugi::xml_node n : doc.children())
+    if (n.type() == pugi::node_doctype) fail("%s: XML document types are refused", what);
+  if (std::strcmp(doc.document_element().name(), root_name) != 0)
+    fail("%s: the XML holds <%s>, not <%s>", what, doc.document_element().name(), root_name);
+  return doc;
+}
+
+PROPERTIES read_properties(LOADER& L, const pugi::xml_node& owner) {
+  PROPERTIES out;
+  for (pugi::xml_node p : owner.child("properties").children("property")) {
+    L.add_items(1);
+    PROPERTY prop;
+    prop.NAME = p.attribute("name").value();
+    prop.TYPE = property_type(p.attribute("type").value());
+    if (prop.TYPE == PROPCLASS)
+      prop.TEXT = p.attribute("propertytype").value();
+    else if (p.attribute("value"))
+      prop.TEXT = p.attribute("value").value();
+    else
+      prop.TEXT = p.text().get();  // multi-line strings
+    property_value(prop);
+    out.LIST.push_back(std::move(prop));
+  }
+  return out;
+}
+
+std::vector<MATH::POINTF> read_points(LOADER& L, const char* text) {
+  std::vector<MATH::POINTF> points;
+  const char* p = text;
+  while (*p) {
+    while (*p == ' ') ++p;
+    if (!*p) break;
+    char* end = nullptr;
+    const double x = std::strtod(p, &end);
+    if (end == p || *end != ',') fail("polygon points '%.40s' are not x,y pairs", text);
+    p = end + 1;
+    const double y = std::strtod(p, &end);
+    if (end == p || (*end != ' ' && *end != '\0'))
+      fail("polygon points '%.40s' are not x,y pairs", text);
+    p = end;
+    L.add_items(1);
+    points.push_back({float(x), float(y)});
+  }
+  return points;
+}
+
+MAPOBJECT read_object(LOADER& L, const pugi::xml_node& n) {
+  L.add_items(1);
+  MAPOBJECT o;
+  o.ID = int32_t(int_attr(n, "id", 0, 0, INT32_MAX));
+  o.NAME = n.attribute("name").value();
+  o.CLASS = n.attribute("class") ? n.attribute("class").value() : n.attribute("type").value();
+  o.X = num_attr(n, "x", 0);
+  o.Y = num_attr(n, "y", 0);
+  o.WIDTH = num_attr(n, "width", 0);
+  o.HEIGHT = num_attr(n, "height", 0);
+  o.ROTATION = num_attr(n, "rotation", 0);
+  o.VISIBLE = bool_attr(n, "visible", true);
+  o.PROPS = read_properties(L, n);
+  if (n.attribute("gid")) {
+    o.SHAPE = SHAPETILE;
+    o.GID = uint32_t(int_attr(n, "gid", 0, 0, UINT32_MAX));
+  } else if (n.child("ellipse")) {
+    o.SHAPE = SHAPEELLIPSE;
+  } else if (n.child("point")) {
+    o.SHAPE = SHAPEPOINT;
+  } else if (n.child("polygon")) {
+    o.SHAPE = SHAPEPOLYGON;
+    o.POINTS = read_points(L, n.child("polygon").attribute("points").value());
+  } else if (n.child("polyline")) {
+    o.SHAPE = SHAPEPOLYLINE;
+    o.POINTS = read_points(L, n.child("polyline").attribute("points").value());
+  } else if (n.child("text")) {
+    o.SHAPE = SHAPETEXT;
+    o.TEXT = n.child("text").text().get();
+    o.TEXTCOLOR =
+        parse_color(n.child("text").attribute("color").value(), 0xFF000000u, "text colour");
+  }
+  return o;
+}
+
+std::vector<MAPOBJECT> read_objects(LOADER& L, const pugi::xml_node& group) {
+  std::vector<MAPOBJECT> out;
+  for (pugi::xml_node o : group.children("object")) out.push_back(read_object(L, o));
+  return out;
+}
+
+// The tile data of a layer or chunk: encoded text, or one <tile gid> element per cell.
+std::vector<uint32_t> read_data(const pugi::xml_node& data, const pugi::xml_node& holder,
+                                uint64_t count, const std::string& what) {
+  const std::string encoding = data.attribute("encoding").value();
+  if (!encoding.empty())
+    return decode_cells(holder.text().get(), encoding, data.attribute("compression").value(), count,
+                        what);
+  std::vector<uint32_t> cells;
+  cells.reserve(size_t(count));
+  for (pugi::xml_node t : holder.children("tile")) {
+    if (cells.size() == count) fail("%s: more <tile> elements than cells", what.c_str());
+    cells.push_back(uint32_t(int_attr(t, "gid", 0, 0, UINT32_MAX)));
+  }
+  if (cells.size() != count)
+    fail("%s: %zu <tile> elements for %llu cells", what.c_str(), cells.size(),
+         static_cast<unsigned long long>(count));
+  return cells;
+}
+
+void read_layer_common(LOADER& L, const pugi::xml_node& n, LAYER& layer) {
+  layer.ID = int32_t(int_attr(n, "id", 0, 0, INT32_MAX));
+  layer.NAME = n.attribute("name").value();
+  layer.CLASS = n.attribute("class").value();
+  layer.VISIBLE = bool_attr(n, "visible", true);
+  layer.OPACITY = float(num_attr(n, "opacity", 1));
+  if (!(layer.OPACITY >= 0 && layer.OPACITY <= 1))
+    fail("layer '%s': opacity beyond 0 to 1", layer.NAME.c_str());
+  layer.TINT = parse_color(n.attribute("tintcolor").value(), 0xFFFFFFFFu, "tint colour");
+  layer.OFFSETX = num_attr(n, "offsetx", 0);
+  layer.OFFSETY = num_attr(n, "offsety", 0);
+  layer.PARALLAXX = num_attr(n, "parallaxx", 1);
+  layer.PARALLAXY = num_attr(n, "parallaxy", 1);
+  layer.PROPS = read_properties(L, n);
+}
+
+void read_layers(LOADER& L, const pugi::xml_node& parent, TILEMAP& map, int32_t parent_index,
+                 int depth) {
+  if (depth > 64) fail("groups nest more than 64 deep");
+  for (pugi::xml_node n : parent.children()) {
+    const std::string kind = n.name();
+    if (kind != "layer" && kind != "objectgroup" && kind != "imagelayer" && kind != "group")
+      continue;
+    L.add_layer();
+    LAYER layer;
+    layer.PARENT = parent_index;
+    read_layer_common(L, n, layer);
+    const std::string what = "layer '" + layer.NAME + "'";
+    if (kind == "layer") {
+      layer.KIND = LAYERTILES;
+      const pugi::xml_node data = n.child("data");
+      if (!data) {
+        // A layer without data is empty.
+      } else if (data.child("chunk")) {
+        std::vector<CHUNK> chunks;
+        for (pugi::xml_node c : data.children("chunk")) {
+          CHUNK chunk;
+          chunk.x = int_attr(c, "x", 0, -kBig, kBig);
+          chunk.y = int_attr(c, "y", 0, -kBig, kBig);
+          chunk.w = int_attr(c, "width", 0, 0, 65536);
+          chunk.h = int_attr(c, "height", 0, 0, 65536);
+          L.add_cells(uint64_t(chunk.w * chunk.h), what);
+          chunk.cells = read_data(data, c, uint64_t(chunk.w * chunk.h), what);
+          chunks.push_back(std::move(chunk));
+        }
+        gather_chunks(L, layer, chunks);
+      } else {
+        layer.WIDTH = int32_t(int_attr(n, "width", 0, 0, INT32_MAX));
+        layer.HEIGHT = int32_t(int_attr(n, "height", 0, 0, INT32_MAX));
+        const uint64_t count = uint64_t(layer.WIDTH) * uint64_t(layer.HEIGHT);
+        L.add_cells(count, what);
+        layer.CELLS = read_data(data, data, count, what);
+      }
+      map.LAYERS.push_back(std::move(layer));
+    } else if (kind == "objectgroup") {
+      layer.KIND = LAYEROBJECTS;
+      layer.OBJECTS = read_objects(L, n);
+      map.LAYERS.push_back(std::move(layer));
+    } else if (kind == "imagelayer") {
+      layer.KIND = LAYERIMAGE;
+      layer.IMAGEPATH = n.child("image").attribute("source").value();
+      layer.REPEATX = bool_attr(n, "repeatx", false);
+      layer.REPEATY = bool_attr(n, "repeaty", false);
+      map.LAYERS.push_back(std::move(layer));
+    } else {
+      layer.KIND = LAYERGROUP;
+      map.LAYERS.push_back(std::move(layer));
+      read_layers(L, n, map, int32_t(map.LAYERS.size() - 1), depth + 1);
+    }
+  }
+}
+
+void read_tileset_node(LOADER& L, const pugi::xml_node& n, TILESET& TS) {
+  TS.SOURCE = n.attribute("source").value();
+  if (!TS.SOURCE.empty()) return;
+  TS.NAME = n.attribute("name").value();
+  TS.TILEWIDTH = int32_t(int_attr(n, "tilewidth", 0, 0, 65536));
+  TS.TILEHEIGHT = int32_t(int_attr(n, "tileheight", 0, 0, 65536));
+  TS.SPACING = int32_t(int_attr(n, "spacing", 0, 0, 65536));
+  TS.MARGIN = int32_t(int_attr(n, "margin", 0, 0, 65536));
+  TS.TILECOUNT = int32_t(int_attr(n, "tilecount", 0, 0, 1 << 24));
+  TS.COLUMNS = int32_t(int_attr(n, "columns", 0, 0, 1 << 24));
+  TS.OFFSETX = int32_t(int_attr(n.child("tileoffset"), "x", 0, -kBig, kBig));
+  TS.OFFSETY = int32_t(int_attr(n.child("tileoffset"), "y", 0, -kBig, kBig));
+  TS.PROPS = read_properties(L, n);
+  if (pugi::xml_node image = n.child("image")) {
+    TS.IMAGEPATH = image.attribute("source").value();
+    TS.IMAGEWIDTH = int32_t(int_attr(image, "width", 0, 0, kBig));
+    TS.IMAGEHEIGHT = int32_t(int_attr(image, "height", 0, 0, kBig));
+    TS.TRANSCOLOR = parse_color(image.attribute("trans").value(), 0, "transparent colour");
+  }
+  for (pugi::xml_node t : n.children("tile")) {
+    L.add_items(1);
+    TILEINFO info;
+    info.ID = int32_t(int_attr(t, "id", 0, 0, 1 << 28));
+    info.CLASS = t.attribute("class") ? t.attribute("class").value() : t.attribute("type").value();
+    info.PROPS = read_properties(L, t);
+    info.IMAGEPATH = t.child("image").attribute("source").value();
+    info.SHAPES = read_objects(L, t.child("objectgroup"));
+    for (pugi::xml_node f : t.child("animation").children("frame")) {
+      L.add_items(1);
+      info.ANIMATION.push_back({int32_t(int_attr(f, "tileid", 0, 0, 1 << 28)),
+                                int32_t(int_attr(f, "duration", 0, 0, INT32_MAX))});
+    }
+    TS.TILES.push_back(std::move(info));
+  }
+  check_tileset(TS);
+}
+
+}  // namespace
+
+void read_tsx(LOADER& L, const std::string& TEXT, const std::string& DIR, TILESET& TS) {
+  (void)DIR;
+  const pugi::xml_document doc = parse(TEXT, "tileset", "tileset file");
+  read_tileset_node(L, doc.document_element(), TS);
+}
+
+void read_tmx(LOADER& L, const std::string& TEXT, TILEMAP& map,
+              std::vector<std::string>& tileset_dirs) {
+  const pugi::xml_document doc = parse(TEXT, "map", "map");
+  const pugi::xml_node m = doc.document_element();
+  const std::string orientation = m.attribute("orientation").value();
+  if (orientation == "orthogonal" || orientation.empty())
+    map.MAPORIENTATION = ORTHOGONAL;
+  else if (orientation == "isometric")
+    map.MAPORIENTATION = ISOMETRIC;
+  else if (orientation == "staggered")
+    map.MAPORIENTATION = STAGGERED;
+  else if (orientation == "hexagonal")
+    map.MAPORIENTATION = HEXAGONAL;
+  else
+    fail("orientation '%.20s' is unknown", orientation.c_str());
+  map.WIDTH = int32_t(int_attr(m, "width", 0, 0, INT32_MAX));
+  map.HEIGHT = int32_t(int_attr(m, "height", 0, 0, INT32_MAX));
+  map.TILEWIDTH = int32_t(int_attr(m, "tilewidth", 0, 0, 65536));
+  map.TILEHEIGHT = int32_t(int_attr(m, "tileheight", 0, 0, 65536));
+  map.INFINITE = bool_attr(m, "infinite", false);
+  map.BACKGROUND = parse_color(m.attribute("backgroundcolor").value(), 0, "background colour");
+  map.CLASS = m.attribute("class").value();
+  map.PROPS = read_properties(L, m);
+  for (pugi::xml_node t : m.children("tileset")) {
+    if (map.TILESETS.size() >= 4096) fail("more than 4096 tilesets");
+    TILESET ts;
+    ts.FIRSTGID = uint32_t(int_attr(t, "firstgid", 1, 1, TILEGIDMASK));
+    read_tileset_node(L, t, ts);
+    std::string dir;
+    if (!ts.SOURCE.empty()) dir = read_tileset_file(L, "", ts.SOURCE, ts);
+    tileset_dirs.push_back(dir);
+    map.TILESETS.push_back(std::move(ts));
+  }
+  read_layers(L, m, map, -1, 0);
+}
+
+}  // namespace KASTREL::WORLD::DETAIL
