@@ -261,7 +261,10 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
   const std::vector<int32_t> rowpattern =
       reuse ? patterns(rowspan, rows, r0, th) : std::vector<int32_t>();
   std::unordered_map<uint64_t, size_t> gathered;  // where in STORE each gathered tile lies
-  std::vector<uint32_t> store;
+  // Room for the gathered tiles, taken whole at the first one (left unfilled: every pixel is
+  // written before it is read), so it neither moves nor refills as it fills.
+  std::unique_ptr<uint32_t[]> store;
+  size_t stored = 0;
   const size_t store_limit = size_t(vw * vh) * 2;  // pixels: a frame's worth, twice
 
   const VOX_PUT_ROUTINE put = t.rows;
@@ -311,14 +314,15 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
         const uint32_t* ready = nullptr;
         if (keep) {
           auto found = gathered.find(key);
-          if (found != gathered.end()) ready = store.data() + found->second;
+          if (found != gathered.end()) ready = store.get() + found->second;
         }
         if (ready == nullptr) {
           uint32_t* out;
-          if (keep && store.size() + pixels <= store_limit) {
-            gathered.emplace(key, store.size());
-            store.resize(store.size() + pixels);
-            out = store.data() + store.size() - pixels;
+          if (keep && stored + pixels <= store_limit) {
+            if (!store) store = std::make_unique_for_overwrite<uint32_t[]>(store_limit);
+            gathered.emplace(key, stored);
+            out = store.get() + stored;
+            stored += pixels;
           } else {
             scratch.resize(pixels);
             out = scratch.data();
