@@ -1,7 +1,8 @@
 // Tile maps at 32 bits:
 //  - a 1280 x 720 view of 16 x 16 tiles (3,600 tiles a layer, two layers: opaque ground copied
 //    with VOXPSET, then a layer with transparent pixels blended with VOXALPHA), camera unturned,
-//    at zoom 1, 2 and 1.5, against a memcpy of the frame for each layer;
+//    at zoom 1, 2 and 1.5, against a memcpy of the frame for each layer and against the rivals
+//    of world_rivals.cpp drawing the same view;
 //  - loading a 1,000 x 1,000-tile map of two layers in base64 + zstd from memory against
 //    decompressing its two layers' data alone.
 
