@@ -57,6 +57,12 @@ Reading Measure(const Frame& frame, const std::string& more);
 // The same for a contender that times its own frames: probe(n) is its fastest frame for n.
 Reading MeasureProbe(const std::function<double(int n)>& probe, const std::string& more);
 
+// DISPLAY, or a private Xvfb started for this process and stopped as it ends (or dies), for
+// rivals that need a display: "" when there is one, else why there is none.
+std::string EnsureDisplay();
+// "; GL_RENDERER ..., GL_VERSION ..." of the current OpenGL context.
+std::string GlRenderer();
+
 // Registers the rivals' cells for both rows, each in a process of its own; returns their
 // column names.
 std::vector<std::string> RegisterRivals(const std::string& section, const std::string& moving,

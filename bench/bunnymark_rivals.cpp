@@ -23,7 +23,6 @@
 #include "bench/bunnymark.h"
 
 namespace bench::bunny {
-namespace {
 
 // DISPLAY, or a private Xvfb started for this process and stopped as it ends (or dies).
 // "" when there is a display, else why there is none.
@@ -69,6 +68,8 @@ std::string GlRenderer() {
   };
   return "; GL_RENDERER " + text(GL_RENDERER) + ", GL_VERSION " + text(GL_VERSION);
 }
+
+namespace {
 
 // The sprite as bytes R, G, B, A.
 std::vector<uint8_t> Rgba() {

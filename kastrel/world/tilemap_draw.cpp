@@ -261,29 +261,51 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
   const std::vector<int32_t> rowpattern =
       reuse ? patterns(rowspan, rows, r0, th) : std::vector<int32_t>();
   std::unordered_map<uint64_t, size_t> gathered;  // where in STORE each gathered tile lies
-  std::vector<uint32_t> store;
+  // Room for the gathered tiles, taken whole at the first one (left unfilled: every pixel is
+  // written before it is read), so it neither moves nor refills as it fills.
+  std::unique_ptr<uint32_t[]> store;
+  size_t stored = 0;
   const size_t store_limit = size_t(vw * vh) * 2;  // pixels: a frame's worth, twice
 
   const VOX_PUT_ROUTINE put = t.rows;
   const int32_t alpha = METHOD == GRAPHICS::VOXADD ? int32_t(e.tint >> 24) : 255;
   const bool plain = e.tint == 0xFFFFFFFFu || METHOD == GRAPHICS::VOXADD;
   std::vector<uint32_t> scratch;
+  // Each cell value's tile, picture and source rectangle, found once a draw (a cell value is
+  // never 0 here, so the empty entries match no cell).
+  struct LOOKUP {
+    uint32_t cell = 0, gid = 0;
+    const TILESET* ts = nullptr;
+    const GRAPHICS::BITMAP* image = nullptr;
+    MATH::RECT src;
+  };
+  std::vector<LOOKUP> looked(512);
   for (int64_t r = r0; r <= r1; ++r) {
     for (int64_t col = c0; col <= c1; ++col) {
-      uint32_t gid = layer.CELLS[size_t((r - layer.ORIGINY) * layer.WIDTH + (col - layer.ORIGINX))];
-      if ((gid & TILEGIDMASK) == 0) continue;
-      int32_t id = 0;
-      const TILESET* ts = MAP.TILESETOF(gid, &id);
-      if (ts != nullptr && !ts->TILES.empty()) {
-        const TILEINFO* info = ts->INFO(id);
-        if (info != nullptr && !info->ANIMATION.empty()) {
-          gid = MAP.ANIMATEDGID(gid, MS);
-          ts = MAP.TILESETOF(gid, &id);
+      const uint32_t cell =
+          layer.CELLS[size_t((r - layer.ORIGINY) * layer.WIDTH + (col - layer.ORIGINX))];
+      if ((cell & TILEGIDMASK) == 0) continue;
+      LOOKUP& known = looked[(cell ^ cell >> 20) & (looked.size() - 1)];
+      if (known.cell != cell) {
+        known.cell = cell;
+        uint32_t gid = cell;
+        int32_t id = 0;
+        const TILESET* ts = MAP.TILESETOF(gid, &id);
+        if (ts != nullptr && !ts->TILES.empty()) {
+          const TILEINFO* info = ts->INFO(id);
+          if (info != nullptr && !info->ANIMATION.empty()) {
+            gid = MAP.ANIMATEDGID(gid, MS);
+            ts = MAP.TILESETOF(gid, &id);
+          }
         }
+        known.gid = gid;
+        known.ts = ts != nullptr && tile_picture(*ts, id, known.image, known.src) ? ts : nullptr;
       }
-      const GRAPHICS::BITMAP* image = nullptr;
-      MATH::RECT src;
-      if (ts == nullptr || !tile_picture(*ts, id, image, src)) continue;
+      if (known.ts == nullptr) continue;
+      const uint32_t gid = known.gid;
+      const TILESET* ts = known.ts;
+      const GRAPHICS::BITMAP* image = known.image;
+      const MATH::RECT src = known.src;
       const int64_t w = int64_t(src.W) + 1, h = int64_t(src.H) + 1;
       // The tile's world box: on its cell's bottom-left corner, moved by the tileset's offset.
       const int64_t x0 = col * tw + ts->OFFSETX, y1 = (r + 1) * th + ts->OFFSETY, y0 = y1 - h;
@@ -311,14 +333,15 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
         const uint32_t* ready = nullptr;
         if (keep) {
           auto found = gathered.find(key);
-          if (found != gathered.end()) ready = store.data() + found->second;
+          if (found != gathered.end()) ready = store.get() + found->second;
         }
         if (ready == nullptr) {
           uint32_t* out;
-          if (keep && store.size() + pixels <= store_limit) {
-            gathered.emplace(key, store.size());
-            store.resize(store.size() + pixels);
-            out = store.data() + store.size() - pixels;
+          if (keep && stored + pixels <= store_limit) {
+            if (!store) store = std::make_unique_for_overwrite<uint32_t[]>(store_limit);
+            gathered.emplace(key, stored);
+            out = store.get() + stored;
+            stored += pixels;
           } else {
             scratch.resize(pixels);
             out = scratch.data();
