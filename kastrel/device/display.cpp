@@ -366,6 +366,7 @@ void vox_GfxUnlock(int32_t first, int32_t last) {
 }
 
 int32_t vox_GfxScreenList(int32_t depth) {
+  if (!vox_hProgramThread("vox_GfxScreenList")) return 0;
   if (depth > 0) {
     g_modes.clear();
     for (const VOX_GFX_DRIVER* const* d = __vox_gfx_drivers; *d; ++d) {
@@ -395,6 +396,7 @@ int32_t vox_GfxScreenList(int32_t depth) {
 }
 
 void vox_GfxSetScale(int32_t scale) {
+  if (!vox_hProgramThread("vox_GfxSetScale")) return;
   if (scale < 0 || scale > 16) {
     KASTREL::SETLASTERROR("picture scale %d is out of range (0 for auto, or 1 to 16)", scale);
     vox_hSetError(1);
@@ -407,6 +409,7 @@ void vox_GfxSetScale(int32_t scale) {
 }
 
 void vox_GfxSetPresentation(int32_t presentation) {
+  if (!vox_hProgramThread("vox_GfxSetPresentation")) return;
   if (presentation != PRESENT_PASS && presentation != PRESENT_VSYNC) {
     KASTREL::SETLASTERROR("presentation %d is not one of PRESENT_PASS (0) and PRESENT_VSYNC (1)",
                           presentation);
@@ -437,6 +440,7 @@ void vox_GfxWaitPresent(int32_t pass) {
 }
 
 void vox_GfxSetFullscreen(int32_t mode) {
+  if (!vox_hProgramThread("vox_GfxSetFullscreen")) return;
   const VOX_GFX_DRIVER* driver = __vox_gfx != nullptr ? __vox_gfx->driver : nullptr;
   if (mode < -1 || mode > 1 || driver == nullptr || driver->set_display == nullptr ||
       driver->set_display(mode, -1) < 0) {

@@ -18,9 +18,13 @@
 //   vox_GfxLock(); ...
 //
 // Threads: these calls belong to the program thread, the one that opened the screen. From any
-// other thread vox_GfxScreenRes, vox_GfxLock, vox_GfxUnlock and vox_GfxSetWindowTitle do
+// other thread vox_GfxScreenRes, vox_GfxLock, vox_GfxUnlock, vox_GfxScreenList,
+// vox_GfxSetScale, vox_GfxSetPresentation, vox_GfxSetFullscreen and vox_GfxSetWindowTitle do
 // nothing but set vox_GetError() to 1 and say why in KASTREL::LASTERROR(): the frame loop holds
-// the screen for the program thread, so a second thread's lock would wait on it or undo it.
+// the screen for the program thread, so a second thread's lock would wait on it or undo it, and
+// a change of mode under way would race the program's own. Only reading calls answer any thread:
+// vox_GfxScreenPtr, vox_GfxPresentCount, vox_GfxPresentPass, vox_GfxWaitPresent,
+// vox_GfxFullscreen and vox_GetError.
 
 // Closes the current screen and opens a new one. width and height > 0; depth one of 1, 2, 4,
 // 8, 15, 16, 24, 32 (24 gives a 32-bit screen, 15 a 16-bit one); pages below 1 mean 1; flags

@@ -124,6 +124,18 @@ const SESSIONENTRY* peek() {
   return s.has_ahead ? &s.ahead : nullptr;
 }
 
+// The recording ends without its end mark (the recorder was killed): the game is closed as a
+// close request would, and one line says where, while the status stays the game's own.
+void cut_short(SESSIONSTATE& s) {
+  if (s.closing) return;
+  s.closing = true;
+  std::fprintf(stderr,
+               "kastrel: the recording was cut short after pass %d (it has no end mark); the "
+               "replay closes the game there\n",
+               int(s.recorded.PASSES()));
+  std::fflush(stderr);
+}
+
 // Takes the next recorded record, which must be of KIND, into *OUT; false past the end of the
 // recording. Records that count the readings left out check the game took as many.
 bool take(SESSIONKIND kind, SESSIONENTRY* out) {
@@ -188,7 +200,7 @@ double replay_clock() {
   SESSIONENTRY entry;
   if (!s.closing) {
     if (take(SESSIONKIND::CLOCK, &entry)) return s.last_clock = entry.CLOCK;
-    s.closing = true;  // the recording stops here: this pass closes the game
+    cut_short(s);  // the recording stops here: this pass closes the game
   }
   return s.last_clock;
 }
@@ -205,7 +217,7 @@ void input_filter(INPUTREADING kind, int32_t* values, int32_t count) {
   if (s.state != STATE::REPLAYING || s.closing) return;
   const SESSIONENTRY* next = peek();
   if (next == nullptr) {
-    s.closing = true;
+    cut_short(s);
     return;
   }
   char what[160];
@@ -437,7 +449,7 @@ int32_t MODE(int32_t W, int32_t H, BOOLEAN FS, int32_t FLAGS) {
         diverge(what);
       }
     } else {
-      s.closing = true;
+      cut_short(s);
     }
     if (!s.window) return MODE_NULL;
   }
@@ -462,7 +474,8 @@ int32_t FETCHEVENT(VOX::EVENT* EVENT) {
   SESSIONENTRY pass;
   if (s.closing || !take(SESSIONKIND::PASS, &pass)) {
     if (s.close_sent) diverge("the game went on after the close request that ends the recording");
-    s.closing = s.close_sent = true;
+    cut_short(s);
+    s.close_sent = true;
     *EVENT = VOX::EVENT{};
     EVENT->TYPE = VOX::CLOSEREQUESTED;
     return -1;
@@ -490,7 +503,7 @@ void ENDPASS() {
   } else if (s.state == STATE::REPLAYING && !s.closing) {
     SESSIONENTRY entry;
     if (!take(SESSIONKIND::ENDPASS, &entry)) {
-      s.closing = true;
+      cut_short(s);
       return;
     }
     const SESSIONENTRY* next = peek();

@@ -137,7 +137,11 @@ TEST(Replay, FeedsTheRecordingAndClosesTheGameWhereACutRecordingEnds) {
     if (f.pass <= 2) held += vox_GfxMultikey(30);
     if (f.pass == 1) stick = vox_GfxPadAxis(0, VOX::PAD_LEFTX);
   };
+  testing::internal::CaptureStderr();
   EXPECT_EQ(test_game::run(false), TRUE);
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("kastrel: the recording was cut short after pass 2"), std::string::npos)
+      << said;
   EXPECT_EQ(stick, 12345) << "the recorded stick, though the null driver reads no pads";
   EXPECT_EQ(held, -2) << "the recorded key state twice, though the null driver has no keyboard";
   ASSERT_EQ(test_game::frames.size(), 3u);

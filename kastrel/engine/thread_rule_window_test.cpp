@@ -42,6 +42,10 @@ TEST(ThreadRule, ASecondThreadReadsInputAndIsRefusedTheScreenWithoutFreezingTheG
         CLEARLASTERROR();
         MARKDIRTY(1, 1, 2, 2);
         seen(std::string(LASTERROR()).find("MARKDIRTY") == 0);
+        vox_GfxSetScale(2);
+        seen(vox_GetError() == 1);
+        vox_GfxSetFullscreen(1);
+        seen(vox_GetError() == 1);
       }).join();
       dirty_after = DIRTYREGIONS.COUNT;
       MARKWHOLEWINDOW();
@@ -56,9 +60,11 @@ TEST(ThreadRule, ASecondThreadReadsInputAndIsRefusedTheScreenWithoutFreezingTheG
   };
   ASSERT_EQ(run(false), TRUE) << LASTERROR();
   EXPECT_EQ(mouse, 1);
-  ASSERT_EQ(refusals.size(), 5u);
-  const char* calls[] = {"vox_GfxLock", "vox_GfxUnlock", "FILLRECT", "vox_SetMouse", "MARKDIRTY"};
-  for (size_t i = 0; i < 5; ++i)
+  ASSERT_EQ(refusals.size(), 7u);
+  const char* calls[] = {"vox_GfxLock",  "vox_GfxUnlock",   "FILLRECT",
+                         "vox_SetMouse", "MARKDIRTY",       "vox_GfxSetScale",
+                         "vox_GfxSetFullscreen"};
+  for (size_t i = 0; i < 7; ++i)
     EXPECT_NE(refusals[i].find(calls[i]), std::string::npos) << refusals[i];
   EXPECT_EQ(dirty_after, dirty_before);
   EXPECT_NE(red_at, 0) << "the window was not presented after the second thread's calls";
