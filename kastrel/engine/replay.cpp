@@ -248,16 +248,17 @@ void input_filter(INPUTREADING kind, int32_t* values, int32_t count) {
   ++s.skipped;
 }
 
-uint32_t screen_hash() {
+// The frame as the session's format hashes it (a replay of an older file, as that did).
+uint32_t screen_hash(uint32_t format = SESSIONFORMAT) {
   const VOX_GFX_SCREEN* screen = __vox_gfx;
   if (screen == nullptr || screen->framebuffer == nullptr) return 0;
-  return FRAMEHASH(screen->framebuffer, screen->width, screen->height, screen->pitch);
+  return FRAMEHASH(screen->framebuffer, screen->width, screen->height, screen->pitch, format);
 }
 
 // A replayed frame against the recorded hash: a difference stops the replay, or is reported and
 // counted when every one is wanted.
 void check_frame(SESSIONSTATE& s, uint32_t recorded) {
-  if (screen_hash() == recorded) return;
+  if (screen_hash(s.recorded.FORMAT()) == recorded) return;
   if (!s.verify) diverge("its frame differs from the recorded one");
   if (s.differing++ == 0) s.first_differing = s.pass;
   std::fprintf(stderr, "kastrel: pass %d: the frame differs from the recorded one\n", int(s.pass));

@@ -48,6 +48,7 @@ Bytes session(bool ended, int32_t width = 64) {
     w.READING(READMULTIKEY, held);
     if (pass == 1) w.READING(READPAD, stick);
     w.ENDPASS();
+    if (ended && pass == 2) w.HASH(0);  // the last pass's frame
     block(false);
   }
   if (ended) w.END(), block(true);
@@ -70,7 +71,7 @@ TEST(SessionFile, ReadsWhatTheWriterWroteAndRefusesDamagedFiles) {
   std::vector<SESSIONENTRY> s;
   const Bytes good = session(true);
   ASSERT_EQ(READSESSION(good.data(), good.size(), s), TRUE) << LASTERROR();
-  ASSERT_EQ(s.size(), 13u) << "the second reading of key 30 is left out";
+  ASSERT_EQ(s.size(), 14u) << "the second reading of key 30 is left out";
   EXPECT_EQ(s[4].KIND, SESSIONKIND::CLOCK);
   EXPECT_EQ(s[4].CLOCK, 1e4 + 0.5);  // exact in whole ticks
   EXPECT_EQ(s[11].KIND, SESSIONKIND::ENDPASS);
@@ -101,7 +102,7 @@ TEST(SessionFile, ReadsWhatTheWriterWroteAndRefusesDamagedFiles) {
       {"header part", Bytes(good.begin(), good.begin() + 10), "truncated"},
       {"header only", Bytes(good.begin(), good.begin() + 16), "holds no pass"},
       {"cut in a block", Bytes(good.begin(), good.end() - 12), "truncated"},
-      {"newer", changed(8, 3), "newer"},
+      {"newer", changed(8, 4), "newer"},
       {"older", changed(8, 1), "older build"},
       {"header flipped", changed(13, good[13] ^ 1), "header's checksum"},
       {"byte flipped", changed(30, good[30] ^ 4), "damaged"},
@@ -114,6 +115,40 @@ TEST(SessionFile, ReadsWhatTheWriterWroteAndRefusesDamagedFiles) {
     EXPECT_NE(std::string(LASTERROR()).find(c.says), std::string::npos)
         << c.what << ": " << LASTERROR();
     EXPECT_TRUE(s.empty()) << c.what;
+  }
+  // Format 2 still reads; its hashes took the pixels' fourth byte too, which format 3 leaves out.
+  const Bytes older = changed(8, 2);
+  EXPECT_EQ(READSESSION(older.data(), older.size(), s), TRUE) << LASTERROR();
+  const uint32_t frame[2][2] = {{0xFF102030u, 0x00405060u}, {0x00102030u, 0x7F405060u}};
+  EXPECT_EQ(FRAMEHASH(frame[0], 2, 1, 8), FRAMEHASH(frame[1], 2, 1, 8));
+  EXPECT_NE(FRAMEHASH(frame[0], 2, 1, 8, 2), FRAMEHASH(frame[1], 2, 1, 8, 2));
+  // Frame hashes where the recorder puts them, or refused: after the tenth passes a tenth of a
+  // second apart, and after the last.
+  const auto hashed = [](std::vector<int32_t> at) {
+    SESSIONWRITER w;
+    Bytes out = SESSIONWRITER::HEADER();
+    w.MODE(64, 48, FALSE, 0);
+    for (int32_t pass = 1; pass <= 31; ++pass) {
+      w.CLOCK(pass <= 20 ? 0.25 * pass : 5 + 0.001 * pass);  // pass 30 comes too soon
+      w.PASS(nullptr);
+      w.ENDPASS();
+      if (std::find(at.begin(), at.end(), pass) != at.end()) w.HASH(0);
+    }
+    w.END();
+    const Bytes& b = w.BLOCK(true);
+    out.insert(out.end(), b.begin(), b.end());
+    return out;
+  };
+  for (const auto& [at, says] : std::vector<std::pair<std::vector<int32_t>, std::string>>{
+           {{10, 20, 31}, ""},
+           {{10, 20}, "last pass has no frame hash"},
+           {{10, 31}, "missing"},
+           {{}, "missing"},
+           {{10, 20, 30, 31}, "neither due"}}) {
+    const Bytes file = hashed(at);
+    CLEARLASTERROR();
+    EXPECT_EQ(READSESSION(file.data(), file.size(), s), says.empty() ? TRUE : FALSE) << says;
+    EXPECT_NE(std::string(LASTERROR()).find(says), std::string::npos) << LASTERROR();
   }
   // What is not a regular file, or cannot be read, is refused with the reason.
   const std::string fifo = ::testing::TempDir() + "session.fifo";

@@ -100,11 +100,19 @@ bool READINGMEMORY::ANSWER(int32_t KIND, int32_t* VALUES) const {
   return true;
 }
 
-uint32_t FRAMEHASH(const void* PIXELS, int32_t W, int32_t H, int32_t PITCH) {
+uint32_t FRAMEHASH(const void* PIXELS, int32_t W, int32_t H, int32_t PITCH, uint32_t FORMAT) {
   uint32_t crc = 0;
   const auto* row = static_cast<const uint8_t*>(PIXELS);
-  for (int32_t y = 0; row != nullptr && y < H; ++y, row += PITCH)
-    crc = libdeflate_crc32(crc, row, size_t(W) * 4);
+  std::vector<uint32_t> shown(FORMAT >= 3 && W > 0 ? size_t(W) : 0);
+  for (int32_t y = 0; row != nullptr && y < H; ++y, row += PITCH) {
+    if (shown.empty()) {
+      crc = libdeflate_crc32(crc, row, size_t(W) * 4);
+      continue;
+    }
+    std::memcpy(shown.data(), row, shown.size() * 4);
+    for (uint32_t& pixel : shown) pixel &= 0x00FFFFFFu;  // the bytes as in memory, little-endian
+    crc = libdeflate_crc32(crc, shown.data(), shown.size() * 4);
+  }
   return crc;
 }
 
@@ -276,6 +284,8 @@ void SESSIONREADER::REWIND() {
   ILASTBLOCK = IDONE = IFAILED = IINPASS = IAFTERPASS = false;
   ITICK = IDELTA = 0;
   IPASS = IBLOCKPASSES = 0;
+  IHASHEDAT = -1e300;
+  IHASHDUE = IHASHEXTRA = ILASTHASHED = false;
   IAT = SESSIONHEADERSIZE;
   if (IFD >= 0 && lseek(IFD, off_t(IAT), SEEK_SET) < 0)
     REFUSE("cannot read it again: %s", std::strerror(errno));
@@ -298,11 +308,12 @@ BOOLEAN SESSIONREADER::CHECK() {
   if (format > SESSIONFORMAT)
     return REFUSE("session file of format %u, newer than this build reads (format %u)", format,
                   SESSIONFORMAT);
-  if (format < SESSIONFORMAT)
+  if (format < SESSIONOLDESTFORMAT)
     return REFUSE(
-        "session file of format %u, from an older build: this build reads format %u "
+        "session file of format %u, from an older build: this build reads formats %u to %u "
         "only; record the session again",
-        format, SESSIONFORMAT);
+        format, SESSIONOLDESTFORMAT, SESSIONFORMAT);
+  IFORMAT = format;
   REWIND();
   SESSIONENTRY entry;
   int64_t passes = 0;
@@ -384,10 +395,11 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
   while (IRECORD >= IRECORDEND) {
     if (!IBODY.empty()) {  // the block read before ends here
       const bool ended = ILASTBLOCK;
-      if (INUMBER != IBODY.size() || IINPASS || (!ended && IBLOCKPASSES == 0))
+      if (INUMBER != IBODY.size() || IINPASS || (!ended && IBLOCKPASSES == 0) || IHASHDUE)
         return REFUSE("damaged session file: a block ends %s (before byte %llu)",
                       INUMBER != IBODY.size() ? "with numbers left over"
                       : IBLOCKPASSES == 0     ? "without a pass"
+                      : IHASHDUE              ? "where a pass owes its frame hash"
                                               : "inside a pass",
                       static_cast<unsigned long long>(IAT));
       IBODY.clear();
@@ -402,8 +414,15 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
     return REFUSE("damaged session file: %s (record 0x%02X of the block before byte %llu)", what,
                   unsigned(tag), static_cast<unsigned long long>(IAT));
   };
-  const bool after_pass = IAFTERPASS;
+  const bool after_pass = IAFTERPASS, due = IHASHDUE;
   IAFTERPASS = false;
+  // A hash follows every pass that owes one (the recorder's rule) and the last; no other.
+  if (tag != TAG_HASH && after_pass && IHASHDUE)
+    return damaged("a frame hash is missing after a pass that owes one");
+  IHASHDUE = false;
+  if ((tag == TAG_PASS || tag == TAG_PASSEVENT) && IHASHEXTRA)
+    return damaged("a frame hash follows a pass that is neither due one nor the last");
+  if (tag == TAG_END && !ILASTHASHED) return damaged("the last pass has no frame hash");
   const auto fixed = [&](int32_t count, int32_t* values) {
     if (size_t(count) * 4 > IRECORDEND - IRECORD) return false;
     for (int32_t i = 0; i < count; ++i, IRECORD += 4) values[i] = int32_t(get32(body + IRECORD));
@@ -435,6 +454,7 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
       OUT.HASEVENT = tag == TAG_PASSEVENT ? TRUE : FALSE;
       if (tag == TAG_PASSEVENT && !fixed(5, OUT.VALUES)) return damaged("cut short");
       IINPASS = true;
+      ILASTHASHED = false;
       ++IPASS;
       ++IBLOCKPASSES;
       break;
@@ -442,7 +462,9 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
       if (!IINPASS) return damaged("a pass ends that did not start");
       OUT.KIND = SESSIONKIND::ENDPASS;
       IINPASS = false;
-      IAFTERPASS = true;  // a hash may follow
+      IAFTERPASS = true;  // a hash may follow; the recorder's rule says when one must
+      IHASHDUE = IPASS % SESSIONHASHEVERY == 0 &&
+                 double(ITICK) * SESSIONTICK - IHASHEDAT >= SESSIONHASHSECONDS;
       return TRUE;
     case TAG_END: {
       if (!ILASTBLOCK || IINPASS || IRECORD != IRECORDEND || INUMBER != IBODY.size())
@@ -463,6 +485,9 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
       OUT.KIND = SESSIONKIND::HASH;
       OUT.HASH = get32(body + INUMBER);
       INUMBER += 4;
+      IHASHEXTRA = !due;
+      ILASTHASHED = true;
+      IHASHEDAT = double(ITICK) * SESSIONTICK;
       break;
     case TAG_CLOCK: {
       uint64_t change = 0;

@@ -15,7 +15,10 @@
 
 namespace KASTREL::ENGINE {
 
-inline constexpr uint32_t SESSIONFORMAT = 2;  // the format this build writes and reads
+// The format this build writes. It reads format 2 too, whose frame hashes cover the pixels'
+// unused fourth byte as well.
+inline constexpr uint32_t SESSIONFORMAT = 3;
+inline constexpr uint32_t SESSIONOLDESTFORMAT = 2;
 inline constexpr size_t SESSIONHEADERSIZE = 16;
 // While recording the clock counts whole ticks of 2^-20 s (about a microsecond): every reading
 // is then exact as a double, and the jitter of a pass's length takes about a byte.
@@ -87,6 +90,7 @@ class SESSIONREADER {
   BOOLEAN NEXT(SESSIONENTRY& OUT);
   bool FAILED() const { return IFAILED; }
   int32_t PASSES() const { return IPASSES; }
+  uint32_t FORMAT() const { return IFORMAT; }
   BOOLEAN ENDED() const { return IENDED; }  // FALSE: the recording stopped after a block
 
  private:
@@ -111,7 +115,12 @@ class SESSIONREADER {
   int64_t ITICK = 0, IDELTA = 0;  // the clock's last reading and step, in ticks
   int32_t IPASS = 0, IBLOCKPASSES = 0;
   int32_t IPASSES = 0;
+  uint32_t IFORMAT = SESSIONFORMAT;
   BOOLEAN IENDED{};
+  // Where the frame hashes go: the clock at the last one (seconds), whether the pass that just
+  // ended owes one, and whether a hash came after a pass that owed none (only the last may).
+  double IHASHEDAT = -1e300;
+  bool IHASHDUE = false, IHASHEXTRA = false, ILASTHASHED = false;
 };
 
 // Builds the bytes of a session file, block by block, as the recorder writes them.
@@ -144,7 +153,10 @@ class SESSIONWRITER {
 // FALSE (LASTERROR() says why) and ENTRIES emptied when any byte is out of place.
 BOOLEAN READSESSION(const void* DATA, size_t SIZE, std::vector<SESSIONENTRY>& ENTRIES);
 
-// CRC-32 of the W x H frame of 32-bit pixels at PIXELS, rows PITCH bytes apart.
-uint32_t FRAMEHASH(const void* PIXELS, int32_t W, int32_t H, int32_t PITCH);
+// CRC-32 of the W x H frame of 32-bit pixels at PIXELS, rows PITCH bytes apart, as the session
+// files of FORMAT hold it: from format 3 each pixel's fourth byte, which no picture shows, counts
+// as 0; format 2 took the bytes as they were in memory.
+uint32_t FRAMEHASH(const void* PIXELS, int32_t W, int32_t H, int32_t PITCH,
+                   uint32_t FORMAT = SESSIONFORMAT);
 
 }  // namespace KASTREL::ENGINE
