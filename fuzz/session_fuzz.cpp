@@ -57,6 +57,9 @@ void Read(const std::vector<uint8_t>& file) {
     if (kind == SESSIONKIND::HASH) Check(i > 0 && entries[i - 1].KIND == SESSIONKIND::ENDPASS);
     if (kind == SESSIONKIND::END) Check(i + 1 == entries.size());
     Check(entries[i].SKIP >= 0);
+    if (kind == SESSIONKIND::READING)  // a known kind; a display reading names a known call
+      Check(READINGVALUES(entries[i].READINGKIND) > 0 &&
+            (entries[i].READINGKIND != READDISPLAY || uint32_t(entries[i].VALUES[0]) <= 2));
   }
   Check(!in_pass && passes >= 0);
 }

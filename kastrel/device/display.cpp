@@ -1,4 +1,5 @@
 #include "kastrel/device/display.h"
+#include "kastrel/device/input.h"
 
 #include <unistd.h>
 
@@ -30,7 +31,7 @@ void null_unlock() {}
 const VOX_GFX_DRIVER __vox_gfxDriverNull = {
     "Null",  nullptr, nullptr, null_lock, null_unlock, nullptr, nullptr,
     nullptr, nullptr, nullptr, nullptr,   nullptr,     nullptr, nullptr,
-    nullptr, nullptr, nullptr, nullptr,   nullptr,     nullptr, nullptr,
+    nullptr, nullptr, nullptr, nullptr,   nullptr,     nullptr, nullptr, nullptr,
 };
 
 namespace {
@@ -424,9 +425,19 @@ namespace {
 const VOX_GFX_DRIVER* open_driver() { return __vox_gfx ? __vox_gfx->driver : nullptr; }
 }  // namespace
 
+// Readings of the world outside the program, recorded and replayed as input readings are.
 int32_t vox_GfxPresentCount() {
   const VOX_GFX_DRIVER* d = open_driver();
-  return d && d->present_count ? d->present_count() : 0;
+  int32_t v[2] = {0, d && d->present_count ? d->present_count() : 0};
+  KASTREL::FILTERREADING(KASTREL::READDISPLAY, v, 2);
+  return v[1];
+}
+
+int32_t vox_GfxShownCount() {
+  const VOX_GFX_DRIVER* d = open_driver();
+  int32_t v[2] = {2, d && d->shown_count ? d->shown_count() : 0};
+  KASTREL::FILTERREADING(KASTREL::READDISPLAY, v, 2);
+  return v[1];
 }
 
 int32_t vox_GfxPresentPass() {
@@ -454,7 +465,10 @@ void vox_GfxSetFullscreen(int32_t mode) {
 
 int32_t vox_GfxFullscreen() {
   const VOX_GFX_DRIVER* driver = __vox_gfx != nullptr ? __vox_gfx->driver : nullptr;
-  return driver != nullptr && driver->set_display != nullptr && driver->set_display(-2, -1) == 1;
+  int32_t v[2] = {1, driver != nullptr && driver->set_display != nullptr &&
+                         driver->set_display(-2, -1) == 1};
+  KASTREL::FILTERREADING(KASTREL::READDISPLAY, v, 2);
+  return v[1];
 }
 
 void vox_GfxSetWindowTitle(const char* title) {

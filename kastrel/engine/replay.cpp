@@ -215,6 +215,7 @@ void input_filter(INPUTREADING kind, int32_t* values, int32_t count) {
     return;
   }
   if (s.state != STATE::REPLAYING || s.closing) return;
+  if (kind == READDISPLAY && s.recorded.FORMAT() < 3) return;  // older files kept none
   const SESSIONENTRY* next = peek();
   if (next == nullptr) {
     cut_short(s);
@@ -226,7 +227,7 @@ void input_filter(INPUTREADING kind, int32_t* values, int32_t count) {
     take(SESSIONKIND::READING, &reading);
     // The question must be the one recorded: the key asked about, or the pad call and its pad
     // and control.
-    const int32_t asked = kind == READMULTIKEY ? 1 : kind == READPAD ? 3 : 0;
+    const int32_t asked = kind == READMULTIKEY || kind == READDISPLAY ? 1 : kind == READPAD ? 3 : 0;
     if (reading.READINGKIND != kind || !std::equal(values, values + asked, reading.VALUES)) {
       std::snprintf(what, sizeof what,
                     "the game took input reading %d (first value %d) where the recording holds "

@@ -37,12 +37,15 @@ Bytes session(bool ended, int32_t width = 64) {
   w.READING(READMOUSE, pointer);
   w.CLOCK(1e4);
   w.CLOCK(1e4);
+  const int32_t shown[2] = {2, 0};  // the frame loop counts the pictures shown (each pass)
+  w.READING(READDISPLAY, shown);
   VOX::EVENT key{};
   key.TYPE = VOX::KEYPRESSED;
   key.SCANCODE = 30;
   for (int pass = 1; pass <= 2; ++pass) {
     w.CLOCK(1e4 + 0.5 * pass);
     w.PASS(pass == 1 ? &key : nullptr);
+    w.READING(READDISPLAY, shown);  // the same answer: left out
     const int32_t held[2] = {30, -1};  // the frame handler asks whether key 30 is held
     const int32_t stick[4] = {3, 0, VOX::PAD_LEFTX, 12345};  // and where the left stick is
     w.READING(READMULTIKEY, held);
@@ -71,11 +74,11 @@ TEST(SessionFile, ReadsWhatTheWriterWroteAndRefusesDamagedFiles) {
   std::vector<SESSIONENTRY> s;
   const Bytes good = session(true);
   ASSERT_EQ(READSESSION(good.data(), good.size(), s), TRUE) << LASTERROR();
-  ASSERT_EQ(s.size(), 14u) << "the second reading of key 30 is left out";
-  EXPECT_EQ(s[4].KIND, SESSIONKIND::CLOCK);
-  EXPECT_EQ(s[4].CLOCK, 1e4 + 0.5);  // exact in whole ticks
-  EXPECT_EQ(s[11].KIND, SESSIONKIND::ENDPASS);
-  EXPECT_EQ(s[11].SKIP, 1);
+  ASSERT_EQ(s.size(), 15u) << "the second reading of key 30 is left out";
+  EXPECT_EQ(s[5].KIND, SESSIONKIND::CLOCK);
+  EXPECT_EQ(s[5].CLOCK, 1e4 + 0.5);  // exact in whole ticks
+  EXPECT_EQ(s[12].KIND, SESSIONKIND::ENDPASS);
+  EXPECT_EQ(s[12].SKIP, 2);
   // Cut after a whole block: what a crash leaves, read as a recording the game never closed.
   const Bytes cut = session(false);
   ASSERT_EQ(READSESSION(cut.data(), cut.size(), s), TRUE) << LASTERROR();
@@ -116,9 +119,11 @@ TEST(SessionFile, ReadsWhatTheWriterWroteAndRefusesDamagedFiles) {
         << c.what << ": " << LASTERROR();
     EXPECT_TRUE(s.empty()) << c.what;
   }
-  // Format 2 still reads; its hashes took the pixels' fourth byte too, which format 3 leaves out.
+  // Format 2 held no display readings; its hashes took the pixels' fourth byte too, which
+  // format 3 leaves out.
   const Bytes older = changed(8, 2);
-  EXPECT_EQ(READSESSION(older.data(), older.size(), s), TRUE) << LASTERROR();
+  EXPECT_EQ(READSESSION(older.data(), older.size(), s), FALSE);
+  EXPECT_NE(std::string(LASTERROR()).find("unknown reading kind"), std::string::npos);
   const uint32_t frame[2][2] = {{0xFF102030u, 0x00405060u}, {0x00102030u, 0x7F405060u}};
   EXPECT_EQ(FRAMEHASH(frame[0], 2, 1, 8), FRAMEHASH(frame[1], 2, 1, 8));
   EXPECT_NE(FRAMEHASH(frame[0], 2, 1, 8, 2), FRAMEHASH(frame[1], 2, 1, 8, 2));
@@ -145,10 +150,15 @@ TEST(SessionFile, ReadsWhatTheWriterWroteAndRefusesDamagedFiles) {
            {{10, 31}, "missing"},
            {{}, "missing"},
            {{10, 20, 30, 31}, "neither due"}}) {
-    const Bytes file = hashed(at);
-    CLEARLASTERROR();
-    EXPECT_EQ(READSESSION(file.data(), file.size(), s), says.empty() ? TRUE : FALSE) << says;
-    EXPECT_NE(std::string(LASTERROR()).find(says), std::string::npos) << LASTERROR();
+    for (uint8_t format : {2, 3}) {  // format 2 follows the same rule
+      Bytes file = hashed(at);
+      file[8] = format;
+      const uint32_t crc = uint32_t(crc32(0, file.data(), 12));
+      for (int i = 0; i < 4; ++i) file[size_t(12 + i)] = uint8_t(crc >> (8 * i));
+      CLEARLASTERROR();
+      EXPECT_EQ(READSESSION(file.data(), file.size(), s), says.empty() ? TRUE : FALSE) << says;
+      EXPECT_NE(std::string(LASTERROR()).find(says), std::string::npos) << LASTERROR();
+    }
   }
   // What is not a regular file, or cannot be read, is refused with the reason.
   const std::string fifo = ::testing::TempDir() + "session.fifo";

@@ -12,6 +12,7 @@
 #include "kastrel/device/input.h"
 #include "kastrel/device/testing/x_desktop.h"
 #include "kastrel/device/timer.h"
+#include "kastrel/engine/replay.h"
 #include "kastrel/engine/testing/game.h"
 #include "kastrel/graphics/shapes.h"
 
@@ -68,4 +69,23 @@ TEST(ThreadRule, ASecondThreadReadsInputAndIsRefusedTheScreenWithoutFreezingTheG
     EXPECT_NE(refusals[i].find(calls[i]), std::string::npos) << refusals[i];
   EXPECT_EQ(dirty_after, dirty_before);
   EXPECT_NE(red_at, 0) << "the window was not presented after the second thread's calls";
+}
+
+// A game that shows what the window presented, recorded in the real window, replays frame-exact
+// on the null driver, which presents nothing: the counts come from the recording.
+TEST(ReplayOutside, PresentedPicturesReplayFromTheRecording) {
+  X_DESKTOP_OR_SKIP();
+  const std::string path = ::testing::TempDir() + "presented.kst";
+  const auto play = [] {
+    on_frame = [](const Frame& f) {
+      const uint32_t shown = uint32_t(vox_GfxPresentCount()) * 7 + uint32_t(PRESENTEDFPS);
+      fill(MATH::RECT{0, 0, 63, 47}, 0xFF000000u | shown);
+      usleep(5000);
+      if (f.pass == 120) SHUTDOWN(TRUE);
+    };
+    std::exit(run(false) == TRUE ? 0 : 3);  // the replay takes the null driver itself
+  };
+  EXPECT_EXIT((ENGINE::RECORDSESSION(path), play()), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT((ENGINE::REPLAYSESSION(path, false, true), play()), ::testing::ExitedWithCode(0),
+              "");
 }

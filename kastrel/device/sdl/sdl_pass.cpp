@@ -30,6 +30,7 @@ void present(VOX_GFX_SCREEN* s) {
   int32_t lines = std::min(d.height, s->height);
   SDL_Surface* surface = SDL_GetWindowSurface(d.window);
   if (surface == nullptr) return;
+  vox_sdl_shown();  // the picture is on show this pass, new or not
   if (surface != d.shown_surface || surface->w != d.shown_w || surface->h != d.shown_h) {
     // A new or resized surface: black beyond the frame, the whole frame again.
     SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, 0, 0, 0));
