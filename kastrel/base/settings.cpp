@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "kastrel/base/error.h"
+#include "kastrel/base/player_files.h"
 
 namespace KASTREL {
 
@@ -65,15 +66,45 @@ bool write_all(int fd, const std::string& text, int* error) {
 
 }  // namespace
 
+namespace {
+
+// The whole file as LOAD finds it: its bytes, no file, or why it cannot be read.
+FILEREAD read_file(const std::string& filename, std::string* text) {
+  std::ifstream in(filename, std::ios::binary);
+  if (!in) {
+    if (errno == ENOENT) return FILEREAD::MISSING;
+    *text = std::string("cannot read ") + filename + ": " + std::strerror(errno);
+    return FILEREAD::FAILED;
+  }
+  std::ostringstream all;
+  all << in.rdbuf();
+  if (in.bad()) {
+    *text = "reading " + filename + " failed";
+    return FILEREAD::FAILED;
+  }
+  *text = all.str();
+  return FILEREAD::READ;
+}
+
+}  // namespace
+
 BOOLEAN SETTINGS::LOAD(const std::string& FILENAME) {
   IFILENAME = FILENAME;
   IVALUES.clear();
-  std::ifstream in(FILENAME, std::ios::binary);
-  if (!in) {
-    if (errno == ENOENT) return TRUE;
-    SETLASTERROR("SETTINGS::LOAD: cannot read %s: %s", FILENAME.c_str(), std::strerror(errno));
+  // A session replay answers from its recording; a recording keeps what was read.
+  const PLAYERFILEHOOKS* hooks = PLAYERFILEHOOKSSET();
+  std::string text;
+  FILEREAD state = FILEREAD::MISSING;
+  if (hooks == nullptr || !hooks->LOADANSWER(&state, &text)) {
+    state = read_file(FILENAME, &text);
+    if (hooks != nullptr) hooks->LOADED(state, text);
+  }
+  if (state == FILEREAD::MISSING) return TRUE;
+  if (state == FILEREAD::FAILED) {
+    SETLASTERROR("SETTINGS::LOAD: %s", text.c_str());
     return FALSE;
   }
+  std::istringstream in(text);
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -85,11 +116,6 @@ BOOLEAN SETTINGS::LOAD(const std::string& FILENAME) {
       return FALSE;
     }
     IVALUES[line.substr(0, eq)] = unescaped(line.substr(eq + 1));
-  }
-  if (in.bad()) {
-    SETLASTERROR("SETTINGS::LOAD: reading %s failed", FILENAME.c_str());
-    IVALUES.clear();
-    return FALSE;
   }
   return TRUE;
 }
@@ -104,6 +130,21 @@ BOOLEAN SETTINGS::SAVE() {
     SETLASTERROR("SETTINGS::SAVE: no file named (LOAD or SAVE one first)");
     return FALSE;
   }
+  // A session replay writes nothing and answers as the recording's SAVE did; a recording keeps
+  // the answer.
+  const PLAYERFILEHOOKS* hooks = PLAYERFILEHOOKSSET();
+  BOOLEAN answer = FALSE;
+  std::string reason;
+  if (hooks != nullptr && hooks->SAVEANSWER(&answer, &reason)) {
+    if (answer == FALSE) SETLASTERROR("%s", reason.c_str());
+    return answer;
+  }
+  answer = WRITE();
+  if (hooks != nullptr) hooks->SAVED(answer, answer != FALSE ? "" : LASTERROR());
+  return answer;
+}
+
+BOOLEAN SETTINGS::WRITE() {
   std::string text;
   for (const auto& [key, value] : IVALUES) text += key + "=" + escaped(value) + "\n";
   // The old file's permissions carry over; a new one is the player's own.

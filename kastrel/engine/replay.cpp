@@ -17,6 +17,7 @@
 #include <filesystem>
 
 #include "kastrel/base/error.h"
+#include "kastrel/base/player_files.h"
 #include "kastrel/base/timer.h"
 #include "kastrel/device/driver.h"
 #include "kastrel/device/input.h"
@@ -111,6 +112,10 @@ const char* describe(SESSIONKIND kind) {
       return "a frame hash";
     case SESSIONKIND::CLOCK:
       return "a clock reading";
+    case SESSIONKIND::LOAD:
+      return "a settings load";
+    case SESSIONKIND::SAVE:
+      return "a settings save";
   }
   return "a record";
 }
@@ -148,7 +153,8 @@ bool take(SESSIONKIND kind, SESSIONENTRY* out) {
                   describe(kind), describe(entry->KIND));
     diverge(what);
   }
-  if (kind != SESSIONKIND::CLOCK && kind != SESSIONKIND::HASH) {
+  if (kind != SESSIONKIND::CLOCK && kind != SESSIONKIND::HASH && kind != SESSIONKIND::LOAD &&
+      kind != SESSIONKIND::SAVE) {
     if (entry->SKIP != s.skipped) {
       std::snprintf(what, sizeof what,
                     "the game took %d input-state readings before %s where the recording "
@@ -355,7 +361,112 @@ void read_environment() {
   }
 }
 
+// ---- The player's files ----
+//
+// A recording keeps what SETTINGS::LOAD found and what SAVE answered; its replay answers both
+// from the file, writes nothing, and names a folder of its own for PATHS::SAVES, so that it
+// neither depends on nor changes the player's files. A replay of a format-2 file (which kept
+// none of it) reads the settings as they are now, as it always did, and writes nothing.
+
+// The game's thread, or any thread before INITIALIZE (games read their settings first).
+bool files_recorded(SESSIONSTATE& s) {
+  read_environment();
+  return session_thread || s.state == STATE::RECORDARMED || s.state == STATE::REPLAYARMED;
+}
+bool recording(SESSIONSTATE& s) {
+  return files_recorded(s) && (s.state == STATE::RECORDING || s.state == STATE::RECORDARMED);
+}
+bool replaying(SESSIONSTATE& s) {
+  return files_recorded(s) && (s.state == STATE::REPLAYING || s.state == STATE::REPLAYARMED);
+}
+// Whatever the thread: a replay never writes the player's files.
+bool replay_on(SESSIONSTATE& s) {
+  read_environment();
+  return s.state == STATE::REPLAYING || s.state == STATE::REPLAYARMED;
+}
+
+bool load_answer(FILEREAD* state, std::string* text) {
+  SESSIONSTATE& s = session();
+  if (!replaying(s) || s.recorded.FORMAT() < 3) return false;
+  SESSIONENTRY entry;
+  if (s.closing || !take(SESSIONKIND::LOAD, &entry)) {  // past a recording cut short
+    *state = FILEREAD::MISSING;
+    return true;
+  }
+  *state = FILEREAD(entry.STATE);
+  *text = std::move(entry.TEXT);
+  return true;
+}
+
+void loaded(FILEREAD state, const std::string& text) {
+  SESSIONSTATE& s = session();
+  if (!recording(s)) return;
+  if (text.size() > SESSIONMAXFILE)
+    stop(EXITBADSESSION, "a settings file of %zu bytes is more than a session records (%zu)",
+         text.size(), SESSIONMAXFILE);
+  s.writer.LOAD(int32_t(state), text);
+}
+
+bool save_answer(BOOLEAN* result, std::string* reason) {
+  SESSIONSTATE& s = session();
+  if (!replay_on(s)) return false;
+  SESSIONENTRY entry;
+  if (!replaying(s) || s.recorded.FORMAT() < 3 || s.closing ||
+      !take(SESSIONKIND::SAVE, &entry)) {
+    *result = TRUE;  // written nowhere
+    return true;
+  }
+  *result = entry.STATE != 0 ? TRUE : FALSE;
+  *reason = entry.TEXT.substr(0, SESSIONMAXFILE);
+  return true;
+}
+
+void saved(BOOLEAN result, const std::string& reason) {
+  SESSIONSTATE& s = session();
+  if (recording(s)) s.writer.SAVE(result != FALSE, reason.substr(0, 4096));
+}
+
+// The replay's own folder for the game's files, under the temporary folder, removed when the
+// process exits.
+std::string replay_folder_root;
+
+void remove_replay_folder() {
+  std::error_code error;
+  std::filesystem::remove_all(replay_folder_root, error);
+}
+
+std::string saves_folder(const std::string& org, const std::string& app) {
+  SESSIONSTATE& s = session();
+  if (!replay_on(s) || s.recorded.FORMAT() < 3) return "";
+  if (replay_folder_root.empty()) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string root = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") +
+                       "/kastrel-replay-XXXXXX";
+    if (mkdtemp(root.data()) == nullptr)
+      stop(EXITBADSESSION, "cannot make a folder for the replay's files in %s: %s",
+           root.c_str(), std::strerror(errno));
+    replay_folder_root = root;
+    std::atexit(remove_replay_folder);
+  }
+  const std::string folder = replay_folder_root + "/" + org + "/" + app;
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error)
+    stop(EXITBADSESSION, "cannot make the replay's folder %s: %s", folder.c_str(),
+         error.message().c_str());
+  return folder + "/";
+}
+
+const PLAYERFILEHOOKS kPlayerFileHooks{load_answer, loaded, save_answer, saved, saves_folder};
+const bool kPlayerFileHooksSet = (SETPLAYERFILEHOOKS(&kPlayerFileHooks), true);
+
 }  // namespace
+
+BOOLEAN REPLAYING() {
+  SESSIONSTATE& s = session();
+  read_environment();
+  return s.state == STATE::REPLAYARMED || s.state == STATE::REPLAYING ? TRUE : FALSE;
+}
 
 BOOLEAN RECORDSESSION(const std::string& FILENAME) {
   SESSIONSTATE& s = session();

@@ -6,11 +6,14 @@
 #include <zlib.h>
 
 #include <csignal>
+#include <filesystem>
 #include <cstring>
 #include <fstream>
 #include <thread>
 
 #include "kastrel/base/error.h"
+#include "kastrel/base/paths.h"
+#include "kastrel/base/settings.h"
 #include "kastrel/base/timer.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/engine/session_file.h"
@@ -320,3 +323,36 @@ TEST(Record, AFullDiskKeepsEveryWholeBlock) {
 }
 
 }  // namespace
+
+// A game that keeps a best score with SETTINGS: its replay reads the score it found when
+// recorded, whatever the file holds now, writes nothing there, and names a folder of its own.
+TEST(Replay, NeverReadsOrWritesThePlayersFiles) {
+  const std::string home = ::testing::TempDir() + "xdg", path = ::testing::TempDir() + "best.kst";
+  setenv("XDG_DATA_HOME", home.c_str(), 1);
+  const std::string folder = PATHS::SAVES("kastrel-tests", "best"), file = folder + "best.txt";
+  ASSERT_NE(folder, "") << LASTERROR();
+  const auto play = [&folder] {
+    test_game::on_frame = [&folder](const test_game::Frame& f) {
+      static SETTINGS scores;
+      static int32_t best = 0;
+      if (f.pass == 1) scores.LOAD(PATHS::SAVES("kastrel-tests", "best") + "best.txt");
+      if (f.pass == 1) best = scores.GETINT("best", 0);
+      if (f.pass == 3) scores.SETINT("best", best + 1), best += scores.SAVE() == TRUE ? 10 : 20;
+      test_game::fill({0, 0, 63, 47}, 0xFF000000u | uint32_t(best));
+      if (f.pass == 5) SHUTDOWN(FALSE);
+    };
+    test_game::run();
+    // The replay's own folder, and a game that asks knows it is replayed.
+    const bool replayed = REPLAYING() != FALSE;
+    std::exit(replayed == (PATHS::SAVES("kastrel-tests", "best") != folder) ? 0 : 9);
+  };
+  std::ofstream(file) << "best=5\n";
+  EXPECT_EXIT((RECORDSESSION(path), play()), ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(kastrel_read(file), "best=6\n");
+  std::ofstream(file) << "best=100\n";
+  EXPECT_EXIT((REPLAYSESSION(path, false, true), play()), ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(kastrel_read(file), "best=100\n");
+  std::filesystem::remove(file);
+  EXPECT_EXIT((REPLAYSESSION(path, false, true), play()), ::testing::ExitedWithCode(0), "");
+  EXPECT_FALSE(std::filesystem::exists(file));
+}

@@ -180,6 +180,20 @@ void SESSIONWRITER::HASH(uint32_t FRAMEHASH) {
   put32(INUMBERS, FRAMEHASH);
 }
 
+void SESSIONWRITER::LOAD(int32_t STATE, const std::string& TEXT) {
+  IRECORDS.push_back(TAG_LOAD);
+  IRECORDS.push_back(uint8_t(STATE));
+  put_varint(IRECORDS, TEXT.size());
+  IRECORDS.insert(IRECORDS.end(), TEXT.begin(), TEXT.end());
+}
+
+void SESSIONWRITER::SAVE(bool SAVED, const std::string& REASON) {
+  IRECORDS.push_back(TAG_SAVE);
+  IRECORDS.push_back(SAVED ? 1 : 0);
+  put_varint(IRECORDS, SAVED ? 0 : REASON.size());
+  if (!SAVED) IRECORDS.insert(IRECORDS.end(), REASON.begin(), REASON.end());
+}
+
 void SESSIONWRITER::END() { COUNTED(TAG_END); }
 
 const std::vector<uint8_t>& SESSIONWRITER::BLOCK(bool LAST) {
@@ -432,7 +446,8 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
     for (int32_t i = 0; i < count; ++i, IRECORD += 4) values[i] = int32_t(get32(body + IRECORD));
     return true;
   };
-  if (tag != TAG_CLOCK && tag != TAG_HASH) {  // counted records: the readings left out first
+  if (tag != TAG_CLOCK && tag != TAG_HASH && tag != TAG_LOAD && tag != TAG_SAVE) {
+    // Counted records: the readings left out first.
     uint64_t skip = 0;
     if (tag < TAG_MODE || tag > TAG_END) return damaged("unknown record");
     if (!get_varint(body, &IRECORD, IRECORDEND, &skip) || skip > INT32_MAX)
@@ -507,6 +522,20 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
       OUT.CLOCK = double(tick) * SESSIONTICK;
       ITICK = tick;
       IDELTA = delta;
+      break;
+    }
+    case TAG_LOAD:
+    case TAG_SAVE: {
+      uint64_t size = 0;
+      if (IFORMAT < 3) return damaged("unknown record");
+      OUT.KIND = tag == TAG_LOAD ? SESSIONKIND::LOAD : SESSIONKIND::SAVE;
+      OUT.STATE = IRECORD < IRECORDEND ? body[IRECORD++] : 0xFF;
+      if (OUT.STATE > (tag == TAG_LOAD ? 2 : 1)) return damaged("unknown file state");
+      if (!get_varint(body, &IRECORD, IRECORDEND, &size) || size > IRECORDEND - IRECORD ||
+          size > SESSIONMAXFILE)
+        return damaged("cut short");
+      OUT.TEXT.assign(reinterpret_cast<const char*>(body + IRECORD), size_t(size));
+      IRECORD += size_t(size);
       break;
     }
     default:

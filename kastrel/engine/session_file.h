@@ -28,8 +28,10 @@ inline constexpr double SESSIONTICK = 1.0 / 1048576.0;
 // pass's work), and the frame of the last pass.
 inline constexpr int32_t SESSIONHASHEVERY = 10;
 inline constexpr double SESSIONHASHSECONDS = 0.1;
-// No block holds more than this, stored or unpacked: the reader's memory stays bounded.
-inline constexpr size_t SESSIONMAXBLOCK = 1u << 20;
+// No block holds more than this, stored or unpacked: the reader's memory stays bounded. A pass
+// holds at most one settings file of SESSIONMAXFILE bytes beside its other records.
+inline constexpr size_t SESSIONMAXBLOCK = 2u << 20;
+inline constexpr size_t SESSIONMAXFILE = 1u << 20;
 
 // Record tags.
 enum SESSIONTAG : uint8_t {
@@ -41,9 +43,11 @@ enum SESSIONTAG : uint8_t {
   TAG_END = 0x06,        // the game ended; nothing follows
   TAG_HASH = 0x07,       // CRC-32 of the frame of the pass that just ended
   TAG_CLOCK = 0x10,      // a clock reading
+  TAG_LOAD = 0x11,       // what SETTINGS::LOAD found: state, then the bytes (format 3)
+  TAG_SAVE = 0x12,       // what SETTINGS::SAVE answered, and why not (format 3)
 };
 
-enum class SESSIONKIND : uint8_t { MODE, READING, PASS, ENDPASS, END, HASH, CLOCK };
+enum class SESSIONKIND : uint8_t { MODE, READING, PASS, ENDPASS, END, HASH, CLOCK, LOAD, SAVE };
 
 // How many int32 values a reading of each kind holds (0: no such kind).
 int32_t READINGVALUES(int32_t KIND);
@@ -56,6 +60,8 @@ struct SESSIONENTRY {
   uint32_t HASH = 0;        // HASH only
   int32_t READINGKIND = 0;  // READING only
   int32_t VALUES[6] = {};   // MODE (4 used), READING, or the event of a PASS (see EVENT())
+  int32_t STATE = 0;        // LOAD: a FILEREAD; SAVE: 1 TRUE, 0 FALSE
+  std::string TEXT;         // LOAD: the file's bytes or why it failed; SAVE: why it failed
   VOX::EVENT EVENT() const;
 };
 
@@ -134,6 +140,10 @@ class SESSIONWRITER {
   void PASS(const VOX::EVENT* EVENT);                 // null: no event
   void ENDPASS();
   void HASH(uint32_t FRAMEHASH);
+  // What SETTINGS::LOAD found (STATE a FILEREAD) and what SAVE answered (TEXT at most
+  // SESSIONMAXFILE bytes).
+  void LOAD(int32_t STATE, const std::string& TEXT);
+  void SAVE(bool SAVED, const std::string& REASON);
   void END();
   // The records since the last block as one block, deflated when that is smaller; LAST marks
   // the recording's end. The records are then cleared.
