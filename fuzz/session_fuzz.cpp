@@ -61,7 +61,8 @@ void Read(const std::vector<uint8_t>& file) {
       Check(entries[i].STATE >= 0 && entries[i].STATE <= (kind == SESSIONKIND::LOAD ? 2 : 1));
     if (kind == SESSIONKIND::READING)  // a known kind; a display reading names a known call
       Check(READINGVALUES(entries[i].READINGKIND) > 0 &&
-            (entries[i].READINGKIND != READDISPLAY || uint32_t(entries[i].VALUES[0]) <= 2));
+            (entries[i].READINGKIND < READDISPLAY ||
+             uint32_t(entries[i].VALUES[0]) <= (entries[i].READINGKIND == READDISPLAY ? 2u : 3u)));
   }
   Check(!in_pass && passes >= 0);
 }

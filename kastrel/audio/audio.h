@@ -138,4 +138,11 @@ inline constexpr uint64_t DEFAULTMAXSOUNDBYTES = uint64_t{256} << 20;
 void SETMAXSOUNDBYTES(uint64_t BYTES);
 uint64_t MAXSOUNDBYTES();
 
+// What the sound device says of the world outside the program (SOUND::PLAYING, MUSICPLAYING,
+// SILENT, and whether SOUND::PLAY found a voice) passes through FILTER when one is set, which
+// sees CALL (0, 1, 2, 3 in that order) and the answer and may replace it: session recording
+// keeps these answers and replay gives them back. FILTER runs on the thread that asks.
+using READINGFILTER = void (*)(int32_t CALL, int32_t* ANSWER);
+void SETREADINGFILTER(READINGFILTER FILTER);
+
 }  // namespace KASTREL::AUDIO

@@ -94,7 +94,8 @@ enum INPUTREADING : int32_t {
   READMOUSE = 2,
   READKEY = 3,
   READPAD = 4,
-  READDISPLAY = 5
+  READDISPLAY = 5,
+  READAUDIO = 6  // the sound device's answers (call, answer), passed on by the engine
 };
 using INPUTFILTER = void (*)(INPUTREADING KIND, int32_t* VALUES, int32_t COUNT);
 void SETINPUTFILTER(INPUTFILTER FILTER);

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "kastrel/audio/audio.h"
 #include "kastrel/base/error.h"
 #include "kastrel/base/player_files.h"
 #include "kastrel/base/timer.h"
@@ -221,7 +222,7 @@ void input_filter(INPUTREADING kind, int32_t* values, int32_t count) {
     return;
   }
   if (s.state != STATE::REPLAYING || s.closing) return;
-  if (kind == READDISPLAY && s.recorded.FORMAT() < 3) return;  // older files kept none
+  if (kind >= READDISPLAY && s.recorded.FORMAT() < 3) return;  // older files kept none
   const SESSIONENTRY* next = peek();
   if (next == nullptr) {
     cut_short(s);
@@ -233,7 +234,7 @@ void input_filter(INPUTREADING kind, int32_t* values, int32_t count) {
     take(SESSIONKIND::READING, &reading);
     // The question must be the one recorded: the key asked about, or the pad call and its pad
     // and control.
-    const int32_t asked = kind == READMULTIKEY || kind == READDISPLAY ? 1 : kind == READPAD ? 3 : 0;
+    const int32_t asked = kind == READPAD ? 3 : kind == READMOUSE || kind == READKEY ? 0 : 1;
     if (reading.READINGKIND != kind || !std::equal(values, values + asked, reading.VALUES)) {
       std::snprintf(what, sizeof what,
                     "the game took input reading %d (first value %d) where the recording holds "
@@ -256,6 +257,13 @@ void input_filter(INPUTREADING kind, int32_t* values, int32_t count) {
 }
 
 // The frame as the session's format hashes it (a replay of an older file, as that did).
+// The sound device's answers, as readings of their own.
+void audio_filter(int32_t call, int32_t* answer) {
+  int32_t values[2] = {call, *answer};
+  input_filter(READAUDIO, values, 2);
+  *answer = values[1];
+}
+
 uint32_t screen_hash(uint32_t format = SESSIONFORMAT) {
   const VOX_GFX_SCREEN* screen = __vox_gfx;
   if (screen == nullptr || screen->framebuffer == nullptr) return 0;
@@ -540,11 +548,13 @@ int32_t MODE(int32_t W, int32_t H, BOOLEAN FS, int32_t FLAGS) {
     catch_close_signals(true);
     SETTIMERSOURCE(recording_clock);
     SETINPUTFILTER(input_filter);
+    AUDIO::SETREADINGFILTER(audio_filter);
   } else if (s.state == STATE::REPLAYARMED) {
     s.state = STATE::REPLAYING;
     session_thread = true;
     SETTIMERSOURCE(replay_clock);
     SETINPUTFILTER(input_filter);
+    AUDIO::SETREADINGFILTER(audio_filter);
   }
   if (s.state == STATE::RECORDING) {
     s.writer.MODE(W, H, FS, FLAGS);
@@ -659,6 +669,7 @@ void FINISH() {
   }
   SETTIMERSOURCE(nullptr);
   SETINPUTFILTER(nullptr);
+  AUDIO::SETREADINGFILTER(nullptr);
   session_thread = false;
   s.state = STATE::DONE;
 }

@@ -54,7 +54,9 @@ uint32_t crc_of(const uint8_t* data, size_t size) {
 
 // The int32s kept per question: the key asked about, or the pad call, pad and control.
 int32_t question_values(int32_t kind) {
-  return kind == READMULTIKEY || kind == READDISPLAY ? 1 : kind == READPAD ? 3 : 0;
+  return kind == READMULTIKEY || kind == READDISPLAY || kind == READAUDIO ? 1
+         : kind == READPAD                                                ? 3
+                                                                          : 0;
 }
 
 std::array<int32_t, 4> question(int32_t kind, const int32_t* values) {
@@ -82,6 +84,7 @@ int32_t READINGVALUES(int32_t KIND) {
     case READPAD:
       return 4;
     case READDISPLAY:
+    case READAUDIO:
       return 2;
     default:
       return 0;
@@ -462,11 +465,12 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
     case TAG_READING:
       OUT.KIND = SESSIONKIND::READING;
       OUT.READINGKIND = IRECORD < IRECORDEND ? body[IRECORD++] : 0;
-      if (READINGVALUES(OUT.READINGKIND) == 0 || (OUT.READINGKIND == READDISPLAY && IFORMAT < 3))
+      if (READINGVALUES(OUT.READINGKIND) == 0 || (OUT.READINGKIND >= READDISPLAY && IFORMAT < 3))
         return damaged("unknown reading kind");
       if (!fixed(READINGVALUES(OUT.READINGKIND), OUT.VALUES)) return damaged("cut short");
-      if (OUT.READINGKIND == READDISPLAY && uint32_t(OUT.VALUES[0]) > 2)
-        return damaged("unknown display reading");
+      if (OUT.READINGKIND >= READDISPLAY &&
+          uint32_t(OUT.VALUES[0]) > (OUT.READINGKIND == READDISPLAY ? 2u : 3u))
+        return damaged("unknown display or sound reading");
       break;
     case TAG_PASS:
     case TAG_PASSEVENT:

@@ -3,6 +3,7 @@
 // window goes on being presented afterwards.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -88,4 +89,50 @@ TEST(ReplayOutside, PresentedPicturesReplayFromTheRecording) {
   EXPECT_EXIT((ENGINE::RECORDSESSION(path), play()), ::testing::ExitedWithCode(0), "");
   EXPECT_EXIT((ENGINE::REPLAYSESSION(path, false, true), play()), ::testing::ExitedWithCode(0),
               "");
+}
+
+// Dead keys of a real layout (us, variant intl) on a private X server, typed a key a run of
+// xdotool while the frame loop runs, compose every time in both presentations.
+TEST(DeadKeys, ComposeEveryTimeWhileTheFrameLoopRuns) {
+  x_desktop::Server server("640x480x24");
+  if (!server.ok()) GTEST_SKIP() << server.error();
+  if (kastrel_testing::run({"setxkbmap", "-display", server.display(), "us", "-variant", "intl"})
+          .exit_status != 0)
+    GTEST_SKIP() << "setxkbmap cannot set the us intl layout";
+  setenv("DISPLAY", server.display().c_str(), 1);
+  setenv("SDL_VIDEODRIVER", "x11", 1);
+  setenv("LC_ALL", "C.UTF-8", 1);
+  constexpr int kTimes = 20;
+  for (const char* present : {"vsync", "25ms"}) {
+    const auto play = [present] {
+      setenv("KASTREL_PRESENT", present, 1);
+      static std::thread typist;
+      static std::string typed;
+      on_show = [] {
+        TARGETFPS(50);  // the test game stops a loop that runs past 400 passes
+        vox_GfxTextInput(1);
+        typist = std::thread([] {
+          x_desktop::Connection x;
+          const unsigned long w = x.wait_for_window("kastrel_transition_window_tests");
+          x_desktop::xdotool("windowfocus --sync " + std::to_string(w));
+          for (int i = 0; i < 2 * kTimes; ++i) {
+            x_desktop::xdotool(i % 2 == 0 ? "key dead_acute" : "key e");
+            usleep(60000);
+          }
+        });
+      };
+      on_frame = [](const Frame& f) {
+        if (f.input == INPUTEVENT::TEXTINPUT)
+          typed += std::string(f.event.TEXT, strnlen(f.event.TEXT, 4));
+        if (typed.size() >= 2 * kTimes) SHUTDOWN(TRUE);
+      };
+      run(false);
+      typist.join();
+      std::string composed;
+      for (int i = 0; i < kTimes; ++i) composed += "\xC3\xA9";
+      std::fprintf(stderr, "typed %s\n", typed.c_str());
+      std::exit(typed == composed ? 0 : 1);
+    };
+    EXPECT_EXIT(play(), ::testing::ExitedWithCode(0), "") << present;
+  }
 }
