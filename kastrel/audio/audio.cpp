@@ -18,6 +18,7 @@
 
 #include "kastrel/audio/audio_header.h"
 #include "kastrel/base/error.h"
+#include "kastrel/device/input.h"
 
 namespace KASTREL::AUDIO {
 
@@ -494,20 +495,13 @@ int repeats_of(int32_t loops) { return loops < 0 ? -1 : loops; }
 
 Mix_Chunk* chunk_of(const SAMPLES* s) { return s ? s->chunk : nullptr; }
 
-std::atomic<READINGFILTER> g_reading_filter{nullptr};
-
 BOOLEAN filtered(int32_t call, BOOLEAN answer) {
-  int32_t value = answer != FALSE ? 1 : 0;
-  if (const READINGFILTER filter = g_reading_filter.load(std::memory_order_acquire))
-    filter(call, &value);
-  return value != 0 ? TRUE : FALSE;
+  int32_t values[2] = {call, answer != FALSE ? 1 : 0};
+  FILTERREADING(READAUDIO, values, 2);
+  return values[1] != 0 ? TRUE : FALSE;
 }
 
 }  // namespace
-
-void SETREADINGFILTER(READINGFILTER FILTER) {
-  g_reading_filter.store(FILTER, std::memory_order_release);
-}
 
 // ---- SAMPLESHANDLE -------------------------------------------------------------------------
 

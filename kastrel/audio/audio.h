@@ -139,10 +139,8 @@ void SETMAXSOUNDBYTES(uint64_t BYTES);
 uint64_t MAXSOUNDBYTES();
 
 // What the sound device says of the world outside the program (SOUND::PLAYING, MUSICPLAYING,
-// SILENT, and whether SOUND::PLAY found a voice) passes through FILTER when one is set, which
-// sees CALL (0, 1, 2, 3 in that order) and the answer and may replace it: session recording
-// keeps these answers and replay gives them back. FILTER runs on the thread that asks.
-using READINGFILTER = void (*)(int32_t CALL, int32_t* ANSWER);
-void SETREADINGFILTER(READINGFILTER FILTER);
+// SILENT, and whether SOUND::PLAY found a voice) passes through the input filter
+// (kastrel/device/input.h, reading READAUDIO: call 0, 1, 2 or 3 in that order, and the answer),
+// so a session recording keeps these answers and its replay gives them back.
 
 }  // namespace KASTREL::AUDIO

@@ -16,7 +16,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include "kastrel/audio/audio.h"
 #include "kastrel/base/error.h"
 #include "kastrel/base/player_files.h"
 #include "kastrel/base/timer.h"
@@ -257,13 +256,6 @@ void input_filter(INPUTREADING kind, int32_t* values, int32_t count) {
 }
 
 // The frame as the session's format hashes it (a replay of an older file, as that did).
-// The sound device's answers, as readings of their own.
-void audio_filter(int32_t call, int32_t* answer) {
-  int32_t values[2] = {call, *answer};
-  input_filter(READAUDIO, values, 2);
-  *answer = values[1];
-}
-
 uint32_t screen_hash(uint32_t format = SESSIONFORMAT) {
   const VOX_GFX_SCREEN* screen = __vox_gfx;
   if (screen == nullptr || screen->framebuffer == nullptr) return 0;
@@ -548,13 +540,11 @@ int32_t MODE(int32_t W, int32_t H, BOOLEAN FS, int32_t FLAGS) {
     catch_close_signals(true);
     SETTIMERSOURCE(recording_clock);
     SETINPUTFILTER(input_filter);
-    AUDIO::SETREADINGFILTER(audio_filter);
   } else if (s.state == STATE::REPLAYARMED) {
     s.state = STATE::REPLAYING;
     session_thread = true;
     SETTIMERSOURCE(replay_clock);
     SETINPUTFILTER(input_filter);
-    AUDIO::SETREADINGFILTER(audio_filter);
   }
   if (s.state == STATE::RECORDING) {
     s.writer.MODE(W, H, FS, FLAGS);
@@ -669,7 +659,6 @@ void FINISH() {
   }
   SETTIMERSOURCE(nullptr);
   SETINPUTFILTER(nullptr);
-  AUDIO::SETREADINGFILTER(nullptr);
   session_thread = false;
   s.state = STATE::DONE;
 }

@@ -11,7 +11,6 @@
 #include <fstream>
 #include <thread>
 
-#include "kastrel/audio/audio.h"
 #include "kastrel/base/error.h"
 #include "kastrel/base/paths.h"
 #include "kastrel/base/settings.h"
@@ -356,22 +355,4 @@ TEST(Replay, NeverReadsOrWritesThePlayersFiles) {
   std::filesystem::remove(file);
   EXPECT_EXIT((REPLAYSESSION(path, false, true), play()), ::testing::ExitedWithCode(0), "");
   EXPECT_FALSE(std::filesystem::exists(file));
-}
-
-// What the sound device says comes from the recording: a game that shows whether it runs silent
-// replays frame-exact where the device differs.
-TEST(Replay, TheSoundDevicesAnswersComeFromTheRecording) {
-  const std::string path = ::testing::TempDir() + "sound.kst";
-  const auto play = [](const char* device) {
-    setenv("SDL_AUDIODRIVER", device, 1);
-    test_game::on_frame = [](const test_game::Frame& f) {
-      test_game::fill({0, 0, 63, 47}, AUDIO::SILENT() != FALSE ? 0xFFFFFFFFu : 0xFF000000u);
-      if (f.pass == 3) SHUTDOWN(FALSE);
-    };
-    AUDIO::OPENAUDIO();
-    test_game::run();
-    std::exit(AUDIO::SILENT() != FALSE ? 4 : 0);  // the game's own answer after the session
-  };
-  EXPECT_EXIT((RECORDSESSION(path), play("no-such-device")), ::testing::ExitedWithCode(4), "");
-  EXPECT_EXIT((REPLAYSESSION(path, false, true), play("dummy")), ::testing::ExitedWithCode(0), "");
 }
