@@ -62,7 +62,7 @@ void Read(const std::vector<uint8_t>& file) {
     if (kind == SESSIONKIND::READING)  // a known kind; a display reading names a known call
       Check(READINGVALUES(entries[i].READINGKIND) > 0 &&
             (entries[i].READINGKIND < READDISPLAY ||
-             uint32_t(entries[i].VALUES[0]) <= (entries[i].READINGKIND == READDISPLAY ? 2u : 3u)));
+             uint32_t(entries[i].VALUES[0]) <= (entries[i].READINGKIND == READDISPLAY ? 3u : 4u)));
   }
   Check(!in_pass && passes >= 0);
 }

@@ -616,26 +616,29 @@ BOOLEAN MUSIC::LOADFROMMEMORY(const void* MEM, int32_t SIZE) {
 }
 
 BOOLEAN MUSIC::PLAY(int32_t LOOPS, float FADEIN) const {
-  if (!ready()) return TRUE;
-  Mix_Music* music = ISAMPLES ? ISAMPLES->music : nullptr;
-  if (!music) {
-    SETLASTERROR("no music is loaded to play");
-    return FALSE;
-  }
-  // The mixer waits for a fading track to finish before starting another, and a paused fade
-  // never finishes: stop it outright.
-  Mix_HaltMusic();
-  // The mixer counts plays, not repeats.
-  const int plays = LOOPS < 0 ? -1 : LOOPS + 1;
-  const int ms =
-      FADEIN > 0.0f ? static_cast<int>(std::lround(std::min(FADEIN, 3600.0f) * 1000)) : 0;
-  const int result = ms > 0 ? Mix_FadeInMusic(music, plays, ms) : Mix_PlayMusic(music, plays);
-  if (result != 0) {
-    SETLASTERROR("the music cannot start: %s", Mix_GetError());
-    return FALSE;
-  }
-  d.track = ISAMPLES;
-  return TRUE;
+  const auto start = [&]() -> BOOLEAN {
+    if (!ready()) return TRUE;
+    Mix_Music* music = ISAMPLES ? ISAMPLES->music : nullptr;
+    if (!music) {
+      SETLASTERROR("no music is loaded to play");
+      return FALSE;
+    }
+    // The mixer waits for a fading track to finish before starting another, and a paused fade
+    // never finishes: stop it outright.
+    Mix_HaltMusic();
+    // The mixer counts plays, not repeats.
+    const int plays = LOOPS < 0 ? -1 : LOOPS + 1;
+    const int ms =
+        FADEIN > 0.0f ? static_cast<int>(std::lround(std::min(FADEIN, 3600.0f) * 1000)) : 0;
+    const int result = ms > 0 ? Mix_FadeInMusic(music, plays, ms) : Mix_PlayMusic(music, plays);
+    if (result != 0) {
+      SETLASTERROR("the music cannot start: %s", Mix_GetError());
+      return FALSE;
+    }
+    d.track = ISAMPLES;
+    return TRUE;
+  };
+  return filtered(4, start());
 }
 
 void* MUSIC::HANDLE() const { return ISAMPLES ? ISAMPLES->music : nullptr; }

@@ -139,8 +139,8 @@ void SETMAXSOUNDBYTES(uint64_t BYTES);
 uint64_t MAXSOUNDBYTES();
 
 // What the sound device says of the world outside the program (SOUND::PLAYING, MUSICPLAYING,
-// SILENT, and whether SOUND::PLAY found a voice) passes through the input filter
-// (kastrel/device/input.h, reading READAUDIO: call 0, 1, 2 or 3 in that order, and the answer),
+// SILENT, and what SOUND::PLAY and MUSIC::PLAY answered) passes through the input filter
+// (kastrel/device/input.h, reading READAUDIO: call 0 to 4 in that order, and the answer),
 // so a session recording keeps these answers and its replay gives them back.
 
 }  // namespace KASTREL::AUDIO

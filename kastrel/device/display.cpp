@@ -366,8 +366,8 @@ void vox_GfxUnlock(int32_t first, int32_t last) {
   if (s->flags & SCREEN_LOCKED) release_lock(s);
 }
 
-int32_t vox_GfxScreenList(int32_t depth) {
-  if (!vox_hProgramThread("vox_GfxScreenList")) return 0;
+namespace {
+int32_t screen_list(int32_t depth) {
   if (depth > 0) {
     g_modes.clear();
     for (const VOX_GFX_DRIVER* const* d = __vox_gfx_drivers; *d; ++d) {
@@ -394,6 +394,15 @@ int32_t vox_GfxScreenList(int32_t depth) {
     return 0;
   }
   return g_modes[g_mode_position++];
+}
+}  // namespace
+
+// The display's modes are the world's: a session keeps each answer.
+int32_t vox_GfxScreenList(int32_t depth) {
+  if (!vox_hProgramThread("vox_GfxScreenList")) return 0;
+  int32_t v[2] = {3, screen_list(depth)};
+  KASTREL::FILTERREADING(KASTREL::READDISPLAY, v, 2);
+  return v[1];
 }
 
 void vox_GfxSetScale(int32_t scale) {

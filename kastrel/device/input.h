@@ -86,7 +86,8 @@ namespace KASTREL {
 // vox_GetMouse: X, Y, wheel, buttons, clip and 0 for a reading or 1 for none; vox_GetKey: the
 // key; the vox_GfxPad* polls: which call (0 count, 1 connected, 2 button, 3 axis), pad,
 // button or axis, and result), and the display's own readings (which call: 0
-// vox_GfxPresentCount, 1 vox_GfxFullscreen, 2 vox_GfxShownCount; and result) pass through FILTER when one is set,
+// vox_GfxPresentCount, 1 vox_GfxFullscreen, 2 vox_GfxShownCount, 3 vox_GfxScreenList; and
+// result) pass through FILTER when one is set,
 // which sees the values read and may replace them. Session recording keeps them and replay
 // answers them from the recording. FILTER runs on the thread that reads.
 enum INPUTREADING : int32_t {

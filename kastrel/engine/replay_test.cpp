@@ -214,9 +214,9 @@ TEST(Replay, StopsWithItsOwnStatusWhereTheGameDoesOtherThanRecorded) {
   } cases[] = {{session(true, 320), false, EXITDIVERGED, "320 x 48"},
                {session(true), true, EXITDIVERGED, "clock reading"},
                {session(false), true, EXITDIVERGED, "clock reading"},
-               {damaged, false, EXITBADSESSION, "kastrel: .*session.kst: damaged"}};
+               {damaged, false, EXITBADSESSION, "kastrel: .*diverging.kst: damaged"}};
   for (const Case& c : cases) {
-    const std::string path = saved(c.file);
+    const std::string path = saved(c.file, "diverging.kst");  // tests run side by side
     EXPECT_EXIT(
         {
           setenv("KASTREL_REPLAY", path.c_str(), 1);

@@ -469,7 +469,7 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
         return damaged("unknown reading kind");
       if (!fixed(READINGVALUES(OUT.READINGKIND), OUT.VALUES)) return damaged("cut short");
       if (OUT.READINGKIND >= READDISPLAY &&
-          uint32_t(OUT.VALUES[0]) > (OUT.READINGKIND == READDISPLAY ? 2u : 3u))
+          uint32_t(OUT.VALUES[0]) > (OUT.READINGKIND == READDISPLAY ? 3u : 4u))
         return damaged("unknown display or sound reading");
       break;
     case TAG_PASS:
