@@ -182,7 +182,7 @@ void drain_events() {
     if (vox_sdl_translate(event, follower, d.input, out)) {
       SDL_PeepEvents(&next, 1, SDL_GETEVENT, SDL_TEXTINPUT, SDL_TEXTINPUT);
     }
-    if (out.resized && d.scale_request != 1) {
+    if (out.resized && (d.scale_request != 1 || d.desktop_full)) {
       place_picture(d.input.window_w, d.input.window_h);
       d.input.window_w = d.width;
       d.input.window_h = d.height;
