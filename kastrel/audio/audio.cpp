@@ -18,7 +18,8 @@
 
 #include "kastrel/audio/audio_header.h"
 #include "kastrel/base/error.h"
-#include "kastrel/device/input.h"
+#include "kastrel/base/outside_readings.h"
+#include "kastrel/device/input.h"  // the reading numbers only
 
 namespace KASTREL::AUDIO {
 
@@ -497,7 +498,7 @@ Mix_Chunk* chunk_of(const SAMPLES* s) { return s ? s->chunk : nullptr; }
 
 BOOLEAN filtered(int32_t call, BOOLEAN answer) {
   int32_t values[2] = {call, answer != FALSE ? 1 : 0};
-  FILTERREADING(READAUDIO, values, 2);
+  FILTEROUTSIDE(READAUDIO, values, 2);
   return values[1] != 0 ? TRUE : FALSE;
 }
 

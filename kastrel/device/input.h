@@ -96,7 +96,7 @@ enum INPUTREADING : int32_t {
   READKEY = 3,
   READPAD = 4,
   READDISPLAY = 5,
-  READAUDIO = 6  // the sound device's answers (call, answer): kastrel/audio/audio.h
+  READAUDIO = 6  // the sound device's answers (call, answer), through outside_readings.h
 };
 using INPUTFILTER = void (*)(INPUTREADING KIND, int32_t* VALUES, int32_t COUNT);
 void SETINPUTFILTER(INPUTFILTER FILTER);

@@ -17,6 +17,7 @@
 #include <filesystem>
 
 #include "kastrel/base/error.h"
+#include "kastrel/base/outside_readings.h"
 #include "kastrel/base/player_files.h"
 #include "kastrel/base/timer.h"
 #include "kastrel/device/driver.h"
@@ -256,6 +257,11 @@ void input_filter(INPUTREADING kind, int32_t* values, int32_t count) {
 }
 
 // The frame as the session's format hashes it (a replay of an older file, as that did).
+// The readings of the parts the input filter does not reach (the sound device's answers).
+void outside_filter(int32_t kind, int32_t* values, int32_t count) {
+  input_filter(INPUTREADING(kind), values, count);
+}
+
 uint32_t screen_hash(uint32_t format = SESSIONFORMAT) {
   const VOX_GFX_SCREEN* screen = __vox_gfx;
   if (screen == nullptr || screen->framebuffer == nullptr) return 0;
@@ -540,11 +546,13 @@ int32_t MODE(int32_t W, int32_t H, BOOLEAN FS, int32_t FLAGS) {
     catch_close_signals(true);
     SETTIMERSOURCE(recording_clock);
     SETINPUTFILTER(input_filter);
+    SETOUTSIDEFILTER(outside_filter);
   } else if (s.state == STATE::REPLAYARMED) {
     s.state = STATE::REPLAYING;
     session_thread = true;
     SETTIMERSOURCE(replay_clock);
     SETINPUTFILTER(input_filter);
+    SETOUTSIDEFILTER(outside_filter);
   }
   if (s.state == STATE::RECORDING) {
     s.writer.MODE(W, H, FS, FLAGS);
@@ -659,6 +667,7 @@ void FINISH() {
   }
   SETTIMERSOURCE(nullptr);
   SETINPUTFILTER(nullptr);
+  SETOUTSIDEFILTER(nullptr);
   session_thread = false;
   s.state = STATE::DONE;
 }
