@@ -1,7 +1,7 @@
 // libFuzzer target for the session file reader. Each input is read as it is and again with its
 // header and block checksums made good, so that mutations reach past the checksum checks (blocks
 // stored unpacked expose their records directly). What the reader accepts must hang together:
-// every pass closed, hashes only after a pass, the end mark last.
+// every pass closed, hashes only after a pass, the end mark last, settings records in range.
 
 #include <zlib.h>
 
@@ -56,7 +56,13 @@ void Read(const std::vector<uint8_t>& file) {
     if (kind == SESSIONKIND::ENDPASS) Check(in_pass), in_pass = false;
     if (kind == SESSIONKIND::HASH) Check(i > 0 && entries[i - 1].KIND == SESSIONKIND::ENDPASS);
     if (kind == SESSIONKIND::END) Check(i + 1 == entries.size());
-    Check(entries[i].SKIP >= 0);
+    Check(entries[i].SKIP >= 0 && entries[i].TEXT.size() <= SESSIONMAXFILE);
+    if (kind == SESSIONKIND::LOAD || kind == SESSIONKIND::SAVE)  // the settings files' records
+      Check(entries[i].STATE >= 0 && entries[i].STATE <= (kind == SESSIONKIND::LOAD ? 2 : 1));
+    if (kind == SESSIONKIND::READING)  // a known kind; a display reading names a known call
+      Check(READINGVALUES(entries[i].READINGKIND) > 0 &&
+            (entries[i].READINGKIND < READDISPLAY ||
+             uint32_t(entries[i].VALUES[0]) <= (entries[i].READINGKIND == READDISPLAY ? 3u : 4u)));
   }
   Check(!in_pass && passes >= 0);
 }

@@ -18,7 +18,9 @@
 
 #include "kastrel/audio/audio_header.h"
 #include "kastrel/base/error.h"
+#include "kastrel/base/outside_readings.h"
 #include "kastrel/base/platform.h"
+#include "kastrel/device/input.h"  // the reading numbers only
 #include "kastrel/device/sdl/alsa_quiet.h"
 #include "kastrel/device/sdl/file_stream.h"
 
@@ -499,6 +501,12 @@ int repeats_of(int32_t loops) { return loops < 0 ? -1 : loops; }
 
 Mix_Chunk* chunk_of(const SAMPLES* s) { return s ? s->chunk : nullptr; }
 
+BOOLEAN filtered(int32_t call, BOOLEAN answer) {
+  int32_t values[2] = {call, answer != FALSE ? 1 : 0};
+  FILTEROUTSIDE(READAUDIO, values, 2);
+  return values[1] != 0 ? TRUE : FALSE;
+}
+
 }  // namespace
 
 // ---- SAMPLESHANDLE -------------------------------------------------------------------------
@@ -539,31 +547,35 @@ BOOLEAN SOUND::LOADFROMMEMORY(const void* MEM, int32_t SIZE) {
 }
 
 BOOLEAN SOUND::PLAY(float VOLUME, float PAN, int32_t LOOPS) const {
-  if (!ready()) return TRUE;
-  Mix_Chunk* chunk = chunk_of(ISAMPLES);
-  if (!chunk) {
-    SETLASTERROR("no sound is loaded to play");
-    return FALSE;
-  }
-  // Volume and pan are set before the voice's first buffer is mixed.
-  MixerLock lock;
-  int voice = Mix_PlayChannel(-1, chunk, repeats_of(LOOPS));
-  if (voice < 0) {
-    const int oldest = oldest_voice();
-    if (oldest >= 0) voice = Mix_PlayChannel(oldest, chunk, repeats_of(LOOPS));
-  }
-  if (voice < 0) {
-    SETLASTERROR("every one of the %d voices plays a sound that loops forever", d.voices);
-    return FALSE;
-  }
-  d.started[size_t(voice)] = ++d.plays;
-  d.forever[size_t(voice)] = LOOPS < 0;
-  Mix_Volume(voice, to_mixer(VOLUME));
-  const float pan = std::isnan(PAN) ? 0.0f : std::clamp(PAN, -1.0f, 1.0f);
-  const auto left = static_cast<Uint8>(std::lround(255.0f * std::min(1.0f, 1.0f - pan)));
-  const auto right = static_cast<Uint8>(std::lround(255.0f * std::min(1.0f, 1.0f + pan)));
-  Mix_SetPanning(voice, left, right);  // 255, 255 removes the effect
-  return TRUE;
+  // Whether a voice took it is the device's answer, which a replay takes from its recording.
+  const auto start = [&]() -> BOOLEAN {
+    if (!ready()) return TRUE;
+    Mix_Chunk* chunk = chunk_of(ISAMPLES);
+    if (!chunk) {
+      SETLASTERROR("no sound is loaded to play");
+      return FALSE;
+    }
+    // Volume and pan are set before the voice's first buffer is mixed.
+    MixerLock lock;
+    int voice = Mix_PlayChannel(-1, chunk, repeats_of(LOOPS));
+    if (voice < 0) {
+      const int oldest = oldest_voice();
+      if (oldest >= 0) voice = Mix_PlayChannel(oldest, chunk, repeats_of(LOOPS));
+    }
+    if (voice < 0) {
+      SETLASTERROR("every one of the %d voices plays a sound that loops forever", d.voices);
+      return FALSE;
+    }
+    d.started[size_t(voice)] = ++d.plays;
+    d.forever[size_t(voice)] = LOOPS < 0;
+    Mix_Volume(voice, to_mixer(VOLUME));
+    const float pan = std::isnan(PAN) ? 0.0f : std::clamp(PAN, -1.0f, 1.0f);
+    const auto left = static_cast<Uint8>(std::lround(255.0f * std::min(1.0f, 1.0f - pan)));
+    const auto right = static_cast<Uint8>(std::lround(255.0f * std::min(1.0f, 1.0f + pan)));
+    Mix_SetPanning(voice, left, right);  // 255, 255 removes the effect
+    return TRUE;
+  };
+  return filtered(3, start());
 }
 
 void SOUND::STOP() const {
@@ -576,11 +588,13 @@ void SOUND::STOP() const {
 
 BOOLEAN SOUND::PLAYING() const {
   Mix_Chunk* chunk = chunk_of(ISAMPLES);
-  if (!chunk || !d.open) return FALSE;
-  MixerLock lock;
-  for (int v = 0; v < d.voices; ++v)
-    if (Mix_Playing(v) && Mix_GetChunk(v) == chunk) return TRUE;
-  return FALSE;
+  bool playing = false;
+  if (chunk && d.open) {
+    MixerLock lock;
+    for (int v = 0; v < d.voices && !playing; ++v)
+      playing = Mix_Playing(v) && Mix_GetChunk(v) == chunk;
+  }
+  return filtered(0, playing ? TRUE : FALSE);
 }
 
 void* SOUND::HANDLE() const { return chunk_of(ISAMPLES); }
@@ -608,26 +622,29 @@ BOOLEAN MUSIC::LOADFROMMEMORY(const void* MEM, int32_t SIZE) {
 }
 
 BOOLEAN MUSIC::PLAY(int32_t LOOPS, float FADEIN) const {
-  if (!ready()) return TRUE;
-  Mix_Music* music = ISAMPLES ? ISAMPLES->music : nullptr;
-  if (!music) {
-    SETLASTERROR("no music is loaded to play");
-    return FALSE;
-  }
-  // The mixer waits for a fading track to finish before starting another, and a paused fade
-  // never finishes: stop it outright.
-  Mix_HaltMusic();
-  // The mixer counts plays, not repeats.
-  const int plays = LOOPS < 0 ? -1 : LOOPS + 1;
-  const int ms =
-      FADEIN > 0.0f ? static_cast<int>(std::lround(std::min(FADEIN, 3600.0f) * 1000)) : 0;
-  const int result = ms > 0 ? Mix_FadeInMusic(music, plays, ms) : Mix_PlayMusic(music, plays);
-  if (result != 0) {
-    SETLASTERROR("the music cannot start: %s", Mix_GetError());
-    return FALSE;
-  }
-  d.track = ISAMPLES;
-  return TRUE;
+  const auto start = [&]() -> BOOLEAN {
+    if (!ready()) return TRUE;
+    Mix_Music* music = ISAMPLES ? ISAMPLES->music : nullptr;
+    if (!music) {
+      SETLASTERROR("no music is loaded to play");
+      return FALSE;
+    }
+    // The mixer waits for a fading track to finish before starting another, and a paused fade
+    // never finishes: stop it outright.
+    Mix_HaltMusic();
+    // The mixer counts plays, not repeats.
+    const int plays = LOOPS < 0 ? -1 : LOOPS + 1;
+    const int ms =
+        FADEIN > 0.0f ? static_cast<int>(std::lround(std::min(FADEIN, 3600.0f) * 1000)) : 0;
+    const int result = ms > 0 ? Mix_FadeInMusic(music, plays, ms) : Mix_PlayMusic(music, plays);
+    if (result != 0) {
+      SETLASTERROR("the music cannot start: %s", Mix_GetError());
+      return FALSE;
+    }
+    d.track = ISAMPLES;
+    return TRUE;
+  };
+  return filtered(4, start());
 }
 
 void* MUSIC::HANDLE() const { return ISAMPLES ? ISAMPLES->music : nullptr; }
@@ -649,7 +666,7 @@ void STOPMUSIC(float FADEOUT) {
     Mix_HaltMusic();
   }
 }
-BOOLEAN MUSICPLAYING() { return d.open && Mix_PlayingMusic() ? TRUE : FALSE; }
+BOOLEAN MUSICPLAYING() { return filtered(1, d.open && Mix_PlayingMusic() ? TRUE : FALSE); }
 
 void MUSICVOLUME(float VOLUME) {
   d.music_volume = std::isnan(VOLUME) ? 0.0f : std::clamp(VOLUME, 0.0f, 1.0f);
@@ -722,7 +739,7 @@ void CLOSEAUDIO() {
   d.track = nullptr;
 }
 
-BOOLEAN SILENT() { return d.open && d.silent ? TRUE : FALSE; }
+BOOLEAN SILENT() { return filtered(2, d.open && d.silent ? TRUE : FALSE); }
 
 void SETMAXSOUNDBYTES(uint64_t BYTES) { g_max_sound_bytes.store(BYTES, std::memory_order_relaxed); }
 uint64_t MAXSOUNDBYTES() { return g_max_sound_bytes.load(std::memory_order_relaxed); }

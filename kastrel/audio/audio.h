@@ -138,4 +138,10 @@ inline constexpr uint64_t DEFAULTMAXSOUNDBYTES = uint64_t{256} << 20;
 void SETMAXSOUNDBYTES(uint64_t BYTES);
 uint64_t MAXSOUNDBYTES();
 
+// What the sound device says of the world outside the program (SOUND::PLAYING, MUSICPLAYING,
+// SILENT, and what SOUND::PLAY and MUSIC::PLAY answered) passes through the outside-reading
+// filter (kastrel/base/outside_readings.h: reading READAUDIO of kastrel/device/input.h, call 0 to
+// 4 in that order, and the answer),
+// so a session recording keeps these answers and its replay gives them back.
+
 }  // namespace KASTREL::AUDIO

@@ -8,6 +8,7 @@
 
 #include "kastrel/audio/testing/disk_audio.h"
 #include "kastrel/base/error.h"
+#include "kastrel/engine/replay.h"
 #include "kastrel/engine/testing/game.h"
 
 using namespace KASTREL;
@@ -411,4 +412,24 @@ TEST(NoDevice, LostOutputIsToldInOneLine) {
         std::exit(s.HANDLE() ? 0 : 1);
       },
       testing::ExitedWithCode(0), "/dev/full\\]\\.\nkastrel: the audio output was lost[^\n]*\n$");
+}
+
+// What the sound device says comes from the recording: a game that shows whether it runs silent
+// replays frame-exact where the device differs.
+TEST(Replay, TheSoundDevicesAnswersComeFromTheRecording) {
+  const std::string path = ::testing::TempDir() + "sound.kst";
+  const auto play = [](const char* device) {
+    setenv("SDL_AUDIODRIVER", device, 1);
+    test_game::on_frame = [](const test_game::Frame& f) {
+      test_game::fill({0, 0, 63, 47}, SILENT() != FALSE ? 0xFFFFFFFFu : 0xFF000000u);
+      if (f.pass == 3) ENGINE::SHUTDOWN(FALSE);
+    };
+    OPENAUDIO();
+    test_game::run();
+    std::exit(SILENT() != FALSE ? 4 : 0);  // the game's own answer after the session
+  };
+  EXPECT_EXIT((ENGINE::RECORDSESSION(path), play("no-such-device")), ::testing::ExitedWithCode(4),
+              "");
+  EXPECT_EXIT((ENGINE::REPLAYSESSION(path, false, true), play("dummy")),
+              ::testing::ExitedWithCode(0), "");
 }

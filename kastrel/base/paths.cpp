@@ -2,6 +2,7 @@
 
 #include "kastrel/base/error.h"
 #include "kastrel/base/platform.h"
+#include "kastrel/base/player_files.h"
 
 namespace KASTREL::PATHS {
 
@@ -35,6 +36,10 @@ std::string SAVES(const std::string& ORG, const std::string& APP) {
     SETLASTERROR("PATHS::SAVES: \"%s\" and \"%s\" must be plain folder names", ORG.c_str(),
                  APP.c_str());
     return "";
+  }
+  // A session replay keeps the player's folder out of the game's reach.
+  if (const PLAYERFILEHOOKS* hooks = PLAYERFILEHOOKSSET(); hooks != nullptr) {
+    if (std::string instead = hooks->SAVESFOLDER(ORG, APP); !instead.empty()) return instead;
   }
   std::string reason;
   const std::string base = PLATFORM::PLAYERDATAFOLDER(&reason);

@@ -12,6 +12,7 @@
 
 #include "kastrel/base/error.h"
 #include "kastrel/base/platform.h"
+#include "kastrel/base/player_files.h"
 
 namespace KASTREL {
 
@@ -56,19 +57,42 @@ void SETMAXSETTINGSBYTES(uint64_t BYTES) {
 }
 uint64_t MAXSETTINGSBYTES() { return g_max_settings_bytes.load(std::memory_order_relaxed); }
 
-BOOLEAN SETTINGS::LOAD(const std::string& FILENAME) {
-  IFILENAME = FILENAME;
-  IVALUES.clear();
+namespace {
+
+// The whole file as LOAD finds it: its bytes, no file, or why it cannot be read.
+FILEREAD read_file(const std::string& filename, std::string* text) {
   std::vector<uint8_t> bytes;
   std::string reason;
   bool missing = false;
-  if (!PLATFORM::READWHOLEFILE(FILENAME, MAXSETTINGSBYTES(), &bytes, &reason, &missing)) {
-    if (missing) return TRUE;
-    SETLASTERROR("SETTINGS::LOAD: cannot read %s: %s%s", FILENAME.c_str(), reason.c_str(),
-                 reason.find("over the cap") != std::string::npos ? " (SETMAXSETTINGSBYTES)" : "");
+  if (!PLATFORM::READWHOLEFILE(filename, MAXSETTINGSBYTES(), &bytes, &reason, &missing)) {
+    if (missing) return FILEREAD::MISSING;
+    *text = "cannot read " + filename + ": " + reason +
+            (reason.find("over the cap") != std::string::npos ? " (SETMAXSETTINGSBYTES)" : "");
+    return FILEREAD::FAILED;
+  }
+  text->assign(bytes.begin(), bytes.end());
+  return FILEREAD::READ;
+}
+
+}  // namespace
+
+BOOLEAN SETTINGS::LOAD(const std::string& FILENAME) {
+  IFILENAME = FILENAME;
+  IVALUES.clear();
+  // A session replay answers from its recording; a recording keeps what was read.
+  const PLAYERFILEHOOKS* hooks = PLAYERFILEHOOKSSET();
+  std::string text;
+  FILEREAD state = FILEREAD::MISSING;
+  if (hooks == nullptr || !hooks->LOADANSWER(&state, &text)) {
+    state = read_file(FILENAME, &text);
+    if (hooks != nullptr) hooks->LOADED(state, text);
+  }
+  if (state == FILEREAD::MISSING) return TRUE;
+  if (state == FILEREAD::FAILED) {
+    SETLASTERROR("SETTINGS::LOAD: %s", text.c_str());
     return FALSE;
   }
-  std::istringstream in(std::string(bytes.begin(), bytes.end()));
+  std::istringstream in(text);
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -80,11 +104,6 @@ BOOLEAN SETTINGS::LOAD(const std::string& FILENAME) {
       return FALSE;
     }
     IVALUES[line.substr(0, eq)] = unescaped(line.substr(eq + 1));
-  }
-  if (in.bad()) {
-    SETLASTERROR("SETTINGS::LOAD: reading %s failed", FILENAME.c_str());
-    IVALUES.clear();
-    return FALSE;
   }
   return TRUE;
 }
@@ -99,6 +118,21 @@ BOOLEAN SETTINGS::SAVE() {
     SETLASTERROR("SETTINGS::SAVE: no file named (LOAD or SAVE one first)");
     return FALSE;
   }
+  // A session replay writes nothing and answers as the recording's SAVE did; a recording keeps
+  // the answer.
+  const PLAYERFILEHOOKS* hooks = PLAYERFILEHOOKSSET();
+  BOOLEAN answer = FALSE;
+  std::string reason;
+  if (hooks != nullptr && hooks->SAVEANSWER(&answer, &reason)) {
+    if (answer == FALSE) SETLASTERROR("%s", reason.c_str());
+    return answer;
+  }
+  answer = WRITE();
+  if (hooks != nullptr) hooks->SAVED(answer, answer != FALSE ? "" : LASTERROR());
+  return answer;
+}
+
+BOOLEAN SETTINGS::WRITE() {
   std::string text;
   for (const auto& [key, value] : IVALUES) text += key + "=" + escaped(value) + "\n";
   // The old file's permissions carry over; a new one is the player's own.

@@ -58,6 +58,7 @@ class SETTINGS {
 
  private:
   BOOLEAN SETTEXT(const std::string& KEY, std::string TEXT);
+  BOOLEAN WRITE();  // SAVE's work on the file
 
   std::string IFILENAME;
   std::map<std::string, std::string> IVALUES;

@@ -43,16 +43,20 @@ bool vox_hProgramThread(const char* call);
 // holds the screen lock, take it and set SCREEN_LOCKED | SCREEN_AUTO_LOCKED; afterwards
 // release it only if this rule took it. The flags are checked inline: inside the frame loop,
 // which holds the lock for the whole pass, every blit and shape would otherwise make two calls
-// that do nothing.
+// that do nothing. Only the program thread touches them; another thread draws only into its
+// own images, which need no lock.
 void vox_hAutoLockTake(VOX_GFX_SCREEN* s);
 void vox_hAutoLockRelease(VOX_GFX_SCREEN* s);
 inline void vox_hAutoLock() {
   VOX_GFX_SCREEN* s = __vox_gfx;
-  if (s && (s->flags & (SCREEN_LOCKED | SCREEN_AUTO_LOCKED)) == 0) vox_hAutoLockTake(s);
+  if (s && s->program_thread == std::this_thread::get_id() &&
+      (s->flags & (SCREEN_LOCKED | SCREEN_AUTO_LOCKED)) == 0)
+    vox_hAutoLockTake(s);
 }
 inline void vox_hAutoUnlock() {
   VOX_GFX_SCREEN* s = __vox_gfx;
-  if (s && (s->flags & SCREEN_AUTO_LOCKED)) vox_hAutoLockRelease(s);
+  if (s && s->program_thread == std::this_thread::get_id() && (s->flags & SCREEN_AUTO_LOCKED))
+    vox_hAutoLockRelease(s);
 }
 
 // Stores value (its low bpp bytes) into every bpp-byte slot of bytes bytes.

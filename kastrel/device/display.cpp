@@ -1,4 +1,5 @@
 #include "kastrel/device/display.h"
+#include "kastrel/device/input.h"
 
 
 #include <algorithm>
@@ -30,7 +31,7 @@ void null_unlock() {}
 const VOX_GFX_DRIVER __vox_gfxDriverNull = {
     "Null",  nullptr, nullptr, null_lock, null_unlock, nullptr, nullptr,
     nullptr, nullptr, nullptr, nullptr,   nullptr,     nullptr, nullptr,
-    nullptr, nullptr, nullptr, nullptr,   nullptr,     nullptr, nullptr,
+    nullptr, nullptr, nullptr, nullptr,   nullptr,     nullptr, nullptr, nullptr,
 };
 
 namespace {
@@ -362,7 +363,8 @@ void vox_GfxUnlock(int32_t first, int32_t last) {
   if (s->flags & SCREEN_LOCKED) release_lock(s);
 }
 
-int32_t vox_GfxScreenList(int32_t depth) {
+namespace {
+int32_t screen_list(int32_t depth) {
   if (depth > 0) {
     g_modes.clear();
     for (const VOX_GFX_DRIVER* const* d = __vox_gfx_drivers; *d; ++d) {
@@ -390,8 +392,18 @@ int32_t vox_GfxScreenList(int32_t depth) {
   }
   return g_modes[g_mode_position++];
 }
+}  // namespace
+
+// The display's modes are the world's: a session keeps each answer.
+int32_t vox_GfxScreenList(int32_t depth) {
+  if (!vox_hProgramThread("vox_GfxScreenList")) return 0;
+  int32_t v[2] = {3, screen_list(depth)};
+  KASTREL::FILTERREADING(KASTREL::READDISPLAY, v, 2);
+  return v[1];
+}
 
 void vox_GfxSetScale(int32_t scale) {
+  if (!vox_hProgramThread("vox_GfxSetScale")) return;
   if (scale < 0 || scale > 16) {
     KASTREL::SETLASTERROR("picture scale %d is out of range (0 for auto, or 1 to 16)", scale);
     vox_hSetError(1);
@@ -404,6 +416,7 @@ void vox_GfxSetScale(int32_t scale) {
 }
 
 void vox_GfxSetPresentation(int32_t presentation) {
+  if (!vox_hProgramThread("vox_GfxSetPresentation")) return;
   if (presentation != PRESENT_PASS && presentation != PRESENT_VSYNC) {
     KASTREL::SETLASTERROR("presentation %d is not one of PRESENT_PASS (0) and PRESENT_VSYNC (1)",
                           presentation);
@@ -418,9 +431,19 @@ namespace {
 const VOX_GFX_DRIVER* open_driver() { return __vox_gfx ? __vox_gfx->driver : nullptr; }
 }  // namespace
 
+// Readings of the world outside the program, recorded and replayed as input readings are.
 int32_t vox_GfxPresentCount() {
   const VOX_GFX_DRIVER* d = open_driver();
-  return d && d->present_count ? d->present_count() : 0;
+  int32_t v[2] = {0, d && d->present_count ? d->present_count() : 0};
+  KASTREL::FILTERREADING(KASTREL::READDISPLAY, v, 2);
+  return v[1];
+}
+
+int32_t vox_GfxShownCount() {
+  const VOX_GFX_DRIVER* d = open_driver();
+  int32_t v[2] = {2, d && d->shown_count ? d->shown_count() : 0};
+  KASTREL::FILTERREADING(KASTREL::READDISPLAY, v, 2);
+  return v[1];
 }
 
 int32_t vox_GfxPresentPass() {
@@ -434,6 +457,7 @@ void vox_GfxWaitPresent(int32_t pass) {
 }
 
 void vox_GfxSetFullscreen(int32_t mode) {
+  if (!vox_hProgramThread("vox_GfxSetFullscreen")) return;
   const VOX_GFX_DRIVER* driver = __vox_gfx != nullptr ? __vox_gfx->driver : nullptr;
   if (mode < -1 || mode > 1 || driver == nullptr || driver->set_display == nullptr ||
       driver->set_display(mode, -1) < 0) {
@@ -447,7 +471,10 @@ void vox_GfxSetFullscreen(int32_t mode) {
 
 int32_t vox_GfxFullscreen() {
   const VOX_GFX_DRIVER* driver = __vox_gfx != nullptr ? __vox_gfx->driver : nullptr;
-  return driver != nullptr && driver->set_display != nullptr && driver->set_display(-2, -1) == 1;
+  int32_t v[2] = {1, driver != nullptr && driver->set_display != nullptr &&
+                         driver->set_display(-2, -1) == 1};
+  KASTREL::FILTERREADING(KASTREL::READDISPLAY, v, 2);
+  return v[1];
 }
 
 void vox_GfxSetWindowTitle(const char* title) {

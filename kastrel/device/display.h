@@ -18,9 +18,13 @@
 //   vox_GfxLock(); ...
 //
 // Threads: these calls belong to the program thread, the one that opened the screen. From any
-// other thread vox_GfxScreenRes, vox_GfxLock, vox_GfxUnlock and vox_GfxSetWindowTitle do
+// other thread vox_GfxScreenRes, vox_GfxLock, vox_GfxUnlock, vox_GfxScreenList,
+// vox_GfxSetScale, vox_GfxSetPresentation, vox_GfxSetFullscreen and vox_GfxSetWindowTitle do
 // nothing but set vox_GetError() to 1 and say why in KASTREL::LASTERROR(): the frame loop holds
-// the screen for the program thread, so a second thread's lock would wait on it or undo it.
+// the screen for the program thread, so a second thread's lock would wait on it or undo it, and
+// a change of mode under way would race the program's own. Only reading calls answer any thread:
+// vox_GfxScreenPtr, vox_GfxPresentCount, vox_GfxShownCount, vox_GfxPresentPass, vox_GfxWaitPresent,
+// vox_GfxFullscreen and vox_GetError.
 
 // Closes the current screen and opens a new one. width and height > 0; depth one of 1, 2, 4,
 // 8, 15, 16, 24, 32 (24 gives a 32-bit screen, 15 a 16-bit one); pages below 1 mean 1; flags
@@ -69,8 +73,12 @@ enum : int32_t { PRESENT_PASS = 0, PRESENT_VSYNC = 1 };
 void vox_GfxSetPresentation(int32_t presentation);
 
 // Pictures shown in the window since the screen opened (in either presentation; 0 without a
-// screen or a window).
+// screen or a window): a picture that did not change is not shown again.
 int32_t vox_GfxPresentCount();
+// Presentation passes at which the window showed the game's picture, an unchanged one included,
+// since the screen opened: one per display refresh in the paced presentation, one per 25 ms
+// pass in the other (0 without a screen or a window). It counts the display's rate at rest.
+int32_t vox_GfxShownCount();
 
 // The frame loop's wait in the paced presentation. With the screen lock held, the number of
 // the last presentation pass, or -1 when the screen is not paced. After unlocking, wait for

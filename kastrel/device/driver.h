@@ -40,6 +40,9 @@ struct VOX_GFX_DRIVER {
   int32_t (*pad_connected)(int32_t pad);
   int32_t (*pad_button)(int32_t pad, int32_t button);
   int32_t (*pad_axis)(int32_t pad, int32_t axis);
+  // Presentation passes at which the window showed the game's picture, an unchanged one
+  // included, since the screen opened.
+  int32_t (*shown_count)();
 };
 
 // Mode flag word bits.

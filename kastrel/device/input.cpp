@@ -147,6 +147,9 @@ int32_t vox_GfxPadAxis(int32_t pad, int32_t axis) {
 
 namespace KASTREL {
 void SETINPUTFILTER(INPUTFILTER FILTER) { g_input_filter.store(FILTER, std::memory_order_release); }
+void FILTERREADING(INPUTREADING KIND, int32_t* VALUES, int32_t COUNT) {
+  filtered(KIND, VALUES, COUNT);
+}
 }  // namespace KASTREL
 
 static int32_t typed_key() {

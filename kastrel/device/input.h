@@ -85,11 +85,22 @@ namespace KASTREL {
 // The input-state readings above (vox_GfxMultikey: scancode and result; vox_GfxGetMouse and
 // vox_GetMouse: X, Y, wheel, buttons, clip and 0 for a reading or 1 for none; vox_GetKey: the
 // key; the vox_GfxPad* polls: which call (0 count, 1 connected, 2 button, 3 axis), pad,
-// button or axis, and result) pass through FILTER when one is set, which sees the values read
-// and may replace them. Session recording keeps them and replay answers them from the
-// recording. FILTER runs on the thread that reads.
-enum INPUTREADING : int32_t { READMULTIKEY = 1, READMOUSE = 2, READKEY = 3, READPAD = 4 };
+// button or axis, and result), and the display's own readings (which call: 0
+// vox_GfxPresentCount, 1 vox_GfxFullscreen, 2 vox_GfxShownCount, 3 vox_GfxScreenList; and
+// result) pass through FILTER when one is set,
+// which sees the values read and may replace them. Session recording keeps them and replay
+// answers them from the recording. FILTER runs on the thread that reads.
+enum INPUTREADING : int32_t {
+  READMULTIKEY = 1,
+  READMOUSE = 2,
+  READKEY = 3,
+  READPAD = 4,
+  READDISPLAY = 5,
+  READAUDIO = 6  // the sound device's answers (call, answer), through outside_readings.h
+};
 using INPUTFILTER = void (*)(INPUTREADING KIND, int32_t* VALUES, int32_t COUNT);
 void SETINPUTFILTER(INPUTFILTER FILTER);
+// Passes a reading through the filter; the display's calls use it too.
+void FILTERREADING(INPUTREADING KIND, int32_t* VALUES, int32_t COUNT);
 
 }  // namespace KASTREL

@@ -236,7 +236,7 @@ void count_frame(double elapsed) {
   const double keep = std::exp(-elapsed / kFpsSeconds);
   fps_frames = fps_frames * keep + 1.0;
   fps_seconds = fps_seconds * keep + elapsed;
-  const int32_t count = vox_GfxPresentCount();
+  const int32_t count = vox_GfxShownCount();
   presented = presented * keep + static_cast<uint32_t>(wrap_sub(count, present_count));
   present_count = count;
   if (elapsed != 0.0 && fps_seconds > 0.0) {
@@ -303,7 +303,7 @@ void START() {
   STARTED = TRUE;
   ONSTART.RAISE();
   GAMELOOPRUNNING = TRUE;
-  present_count = vox_GfxPresentCount();
+  present_count = vox_GfxShownCount();
   vox_GfxLock();
   do {
     const double now = vox_Timer();

@@ -37,9 +37,10 @@ extern constinit int32_t FRAMECOUNT;
 // after every pass whose elapsed time is not 0; 0.0 before the first. Nothing in the engine
 // reads it. It counts frame-loop passes, not pictures shown: see PRESENTEDFPS.
 extern constinit float FPS;
-// Pictures the window actually showed per second (vox_GfxPresentCount), smoothed over the same
-// frame time as FPS. With the 25 ms presentation it stays near 40 however fast the loop runs;
-// with the paced one it follows the display, less while the picture does not change.
+// Presentation passes per second at which the window showed the game's picture, an unchanged
+// one included (vox_GfxShownCount), smoothed over the same frame time as FPS. With the 25 ms
+// presentation it stays near 40 however fast the loop runs; with the paced one it reads the
+// display's refresh rate, at rest too. 0 without a window. A replay reads the recorded values.
 extern constinit float PRESENTEDFPS;
 
 // The frame loop's pace. 0 (the default): each pass ends with the 1 ms pause, or, when the

@@ -40,7 +40,9 @@ void send_burst(unsigned long window) {
 // Phases: settling (1 s), at rest (1 s), the burst until its last move, TARGETFPS(25) (1 s).
 void FRAME(float, INPUTEVENT input, VOX::EVENT& event) {
   const double now = vox_Timer(), span = now - phase_start;
-  pixel(0, 0) = 0xFF000000u | uint32_t(FRAMECOUNT);  // a new picture every pass
+  // A new picture every pass but at rest, where the picture stands still and still counts as
+  // shown at every refresh.
+  if (phase != 1) pixel(0, 0) = 0xFF000000u | uint32_t(FRAMECOUNT);
   ++phase_passes;
   moves += input == INPUTEVENT::MOUSEMOVE;
   const bool last = input == INPUTEVENT::MOUSEMOVE && event.X == kLastX && event.Y == kLastY;

@@ -13,7 +13,9 @@
 #include <filesystem>
 
 #include "kastrel/base/error.h"
+#include "kastrel/base/outside_readings.h"
 #include "kastrel/base/platform.h"
+#include "kastrel/base/player_files.h"
 #include "kastrel/base/timer.h"
 #include "kastrel/device/driver.h"
 #include "kastrel/device/input.h"
@@ -108,6 +110,10 @@ const char* describe(SESSIONKIND kind) {
       return "a frame hash";
     case SESSIONKIND::CLOCK:
       return "a clock reading";
+    case SESSIONKIND::LOAD:
+      return "a settings load";
+    case SESSIONKIND::SAVE:
+      return "a settings save";
   }
   return "a record";
 }
@@ -119,6 +125,18 @@ const SESSIONENTRY* peek() {
   if (!s.has_ahead && s.recorded.NEXT(s.ahead) != FALSE) s.has_ahead = true;
   if (s.recorded.FAILED()) stop(EXITBADSESSION, "%s: %s", s.file_name.c_str(), LASTERROR());
   return s.has_ahead ? &s.ahead : nullptr;
+}
+
+// The recording ends without its end mark (the recorder was killed): the game is closed as a
+// close request would, and one line says where, while the status stays the game's own.
+void cut_short(SESSIONSTATE& s) {
+  if (s.closing) return;
+  s.closing = true;
+  std::fprintf(stderr,
+               "kastrel: the recording was cut short after pass %d (it has no end mark); the "
+               "replay closes the game there\n",
+               int(s.recorded.PASSES()));
+  std::fflush(stderr);
 }
 
 // Takes the next recorded record, which must be of KIND, into *OUT; false past the end of the
@@ -133,7 +151,8 @@ bool take(SESSIONKIND kind, SESSIONENTRY* out) {
                   describe(kind), describe(entry->KIND));
     diverge(what);
   }
-  if (kind != SESSIONKIND::CLOCK && kind != SESSIONKIND::HASH) {
+  if (kind != SESSIONKIND::CLOCK && kind != SESSIONKIND::HASH && kind != SESSIONKIND::LOAD &&
+      kind != SESSIONKIND::SAVE) {
     if (entry->SKIP != s.skipped) {
       std::snprintf(what, sizeof what,
                     "the game took %d input-state readings before %s where the recording "
@@ -179,7 +198,7 @@ double replay_clock() {
   SESSIONENTRY entry;
   if (!s.closing) {
     if (take(SESSIONKIND::CLOCK, &entry)) return s.last_clock = entry.CLOCK;
-    s.closing = true;  // the recording stops here: this pass closes the game
+    cut_short(s);  // the recording stops here: this pass closes the game
   }
   return s.last_clock;
 }
@@ -194,9 +213,10 @@ void input_filter(INPUTREADING kind, int32_t* values, int32_t count) {
     return;
   }
   if (s.state != STATE::REPLAYING || s.closing) return;
+  if (kind >= READDISPLAY && s.recorded.FORMAT() < 3) return;  // older files kept none
   const SESSIONENTRY* next = peek();
   if (next == nullptr) {
-    s.closing = true;
+    cut_short(s);
     return;
   }
   char what[160];
@@ -205,7 +225,7 @@ void input_filter(INPUTREADING kind, int32_t* values, int32_t count) {
     take(SESSIONKIND::READING, &reading);
     // The question must be the one recorded: the key asked about, or the pad call and its pad
     // and control.
-    const int32_t asked = kind == READMULTIKEY ? 1 : kind == READPAD ? 3 : 0;
+    const int32_t asked = kind == READPAD ? 3 : kind == READMOUSE || kind == READKEY ? 0 : 1;
     if (reading.READINGKIND != kind || !std::equal(values, values + asked, reading.VALUES)) {
       std::snprintf(what, sizeof what,
                     "the game took input reading %d (first value %d) where the recording holds "
@@ -227,16 +247,22 @@ void input_filter(INPUTREADING kind, int32_t* values, int32_t count) {
   ++s.skipped;
 }
 
-uint32_t screen_hash() {
+// The frame as the session's format hashes it (a replay of an older file, as that did).
+// The readings of the parts the input filter does not reach (the sound device's answers).
+void outside_filter(int32_t kind, int32_t* values, int32_t count) {
+  input_filter(INPUTREADING(kind), values, count);
+}
+
+uint32_t screen_hash(uint32_t format = SESSIONFORMAT) {
   const VOX_GFX_SCREEN* screen = __vox_gfx;
   if (screen == nullptr || screen->framebuffer == nullptr) return 0;
-  return FRAMEHASH(screen->framebuffer, screen->width, screen->height, screen->pitch);
+  return FRAMEHASH(screen->framebuffer, screen->width, screen->height, screen->pitch, format);
 }
 
 // A replayed frame against the recorded hash: a difference stops the replay, or is reported and
 // counted when every one is wanted.
 void check_frame(SESSIONSTATE& s, uint32_t recorded) {
-  if (screen_hash() == recorded) return;
+  if (screen_hash(s.recorded.FORMAT()) == recorded) return;
   if (!s.verify) diverge("its frame differs from the recorded one");
   if (s.differing++ == 0) s.first_differing = s.pass;
   std::fprintf(stderr, "kastrel: pass %d: the frame differs from the recorded one\n", int(s.pass));
@@ -314,7 +340,112 @@ void read_environment() {
   }
 }
 
+// ---- The player's files ----
+//
+// A recording keeps what SETTINGS::LOAD found and what SAVE answered; its replay answers both
+// from the file, writes nothing, and names a folder of its own for PATHS::SAVES, so that it
+// neither depends on nor changes the player's files. A replay of a format-2 file (which kept
+// none of it) reads the settings as they are now, as it always did, and writes nothing.
+
+// The game's thread, or any thread before INITIALIZE (games read their settings first).
+bool files_recorded(SESSIONSTATE& s) {
+  read_environment();
+  return session_thread || s.state == STATE::RECORDARMED || s.state == STATE::REPLAYARMED;
+}
+bool recording(SESSIONSTATE& s) {
+  return files_recorded(s) && (s.state == STATE::RECORDING || s.state == STATE::RECORDARMED);
+}
+bool replaying(SESSIONSTATE& s) {
+  return files_recorded(s) && (s.state == STATE::REPLAYING || s.state == STATE::REPLAYARMED);
+}
+// Whatever the thread: a replay never writes the player's files.
+bool replay_on(SESSIONSTATE& s) {
+  read_environment();
+  return s.state == STATE::REPLAYING || s.state == STATE::REPLAYARMED;
+}
+
+bool load_answer(FILEREAD* state, std::string* text) {
+  SESSIONSTATE& s = session();
+  if (!replaying(s) || s.recorded.FORMAT() < 3) return false;
+  SESSIONENTRY entry;
+  if (s.closing || !take(SESSIONKIND::LOAD, &entry)) {  // past a recording cut short
+    *state = FILEREAD::MISSING;
+    return true;
+  }
+  *state = FILEREAD(entry.STATE);
+  *text = std::move(entry.TEXT);
+  return true;
+}
+
+void loaded(FILEREAD state, const std::string& text) {
+  SESSIONSTATE& s = session();
+  if (!recording(s)) return;
+  if (text.size() > SESSIONMAXFILE)
+    stop(EXITBADSESSION, "a settings file of %zu bytes is more than a session records (%zu)",
+         text.size(), SESSIONMAXFILE);
+  s.writer.LOAD(int32_t(state), text);
+}
+
+bool save_answer(BOOLEAN* result, std::string* reason) {
+  SESSIONSTATE& s = session();
+  if (!replay_on(s)) return false;
+  SESSIONENTRY entry;
+  if (!replaying(s) || s.recorded.FORMAT() < 3 || s.closing ||
+      !take(SESSIONKIND::SAVE, &entry)) {
+    *result = TRUE;  // written nowhere
+    return true;
+  }
+  *result = entry.STATE != 0 ? TRUE : FALSE;
+  *reason = entry.TEXT.substr(0, SESSIONMAXFILE);
+  return true;
+}
+
+void saved(BOOLEAN result, const std::string& reason) {
+  SESSIONSTATE& s = session();
+  if (recording(s)) s.writer.SAVE(result != FALSE, reason.substr(0, 4096));
+}
+
+// The replay's own folder for the game's files, under the temporary folder, removed when the
+// process exits.
+std::string replay_folder_root;
+
+void remove_replay_folder() {
+  std::error_code error;
+  std::filesystem::remove_all(replay_folder_root, error);
+}
+
+std::string saves_folder(const std::string& org, const std::string& app) {
+  SESSIONSTATE& s = session();
+  if (!replay_on(s) || s.recorded.FORMAT() < 3) return "";
+  if (replay_folder_root.empty()) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string root = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") +
+                       "/kastrel-replay-XXXXXX";
+    if (mkdtemp(root.data()) == nullptr)
+      stop(EXITBADSESSION, "cannot make a folder for the replay's files in %s: %s",
+           root.c_str(), std::strerror(errno));
+    replay_folder_root = root;
+    std::atexit(remove_replay_folder);
+  }
+  const std::string folder = replay_folder_root + "/" + org + "/" + app;
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error)
+    stop(EXITBADSESSION, "cannot make the replay's folder %s: %s", folder.c_str(),
+         error.message().c_str());
+  return folder + "/";
+}
+
+const PLAYERFILEHOOKS kPlayerFileHooks{load_answer, loaded, save_answer, saved, saves_folder};
+const bool kPlayerFileHooksSet = (SETPLAYERFILEHOOKS(&kPlayerFileHooks), true);
+
 }  // namespace
+
+BOOLEAN REPLAYING() {
+  SESSIONSTATE& s = session();
+  read_environment();
+  return s.state == STATE::REPLAYARMED || s.state == STATE::REPLAYING ? TRUE : FALSE;
+}
 
 BOOLEAN RECORDSESSION(const std::string& FILENAME) {
   SESSIONSTATE& s = session();
@@ -388,11 +519,13 @@ int32_t MODE(int32_t W, int32_t H, BOOLEAN FS, int32_t FLAGS) {
     PLATFORM::CATCHSTOPREQUESTS(on_stop_request);
     SETTIMERSOURCE(recording_clock);
     SETINPUTFILTER(input_filter);
+    SETOUTSIDEFILTER(outside_filter);
   } else if (s.state == STATE::REPLAYARMED) {
     s.state = STATE::REPLAYING;
     session_thread = true;
     SETTIMERSOURCE(replay_clock);
     SETINPUTFILTER(input_filter);
+    SETOUTSIDEFILTER(outside_filter);
   }
   if (s.state == STATE::RECORDING) {
     s.writer.MODE(W, H, FS, FLAGS);
@@ -410,7 +543,7 @@ int32_t MODE(int32_t W, int32_t H, BOOLEAN FS, int32_t FLAGS) {
         diverge(what);
       }
     } else {
-      s.closing = true;
+      cut_short(s);
     }
     if (!s.window) return MODE_NULL;
   }
@@ -435,7 +568,8 @@ int32_t FETCHEVENT(VOX::EVENT* EVENT) {
   SESSIONENTRY pass;
   if (s.closing || !take(SESSIONKIND::PASS, &pass)) {
     if (s.close_sent) diverge("the game went on after the close request that ends the recording");
-    s.closing = s.close_sent = true;
+    cut_short(s);
+    s.close_sent = true;
     *EVENT = VOX::EVENT{};
     EVENT->TYPE = VOX::CLOSEREQUESTED;
     return -1;
@@ -463,7 +597,7 @@ void ENDPASS() {
   } else if (s.state == STATE::REPLAYING && !s.closing) {
     SESSIONENTRY entry;
     if (!take(SESSIONKIND::ENDPASS, &entry)) {
-      s.closing = true;
+      cut_short(s);
       return;
     }
     const SESSIONENTRY* next = peek();
@@ -505,6 +639,7 @@ void FINISH() {
   }
   SETTIMERSOURCE(nullptr);
   SETINPUTFILTER(nullptr);
+  SETOUTSIDEFILTER(nullptr);
   session_thread = false;
   s.state = STATE::DONE;
 }

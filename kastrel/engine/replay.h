@@ -49,6 +49,10 @@ BOOLEAN REPLAYSESSION(const std::string& FILENAME, BOOLEAN WINDOW = BOOLEAN{},  
 inline BOOLEAN REPLAYSESSION(const std::string& FILENAME, bool WINDOW, bool VERIFY = false) {
   return REPLAYSESSION(FILENAME, TOBOOLEAN(WINDOW), TOBOOLEAN(VERIFY));
 }
+// TRUE while the game is being replayed (from REPLAYSESSION or KASTREL_REPLAY on), so that a
+// game can leave out what has no place in a replay (a network high-score upload, say).
+BOOLEAN REPLAYING();
+
 // Writes the screen after pass EVERY, 2 x EVERY, ... (or after the passes listed, when PASSES
 // is not empty) to DIR/pass-NNNNNN.png, passes counted from 1. FALSE, with LASTERROR(), for an
 // EVERY below 1 or a DIR that is not a writable folder.

@@ -50,7 +50,11 @@ uint32_t crc_of(const uint8_t* data, size_t size) {
 }
 
 // The int32s kept per question: the key asked about, or the pad call, pad and control.
-int32_t question_values(int32_t kind) { return kind == READMULTIKEY ? 1 : kind == READPAD ? 3 : 0; }
+int32_t question_values(int32_t kind) {
+  return kind == READMULTIKEY || kind == READDISPLAY || kind == READAUDIO ? 1
+         : kind == READPAD                                                ? 3
+                                                                          : 0;
+}
 
 std::array<int32_t, 4> question(int32_t kind, const int32_t* values) {
   std::array<int32_t, 4> q{kind, 0, 0, 0};
@@ -76,6 +80,9 @@ int32_t READINGVALUES(int32_t KIND) {
       return 1;
     case READPAD:
       return 4;
+    case READDISPLAY:
+    case READAUDIO:
+      return 2;
     default:
       return 0;
   }
@@ -97,11 +104,19 @@ bool READINGMEMORY::ANSWER(int32_t KIND, int32_t* VALUES) const {
   return true;
 }
 
-uint32_t FRAMEHASH(const void* PIXELS, int32_t W, int32_t H, int32_t PITCH) {
+uint32_t FRAMEHASH(const void* PIXELS, int32_t W, int32_t H, int32_t PITCH, uint32_t FORMAT) {
   uint32_t crc = 0;
   const auto* row = static_cast<const uint8_t*>(PIXELS);
-  for (int32_t y = 0; row != nullptr && y < H; ++y, row += PITCH)
-    crc = libdeflate_crc32(crc, row, size_t(W) * 4);
+  std::vector<uint32_t> shown(FORMAT >= 3 && W > 0 ? size_t(W) : 0);
+  for (int32_t y = 0; row != nullptr && y < H; ++y, row += PITCH) {
+    if (shown.empty()) {
+      crc = libdeflate_crc32(crc, row, size_t(W) * 4);
+      continue;
+    }
+    std::memcpy(shown.data(), row, shown.size() * 4);
+    for (uint32_t& pixel : shown) pixel &= 0x00FFFFFFu;  // the bytes as in memory, little-endian
+    crc = libdeflate_crc32(crc, shown.data(), shown.size() * 4);
+  }
   return crc;
 }
 
@@ -163,6 +178,20 @@ void SESSIONWRITER::ENDPASS() { COUNTED(TAG_ENDPASS); }
 void SESSIONWRITER::HASH(uint32_t FRAMEHASH) {
   IRECORDS.push_back(TAG_HASH);
   put32(INUMBERS, FRAMEHASH);
+}
+
+void SESSIONWRITER::LOAD(int32_t STATE, const std::string& TEXT) {
+  IRECORDS.push_back(TAG_LOAD);
+  IRECORDS.push_back(uint8_t(STATE));
+  put_varint(IRECORDS, TEXT.size());
+  IRECORDS.insert(IRECORDS.end(), TEXT.begin(), TEXT.end());
+}
+
+void SESSIONWRITER::SAVE(bool SAVED, const std::string& REASON) {
+  IRECORDS.push_back(TAG_SAVE);
+  IRECORDS.push_back(SAVED ? 1 : 0);
+  put_varint(IRECORDS, SAVED ? 0 : REASON.size());
+  if (!SAVED) IRECORDS.insert(IRECORDS.end(), REASON.begin(), REASON.end());
 }
 
 void SESSIONWRITER::END() { COUNTED(TAG_END); }
@@ -266,6 +295,8 @@ void SESSIONREADER::REWIND() {
   ILASTBLOCK = IDONE = IFAILED = IINPASS = IAFTERPASS = false;
   ITICK = IDELTA = 0;
   IPASS = IBLOCKPASSES = 0;
+  IHASHEDAT = -1e300;
+  IHASHDUE = IHASHEXTRA = ILASTHASHED = false;
   IAT = SESSIONHEADERSIZE;
   if (IFILE.ISOPEN() && !IFILE.SEEK(IAT))
     REFUSE("cannot read it again: %s", IFILE.REASON().c_str());
@@ -288,11 +319,12 @@ BOOLEAN SESSIONREADER::CHECK() {
   if (format > SESSIONFORMAT)
     return REFUSE("session file of format %u, newer than this build reads (format %u)", format,
                   SESSIONFORMAT);
-  if (format < SESSIONFORMAT)
+  if (format < SESSIONOLDESTFORMAT)
     return REFUSE(
-        "session file of format %u, from an older build: this build reads format %u "
+        "session file of format %u, from an older build: this build reads formats %u to %u "
         "only; record the session again",
-        format, SESSIONFORMAT);
+        format, SESSIONOLDESTFORMAT, SESSIONFORMAT);
+  IFORMAT = format;
   REWIND();
   SESSIONENTRY entry;
   int64_t passes = 0;
@@ -374,10 +406,11 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
   while (IRECORD >= IRECORDEND) {
     if (!IBODY.empty()) {  // the block read before ends here
       const bool ended = ILASTBLOCK;
-      if (INUMBER != IBODY.size() || IINPASS || (!ended && IBLOCKPASSES == 0))
+      if (INUMBER != IBODY.size() || IINPASS || (!ended && IBLOCKPASSES == 0) || IHASHDUE)
         return REFUSE("damaged session file: a block ends %s (before byte %llu)",
                       INUMBER != IBODY.size() ? "with numbers left over"
                       : IBLOCKPASSES == 0     ? "without a pass"
+                      : IHASHDUE              ? "where a pass owes its frame hash"
                                               : "inside a pass",
                       static_cast<unsigned long long>(IAT));
       IBODY.clear();
@@ -392,14 +425,22 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
     return REFUSE("damaged session file: %s (record 0x%02X of the block before byte %llu)", what,
                   unsigned(tag), static_cast<unsigned long long>(IAT));
   };
-  const bool after_pass = IAFTERPASS;
+  const bool after_pass = IAFTERPASS, due = IHASHDUE;
   IAFTERPASS = false;
+  // A hash follows every pass that owes one (the recorder's rule) and the last; no other.
+  if (tag != TAG_HASH && after_pass && IHASHDUE)
+    return damaged("a frame hash is missing after a pass that owes one");
+  IHASHDUE = false;
+  if ((tag == TAG_PASS || tag == TAG_PASSEVENT) && IHASHEXTRA)
+    return damaged("a frame hash follows a pass that is neither due one nor the last");
+  if (tag == TAG_END && !ILASTHASHED) return damaged("the last pass has no frame hash");
   const auto fixed = [&](int32_t count, int32_t* values) {
     if (size_t(count) * 4 > IRECORDEND - IRECORD) return false;
     for (int32_t i = 0; i < count; ++i, IRECORD += 4) values[i] = int32_t(get32(body + IRECORD));
     return true;
   };
-  if (tag != TAG_CLOCK && tag != TAG_HASH) {  // counted records: the readings left out first
+  if (tag != TAG_CLOCK && tag != TAG_HASH && tag != TAG_LOAD && tag != TAG_SAVE) {
+    // Counted records: the readings left out first.
     uint64_t skip = 0;
     if (tag < TAG_MODE || tag > TAG_END) return damaged("unknown record");
     if (!get_varint(body, &IRECORD, IRECORDEND, &skip) || skip > INT32_MAX)
@@ -414,8 +455,12 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
     case TAG_READING:
       OUT.KIND = SESSIONKIND::READING;
       OUT.READINGKIND = IRECORD < IRECORDEND ? body[IRECORD++] : 0;
-      if (READINGVALUES(OUT.READINGKIND) == 0) return damaged("unknown reading kind");
+      if (READINGVALUES(OUT.READINGKIND) == 0 || (OUT.READINGKIND >= READDISPLAY && IFORMAT < 3))
+        return damaged("unknown reading kind");
       if (!fixed(READINGVALUES(OUT.READINGKIND), OUT.VALUES)) return damaged("cut short");
+      if (OUT.READINGKIND >= READDISPLAY &&
+          uint32_t(OUT.VALUES[0]) > (OUT.READINGKIND == READDISPLAY ? 3u : 4u))
+        return damaged("unknown display or sound reading");
       break;
     case TAG_PASS:
     case TAG_PASSEVENT:
@@ -425,6 +470,7 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
       OUT.HASEVENT = tag == TAG_PASSEVENT ? TRUE : FALSE;
       if (tag == TAG_PASSEVENT && !fixed(5, OUT.VALUES)) return damaged("cut short");
       IINPASS = true;
+      ILASTHASHED = false;
       ++IPASS;
       ++IBLOCKPASSES;
       break;
@@ -432,7 +478,9 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
       if (!IINPASS) return damaged("a pass ends that did not start");
       OUT.KIND = SESSIONKIND::ENDPASS;
       IINPASS = false;
-      IAFTERPASS = true;  // a hash may follow
+      IAFTERPASS = true;  // a hash may follow; the recorder's rule says when one must
+      IHASHDUE = IPASS % SESSIONHASHEVERY == 0 &&
+                 double(ITICK) * SESSIONTICK - IHASHEDAT >= SESSIONHASHSECONDS;
       return TRUE;
     case TAG_END: {
       if (!ILASTBLOCK || IINPASS || IRECORD != IRECORDEND || INUMBER != IBODY.size())
@@ -453,6 +501,9 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
       OUT.KIND = SESSIONKIND::HASH;
       OUT.HASH = get32(body + INUMBER);
       INUMBER += 4;
+      IHASHEXTRA = !due;
+      ILASTHASHED = true;
+      IHASHEDAT = double(ITICK) * SESSIONTICK;
       break;
     case TAG_CLOCK: {
       uint64_t change = 0;
@@ -465,6 +516,20 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
       OUT.CLOCK = double(tick) * SESSIONTICK;
       ITICK = tick;
       IDELTA = delta;
+      break;
+    }
+    case TAG_LOAD:
+    case TAG_SAVE: {
+      uint64_t size = 0;
+      if (IFORMAT < 3) return damaged("unknown record");
+      OUT.KIND = tag == TAG_LOAD ? SESSIONKIND::LOAD : SESSIONKIND::SAVE;
+      OUT.STATE = IRECORD < IRECORDEND ? body[IRECORD++] : 0xFF;
+      if (OUT.STATE > (tag == TAG_LOAD ? 2 : 1)) return damaged("unknown file state");
+      if (!get_varint(body, &IRECORD, IRECORDEND, &size) || size > IRECORDEND - IRECORD ||
+          size > SESSIONMAXFILE)
+        return damaged("cut short");
+      OUT.TEXT.assign(reinterpret_cast<const char*>(body + IRECORD), size_t(size));
+      IRECORD += size_t(size);
       break;
     }
     default:

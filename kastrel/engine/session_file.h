@@ -16,7 +16,10 @@
 
 namespace KASTREL::ENGINE {
 
-inline constexpr uint32_t SESSIONFORMAT = 2;  // the format this build writes and reads
+// The format this build writes. It reads format 2 too, whose frame hashes cover the pixels'
+// unused fourth byte as well.
+inline constexpr uint32_t SESSIONFORMAT = 3;
+inline constexpr uint32_t SESSIONOLDESTFORMAT = 2;
 inline constexpr size_t SESSIONHEADERSIZE = 16;
 // While recording the clock counts whole ticks of 2^-20 s (about a microsecond): every reading
 // is then exact as a double, and the jitter of a pass's length takes about a byte.
@@ -26,8 +29,10 @@ inline constexpr double SESSIONTICK = 1.0 / 1048576.0;
 // pass's work), and the frame of the last pass.
 inline constexpr int32_t SESSIONHASHEVERY = 10;
 inline constexpr double SESSIONHASHSECONDS = 0.1;
-// No block holds more than this, stored or unpacked: the reader's memory stays bounded.
-inline constexpr size_t SESSIONMAXBLOCK = 1u << 20;
+// No block holds more than this, stored or unpacked: the reader's memory stays bounded. A pass
+// holds at most one settings file of SESSIONMAXFILE bytes beside its other records.
+inline constexpr size_t SESSIONMAXBLOCK = 2u << 20;
+inline constexpr size_t SESSIONMAXFILE = 1u << 20;
 
 // Record tags.
 enum SESSIONTAG : uint8_t {
@@ -39,9 +44,11 @@ enum SESSIONTAG : uint8_t {
   TAG_END = 0x06,        // the game ended; nothing follows
   TAG_HASH = 0x07,       // CRC-32 of the frame of the pass that just ended
   TAG_CLOCK = 0x10,      // a clock reading
+  TAG_LOAD = 0x11,       // what SETTINGS::LOAD found: state, then the bytes (format 3)
+  TAG_SAVE = 0x12,       // what SETTINGS::SAVE answered, and why not (format 3)
 };
 
-enum class SESSIONKIND : uint8_t { MODE, READING, PASS, ENDPASS, END, HASH, CLOCK };
+enum class SESSIONKIND : uint8_t { MODE, READING, PASS, ENDPASS, END, HASH, CLOCK, LOAD, SAVE };
 
 // How many int32 values a reading of each kind holds (0: no such kind).
 int32_t READINGVALUES(int32_t KIND);
@@ -54,6 +61,8 @@ struct SESSIONENTRY {
   uint32_t HASH = 0;        // HASH only
   int32_t READINGKIND = 0;  // READING only
   int32_t VALUES[6] = {};   // MODE (4 used), READING, or the event of a PASS (see EVENT())
+  int32_t STATE = 0;        // LOAD: a FILEREAD; SAVE: 1 TRUE, 0 FALSE
+  std::string TEXT;         // LOAD: the file's bytes or why it failed; SAVE: why it failed
   VOX::EVENT EVENT() const;
 };
 
@@ -88,6 +97,7 @@ class SESSIONREADER {
   BOOLEAN NEXT(SESSIONENTRY& OUT);
   bool FAILED() const { return IFAILED; }
   int32_t PASSES() const { return IPASSES; }
+  uint32_t FORMAT() const { return IFORMAT; }
   BOOLEAN ENDED() const { return IENDED; }  // FALSE: the recording stopped after a block
 
  private:
@@ -112,7 +122,12 @@ class SESSIONREADER {
   int64_t ITICK = 0, IDELTA = 0;  // the clock's last reading and step, in ticks
   int32_t IPASS = 0, IBLOCKPASSES = 0;
   int32_t IPASSES = 0;
+  uint32_t IFORMAT = SESSIONFORMAT;
   BOOLEAN IENDED{};
+  // Where the frame hashes go: the clock at the last one (seconds), whether the pass that just
+  // ended owes one, and whether a hash came after a pass that owed none (only the last may).
+  double IHASHEDAT = -1e300;
+  bool IHASHDUE = false, IHASHEXTRA = false, ILASTHASHED = false;
 };
 
 // Builds the bytes of a session file, block by block, as the recorder writes them.
@@ -126,6 +141,10 @@ class SESSIONWRITER {
   void PASS(const VOX::EVENT* EVENT);                 // null: no event
   void ENDPASS();
   void HASH(uint32_t FRAMEHASH);
+  // What SETTINGS::LOAD found (STATE a FILEREAD) and what SAVE answered (TEXT at most
+  // SESSIONMAXFILE bytes).
+  void LOAD(int32_t STATE, const std::string& TEXT);
+  void SAVE(bool SAVED, const std::string& REASON);
   void END();
   // The records since the last block as one block, deflated when that is smaller; LAST marks
   // the recording's end. The records are then cleared.
@@ -145,7 +164,10 @@ class SESSIONWRITER {
 // FALSE (LASTERROR() says why) and ENTRIES emptied when any byte is out of place.
 BOOLEAN READSESSION(const void* DATA, size_t SIZE, std::vector<SESSIONENTRY>& ENTRIES);
 
-// CRC-32 of the W x H frame of 32-bit pixels at PIXELS, rows PITCH bytes apart.
-uint32_t FRAMEHASH(const void* PIXELS, int32_t W, int32_t H, int32_t PITCH);
+// CRC-32 of the W x H frame of 32-bit pixels at PIXELS, rows PITCH bytes apart, as the session
+// files of FORMAT hold it: from format 3 each pixel's fourth byte, which no picture shows, counts
+// as 0; format 2 took the bytes as they were in memory.
+uint32_t FRAMEHASH(const void* PIXELS, int32_t W, int32_t H, int32_t PITCH,
+                   uint32_t FORMAT = SESSIONFORMAT);
 
 }  // namespace KASTREL::ENGINE

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 #if defined(__SSE__)
 #include <xmmintrin.h>
 #endif
@@ -51,9 +52,11 @@ inline uint32_t vox_hHeaderField(const uint8_t* header, int offset) {
                                                   int32_t y1, int32_t x2, int32_t y2,
                                                   bool relative_corner, uint32_t mode,
                                                   int32_t alpha, VOX_BLENDER blender, void* param) {
+  // The lock flags are the program thread's: another thread takes the general way, which
+  // refuses it the screen.
   const VOX_GFX_SCREEN* screen = __vox_gfx;
-  if (!screen || (screen->flags & (SCREEN_LOCKED | SCREEN_AUTO_LOCKED)) == 0 || !target ||
-      !source) {
+  if (!screen || screen->program_thread != std::this_thread::get_id() ||
+      (screen->flags & (SCREEN_LOCKED | SCREEN_AUTO_LOCKED)) == 0 || !target || !source) {
     return false;
   }
   auto* t = static_cast<uint8_t*>(target);

@@ -1,5 +1,6 @@
 #include "kastrel/graphics/sprites.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -47,10 +48,23 @@ BOOLEAN SPRITESHEET::DRAWTRANSFORMED(BITMAP& DEST, int32_t N, float X, float Y, 
 }
 
 ANIMATION::ANIMATION(int32_t FIRST, int32_t COUNT, float SECONDS, BOOLEAN REPEAT) : LOOP(REPEAT) {
+  if (COUNT > ANIMATIONMAXFRAMES || (COUNT > 0 && FIRST > INT32_MAX - (COUNT - 1))) {
+    SETLASTERROR("ANIMATION: %d frames from %d on %s", COUNT, FIRST,
+                 COUNT > ANIMATIONMAXFRAMES ? "are more than an animation holds"
+                                            : "run past the largest frame number");
+    return;
+  }
+  FRAMES.reserve(size_t(std::max(COUNT, 0)));
+  DURATIONS.reserve(size_t(std::max(COUNT, 0)));
   for (int32_t i = 0; i < COUNT; ++i) ADD(FIRST + i, SECONDS);
 }
 
 void ANIMATION::ADD(int32_t FRAME, float SECONDS) {
+  if (FRAMES.size() >= size_t(ANIMATIONMAXFRAMES)) {
+    SETLASTERROR("ANIMATION: it holds %d frames already, as many as an animation holds",
+                 ANIMATIONMAXFRAMES);
+    return;
+  }
   FRAMES.push_back(FRAME);
   DURATIONS.push_back(std::isfinite(SECONDS) && SECONDS > 0 ? SECONDS : 0);
 }

@@ -33,6 +33,9 @@ struct SPRITESHEET {
   BOOLEAN DRAWTRANSFORMED(BITMAP& DEST, int32_t N, float X, float Y, TRANSFORM T) const;
 };
 
+// The most frames an ANIMATION holds: far more than any sheet shows in a run, and 8 MB.
+inline constexpr int32_t ANIMATIONMAXFRAMES = 1 << 20;
+
 // A run of frames, each shown for its own number of seconds, played once or in a loop. The
 // frame loop's ONFRAME hands UPDATE its elapsed seconds; FRAME() says which frame to draw.
 struct ANIMATION {
@@ -42,11 +45,14 @@ struct ANIMATION {
   float TIME = 0;                // seconds since the start (of the current round when looping)
 
   ANIMATION() = default;
-  // COUNT frames from FIRST on, SECONDS each, looping unless REPEAT is FALSE.
+  // COUNT frames from FIRST on, SECONDS each, looping unless REPEAT is FALSE. Empty, with
+  // LASTERROR() saying why, for more than ANIMATIONMAXFRAMES frames or frame numbers past
+  // INT32_MAX.
   ANIMATION(int32_t FIRST, int32_t COUNT, float SECONDS, BOOLEAN REPEAT = BOOLEAN(-1));
   ANIMATION(int32_t FIRST, int32_t COUNT, float SECONDS, bool REPEAT)
       : ANIMATION(FIRST, COUNT, SECONDS, TOBOOLEAN(REPEAT)) {}
-  // Appends a frame shown for SECONDS (a negative or non-finite time counts as 0).
+  // Appends a frame shown for SECONDS (a negative or non-finite time counts as 0); beyond
+  // ANIMATIONMAXFRAMES frames it adds nothing and LASTERROR() says why.
   void ADD(int32_t FRAME, float SECONDS);
   // Moves on by ELAPSED seconds; negative or non-finite values are ignored.
   void UPDATE(float ELAPSED);

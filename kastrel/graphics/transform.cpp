@@ -416,7 +416,7 @@ MATH::RECT TRANSFORMEDBOUNDS(const BITMAP& SOURCE, float X, float Y, const TRANS
   if (!SOURCE.HANDLE() ||
       !vox_hImageInfo(SOURCE.HANDLE(), screen ? screen->bytes_per_pixel : 4, &src) ||
       src.width < 1 || src.height < 1 || T.METHOD < VOXPSET || T.METHOD > VOXCUSTOM ||
-      (SOURCE.IBPP == 4 && !SOURCE.IALPHACHANNEL && SOURCE.IALPHA < 4)) {
+      (T.METHOD == VOXCUSTOM && !T.BLENDER) || (SOURCE.IBPP == 4 && !SOURCE.IALPHACHANNEL && SOURCE.IALPHA < 4)) {
     return none;
   }
   MAP m;

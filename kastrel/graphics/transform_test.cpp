@@ -299,6 +299,7 @@ TEST(Transform, BadInputsFailOrDrawNothingWithinTheTarget) {
   for (int method : {9, int(VOXCUSTOM)}) {  // out of range; no blender
     bad = t, bad.METHOD = RASTEROP(method);
     EXPECT_TRUE(fails(0, 0, bad));
+    EXPECT_EQ(TRANSFORMEDBOUNDS(sprite, 0, 0, bad).W, -1);  // the box agrees with the draw
   }
   EXPECT_TRUE(fails(nan, 0, t));
   EXPECT_TRUE(BITMAP().DRAWTRANSFORMED(target, 0, 0, t) == FALSE && *LASTERROR() != 0);
@@ -361,6 +362,11 @@ TEST(Sprites, SheetsCutDrawAndAnimate) {
   once.UPDATE(10);
   EXPECT_TRUE(once.FRAME() == 9 && once.FINISHED() == TRUE && once.TIME == 1.0f);
   EXPECT_EQ(ANIMATION().FRAME(), -1);
+  for (const auto& [first, count] : {std::pair{INT32_MAX - 3, 8}, {0, 1 << 30}}) {
+    CLEARLASTERROR();  // past the last frame number, or too many: empty, with a reason
+    EXPECT_TRUE(ANIMATION(first, count, 0.05f).FRAMES.empty() && *LASTERROR() != 0) << count;
+  }
+  EXPECT_EQ(ANIMATION(INT32_MAX - 3, 4, 0.05f).FRAME(), INT32_MAX - 3);
 }
 
 }  // namespace

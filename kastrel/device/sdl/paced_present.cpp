@@ -33,6 +33,7 @@ enum class Pacing { PROBE, DISPLAY, TIMER };
 struct Paced {
   std::atomic<bool> on{false};
   std::atomic<int32_t> presents{0};
+  std::atomic<int32_t> shown_count{0};
   // Passes under the lock; the frame loop waits on them.
   std::mutex m;
   std::condition_variable cv;
@@ -203,6 +204,7 @@ void vox_paced_start(int32_t flags) {
       !(flags & MODE_SHAPED) && vox_present_request(std::getenv("KASTREL_PRESENT"), game) == 1;
   g.on.store(paced);
   g.presents.store(0);
+  g.shown_count.store(0);
   std::lock_guard l(g.m);
   g.passes = 0;
 }
@@ -319,6 +321,7 @@ std::chrono::steady_clock::time_point vox_paced_show(const VOX_SCALE_LAYOUT& lay
                       dst.h != g.shown.h;
   unlock_texture();  // uploads the band where the texture lives elsewhere
   g.changed = false;
+  vox_sdl_shown();  // this refresh shows the picture, new or not
   if (!redraw) {
     // Nothing new to show: the next pass comes when the next refresh would.
     g.presented_last = false;
@@ -339,6 +342,9 @@ std::chrono::steady_clock::time_point vox_paced_show(const VOX_SCALE_LAYOUT& lay
 void vox_sdl_presented() { g.presents.store(wrap(g.presents.load(std::memory_order_relaxed) + 1)); }
 
 int32_t vox_paced_present_count() { return g.presents.load(); }
+
+void vox_sdl_shown() { g.shown_count.store(wrap(g.shown_count.load(std::memory_order_relaxed) + 1)); }
+int32_t vox_paced_shown_count() { return g.shown_count.load(); }
 
 int32_t vox_paced_pass() {
   if (!vox_paced_on()) return -1;

@@ -46,5 +46,9 @@ std::chrono::steady_clock::time_point vox_paced_show(const VOX_SCALE_LAYOUT& lay
 // Counters, from any thread.
 void vox_sdl_presented();  // the 25 ms pass drew a band
 int32_t vox_paced_present_count();
+// Presentation passes with the picture on show, changed or not: one per display refresh when
+// paced, one per 25 ms pass otherwise.
+void vox_sdl_shown();
+int32_t vox_paced_shown_count();
 int32_t vox_paced_pass();  // -1 while not paced
 void vox_paced_wait(int32_t pass);

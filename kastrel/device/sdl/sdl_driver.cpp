@@ -504,4 +504,5 @@ const VOX_GFX_DRIVER vox_gfxDriverSDL = {
     vox_hPadConnected,
     vox_hPadButton,
     vox_hPadAxis,
+    vox_paced_shown_count,
 };

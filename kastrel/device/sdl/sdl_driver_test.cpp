@@ -374,14 +374,14 @@ TEST_F(Desktop, FullScreenWithoutTheExactModeScalesOnTheDesktop) {
   ASSERT_TRUE(xdotool("mousemove 5 700"));
   EXPECT_TRUE(wait_for([&] { return mouse() == Ints{0, 225, 0, 0, 0}; }));
 
-  // Alt+Enter: a 320 x 240 window, and back to the scaled full screen.
+  // Alt+Enter: a 320 x 240 window, and back to the scaled full screen, in the same X window.
   focus(w);
   ASSERT_TRUE(xdotool("key alt+Return"));
   unsigned long win = 0;
   EXPECT_TRUE(wait_for(
       [&] {
         win = x->find_window(kTitle);
-        return win != 0 && win != w && x->geometry(win).width == 320 &&
+        return win == w && x->geometry(win).width == 320 &&
                x->pixel(win, 100, 100) == 0xFFFFFFu;  // the switch is over: the new window shows
       },
       30.0));
@@ -390,7 +390,7 @@ TEST_F(Desktop, FullScreenWithoutTheExactModeScalesOnTheDesktop) {
   EXPECT_TRUE(wait_for(
       [&] {
         unsigned long full = x->find_window(kTitle);
-        return full != 0 && full != win && x->geometry(full) == Geometry{0, 0, 1024, 768} &&
+        return full == win && x->geometry(full) == Geometry{0, 0, 1024, 768} &&
                x->pixel(full, 500, 400) == 0xFFFFFFu && x->pixel(full, 10, 400) == 0;
       },
       30.0));
@@ -412,16 +412,17 @@ TEST_F(Desktop, FullScreenWithoutTheExactModeScalesOnTheDesktop) {
 
 TEST_F(Desktop, MinimisingAndAltEnterSwitch) {
   // No 640 x 480 mode here, so minimising switches to full screen at the
-  // desktop's size, in a new window.
+  // desktop's size, in the same window.
   unsigned long w = open(640, 480);
   ASSERT_NE(w, 0u);
   x->mark_minimised(w);
   unsigned long again = 0;
-  EXPECT_TRUE(wait_for([&] { return (again = x->find_window(kTitle)) != 0 && again != w; }));
-  EXPECT_TRUE(wait_for([&] { return x->geometry(again).width == 1024; }));
+  EXPECT_TRUE(wait_for([&] {
+    return (again = x->find_window(kTitle)) == w && x->geometry(again).width == 1024;
+  }));
 
-  // A window of the display's size, moved aside, goes full screen in a new
-  // window at the origin that cannot be moved.
+  // A window of the display's size, moved aside, goes full screen in the same
+  // window, at the origin, and cannot be moved.
   w = open(1024, 768);
   ASSERT_NE(w, 0u);
   const VOX_GFX_DRIVER* driver = __vox_gfx->driver;
@@ -431,7 +432,7 @@ TEST_F(Desktop, MinimisingAndAltEnterSwitch) {
   unsigned long full = 0;
   EXPECT_TRUE(wait_for([&] {
     full = x->find_window(kTitle);
-    return full != 0 && full != w && x->geometry(full) == Geometry{0, 0, 1024, 768};
+    return full == w && x->geometry(full) == Geometry{0, 0, 1024, 768};
   }));
   ASSERT_NE(full, 0u);
   EXPECT_EQ(driver->set_window_pos(5, 5), 0);  // the way back is the scaled case's

@@ -30,6 +30,7 @@ void present(VOX_GFX_SCREEN* s) {
   int32_t lines = std::min(d.height, s->height);
   SDL_Surface* surface = SDL_GetWindowSurface(d.window);
   if (surface == nullptr) return;
+  vox_sdl_shown();  // the picture is on show this pass, new or not
   if (surface != d.shown_surface || surface->w != d.shown_w || surface->h != d.shown_h) {
     // A new or resized surface: black beyond the frame, the whole frame again.
     SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, 0, 0, 0));
@@ -181,7 +182,7 @@ void drain_events() {
     if (vox_sdl_translate(event, follower, d.input, out)) {
       SDL_PeepEvents(&next, 1, SDL_GETEVENT, SDL_TEXTINPUT, SDL_TEXTINPUT);
     }
-    if (out.resized && d.scale_request != 1) {
+    if (out.resized && (d.scale_request != 1 || d.desktop_full)) {
       place_picture(d.input.window_w, d.input.window_h);
       d.input.window_w = d.width;
       d.input.window_h = d.height;

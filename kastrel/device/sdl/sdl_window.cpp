@@ -312,8 +312,68 @@ bool open_window() {
   return true;
 }
 
-// The windowed/full-screen switch and scale changes, asked for by Alt+Enter or the program; the
-// window is made anew, and a mode that cannot be set reverts.
+namespace {
+
+// The open window made full screen or a window again, and sized for the scale, in place: the
+// desktop keeps the same window, so the focus, window managers and tools keep it too.
+bool refit_window() {
+  Driver& d = g_driver;
+  // SDL puts the pointer back where it was in the window after a full-screen change; the player
+  // left it where it is on the desktop.
+  int pointer_x = 0, pointer_y = 0;
+  SDL_GetGlobalMouseState(&pointer_x, &pointer_y);
+  d.desktop_full = false;
+  bool ok = true;
+  if (d.flags & MODE_FULLSCREEN) {
+    // Laid over the display first: without a window manager to act on the full-screen state,
+    // that is what full screen is.
+    const auto lay_over = [&d](int w, int h) {
+      SDL_SetWindowBordered(d.window, SDL_FALSE);
+      SDL_SetWindowPosition(d.window, 0, 0);
+      SDL_SetWindowSize(d.window, w, h);
+    };
+    SDL_DisplayMode mode, now;
+    // The display is switched to exactly the screen's size, or not changed at all.
+    const bool exact = !on_wayland() && exact_display_mode(&mode) &&
+                       (lay_over(mode.w, mode.h), SDL_SetWindowDisplayMode(d.window, &mode)) == 0 &&
+                       SDL_SetWindowFullscreen(d.window, SDL_WINDOW_FULLSCREEN) == 0 &&
+                       SDL_GetCurrentDisplayMode(0, &now) == 0 && now.w == d.width &&
+                       now.h == d.height;
+    if (!exact) {
+      SDL_DisplayMode desk;
+      ok = SDL_GetDesktopDisplayMode(0, &desk) == 0 && d.width <= desk.w && d.height <= desk.h;
+      if (ok) {
+        SDL_SetWindowFullscreen(d.window, 0);
+        lay_over(desk.w, desk.h);
+        ok = SDL_SetWindowFullscreen(d.window, SDL_WINDOW_FULLSCREEN_DESKTOP) == 0;
+      }
+      d.desktop_full = ok;
+    }
+  } else {
+    ok = SDL_SetWindowFullscreen(d.window, 0) == 0;
+    SDL_SetWindowBordered(d.window, (d.flags & MODE_NOFRAME) ? SDL_FALSE : SDL_TRUE);
+    SDL_DisplayMode desk;
+    const int32_t n = window_scale();
+    SDL_SetWindowSize(d.window, d.width * n, d.height * n);
+    if (SDL_GetDesktopDisplayMode(0, &desk) == 0)
+      SDL_SetWindowPosition(d.window, (desk.w - d.width * n) >> 1, (desk.h - d.height * n) >> 1);
+  }
+  SDL_WarpMouseGlobal(pointer_x, pointer_y);
+  int32_t w = 0, h = 0;
+  SDL_GetWindowSize(d.window, &w, &h);
+  place_picture(w, h);
+  d.shown_surface = nullptr;  // the window surface is fetched again at its new size
+  VOX_SDL_INPUT& in = d.input;
+  SDL_GetWindowPosition(d.window, &in.window_x, &in.window_y);
+  in.window_w = w;
+  in.window_h = h;
+  return ok;
+}
+
+}  // namespace
+
+// The windowed/full-screen switch and scale changes, asked for by Alt+Enter or the program,
+// made on the same window; a shaped window is made anew. A mode that cannot be set reverts.
 void apply_display_requests() {
   Driver& d = g_driver;
   const int32_t scale = d.want_scale.exchange(-1);
@@ -321,11 +381,14 @@ void apply_display_requests() {
   const bool toggle = full >= 0 && full != ((d.flags & MODE_FULLSCREEN) != 0);
   if (!toggle && scale < 0) return;
   if (scale >= 0) d.scale_request = vox_scale_request(std::getenv("KASTREL_SCALE"), scale);
-  destroy_window();
   if (toggle) d.flags ^= MODE_FULLSCREEN;
-  if (!open_window() && toggle) {
-    d.flags ^= MODE_FULLSCREEN;
-    open_window();
+  const bool in_place = d.window != nullptr && !d.shaped;
+  if (in_place ? !refit_window() : (destroy_window(), !open_window())) {
+    if (toggle) d.flags ^= MODE_FULLSCREEN;
+    if (in_place)
+      refit_window();
+    else
+      open_window();
   }
   d.want_full = (d.flags & MODE_FULLSCREEN) != 0;
   d.palette_changed = true;

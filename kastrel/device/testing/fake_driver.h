@@ -92,7 +92,7 @@ template <int N>
 constexpr VOX_GFX_DRIVER make(const char* name) {
   return {name,      init<N>,   exit<N>,   lock,    unlock,         nullptr, nullptr,
           get_mouse, set_mouse, set_title, nullptr, fetch_modes<N>, nullptr, nullptr,
-          nullptr,   nullptr,   nullptr,   nullptr, nullptr,        nullptr, nullptr};
+          nullptr,   nullptr,   nullptr,   nullptr, nullptr,        nullptr, nullptr, nullptr};
 }
 
 inline constexpr VOX_GFX_DRIVER kAlpha = make<0>("Alpha");
@@ -100,7 +100,8 @@ inline constexpr VOX_GFX_DRIVER kBeta = make<1>("Beta");
 // Every slot empty: a mode set and the mode list must step over it.
 inline constexpr VOX_GFX_DRIVER kEmpty = {
     "Empty", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr};
 inline const VOX_GFX_DRIVER* list[] = {&kAlpha, &kEmpty, &kBeta, nullptr};
 
 // Makes mode sets choose among the fakes, with no driver named in the environment.
