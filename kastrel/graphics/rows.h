@@ -45,10 +45,24 @@ int32_t vox_hRowPathForce(int32_t path);
 using VOX_SAMPLE_ROUTINE = void (*)(uint8_t* out, const uint8_t* region, int32_t pitch, int64_t u,
                                     int64_t v, int64_t du, int64_t dv, int32_t n, int32_t w,
                                     int32_t h);
+//
+// nearest_alpha samples nearest 32-bit pixels as nearest[2] does and blends them by ALPHA
+// straight onto the target, in one pass, with the bits of sampling into a row and running the
+// ALPHA row loop over it (null on the plain set, which does just that). It takes a sprite's runs
+// at once, all with the same steps, so that what a run needs to start is worked out once. No
+// target run may share memory with the region.
+struct VOX_SAMPLE_RUN {
+  uint8_t* target;  // the run's first pixel
+  int64_t u, v;     // its sample's position
+  int32_t n;
+};
+using VOX_FUSED_ROUTINE = void (*)(const VOX_SAMPLE_RUN* runs, int32_t count, const uint8_t* region,
+                                   int32_t pitch, int64_t du, int64_t dv, int32_t h);
 struct VOX_SAMPLE_LOOPS {
   VOX_SAMPLE_ROUTINE nearest[3];  // by bytes per pixel, as the row tables
   VOX_SAMPLE_ROUTINE bilinear;
   void (*tint)(uint8_t* row, int32_t n, uint32_t tint);
+  VOX_FUSED_ROUTINE nearest_alpha;
 };
 // The plain loops, and those of the loop set in use.
 extern const VOX_SAMPLE_LOOPS vox_gfxSamplesPlain;

@@ -1,7 +1,8 @@
 // Transformed drawing: BITMAP::DRAWTRANSFORMED and TRANSFORMEDBOUNDS. The pixel rule is in
 // bitmap.h. Each target row's run of pixels that map into the source is found exactly from the
 // fixed-point map, its samples gathered into a row (rows_sample.cpp), and the blit's row loop of
-// the raster operation run over that row, so every operation keeps its per-pixel rule.
+// the raster operation run over that row, so every operation keeps its per-pixel rule. Nearest
+// ALPHA on the vector loop sets blends each sample as it is gathered, by the same blend.
 
 #include <algorithm>
 #include <cmath>
@@ -365,6 +366,33 @@ BOOLEAN BITMAP::DRAWTRANSFORMED(void* DEST, float X, float Y, const TRANSFORM& T
     const VOX_PUT_ROUTINE rows = alpha_mask ? vox_gfxRowAlphaMask : t.rows;
     const int32_t alpha = T.METHOD == VOXADD ? 255 : -1;
     const uint8_t* region = src.pixels + int64_t{m.sy} * src.pitch + int64_t{m.sx} * src.bpp;
+    // A bitmap drawn onto itself samples each row after the rows before it are drawn, as always.
+    const auto end = [](const uint8_t* p, int64_t pitch, int64_t h) { return p + pitch * h; };
+    const bool itself = src.pixels < end(t.pixels, t.pitch, t.height) &&
+                        t.pixels < end(src.pixels, src.pitch, src.height);
+    const auto mark = [&t](int64_t ty) {
+      if (t.screen) {
+        t.top = std::min(t.top, ty);
+        t.bottom = std::max(t.bottom, ty);
+      }
+    };
+    // Nearest samples blended by ALPHA, the commonest turning sprite: each run sampled and
+    // blended in one pass, with no batch of samples; only the runs are gathered.
+    if (loops.nearest_alpha && !bilinear && !tint && !itself && src.bpp == 4 && t.bpp == 4 &&
+        t.mode == PUT_ALPHA) {
+      VOX_SAMPLE_RUN runs[64];
+      int32_t count = 0;
+      each_run(m, x0, y0, x1, y1, [&](int64_t ty, int64_t tx, int64_t n, int64_t u, int64_t v) {
+        if (count == 64)
+          loops.nearest_alpha(runs, count, region, src.pitch, m.A, m.C, m.h), count = 0;
+        runs[count++] = {t.pixels + ty * t.pitch + tx * 4, u, v, int32_t(n)};
+        mark(ty);
+      });
+      loops.nearest_alpha(runs, count, region, src.pitch, m.A, m.C, m.h);
+      DETAIL::finish(t);
+      vox_hAutoUnlock();
+      return TRUE;
+    }
     const std::unique_ptr<BATCH> own(batch().busy ? new BATCH : nullptr);  // rare, and large
     BATCH& b = own ? *own : batch();
     // Empty and free again however the call ends, a blender that throws included.
@@ -373,10 +401,6 @@ BOOLEAN BITMAP::DRAWTRANSFORMED(void* DEST, float X, float Y, const TRANSFORM& T
       ~HOLD() { b.count = b.used = 0, b.busy = false; }
     } hold{b};
     b.busy = true;
-    // A bitmap drawn onto itself samples each row after the rows before it are drawn, as always.
-    const auto end = [](const uint8_t* p, int64_t pitch, int64_t h) { return p + pitch * h; };
-    const bool itself = src.pixels < end(t.pixels, t.pitch, t.height) &&
-                        t.pixels < end(src.pixels, src.pitch, src.height);
     const size_t room = size_t(std::max<int64_t>(x1 - x0 + 1, kBatchPixels)) * 4;
     if (x1 >= x0 && b.samples.size() < room) b.samples.resize(room);
     const auto draw = [&] {
@@ -393,10 +417,7 @@ BOOLEAN BITMAP::DRAWTRANSFORMED(void* DEST, float X, float Y, const TRANSFORM& T
       b.runs[b.count++] = {ty, tx, int32_t(n), b.used};
       b.used += int32_t(n);
       if (itself) draw();
-      if (t.screen) {
-        t.top = std::min(t.top, ty);
-        t.bottom = std::max(t.bottom, ty);
-      }
+      mark(ty);
     });
     draw();
   }
