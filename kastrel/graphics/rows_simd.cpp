@@ -26,8 +26,9 @@ namespace {
       VOX_BLENDER blender, void *param
 #define ROW_PASS s, t, w, h, sp, tp, alpha, blender, param
 
+// The helpers serve the x86 loops only; other processors (WebAssembly) build without them.
 // True when the bytes the blit reads and the bytes it writes share memory.
-bool overlaps(const uint8_t* s, const uint8_t* t, int32_t w, int32_t h, int32_t sp, int32_t tp,
+[[maybe_unused]] bool overlaps(const uint8_t* s, const uint8_t* t, int32_t w, int32_t h, int32_t sp, int32_t tp,
               int bpp) {
   const auto span = [w, h, bpp](const uint8_t* p, int32_t pitch, uintptr_t* lo, uintptr_t* hi) {
     const intptr_t last = intptr_t(h - 1) * pitch;
@@ -41,15 +42,15 @@ bool overlaps(const uint8_t* s, const uint8_t* t, int32_t w, int32_t h, int32_t 
   return s_lo < t_hi && t_lo < s_hi;
 }
 
-inline uint32_t load32(const uint8_t* p) {
+[[maybe_unused]] inline uint32_t load32(const uint8_t* p) {
   uint32_t v;
   std::memcpy(&v, p, 4);
   return v;
 }
-inline void store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+[[maybe_unused]] inline void store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
 // One pixel by the plain rules, for the ends of rows.
-inline uint32_t alpha_pixel(uint32_t sv, uint32_t d) {
+[[maybe_unused]] inline uint32_t alpha_pixel(uint32_t sv, uint32_t d) {
   const uint32_t a = sv >> 24;
   const uint32_t rb =
       ((d & 0x00FF00FFu) + ((((sv & 0x00FF00FFu) - (d & 0x00FF00FFu)) * a) >> 8)) & 0x00FF00FFu;
@@ -58,7 +59,7 @@ inline uint32_t alpha_pixel(uint32_t sv, uint32_t d) {
   return rb | ag;
 }
 
-inline uint32_t add_pixel(uint32_t sv, uint32_t d, uint32_t a) {
+[[maybe_unused]] inline uint32_t add_pixel(uint32_t sv, uint32_t d, uint32_t a) {
   uint32_t out = 0;
   for (int c = 0; c < 32; c += 8) {
     const uint32_t sum = ((d >> c) & 0xFFu) + ((((sv >> c) & 0xFFu) * a) >> 8);
