@@ -13,7 +13,7 @@ PREFIX    ?= $(if $(filter 0,$(shell id -u)),/usr/local,$(HOME)/.local)
 # Extra configure arguments for the Release build, e.g. -DCMAKE_CXX_COMPILER_LAUNCHER=ccache.
 CMAKE_ARGS ?=
 
-.PHONY: windows test-windows deps-windows install demo play play-platformer test bench fuzz pictures sounds deps-build deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
+.PHONY: test-web deps-web windows test-windows deps-windows install demo play play-platformer test bench fuzz pictures sounds deps-build deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
 
 deps-build:
 	@tools/install-deps.sh build
@@ -25,6 +25,8 @@ deps-bench:
 	@tools/install-deps.sh build bench
 deps-windows:
 	@tools/install-deps.sh build windows
+deps-web:
+	@tools/install-deps.sh build web
 
 # Debug build with AddressSanitizer and UndefinedBehaviorSanitizer, warnings as errors.
 $(BUILD)/debug/build.ninja: deps-test
@@ -137,3 +139,16 @@ format:
 
 clean:
 	rm -rf $(BUILD)
+
+# The engine built for the Web with Emscripten, against libraries built once from Debian's sources
+# (tools/build-web-deps.sh, cached under ~/.cache/kastrel/web-deps), and its unit tests that need
+# no Linux part, no thread and no death test, run under Node through CTest. Debian's Emscripten
+# needs Debian's Node modules on NODE_PATH.
+WEB_ENV := NODE_PATH=/usr/share/nodejs
+test-web: deps-web
+	deps=$$($(WEB_ENV) tools/build-web-deps.sh) && \
+	$(WEB_ENV) cmake -S . -B $(BUILD)/web $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/emscripten-web.cmake -DKASTREL_WEB_DEPS="$$deps" \
+	  -DKASTREL_BUILD_DEMO=OFF -DKASTREL_WERROR=ON $(CMAKE_ARGS)
+	$(WEB_ENV) cmake --build $(BUILD)/web -j $(JOBS)
+	cd $(BUILD)/web && $(WEB_ENV) ctest --output-on-failure -j $(JOBS)

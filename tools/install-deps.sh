@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a Kastrel build needs, and only those missing.
-# Usage: tools/install-deps.sh GROUP...   (groups: build test demo bench windows)
+# Usage: tools/install-deps.sh GROUP...   (groups: build test demo bench windows web)
 # As root it runs apt-get itself; otherwise it prints the one line to run and fails.
 set -euo pipefail
 
@@ -10,6 +10,8 @@ declare -A groups=(
   [demo]="xvfb xdotool libx11-dev"
   # Cross-building for Windows from Debian's source packages, and running the result under Wine.
   [windows]="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 dpkg-dev fonts-dejavu-core xvfb xdotool"
+  # Building for the Web with Emscripten from Debian's source packages, and testing in Chromium.
+  [web]="emscripten chromium dpkg-dev fonts-dejavu-core python3"
   [bench]="libbenchmark-dev libpixman-1-dev libpng-dev libspng-dev libstb-dev libsfml-dev liballegro5-dev libgl-dev xvfb python3-pygame valgrind"
 )
 

@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-
 struct Rgb {
   double r = 0, g = 0, b = 0;
 };

@@ -13,6 +13,28 @@
 
 #include "kastrel/base/platform.h"
 
+#if defined(__EMSCRIPTEN__)
+#include <emscripten.h>
+
+// In the browser the page mounts the player's folder from IndexedDB before the game starts and
+// sets Module.kastrelSaves; a durable write counts as done only once stored there, which waits
+// through Asyncify. Without either (the unit tests under Node) files live in memory only.
+EM_JS(int, kastrel_web_store, (), {
+  if (!Module['kastrelSaves'] || typeof Asyncify === 'undefined') return 1;
+  return Asyncify.handleAsync(function() {
+    return new Promise(function(done) { FS.syncfs(false, function(err) { done(err ? 0 : 1); }); });
+  });
+});
+
+// The program's path is the page's choice (Module.thisProgram, "/game/<name>"): its packaged
+// assets lie in data/ beside it.
+EM_JS(int, kastrel_web_program, (char* to, int size), {
+  var path = typeof thisProgram === 'string' ? thisProgram : '/game/game';
+  stringToUTF8(path, to, size);
+  return lengthBytesUTF8(path);
+});
+#endif
+
 namespace KASTREL::PLATFORM {
 
 namespace {
@@ -162,6 +184,12 @@ BOOLEAN REPLACEFILE(const std::string& PATH, const std::string& TEMP, const void
       ::fsync(dir);
       ::close(dir);
     }
+#if defined(__EMSCRIPTEN__)
+    if (!kastrel_web_store()) {
+      *REASON = "cannot store " + PATH + " in the browser's storage";
+      return FALSE;
+    }
+#endif
   }
   return TRUE;
 }
@@ -187,6 +215,10 @@ BOOLEAN MAKEFOLDER(const std::string& PATH, bool PRIVATE, std::string* REASON) {
 
 std::string PROGRAMPATH() {
   char path[4096];
+#if defined(__EMSCRIPTEN__)
+  const int length = kastrel_web_program(path, int(sizeof path));
+  return length > 0 && size_t(length) < sizeof path ? std::string(path, size_t(length)) : "";
+#endif
   const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
   if (n > 0 && size_t(n) < sizeof path - 1) return std::string(path, size_t(n));
   return program_invocation_name != nullptr ? program_invocation_name : "";
@@ -200,12 +232,22 @@ std::string PROGRAMFOLDER() {
 
 std::string PROGRAMNAME() {
   const std::string path = PROGRAMPATH();
-  return path.substr(path.rfind('/') + 1);
+  std::string name = path.substr(path.rfind('/') + 1);
+#if defined(__EMSCRIPTEN__)
+  // Under Node the program is its script.
+  if (name.size() > 3 && name.compare(name.size() - 3, 3, ".js") == 0) name.resize(name.size() - 3);
+#endif
+  return name;
 }
 
 bool ISSEPARATOR(char C) { return C == '/'; }
 
 std::string PLAYERDATAFOLDER(std::string* REASON) {
+#if defined(__EMSCRIPTEN__)
+  // The folder the page mounts from IndexedDB.
+  (void)REASON;
+  return "/saves";
+#endif
   if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') return xdg;
   const char* home = std::getenv("HOME");
   if (home == nullptr || home[0] != '/') {
@@ -303,6 +345,11 @@ void CATCHSTOPREQUESTS(void (*ONSTOP)()) {
 }
 
 BOOLEAN ADDRESSSPACELEFT(size_t BYTES) {
+#if defined(__EMSCRIPTEN__)
+  // Memory there is taken as mapped: the page grows its memory as it goes instead.
+  (void)BYTES;
+  return TRUE;
+#endif
   void* room = ::mmap(nullptr, BYTES, PROT_READ | PROT_WRITE,
                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (room == MAP_FAILED) return FALSE;

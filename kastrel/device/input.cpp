@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "kastrel/device/context.h"
+#include "kastrel/device/relaxed_byte.h"
 #include "kastrel/device/screen.h"
 
 namespace {
@@ -30,10 +31,6 @@ int64_t now_ns() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-std::atomic_ref<uint8_t> key_byte(VOX_GFX_SCREEN* s, int32_t k) {
-  return std::atomic_ref<uint8_t>(s->key_state[k]);
 }
 
 // The scancode a key event holds down or lets go (*held), or 0 for other events.
@@ -66,9 +63,9 @@ void vox_hPostEvent(const VOX::EVENT* event) {
   bool held = false;
   if (const int32_t k = key_of(*event, &held)) {
     // The key as it stood before its first waiting event, then as the device has it now.
-    if (s->key_queued[k] == 0) s->key_taken[k] = key_byte(s, k).load(std::memory_order_relaxed);
+    if (s->key_queued[k] == 0) s->key_taken[k] = vox_relaxed_load(&s->key_state[k]);
     ++s->key_queued[k];
-    key_byte(s, k).store(held ? 1 : 0, std::memory_order_relaxed);
+    vox_relaxed_store(&s->key_state[k], held ? 1 : 0);
   }
   s->events[s->event_tail] = *event;
   s->event_tail = (s->event_tail + 1) % EVENT_QUEUE_SLOTS;
@@ -217,7 +214,7 @@ int32_t vox_GfxMultikey(int32_t scancode) {
   int32_t v[2] = {scancode, 0};  // the key asked about, and -1 while it is held
   if (s && scancode >= 0 && scancode < KEY_STATE_SIZE) {
     // The driver stores each byte atomically: no screen lock, so any thread may ask.
-    bool held = key_byte(s, scancode).load(std::memory_order_relaxed) != 0;
+    bool held = vox_relaxed_load(&s->key_state[scancode]) != 0;
     // While the program takes events, a key with events still waiting reads as the events it
     // took left it: a press it took reads held even when the key is already up again.
     if (now_ns() - g_last_take.load(std::memory_order_relaxed) < TAKING_NS) {

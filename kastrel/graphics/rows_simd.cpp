@@ -29,8 +29,9 @@ using namespace vox_blend;
       VOX_BLENDER blender, void *param
 #define ROW_PASS s, t, w, h, sp, tp, alpha, blender, param
 
+// The helpers serve the x86 loops only; other processors (WebAssembly) build without them.
 // True when the bytes the blit reads and the bytes it writes share memory.
-bool overlaps(const uint8_t* s, const uint8_t* t, int32_t w, int32_t h, int32_t sp, int32_t tp,
+[[maybe_unused]] bool overlaps(const uint8_t* s, const uint8_t* t, int32_t w, int32_t h, int32_t sp, int32_t tp,
               int bpp) {
   const auto span = [w, h, bpp](const uint8_t* p, int32_t pitch, uintptr_t* lo, uintptr_t* hi) {
     const intptr_t last = intptr_t(h - 1) * pitch;
@@ -44,7 +45,7 @@ bool overlaps(const uint8_t* s, const uint8_t* t, int32_t w, int32_t h, int32_t 
   return s_lo < t_hi && t_lo < s_hi;
 }
 
-inline uint32_t add_pixel(uint32_t sv, uint32_t d, uint32_t a) {
+[[maybe_unused]] inline uint32_t add_pixel(uint32_t sv, uint32_t d, uint32_t a) {
   uint32_t out = 0;
   for (int c = 0; c < 32; c += 8) {
     const uint32_t sum = ((d >> c) & 0xFFu) + ((((sv >> c) & 0xFFu) * a) >> 8);

@@ -154,7 +154,8 @@ TEST(Math, PolyCopiesOwnTheirPointsAndMovesTakeThem) {
   a.ADDPOINT(1, 2);
   POLY b(a), c;
   c = a;
-  c = c;
+  POLY& same = c;  // through a reference, which compilers do not warn about
+  c = same;
   c.ADDPOINT(9, 9);
   EXPECT_TRUE(b.POINT != a.POINT && flat(b) == flat(a) && rect(b.RECT) == rect(a.RECT));
   POLY d(std::move(c));

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "kastrel/device/keys.h"
+#include "kastrel/device/relaxed_byte.h"
 
 namespace {
 
@@ -132,7 +133,7 @@ void vox_sdl_refresh_key_state(const uint8_t* sdl_state, int sdl_count, uint8_t*
       if (key != NO_KEY && key < sdl_count && sdl_state[key]) down = 1;
     }
     // Read without a lock by any thread (vox_GfxMultikey).
-    std::atomic_ref<uint8_t>(key_state[row.scancode]).store(down, std::memory_order_relaxed);
+    vox_relaxed_store(&key_state[row.scancode], down);
   }
 }
 

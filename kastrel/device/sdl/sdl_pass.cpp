@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "kastrel/device/relaxed_byte.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/device/sdl/frame_rows.h"
 #include "kastrel/device/sdl/paced_present.h"
@@ -161,7 +162,7 @@ void release_on_blur() {
   VOX_GFX_SCREEN* s = __vox_gfx;
   if (s != nullptr && s->key_state != nullptr) {
     for (int i = 0; i < KEY_STATE_SIZE; ++i)
-      std::atomic_ref<uint8_t>(s->key_state[i]).store(0, std::memory_order_relaxed);
+      vox_relaxed_store(&s->key_state[i], 0);
   }
   vox_sdl_pads_release();
 }

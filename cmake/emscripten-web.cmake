@@ -1,0 +1,26 @@
+# Builds for the Web with Debian's Emscripten. KASTREL_WEB_DEPS names the folder the WebAssembly
+# libraries are installed in (tools/build-web-deps.sh prints it); CMake and pkg-config look there.
+#   cmake -S . -B build/web -DCMAKE_TOOLCHAIN_FILE=cmake/emscripten-web.cmake \
+#         -DKASTREL_WEB_DEPS=$HOME/.cache/kastrel/web-deps/<versions>
+include(/usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake)
+
+set(KASTREL_WEB_DEPS "$ENV{KASTREL_WEB_DEPS}" CACHE PATH "WebAssembly libraries to build against")
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES KASTREL_WEB_DEPS)
+if(KASTREL_WEB_DEPS)
+  list(PREPEND CMAKE_FIND_ROOT_PATH "${KASTREL_WEB_DEPS}")
+  set(ENV{PKG_CONFIG_LIBDIR} "${KASTREL_WEB_DEPS}/lib/pkgconfig")
+  set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
+endif()
+foreach(prefix IN LISTS CMAKE_PREFIX_PATH)
+  list(APPEND CMAKE_FIND_ROOT_PATH "${prefix}")
+endforeach()
+# The engine catches a failed allocation and reports it: exceptions are caught, not ignored (the
+# compiler's default here). Memory grows as the game asks for it, up to 2 GiB.
+set(CMAKE_C_FLAGS_INIT "-fexceptions")
+set(CMAKE_CXX_FLAGS_INIT "-fexceptions")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-fexceptions -sALLOW_MEMORY_GROWTH=1 -sMAXIMUM_MEMORY=2GB")
+# Node runs the unit tests; Emscripten's own choice of its flags wants a newer Node.
+find_program(KASTREL_NODE NAMES node nodejs)
+if(KASTREL_NODE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${KASTREL_NODE})
+endif()

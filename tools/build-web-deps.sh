@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# Builds the libraries the engine links for the Web from Debian's own source packages (the
+# versions the Linux build uses), as static WebAssembly libraries with Emscripten, once: the result
+# lives in
+#   ~/.cache/kastrel/web-deps/<versions>/   (KASTREL_WEB_DEPS_CACHE moves the cache)
+# and later runs only print that folder. Emscripten's own ports download their sources and are
+# not used. SDL2_mixer plays WAV, OGG, FLAC and MP3 through the decoders in its own source.
+set -Eeuo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=${JOBS:-2}
+packages=(libsdl2 libsdl2-mixer freetype libsdl2-ttf zlib libdeflate)
+declare -A dev=([libsdl2]=libsdl2-dev [libsdl2-mixer]=libsdl2-mixer-dev [freetype]=libfreetype-dev
+  [libsdl2-ttf]=libsdl2-ttf-dev [zlib]=zlib1g-dev [libdeflate]=libdeflate-dev)
+declare -A version
+tag=""
+for p in "${packages[@]}"; do
+  version[$p]=$(dpkg-query -W -f '${source:Version}' "${dev[$p]}")
+  upstream=${version[$p]#*:}
+  upstream=${upstream%%[-+]*}
+  tag+="${p#lib}-${upstream%.dfsg}_"
+done
+# The folder's name changes with a version or with the recipe, so either rebuilds: raise the
+# recipe's number whenever the steps below change what they build.
+recipe=1
+tag="${tag%_}-r$recipe"
+cache=${KASTREL_WEB_DEPS_CACHE:-$HOME/.cache/kastrel/web-deps}
+prefix=$cache/$tag
+if [[ -f $prefix/.complete ]]; then
+  echo "$prefix"
+  exit 0
+fi
+
+if ! grep -rqs 'deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+  line="Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: $(. /etc/os-release && echo "$VERSION_CODENAME")\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg"
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "web-deps: the sources need Debian's source lists. Run this, then try again:" >&2
+    echo "  printf '$line\\n' | sudo tee /etc/apt/sources.list.d/debian-src.sources && sudo apt-get update" >&2
+    exit 1
+  fi
+  printf "$line\n" >/etc/apt/sources.list.d/debian-src.sources
+  flock /tmp/apt.lock apt-get update -qq </dev/null
+fi
+
+work=$cache/work-$tag
+rm -rf "$work" "$prefix"
+mkdir -p "$work" "$prefix"
+log=$work/build.log
+echo "web-deps: building into $prefix (log: $log)" >&2
+
+fetch() { # package -> prints the unpacked source folder
+  local dir=$work/src-$1
+  mkdir -p "$dir"
+  (cd "$dir" && apt-get source -qq --only-source "$1=${version[$1]}" >>"$log" 2>&1)
+  find "$dir" -mindepth 1 -maxdepth 1 -type d | head -1
+}
+configure() { # name source-folder cmake-arguments...
+  local name=$1 src=$2
+  shift 2
+  echo "web-deps: $name" >&2
+  emcmake cmake -S "$src" -B "$work/build-$name" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_FIND_ROOT_PATH="$prefix" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF "$@" >>"$log" 2>&1
+}
+build() { # name source-folder cmake-arguments...
+  configure "$@"
+  cmake --build "$work/build-$1" -j "$jobs" >>"$log" 2>&1
+  cmake --install "$work/build-$1" >>"$log" 2>&1
+}
+trap 'echo "web-deps: failed; the end of $log:" >&2; tail -20 "$log" >&2' ERR
+
+# zlib: its C files, built here (its CMake file asks for a Windows resource file Debian's source
+# leaves out).
+src=$(fetch zlib)
+echo "web-deps: zlib" >&2
+mkdir -p "$work/build-zlib" "$prefix/include" "$prefix/lib"
+for c in adler32 compress crc32 deflate gzclose gzlib gzread gzwrite infback inffast inflate \
+  inftrees trees uncompr zutil; do
+  emcc -O2 -DHAVE_UNISTD_H -c "$src/$c.c" -o "$work/build-zlib/$c.o"
+done
+emar rcs "$prefix/lib/libz.a" "$work"/build-zlib/*.o
+cp "$src/zlib.h" "$src/zconf.h" "$prefix/include/"
+
+# libdeflate 1.14 has only a Makefile: its library is a handful of C files, built here.
+src=$(fetch libdeflate)
+echo "web-deps: libdeflate" >&2
+mkdir -p "$work/build-libdeflate"
+for c in "$src"/lib/*.c; do
+  emcc -O2 -I"$src" -c "$c" -o "$work/build-libdeflate/$(basename "$c" .c).o"
+done
+emar rcs "$prefix/lib/libdeflate.a" "$work"/build-libdeflate/*.o
+cp "$src/libdeflate.h" "$prefix/include/"
+mkdir -p "$prefix/lib/pkgconfig"
+printf 'prefix=%s\nName: libdeflate\nDescription: DEFLATE compression\nVersion: %s\nLibs: -L${prefix}/lib -ldeflate\nCflags: -I${prefix}/include\n' \
+  "$prefix" "${version[libdeflate]%%-*}" >"$prefix/lib/pkgconfig/libdeflate.pc"
+
+src=$(fetch freetype)
+build freetype "$src" -DFT_DISABLE_BZIP2=ON -DFT_DISABLE_PNG=ON -DFT_DISABLE_HARFBUZZ=ON \
+  -DFT_DISABLE_BROTLI=ON -DFT_REQUIRE_ZLIB=ON
+
+src=$(fetch libsdl2)
+build sdl2 "$src" -DSDL_SHARED=OFF -DSDL_STATIC=ON -DSDL_TEST=OFF -DSDL_PTHREADS=OFF
+
+src=$(fetch libsdl2-mixer)
+build mixer "$src" -DSDL2MIXER_VENDORED=OFF -DSDL2MIXER_SAMPLES=OFF -DSDL2MIXER_CMD=OFF \
+  -DSDL2MIXER_MIDI=OFF -DSDL2MIXER_MOD=OFF -DSDL2MIXER_OPUS=OFF \
+  -DSDL2MIXER_VORBIS=STB -DSDL2MIXER_FLAC=ON -DSDL2MIXER_FLAC_DRFLAC=ON -DSDL2MIXER_FLAC_LIBFLAC=OFF \
+  -DSDL2MIXER_MP3=ON -DSDL2MIXER_MP3_DRMP3=ON -DSDL2MIXER_MP3_MPG123=OFF -DSDL2MIXER_WAVE=ON
+
+src=$(fetch libsdl2-ttf)
+build ttf "$src" -DSDL2TTF_VENDORED=OFF -DSDL2TTF_SAMPLES=OFF -DSDL2TTF_HARFBUZZ=OFF
+
+trap - ERR
+rm -rf "$work"
+touch "$prefix/.complete"
+echo "$prefix"
