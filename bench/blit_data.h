@@ -31,7 +31,9 @@ inline Picture Wrap(void* image) {
   return {image, static_cast<uint8_t*>(image) + 32, int(h.width), int(h.height), int(h.pitch)};
 }
 
-inline uint32_t Channel(double v) { return uint32_t(std::lround(std::fmin(1, std::fmax(0, v)) * 255)); }
+inline uint32_t Channel(double v) {
+  return uint32_t(std::lround(std::fmin(1, std::fmax(0, v)) * 255));
+}
 
 // A 640 x 480 source: soft colours, alpha over its whole range, and a fifth of the pixels in
 // blobs of the mask colour (alpha 0).

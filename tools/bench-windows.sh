@@ -9,7 +9,7 @@ set -euo pipefail
 export WINEPREFIX=${KASTREL_WINEPREFIX:-$HOME/.cache/kastrel/wine} WINEDEBUG=-all
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/kastrel-bench-windows.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
-args=(--benchmark_min_time=0.2 --benchmark_repetitions=3 --benchmark_report_aggregates_only=false)
+args=(--benchmark_min_time=0.2 --benchmark_repetitions=3 --benchmark_color=false)
 # Taken in turns, so a change in the machine's load falls on both builds alike.
 "$1" "${args[@]}" >"$tmp/linux.txt" 2>/dev/null
 wine "$2" "${args[@]}" 2>/dev/null | tr -d '\r' >"$tmp/windows.txt"

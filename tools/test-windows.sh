@@ -110,18 +110,25 @@ done
 # 4. A stop request while recording. Breakout untouched waits for its start for ever: only the
 # close request ends it, with status 0 and the session's end.
 status=0
-fresh_wine
 session=$tmp/stopped.kst
-(cd "$pkg" && KASTREL_RECORD="$(winpath "$session")" xvfb-run -a wine kastrel-breakout.exe) \
+record=$(winpath "$session")  # before the fresh start: winepath meets no X server
+fresh_wine
+(cd "$pkg" && KASTREL_RECORD=$record xvfb-run -a wine kastrel-breakout.exe) \
   >"$tmp/stop.log" 2>&1 &
 launcher=$!
-for _ in $(seq 100); do [[ -s $session ]] && break; sleep 0.2; done
-sleep 2
-# The Windows process itself (its command line is the program's Windows name), not xvfb-run's.
+# The Windows process itself (its command line is the program's Windows name), not xvfb-run's,
+# once it records (a loaded machine may take a while to start Wine).
 game='^([A-Za-z]:\\.*\\)?kastrel-breakout\.exe'
-pids=$(pgrep -f "$game" || true)
+pids=
+for _ in $(seq 300); do
+  pids=$(pgrep -f "$game" || true)
+  [[ -n $pids && -s $session ]] && break
+  sleep 0.2
+done
+sleep 2
 if [[ -z $pids ]]; then
   say "FAILED: Breakout under Wine did not start for the stop request"
+  tail -n 15 "$tmp/stop.log" >&2
   failures=$((failures + 1))
 else
   kill -INT $pids 2>/dev/null || true

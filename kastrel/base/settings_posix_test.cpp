@@ -37,10 +37,12 @@ TEST(Settings, LoadRefusesFifosDevicesAndFilesOverTheCap) {
   ASSERT_EQ(truncate(big.c_str(), off_t{4} << 30), 0);
   std::atomic<bool> done{false}, stuck{false};
   std::thread watchdog([&] {
-    for (int i = 0; i < 50 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (int i = 0; i < 50 && !done; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
     if (!done) stuck = true, close(open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
   });
-  for (const auto& [file, says] : {std::pair{fifo, "FIFO"}, {std::string("/dev/zero"), "device"},
+  for (const auto& [file, says] : {std::pair{fifo, "FIFO"},
+                                   {std::string("/dev/zero"), "device"},
                                    {big, "over the cap of 1048576 (SETMAXSETTINGSBYTES)"}}) {
     SETTINGS s;
     EXPECT_FALSE(s.LOAD(file)) << file;
