@@ -13,7 +13,7 @@ PREFIX    ?= $(if $(filter 0,$(shell id -u)),/usr/local,$(HOME)/.local)
 # Extra configure arguments for the Release build, e.g. -DCMAKE_CXX_COMPILER_LAUNCHER=ccache.
 CMAKE_ARGS ?=
 
-.PHONY: test-web deps-web windows test-windows deps-windows install demo play play-platformer test bench fuzz pictures sounds deps-build deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
+.PHONY: test-web deps-web windows test-windows bench-windows deps-windows install demo play play-platformer test bench fuzz pictures sounds deps-build deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
 
 deps-build:
 	@tools/install-deps.sh build
@@ -105,6 +105,21 @@ test-windows: windows deps-demo
 	cmake --build $(BUILD)/release -j $(JOBS) --target breakout kastrel-replay kastrel_x11_screenshot
 	KASTREL_WINEPREFIX="$(WINEPREFIX)" \
 	  tools/test-windows.sh $(BUILD)/windows $(BUILD)/release dist/kastrel-windows-x86_64.zip
+
+# The blit rows of the benchmarks built for Linux and for Windows, run on this machine (Windows'
+# under Wine), each row's ratio to memcpy compared between the two (tools/bench-windows.sh).
+bench-windows: deps-windows deps-bench
+	cmake -S . -B $(BUILD)/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
+	  -DKASTREL_BUILD_TESTS=OFF -DKASTREL_BUILD_DEMO=OFF -DKASTREL_BUILD_BENCH=ON
+	cmake --build $(BUILD)/bench -j $(JOBS) --target kastrel_blit_rows
+	deps=$$(tools/build-windows-deps.sh) && bench=$$(tools/build-windows-deps.sh benchmark) && \
+	cmake -S . -B $(BUILD)/windows-bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DKASTREL_WINDOWS_DEPS="$$deps" \
+	  -DCMAKE_PREFIX_PATH="$$bench" -DKASTREL_BUILD_TESTS=OFF -DKASTREL_BUILD_DEMO=OFF \
+	  -DKASTREL_BUILD_BENCH=ON $(CMAKE_ARGS)
+	cmake --build $(BUILD)/windows-bench -j $(JOBS) --target kastrel_blit_rows
+	tools/bench-windows.sh $(BUILD)/bench/bench/kastrel_blit_rows \
+	  $(BUILD)/windows-bench/bench/kastrel_blit_rows.exe
 
 # Redraws the demonstration's pictures into demo/images and the platformer's into
 # examples/platformer (commit them afterwards).

@@ -7,7 +7,9 @@
 #     (status 0: every frame hash matches), and one recorded under Wine replays on Linux;
 #  3. settings saved under Wine survive kills in the middle of saves, and paths Windows refuses
 #     (a folder, CON, NUL, reserved characters) fail with a reason, while a folder named in
-#     UTF-8 (made by the program: Windows hands a program its arguments in its code page) works.
+#     UTF-8 (made by the program: Windows hands a program its arguments in its code page) works;
+#  4. a stop request (Ctrl+C: Wine hands its programs a SIGINT as the console's Ctrl+C event) ends
+#     a recording Breakout with the close box's events: status 0, a whole session that replays.
 # The Wine prefix lives in ~/.cache/kastrel/wine (KASTREL_WINEPREFIX), made on first use.
 set -euo pipefail
 me=test-windows
@@ -104,6 +106,44 @@ for path in "$(winpath "$tmp")" CON NUL 'C:\bad<name>.txt' 'C:\bad|name?.txt'; d
   settings refuse "$path" >"$tmp/refuse.txt" 2>&1 || status=$?
   check "settings refuse $path: $(tr -d '\r' <"$tmp/refuse.txt" | head -1)" "$status" 0
 done
+
+# 4. A stop request while recording. Breakout untouched waits for its start for ever: only the
+# close request ends it, with status 0 and the session's end.
+status=0
+session=$tmp/stopped.kst
+record=$(winpath "$session")  # before the fresh start: winepath meets no X server
+fresh_wine
+(cd "$pkg" && KASTREL_RECORD=$record xvfb-run -a wine kastrel-breakout.exe) \
+  >"$tmp/stop.log" 2>&1 &
+launcher=$!
+# The Windows process itself (its command line is the program's Windows name), not xvfb-run's,
+# once it records (a loaded machine may take a while to start Wine).
+game='^([A-Za-z]:\\.*\\)?kastrel-breakout\.exe'
+pids=
+for _ in $(seq 300); do
+  pids=$(pgrep -f "$game" || true)
+  [[ -n $pids && -s $session ]] && break
+  sleep 0.2
+done
+sleep 2
+if [[ -z $pids ]]; then
+  say "FAILED: Breakout under Wine did not start for the stop request"
+  tail -n 15 "$tmp/stop.log" >&2
+  failures=$((failures + 1))
+else
+  kill -INT $pids 2>/dev/null || true
+  for _ in $(seq 100); do kill -0 "$launcher" 2>/dev/null || break; sleep 0.2; done
+  if kill -0 "$launcher" 2>/dev/null; then
+    status=124
+    pkill -KILL -f "$game" 2>/dev/null || true
+  fi
+  { wait "$launcher"; } 2>/dev/null || status=$?
+  check "Ctrl+C under Wine closes a recording Breakout" "$status" 0 "$tmp/stop.log"
+  status=0
+  "$linux/tools/kastrel-replay" --verify -C "$root/examples/breakout" "$session" \
+    "$linux/examples/breakout/breakout" >"$tmp/replay-stop.txt" 2>&1 || status=$?
+  check "the session it closed replays on Linux, every frame equal ($(grep -c '^pass' "$tmp/replay-stop.txt") frames hashed)" "$status" 0 "$tmp/replay-stop.txt"
+fi
 
 ((failures == 0)) && say "every check passed" || say "$failures checks failed"
 exit $((failures == 0 ? 0 : 1))

@@ -311,6 +311,9 @@ std::string PLAYERDATAFOLDER(std::string* REASON) {
 void SETENVIRONMENT(const char* NAME, const char* VALUE) {
   std::wstring name, value;
   if (!widen(NAME, &name) || (VALUE != nullptr && !widen(VALUE, &value))) return;
+  // The C run-time's copy first (getenv reads it; an empty value removes the variable there),
+  // then the system's, which started programs inherit.
+  _wputenv((name + L"=" + value).c_str());
   SetEnvironmentVariableW(name.c_str(), VALUE != nullptr ? value.c_str() : nullptr);
 }
 

@@ -1,4 +1,5 @@
 #include "kastrel/device/display.h"
+#include "kastrel/base/platform.h"
 
 #include <gtest/gtest.h>
 
@@ -107,7 +108,7 @@ TEST(DriverChoice, WithoutANameEverySweepTriesEveryDriverAndFlipsFullScreen) {
 
 TEST(DriverChoice, WithANameSweepsAlternateAndNullNeedsNoCall) {
   fake_driver::install();
-  setenv("VOXGFX", "bETA", 1);
+  KASTREL::PLATFORM::SETENVIRONMENT("VOXGFX", "bETA");
   record().accept = [](const fake_driver::Init&) { return false; };
   vox_GfxScreenRes(8, 8, 32, 1, 0, 60);
   EXPECT_EQ(vox_GetError(), 1);
@@ -120,7 +121,7 @@ TEST(DriverChoice, WithANameSweepsAlternateAndNullNeedsNoCall) {
   for (auto [name, driver] :
        {std::pair{"bETA", &fake_driver::kBeta}, {"nosuch", &fake_driver::kAlpha}}) {
     record() = {};
-    setenv("VOXGFX", name, 1);
+    KASTREL::PLATFORM::SETENVIRONMENT("VOXGFX", name);
     vox_GfxScreenRes(8, 8, 32, 1, 0, 0);
     EXPECT_EQ(__vox_gfx->driver, driver);
     EXPECT_EQ(record().inits.size(), 1u);
@@ -131,7 +132,7 @@ TEST(DriverChoice, WithANameSweepsAlternateAndNullNeedsNoCall) {
   vox_GfxScreenRes(8, 8, 32, 1, MODE_NULL, 0);  // closes the fake's screen first
   record() = {};
   for (const char* name : {"null", "NULL", "nUlL", "Beta"}) {
-    setenv("VOXGFX", name, 1);
+    KASTREL::PLATFORM::SETENVIRONMENT("VOXGFX", name);
     vox_GfxScreenRes(8, 8, 32, 1, name[0] == 'B' ? MODE_NULL : MODE_FULLSCREEN, 0);
     EXPECT_EQ(vox_GetError(), 0);
     ASSERT_NE(__vox_gfx, nullptr);

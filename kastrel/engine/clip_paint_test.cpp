@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kastrel/device/display.h"
+#include "kastrel/base/platform.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/engine/collision.h"
 #include "kastrel/engine/engine.h"
@@ -84,7 +85,7 @@ void ONINIT() {
 }
 
 TEST(ClipPaint, MarkedClippedRepaintsShowWhatWholeRepaintsShowFrameForFrame) {
-  setenv("VOXGFX", "null", 1);
+  PLATFORM::SETENVIRONMENT("VOXGFX", "null");
   EXPECT_EQ(CLIPPAINT(), FALSE);  // off unless asked for
   ONINITIALIZE += ONINIT;
   ASSERT_EQ(INITIALIZE(kW, kH, FALSE, MODE_NOSWITCH), TRUE);

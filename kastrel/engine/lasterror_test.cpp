@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kastrel/base/error.h"
+#include "kastrel/base/platform.h"
 #include "kastrel/device/display.h"
 #include "kastrel/engine/engine.h"
 #include "kastrel/graphics/bitmap.h"
@@ -51,7 +52,9 @@ TEST(LastError, FailingLoadsSayWhyAndLeaveTheBitmapAsItWas) {
     EXPECT_TRUE(bmp == nullptr) << c.file_word;
   }
   EXPECT_FALSE(bmp.LOADFROMFILE(dir + "no/such.png", 1, 1, 2, 2));
-  EXPECT_TRUE(said("No such file")) << LASTERROR();
+  PLATFORM::READFILE missing;  // the system's own words for a missing file
+  EXPECT_FALSE(missing.OPEN(dir + "no/such.png"));
+  EXPECT_TRUE(said(missing.REASON())) << LASTERROR();
   bmp.LOADFROMFILE(dir);
   EXPECT_TRUE(said(dir)) << LASTERROR();
   EXPECT_EQ(png_load_mem(good.data(), int32_t(good.size()), 9), nullptr);
@@ -73,7 +76,7 @@ TEST(LastError, ScreenOpensAndInitializeSayWhy) {
   // A size no screen takes, then one the window driver refuses.
   EXPECT_EQ(ENGINE::INITIALIZE(-5, 480, FALSE, MODE_NOSWITCH), FALSE);
   EXPECT_TRUE(said("-5 x 480")) << LASTERROR();
-  unsetenv("VOXGFX");
+  PLATFORM::SETENVIRONMENT("VOXGFX", nullptr);
   EXPECT_EQ(ENGINE::INITIALIZE(40000, 2, FALSE, MODE_NOSWITCH), FALSE);
   EXPECT_TRUE(vox_GetError() == 1 && vox_GfxScreenPtr() == nullptr);
   EXPECT_TRUE(said("INITIALIZE") && said("SDL") && said("40000 x 2")) << LASTERROR();

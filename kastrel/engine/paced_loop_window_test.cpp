@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "kastrel/device/testing/x_desktop.h"
+#include "kastrel/base/platform.h"
 #include "kastrel/device/timer.h"
 #include "kastrel/engine/testing/game.h"
 
@@ -66,7 +67,7 @@ void INIT() {
 
 TEST(PacedLoopWindow, SleepsAPresentAPassDrainsABurstAtOnceAndKeepsATargetRate) {
   X_DESKTOP_OR_SKIP();
-  unsetenv("KASTREL_PRESENT");
+  KASTREL::PLATFORM::SETENVIRONMENT("KASTREL_PRESENT", nullptr);
   x = std::make_unique<x_desktop::Connection>();
   ASSERT_TRUE(x->ok());
   EXPECT_EQ(TARGETFPS(1001), FALSE);

@@ -1,12 +1,10 @@
 #include "kastrel/engine/replay.h"
+#include "kastrel/base/platform.h"
 
 #include <gtest/gtest.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
 #include <zlib.h>
 
-#include <csignal>
-#include <filesystem>
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <thread>
@@ -59,11 +57,6 @@ Bytes session(bool ended, int32_t width = 64) {
   }
   if (ended) w.END(), block(true);
   return out;
-}
-
-std::string kastrel_read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 std::string saved(const Bytes& bytes, const std::string& name = "session.kst") {
@@ -163,19 +156,6 @@ TEST(SessionFile, ReadsWhatTheWriterWroteAndRefusesDamagedFiles) {
       EXPECT_NE(std::string(LASTERROR()).find(says), std::string::npos) << LASTERROR();
     }
   }
-  // What is not a regular file, or cannot be read, is refused with the reason.
-  const std::string fifo = ::testing::TempDir() + "session.fifo";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600) == 0 || errno == EEXIST, true);
-  for (const auto& [file, says] :
-       std::vector<std::pair<std::string, std::string>>{{"/no/such/session.kst", "No such file"},
-                                                        {::testing::TempDir(), "folder"},
-                                                        {fifo, "FIFO"},
-                                                        {"/dev/zero", "device"},
-                                                        {"/proc/self/mem", "cannot read"}}) {
-    SESSIONREADER reader;
-    EXPECT_EQ(reader.OPEN(file), FALSE) << file;
-    EXPECT_NE(std::string(LASTERROR()).find(says), std::string::npos) << LASTERROR();
-  }
 }
 
 TEST(Replay, FeedsTheRecordingAndClosesTheGameWhereACutRecordingEnds) {
@@ -219,7 +199,7 @@ TEST(Replay, StopsWithItsOwnStatusWhereTheGameDoesOtherThanRecorded) {
     const std::string path = saved(c.file, "diverging.kst");  // tests run side by side
     EXPECT_EXIT(
         {
-          setenv("KASTREL_REPLAY", path.c_str(), 1);
+          PLATFORM::SETENVIRONMENT("KASTREL_REPLAY", path.c_str());
           if (c.extra_reading) test_game::on_frame = [](const test_game::Frame&) { vox_Timer(); };
           test_game::run();
           std::exit(0);
@@ -235,7 +215,7 @@ TEST(Replay, AFrameThatDiffersFromItsRecordedHashStopsTheReplay) {
   const std::string outside = saved(Bytes{'9', '9'}, "outside.txt");
   const auto play = [&](const char* variable, const char* from) {
     saved(Bytes(from, from + std::strlen(from)), "outside.txt");
-    setenv(variable, path.c_str(), 1);
+    PLATFORM::SETENVIRONMENT(variable, path.c_str());
     test_game::on_frame = [&outside](const test_game::Frame& f) {
       std::ifstream in(outside);
       int32_t changes = 0;
@@ -251,75 +231,10 @@ TEST(Replay, AFrameThatDiffersFromItsRecordedHashStopsTheReplay) {
   EXPECT_EXIT(play("KASTREL_REPLAY", "99"), ::testing::ExitedWithCode(0), "");
   EXPECT_EXIT(play("KASTREL_REPLAY", "15"), ::testing::ExitedWithCode(EXITDIVERGED),
               "kastrel: replay diverged at pass 20: its frame differs from the recorded one");
-  setenv("KASTREL_REPLAY_VERIFY", "1", 1);
+  PLATFORM::SETENVIRONMENT("KASTREL_REPLAY_VERIFY", "1");
   EXPECT_EXIT(play("KASTREL_REPLAY", "15"), ::testing::ExitedWithCode(EXITDIVERGED),
               "pass 20: the frame differs.*\n.*pass 25: the frame differs.*\n.*frames of 2 "
               "passes differ from the recorded ones, the first at pass 20");
-}
-
-// A signal asks a recording game to close: it ends normally and the file gets its end mark. A
-// second ends it at once, and the file keeps its whole blocks.
-TEST(Record, ASignalClosesTheGameASecondEndsItAtOnce) {
-  const std::string path = ::testing::TempDir() + "signalled.kst";
-  const auto play = [&](int signals) {
-    ASSERT_EQ(RECORDSESSION(path), TRUE) << LASTERROR();
-    test_game::on_frame = [signals](const test_game::Frame& f) {
-      for (int i = 0; f.pass == 3 && i < signals; ++i) std::raise(i == 0 ? SIGTERM : SIGINT);
-    };
-    test_game::run();
-    std::exit(0);
-  };
-  std::vector<SESSIONENTRY> s;
-  for (int signals : {1, 2}) {
-    if (signals == 1)
-      EXPECT_EXIT(play(1), ::testing::ExitedWithCode(0), "");
-    else
-      EXPECT_EXIT(play(2), ::testing::KilledBySignal(SIGINT), "");
-    const std::string bytes = kastrel_read(path);
-    ASSERT_EQ(READSESSION(bytes.data(), bytes.size(), s), TRUE) << LASTERROR();
-    EXPECT_EQ(s.back().KIND, signals == 1 ? SESSIONKIND::END : SESSIONKIND::ENDPASS);
-    const bool closed = std::any_of(s.begin(), s.end(), [](const SESSIONENTRY& e) {
-      return e.HASEVENT != FALSE && e.EVENT().TYPE == VOX::CLOSEREQUESTED;
-    });
-    EXPECT_EQ(closed, signals == 1);
-  }
-}
-
-// A disk that fills up: the game stops with status 6, the file is cut back to its last whole
-// block and replays to there, its frames the recorded ones (the replay checks their hashes).
-TEST(Record, AFullDiskKeepsEveryWholeBlock) {
-  char dir[] = "/tmp/kastrel-full-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  if (mount("tmpfs", dir, "tmpfs", 0, "size=64k") != 0) {
-    rmdir(dir);
-    GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
-  }
-  const std::string path = std::string(dir) + "/full.kst";
-  const auto play = [&](const char* variable) {
-    setenv(variable, path.c_str(), 1);
-    test_game::on_frame = [](const test_game::Frame& f) {
-      for (uint32_t i = 0; i < 100; ++i) {  // typed keys that do not pack: they fill the disk
-        vox_hTypedKeyAdd(int32_t((uint32_t(f.pass) * 7919u + i) * 2654435761u));
-        vox_GetKey();
-      }
-      test_game::fill({0, 0, 63, 47}, 0xFF000000u + uint32_t(f.pass));
-      if (f.pass == 390) SHUTDOWN(FALSE);
-    };
-    test_game::run();
-    std::exit(0);
-  };
-  EXPECT_EXIT(play("KASTREL_RECORD"), ::testing::ExitedWithCode(EXITBADSESSION),
-              "kastrel: cannot write the session file .*full.kst: No space left on device; it "
-              "keeps its first [1-9][0-9]* passes");
-  const std::string bytes = kastrel_read(path);
-  std::vector<SESSIONENTRY> s;
-  EXPECT_EQ(READSESSION(bytes.data(), bytes.size(), s), TRUE) << LASTERROR();
-  EXPECT_GE(std::count_if(s.begin(), s.end(),
-                          [](const SESSIONENTRY& e) { return e.KIND == SESSIONKIND::HASH; }),
-            1);
-  EXPECT_EXIT(play("KASTREL_REPLAY"), ::testing::ExitedWithCode(0), "");
-  umount2(dir, MNT_DETACH);
-  rmdir(dir);
 }
 
 }  // namespace
@@ -328,7 +243,8 @@ TEST(Record, AFullDiskKeepsEveryWholeBlock) {
 // recorded, whatever the file holds now, writes nothing there, and names a folder of its own.
 TEST(Replay, NeverReadsOrWritesThePlayersFiles) {
   const std::string home = ::testing::TempDir() + "xdg", path = ::testing::TempDir() + "best.kst";
-  setenv("XDG_DATA_HOME", home.c_str(), 1);
+  PLATFORM::SETENVIRONMENT("XDG_DATA_HOME", home.c_str());
+  PLATFORM::SETENVIRONMENT("APPDATA", home.c_str());
   const std::string folder = PATHS::SAVES("kastrel-tests", "best"), file = folder + "best.txt";
   ASSERT_NE(folder, "") << LASTERROR();
   const auto play = [&folder] {

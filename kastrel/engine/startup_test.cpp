@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "kastrel/engine/engine.h"
+#include "kastrel/base/platform.h"
 
 namespace startup_game {
 
@@ -35,7 +36,7 @@ TEST(Startup, WhatAGameSetsUpFromItsGlobalConstructorsSurvivesAndRuns) {
   ASSERT_EQ(MENU.COUNT, 1);
   EXPECT_EQ(std::string(MENU.LIST[0]), "320x200");
   MENU.RELEASE();
-  setenv("VOXGFX", "null", 1);
+  PLATFORM::SETENVIRONMENT("VOXGFX", "null");
   EXPECT_EQ(INITIALIZE(64, 48, FALSE, 4), TRUE);
   EXPECT_EQ(frames, 2);
   EXPECT_EQ(FRAMECOUNT, 2);

@@ -1,6 +1,7 @@
 // Animated SHOW on the null driver with a driven clock, against a reference model of every
 // effect written here pixel by pixel from the rules in transition.h.
 #include "kastrel/engine/transition.h"
+#include "kastrel/base/platform.h"
 
 #include <gtest/gtest.h>
 
@@ -195,7 +196,7 @@ TEST(Transition, EveryEffectAndDirectionMatchesTheModelThroughTheFrameLoop) {
     EXPECT_FALSE(TRANSITIONRUNNING());
     expect_frame(pattern(0x77), "shut down");
   });
-  setenv("VOXGFX", "null", 1);
+  KASTREL::PLATFORM::SETENVIRONMENT("VOXGFX", "null");
   ONINITIALIZE += INIT;
   INITIALIZE(64, 48, FALSE, MODE_NOSWITCH);
   EXPECT_EQ(framed.size(), steps.size() + 56);  // one key reached each incoming screen

@@ -1,4 +1,5 @@
 #include "kastrel/graphics/clip.h"
+#include "kastrel/base/platform.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -45,7 +46,7 @@ void Restore(void* dest, const std::vector<uint8_t>& b) {
 // result inside the clip and its old bytes everywhere else (header, padding and clip bytes too),
 // on every loop set, under the lock (the blit's short way) and without it.
 TEST(Clip, ClippedDrawsTheUnclippedPixelsInsideAndNothingElse) {
-  setenv("VOXGFX", "null", 1);
+  PLATFORM::SETENVIRONMENT("VOXGFX", "null");
   FONT font;
   const bool text = access(DEFAULTFONTPATH(), R_OK) == 0 && font.OPENDEFAULT(13);
   if (!text) std::fprintf(stderr, "no default font: text is not clipped here\n");
@@ -157,7 +158,7 @@ TEST(Clip, SamplesDoNotDependOnWhereTheirRunStarts) {
 }
 
 TEST(Clip, StateScopesAndRefusals) {
-  setenv("VOXGFX", "null", 1);
+  PLATFORM::SETENVIRONMENT("VOXGFX", "null");
   vox_GfxScreenRes(100, 80, 32, 1, MODE_NULL, 0);
   BITMAP image(50, 40, 0, 32), other;
   const auto same = [](const MATH::RECT& a, const MATH::RECT& b) {

@@ -1,4 +1,5 @@
 #include "kastrel/graphics/font.h"
+#include "kastrel/base/platform.h"
 
 #include <SDL2/SDL_ttf.h>
 #include <gtest/gtest.h>
@@ -25,7 +26,7 @@ class Text : public ::testing::Test {
  protected:
   void SetUp() override {
     if (access(DEFAULTFONTPATH(), R_OK) != 0) GTEST_SKIP() << "no default font at " << DEFAULTFONTPATH();
-    setenv("VOXGFX", "null", 1);
+    PLATFORM::SETENVIRONMENT("VOXGFX", "null");
     vox_GfxScreenRes(320, 200, 32, 1, 0, 0);
     ASSERT_NE(vox_GfxScreenPtr(), nullptr);
     ASSERT_TRUE(font.OPENDEFAULT(24)) << LASTERROR();
@@ -202,7 +203,7 @@ TEST_F(Text, BadInputFailsWithAReason) {
       [&] { return font.DRAW(nullptr, 0, 0, "x", 0xFFFFFFFF, TEXTLEFT, VOXXOR) == FALSE; },
       [&] { return closed.MEASURE("x").LINES == 0; },
       [&] {
-        setenv("KASTREL_DEFAULT_FONT", "/nonexistent/default.ttf", 1);
+        PLATFORM::SETENVIRONMENT("KASTREL_DEFAULT_FONT", "/nonexistent/default.ttf");
         FONT f;
         return f.OPENDEFAULT(12) == FALSE && std::strstr(LASTERROR(), "fonts-dejavu-core");
       },

@@ -2,20 +2,24 @@
 // Test sounds made on the spot, and SDL's disk audio driver read back: the mixer's output is
 // written as raw 16-bit stereo frames at 44.1 kHz to a file of the test's own.
 #include <SDL_mixer.h>
-#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <numbers>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kastrel/audio/audio.h"
+#include "kastrel/base/testing/temp_dir.h"
+#include "kastrel/base/platform.h"
 
 namespace audio_testing {
 
@@ -28,7 +32,7 @@ inline size_t count(const Frames& f) { return f.size() / 2; }
 inline Frames sine(double hz, double seconds, double amplitude) {
   Frames f;
   for (int i = 0; i < int(seconds * kRate); ++i) {
-    const auto v = int16_t(std::lround(amplitude * 32767 * std::sin(2 * M_PI * hz * i / kRate)));
+    const auto v = int16_t(std::lround(amplitude * 32767 * std::sin(2 * std::numbers::pi * hz * i / kRate)));
     f.insert(f.end(), {v, v});
   }
   return f;
@@ -86,15 +90,17 @@ inline Bytes read(const std::string& path) {
 
 // A private folder and the disk driver writing into it; output() closes the device first.
 struct DiskAudio {
-  std::string dir;
+  kastrel_testing::TempDir temp;
+  std::string dir = temp.path();
   DiskAudio() {
-    char name[] = "/tmp/kastrel-audio-XXXXXX";
-    dir = mkdtemp(name);
-    setenv("SDL_AUDIODRIVER", "disk", 1);
-    setenv("SDL_DISKAUDIOFILE", file("out.raw").c_str(), 1);
-    setenv("SDL_DISKAUDIODELAY", "5", 1);  // a 23 ms buffer every 5 ms
+    KASTREL::PLATFORM::SETENVIRONMENT("SDL_AUDIODRIVER", "disk");
+    KASTREL::PLATFORM::SETENVIRONMENT("SDL_DISKAUDIOFILE", file("out.raw").c_str());
+    // A 23 ms buffer every 5 ms. Not on Windows, where SDL reads every variable into one shared
+    // buffer: the delay read after the file's name would become the name.
+#ifndef _WIN32
+    KASTREL::PLATFORM::SETENVIRONMENT("SDL_DISKAUDIODELAY", "5");
+#endif
   }
-  ~DiskAudio() { std::system(("rm -rf '" + dir + "'").c_str()); }
   std::string file(const std::string& name) const { return dir + "/" + name; }
   std::string save(const std::string& name, const Bytes& b) const {
     write(file(name), b);
@@ -156,12 +162,12 @@ inline void count_buffers() {
 }
 inline void wait_buffers(long n) {
   const long until = mixed + n;
-  for (int i = 0; i < 20000 && mixed < until; ++i) usleep(1000);
+  for (int i = 0; i < 20000 && mixed < until; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 // Waits for the sound to end, then leaves a few buffers of silence after it.
 inline void wait_until_quiet(const KASTREL::AUDIO::SOUND& s) {
-  for (int i = 0; i < 10000 && s.PLAYING(); ++i) usleep(1000);
+  for (int i = 0; i < 10000 && s.PLAYING(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   wait_buffers(4);
 }
 

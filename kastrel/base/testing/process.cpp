@@ -16,25 +16,6 @@ extern char** environ;
 
 namespace kastrel_testing {
 
-TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/kastrel-test-XXXXXX";
-  if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const EnvChanges& env,
                            const std::string& cwd) {
   if (argv.empty() || dir_.path().empty()) return;

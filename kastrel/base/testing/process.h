@@ -10,21 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "kastrel/base/testing/temp_dir.h"
+
 namespace kastrel_testing {
-
-// A directory under $TMPDIR (or /tmp), removed with everything in it on destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 // Environment changes: a value sets the variable, std::nullopt removes it.
 using EnvChanges = std::map<std::string, std::optional<std::string>>;
@@ -71,8 +59,6 @@ struct RunResult {
 RunResult run(const std::vector<std::string>& argv, const EnvChanges& env = {},
               std::chrono::milliseconds timeout = std::chrono::seconds(60),
               const std::string& cwd = {});
-
-std::string read_file(const std::string& path);
 
 // The sanitizer options for a game run as a child: a sanitizer report ends it with status 86,
 // which never passes for a game's own status, and the leak checker leaves the leaks of the

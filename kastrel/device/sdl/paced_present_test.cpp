@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kastrel/device/display.h"
+#include "kastrel/base/platform.h"
 #include "kastrel/device/input.h"
 #include "kastrel/device/testing/x_desktop.h"
 #include "kastrel/device/timer.h"
@@ -51,7 +52,7 @@ TEST(PacedDesktop, PresentsAtTheRefreshRateOnlyNewPicturesAndTheUserChooses) {
   ASSERT_TRUE(x.ok());
 
   // The user's KASTREL_PRESENT=25ms wins over the flag: the pass of today, about 40 a second.
-  setenv("KASTREL_PRESENT", "25ms", 1);
+  KASTREL::PLATFORM::SETENVIRONMENT("KASTREL_PRESENT", "25ms");
   vox_GfxScreenRes(320, 240, 32, 1, MODE_VSYNC, 0);
   ASSERT_EQ(vox_GetError(), 0);
   ASSERT_NE(x.wait_for_window("kastrel_window_tests"), 0u);
@@ -61,7 +62,7 @@ TEST(PacedDesktop, PresentsAtTheRefreshRateOnlyNewPicturesAndTheUserChooses) {
   EXPECT_TRUE(today.presents >= (kPaceCounts ? 30 : 1) && today.presents <= 41) << today.presents;
 
   // Paced at scale 2 by the call alone. 3 s of new pictures: one present per pass, 60 a second.
-  unsetenv("KASTREL_PRESENT");
+  KASTREL::PLATFORM::SETENVIRONMENT("KASTREL_PRESENT", nullptr);
   vox_GfxSetPresentation(7);
   EXPECT_EQ(vox_GetError(), 1);
   vox_GfxSetPresentation(PRESENT_VSYNC);

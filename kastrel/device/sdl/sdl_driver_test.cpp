@@ -1,6 +1,7 @@
 // The window driver against a real X server (the CTest fixture's Xvfb, 1024 x 768),
 // with real input from xdotool and the window's pixels read back over X.
 #include "kastrel/device/sdl/sdl_driver.h"
+#include "kastrel/base/platform.h"
 
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
@@ -482,9 +483,9 @@ TEST_F(Desktop, ScaleTwoShowsBlocksMapsThePointerAndScalesTheBand) {
   }));
 
   // The user's "auto" outranks the game: the largest scale that fits 1024 x 768.
-  setenv("KASTREL_SCALE", "auto", 1);
+  KASTREL::PLATFORM::SETENVIRONMENT("KASTREL_SCALE", "auto");
   w = open(320, 240);
-  unsetenv("KASTREL_SCALE");
+  KASTREL::PLATFORM::SETENVIRONMENT("KASTREL_SCALE", nullptr);
   ASSERT_NE(w, 0u);
   EXPECT_EQ(x->geometry(w), (Geometry{32, 24, 960, 720}));
 }
@@ -505,15 +506,15 @@ TEST_F(Desktop, AWindowDestroyedUnderTheGameEndsItThroughTheCloseRequest) {
 }
 
 TEST(NoDesktop, RefusesTheInvisibleDriversUnlessAskedFor) {
-  unsetenv("DISPLAY");
-  unsetenv("WAYLAND_DISPLAY");
-  unsetenv("SDL_VIDEODRIVER");
-  unsetenv("VOXGFX");
+  KASTREL::PLATFORM::SETENVIRONMENT("DISPLAY", nullptr);
+  KASTREL::PLATFORM::SETENVIRONMENT("WAYLAND_DISPLAY", nullptr);
+  KASTREL::PLATFORM::SETENVIRONMENT("SDL_VIDEODRIVER", nullptr);
+  KASTREL::PLATFORM::SETENVIRONMENT("VOXGFX", nullptr);
   vox_GfxScreenRes(320, 240, 32, 1, 0, 0);
   EXPECT_EQ(vox_GetError(), 1);
   EXPECT_EQ(__vox_gfx, nullptr);
   EXPECT_STRNE(KASTREL::LASTERROR(), "");
-  setenv("SDL_VIDEODRIVER", "offscreen", 1);
+  KASTREL::PLATFORM::SETENVIRONMENT("SDL_VIDEODRIVER", "offscreen");
   vox_GfxScreenRes(320, 240, 32, 1, 0, 0);
   EXPECT_EQ(vox_GetError(), 0);
   vox_GfxScreenRes(1, 1, 32, 1, MODE_NULL, 0);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "kastrel/base/error.h"
+#include "kastrel/base/platform.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/input.h"
 #include "kastrel/device/screen.h"
@@ -40,7 +41,7 @@ bool pointer_maps(int x0, int y0, int n, int fx, int fy) {
 
 TEST(DisplaySwitch, FullScreenFromCodeAndBackKeepsTheFrameBufferAndThePointerMapping) {
   X_DESKTOP_OR_SKIP();
-  unsetenv("KASTREL_SCALE");
+  KASTREL::PLATFORM::SETENVIRONMENT("KASTREL_SCALE", nullptr);
   x_desktop::Connection x;
   ASSERT_TRUE(x.ok());
   ASSERT_TRUE(xdotool("mousemove 2 2"));
@@ -110,7 +111,7 @@ void bind_keysyms(std::vector<KeySym> syms) {
 // What xdotool types arrives as UTF-8 text, one character an event, beside the key events.
 TEST(TextInput, TypedAndComposedCharactersArriveAsUtf8) {
   X_DESKTOP_OR_SKIP();
-  setenv("LC_ALL", "C.UTF-8", 1);  // SDL opens the input method in the user's locale
+  KASTREL::PLATFORM::SETENVIRONMENT("LC_ALL", "C.UTF-8");  // SDL opens the input method in the user's locale
   bind_keysyms({XK_eacute, XK_EuroSign, 0x1004E2D, XK_dead_acute});
   x_desktop::Connection x;
   vox_GfxScreenRes(320, 240, 32, 1, 0, 0);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "kastrel/device/display.h"
+#include "kastrel/base/platform.h"
 #include "kastrel/engine/engine.h"
 #include "kastrel/graphics/bitmap.h"
 
@@ -100,7 +101,7 @@ inline void INITIALIZED_GAME() {
 // Opens a 64 x 48 screen (on the null driver unless told otherwise) whose ONINITIALIZE shows
 // screen 0; returns when the frame loop has ended.
 inline BOOLEAN run(bool null_driver = true) {
-  if (null_driver) setenv("VOXGFX", "null", 1);
+  if (null_driver) PLATFORM::SETENVIRONMENT("VOXGFX", "null");
   ONINITIALIZE += INITIALIZED_GAME;
   return INITIALIZE(64, 48, FALSE, MODE_NOSWITCH);
 }

@@ -1,0 +1,118 @@
+// The pictures and places the blit benchmarks draw: a 640 x 480 picture, and balls of 64 x 64
+// and 16 x 16 pixels scattered over a 640 x 480 target.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "kastrel/device/display.h"
+#include "kastrel/graphics/image.h"
+
+namespace bench {
+
+constexpr int kWidth = 640, kHeight = 480, kSprite = 64, kSmall = 16;
+constexpr int kSprites = 75;         // 75 sprites: 640 x 480 pixels
+constexpr int kSmallSprites = 1000;  // a busy frame of small sprites
+constexpr int32_t kAddAlpha = 128;
+
+struct Picture {
+  void* image;  // our image buffer; the rivals wrap its pixels
+  uint8_t* pixels;
+  int width, height, pitch;
+};
+
+inline Picture Wrap(void* image) {
+  VOX_IMAGE_HEADER h;
+  std::memcpy(&h, image, sizeof h);
+  return {image, static_cast<uint8_t*>(image) + 32, int(h.width), int(h.height), int(h.pitch)};
+}
+
+inline uint32_t Channel(double v) {
+  return uint32_t(std::lround(std::fmin(1, std::fmax(0, v)) * 255));
+}
+
+// A 640 x 480 source: soft colours, alpha over its whole range, and a fifth of the pixels in
+// blobs of the mask colour (alpha 0).
+inline Picture MakeBackground() {
+  Picture p = Wrap(vox_GfxImageCreate(kWidth, kHeight, 0, 32, 0));
+  std::mt19937 rng(99);
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      const double u = x / double(kWidth), v = y / double(kHeight);
+      const double blob = std::sin(x / 37.0) * std::cos(y / 29.0);
+      uint32_t pixel;
+      if (blob > 0.55) {
+        pixel = 0x00FF00FFu;
+      } else {
+        const uint32_t a = Channel(0.5 + 0.5 * std::sin(x / 53.0 + y / 41.0)) ^ (rng() & 7);
+        pixel = a << 24 | Channel(u) << 16 | Channel(v) << 8 | Channel(1 - u * v);
+      }
+      std::memcpy(p.pixels + y * p.pitch + x * 4, &pixel, 4);
+    }
+  }
+  return p;
+}
+
+// A size x size ball: an opaque shaded disc with a soft rim on the mask colour at alpha 0.
+inline Picture MakeSprite(int size) {
+  Picture p = Wrap(vox_GfxImageCreate(size, size, 0, 32, 0));
+  const double c = (size - 1) / 2.0, rim = size / 2.0 - 1;
+  for (int y = 0; y < size; ++y) {
+    for (int x = 0; x < size; ++x) {
+      const double dx = x - c, dy = y - c, r = std::sqrt(dx * dx + dy * dy);
+      uint32_t pixel = 0x00FF00FFu;
+      if (r < rim) {
+        const double shade = 1 - r / (rim * 1.3);
+        const uint32_t a = r < rim - 2 ? 255 : Channel((rim - r) / 2);
+        pixel = a << 24 | Channel(shade) << 16 | Channel(shade * 0.6) << 8 | Channel(0.2);
+      }
+      std::memcpy(p.pixels + y * p.pitch + x * 4, &pixel, 4);
+    }
+  }
+  return p;
+}
+
+enum Shape { kWhole, kBalls, kSmallBalls };
+inline const char* const kShapeNames[] = {" 640x480", " 64x64 x75", " 16x16 x1000"};
+inline const char* const kPathNames[] = {"plain", "SSE2", "AVX", "AVX2", "AVX-512"};
+
+struct Setup {
+  Picture background, target;
+  Picture sprites[3];                          // by shape; [kWhole] is the background
+  std::vector<std::pair<int, int>> places[3];  // by shape, wholly inside the target
+};
+
+inline Setup& Data() {
+  static Setup s = [] {
+    vox_GfxScreenRes(kWidth, kHeight, 32, 1, MODE_NULL, 0);
+    Setup d{};
+    d.background = MakeBackground();
+    d.target = Wrap(vox_GfxImageCreate(kWidth, kHeight, 0xFF405060, 32, 0));
+    d.sprites[kWhole] = d.background;
+    d.sprites[kBalls] = MakeSprite(kSprite);
+    d.sprites[kSmallBalls] = MakeSprite(kSmall);
+    d.places[kWhole].emplace_back(0, 0);
+    std::mt19937 rng(7);
+    for (int i = 0; i < kSprites; ++i)
+      d.places[kBalls].emplace_back(int(rng() % (kWidth - kSprite)),
+                                    int(rng() % (kHeight - kSprite)));
+    for (int i = 0; i < kSmallSprites; ++i)
+      d.places[kSmallBalls].emplace_back(int(rng() % (kWidth - kSmall)),
+                                         int(rng() % (kHeight - kSmall)));
+    return d;
+  }();
+  return s;
+}
+
+// Runs draw(source, x, y) for every place of the shape.
+template <typename Draw>
+inline void Each(Shape shape, Draw draw) {
+  Setup& d = Data();
+  for (const auto& [x, y] : d.places[shape]) draw(d.sprites[shape], x, y);
+}
+
+}  // namespace bench

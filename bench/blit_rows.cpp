@@ -1,0 +1,105 @@
+// kastrel_blit_rows: the raster operations at 32 bits on every loop set the processor runs, each
+// against memcpy of the same bytes, with no rival library: a program that builds for every
+// system, so that one machine's Linux and Windows builds can be compared (tools/bench-windows.sh).
+// After Google Benchmark's own table it prints one line per row:
+//   ratio <loop set> <row> <our time / memcpy's time>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "bench/blit_data.h"
+#include "kastrel/graphics/rasterop.h"
+#include "kastrel/graphics/rows.h"
+
+namespace bench {
+namespace {
+
+struct Mode {
+  const char* name;
+  int32_t put_mode;
+  VOX_PUT_ROUTINE routine;
+  int32_t alpha;
+};
+const Mode kModes[] = {{"ALPHA", PUT_ALPHA, vox_hPutAlpha, -1},
+                       {"ADD", PUT_ADD, vox_hPutAdd, kAddAlpha},
+                       {"TRANS", PUT_TRANS, vox_hPutTrans, -1},
+                       {"PSET", PUT_PSET, vox_hPutPSet, -1},
+                       {"PRESET", PUT_PRESET, vox_hPutPReset, -1},
+                       {"AND", PUT_AND, vox_hPutAnd, -1},
+                       {"OR", PUT_OR, vox_hPutOr, -1},
+                       {"XOR", PUT_XOR, vox_hPutXor, -1}};
+
+void Ours(benchmark::State& state, const Mode& mode, Shape shape, int32_t set) {
+  void* target = Data().target.image;
+  const int32_t before = vox_hRowPath();
+  vox_hRowPathForce(set);
+  vox_GfxLock();  // as the frame loop holds it, so no blit takes the lock itself
+  for (auto _ : state) {
+    Each(shape, [&](const Picture& src, int x, int y) {
+      vox_GfxPut(target, float(x), float(y), src.image, PUT_WHOLE_SOURCE, 0, 0, 0, PUT_ABSOLUTE,
+                 mode.put_mode, mode.routine, mode.alpha, nullptr, nullptr);
+    });
+    benchmark::ClobberMemory();
+  }
+  vox_GfxUnlock(0, -1);
+  vox_hRowPathForce(before);
+}
+
+void Memcpy(benchmark::State& state, Shape shape) {
+  uint8_t* target = Data().target.pixels;
+  const int pitch = Data().target.pitch;
+  for (auto _ : state) {
+    Each(shape, [&](const Picture& src, int x, int y) {
+      for (int r = 0; r < src.height; ++r)
+        std::memcpy(target + (y + r) * pitch + x * 4, src.pixels + r * src.pitch,
+                    size_t(src.width) * 4);
+    });
+    benchmark::ClobberMemory();
+  }
+}
+
+// Google Benchmark's console table, keeping each benchmark's time per iteration by its name: the
+// median of its repetitions when repeated (a shared machine's load comes and goes).
+class Keeper : public benchmark::ConsoleReporter {
+ public:
+  std::map<std::string, double> seconds;
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if ((median || (run.run_type == Run::RT_Iteration && !seconds.count(run.run_name.str()))) &&
+          run.iterations > 0)
+        seconds[run.run_name.str()] = run.real_accumulated_time / double(run.iterations);
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+};
+
+}  // namespace
+}  // namespace bench
+
+int main(int argc, char** argv) {
+  using namespace bench;
+  benchmark::Initialize(&argc, argv);
+  std::vector<std::pair<std::string, std::string>> rows;  // (ours, memcpy's) benchmark names
+  for (Shape shape : {kWhole, kBalls, kSmallBalls}) {
+    const std::string copy = std::string("memcpy") + kShapeNames[shape];
+    benchmark::RegisterBenchmark(copy.c_str(), [shape](benchmark::State& s) { Memcpy(s, shape); });
+    for (int32_t set = VOX_ROWS_PLAIN; set <= vox_hRowPathBest(); ++set)
+      for (const Mode& mode : kModes) {
+        const std::string row = std::string(kPathNames[set]) + " " + mode.name + kShapeNames[shape];
+        benchmark::RegisterBenchmark(
+            row.c_str(), [&mode, shape, set](benchmark::State& s) { Ours(s, mode, shape, set); });
+        rows.emplace_back(row, copy);
+      }
+  }
+  Keeper keeper;
+  benchmark::RunSpecifiedBenchmarks(&keeper);
+  for (const auto& [row, copy] : rows)
+    if (keeper.seconds.count(row) && keeper.seconds.count(copy))
+      std::printf("ratio %s %.3f\n", row.c_str(), keeper.seconds[row] / keeper.seconds[copy]);
+  benchmark::Shutdown();
+  return 0;
+}
