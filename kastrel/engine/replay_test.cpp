@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <cstring>
 #include <fstream>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "kastrel/base/error.h"
 #include "kastrel/base/paths.h"
 #include "kastrel/base/settings.h"
+#include "kastrel/base/testing/temp_dir.h"
 #include "kastrel/base/timer.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/engine/session_file.h"
@@ -264,10 +266,10 @@ TEST(Replay, NeverReadsOrWritesThePlayersFiles) {
   };
   std::ofstream(file) << "best=5\n";
   EXPECT_EXIT((RECORDSESSION(path), play()), ::testing::ExitedWithCode(0), "");
-  EXPECT_EQ(kastrel_read(file), "best=6\n");
+  EXPECT_EQ(kastrel_testing::read_file(file), "best=6\n");
   std::ofstream(file) << "best=100\n";
   EXPECT_EXIT((REPLAYSESSION(path, false, true), play()), ::testing::ExitedWithCode(0), "");
-  EXPECT_EQ(kastrel_read(file), "best=100\n");
+  EXPECT_EQ(kastrel_testing::read_file(file), "best=100\n");
   std::filesystem::remove(file);
   EXPECT_EXIT((REPLAYSESSION(path, false, true), play()), ::testing::ExitedWithCode(0), "");
   EXPECT_FALSE(std::filesystem::exists(file));
