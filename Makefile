@@ -142,7 +142,8 @@ clean:
 
 # The engine built for the Web with Emscripten, against libraries built once from Debian's sources
 # (tools/build-web-deps.sh, cached under ~/.cache/kastrel/web-deps), and its unit tests that need
-# no Linux part, no thread and no death test, run under Node through CTest. Debian's Emscripten
+# no Linux part, no thread and no death test, run under Node through CTest; then the pages of
+# `make web` in headless Chromium (tools/test-web-pages.py). Debian's Emscripten
 # needs Debian's Node modules on NODE_PATH.
 WEB_ENV := NODE_PATH=/usr/share/nodejs
 test-web: deps-web
@@ -152,6 +153,8 @@ test-web: deps-web
 	  -DKASTREL_BUILD_DEMO=OFF -DKASTREL_WERROR=ON $(CMAKE_ARGS)
 	$(WEB_ENV) cmake --build $(BUILD)/web -j $(JOBS)
 	cd $(BUILD)/web && $(WEB_ENV) ctest --output-on-failure -j $(JOBS)
+	$(MAKE) --no-print-directory web
+	tools/test-web-pages.py dist/web
 
 # The demonstration and Breakout as pages: dist/web/demo/ and dist/web/breakout/, each an
 # index.html with the game's .js, .wasm and packed data, to be served as plain files.
