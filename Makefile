@@ -13,7 +13,7 @@ PREFIX    ?= $(if $(filter 0,$(shell id -u)),/usr/local,$(HOME)/.local)
 # Extra configure arguments for the Release build, e.g. -DCMAKE_CXX_COMPILER_LAUNCHER=ccache.
 CMAKE_ARGS ?=
 
-.PHONY: test-web deps-web windows test-windows bench-windows deps-windows install demo play play-platformer test bench fuzz pictures sounds deps-build deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
+.PHONY: web serve-web test-web deps-web windows test-windows bench-windows deps-windows install demo play play-platformer test bench fuzz pictures sounds deps-build deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
 
 deps-build:
 	@tools/install-deps.sh build
@@ -157,7 +157,8 @@ clean:
 
 # The engine built for the Web with Emscripten, against libraries built once from Debian's sources
 # (tools/build-web-deps.sh, cached under ~/.cache/kastrel/web-deps), and its unit tests that need
-# no Linux part, no thread and no death test, run under Node through CTest. Debian's Emscripten
+# no Linux part, no thread and no death test, run under Node through CTest; then the pages of
+# `make web` in headless Chromium (tools/test-web-pages.py). Debian's Emscripten
 # needs Debian's Node modules on NODE_PATH.
 WEB_ENV := NODE_PATH=/usr/share/nodejs
 test-web: deps-web
@@ -167,3 +168,28 @@ test-web: deps-web
 	  -DKASTREL_BUILD_DEMO=OFF -DKASTREL_WERROR=ON $(CMAKE_ARGS)
 	$(WEB_ENV) cmake --build $(BUILD)/web -j $(JOBS)
 	cd $(BUILD)/web && $(WEB_ENV) ctest --output-on-failure -j $(JOBS)
+	$(MAKE) --no-print-directory web
+	tools/test-web-pages.py dist/web
+
+# The demonstration and Breakout as pages: dist/web/demo/ and dist/web/breakout/, each an
+# index.html with the game's .js, .wasm and packed data, to be served as plain files.
+WEB_GAMES := demo:kastrel-demo examples/breakout:breakout
+web: deps-web
+	deps=$$($(WEB_ENV) tools/build-web-deps.sh) && \
+	$(WEB_ENV) cmake -S . -B $(BUILD)/web-game $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/emscripten-web.cmake -DKASTREL_WEB_DEPS="$$deps" \
+	  -DKASTREL_BUILD_TESTS=OFF $(CMAKE_ARGS)
+	$(WEB_ENV) cmake --build $(BUILD)/web-game -j $(JOBS) --target kastrel-demo breakout
+	@for game in $(WEB_GAMES); do \
+	  dir=$${game%%:*}; target=$${game##*:}; out=dist/web/$$(basename $$dir); \
+	  rm -rf $$out && mkdir -p $$out && \
+	  cp $(BUILD)/web-game/$$dir/web/index.html $(BUILD)/web-game/$$dir/$$target.js \
+	     $(BUILD)/web-game/$$dir/$$target.wasm $(BUILD)/web-game/$$dir/$$target.data $$out/ || exit 1; \
+	  echo "$$out/"; done
+
+# Serves dist/web on this machine only (PORT=8000 by default).
+PORT ?= 8000
+serve-web:
+	@test -d dist/web || $(MAKE) --no-print-directory web
+	@echo "Serving dist/web at http://127.0.0.1:$(PORT)/ (demo/ and breakout/); Ctrl+C stops."
+	python3 -m http.server $(PORT) --bind 127.0.0.1 --directory dist/web

@@ -8,9 +8,10 @@
 set -Eeuo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${JOBS:-2}
-packages=(libsdl2 libsdl2-mixer freetype libsdl2-ttf zlib libdeflate)
+packages=(libsdl2 libsdl2-mixer freetype libsdl2-ttf zlib libdeflate pugixml libzstd nlohmann-json3)
 declare -A dev=([libsdl2]=libsdl2-dev [libsdl2-mixer]=libsdl2-mixer-dev [freetype]=libfreetype-dev
-  [libsdl2-ttf]=libsdl2-ttf-dev [zlib]=zlib1g-dev [libdeflate]=libdeflate-dev)
+  [libsdl2-ttf]=libsdl2-ttf-dev [zlib]=zlib1g-dev [libdeflate]=libdeflate-dev
+  [pugixml]=libpugixml-dev [libzstd]=libzstd-dev [nlohmann-json3]=nlohmann-json3-dev)
 declare -A version
 tag=""
 for p in "${packages[@]}"; do
@@ -50,7 +51,9 @@ echo "web-deps: building into $prefix (log: $log)" >&2
 fetch() { # package -> prints the unpacked source folder
   local dir=$work/src-$1
   mkdir -p "$dir"
-  (cd "$dir" && apt-get source -qq --only-source "$1=${version[$1]}" >>"$log" 2>&1)
+  # The installed version, else the release's own where an update's source is not listed.
+  (cd "$dir" && { apt-get source -qq --only-source "$1=${version[$1]}" >>"$log" 2>&1 ||
+    apt-get source -qq --only-source "$1" >>"$log" 2>&1; })
   find "$dir" -mindepth 1 -maxdepth 1 -type d | head -1
 }
 configure() { # name source-folder cmake-arguments...
@@ -108,6 +111,17 @@ build mixer "$src" -DSDL2MIXER_VENDORED=OFF -DSDL2MIXER_SAMPLES=OFF -DSDL2MIXER_
 
 src=$(fetch libsdl2-ttf)
 build ttf "$src" -DSDL2TTF_VENDORED=OFF -DSDL2TTF_SAMPLES=OFF -DSDL2TTF_HARFBUZZ=OFF
+
+src=$(fetch pugixml)
+build pugixml "$src" -DPUGIXML_BUILD_TESTS=OFF
+
+src=$(fetch libzstd)
+build zstd "$src/build/cmake" -DZSTD_BUILD_SHARED=OFF -DZSTD_BUILD_STATIC=ON -DZSTD_BUILD_PROGRAMS=OFF \
+  -DZSTD_BUILD_TESTS=OFF -DZSTD_MULTITHREAD_SUPPORT=OFF -DZSTD_LEGACY_SUPPORT=OFF
+
+# Headers only: its CMake package is what the engine's build looks for.
+src=$(fetch nlohmann-json3)
+build json "$src" -DJSON_BuildTests=OFF -DJSON_Install=ON
 
 trap - ERR
 rm -rf "$work"

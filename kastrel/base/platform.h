@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -121,6 +122,13 @@ void CATCHSTOPREQUESTS(void (*ONSTOP)());
 // FALSE when less than BYTES of address space is left to map (a process with a limit set on
 // Linux runs out of it before memory); TRUE on systems without such limits.
 BOOLEAN ADDRESSSPACELEFT(size_t BYTES);
+
+// Waits until DEADLINE. In the browser, where the program has no thread of its own, the wait
+// hands control back to the page (its input, its next animation frame) and runs the idle pass
+// each turn; elsewhere the idle pass is not needed and not run.
+void SLEEPUNTIL(std::chrono::steady_clock::time_point DEADLINE);
+// The pass SLEEPUNTIL runs in the browser (its display driver sets it), or null.
+void SETIDLEPASS(void (*PASS)());
 
 // The last system error in words (errno or GetLastError()).
 std::string LASTSYSTEMERROR();

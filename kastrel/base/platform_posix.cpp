@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "kastrel/base/platform.h"
 
@@ -355,6 +356,27 @@ BOOLEAN ADDRESSSPACELEFT(size_t BYTES) {
   if (room == MAP_FAILED) return FALSE;
   ::munmap(room, BYTES);
   return TRUE;
+}
+
+namespace {
+void (*g_idle_pass)() = nullptr;
+}  // namespace
+
+void SETIDLEPASS(void (*PASS)()) { g_idle_pass = PASS; }
+
+void SLEEPUNTIL(std::chrono::steady_clock::time_point DEADLINE) {
+#if defined(__EMSCRIPTEN__)
+  // A busy wait would freeze the page: each turn gives the browser up to a display interval.
+  using namespace std::chrono;
+  for (;;) {
+    if (g_idle_pass != nullptr) g_idle_pass();
+    const auto left = duration_cast<milliseconds>(DEADLINE - steady_clock::now()).count();
+    if (left <= 0) return;
+    emscripten_sleep(static_cast<unsigned>(left < 16 ? left : 16));
+  }
+#else
+  std::this_thread::sleep_until(DEADLINE);
+#endif
 }
 
 }  // namespace KASTREL::PLATFORM

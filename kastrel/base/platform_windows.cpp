@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <thread>
 
 #include "kastrel/base/platform.h"
 
@@ -396,5 +397,11 @@ void CATCHSTOPREQUESTS(void (*ONSTOP)()) {
 }
 
 BOOLEAN ADDRESSSPACELEFT(size_t) { return TRUE; }
+
+void SETIDLEPASS(void (*)()) {}
+
+void SLEEPUNTIL(std::chrono::steady_clock::time_point DEADLINE) {
+  std::this_thread::sleep_until(DEADLINE);
+}
 
 }  // namespace KASTREL::PLATFORM

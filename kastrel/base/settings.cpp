@@ -193,8 +193,16 @@ BOOLEAN SETTINGS::SETINT(const std::string& KEY, int32_t VALUE) {
 BOOLEAN SETTINGS::SETFLOAT(const std::string& KEY, float VALUE) {
   // The shortest text that reads back as the same float: 0.8f is "0.8", never "0.800000012".
   char text[64];
+#if defined(__cpp_lib_to_chars)
   const std::to_chars_result written = std::to_chars(text, text + sizeof text, VALUE);
   return SETTEXT(KEY, std::string(text, written.ptr));
+#else
+  // A standard library without the float form (the Web's): the fewest digits that read back.
+  for (int digits = 1;; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, double(VALUE));
+    if (digits >= 9 || std::strtof(text, nullptr) == VALUE) return SETTEXT(KEY, text);
+  }
+#endif
 }
 
 BOOLEAN SETTINGS::SETBOOL(const std::string& KEY, bool VALUE) {

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "kastrel/base/platform.h"
 #include "kastrel/device/context.h"
 #include "kastrel/device/relaxed_byte.h"
 #include "kastrel/device/screen.h"
@@ -51,7 +52,11 @@ void dequeued(VOX_GFX_SCREEN* s, const VOX::EVENT& e) {
 }
 
 void sleep_ms(int32_t milliseconds) {
-  if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  // Through the platform layer: in the browser a wait must give the page its turn.
+  if (milliseconds > 0) {
+    KASTREL::PLATFORM::SLEEPUNTIL(std::chrono::steady_clock::now() +
+                                  std::chrono::milliseconds(milliseconds));
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "kastrel/base/error.h"
+#include "kastrel/base/platform.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/input.h"
 #include "kastrel/device/timer.h"
@@ -266,7 +267,7 @@ void pause(int32_t pass, bool took) {
   // The first pause, or a loop more than a period behind or ahead, starts the beat again.
   if (target_next + period < now || target_next > now + period) target_next = now;
   target_next += period;
-  if (!waiting) std::this_thread::sleep_until(target_next);
+  if (!waiting) PLATFORM::SLEEPUNTIL(target_next);
 }
 
 }  // namespace

@@ -327,7 +327,7 @@ bool refit_window() {
   if (d.flags & MODE_FULLSCREEN) {
     // Laid over the display first: without a window manager to act on the full-screen state,
     // that is what full screen is.
-    const auto lay_over = [&d](int w, int h) {
+    const auto lay_over = [&](int w, int h) {
       SDL_SetWindowBordered(d.window, SDL_FALSE);
       SDL_SetWindowPosition(d.window, 0, 0);
       SDL_SetWindowSize(d.window, w, h);
