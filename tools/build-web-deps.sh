@@ -26,6 +26,7 @@ tag="${tag%_}-r$recipe"
 cache=${KASTREL_WEB_DEPS_CACHE:-$HOME/.cache/kastrel/web-deps}
 prefix=$cache/$tag
 if [[ -f $prefix/.complete ]]; then
+  "$root/tools/build-world-deps.sh" web "$prefix"
   echo "$prefix"
   exit 0
 fi
@@ -112,4 +113,5 @@ build ttf "$src" -DSDL2TTF_VENDORED=OFF -DSDL2TTF_SAMPLES=OFF -DSDL2TTF_HARFBUZZ
 trap - ERR
 rm -rf "$work"
 touch "$prefix/.complete"
+"$root/tools/build-world-deps.sh" web "$prefix"
 echo "$prefix"

@@ -27,6 +27,7 @@ tag="${tag%_}-r$recipe"
 cache=${KASTREL_WINDOWS_DEPS_CACHE:-$HOME/.cache/kastrel/windows-deps}
 prefix=$cache/$tag
 if [[ -f $prefix/.complete ]]; then
+  "$root/tools/build-world-deps.sh" windows "$prefix"
   echo "$prefix"
   exit 0
 fi
@@ -109,4 +110,5 @@ build ttf "$src" -DSDL2TTF_VENDORED=OFF -DSDL2TTF_SAMPLES=OFF -DSDL2TTF_HARFBUZZ
 trap - ERR
 rm -rf "$work"
 touch "$prefix/.complete"
+"$root/tools/build-world-deps.sh" windows "$prefix"
 echo "$prefix"
