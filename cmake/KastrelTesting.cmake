@@ -8,7 +8,8 @@ if(WIN32 AND CMAKE_CROSSCOMPILING)
   set(KASTREL_WINDOWS_TEST_SOURCES
     copy_test.cpp platform_test.cpp math_test.cpp random_test.cpp timer_test.cpp
     events_test.cpp events_threaded_test.cpp image_test.cpp rasterop_test.cpp transform_test.cpp shapes_test.cpp
-    frame_rows_test.cpp scaling_test.cpp sdl_input_test.cpp sdl_keys_test.cpp)
+    frame_rows_test.cpp scaling_test.cpp sdl_input_test.cpp sdl_keys_test.cpp
+    camera_test.cpp tilecollision_test.cpp)
 elseif(EMSCRIPTEN)
   # GoogleTest built for the Web from Debian's source copy. The tests that need no Linux part, no
   # thread and no death test (none exist there) run under Node; test support is left out as for
@@ -18,7 +19,7 @@ elseif(EMSCRIPTEN)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
   set(KASTREL_WINDOWS_TEST_SOURCES
     copy_test.cpp platform_test.cpp math_test.cpp random_test.cpp image_test.cpp rasterop_test.cpp transform_test.cpp shapes_test.cpp
-    frame_rows_test.cpp scaling_test.cpp sdl_keys_test.cpp)
+    frame_rows_test.cpp scaling_test.cpp sdl_keys_test.cpp camera_test.cpp tilecollision_test.cpp)
 else()
   find_package(GTest REQUIRED)
 endif()

@@ -1,5 +1,6 @@
 #include "kastrel/base/settings.h"
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <cctype>
@@ -193,8 +194,25 @@ BOOLEAN SETTINGS::SETINT(const std::string& KEY, int32_t VALUE) {
 BOOLEAN SETTINGS::SETFLOAT(const std::string& KEY, float VALUE) {
   // The shortest text that reads back as the same float: 0.8f is "0.8", never "0.800000012".
   char text[64];
+#if defined(__cpp_lib_to_chars)
   const std::to_chars_result written = std::to_chars(text, text + sizeof text, VALUE);
   return SETTEXT(KEY, std::string(text, written.ptr));
+#else
+  // A standard library without floating-point to_chars: the fewest digits that read back, in
+  // the shorter of plain and exponent form, as to_chars writes them.
+  for (int digits = 1; digits <= 9; ++digits) {
+    std::snprintf(text, sizeof text, "%.*e", digits - 1, double(VALUE));
+    if (std::strtof(text, nullptr) != VALUE && digits < 9) continue;
+    const char* e = std::strchr(text, 'e');
+    if (e == nullptr) break;  // inf, nan
+    char plain[64];
+    std::snprintf(plain, sizeof plain, "%.*f", std::max(0, digits - 1 - std::atoi(e + 1)),
+                  double(VALUE));
+    if (std::strlen(plain) <= std::strlen(text)) std::strcpy(text, plain);
+    break;
+  }
+  return SETTEXT(KEY, text);
+#endif
 }
 
 BOOLEAN SETTINGS::SETBOOL(const std::string& KEY, bool VALUE) {

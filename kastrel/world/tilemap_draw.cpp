@@ -338,7 +338,7 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
         if (ready == nullptr) {
           uint32_t* out;
           if (keep && stored + pixels <= store_limit) {
-            if (!store) store = std::make_unique_for_overwrite<uint32_t[]>(store_limit);
+            if (!store) store = std::unique_ptr<uint32_t[]>(new uint32_t[store_limit]);
             gathered.emplace(key, stored);
             out = store.get() + stored;
             stored += pixels;
