@@ -79,7 +79,7 @@ install: deps-build
 	cmake --install $(BUILD)/release --prefix "$(PREFIX)"
 	@echo "Kastrel is installed under $(PREFIX)."
 
-# Cross-builds the engine, the demonstration, Breakout and kastrel-replay for 64-bit Windows with
+# Cross-builds the engine, the demonstration, Breakout, the platformer and kastrel-replay for 64-bit Windows with
 # MinGW-w64, against libraries built once from Debian's sources (tools/build-windows-deps.sh,
 # cached under ~/.cache/kastrel/windows-deps), and packs dist/kastrel-windows-x86_64.zip.
 windows: deps-windows
@@ -87,7 +87,7 @@ windows: deps-windows
 	cmake -S . -B $(BUILD)/windows $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DKASTREL_WINDOWS_DEPS="$$deps" \
 	  -DKASTREL_BUILD_TESTS=OFF $(CMAKE_ARGS)
-	cmake --build $(BUILD)/windows -j $(JOBS) --target kastrel kastrel-demo breakout kastrel-replay
+	cmake --build $(BUILD)/windows -j $(JOBS) --target kastrel kastrel-demo breakout platformer kastrel-replay
 	tools/package-windows.sh $(BUILD)/windows dist/kastrel-windows-x86_64.zip
 
 # The Windows build under Wine with a private Xvfb: its unit tests through CTest (Wine runs each

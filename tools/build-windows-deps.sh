@@ -31,6 +31,7 @@ tag="${tag%_}-r$recipe"
 cache=${KASTREL_WINDOWS_DEPS_CACHE:-$HOME/.cache/kastrel/windows-deps}
 prefix=$cache/$tag
 if [[ -f $prefix/.complete ]]; then
+  "$root/tools/build-world-deps.sh" windows "$prefix"
   echo "$prefix"
   exit 0
 fi
@@ -124,4 +125,5 @@ fi
 trap - ERR
 rm -rf "$work"
 touch "$prefix/.complete"
+"$root/tools/build-world-deps.sh" windows "$prefix"
 echo "$prefix"

@@ -20,11 +20,20 @@ x86_64-w64-mingw32-strip "$top"/*.exe
 cp -r "$root/demo/images" "$root/examples/breakout/sounds" "$top/data/"
 cp "$font" "$top/data/fonts/DejaVuSans.ttf"
 cp "$licence" "$top/data/fonts/DejaVuSans-LICENSE.txt"
+# The platformer in a folder of its own: its sounds share names with Breakout's.
+if [[ -f $build/examples/platformer/platformer.exe ]]; then
+  mkdir -p "$top/platformer/data"
+  cp "$build/examples/platformer/platformer.exe" "$top/platformer/kastrel-platformer.exe"
+  x86_64-w64-mingw32-strip "$top/platformer/kastrel-platformer.exe"
+  cp -r "$root"/examples/platformer/{maps,images,sounds} "$top/data/fonts" "$top/platformer/data/"
+fi
 sed 's/$/\r/' >"$top/README.txt" <<'TEXT'
 Kastrel for Windows (64-bit)
 
 kastrel-breakout.exe   Breakout: the mouse or the arrow keys move the bat, Escape ends.
 kastrel-demo.exe       The engine's demonstration game: Escape ends.
+platformer\kastrel-platformer.exe
+                       A platformer: the arrow keys run, Space jumps, Escape ends.
 kastrel-replay.exe     Replays a recorded session of a game and checks its frames:
                          kastrel-replay --verify SESSION kastrel-breakout.exe
                        Record one by starting a game with KASTREL_RECORD=FILE set.

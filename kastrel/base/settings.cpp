@@ -1,5 +1,6 @@
 #include "kastrel/base/settings.h"
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <cctype>
@@ -197,11 +198,20 @@ BOOLEAN SETTINGS::SETFLOAT(const std::string& KEY, float VALUE) {
   const std::to_chars_result written = std::to_chars(text, text + sizeof text, VALUE);
   return SETTEXT(KEY, std::string(text, written.ptr));
 #else
-  // A standard library without the float form (the Web's): the fewest digits that read back.
-  for (int digits = 1;; ++digits) {
-    std::snprintf(text, sizeof text, "%.*g", digits, double(VALUE));
-    if (digits >= 9 || std::strtof(text, nullptr) == VALUE) return SETTEXT(KEY, text);
+  // A standard library without floating-point to_chars: the fewest digits that read back, in
+  // the shorter of plain and exponent form, as to_chars writes them.
+  for (int digits = 1; digits <= 9; ++digits) {
+    std::snprintf(text, sizeof text, "%.*e", digits - 1, double(VALUE));
+    if (std::strtof(text, nullptr) != VALUE && digits < 9) continue;
+    const char* e = std::strchr(text, 'e');
+    if (e == nullptr) break;  // inf, nan
+    char plain[64];
+    std::snprintf(plain, sizeof plain, "%.*f", std::max(0, digits - 1 - std::atoi(e + 1)),
+                  double(VALUE));
+    if (std::strlen(plain) <= std::strlen(text)) std::strcpy(text, plain);
+    break;
   }
+  return SETTEXT(KEY, text);
 #endif
 }
 

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 
 #include "kastrel/base/error.h"
 #include "kastrel/base/outside_readings.h"
@@ -418,13 +419,22 @@ std::string saves_folder(const std::string& org, const std::string& app) {
   SESSIONSTATE& s = session();
   if (!replay_on(s) || s.recorded.FORMAT() < 3) return "";
   if (replay_folder_root.empty()) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string root = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") +
-                       "/kastrel-replay-XXXXXX";
-    if (mkdtemp(root.data()) == nullptr)
+    // A fresh folder of a random name, the owner's alone: create_directory fails on one that
+    // is there already.
+    std::error_code error;
+    const std::filesystem::path tmp = std::filesystem::temp_directory_path(error);
+    std::random_device random;
+    for (int tries = 0; tries < 100 && replay_folder_root.empty() && !tmp.empty(); ++tries) {
+      char name[32];
+      std::snprintf(name, sizeof name, "kastrel-replay-%08x", unsigned(random()));
+      if (std::filesystem::create_directory(tmp / name, error)) {
+        std::filesystem::permissions(tmp / name, std::filesystem::perms::owner_all, error);
+        replay_folder_root = (tmp / name).generic_string();
+      }
+    }
+    if (replay_folder_root.empty())
       stop(EXITBADSESSION, "cannot make a folder for the replay's files in %s: %s",
-           root.c_str(), std::strerror(errno));
-    replay_folder_root = root;
+           tmp.generic_string().c_str(), error.message().c_str());
     std::atexit(remove_replay_folder);
   }
   const std::string folder = replay_folder_root + "/" + org + "/" + app;

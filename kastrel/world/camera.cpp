@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "kastrel/base/error.h"
 #include "kastrel/world/tilemap_load.h"
@@ -23,7 +24,7 @@ void turn(float angle, double& c, double& s) {
   else if (r == 270)
     c = 0, s = -1;
   else
-    c = std::cos(r * M_PI / 180), s = std::sin(r * M_PI / 180);
+    c = std::cos(r * std::numbers::pi / 180), s = std::sin(r * std::numbers::pi / 180);
 }
 
 double finite(float v) { return std::isfinite(v) ? double(v) : 0.0; }
