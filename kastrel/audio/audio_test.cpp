@@ -431,7 +431,7 @@ TEST(NoDevice, LostOutputIsToldInOneLine) {
 TEST(Replay, TheSoundDevicesAnswersComeFromTheRecording) {
   const std::string path = ::testing::TempDir() + "sound.kst";
   const auto play = [](const char* device) {
-    setenv("SDL_AUDIODRIVER", device, 1);
+    PLATFORM::SETENVIRONMENT("SDL_AUDIODRIVER", device);
     test_game::on_frame = [](const test_game::Frame& f) {
       test_game::fill({0, 0, 63, 47}, SILENT() != FALSE ? 0xFFFFFFFFu : 0xFF000000u);
       if (f.pass == 3) ENGINE::SHUTDOWN(FALSE);

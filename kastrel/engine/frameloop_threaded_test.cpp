@@ -44,9 +44,10 @@ TEST(FrameLoopThreads, ASecondThreadDrawsItsOwnBitmapsBesideTheFrameLoop) {
                               PUT_PSET, vox_hPutPSet, -1, nullptr, nullptr);
       }
     });
+    while (draws == 0) std::this_thread::yield();  // a slow thread start must not outlast the loop
   };
   on_frame = [](const Frame& f) {
-    if (f.pass >= 100 && draws > 0) SHUTDOWN(TRUE);
+    if (f.pass >= 100) SHUTDOWN(TRUE);
   };
   run();
   stop = true;

@@ -39,7 +39,7 @@ struct SESSIONSTATE {
   // Recording.
   PLATFORM::WRITEFILE file;
   SESSIONWRITER writer;
-  uint64_t kept = 0;              // bytes of whole blocks written
+  uint64_t kept = 0;            // bytes of whole blocks written
   int32_t kept_passes = 0;      // the passes in them
   double block_started = -1.0;  // the clock when the block under way started; -1: none written
   double last_reading = 0.0;
@@ -176,9 +176,8 @@ void write_block(SESSIONSTATE& s, bool last) {
     const std::string error = s.file.REASON();
     const bool cut = s.file.TRUNCATE(s.kept) != FALSE;
     s.file.CLOSE();
-    stop(EXITBADSESSION, "cannot write the session file %s: %s; %s %d passes",
-         s.file_name.c_str(), error.c_str(),
-         cut ? "it keeps its first" : "it may be damaged after", int(s.kept_passes));
+    stop(EXITBADSESSION, "cannot write the session file %s: %s; %s %d passes", s.file_name.c_str(),
+         error.c_str(), cut ? "it keeps its first" : "it may be damaged after", int(s.kept_passes));
   }
   s.kept += block.size();
   s.kept_passes = s.pass;
@@ -382,8 +381,9 @@ void loaded(FILEREAD state, const std::string& text) {
   SESSIONSTATE& s = session();
   if (!recording(s)) return;
   if (text.size() > SESSIONMAXFILE)
-    stop(EXITBADSESSION, "a settings file of %zu bytes is more than a session records (%zu)",
-         text.size(), SESSIONMAXFILE);
+    stop(EXITBADSESSION, "a settings file of %llu bytes is more than a session records (%llu)",
+         static_cast<unsigned long long>(text.size()),
+         static_cast<unsigned long long>(SESSIONMAXFILE));
   s.writer.LOAD(int32_t(state), text);
 }
 
@@ -391,8 +391,7 @@ bool save_answer(BOOLEAN* result, std::string* reason) {
   SESSIONSTATE& s = session();
   if (!replay_on(s)) return false;
   SESSIONENTRY entry;
-  if (!replaying(s) || s.recorded.FORMAT() < 3 || s.closing ||
-      !take(SESSIONKIND::SAVE, &entry)) {
+  if (!replaying(s) || s.recorded.FORMAT() < 3 || s.closing || !take(SESSIONKIND::SAVE, &entry)) {
     *result = TRUE;  // written nowhere
     return true;
   }
@@ -464,8 +463,7 @@ BOOLEAN RECORDSESSION(const std::string& FILENAME) {
     return FALSE;
   }
   if (!s.file.CREATE(FILENAME)) {
-    SETLASTERROR("RECORDSESSION: cannot create %s: %s", FILENAME.c_str(),
-                 s.file.REASON().c_str());
+    SETLASTERROR("RECORDSESSION: cannot create %s: %s", FILENAME.c_str(), s.file.REASON().c_str());
     return FALSE;
   }
   const std::vector<uint8_t> header = SESSIONWRITER::HEADER();

@@ -264,10 +264,10 @@ TEST(Replay, NeverReadsOrWritesThePlayersFiles) {
     const bool replayed = REPLAYING() != FALSE;
     std::exit(replayed == (PATHS::SAVES("kastrel-tests", "best") != folder) ? 0 : 9);
   };
-  std::ofstream(file) << "best=5\n";
+  std::ofstream(file, std::ios::binary) << "best=5\n";
   EXPECT_EXIT((RECORDSESSION(path), play()), ::testing::ExitedWithCode(0), "");
   EXPECT_EQ(kastrel_testing::read_file(file), "best=6\n");
-  std::ofstream(file) << "best=100\n";
+  std::ofstream(file, std::ios::binary) << "best=100\n";
   EXPECT_EXIT((REPLAYSESSION(path, false, true), play()), ::testing::ExitedWithCode(0), "");
   EXPECT_EQ(kastrel_testing::read_file(file), "best=100\n");
   std::filesystem::remove(file);

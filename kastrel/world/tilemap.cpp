@@ -289,7 +289,8 @@ std::vector<uint8_t> base64(const std::string& TEXT, const std::string& WHAT) {
     }
   }
   if (chars % 4 != 0)
-    fail("%s: base64 of %zu characters is not whole groups of 4", WHAT.c_str(), chars);
+    fail("%s: base64 of %llu characters is not whole groups of 4", WHAT.c_str(),
+         static_cast<unsigned long long>(chars));
   if (pad == 1) {
     out[n++] = uint8_t(acc >> 10);
     out[n++] = uint8_t(acc >> 2);
@@ -372,8 +373,8 @@ std::vector<uint32_t> decode_cells(const std::string& TEXT, const std::string& E
         fail("%s: '%c' in CSV data", WHAT.c_str(), *p);
     }
     if (cells.size() != COUNT)
-      fail("%s: the CSV data hold %zu cells, not %llu", WHAT.c_str(), cells.size(),
-           static_cast<unsigned long long>(COUNT));
+      fail("%s: the CSV data hold %llu cells, not %llu", WHAT.c_str(),
+           static_cast<unsigned long long>(cells.size()), static_cast<unsigned long long>(COUNT));
     return cells;
   }
   if (ENCODING != "base64") fail("%s: encoding '%.20s' is unknown", WHAT.c_str(), ENCODING.c_str());
@@ -383,8 +384,9 @@ std::vector<uint32_t> decode_cells(const std::string& TEXT, const std::string& E
       COMPRESSION != "zstd")
     fail("%s: compression '%.20s' is unknown", WHAT.c_str(), COMPRESSION.c_str());
   if (COMPRESSION.empty() && bytes.size() != size)
-    fail("%s: the base64 data hold %zu bytes, not the %zu of %llu cells", WHAT.c_str(),
-         bytes.size(), size, static_cast<unsigned long long>(COUNT));
+    fail("%s: the base64 data hold %llu bytes, not the %llu of %llu cells", WHAT.c_str(),
+         static_cast<unsigned long long>(bytes.size()), static_cast<unsigned long long>(size),
+         static_cast<unsigned long long>(COUNT));
   // One cell of room past the end shows data running long.
   cells.resize(size_t(COUNT) + 1);
   auto* out = reinterpret_cast<uint8_t*>(cells.data());

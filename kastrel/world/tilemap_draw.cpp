@@ -162,8 +162,8 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
   const WORLD::LAYER& layer = MAP.LAYERS[size_t(LAYER)];
   if (layer.WIDTH < 0 || layer.HEIGHT < 0 ||
       layer.CELLS.size() != size_t(layer.WIDTH) * size_t(layer.HEIGHT)) {
-    SETLASTERROR("DRAWLAYER: layer '%s' holds %zu cells, not its %d x %d", layer.NAME.c_str(),
-                 layer.CELLS.size(), layer.WIDTH, layer.HEIGHT);
+    SETLASTERROR("DRAWLAYER: layer '%s' holds %llu cells, not its %d x %d", layer.NAME.c_str(),
+                 static_cast<unsigned long long>(layer.CELLS.size()), layer.WIDTH, layer.HEIGHT);
     return FALSE;
   }
   const EFFECT e = effect_of(MAP, LAYER);

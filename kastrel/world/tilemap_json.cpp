@@ -175,7 +175,7 @@ std::vector<uint32_t> read_data(const json& holder, const json& layer, uint64_t 
                         get_str(layer, "compression"), count, what);
   if (!data->is_array()) fail("%s: data are neither an array nor a string", what.c_str());
   if (data->size() != count)
-    fail("%s: %zu cells, not %llu", what.c_str(), data->size(),
+    fail("%s: %llu cells, not %llu", what.c_str(), static_cast<unsigned long long>(data->size()),
          static_cast<unsigned long long>(count));
   std::vector<uint32_t> cells;
   cells.reserve(size_t(count));

@@ -139,8 +139,8 @@ std::vector<uint32_t> read_data(const pugi::xml_node& data, const pugi::xml_node
     cells.push_back(uint32_t(int_attr(t, "gid", 0, 0, UINT32_MAX)));
   }
   if (cells.size() != count)
-    fail("%s: %zu <tile> elements for %llu cells", what.c_str(), cells.size(),
-         static_cast<unsigned long long>(count));
+    fail("%s: %llu <tile> elements for %llu cells", what.c_str(),
+         static_cast<unsigned long long>(cells.size()), static_cast<unsigned long long>(count));
   return cells;
 }
 
