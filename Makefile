@@ -100,7 +100,7 @@ test-windows: windows deps-demo
 	@if [ ! -f "$(WINEPREFIX)/system.reg" ]; then mkdir -p "$(WINEPREFIX)" && \
 	  WINEPREFIX="$(WINEPREFIX)" WINEDEBUG=-all xvfb-run -a wineboot -i >/dev/null 2>&1; fi
 	cd $(BUILD)/windows && WINEPREFIX="$(WINEPREFIX)" WINEDEBUG=-all \
-	  xvfb-run -a ctest --output-on-failure -j $(JOBS)
+	  xvfb-run -a ctest --output-on-failure -j $(JOBS) --repeat until-pass:2
 	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKASTREL_BUILD_TESTS=OFF
 	cmake --build $(BUILD)/release -j $(JOBS) --target breakout kastrel-replay kastrel_x11_screenshot
 	KASTREL_WINEPREFIX="$(WINEPREFIX)" \

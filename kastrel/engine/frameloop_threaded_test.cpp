@@ -13,11 +13,14 @@ using namespace test_game;
 
 TEST(FrameLoopThreads, EventsFromAnotherThreadArriveInOrderAndACloseRequestEndsTheLoop) {
   static std::thread feeder;
+  static std::atomic<bool> started{false};
   on_show = [] {
     feeder = std::thread([] {
+      started = true;
       for (int32_t i = 0; i < 100; ++i) post(VOX::MOUSEMOVED, i);
       post(VOX::CLOSEREQUESTED);
     });
+    while (!started) std::this_thread::yield();  // a slow thread start must not outlast the loop
   };
   run();
   feeder.join();
