@@ -20,6 +20,7 @@
 #include "kastrel/audio/audio.h"
 #include "kastrel/base/testing/temp_dir.h"
 #include "kastrel/base/platform.h"
+#include "kastrel/device/sdl/testing/disk_audio_pace.h"
 
 namespace audio_testing {
 
@@ -95,11 +96,7 @@ struct DiskAudio {
   DiskAudio() {
     KASTREL::PLATFORM::SETENVIRONMENT("SDL_AUDIODRIVER", "disk");
     KASTREL::PLATFORM::SETENVIRONMENT("SDL_DISKAUDIOFILE", file("out.raw").c_str());
-    // A 23 ms buffer every 5 ms. Not on Windows, where SDL reads every variable into one shared
-    // buffer: the delay read after the file's name would become the name.
-#ifndef _WIN32
-    KASTREL::PLATFORM::SETENVIRONMENT("SDL_DISKAUDIODELAY", "5");
-#endif
+    kastrel_testing::pace_disk_audio("5");
   }
   std::string file(const std::string& name) const { return dir + "/" + name; }
   std::string save(const std::string& name, const Bytes& b) const {
