@@ -9,22 +9,13 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=$root/build/fuzz-mixer
 mkdir -p "$work"
-if [[ ! -d $work/src ]] && ! grep -rqs 'deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-  # apt-get source needs Debian's source lists, which a fresh machine leaves out.
-  line="Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: $(. /etc/os-release && echo "$VERSION_CODENAME")\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg"
-  if [[ $(id -u) -ne 0 ]]; then
-    echo "fuzz: SDL_mixer's source needs Debian's source lists. Run this, then try again:" >&2
-    echo "  printf '$line\\n' | sudo tee /etc/apt/sources.list.d/debian-src.sources && sudo apt-get update" >&2
-    exit 1
-  fi
-  printf "$line\n" >/etc/apt/sources.list.d/debian-src.sources
-  apt-get update -qq </dev/null
-fi
 if [[ ! -d $work/src ]]; then
-  version=$(dpkg-query -W -f '${source:Version}' libsdl2-mixer-dev)
-  (cd "$work" && rm -rf get && mkdir get && cd get &&
-    apt-get source -qq --only-source "libsdl2-mixer=$version" >/dev/null)
-  mv "$work"/get/libsdl2-mixer-*/ "$work/src" && rm -rf "$work/get"
+  . "$root/tools/debian-source.sh"
+  debian_source_lists fuzz || exit 1
+  rm -rf "$work/get"
+  src=$(debian_source_fetch libsdl2-mixer "$(dpkg-query -W -f '${source:Version}' libsdl2-mixer-dev)" \
+    "$work/get" /dev/null)
+  mv "$src" "$work/src" && rm -rf "$work/get"
 fi
 flags="-g -O1 -fno-omit-frame-pointer -fsanitize=fuzzer-no-link,address,undefined"
 cmake -S "$work/src" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

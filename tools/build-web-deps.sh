@@ -7,23 +7,18 @@
 # not used. SDL2_mixer plays WAV, OGG, FLAC and MP3 through the decoders in its own source.
 set -Eeuo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/tools/debian-source.sh"
 jobs=${JOBS:-2}
 packages=(libsdl2 libsdl2-mixer freetype libsdl2-ttf zlib libdeflate pugixml libzstd nlohmann-json3)
 declare -A dev=([libsdl2]=libsdl2-dev [libsdl2-mixer]=libsdl2-mixer-dev [freetype]=libfreetype-dev
   [libsdl2-ttf]=libsdl2-ttf-dev [zlib]=zlib1g-dev [libdeflate]=libdeflate-dev
   [pugixml]=libpugixml-dev [libzstd]=libzstd-dev [nlohmann-json3]=nlohmann-json3-dev)
 declare -A version
-tag=""
-for p in "${packages[@]}"; do
-  version[$p]=$(dpkg-query -W -f '${source:Version}' "${dev[$p]}")
-  upstream=${version[$p]#*:}
-  upstream=${upstream%%[-+]*}
-  tag+="${p#lib}-${upstream%.dfsg}_"
-done
+debian_source_versions "${packages[@]}"
 # The folder's name changes with a version or with the recipe, so either rebuilds: raise the
 # recipe's number whenever the steps below change what they build.
 recipe=1
-tag="${tag%_}-r$recipe"
+tag="$tag-r$recipe"
 cache=${KASTREL_WEB_DEPS_CACHE:-$HOME/.cache/kastrel/web-deps}
 prefix=$cache/$tag
 if [[ -f $prefix/.complete ]]; then
@@ -31,16 +26,7 @@ if [[ -f $prefix/.complete ]]; then
   exit 0
 fi
 
-if ! grep -rqs 'deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-  line="Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: $(. /etc/os-release && echo "$VERSION_CODENAME")\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg"
-  if [[ $(id -u) -ne 0 ]]; then
-    echo "web-deps: the sources need Debian's source lists. Run this, then try again:" >&2
-    echo "  printf '$line\\n' | sudo tee /etc/apt/sources.list.d/debian-src.sources && sudo apt-get update" >&2
-    exit 1
-  fi
-  printf "$line\n" >/etc/apt/sources.list.d/debian-src.sources
-  flock /tmp/apt.lock apt-get update -qq </dev/null
-fi
+debian_source_lists web-deps || exit 1
 
 work=$cache/work-$tag
 rm -rf "$work" "$prefix"
@@ -49,12 +35,7 @@ log=$work/build.log
 echo "web-deps: building into $prefix (log: $log)" >&2
 
 fetch() { # package -> prints the unpacked source folder
-  local dir=$work/src-$1
-  mkdir -p "$dir"
-  # The installed version, else the release's own where an update's source is not listed.
-  (cd "$dir" && { apt-get source -qq --only-source "$1=${version[$1]}" >>"$log" 2>&1 ||
-    apt-get source -qq --only-source "$1" >>"$log" 2>&1; })
-  find "$dir" -mindepth 1 -maxdepth 1 -type d | head -1
+  debian_source_fetch "$1" "${version[$1]}" "$work/src-$1" "$log"
 }
 configure() { # name source-folder cmake-arguments...
   local name=$1 src=$2

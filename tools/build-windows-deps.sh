@@ -9,6 +9,7 @@
 # into a folder of its own beside them, the same way.
 set -Eeuo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/tools/debian-source.sh"
 toolchain=$root/cmake/mingw-w64-x86_64.cmake
 jobs=${JOBS:-2}
 packages=(libsdl2 libsdl2-mixer freetype libsdl2-ttf zlib libdeflate)
@@ -17,17 +18,11 @@ declare -A dev=([libsdl2]=libsdl2-dev [libsdl2-mixer]=libsdl2-mixer-dev [freetyp
   [libsdl2-ttf]=libsdl2-ttf-dev [zlib]=zlib1g-dev [libdeflate]=libdeflate-dev
   [benchmark]=libbenchmark-dev)
 declare -A version
-tag=""
-for p in "${packages[@]}"; do
-  version[$p]=$(dpkg-query -W -f '${source:Version}' "${dev[$p]}")
-  upstream=${version[$p]#*:}
-  upstream=${upstream%%[-+]*}
-  tag+="${p#lib}-${upstream%.dfsg}_"
-done
+debian_source_versions "${packages[@]}"
 # The folder's name changes with a version or with the recipe, so either rebuilds: raise the
 # recipe's number whenever the steps below change what they build.
 recipe=1
-tag="${tag%_}-r$recipe"
+tag="$tag-r$recipe"
 cache=${KASTREL_WINDOWS_DEPS_CACHE:-$HOME/.cache/kastrel/windows-deps}
 prefix=$cache/$tag
 if [[ -f $prefix/.complete ]]; then
@@ -36,16 +31,7 @@ if [[ -f $prefix/.complete ]]; then
   exit 0
 fi
 
-if ! grep -rqs 'deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-  line="Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: $(. /etc/os-release && echo "$VERSION_CODENAME")\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg"
-  if [[ $(id -u) -ne 0 ]]; then
-    echo "windows-deps: the sources need Debian's source lists. Run this, then try again:" >&2
-    echo "  printf '$line\\n' | sudo tee /etc/apt/sources.list.d/debian-src.sources && sudo apt-get update" >&2
-    exit 1
-  fi
-  printf "$line\n" >/etc/apt/sources.list.d/debian-src.sources
-  flock /tmp/apt.lock apt-get update -qq </dev/null
-fi
+debian_source_lists windows-deps || exit 1
 
 work=$cache/work-$tag
 rm -rf "$work" "$prefix"
@@ -54,10 +40,7 @@ log=$work/build.log
 echo "windows-deps: building into $prefix (log: $log)" >&2
 
 fetch() { # package -> prints the unpacked source folder
-  local dir=$work/src-$1
-  mkdir -p "$dir"
-  (cd "$dir" && apt-get source -qq --only-source "$1=${version[$1]}" >>"$log" 2>&1)
-  find "$dir" -mindepth 1 -maxdepth 1 -type d | head -1
+  debian_source_fetch "$1" "${version[$1]}" "$work/src-$1" "$log"
 }
 configure() { # name source-folder cmake-arguments...
   local name=$1 src=$2
