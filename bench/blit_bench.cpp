@@ -27,11 +27,9 @@
 namespace bench {
 namespace {
 
+// Each raster operation with its rivals' counterparts.
 struct Mode {
-  const char* name;
-  int32_t put_mode;
-  VOX_PUT_ROUTINE routine;
-  int32_t alpha;
+  const PutMode& put;
   pixman_op_t pixman_op;  // PIXMAN_OP_CLEAR: no pixman counterpart
   SDL_BlendMode sdl_mode;
   bool sdl_colour_key;
@@ -39,15 +37,14 @@ struct Mode {
 };
 
 const Mode kModes[] = {
-    {"ALPHA", PUT_ALPHA, vox_hPutAlpha, -1, PIXMAN_OP_OVER, SDL_BLENDMODE_BLEND, false, true},
-    {"ADD", PUT_ADD, vox_hPutAdd, kAddAlpha, PIXMAN_OP_ADD, SDL_BLENDMODE_ADD, false, true},
-    {"TRANS", PUT_TRANS, vox_hPutTrans, -1, PIXMAN_OP_CLEAR, SDL_BLENDMODE_NONE, true, true},
-    {"PSET", PUT_PSET, vox_hPutPSet, -1, PIXMAN_OP_SRC, SDL_BLENDMODE_NONE, false, true},
-    {"PRESET", PUT_PRESET, vox_hPutPReset, -1, PIXMAN_OP_CLEAR, SDL_BLENDMODE_INVALID, false,
-     false},
-    {"AND", PUT_AND, vox_hPutAnd, -1, PIXMAN_OP_CLEAR, SDL_BLENDMODE_INVALID, false, false},
-    {"OR", PUT_OR, vox_hPutOr, -1, PIXMAN_OP_CLEAR, SDL_BLENDMODE_INVALID, false, false},
-    {"XOR", PUT_XOR, vox_hPutXor, -1, PIXMAN_OP_CLEAR, SDL_BLENDMODE_INVALID, false, false},
+    {kPutModes[0], PIXMAN_OP_OVER, SDL_BLENDMODE_BLEND, false, true},     // ALPHA
+    {kPutModes[1], PIXMAN_OP_ADD, SDL_BLENDMODE_ADD, false, true},        // ADD
+    {kPutModes[2], PIXMAN_OP_CLEAR, SDL_BLENDMODE_NONE, true, true},      // TRANS
+    {kPutModes[3], PIXMAN_OP_SRC, SDL_BLENDMODE_NONE, false, true},       // PSET
+    {kPutModes[4], PIXMAN_OP_CLEAR, SDL_BLENDMODE_INVALID, false, false},  // PRESET
+    {kPutModes[5], PIXMAN_OP_CLEAR, SDL_BLENDMODE_INVALID, false, false},  // AND
+    {kPutModes[6], PIXMAN_OP_CLEAR, SDL_BLENDMODE_INVALID, false, false},  // OR
+    {kPutModes[7], PIXMAN_OP_CLEAR, SDL_BLENDMODE_INVALID, false, false},  // XOR
 };
 
 pixman_image_t* PixmanOf(const Picture& p) {
@@ -89,31 +86,18 @@ void RegisterBlitsOn(int32_t path) {
   for (const Mode& m : kModes) {
     for (Shape shape : {kWhole, kBalls, kSmallBalls}) {
       if (shape == kSmallBalls && !m.small) continue;
-      const std::string row = std::string(m.name) + kShapeNames[shape];
+      const std::string row = std::string(m.put.name) + kShapeNames[shape];
       const double bytes = shape == kSmallBalls ? double(kSmall) * kSmall * 4 * kSmallSprites
                                                 : double(kWidth) * kHeight * 4;
       const Mode* mode = &m;
-      Add({section, row, "kastrel", bytes, path}, [mode, shape, path](benchmark::State& state) {
-        void* target = Data().target.image;
-        const int32_t before = vox_hRowPath();
-        vox_hRowPathForce(path);
-        vox_GfxLock();  // as the frame loop holds it, so no blit takes the lock itself
-        for (auto _ : state) {
-          Each(shape, [&](const Picture& src, int x, int y) {
-            vox_GfxPut(target, float(x), float(y), src.image, PUT_WHOLE_SOURCE, 0, 0, 0,
-                       PUT_ABSOLUTE, mode->put_mode, mode->routine, mode->alpha, nullptr, nullptr);
-          });
-          benchmark::ClobberMemory();
-        }
-        vox_GfxUnlock(0, -1);
-        vox_hRowPathForce(before);
-      });
+      Add({section, row, "kastrel", bytes, path},
+          [mode, shape, path](benchmark::State& state) { RunOurs(state, mode->put, shape, path); });
       if (m.pixman_op != PIXMAN_OP_CLEAR) {
         Add({section, row, "pixman", bytes, path}, [mode, shape](benchmark::State& state) {
-          PixmanRun(state, shape, mode->pixman_op, mode->put_mode == PUT_ADD ? kAddAlpha : -1);
+          PixmanRun(state, shape, mode->pixman_op, mode->put.put_mode == PUT_ADD ? kAddAlpha : -1);
         });
       }
-      if (m.put_mode == PUT_ADD) {
+      if (m.put.put_mode == PUT_ADD) {
         Add({section, row, "pixman plain ADD", bytes, path},
             [shape](benchmark::State& state) { PixmanRun(state, shape, PIXMAN_OP_ADD, -1); });
       }
@@ -124,7 +108,7 @@ void RegisterBlitsOn(int32_t path) {
           SDL_Surface* src = SurfaceOf(d.sprites[shape]);
           SDL_SetSurfaceBlendMode(src, mode->sdl_mode);
           if (mode->sdl_colour_key) SDL_SetColorKey(src, SDL_TRUE, 0xFF00FF);
-          if (mode->put_mode == PUT_ADD) SDL_SetSurfaceAlphaMod(src, uint8_t(kAddAlpha));
+          if (mode->put.put_mode == PUT_ADD) SDL_SetSurfaceAlphaMod(src, uint8_t(kAddAlpha));
           for (auto _ : state) {
             Each(shape, [&](const Picture& p, int x, int y) {
               SDL_Rect place{x, y, p.width, p.height};
@@ -136,18 +120,8 @@ void RegisterBlitsOn(int32_t path) {
           SDL_FreeSurface(src);
         });
       }
-      Add({section, row, "memcpy", bytes, path}, [shape](benchmark::State& state) {
-        uint8_t* target = Data().target.pixels;
-        const int pitch = Data().target.pitch;
-        for (auto _ : state) {
-          Each(shape, [&](const Picture& src, int x, int y) {
-            for (int r = 0; r < src.height; ++r)
-              std::memcpy(target + (y + r) * pitch + x * 4, src.pixels + r * src.pitch,
-                          size_t(src.width) * 4);
-          });
-          benchmark::ClobberMemory();
-        }
-      });
+      Add({section, row, "memcpy", bytes, path},
+          [shape](benchmark::State& state) { RunMemcpy(state, shape); });
     }
   }
   const std::string on = std::string(" [") + kPathNames[path] + "]";

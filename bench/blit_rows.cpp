@@ -13,55 +13,9 @@
 #include <string>
 
 #include "bench/blit_data.h"
-#include "kastrel/graphics/rasterop.h"
-#include "kastrel/graphics/rows.h"
 
 namespace bench {
 namespace {
-
-struct Mode {
-  const char* name;
-  int32_t put_mode;
-  VOX_PUT_ROUTINE routine;
-  int32_t alpha;
-};
-const Mode kModes[] = {{"ALPHA", PUT_ALPHA, vox_hPutAlpha, -1},
-                       {"ADD", PUT_ADD, vox_hPutAdd, kAddAlpha},
-                       {"TRANS", PUT_TRANS, vox_hPutTrans, -1},
-                       {"PSET", PUT_PSET, vox_hPutPSet, -1},
-                       {"PRESET", PUT_PRESET, vox_hPutPReset, -1},
-                       {"AND", PUT_AND, vox_hPutAnd, -1},
-                       {"OR", PUT_OR, vox_hPutOr, -1},
-                       {"XOR", PUT_XOR, vox_hPutXor, -1}};
-
-void Ours(benchmark::State& state, const Mode& mode, Shape shape, int32_t set) {
-  void* target = Data().target.image;
-  const int32_t before = vox_hRowPath();
-  vox_hRowPathForce(set);
-  vox_GfxLock();  // as the frame loop holds it, so no blit takes the lock itself
-  for (auto _ : state) {
-    Each(shape, [&](const Picture& src, int x, int y) {
-      vox_GfxPut(target, float(x), float(y), src.image, PUT_WHOLE_SOURCE, 0, 0, 0, PUT_ABSOLUTE,
-                 mode.put_mode, mode.routine, mode.alpha, nullptr, nullptr);
-    });
-    benchmark::ClobberMemory();
-  }
-  vox_GfxUnlock(0, -1);
-  vox_hRowPathForce(before);
-}
-
-void Memcpy(benchmark::State& state, Shape shape) {
-  uint8_t* target = Data().target.pixels;
-  const int pitch = Data().target.pitch;
-  for (auto _ : state) {
-    Each(shape, [&](const Picture& src, int x, int y) {
-      for (int r = 0; r < src.height; ++r)
-        std::memcpy(target + (y + r) * pitch + x * 4, src.pixels + r * src.pitch,
-                    size_t(src.width) * 4);
-    });
-    benchmark::ClobberMemory();
-  }
-}
 
 // Google Benchmark's console table, keeping each benchmark's time per iteration by its name: the
 // median of its repetitions when repeated (a shared machine's load comes and goes).
@@ -88,12 +42,12 @@ int main(int argc, char** argv) {
   std::vector<std::pair<std::string, std::string>> rows;  // (ours, memcpy's) benchmark names
   for (Shape shape : {kWhole, kBalls, kSmallBalls}) {
     const std::string copy = std::string("memcpy") + kShapeNames[shape];
-    benchmark::RegisterBenchmark(copy.c_str(), [shape](benchmark::State& s) { Memcpy(s, shape); });
+    benchmark::RegisterBenchmark(copy.c_str(), [shape](benchmark::State& s) { RunMemcpy(s, shape); });
     for (int32_t set = VOX_ROWS_PLAIN; set <= vox_hRowPathBest(); ++set)
-      for (const Mode& mode : kModes) {
+      for (const PutMode& mode : kPutModes) {
         const std::string row = std::string(kPathNames[set]) + " " + mode.name + kShapeNames[shape];
         benchmark::RegisterBenchmark(
-            row.c_str(), [&mode, shape, set](benchmark::State& s) { Ours(s, mode, shape, set); });
+            row.c_str(), [&mode, shape, set](benchmark::State& s) { RunOurs(s, mode, shape, set); });
         rows.emplace_back(row, copy);
       }
   }
