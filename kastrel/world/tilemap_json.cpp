@@ -2,14 +2,13 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "kastrel/world/tilemap_load.h"
+#include "kastrel/world/tilemap_fields.h"
 
 namespace KASTREL::WORLD::DETAIL {
 
 namespace {
 
 using json = nlohmann::json;
-constexpr int64_t kBig = int64_t{1} << 30;
 
 json parse(const std::string& TEXT, const char* what) {
   // Nesting is bounded before the parser sees it: a map is a few levels deep.
@@ -90,28 +89,40 @@ const json& get_array(const json& o, const char* key) {
   return *v;
 }
 
+PROPERTIES read_properties(LOADER& L, const json& owner);
+
+// An object's members, for the fields both forms share.
+struct JSONFIELDS {
+  LOADER& L;
+  const json& n;
+  int64_t integer(const char* name, int64_t dflt, int64_t lo, int64_t hi) const {
+    return get_int(n, name, dflt, lo, hi);
+  }
+  double number(const char* name, double dflt) const { return get_num(n, name, dflt); }
+  bool boolean(const char* name, bool dflt) const { return get_bool(n, name, dflt); }
+  std::string text(const char* name) const { return get_str(n, name); }
+  bool has(const char* name) const { return member(n, name) != nullptr; }
+  PROPERTIES properties() const { return read_properties(L, n); }
+};
+
 PROPERTIES read_properties(LOADER& L, const json& owner) {
   PROPERTIES out;
   for (const json& p : get_array(owner, "properties")) {
-    L.add_items(1);
-    PROPERTY prop;
-    prop.NAME = get_str(p, "name");
-    prop.TYPE = property_type(get_str(p, "type"));
-    const json* v = member(p, "value");
-    if (prop.TYPE == PROPCLASS)
-      prop.TEXT = get_str(p, "propertytype");
-    else if (v == nullptr)
-      prop.TEXT = "";
-    else if (v->is_string())
-      prop.TEXT = v->get<std::string>();
-    else if (v->is_boolean() || v->is_number())
-      prop.TEXT = v->dump();
-    else
-      fail("property '%s' has a value of no known kind", prop.NAME.c_str());
-    if (prop.TYPE == PROPSTRING && v != nullptr && !v->is_string())
-      fail("property '%s' is a string but its value is not", prop.NAME.c_str());
-    property_value(prop);
-    out.LIST.push_back(std::move(prop));
+    read_property(L, JSONFIELDS{L, p}, out, [&](const PROPERTY& prop) {
+      const json* v = member(p, "value");
+      std::string text;
+      if (v == nullptr)
+        text = "";
+      else if (v->is_string())
+        text = v->get<std::string>();
+      else if (v->is_boolean() || v->is_number())
+        text = v->dump();
+      else
+        fail("property '%s' has a value of no known kind", prop.NAME.c_str());
+      if (prop.TYPE == PROPSTRING && v != nullptr && !v->is_string())
+        fail("property '%s' is a string but its value is not", prop.NAME.c_str());
+      return text;
+    });
   }
   return out;
 }
@@ -126,18 +137,8 @@ std::vector<MATH::POINTF> read_points(LOADER& L, const json& a) {
 }
 
 MAPOBJECT read_object(LOADER& L, const json& n) {
-  L.add_items(1);
   MAPOBJECT o;
-  o.ID = int32_t(get_int(n, "id", 0, 0, INT32_MAX));
-  o.NAME = get_str(n, "name");
-  o.CLASS = member(n, "class") ? get_str(n, "class") : get_str(n, "type");
-  o.X = get_num(n, "x", 0);
-  o.Y = get_num(n, "y", 0);
-  o.WIDTH = get_num(n, "width", 0);
-  o.HEIGHT = get_num(n, "height", 0);
-  o.ROTATION = get_num(n, "rotation", 0);
-  o.VISIBLE = get_bool(n, "visible", true);
-  o.PROPS = read_properties(L, n);
+  read_object_fields(L, JSONFIELDS{L, n}, o);
   if (member(n, "gid")) {
     o.SHAPE = SHAPETILE;
     o.GID = uint32_t(get_int(n, "gid", 0, 0, UINT32_MAX));
@@ -193,19 +194,7 @@ void read_layers(LOADER& L, const json& parent, TILEMAP& map, int32_t parent_ind
     L.add_layer();
     LAYER layer;
     layer.PARENT = parent_index;
-    layer.ID = int32_t(get_int(n, "id", 0, 0, INT32_MAX));
-    layer.NAME = get_str(n, "name");
-    layer.CLASS = get_str(n, "class");
-    layer.VISIBLE = get_bool(n, "visible", true);
-    layer.OPACITY = float(get_num(n, "opacity", 1));
-    if (!(layer.OPACITY >= 0 && layer.OPACITY <= 1))
-      fail("layer '%s': opacity beyond 0 to 1", layer.NAME.c_str());
-    layer.TINT = parse_color(get_str(n, "tintcolor"), 0xFFFFFFFFu, "tint colour");
-    layer.OFFSETX = get_num(n, "offsetx", 0);
-    layer.OFFSETY = get_num(n, "offsety", 0);
-    layer.PARALLAXX = get_num(n, "parallaxx", 1);
-    layer.PARALLAXY = get_num(n, "parallaxy", 1);
-    layer.PROPS = read_properties(L, n);
+    read_layer_fields(JSONFIELDS{L, n}, layer);
     const std::string kind = get_str(n, "type");
     const std::string what = "layer '" + layer.NAME + "'";
     if (kind == "tilelayer") {
@@ -251,37 +240,19 @@ void read_layers(LOADER& L, const json& parent, TILEMAP& map, int32_t parent_ind
 }
 
 void read_tileset_object(LOADER& L, const json& n, TILESET& TS) {
-  TS.SOURCE = get_str(n, "source");
-  if (!TS.SOURCE.empty()) return;
-  TS.NAME = get_str(n, "name");
-  TS.TILEWIDTH = int32_t(get_int(n, "tilewidth", 0, 0, 65536));
-  TS.TILEHEIGHT = int32_t(get_int(n, "tileheight", 0, 0, 65536));
-  TS.SPACING = int32_t(get_int(n, "spacing", 0, 0, 65536));
-  TS.MARGIN = int32_t(get_int(n, "margin", 0, 0, 65536));
-  TS.TILECOUNT = int32_t(get_int(n, "tilecount", 0, 0, 1 << 24));
-  TS.COLUMNS = int32_t(get_int(n, "columns", 0, 0, 1 << 24));
-  if (const json* offset = member(n, "tileoffset")) {
-    TS.OFFSETX = int32_t(get_int(*offset, "x", 0, -kBig, kBig));
-    TS.OFFSETY = int32_t(get_int(*offset, "y", 0, -kBig, kBig));
-  }
-  TS.PROPS = read_properties(L, n);
+  static const json none;
+  const json* offset = member(n, "tileoffset");
+  if (!read_tileset_fields(JSONFIELDS{L, n}, JSONFIELDS{L, offset ? *offset : none}, TS)) return;
   TS.IMAGEPATH = get_str(n, "image");
   TS.IMAGEWIDTH = int32_t(get_int(n, "imagewidth", 0, 0, kBig));
   TS.IMAGEHEIGHT = int32_t(get_int(n, "imageheight", 0, 0, kBig));
   TS.TRANSCOLOR = parse_color(get_str(n, "transparentcolor"), 0, "transparent colour");
   for (const json& t : get_array(n, "tiles")) {
-    L.add_items(1);
     TILEINFO info;
-    info.ID = int32_t(get_int(t, "id", 0, 0, 1 << 28));
-    info.CLASS = member(t, "class") ? get_str(t, "class") : get_str(t, "type");
-    info.PROPS = read_properties(L, t);
+    read_tile_fields(L, JSONFIELDS{L, t}, info);
     info.IMAGEPATH = get_str(t, "image");
     if (const json* group = member(t, "objectgroup")) info.SHAPES = read_objects(L, *group);
-    for (const json& f : get_array(t, "animation")) {
-      L.add_items(1);
-      info.ANIMATION.push_back({int32_t(get_int(f, "tileid", 0, 0, 1 << 28)),
-                                int32_t(get_int(f, "duration", 0, 0, INT32_MAX))});
-    }
+    for (const json& f : get_array(t, "animation")) read_frame(L, JSONFIELDS{L, f}, info);
     TS.TILES.push_back(std::move(info));
   }
   check_tileset(TS);
@@ -297,35 +268,10 @@ void read_tsj(LOADER& L, const std::string& TEXT, const std::string& DIR, TILESE
 void read_json(LOADER& L, const std::string& TEXT, TILEMAP& map,
                std::vector<std::string>& tileset_dirs) {
   const json m = parse(TEXT, "map");
-  const std::string orientation = get_str(m, "orientation");
-  if (orientation == "orthogonal" || orientation.empty())
-    map.MAPORIENTATION = ORTHOGONAL;
-  else if (orientation == "isometric")
-    map.MAPORIENTATION = ISOMETRIC;
-  else if (orientation == "staggered")
-    map.MAPORIENTATION = STAGGERED;
-  else if (orientation == "hexagonal")
-    map.MAPORIENTATION = HEXAGONAL;
-  else
-    fail("orientation '%.20s' is unknown", orientation.c_str());
-  map.WIDTH = int32_t(get_int(m, "width", 0, 0, INT32_MAX));
-  map.HEIGHT = int32_t(get_int(m, "height", 0, 0, INT32_MAX));
-  map.TILEWIDTH = int32_t(get_int(m, "tilewidth", 0, 0, 65536));
-  map.TILEHEIGHT = int32_t(get_int(m, "tileheight", 0, 0, 65536));
-  map.INFINITE = get_bool(m, "infinite", false);
-  map.BACKGROUND = parse_color(get_str(m, "backgroundcolor"), 0, "background colour");
-  map.CLASS = get_str(m, "class");
-  map.PROPS = read_properties(L, m);
-  for (const json& t : get_array(m, "tilesets")) {
-    if (map.TILESETS.size() >= 4096) fail("more than 4096 tilesets");
-    TILESET ts;
-    ts.FIRSTGID = uint32_t(get_int(t, "firstgid", 1, 1, TILEGIDMASK));
-    read_tileset_object(L, t, ts);
-    std::string dir;
-    if (!ts.SOURCE.empty()) dir = read_tileset_file(L, "", ts.SOURCE, ts);
-    tileset_dirs.push_back(dir);
-    map.TILESETS.push_back(std::move(ts));
-  }
+  read_map_fields(JSONFIELDS{L, m}, map);
+  for (const json& t : get_array(m, "tilesets"))
+    read_map_tileset(L, JSONFIELDS{L, t}, map, tileset_dirs,
+                     [&](TILESET& ts) { read_tileset_object(L, t, ts); });
   read_layers(L, m, map, -1, 0);
 }
 

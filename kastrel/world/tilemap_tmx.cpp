@@ -2,7 +2,7 @@
 #include <cstring>
 #include <pugixml.hpp>
 
-#include "kastrel/world/tilemap_load.h"
+#include "kastrel/world/tilemap_fields.h"
 
 namespace KASTREL::WORLD::DETAIL {
 
@@ -29,7 +29,6 @@ bool bool_attr(const pugi::xml_node& n, const char* name, bool dflt) {
   return parse_bool(a.value(), what.c_str());
 }
 
-constexpr int64_t kBig = int64_t{1} << 30;
 
 pugi::xml_document parse(const std::string& TEXT, const char* root_name, const char* what) {
   pugi::xml_document doc;
@@ -45,21 +44,29 @@ pugi::xml_document parse(const std::string& TEXT, const char* root_name, const c
   return doc;
 }
 
+PROPERTIES read_properties(LOADER& L, const pugi::xml_node& owner);
+
+// An element's attributes, for the fields both forms share.
+struct XMLFIELDS {
+  LOADER& L;
+  pugi::xml_node n;
+  int64_t integer(const char* name, int64_t dflt, int64_t lo, int64_t hi) const {
+    return int_attr(n, name, dflt, lo, hi);
+  }
+  double number(const char* name, double dflt) const { return num_attr(n, name, dflt); }
+  bool boolean(const char* name, bool dflt) const { return bool_attr(n, name, dflt); }
+  std::string text(const char* name) const { return n.attribute(name).value(); }
+  bool has(const char* name) const { return bool(n.attribute(name)); }
+  PROPERTIES properties() const { return read_properties(L, n); }
+};
+
 PROPERTIES read_properties(LOADER& L, const pugi::xml_node& owner) {
   PROPERTIES out;
   for (pugi::xml_node p : owner.child("properties").children("property")) {
-    L.add_items(1);
-    PROPERTY prop;
-    prop.NAME = p.attribute("name").value();
-    prop.TYPE = property_type(p.attribute("type").value());
-    if (prop.TYPE == PROPCLASS)
-      prop.TEXT = p.attribute("propertytype").value();
-    else if (p.attribute("value"))
-      prop.TEXT = p.attribute("value").value();
-    else
-      prop.TEXT = p.text().get();  // multi-line strings
-    property_value(prop);
-    out.LIST.push_back(std::move(prop));
+    read_property(L, XMLFIELDS{L, p}, out, [&](const PROPERTY&) -> std::string {
+      if (p.attribute("value")) return p.attribute("value").value();
+      return p.text().get();  // multi-line strings
+    });
   }
   return out;
 }
@@ -85,18 +92,8 @@ std::vector<MATH::POINTF> read_points(LOADER& L, const char* text) {
 }
 
 MAPOBJECT read_object(LOADER& L, const pugi::xml_node& n) {
-  L.add_items(1);
   MAPOBJECT o;
-  o.ID = int32_t(int_attr(n, "id", 0, 0, INT32_MAX));
-  o.NAME = n.attribute("name").value();
-  o.CLASS = n.attribute("class") ? n.attribute("class").value() : n.attribute("type").value();
-  o.X = num_attr(n, "x", 0);
-  o.Y = num_attr(n, "y", 0);
-  o.WIDTH = num_attr(n, "width", 0);
-  o.HEIGHT = num_attr(n, "height", 0);
-  o.ROTATION = num_attr(n, "rotation", 0);
-  o.VISIBLE = bool_attr(n, "visible", true);
-  o.PROPS = read_properties(L, n);
+  read_object_fields(L, XMLFIELDS{L, n}, o);
   if (n.attribute("gid")) {
     o.SHAPE = SHAPETILE;
     o.GID = uint32_t(int_attr(n, "gid", 0, 0, UINT32_MAX));
@@ -144,22 +141,6 @@ std::vector<uint32_t> read_data(const pugi::xml_node& data, const pugi::xml_node
   return cells;
 }
 
-void read_layer_common(LOADER& L, const pugi::xml_node& n, LAYER& layer) {
-  layer.ID = int32_t(int_attr(n, "id", 0, 0, INT32_MAX));
-  layer.NAME = n.attribute("name").value();
-  layer.CLASS = n.attribute("class").value();
-  layer.VISIBLE = bool_attr(n, "visible", true);
-  layer.OPACITY = float(num_attr(n, "opacity", 1));
-  if (!(layer.OPACITY >= 0 && layer.OPACITY <= 1))
-    fail("layer '%s': opacity beyond 0 to 1", layer.NAME.c_str());
-  layer.TINT = parse_color(n.attribute("tintcolor").value(), 0xFFFFFFFFu, "tint colour");
-  layer.OFFSETX = num_attr(n, "offsetx", 0);
-  layer.OFFSETY = num_attr(n, "offsety", 0);
-  layer.PARALLAXX = num_attr(n, "parallaxx", 1);
-  layer.PARALLAXY = num_attr(n, "parallaxy", 1);
-  layer.PROPS = read_properties(L, n);
-}
-
 void read_layers(LOADER& L, const pugi::xml_node& parent, TILEMAP& map, int32_t parent_index,
                  int depth) {
   if (depth > 64) fail("groups nest more than 64 deep");
@@ -170,7 +151,7 @@ void read_layers(LOADER& L, const pugi::xml_node& parent, TILEMAP& map, int32_t 
     L.add_layer();
     LAYER layer;
     layer.PARENT = parent_index;
-    read_layer_common(L, n, layer);
+    read_layer_fields(XMLFIELDS{L, n}, layer);
     const std::string what = "layer '" + layer.NAME + "'";
     if (kind == "layer") {
       layer.KIND = LAYERTILES;
@@ -217,18 +198,7 @@ void read_layers(LOADER& L, const pugi::xml_node& parent, TILEMAP& map, int32_t 
 }
 
 void read_tileset_node(LOADER& L, const pugi::xml_node& n, TILESET& TS) {
-  TS.SOURCE = n.attribute("source").value();
-  if (!TS.SOURCE.empty()) return;
-  TS.NAME = n.attribute("name").value();
-  TS.TILEWIDTH = int32_t(int_attr(n, "tilewidth", 0, 0, 65536));
-  TS.TILEHEIGHT = int32_t(int_attr(n, "tileheight", 0, 0, 65536));
-  TS.SPACING = int32_t(int_attr(n, "spacing", 0, 0, 65536));
-  TS.MARGIN = int32_t(int_attr(n, "margin", 0, 0, 65536));
-  TS.TILECOUNT = int32_t(int_attr(n, "tilecount", 0, 0, 1 << 24));
-  TS.COLUMNS = int32_t(int_attr(n, "columns", 0, 0, 1 << 24));
-  TS.OFFSETX = int32_t(int_attr(n.child("tileoffset"), "x", 0, -kBig, kBig));
-  TS.OFFSETY = int32_t(int_attr(n.child("tileoffset"), "y", 0, -kBig, kBig));
-  TS.PROPS = read_properties(L, n);
+  if (!read_tileset_fields(XMLFIELDS{L, n}, XMLFIELDS{L, n.child("tileoffset")}, TS)) return;
   if (pugi::xml_node image = n.child("image")) {
     TS.IMAGEPATH = image.attribute("source").value();
     TS.IMAGEWIDTH = int32_t(int_attr(image, "width", 0, 0, kBig));
@@ -236,18 +206,11 @@ void read_tileset_node(LOADER& L, const pugi::xml_node& n, TILESET& TS) {
     TS.TRANSCOLOR = parse_color(image.attribute("trans").value(), 0, "transparent colour");
   }
   for (pugi::xml_node t : n.children("tile")) {
-    L.add_items(1);
     TILEINFO info;
-    info.ID = int32_t(int_attr(t, "id", 0, 0, 1 << 28));
-    info.CLASS = t.attribute("class") ? t.attribute("class").value() : t.attribute("type").value();
-    info.PROPS = read_properties(L, t);
+    read_tile_fields(L, XMLFIELDS{L, t}, info);
     info.IMAGEPATH = t.child("image").attribute("source").value();
     info.SHAPES = read_objects(L, t.child("objectgroup"));
-    for (pugi::xml_node f : t.child("animation").children("frame")) {
-      L.add_items(1);
-      info.ANIMATION.push_back({int32_t(int_attr(f, "tileid", 0, 0, 1 << 28)),
-                                int32_t(int_attr(f, "duration", 0, 0, INT32_MAX))});
-    }
+    for (pugi::xml_node f : t.child("animation").children("frame")) read_frame(L, XMLFIELDS{L, f}, info);
     TS.TILES.push_back(std::move(info));
   }
   check_tileset(TS);
@@ -265,35 +228,10 @@ void read_tmx(LOADER& L, const std::string& TEXT, TILEMAP& map,
               std::vector<std::string>& tileset_dirs) {
   const pugi::xml_document doc = parse(TEXT, "map", "map");
   const pugi::xml_node m = doc.document_element();
-  const std::string orientation = m.attribute("orientation").value();
-  if (orientation == "orthogonal" || orientation.empty())
-    map.MAPORIENTATION = ORTHOGONAL;
-  else if (orientation == "isometric")
-    map.MAPORIENTATION = ISOMETRIC;
-  else if (orientation == "staggered")
-    map.MAPORIENTATION = STAGGERED;
-  else if (orientation == "hexagonal")
-    map.MAPORIENTATION = HEXAGONAL;
-  else
-    fail("orientation '%.20s' is unknown", orientation.c_str());
-  map.WIDTH = int32_t(int_attr(m, "width", 0, 0, INT32_MAX));
-  map.HEIGHT = int32_t(int_attr(m, "height", 0, 0, INT32_MAX));
-  map.TILEWIDTH = int32_t(int_attr(m, "tilewidth", 0, 0, 65536));
-  map.TILEHEIGHT = int32_t(int_attr(m, "tileheight", 0, 0, 65536));
-  map.INFINITE = bool_attr(m, "infinite", false);
-  map.BACKGROUND = parse_color(m.attribute("backgroundcolor").value(), 0, "background colour");
-  map.CLASS = m.attribute("class").value();
-  map.PROPS = read_properties(L, m);
-  for (pugi::xml_node t : m.children("tileset")) {
-    if (map.TILESETS.size() >= 4096) fail("more than 4096 tilesets");
-    TILESET ts;
-    ts.FIRSTGID = uint32_t(int_attr(t, "firstgid", 1, 1, TILEGIDMASK));
-    read_tileset_node(L, t, ts);
-    std::string dir;
-    if (!ts.SOURCE.empty()) dir = read_tileset_file(L, "", ts.SOURCE, ts);
-    tileset_dirs.push_back(dir);
-    map.TILESETS.push_back(std::move(ts));
-  }
+  read_map_fields(XMLFIELDS{L, m}, map);
+  for (pugi::xml_node t : m.children("tileset"))
+    read_map_tileset(L, XMLFIELDS{L, t}, map, tileset_dirs,
+                     [&](TILESET& ts) { read_tileset_node(L, t, ts); });
   read_layers(L, m, map, -1, 0);
 }
 
