@@ -326,28 +326,11 @@ void driver_exit();
 
 int32_t driver_init(const char* title, int32_t width, int32_t height, int32_t depth,
                     int32_t refresh_rate, int32_t flags) {
-  if (flags & 2) {
-    KASTREL::SETLASTERROR("SDL driver: no surface of that kind (flag 2)");
-    return -1;
-  }
-  if (width <= 0 || height <= 0 || width > 0x7FFF || height > 0x7FFF) {
-    KASTREL::SETLASTERROR("SDL driver: no window of %d x %d pixels", width, height);
-    return -1;
-  }
+  if (!check_request("SDL driver", "window", width, height, flags)) return -1;
   driver_exit();
   Driver& d = g_driver;
   std::lock_guard life(d.lifecycle);
-  d.title = title != nullptr ? title : "";
-  d.width = width;
-  d.height = height;
-  d.depth = std::max(depth, 8);
-  d.refresh = refresh_rate;
-  d.flags = flags;
-  // The user's KASTREL_SCALE, else the game's call, else its mode flag, else unscaled.
-  int32_t game_scale = __vox_gfx_scale >= 0 ? __vox_gfx_scale : (flags & MODE_SCALED) ? 0 : 1;
-  d.scale_request = vox_scale_request(std::getenv("KASTREL_SCALE"), game_scale);
-  std::memset(d.palette, 0, sizeof d.palette);
-  d.palette_changed = false;
+  take_request(title, width, height, depth, refresh_rate, flags);
   vox_sdl_input_start(d.input, flags);
   publish_mouse();
   vox_paced_start(flags);

@@ -91,6 +91,13 @@ struct Driver {
 extern Driver g_driver;
 
 // The window (sdl_window.cpp).
+// A start's request checked: false, with the reason naming DRIVER and its SURFACE ("window",
+// "canvas"), for a kind of surface or a size no driver gives.
+bool check_request(const char* driver, const char* surface, int32_t width, int32_t height,
+                   int32_t flags);
+// The request taken into the driver's state, FLAGS as the driver keeps them; the palette black.
+void take_request(const char* title, int32_t width, int32_t height, int32_t depth,
+                  int32_t refresh_rate, int32_t flags);
 bool sdl_video_up();
 void sdl_video_down();
 std::vector<int32_t> list_modes(int32_t depth);

@@ -323,6 +323,11 @@ TEST_F(Desktop, TitleAndPositionWhileTheProgramHoldsTheLock) {
 }
 
 TEST_F(Desktop, WindowKindsFollowTheModeFlags) {
+  // What no window can be is refused with the reason, before anything opens.
+  EXPECT_EQ(vox_gfxDriverSDL.init("t", 0x8000, 10, 32, 0, 0), -1);
+  EXPECT_STREQ(KASTREL::LASTERROR(), "SDL driver: no window of 32768 x 10 pixels");
+  EXPECT_EQ(vox_gfxDriverSDL.init("t", 320, 240, 32, 0, 2), -1);
+  EXPECT_STREQ(KASTREL::LASTERROR(), "SDL driver: no surface of that kind (flag 2)");
   // No switching: a fixed size, so no maximise control, but a frame.
   unsigned long w = open(320, 240, 32, MODE_NOSWITCH);
   ASSERT_NE(w, 0u);

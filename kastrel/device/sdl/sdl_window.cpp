@@ -72,6 +72,35 @@ bool avoid_seatless_wayland() {
 
 }  // namespace
 
+bool check_request(const char* driver, const char* surface, int32_t width, int32_t height,
+                   int32_t flags) {
+  if (flags & 2) {
+    KASTREL::SETLASTERROR("%s: no surface of that kind (flag 2)", driver);
+    return false;
+  }
+  if (width <= 0 || height <= 0 || width > 0x7FFF || height > 0x7FFF) {
+    KASTREL::SETLASTERROR("%s: no %s of %d x %d pixels", driver, surface, width, height);
+    return false;
+  }
+  return true;
+}
+
+void take_request(const char* title, int32_t width, int32_t height, int32_t depth,
+                  int32_t refresh_rate, int32_t flags) {
+  Driver& d = g_driver;
+  d.title = title != nullptr ? title : "";
+  d.width = width;
+  d.height = height;
+  d.depth = std::max(depth, 8);
+  d.refresh = refresh_rate;
+  d.flags = flags;
+  // The user's KASTREL_SCALE, else the game's call, else its mode flag, else unscaled.
+  const int32_t game_scale = __vox_gfx_scale >= 0 ? __vox_gfx_scale : (flags & MODE_SCALED) ? 0 : 1;
+  d.scale_request = vox_scale_request(std::getenv("KASTREL_SCALE"), game_scale);
+  std::memset(d.palette, 0, sizeof d.palette);
+  d.palette_changed = false;
+}
+
 bool sdl_video_up() {
   // The program keeps its own signal handling; pressed buttons capture the pointer.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");

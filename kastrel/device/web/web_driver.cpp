@@ -61,26 +61,11 @@ void driver_exit();
 
 int32_t driver_init(const char* title, int32_t width, int32_t height, int32_t depth,
                     int32_t refresh_rate, int32_t flags) {
-  if (flags & 2) {
-    KASTREL::SETLASTERROR("web driver: no surface of that kind (flag 2)");
-    return -1;
-  }
-  if (width <= 0 || height <= 0 || width > 0x7FFF || height > 0x7FFF) {
-    KASTREL::SETLASTERROR("web driver: no canvas of %d x %d pixels", width, height);
-    return -1;
-  }
+  if (!check_request("web driver", "canvas", width, height, flags)) return -1;
   driver_exit();
   Driver& d = g_driver;
-  d.title = title != nullptr ? title : "";
-  d.width = width;
-  d.height = height;
-  d.depth = std::max(depth, 8);
-  d.refresh = refresh_rate;
-  d.flags = flags & ~MODE_FULLSCREEN;  // the page allows full screen only from a gesture
-  const int32_t game_scale = __vox_gfx_scale >= 0 ? __vox_gfx_scale : (flags & MODE_SCALED) ? 0 : 1;
-  d.scale_request = vox_scale_request(std::getenv("KASTREL_SCALE"), game_scale);
-  std::memset(d.palette, 0, sizeof d.palette);
-  d.palette_changed = false;
+  // The page allows full screen only from a gesture.
+  take_request(title, width, height, depth, refresh_rate, flags & ~MODE_FULLSCREEN);
   vox_sdl_input_start(d.input, d.flags);
   // The counters from 0, and never a renderer (as for a shaped window): the picture goes out
   // through the canvas's own surface.
