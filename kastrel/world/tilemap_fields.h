@@ -127,6 +127,29 @@ void read_layer_fields(const FIELDS& n, LAYER& layer) {
   layer.PROPS = n.properties();
 }
 
+// A tile layer's cells: one block of its size, or (CHUNK) a chunk of an infinite map's layer at
+// its place. CELLS(count) reads the cells once they are counted against the cap.
+template <typename FIELDS, typename CELLS>
+void read_layer_cells(LOADER& L, const FIELDS& n, LAYER& layer, const std::string& what,
+                      CELLS cells) {
+  layer.WIDTH = int32_t(n.integer("width", 0, 0, INT32_MAX));
+  layer.HEIGHT = int32_t(n.integer("height", 0, 0, INT32_MAX));
+  const uint64_t count = uint64_t(layer.WIDTH) * uint64_t(layer.HEIGHT);
+  L.add_cells(count, what);
+  layer.CELLS = cells(count);
+}
+template <typename FIELDS, typename CELLS>
+CHUNK read_chunk(LOADER& L, const FIELDS& c, const std::string& what, CELLS cells) {
+  CHUNK chunk;
+  chunk.x = c.integer("x", 0, -kBig, kBig);
+  chunk.y = c.integer("y", 0, -kBig, kBig);
+  chunk.w = c.integer("width", 0, 0, 65536);
+  chunk.h = c.integer("height", 0, 0, 65536);
+  L.add_cells(uint64_t(chunk.w * chunk.h), what);
+  chunk.cells = cells(uint64_t(chunk.w * chunk.h));
+  return chunk;
+}
+
 // An object's fields before its shape.
 template <typename FIELDS>
 void read_object_fields(LOADER& L, const FIELDS& n, MAPOBJECT& o) {

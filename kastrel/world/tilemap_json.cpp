@@ -200,23 +200,14 @@ void read_layers(LOADER& L, const json& parent, TILEMAP& map, int32_t parent_ind
     if (kind == "tilelayer") {
       if (member(n, "chunks")) {
         std::vector<CHUNK> chunks;
-        for (const json& c : get_array(n, "chunks")) {
-          CHUNK chunk;
-          chunk.x = get_int(c, "x", 0, -kBig, kBig);
-          chunk.y = get_int(c, "y", 0, -kBig, kBig);
-          chunk.w = get_int(c, "width", 0, 0, 65536);
-          chunk.h = get_int(c, "height", 0, 0, 65536);
-          L.add_cells(uint64_t(chunk.w * chunk.h), what);
-          chunk.cells = read_data(c, n, uint64_t(chunk.w * chunk.h), what);
-          chunks.push_back(std::move(chunk));
-        }
+        for (const json& c : get_array(n, "chunks"))
+          chunks.push_back(read_chunk(L, JSONFIELDS{L, c}, what, [&](uint64_t count) {
+            return read_data(c, n, count, what);
+          }));
         gather_chunks(L, layer, chunks);
       } else if (member(n, "data")) {
-        layer.WIDTH = int32_t(get_int(n, "width", 0, 0, INT32_MAX));
-        layer.HEIGHT = int32_t(get_int(n, "height", 0, 0, INT32_MAX));
-        const uint64_t count = uint64_t(layer.WIDTH) * uint64_t(layer.HEIGHT);
-        L.add_cells(count, what);
-        layer.CELLS = read_data(n, n, count, what);
+        read_layer_cells(L, JSONFIELDS{L, n}, layer, what,
+                         [&](uint64_t count) { return read_data(n, n, count, what); });
       }
       map.LAYERS.push_back(std::move(layer));
     } else if (kind == "objectgroup") {

@@ -29,7 +29,6 @@ bool bool_attr(const pugi::xml_node& n, const char* name, bool dflt) {
   return parse_bool(a.value(), what.c_str());
 }
 
-
 pugi::xml_document parse(const std::string& TEXT, const char* root_name, const char* what) {
   pugi::xml_document doc;
   const pugi::xml_parse_result r =
@@ -160,23 +159,14 @@ void read_layers(LOADER& L, const pugi::xml_node& parent, TILEMAP& map, int32_t 
         // A layer without data is empty.
       } else if (data.child("chunk")) {
         std::vector<CHUNK> chunks;
-        for (pugi::xml_node c : data.children("chunk")) {
-          CHUNK chunk;
-          chunk.x = int_attr(c, "x", 0, -kBig, kBig);
-          chunk.y = int_attr(c, "y", 0, -kBig, kBig);
-          chunk.w = int_attr(c, "width", 0, 0, 65536);
-          chunk.h = int_attr(c, "height", 0, 0, 65536);
-          L.add_cells(uint64_t(chunk.w * chunk.h), what);
-          chunk.cells = read_data(data, c, uint64_t(chunk.w * chunk.h), what);
-          chunks.push_back(std::move(chunk));
-        }
+        for (pugi::xml_node c : data.children("chunk"))
+          chunks.push_back(read_chunk(L, XMLFIELDS{L, c}, what, [&](uint64_t count) {
+            return read_data(data, c, count, what);
+          }));
         gather_chunks(L, layer, chunks);
       } else {
-        layer.WIDTH = int32_t(int_attr(n, "width", 0, 0, INT32_MAX));
-        layer.HEIGHT = int32_t(int_attr(n, "height", 0, 0, INT32_MAX));
-        const uint64_t count = uint64_t(layer.WIDTH) * uint64_t(layer.HEIGHT);
-        L.add_cells(count, what);
-        layer.CELLS = read_data(data, data, count, what);
+        read_layer_cells(L, XMLFIELDS{L, n}, layer, what,
+                         [&](uint64_t count) { return read_data(data, data, count, what); });
       }
       map.LAYERS.push_back(std::move(layer));
     } else if (kind == "objectgroup") {
@@ -210,7 +200,8 @@ void read_tileset_node(LOADER& L, const pugi::xml_node& n, TILESET& TS) {
     read_tile_fields(L, XMLFIELDS{L, t}, info);
     info.IMAGEPATH = t.child("image").attribute("source").value();
     info.SHAPES = read_objects(L, t.child("objectgroup"));
-    for (pugi::xml_node f : t.child("animation").children("frame")) read_frame(L, XMLFIELDS{L, f}, info);
+    for (pugi::xml_node f : t.child("animation").children("frame"))
+      read_frame(L, XMLFIELDS{L, f}, info);
     TS.TILES.push_back(std::move(info));
   }
   check_tileset(TS);
