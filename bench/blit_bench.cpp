@@ -37,10 +37,10 @@ struct Mode {
 };
 
 const Mode kModes[] = {
-    {kPutModes[0], PIXMAN_OP_OVER, SDL_BLENDMODE_BLEND, false, true},     // ALPHA
-    {kPutModes[1], PIXMAN_OP_ADD, SDL_BLENDMODE_ADD, false, true},        // ADD
-    {kPutModes[2], PIXMAN_OP_CLEAR, SDL_BLENDMODE_NONE, true, true},      // TRANS
-    {kPutModes[3], PIXMAN_OP_SRC, SDL_BLENDMODE_NONE, false, true},       // PSET
+    {kPutModes[0], PIXMAN_OP_OVER, SDL_BLENDMODE_BLEND, false, true},      // ALPHA
+    {kPutModes[1], PIXMAN_OP_ADD, SDL_BLENDMODE_ADD, false, true},         // ADD
+    {kPutModes[2], PIXMAN_OP_CLEAR, SDL_BLENDMODE_NONE, true, true},       // TRANS
+    {kPutModes[3], PIXMAN_OP_SRC, SDL_BLENDMODE_NONE, false, true},        // PSET
     {kPutModes[4], PIXMAN_OP_CLEAR, SDL_BLENDMODE_INVALID, false, false},  // PRESET
     {kPutModes[5], PIXMAN_OP_CLEAR, SDL_BLENDMODE_INVALID, false, false},  // AND
     {kPutModes[6], PIXMAN_OP_CLEAR, SDL_BLENDMODE_INVALID, false, false},  // OR

@@ -3,14 +3,14 @@
 // every blit table has, ours and memcpy of the same bytes.
 #pragma once
 
+#include <benchmark/benchmark.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <random>
 #include <utility>
 #include <vector>
-
-#include <benchmark/benchmark.h>
 
 #include "kastrel/device/display.h"
 #include "kastrel/graphics/image.h"

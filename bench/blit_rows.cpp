@@ -42,12 +42,14 @@ int main(int argc, char** argv) {
   std::vector<std::pair<std::string, std::string>> rows;  // (ours, memcpy's) benchmark names
   for (Shape shape : {kWhole, kBalls, kSmallBalls}) {
     const std::string copy = std::string("memcpy") + kShapeNames[shape];
-    benchmark::RegisterBenchmark(copy.c_str(), [shape](benchmark::State& s) { RunMemcpy(s, shape); });
+    benchmark::RegisterBenchmark(copy.c_str(),
+                                 [shape](benchmark::State& s) { RunMemcpy(s, shape); });
     for (int32_t set = VOX_ROWS_PLAIN; set <= vox_hRowPathBest(); ++set)
       for (const PutMode& mode : kPutModes) {
         const std::string row = std::string(kPathNames[set]) + " " + mode.name + kShapeNames[shape];
-        benchmark::RegisterBenchmark(
-            row.c_str(), [&mode, shape, set](benchmark::State& s) { RunOurs(s, mode, shape, set); });
+        benchmark::RegisterBenchmark(row.c_str(), [&mode, shape, set](benchmark::State& s) {
+          RunOurs(s, mode, shape, set);
+        });
         rows.emplace_back(row, copy);
       }
   }

@@ -100,8 +100,10 @@ void RegisterClip() {
   };
   for (const auto& [row, count] : {std::pair{"1,000 bullets marked", size_t{1000}},
                                    std::pair{"10,000 bullets marked", size_t{kBullets}}}) {
-    Add({section, row, "MARKCHANGED", 0}, [marks, count](benchmark::State& s) { marks(s, count, true); });
-    Add({section, row, "MARKDIRTY", 0}, [marks, count](benchmark::State& s) { marks(s, count, false); });
+    Add({section, row, "MARKCHANGED", 0},
+        [marks, count](benchmark::State& s) { marks(s, count, true); });
+    Add({section, row, "MARKDIRTY", 0},
+        [marks, count](benchmark::State& s) { marks(s, count, false); });
   }
   AddTarget({"clipped blit vs unclipped blit of the same pixels (<= 1.05x the time)",
              section,

@@ -118,13 +118,18 @@ namespace {
 void mark_changed_model(std::vector<MATH::RECT>& list, const MATH::RECT& g, int64_t w, int64_t h) {
   if (g.W < 0 || g.H < 0) return;
   int64_t x0 = std::max<int64_t>(g.X, 0), y0 = std::max<int64_t>(g.Y, 0);
-  int64_t x1 = std::min<int64_t>(int64_t{g.X} + g.W + 1, w), y1 = std::min<int64_t>(int64_t{g.Y} + g.H + 1, h);
-  if (x0 >= x1 || y0 >= y1 || (!list.empty() && list[0] == MATH::RECT{0, 0, int32_t(w), int32_t(h)})) return;
+  int64_t x1 = std::min<int64_t>(int64_t{g.X} + g.W + 1, w),
+          y1 = std::min<int64_t>(int64_t{g.Y} + g.H + 1, h);
+  if (x0 >= x1 || y0 >= y1 ||
+      (!list.empty() && list[0] == MATH::RECT{0, 0, int32_t(w), int32_t(h)}))
+    return;
   for (size_t i = 0; i < list.size(); ++i) {
     const int64_t ex0 = list[i].X, ey0 = list[i].Y, ex1 = ex0 + list[i].W, ey1 = ey0 + list[i].H;
-    const int64_t jx0 = std::min(x0, ex0), jy0 = std::min(y0, ey0), jx1 = std::max(x1, ex1), jy1 = std::max(y1, ey1);
+    const int64_t jx0 = std::min(x0, ex0), jy0 = std::min(y0, ey0), jx1 = std::max(x1, ex1),
+                  jy1 = std::max(y1, ey1);
     if (ex0 > x1 || ey0 > y1 || ex1 < x0 || ey1 < y0 || ex0 < 0 || ey0 < 0 || ex1 > w || ey1 > h ||
-        ex0 >= ex1 || ey0 >= ey1 || (jx1 - jx0) * (jy1 - jy0) > (x1 - x0) * (y1 - y0) + (ex1 - ex0) * (ey1 - ey0))
+        ex0 >= ex1 || ey0 >= ey1 ||
+        (jx1 - jx0) * (jy1 - jy0) > (x1 - x0) * (y1 - y0) + (ex1 - ex0) * (ey1 - ey0))
       continue;
     x0 = jx0, y0 = jy0, x1 = jx1, y1 = jy1;
     list.erase(list.begin() + std::ptrdiff_t(i));
@@ -150,12 +155,10 @@ TEST(DirtyRegions, MarkChangedMergesAsAScanOfTheWholeListWould) {
       MARKCHANGED(r);
       mark_changed_model(model, r, w, h);
     } else if (what < 196) {
-      if (what == 195) r = MATH::RECT{};  // the whole window
-      const bool whole = r == MATH::RECT{};
+      if (what == 195) r = MATH::RECT{}, model.clear();  // the whole window
       MARKDIRTY(r);
-      if (whole) model.clear();
       model.push_back(r);
-    } else if (what < 198) {
+    } else if (what < 198) {  // as the paint step empties the list
       std::swap(DIRTYREGIONS.COUNT, spare.COUNT);
       std::swap(DIRTYREGIONS.RECT, spare.RECT);
       std::swap(DIRTYREGIONS.ISIZE, spare.ISIZE);

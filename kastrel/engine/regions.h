@@ -46,6 +46,9 @@ inline void MARKWHOLEWINDOW() { MARKDIRTY(0, 0, 0, 0); }
 // touches one already marked is merged with it when their joint box has no more pixels than the
 // two have together, so marking many small overlapping things repaints each pixel about once.
 // Appends {X, Y, width, height} as MARKDIRTY's list holds them. The same threads rule holds.
+// It finds the rectangles to merge with through an index of where they lie, which follows
+// ADD, CLEAR and an exchange of the list's array; an entry rewritten in place is not looked
+// for where it has moved to.
 void MARKCHANGED(const MATH::RECT& RGN);
 
 }  // namespace KASTREL::ENGINE
