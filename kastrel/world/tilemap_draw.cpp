@@ -285,9 +285,11 @@ void draw_rows(GRAPHICS::DETAIL::DRAWTARGET& t, const GRIDVIEW& g, const TILEMAP
       t.top = std::min<int64_t>(t.top, cam.VIEW.Y + j0);
       t.bottom = std::max<int64_t>(t.bottom, cam.VIEW.Y + j1 - 1);
     }
-    for (int64_t j = j0; j < j1 && count > 0; ++j) {
+    for (int64_t j = j0, next; j < j1 && count > 0; j = next) {
+      // Rows j to next - 1 show the same world row (more than one at zooms above 1).
+      for (next = j + 1; next < j1 && g.rows[next] == g.rows[j];) ++next;
       uint8_t* to = t.pixels + (cam.VIEW.Y + j) * int64_t(t.pitch) + int64_t(cam.VIEW.X) * 4;
-      if (j == j0 || g.rows[j] != g.rows[j - 1]) {
+      {
         const int64_t v0 = g.rows[j] - r * th;
         for (size_t i = 0; i < count; ++i) {
           const CELL& c = cells[i];
@@ -311,16 +313,17 @@ void draw_rows(GRAPHICS::DETAIL::DRAWTARGET& t, const GRIDVIEW& g, const TILEMAP
           }
           if (!plain) loops.tint(out, n, tint);
         }
-      } else if (copy) {  // a repeated row: the one above, again
-        for (size_t i = 0; i < joined; ++i)
-          std::memcpy(to + runs[i].first * 4, to - t.pitch + runs[i].first * 4,
-                      size_t(runs[i].second - runs[i].first) * 4);
-        continue;
       }
-      if (!copy)
-        for (size_t i = 0; i < joined; ++i)
-          put(row + runs[i].first * 4, to + runs[i].first * 4,
-              int32_t(runs[i].second - runs[i].first), 1, 0, t.pitch, alpha, nullptr, nullptr);
+      // The repeats: copies of the row drawn, or the same picked row laid again (source pitch 0).
+      for (size_t i = 0; i < joined; ++i) {
+        const int64_t k = runs[i].first, n = runs[i].second - runs[i].first;
+        if (copy)
+          for (int64_t again = 1; again < next - j; ++again)
+            std::memcpy(to + again * t.pitch + k * 4, to + k * 4, size_t(n) * 4);
+        else
+          put(row + k * 4, to + k * 4, int32_t(n), int32_t(next - j), 0, t.pitch, alpha, nullptr,
+              nullptr);
+      }
     }
   }
 }
