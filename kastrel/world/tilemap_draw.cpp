@@ -87,6 +87,8 @@ struct SCRATCH {
   std::vector<T> more;
   T* at;
   explicit SCRATCH(size_t n) : at(n <= N ? local : (more.resize(n), more.data())) {}
+  SCRATCH(const SCRATCH&) = delete;
+  SCRATCH& operator=(const SCRATCH&) = delete;
   T& operator[](size_t i) { return at[i]; }
   const T& operator[](size_t i) const { return at[i]; }
 };
@@ -507,7 +509,8 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
   const double z = CAMERA.ZOOMUSED();
   const int64_t sx = CAMERA.SCROLLX() - whole(std::floor(shiftx * z));
   const int64_t sy = CAMERA.SCROLLY() - whole(std::floor(shifty * z));
-  SCRATCH<int64_t, 2048> cols(static_cast<size_t>(vw)), rows(static_cast<size_t>(vh));
+  SCRATCH<int64_t, 2048> cols(static_cast<size_t>(vw));
+  SCRATCH<int64_t, 1024> rows(static_cast<size_t>(vh));
   for (int64_t k = 0; k < vw; ++k)
     cols[size_t(k)] = whole(std::floor((double(k) + 0.5 + double(sx)) / z));
   for (int64_t k = 0; k < vh; ++k)
@@ -554,7 +557,7 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
     const int64_t b = std::lower_bound(at, at + count, to) - at;
     return SPAN(std::max(a, lo), std::min(b, hi));
   };
-  SCRATCH<SPAN, 512> colspan{size_t(c1 - c0 + 1)}, rowspan{size_t(r1 - r0 + 1)};
+  SCRATCH<SPAN, 256> colspan{size_t(c1 - c0 + 1)}, rowspan{size_t(r1 - r0 + 1)};
   for (int64_t col = c0; col <= c1; ++col)
     colspan[size_t(col - c0)] = span(cols.at, vw, col * tw, (col + 1) * tw, kmin, kmax);
   for (int64_t r = r0; r <= r1; ++r)
