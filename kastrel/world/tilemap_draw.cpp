@@ -250,6 +250,7 @@ void draw_rows(GRAPHICS::DETAIL::DRAWTARGET& t, const GRIDVIEW& g, const TILEMAP
   const size_t columns = size_t(g.c1 - g.c0 + 1);
   SCRATCH<CELL, 256> cells(columns);
   SCRATCH<SPAN, 256> runs(columns);
+  SCRATCH<VOX_PICK_RUN, 256> batch(columns);
   for (int64_t r = g.r0; r <= g.r1; ++r) {
     const auto [j0, j1] = g.rowspan[size_t(r - g.r0)];
     if (j0 >= j1) continue;
@@ -293,6 +294,7 @@ void draw_rows(GRAPHICS::DETAIL::DRAWTARGET& t, const GRIDVIEW& g, const TILEMAP
       uint8_t* to = t.pixels + (cam.VIEW.Y + j) * int64_t(t.pitch) + int64_t(cam.VIEW.X) * 4;
       {
         const int64_t v0 = g.rows[j] - r * th;
+        size_t picked = 0;
         for (size_t i = 0; i < count; ++i) {
           const CELL& c = cells[i];
           uint8_t* out = (copy ? to : row) + c.k0 * 4;
@@ -311,10 +313,14 @@ void draw_rows(GRAPHICS::DETAIL::DRAWTARGET& t, const GRIDVIEW& g, const TILEMAP
             else
               std::memcpy(out, from, size_t(n) * 4);
           } else {
-            loops.pick(out, c.base + v * c.pitch, at, n, int32_t(tw));
+            batch[picked++] = {out, c.base + v * c.pitch, at, n};
           }
-          if (!plain) loops.tint(out, n, tint);
         }
+        if (picked > 0) loops.pick(batch.at, int32_t(picked), int32_t(tw));
+        if (!plain)
+          for (size_t i = 0; i < joined; ++i)
+            loops.tint((copy ? to : row) + runs[i].first * 4,
+                       int32_t(runs[i].second - runs[i].first), tint);
       }
       // The repeats: copies of the row drawn, or the same picked row laid again (source pitch 0).
       for (size_t i = 0; i < joined; ++i) {
