@@ -232,12 +232,12 @@ void draw_rows(GRAPHICS::DETAIL::DRAWTARGET& t, const GRIDVIEW& g, const TILEMAP
   const VOX_SAMPLE_LOOPS& loops = vox_hSampleLoops();
   // Each view column's pixel in its tile, as it is and mirrored.
   SCRATCH<uint8_t, 2048> picks{size_t(vn)}, mirrored{size_t(vn)};
-  bool unit = true;  // a world pixel a view column (zoom 1): tile rows are copied whole
+  // At zoom 1 each view column and row shows the next world pixel: tile rows are copied whole.
+  const bool unit = cam.ZOOMUSED() == 1;
   for (int64_t k = g.kmin; k < g.kmax; ++k) {
     const int64_t u = g.cols[k] - floordiv(g.cols[k], tw) * tw;
     picks[size_t(k - g.kmin)] = uint8_t(u);
     mirrored[size_t(k - g.kmin)] = uint8_t(tw - 1 - u);
-    if (k > g.kmin && g.cols[k] != g.cols[k - 1] + 1) unit = false;
   }
   SCRATCH<uint32_t, 2048> line(copy ? 0 : size_t(vn));
   auto* const row = reinterpret_cast<uint8_t*>(line.at) - g.kmin * 4;  // by view column
