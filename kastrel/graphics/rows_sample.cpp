@@ -67,6 +67,15 @@ void bilinear_plain(SAMPLE_ARGS) {
   }
 }
 
+void pick_one(uint8_t* out, const uint8_t* row, const uint8_t* index, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) std::memcpy(out + i * 4, row + index[i] * 4, 4);
+}
+
+void pick_plain(const VOX_PICK_RUN* runs, int32_t count, int32_t w) {
+  (void)w;
+  for (const VOX_PICK_RUN& r : std::span(runs, size_t(count))) pick_one(r.out, r.row, r.index, r.n);
+}
+
 void tint_plain(uint8_t* row, int32_t n, uint32_t tint) {
   for (int32_t i = 0; i < n * 4; ++i)
     row[i] = uint8_t((row[i] * (((tint >> (8 * (i & 3))) & 255u) + 1)) >> 8);
@@ -314,21 +323,80 @@ KASTREL_AVX512 void nearest_alpha_avx512(FUSED_ARGS) {
 #pragma GCC diagnostic pop
 #endif
 
+// A row of up to sixteen pixels held in two registers; each output takes its pixel from the half
+// its index names (a permute reads only an index's low three bits).
+__attribute__((target("avx2"))) void pick_avx2(const VOX_PICK_RUN* runs, int32_t count,
+                                               int32_t w) {
+  if (w > 16) return pick_plain(runs, count, w);
+  const __m256i lanes = _mm256_set_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+  const __m256i low_mask = _mm256_cmpgt_epi32(_mm256_set1_epi32(w), lanes);
+  const __m256i high_mask = _mm256_cmpgt_epi32(_mm256_set1_epi32(w - 8), lanes);
+  for (const VOX_PICK_RUN& r : std::span(runs, size_t(count))) {
+    const auto* from = reinterpret_cast<const int*>(r.row);
+    const __m256i lo = _mm256_maskload_epi32(from, low_mask);
+    const __m256i hi = _mm256_maskload_epi32(from + 8, high_mask);
+    int32_t i = 0;
+    for (; i + 8 <= r.n; i += 8) {
+      const __m256i at =
+          _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(r.index + i)));
+      const __m256i picked = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, at),
+                                                _mm256_permutevar8x32_epi32(hi, at),
+                                                _mm256_cmpgt_epi32(at, _mm256_set1_epi32(7)));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(r.out + i * 4), picked);
+    }
+    pick_one(r.out + i * 4, r.row, r.index + i, r.n - i);
+  }
+}
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+// The whole row in one register, sixteen outputs a permute; the last few under a mask.
+KASTREL_AVX512 void pick_avx512(const VOX_PICK_RUN* runs, int32_t count, int32_t w) {
+  if (w > 16) return pick_plain(runs, count, w);
+  const __mmask16 width = __mmask16((1u << w) - 1);
+  for (const VOX_PICK_RUN& r : std::span(runs, size_t(count))) {
+    const __m512i pixels = _mm512_maskz_loadu_epi32(width, r.row);
+    int32_t i = 0;
+    for (; i + 16 <= r.n; i += 16) {
+      const __m512i at =
+          _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r.index + i)));
+      _mm512_storeu_si512(r.out + i * 4, _mm512_permutexvar_epi32(at, pixels));
+    }
+    if (i < r.n) {
+      const __m512i at = _mm512_cvtepu8_epi32(_mm512_castsi512_si128(
+          _mm512_maskz_loadu_epi8(__mmask64((1u << (r.n - i)) - 1), r.index + i)));
+      _mm512_mask_storeu_epi32(r.out + i * 4, __mmask16((1u << (r.n - i)) - 1),
+                               _mm512_permutexvar_epi32(at, pixels));
+    }
+  }
+}
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
 const VOX_SAMPLE_LOOPS kAvx2 = {{nearest_plain<1>, nearest_plain<2>, nearest32_avx2},
                                 bilinear_avx,
                                 tint_avx,
-                                nearest_alpha_avx2};
+                                nearest_alpha_avx2,
+                                pick_avx2};
 const VOX_SAMPLE_LOOPS kAvx512 = {{nearest_plain<1>, nearest_plain<2>, nearest32_avx2},
                                   bilinear_avx,
                                   tint_avx,
-                                  nearest_alpha_avx512};
+                                  nearest_alpha_avx512,
+                                  pick_avx512};
 
 const VOX_SAMPLE_LOOPS kSse2 = {{nearest_plain<1>, nearest_plain<2>, nearest32_sse2},
                                 bilinear_sse2,
                                 tint_sse2,
-                                nearest_alpha_sse2};
-const VOX_SAMPLE_LOOPS kAvx = {
-    {nearest_plain<1>, nearest_plain<2>, nearest32_avx}, bilinear_avx, tint_avx, nearest_alpha_avx};
+                                nearest_alpha_sse2,
+                                pick_plain};
+const VOX_SAMPLE_LOOPS kAvx = {{nearest_plain<1>, nearest_plain<2>, nearest32_avx},
+                               bilinear_avx,
+                               tint_avx,
+                               nearest_alpha_avx,
+                               pick_plain};
 
 #endif
 
@@ -338,7 +406,8 @@ const VOX_SAMPLE_LOOPS kAvx = {
 }  // namespace
 
 const VOX_SAMPLE_LOOPS vox_gfxSamplesPlain = {
-    {nearest_plain<1>, nearest_plain<2>, nearest_plain<4>}, bilinear_plain, tint_plain, nullptr};
+    {nearest_plain<1>, nearest_plain<2>, nearest_plain<4>}, bilinear_plain, tint_plain, nullptr,
+    pick_plain};
 
 // AVX-512 takes the AVX2 sample loops (gathering sixteen at a time into memory measured slower)
 // and blends sixteen at a time.

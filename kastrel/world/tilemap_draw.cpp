@@ -1,5 +1,6 @@
 // Tile and image layers drawn through a camera.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "kastrel/graphics/draw_target.h"
 #include "kastrel/graphics/image.h"
 #include "kastrel/graphics/rasterop.h"
+#include "kastrel/graphics/rows.h"
 #include "kastrel/graphics/shapes.h"
 #include "kastrel/world/camera.h"
 #include "kastrel/world/tilemap_load.h"
@@ -78,6 +80,51 @@ bool tile_picture(const TILESET& ts, int32_t id, const GRAPHICS::BITMAP*& image,
          int64_t(r.Y) + r.H < int64_t(image->HEIGHT());
 }
 
+// A table of n values on the stack when it is small (a view's columns, its rows), else on the heap.
+template <typename T, size_t N>
+struct SCRATCH {
+  T local[N];
+  std::vector<T> more;
+  T* at;
+  explicit SCRATCH(size_t n) : at(n <= N ? local : (more.resize(n), more.data())) {}
+  SCRATCH(const SCRATCH&) = delete;
+  SCRATCH& operator=(const SCRATCH&) = delete;
+  T& operator[](size_t i) { return at[i]; }
+  const T& operator[](size_t i) const { return at[i]; }
+};
+
+// Each cell value's tile, picture and source rectangle, found once a draw (a cell value is never
+// 0 where looked up, so the empty entries match no cell).
+struct LOOKUP {
+  uint32_t cell = 0, gid = 0;
+  const TILESET* ts = nullptr;
+  const GRAPHICS::BITMAP* image = nullptr;
+  MATH::RECT src;
+};
+struct LOOKUPS {
+  std::array<LOOKUP, 256> known;
+  const LOOKUP& of(const TILEMAP& map, uint32_t cell, int64_t ms);
+};
+
+const LOOKUP& LOOKUPS::of(const TILEMAP& map, uint32_t cell, int64_t ms) {
+  LOOKUP& k = known[(cell ^ cell >> 20) & (known.size() - 1)];
+  if (k.cell == cell) return k;
+  k.cell = cell;
+  uint32_t gid = cell;
+  int32_t id = 0;
+  const TILESET* ts = map.TILESETOF(gid, &id);
+  if (ts != nullptr && !ts->TILES.empty()) {
+    const TILEINFO* info = ts->INFO(id);
+    if (info != nullptr && !info->ANIMATION.empty()) {
+      gid = map.ANIMATEDGID(gid, ms);
+      ts = map.TILESETOF(gid, &id);
+    }
+  }
+  k.gid = gid;
+  k.ts = ts != nullptr && tile_picture(*ts, id, k.image, k.src) ? ts : nullptr;
+  return k;
+}
+
 bool target_ok(void* DEST, const char* call) {
   if (DEST == nullptr) return true;
   VOX_IMAGE_INFO info;
@@ -141,6 +188,286 @@ BOOLEAN draw_turned(void* DEST, const TILEMAP& map, const LAYER& layer, const EF
   return TRUE;
 }
 
+int64_t floordiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+using SPAN = std::pair<int64_t, int64_t>;
+
+// What an unturned camera's drawing knows of the view: the world pixel (in the layer's
+// coordinates) under each view column's and row's centre, the view columns on the target, and
+// the view spans of the cells in sight.
+struct GRIDVIEW {
+  const int64_t* cols;
+  const int64_t* rows;
+  int64_t kmin, kmax;
+  int64_t c0, c1, r0, r1;
+  const SPAN* colspan;  // by cell column, from c0
+  const SPAN* rowspan;  // by cell row, from r0
+};
+
+// Whether every tile is grid-sized and unmoved, from a picture other than the target: then no
+// two tiles overlap, and the layer can be drawn view row by view row.
+bool by_rows(const TILEMAP& map, const void* DEST) {
+  if (map.TILEWIDTH > 256) return false;
+  for (const TILESET& ts : map.TILESETS)
+    if (ts.IMAGEPATH.empty() || ts.TILEWIDTH != map.TILEWIDTH ||
+        ts.TILEHEIGHT != map.TILEHEIGHT || ts.OFFSETX != 0 || ts.OFFSETY != 0 ||
+        (DEST != nullptr && ts.IMAGE.HANDLE() == DEST))
+      return false;
+  return true;
+}
+
+// The layer view row by view row. A strip of cells is looked up once; each of its rows is
+// picked from the tiles' rows (scaled by a table of columns, mirrored, tinted) straight onto the
+// target for PSET, else into a row the row loop lays on the target in one call for each run of
+// drawn cells. A zoom's repeated rows reuse what their first made. Per tile and per row calls
+// cost more than the pixels here: a 16 x 16 tile is sixteen vector rows.
+void draw_rows(GRAPHICS::DETAIL::DRAWTARGET& t, const GRIDVIEW& g, const TILEMAP& map,
+               const LAYER& layer, const CAMERA& cam, int64_t ms, GRAPHICS::RASTEROP method,
+               uint32_t tint, LOOKUPS& looks) {
+  const int64_t tw = map.TILEWIDTH, th = map.TILEHEIGHT, vn = g.kmax - g.kmin;
+  const bool copy = method == GRAPHICS::VOXPSET;
+  const bool plain = tint == 0xFFFFFFFFu || method == GRAPHICS::VOXADD;
+  const int32_t alpha = method == GRAPHICS::VOXADD ? int32_t(tint >> 24) : 255;
+  const VOX_PUT_ROUTINE put = t.rows;
+  const VOX_SAMPLE_LOOPS& loops = vox_hSampleLoops();
+  // Each view column's pixel in its tile, as it is and mirrored.
+  SCRATCH<uint8_t, 2048> picks{size_t(vn)}, mirrored{size_t(vn)};
+  // At zoom 1 each view column and row shows the next world pixel: tile rows are copied whole.
+  const bool unit = cam.ZOOMUSED() == 1;
+  for (int64_t k = g.kmin; k < g.kmax; ++k) {
+    const int64_t u = g.cols[k] - floordiv(g.cols[k], tw) * tw;
+    picks[size_t(k - g.kmin)] = uint8_t(u);
+    mirrored[size_t(k - g.kmin)] = uint8_t(tw - 1 - u);
+  }
+  SCRATCH<uint32_t, 2048> line(copy ? 0 : size_t(vn));
+  auto* const row = reinterpret_cast<uint8_t*>(line.at) - g.kmin * 4;  // by view column
+  struct CELL {
+    const uint8_t* base;  // the tile's top-left pixel
+    int64_t pitch;
+    uint32_t flips;
+    int64_t k0, k1;
+  };
+  const size_t columns = size_t(g.c1 - g.c0 + 1);
+  SCRATCH<CELL, 256> cells(columns);
+  SCRATCH<SPAN, 256> runs(columns);
+  SCRATCH<VOX_PICK_RUN, 256> batch(columns);
+  for (int64_t r = g.r0; r <= g.r1; ++r) {
+    const auto [j0, j1] = g.rowspan[size_t(r - g.r0)];
+    if (j0 >= j1) continue;
+    size_t count = 0, joined = 0;
+    bool drawn = false;
+    for (int64_t col = g.c0; col <= g.c1; ++col) {
+      const auto [k0, k1] = g.colspan[size_t(col - g.c0)];
+      if (k0 >= k1) continue;
+      const uint32_t cell =
+          layer.CELLS[size_t((r - layer.ORIGINY) * layer.WIDTH + (col - layer.ORIGINX))];
+      if ((cell & TILEGIDMASK) == 0) continue;
+      const LOOKUP& known = looks.of(map, cell, ms);
+      if (known.ts == nullptr) continue;
+      const size_t pitch = known.image->PITCH();
+      const CELL c{static_cast<const uint8_t*>(known.image->HANDLE()) + 32 +
+                       size_t(known.src.Y) * pitch + size_t(known.src.X) * 4,
+                   int64_t(pitch), known.gid & (TILEFLIPH | TILEFLIPV | TILEFLIPD), k0, k1};
+      if (unit && plain && c.flips == 0) {
+        // Shown as it is: the tile's rows straight through the row loop, tile by tile, which
+        // measured faster than by view rows (the stride of the tile's rows is prefetched).
+        uint8_t* to = t.pixels + (cam.VIEW.Y + j0) * int64_t(t.pitch) + (cam.VIEW.X + k0) * 4;
+        put(c.base + (g.rows[j0] - r * th) * c.pitch + picks[size_t(k0 - g.kmin)] * 4, to,
+            int32_t(k1 - k0), int32_t(j1 - j0), int32_t(c.pitch), t.pitch, alpha, nullptr,
+            nullptr);
+        drawn = true;
+        continue;
+      }
+      cells[count++] = c;
+      if (joined > 0 && runs[joined - 1].second == k0)
+        runs[joined - 1].second = k1;
+      else
+        runs[joined++] = {k0, k1};
+    }
+    if (drawn || count > 0) {
+      t.top = std::min<int64_t>(t.top, cam.VIEW.Y + j0);
+      t.bottom = std::max<int64_t>(t.bottom, cam.VIEW.Y + j1 - 1);
+    }
+    for (int64_t j = j0, next; j < j1 && count > 0; j = next) {
+      // Rows j to next - 1 show the same world row (more than one at zooms above 1).
+      for (next = j + 1; next < j1 && g.rows[next] == g.rows[j];) ++next;
+      uint8_t* to = t.pixels + (cam.VIEW.Y + j) * int64_t(t.pitch) + int64_t(cam.VIEW.X) * 4;
+      {
+        const int64_t v0 = g.rows[j] - r * th;
+        size_t picked = 0;
+        for (size_t i = 0; i < count; ++i) {
+          const CELL& c = cells[i];
+          uint8_t* out = (copy ? to : row) + c.k0 * 4;
+          const int32_t n = int32_t(c.k1 - c.k0);
+          const int64_t v = c.flips & TILEFLIPV ? th - 1 - v0 : v0;
+          const uint8_t* at = (c.flips & TILEFLIPH ? mirrored.at : picks.at) + (c.k0 - g.kmin);
+          if (c.flips & TILEFLIPD) {  // x and y swapped: the row runs down a column of the tile
+            const int64_t su = std::min(v, tw - 1);
+            for (int32_t x = 0; x < n; ++x)
+              std::memcpy(out + x * 4, c.base + std::min<int64_t>(at[x], th - 1) * c.pitch + su * 4,
+                          4);
+          } else if (unit && !(c.flips & TILEFLIPH)) {
+            const uint8_t* from = c.base + v * c.pitch + at[0] * 4;
+            if (n == 16)
+              std::memcpy(out, from, 64);  // the commonest tile, copied inline
+            else
+              std::memcpy(out, from, size_t(n) * 4);
+          } else {
+            batch[picked++] = {out, c.base + v * c.pitch, at, n};
+          }
+        }
+        if (picked > 0) loops.pick(batch.at, int32_t(picked), int32_t(tw));
+        if (!plain)
+          for (size_t i = 0; i < joined; ++i)
+            loops.tint((copy ? to : row) + runs[i].first * 4,
+                       int32_t(runs[i].second - runs[i].first), tint);
+      }
+      // The repeats: copies of the row drawn, or the same picked row laid again (source pitch 0).
+      for (size_t i = 0; i < joined; ++i) {
+        const int64_t k = runs[i].first, n = runs[i].second - runs[i].first;
+        if (copy)
+          for (int64_t again = 1; again < next - j; ++again)
+            std::memcpy(to + again * t.pitch + k * 4, to + k * 4, size_t(n) * 4);
+        else
+          put(row + k * 4, to + k * 4, int32_t(n), int32_t(next - j), 0, t.pitch, alpha, nullptr,
+              nullptr);
+      }
+    }
+  }
+}
+
+// The layer tile by tile, for tiles of any size and place: each gathered as it shows (scaled,
+// mirrored, tinted) unless it shows as it is, then laid on the target by the row loop.
+void draw_tiles(GRAPHICS::DETAIL::DRAWTARGET& t, const GRIDVIEW& g, int64_t viewpixels,
+                const TILEMAP& map, const LAYER& layer, const CAMERA& cam, int64_t ms,
+                GRAPHICS::RASTEROP method, uint32_t tint, LOOKUPS& looks) {
+  const int64_t tw = map.TILEWIDTH, th = map.TILEHEIGHT;
+  const int64_t c0 = g.c0, c1 = g.c1, r0 = g.r0, r1 = g.r1, kmin = g.kmin, kmax = g.kmax;
+  const int64_t* cols = g.cols;
+  const int64_t* rows = g.rows;
+  const int64_t vw = cam.VIEW.W + int64_t(1), vh = cam.VIEW.H + int64_t(1);
+  const int64_t jmin = std::max<int64_t>(0, -int64_t(cam.VIEW.Y)),
+                jmax = std::min<int64_t>(vh, t.height - cam.VIEW.Y);
+  const auto span = [](const int64_t* at, int64_t count, int64_t from, int64_t to, int64_t lo,
+                       int64_t hi) {
+    const int64_t a = std::lower_bound(at, at + count, from) - at;
+    const int64_t b = std::lower_bound(at, at + count, to) - at;
+    return SPAN(std::max(a, lo), std::min(b, hi));
+  };
+  // Columns (and rows) whose pixels sample the tile alike share a pattern number, so a tile
+  // gathered once (scaled, mirrored, tinted) serves every cell showing it the same way.
+  const auto patterns = [](const SPAN* spans, size_t count, const int64_t* at, int64_t first,
+                           int64_t size) {
+    std::map<std::vector<int64_t>, int32_t> seen;
+    std::vector<int32_t> out;
+    for (size_t i = 0; i < count; ++i) {
+      std::vector<int64_t> picks;
+      for (int64_t k = spans[i].first; k < spans[i].second; ++k)
+        picks.push_back(at[size_t(k)] - (first + int64_t(i)) * size);
+      out.push_back(seen.emplace(std::move(picks), int32_t(seen.size())).first->second);
+    }
+    return out;
+  };
+  const double z = cam.ZOOMUSED();
+  const bool reuse = z != 1 || tint != 0xFFFFFFFFu;
+  const std::vector<int32_t> colpattern =
+      reuse ? patterns(g.colspan, size_t(c1 - c0 + 1), cols, c0, tw) : std::vector<int32_t>();
+  const std::vector<int32_t> rowpattern =
+      reuse ? patterns(g.rowspan, size_t(r1 - r0 + 1), rows, r0, th) : std::vector<int32_t>();
+  std::unordered_map<uint64_t, size_t> gathered;  // where in STORE each gathered tile lies
+  // Room for the gathered tiles, taken whole at the first one (left unfilled: every pixel is
+  // written before it is read), so it neither moves nor refills as it fills.
+  std::unique_ptr<uint32_t[]> store;
+  size_t stored = 0;
+  const size_t store_limit = size_t(viewpixels) * 2;  // pixels: a frame's worth, twice
+
+  const VOX_PUT_ROUTINE put = t.rows;
+  const int32_t alpha = method == GRAPHICS::VOXADD ? int32_t(tint >> 24) : 255;
+  const bool plain = tint == 0xFFFFFFFFu || method == GRAPHICS::VOXADD;
+  std::vector<uint32_t> scratch;
+  for (int64_t r = r0; r <= r1; ++r) {
+    for (int64_t col = c0; col <= c1; ++col) {
+      const uint32_t cell =
+          layer.CELLS[size_t((r - layer.ORIGINY) * layer.WIDTH + (col - layer.ORIGINX))];
+      if ((cell & TILEGIDMASK) == 0) continue;
+      const LOOKUP& known = looks.of(map, cell, ms);
+      if (known.ts == nullptr) continue;
+      const uint32_t gid = known.gid;
+      const TILESET* ts = known.ts;
+      const GRAPHICS::BITMAP* image = known.image;
+      const MATH::RECT src = known.src;
+      const int64_t w = int64_t(src.W) + 1, h = int64_t(src.H) + 1;
+      // The tile's world box: on its cell's bottom-left corner, moved by the tileset's offset.
+      const int64_t x0 = col * tw + ts->OFFSETX, y1 = (r + 1) * th + ts->OFFSETY, y0 = y1 - h;
+      const bool grid = x0 == col * tw && w == tw && y0 == r * th && h == th;
+      const auto [k0, k1] =
+          grid ? g.colspan[size_t(col - c0)] : span(cols, vw, x0, x0 + w, kmin, kmax);
+      const auto [j0, j1] =
+          grid ? g.rowspan[size_t(r - r0)] : span(rows, vh, y0, y1, jmin, jmax);
+      if (k0 >= k1 || j0 >= j1) continue;
+      uint8_t* to = t.pixels + (cam.VIEW.Y + j0) * int64_t(t.pitch) + (cam.VIEW.X + k0) * 4;
+      const auto* base = static_cast<const uint8_t*>(image->HANDLE()) + 32;
+      const size_t pitch = image->PITCH();
+      const int64_t n = k1 - k0;
+      if (z == 1 && (gid & ~TILEGIDMASK) == 0 && plain) {
+        put(base + size_t(src.Y + rows[size_t(j0)] - y0) * pitch +
+                size_t(src.X + cols[size_t(k0)] - x0) * 4,
+            to, int32_t(n), int32_t(j1 - j0), int32_t(pitch), t.pitch, alpha, nullptr, nullptr);
+      } else {
+        // Gather the tile as it shows (scaled, mirrored, tinted), then blend that.
+        const size_t m = size_t(j1 - j0), pixels = size_t(n) * m;
+        const bool keep = reuse && grid && colpattern[size_t(col - c0)] < 65536 &&
+                          rowpattern[size_t(r - r0)] < 65536;
+        const uint64_t key = !keep ? 0
+                                   : uint64_t(gid) << 32 |
+                                         uint64_t(colpattern[size_t(col - c0)]) << 16 |
+                                         uint64_t(rowpattern[size_t(r - r0)]);
+        const uint32_t* ready = nullptr;
+        if (keep) {
+          auto found = gathered.find(key);
+          if (found != gathered.end()) ready = store.get() + found->second;
+        }
+        if (ready == nullptr) {
+          uint32_t* out;
+          if (keep && stored + pixels <= store_limit) {
+            if (!store) store.reset(new uint32_t[store_limit]);
+            gathered.emplace(key, stored);
+            out = store.get() + stored;
+            stored += pixels;
+          } else {
+            scratch.resize(pixels);
+            out = scratch.data();
+          }
+          const bool H = gid & TILEFLIPH, V = gid & TILEFLIPV, D = gid & TILEFLIPD;
+          for (int64_t j = j0; j < j1; ++j) {
+            uint32_t* line = out + (j - j0) * n;
+            if (j > j0 && rows[size_t(j)] == rows[size_t(j - 1)]) {  // a repeated row at zoom > 1
+              std::memcpy(line, line - n, size_t(n) * 4);
+              continue;
+            }
+            int64_t v = rows[size_t(j)] - y0;
+            if (V) v = h - 1 - v;
+            for (int64_t k = k0; k < k1; ++k) {
+              int64_t u = cols[size_t(k)] - x0;
+              if (H) u = w - 1 - u;
+              int64_t su = u, sv = v;
+              if (D) su = std::min(v, w - 1), sv = std::min(u, h - 1);
+              uint32_t p;
+              std::memcpy(&p, base + size_t(src.Y + sv) * pitch + size_t(src.X + su) * 4, 4);
+              line[k - k0] = plain ? p : tinted(p, tint);
+            }
+          }
+          ready = out;
+        }
+        put(reinterpret_cast<const uint8_t*>(ready), to, int32_t(n), int32_t(m), int32_t(n * 4),
+            t.pitch, alpha, nullptr, nullptr);
+      }
+      t.top = std::min<int64_t>(t.top, cam.VIEW.Y + j0);
+      t.bottom = std::max<int64_t>(t.bottom, cam.VIEW.Y + j1 - 1);
+    }
+  }
+}
+
 }  // namespace
 
 BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& CAMERA, int64_t MS,
@@ -188,7 +515,8 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
   const double z = CAMERA.ZOOMUSED();
   const int64_t sx = CAMERA.SCROLLX() - whole(std::floor(shiftx * z));
   const int64_t sy = CAMERA.SCROLLY() - whole(std::floor(shifty * z));
-  std::vector<int64_t> cols(static_cast<size_t>(vw)), rows(static_cast<size_t>(vh));
+  SCRATCH<int64_t, 2048> cols(static_cast<size_t>(vw));
+  SCRATCH<int64_t, 1024> rows(static_cast<size_t>(vh));
   for (int64_t k = 0; k < vw; ++k)
     cols[size_t(k)] = whole(std::floor((double(k) + 0.5 + double(sx)) / z));
   for (int64_t k = 0; k < vh; ++k)
@@ -205,13 +533,12 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
     growx = std::max(growx, (w + std::abs(ts.OFFSETX)) / tw + 1);
     growy = std::max(growy, (h + std::abs(ts.OFFSETY)) / th + 1);
   }
-  const auto floordiv = [](int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); };
-  const int64_t c0 = std::max<int64_t>(layer.ORIGINX, floordiv(cols.front(), tw) - growx);
+  const int64_t c0 = std::max<int64_t>(layer.ORIGINX, floordiv(cols[0], tw) - growx);
   const int64_t c1 = std::min<int64_t>(int64_t(layer.ORIGINX) + layer.WIDTH - 1,
-                                       floordiv(cols.back(), tw) + growx);
-  const int64_t r0 = std::max<int64_t>(layer.ORIGINY, floordiv(rows.front(), th) - growy);
+                                       floordiv(cols[size_t(vw - 1)], tw) + growx);
+  const int64_t r0 = std::max<int64_t>(layer.ORIGINY, floordiv(rows[0], th) - growy);
   const int64_t r1 = std::min<int64_t>(int64_t(layer.ORIGINY) + layer.HEIGHT - 1,
-                                       floordiv(rows.back(), th) + growy);
+                                       floordiv(rows[size_t(vh - 1)], th) + growy);
 
   GRAPHICS::DETAIL::DRAWTARGET t;
   if (!GRAPHICS::DETAIL::begin(t, DEST, METHOD, 0, "DRAWLAYER")) return FALSE;
@@ -228,152 +555,26 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
                 kmax = std::min<int64_t>(vw, t.width - CAMERA.VIEW.X);
   const int64_t jmin = std::max<int64_t>(0, -int64_t(CAMERA.VIEW.Y)),
                 jmax = std::min<int64_t>(vh, t.height - CAMERA.VIEW.Y);
-  if (kmin >= kmax || jmin >= jmax) return TRUE;
+  if (kmin >= kmax || jmin >= jmax || c0 > c1 || r0 > r1) return TRUE;
   // View spans of the grid's columns and rows, for tiles of the grid's size.
-  const auto span = [](const std::vector<int64_t>& at, int64_t from, int64_t to, int64_t lo,
+  const auto span = [](const int64_t* at, int64_t count, int64_t from, int64_t to, int64_t lo,
                        int64_t hi) {
-    const int64_t a = std::lower_bound(at.begin(), at.end(), from) - at.begin();
-    const int64_t b = std::lower_bound(at.begin(), at.end(), to) - at.begin();
-    return std::pair(std::max(a, lo), std::min(b, hi));
+    const int64_t a = std::lower_bound(at, at + count, from) - at;
+    const int64_t b = std::lower_bound(at, at + count, to) - at;
+    return SPAN(std::max(a, lo), std::min(b, hi));
   };
-  std::vector<std::pair<int64_t, int64_t>> colspan, rowspan;
+  SCRATCH<SPAN, 256> colspan{size_t(c1 - c0 + 1)}, rowspan{size_t(r1 - r0 + 1)};
   for (int64_t col = c0; col <= c1; ++col)
-    colspan.push_back(span(cols, col * tw, (col + 1) * tw, kmin, kmax));
+    colspan[size_t(col - c0)] = span(cols.at, vw, col * tw, (col + 1) * tw, kmin, kmax);
   for (int64_t r = r0; r <= r1; ++r)
-    rowspan.push_back(span(rows, r * th, (r + 1) * th, jmin, jmax));
-  // Columns (and rows) whose pixels sample the tile alike share a pattern number, so a tile
-  // gathered once (scaled, mirrored, tinted) serves every cell showing it the same way.
-  const auto patterns = [](const std::vector<std::pair<int64_t, int64_t>>& spans,
-                           const std::vector<int64_t>& at, int64_t first, int64_t size) {
-    std::map<std::vector<int64_t>, int32_t> seen;
-    std::vector<int32_t> out;
-    for (size_t i = 0; i < spans.size(); ++i) {
-      std::vector<int64_t> picks;
-      for (int64_t k = spans[i].first; k < spans[i].second; ++k)
-        picks.push_back(at[size_t(k)] - (first + int64_t(i)) * size);
-      out.push_back(seen.emplace(std::move(picks), int32_t(seen.size())).first->second);
-    }
-    return out;
-  };
-  const bool reuse = z != 1 || e.tint != 0xFFFFFFFFu;
-  const std::vector<int32_t> colpattern =
-      reuse ? patterns(colspan, cols, c0, tw) : std::vector<int32_t>();
-  const std::vector<int32_t> rowpattern =
-      reuse ? patterns(rowspan, rows, r0, th) : std::vector<int32_t>();
-  std::unordered_map<uint64_t, size_t> gathered;  // where in STORE each gathered tile lies
-  // Room for the gathered tiles, taken whole at the first one (left unfilled: every pixel is
-  // written before it is read), so it neither moves nor refills as it fills.
-  std::unique_ptr<uint32_t[]> store;
-  size_t stored = 0;
-  const size_t store_limit = size_t(vw * vh) * 2;  // pixels: a frame's worth, twice
-
-  const VOX_PUT_ROUTINE put = t.rows;
-  const int32_t alpha = METHOD == GRAPHICS::VOXADD ? int32_t(e.tint >> 24) : 255;
-  const bool plain = e.tint == 0xFFFFFFFFu || METHOD == GRAPHICS::VOXADD;
-  std::vector<uint32_t> scratch;
-  // Each cell value's tile, picture and source rectangle, found once a draw (a cell value is
-  // never 0 here, so the empty entries match no cell).
-  struct LOOKUP {
-    uint32_t cell = 0, gid = 0;
-    const TILESET* ts = nullptr;
-    const GRAPHICS::BITMAP* image = nullptr;
-    MATH::RECT src;
-  };
-  std::vector<LOOKUP> looked(512);
-  for (int64_t r = r0; r <= r1; ++r) {
-    for (int64_t col = c0; col <= c1; ++col) {
-      const uint32_t cell =
-          layer.CELLS[size_t((r - layer.ORIGINY) * layer.WIDTH + (col - layer.ORIGINX))];
-      if ((cell & TILEGIDMASK) == 0) continue;
-      LOOKUP& known = looked[(cell ^ cell >> 20) & (looked.size() - 1)];
-      if (known.cell != cell) {
-        known.cell = cell;
-        uint32_t gid = cell;
-        int32_t id = 0;
-        const TILESET* ts = MAP.TILESETOF(gid, &id);
-        if (ts != nullptr && !ts->TILES.empty()) {
-          const TILEINFO* info = ts->INFO(id);
-          if (info != nullptr && !info->ANIMATION.empty()) {
-            gid = MAP.ANIMATEDGID(gid, MS);
-            ts = MAP.TILESETOF(gid, &id);
-          }
-        }
-        known.gid = gid;
-        known.ts = ts != nullptr && tile_picture(*ts, id, known.image, known.src) ? ts : nullptr;
-      }
-      if (known.ts == nullptr) continue;
-      const uint32_t gid = known.gid;
-      const TILESET* ts = known.ts;
-      const GRAPHICS::BITMAP* image = known.image;
-      const MATH::RECT src = known.src;
-      const int64_t w = int64_t(src.W) + 1, h = int64_t(src.H) + 1;
-      // The tile's world box: on its cell's bottom-left corner, moved by the tileset's offset.
-      const int64_t x0 = col * tw + ts->OFFSETX, y1 = (r + 1) * th + ts->OFFSETY, y0 = y1 - h;
-      const bool grid = x0 == col * tw && w == tw && y0 == r * th && h == th;
-      const auto [k0, k1] = grid ? colspan[size_t(col - c0)] : span(cols, x0, x0 + w, kmin, kmax);
-      const auto [j0, j1] = grid ? rowspan[size_t(r - r0)] : span(rows, y0, y1, jmin, jmax);
-      if (k0 >= k1 || j0 >= j1) continue;
-      uint8_t* to = t.pixels + (CAMERA.VIEW.Y + j0) * int64_t(t.pitch) + (CAMERA.VIEW.X + k0) * 4;
-      const auto* base = static_cast<const uint8_t*>(image->HANDLE()) + 32;
-      const size_t pitch = image->PITCH();
-      const int64_t n = k1 - k0;
-      if (z == 1 && (gid & ~TILEGIDMASK) == 0 && plain) {
-        put(base + size_t(src.Y + rows[size_t(j0)] - y0) * pitch +
-                size_t(src.X + cols[size_t(k0)] - x0) * 4,
-            to, int32_t(n), int32_t(j1 - j0), int32_t(pitch), t.pitch, alpha, nullptr, nullptr);
-      } else {
-        // Gather the tile as it shows (scaled, mirrored, tinted), then blend that.
-        const size_t m = size_t(j1 - j0), pixels = size_t(n) * m;
-        const bool keep = reuse && grid && colpattern[size_t(col - c0)] < 65536 &&
-                          rowpattern[size_t(r - r0)] < 65536;
-        const uint64_t key = !keep ? 0
-                                   : uint64_t(gid) << 32 |
-                                         uint64_t(colpattern[size_t(col - c0)]) << 16 |
-                                         uint64_t(rowpattern[size_t(r - r0)]);
-        const uint32_t* ready = nullptr;
-        if (keep) {
-          auto found = gathered.find(key);
-          if (found != gathered.end()) ready = store.get() + found->second;
-        }
-        if (ready == nullptr) {
-          uint32_t* out;
-          if (keep && stored + pixels <= store_limit) {
-            if (!store) store.reset(new uint32_t[store_limit]);
-            gathered.emplace(key, stored);
-            out = store.get() + stored;
-            stored += pixels;
-          } else {
-            scratch.resize(pixels);
-            out = scratch.data();
-          }
-          const bool H = gid & TILEFLIPH, V = gid & TILEFLIPV, D = gid & TILEFLIPD;
-          for (int64_t j = j0; j < j1; ++j) {
-            uint32_t* row = out + (j - j0) * n;
-            if (j > j0 && rows[size_t(j)] == rows[size_t(j - 1)]) {  // a repeated row at zoom > 1
-              std::memcpy(row, row - n, size_t(n) * 4);
-              continue;
-            }
-            int64_t v = rows[size_t(j)] - y0;
-            if (V) v = h - 1 - v;
-            for (int64_t k = k0; k < k1; ++k) {
-              int64_t u = cols[size_t(k)] - x0;
-              if (H) u = w - 1 - u;
-              int64_t su = u, sv = v;
-              if (D) su = std::min(v, w - 1), sv = std::min(u, h - 1);
-              uint32_t p;
-              std::memcpy(&p, base + size_t(src.Y + sv) * pitch + size_t(src.X + su) * 4, 4);
-              row[k - k0] = plain ? p : tinted(p, e.tint);
-            }
-          }
-          ready = out;
-        }
-        put(reinterpret_cast<const uint8_t*>(ready), to, int32_t(n), int32_t(m), int32_t(n * 4),
-            t.pitch, alpha, nullptr, nullptr);
-      }
-      t.top = std::min<int64_t>(t.top, CAMERA.VIEW.Y + j0);
-      t.bottom = std::max<int64_t>(t.bottom, CAMERA.VIEW.Y + j1 - 1);
-    }
+    rowspan[size_t(r - r0)] = span(rows.at, vh, r * th, (r + 1) * th, jmin, jmax);
+  LOOKUPS looks;
+  const GRIDVIEW g{cols.at, rows.at, kmin, kmax, c0, c1, r0, r1, colspan.at, rowspan.at};
+  if (by_rows(MAP, DEST)) {
+    draw_rows(t, g, MAP, layer, CAMERA, MS, METHOD, e.tint, looks);
+    return TRUE;
   }
+  draw_tiles(t, g, vw * vh, MAP, layer, CAMERA, MS, METHOD, e.tint, looks);
   return TRUE;
 }
 
