@@ -107,7 +107,7 @@ test-windows: windows deps-demo
 	  tools/test-windows.sh $(BUILD)/windows $(BUILD)/release dist/kastrel-windows-x86_64.zip
 
 # The blit rows of the benchmarks built for Linux and for Windows, run on this machine (Windows'
-# under Wine), each row's ratio to memcpy compared between the two (tools/bench-windows.sh).
+# under Wine), each row's processor time compared between the two (tools/bench-windows.sh).
 bench-windows: deps-windows deps-bench
 	cmake -S . -B $(BUILD)/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
 	  -DKASTREL_BUILD_TESTS=OFF -DKASTREL_BUILD_DEMO=OFF -DKASTREL_BUILD_BENCH=ON

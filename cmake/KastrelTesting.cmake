@@ -15,7 +15,7 @@ if(WIN32 AND CMAKE_CROSSCOMPILING)
     startup_test.cpp image_test.cpp rasterop_test.cpp bitmap_test.cpp clip_test.cpp
     transform_test.cpp shapes_test.cpp font_test.cpp frame_rows_test.cpp scaling_test.cpp
     sdl_input_test.cpp sdl_keys_test.cpp audio_test.cpp audio_threaded_test.cpp
-    camera_test.cpp tilecollision_test.cpp)
+    camera_test.cpp tilecollision_test.cpp tilemap_test.cpp png_image_test.cpp png_save_test.cpp)
   set(KASTREL_WINDOWS_LINUX_ONLY_TESTS
     NoDevice.TheAlsaLibrarySaysNothingOfItsOwn  # ALSA
     NoDevice.LostOutputIsToldInOneLine)  # /dev/full

@@ -56,6 +56,15 @@ bool pass_number(const std::string& text) {
   return !text.empty() && *end == '\0' && errno == 0 && value >= 1 && value <= INT32_MAX;
 }
 
+// Paths in UTF-8, both ways (a path's plain strings are in the system's code page on Windows).
+fs::path path_of(const std::string& utf8) {
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+std::string utf8_of(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 // The frames in DIR by pass number.
 std::vector<std::pair<long, fs::path>> frames_in(const fs::path& dir) {
   std::vector<std::pair<long, fs::path>> frames;
@@ -74,10 +83,11 @@ std::vector<std::pair<long, fs::path>> frames_in(const fs::path& dir) {
 bool print_hashes(const fs::path& dir) {
   bool ok = true;
   for (const auto& [pass, path] : frames_in(dir)) {
-    void* image = png_load(path.string(), PNG_TARGET_NEW);
+    void* image = png_load(utf8_of(path), PNG_TARGET_NEW);
     VOX_IMAGE_INFO info;
     if (image == nullptr || !vox_hImageInfo(image, 4, &info)) {
-      std::fprintf(stderr, "kastrel-replay: %s is not a readable picture\n", path.string().c_str());
+      std::fprintf(stderr, "kastrel-replay: %s is not a readable picture\n",
+                   utf8_of(path).c_str());
       vox_GfxImageDestroy(image);
       ok = false;
       continue;
@@ -98,11 +108,12 @@ bool print_hashes(const fs::path& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::string> args = KASTREL::PLATFORM::PROGRAMARGUMENTS(argc, argv);
+  args.erase(args.begin());
   if (args.size() == 2 && args[0] == "--hash") {
     std::error_code error;
-    if (!fs::is_directory(args[1], error)) return refuse("--hash", "is not a folder", args[1]);
-    return print_hashes(args[1]) ? 0 : 1;
+    if (!fs::is_directory(path_of(args[1]), error)) return refuse("--hash", "is not a folder", args[1]);
+    return print_hashes(path_of(args[1])) ? 0 : 1;
   }
 
   std::string frames, every, at, cwd;
@@ -142,7 +153,7 @@ int main(int argc, char** argv) {
     }
   }
   if (!has_every) every = "10";
-  const std::string session = fs::absolute(args[i]).string();
+  const std::string session = utf8_of(fs::absolute(path_of(args[i])));
 
   bool temporary = false;
   std::error_code error;
@@ -151,7 +162,7 @@ int main(int argc, char** argv) {
     for (unsigned n = unsigned(std::random_device{}()), tries = 0; tries < 100; ++n, ++tries) {
       const fs::path folder = base / ("kastrel-replay-" + std::to_string(n));
       if (fs::create_directory(folder, error)) {
-        frames = folder.string();
+        frames = utf8_of(folder);
         break;
       }
     }
@@ -161,9 +172,9 @@ int main(int argc, char** argv) {
     }
     temporary = true;
   }
-  frames = fs::absolute(frames).string();
-  fs::create_directories(frames, error);
-  for (const auto& [pass, path] : frames_in(frames)) fs::remove(path, error);  // stale frames
+  frames = utf8_of(fs::absolute(path_of(frames)));
+  fs::create_directories(path_of(frames), error);
+  for (const auto& [pass, path] : frames_in(path_of(frames))) fs::remove(path, error);  // stale frames
 
   namespace PLATFORM = KASTREL::PLATFORM;
   PLATFORM::SETENVIRONMENT("KASTREL_RECORD", nullptr);
@@ -181,7 +192,7 @@ int main(int argc, char** argv) {
     return 127;
   }
   // A frame that cannot be read back has said so; the game's own status still tells the result.
-  print_hashes(frames);
-  if (temporary) fs::remove_all(frames, error);
+  print_hashes(path_of(frames));
+  if (temporary) fs::remove_all(path_of(frames), error);
   return status;
 }

@@ -4,7 +4,8 @@
 #  1. the demonstration from the unpacked zip, end to end: scripted pointer input, screenshots,
 #     status 1 on Escape (tools/run-demo.sh, with the game run through Wine);
 #  2. Breakout recorded by the Linux build replays under Wine with kastrel-replay --verify
-#     (status 0: every frame hash matches), and one recorded under Wine replays on Linux;
+#     (status 0: every frame hash matches), and one recorded under Wine replays on Linux, both
+#     kept in a folder named with ö, ë and an emoji (given in the arguments and environment);
 #  3. settings saved under Wine survive kills in the middle of saves, and paths Windows refuses
 #     (a folder, CON, NUL, reserved characters) fail with a reason, while a folder named in
 #     UTF-8 (made by the program: Windows hands a program its arguments in its code page) works;
@@ -60,24 +61,26 @@ KASTREL_DEMO_HEADLESS=1 KASTREL_DEMO_BIN=$tmp/bin/kastrel-demo \
   KASTREL_SCREENSHOT_DIR=$win/screenshots "$root/tools/run-demo.sh" "$linux" demo || status=$?
 check "the demonstration under Wine ends on Escape" "$status" 1
 
-# 2. Sessions across systems.
+# 2. Sessions across systems, in a folder whose name the system's code page cannot hold.
+sessions="$tmp/Zoë 😀"
+mkdir -p "$sessions"
 status=0
-KASTREL_DEMO_HEADLESS=1 KASTREL_RECORD=$tmp/linux.kst KASTREL_SCREENSHOT_DIR=$tmp/shots \
+KASTREL_DEMO_HEADLESS=1 KASTREL_RECORD=$sessions/linux.kst KASTREL_SCREENSHOT_DIR=$tmp/shots \
   "$root/tools/run-demo.sh" "$linux" breakout >"$tmp/record-linux.log" 2>&1 || status=$?
 check "Breakout recorded on Linux" "$status" 0 "$tmp/record-linux.log"
 status=0
-(cd "$pkg" && wine kastrel-replay.exe --verify "$(winpath "$tmp/linux.kst")" kastrel-breakout.exe) \
+(cd "$pkg" && wine kastrel-replay.exe --verify "$(winpath "$sessions/linux.kst")" kastrel-breakout.exe) \
   >"$tmp/replay-wine.txt" 2>&1 || status=$?
 check "the Linux recording replays under Wine, every frame equal ($(grep -c '^pass' "$tmp/replay-wine.txt") frames hashed)" "$status" 0 "$tmp/replay-wine.txt"
 status=0
-session=$(winpath "$tmp/wine.kst")
+session=$(winpath "$sessions/wine.kst")
 fresh_wine
 KASTREL_DEMO_HEADLESS=1 KASTREL_DEMO_BIN=$tmp/bin/kastrel-breakout \
   KASTREL_RECORD="$session" KASTREL_SCREENSHOT_DIR=$tmp/shots \
   "$root/tools/run-demo.sh" "$linux" breakout >"$tmp/record-wine.log" 2>&1 || status=$?
 check "Breakout recorded under Wine" "$status" 0 "$tmp/record-wine.log"
 status=0
-"$linux/tools/kastrel-replay" --verify -C "$root/examples/breakout" "$tmp/wine.kst" \
+"$linux/tools/kastrel-replay" --verify -C "$root/examples/breakout" "$sessions/wine.kst" \
   "$linux/examples/breakout/breakout" >"$tmp/replay-linux.txt" 2>&1 || status=$?
 check "the Wine recording replays on Linux, every frame equal ($(grep -c '^pass' "$tmp/replay-linux.txt") frames hashed)" "$status" 0 "$tmp/replay-linux.txt"
 

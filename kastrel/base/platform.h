@@ -106,6 +106,12 @@ bool ISSEPARATOR(char C);
 // between folders):
 // $XDG_DATA_HOME or ~/.local/share on Linux, %APPDATA% on Windows. "" with *REASON when unknown.
 std::string PLAYERDATAFOLDER(std::string* REASON);
+// The environment variable NAME in UTF-8 (Windows hands the C run-time's getenv its values in
+// the system's code page, which cannot hold every path). FALSE when it is not set.
+bool GETENVIRONMENT(const char* NAME, std::string* VALUE);
+// The program's arguments in UTF-8, ARGV[0] first: main's ARGC and ARGV where the system gives
+// them so, else (Windows) the process's own command line split as the C run-time splits it.
+std::vector<std::string> PROGRAMARGUMENTS(int ARGC, char** ARGV);
 // Sets the environment variable NAME for this process and the programs it starts (unsets it
 // when VALUE is null).
 void SETENVIRONMENT(const char* NAME, const char* VALUE);

@@ -262,6 +262,16 @@ std::string PLAYERDATAFOLDER(std::string* REASON) {
   return std::string(home) + "/.local/share";
 }
 
+bool GETENVIRONMENT(const char* NAME, std::string* VALUE) {
+  const char* value = std::getenv(NAME);
+  if (value != nullptr) *VALUE = value;
+  return value != nullptr;
+}
+
+std::vector<std::string> PROGRAMARGUMENTS(int ARGC, char** ARGV) {
+  return std::vector<std::string>(ARGV, ARGV + ARGC);
+}
+
 void SETENVIRONMENT(const char* NAME, const char* VALUE) {
   if (VALUE != nullptr)
     ::setenv(NAME, VALUE, 1);

@@ -49,4 +49,15 @@ TEST(Platform, FilesAreReadReplacedInOneStepAndRefusedWhenNotRegular) {
   fs::remove_all(fs::path(reinterpret_cast<const char8_t*>(dir.c_str())).parent_path(), error);
 }
 
+// Values travel whole in UTF-8, whatever the system's code page (Windows' getenv would not).
+TEST(Platform, EnvironmentIsUtf8) {
+  const std::string path = "C:\\Users\\Zo\xC3\xAB\\s \xF0\x9F\x98\x80.kses";
+  std::string value;
+  PLATFORM::SETENVIRONMENT("KASTREL_TEST_PATH", path.c_str());
+  ASSERT_TRUE(PLATFORM::GETENVIRONMENT("KASTREL_TEST_PATH", &value));
+  EXPECT_EQ(value, path);
+  PLATFORM::SETENVIRONMENT("KASTREL_TEST_PATH", nullptr);
+  EXPECT_FALSE(PLATFORM::GETENVIRONMENT("KASTREL_TEST_PATH", &value));
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shlobj.h>
+#include <shellapi.h>
 // The engine's TRUE and FALSE, not Windows' macros.
 #undef TRUE
 #undef FALSE
@@ -306,6 +307,27 @@ std::string PLAYERDATAFOLDER(std::string* REASON) {
     out = slashed(narrow(known));
   CoTaskMemFree(known);
   if (out.empty()) *REASON = "neither APPDATA nor the roaming application data folder is known";
+  return out;
+}
+
+bool GETENVIRONMENT(const char* NAME, std::string* VALUE) {
+  std::wstring name;
+  const wchar_t* value = widen(NAME, &name) ? _wgetenv(name.c_str()) : nullptr;
+  if (value != nullptr) *VALUE = narrow(value);
+  return value != nullptr;
+}
+
+std::vector<std::string> PROGRAMARGUMENTS(int ARGC, char** ARGV) {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> out;
+  // The same split as main's (a launcher may have quoted oddly): else main's own, as it came.
+  if (wide != nullptr && count == ARGC) {
+    for (int i = 0; i < count; ++i) out.push_back(narrow(wide[i]));
+  } else {
+    out.assign(ARGV, ARGV + ARGC);
+  }
+  LocalFree(wide);
   return out;
 }
 

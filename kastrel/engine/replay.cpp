@@ -297,9 +297,11 @@ int32_t number(const char* variable, const char* text) {
   return int32_t(value);
 }
 
-const char* variable(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0' ? value : nullptr;
+// A variable's value in UTF-8; "" when unset or empty, which both mean "not asked for".
+std::string variable(const char* name) {
+  std::string value;
+  PLATFORM::GETENVIRONMENT(name, &value);
+  return value;
 }
 
 // The KASTREL_* variables, unless calls set things up before.
@@ -307,35 +309,34 @@ void read_environment() {
   SESSIONSTATE& s = session();
   if (s.environment_read) return;
   s.environment_read = true;
-  const char* record = variable("KASTREL_RECORD");
-  const char* replay = variable("KASTREL_REPLAY");
+  const std::string record = variable("KASTREL_RECORD");
+  const std::string replay = variable("KASTREL_REPLAY");
   if (s.state == STATE::OFF) {
-    if (record != nullptr && replay != nullptr)
+    if (!record.empty() && !replay.empty())
       stop(EXITBADSESSION, "KASTREL_RECORD and KASTREL_REPLAY are both set");
     const auto on = [](const char* name) {
-      const char* value = variable(name);
-      return value != nullptr && std::strcmp(value, "0") != 0 ? TRUE : FALSE;
+      const std::string value = variable(name);
+      return !value.empty() && value != "0" ? TRUE : FALSE;
     };
-    if (replay != nullptr &&
-        REPLAYSESSION(replay, on("KASTREL_REPLAY_WINDOW"), on("KASTREL_REPLAY_VERIFY")) == FALSE)
+    if (!replay.empty() && REPLAYSESSION(replay, on("KASTREL_REPLAY_WINDOW"),
+                                         on("KASTREL_REPLAY_VERIFY")) == FALSE)
       stop(EXITBADSESSION, "%s", LASTERROR());
-    if (record != nullptr && RECORDSESSION(record) == FALSE)
+    if (!record.empty() && RECORDSESSION(record) == FALSE)
       stop(EXITBADSESSION, "%s", LASTERROR());
   }
-  const char* frames = variable("KASTREL_FRAMES");
-  if (frames != nullptr && s.frames_dir.empty()) {
-    const char* every = variable("KASTREL_FRAMES_EVERY");
+  const std::string frames = variable("KASTREL_FRAMES");
+  if (!frames.empty() && s.frames_dir.empty()) {
+    const std::string every = variable("KASTREL_FRAMES_EVERY");
     std::vector<int32_t> passes;
-    if (const char* at = variable("KASTREL_FRAMES_AT")) {
-      std::string list = at;
+    if (const std::string list = variable("KASTREL_FRAMES_AT"); !list.empty()) {
       for (size_t start = 0; start <= list.size();) {
         const size_t comma = std::min(list.find(',', start), list.size());
         passes.push_back(number("KASTREL_FRAMES_AT", list.substr(start, comma - start).c_str()));
         start = comma + 1;
       }
     }
-    if (WRITEFRAMES(frames, every != nullptr ? number("KASTREL_FRAMES_EVERY", every) : 1, passes) ==
-        FALSE)
+    if (WRITEFRAMES(frames, every.empty() ? 1 : number("KASTREL_FRAMES_EVERY", every.c_str()),
+                    passes) == FALSE)
       stop(EXITBADSESSION, "%s", LASTERROR());
   }
 }

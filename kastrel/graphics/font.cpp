@@ -597,11 +597,11 @@ BITMAP FONT::RENDER(const char* TEXT, uint32_t COLOR, TEXTALIGN ALIGN) const {
 }
 
 const char* DEFAULTFONTPATH() {
-  const char* chosen = std::getenv("KASTREL_DEFAULT_FONT");
-  if (chosen && *chosen) return chosen;
+  thread_local std::string found;
+  if (PLATFORM::GETENVIRONMENT("KASTREL_DEFAULT_FONT", &found) && !found.empty())
+    return found.c_str();
   // The copy the game ships (a zip's data/fonts/, an installed PREFIX/share/kastrel/fonts/)
   // before the system's, so that text looks the same wherever the game runs.
-  thread_local std::string found;
   const std::string dir = PLATFORM::PROGRAMFOLDER();
   const size_t up = dir.size() < 2 ? std::string::npos : dir.rfind('/', dir.size() - 2);
   for (const std::string& candidate :

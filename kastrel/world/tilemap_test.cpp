@@ -12,14 +12,16 @@
 #include <sstream>
 
 #include "kastrel/base/error.h"
-#include "kastrel/base/testing/process.h"
+#include "kastrel/base/testing/temp_dir.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/driver.h"
 #include "kastrel/graphics/image.h"
 #include "kastrel/world/camera.h"
+#include "kastrel/world/testing/tiled.h"
 
 using namespace KASTREL;
 using namespace KASTREL::WORLD;
+using kastrel_testing::run_tiled;
 
 namespace {
 
@@ -148,14 +150,6 @@ std::string picture(const TILEMAP& m) {
   return out;
 }
 
-bool run_tiled(const std::vector<std::string>& args, const std::string& cwd) {
-  std::vector<std::string> argv{"tiled"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  auto r =
-      kastrel_testing::run(argv, {{"QT_QPA_PLATFORM", "offscreen"}}, std::chrono::seconds(60), cwd);
-  return r.exit_status == 0;
-}
-
 }  // namespace
 
 TEST(Tilemap, HandWrittenMapReadsAsWritten) {
@@ -213,7 +207,8 @@ TEST(Tilemap, EveryExportOfTheEditorLoadsTheSame) {
   const std::string source = kastrel_testing::read_file(kMaps + "level.tmx");
   write(dir.file("csv.tmx"), source);
   if (!run_tiled({"--export-tileset", "json", "terrain.tsx", "terrain.tsj"}, dir.path()))
-    GTEST_SKIP() << "the Tiled editor cannot run here (tools/install-deps.sh test installs it)";
+    GTEST_SKIP() << "the Tiled editor cannot run here (on Linux, tools/install-deps.sh test "
+                     "installs it)";
   vox_GfxScreenRes(8, 8, 32, 1, MODE_NULL, 0);  // pictures need a screen (the null one)
   TILEMAP reference;
   ASSERT_TRUE(reference.LOADFROMFILE(kMaps + "level.tmx")) << LASTERROR();
