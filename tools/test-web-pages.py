@@ -110,9 +110,9 @@ class Browser:
     def page(self, method, **params):
         return self.call(method, session=self.session, **params)
 
-    def eval(self, expression):
+    def eval(self, expression, gesture=False):
         result = self.page("Runtime.evaluate", expression=expression, returnByValue=True,
-                           awaitPromise=True)
+                           awaitPromise=True, userGesture=gesture)
         if "exceptionDetails" in result:
             raise RuntimeError(f"{expression}: {result['exceptionDetails']}")
         return result["result"].get("value")
@@ -378,22 +378,22 @@ def changed_hash(source, target):
 
 def check_replays(browser, base, results):
     """The Linux recording replayed in the page with every frame hash verified: status 0; the
-    same with one hash changed: status 7, and the page says so."""
-    for session, status in (("linux.kst", 0), ("changed.kst", 7)):
+    same with one hash changed: status 7, and the page says so; a session not there: status 6."""
+    for session, status in (("missing.kst", 6), ("linux.kst", 0), ("changed.kst", 7)):
         start = time.monotonic()
         browser.page("Page.navigate", url=f"{base}/breakout/index.html?replay=../sessions/{session}&verify=1")
         got = browser.wait_for("window.Module && Module.kastrelExit !== undefined && [Module.kastrelExit, "
                                "document.getElementById('overlay').textContent]", 90,
                                f"breakout: the replay of {session} to end")
         assert got[0] == status, f"breakout: the replay of {session} ended with status {got[0]}: {got[1]}"
-        assert ("passed" if status == 0 else "status 7") in got[1], f"the page says: {got[1]!r}"
+        assert ("passed" if status == 0 else f"status {status}") in got[1], f"the page says: {got[1]!r}"
         results[f"breakout replay of {session} (status, s)"] = [got[0], round(time.monotonic() - start, 1)]
     assert "differ" in got[1], f"the page names no differing frame: {got[1]!r}"
 
 
-def check_fullscreen(browser, base):
+def check_fullscreen(browser, base, results):
     """Full screen asked for as a game does, with no gesture yet: refused, and the game reads back
-    the window it still has."""
+    the window it still has; asked for in a gesture: taken."""
     browser.page("Page.navigate", url=f"{base}/demo/index.html")
     browser.wait_for("window.__first", 20, "demo: a picture on the canvas")
     refused = browser.eval("Module._kastrel_web_set_fullscreen(1)")
@@ -401,6 +401,9 @@ def check_fullscreen(browser, base):
     state = browser.eval("[Module._kastrel_web_fullscreen(), !!document.fullscreenElement]")
     assert refused == 1 and state == [0, False], \
         f"full screen without a gesture: refused {refused}, then (full screen, page) {state}"
+    taken = browser.eval("[Module._kastrel_web_set_fullscreen(1), Module._kastrel_web_fullscreen()]", True)
+    assert taken == [0, 1], f"full screen in a gesture: (refused, full screen) {taken}"
+    results["full screen (without a gesture; in one)"] = ["refused, reads 0", "taken, reads 1"]
 
 
 def check_saves(browser, base):
@@ -452,7 +455,7 @@ def main():
         if linux:
             check_first_frame(browser, "breakout", linux["breakout"], results)
             check_replays(browser, base, results)
-        check_fullscreen(browser, base)
+        check_fullscreen(browser, base, results)
         check_saves(browser, base)
     except (AssertionError, RuntimeError) as failure:
         print(f"test-web-pages: FAILED: {failure}")
