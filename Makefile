@@ -158,10 +158,11 @@ clean:
 # The engine built for the Web with Emscripten, against libraries built once from Debian's sources
 # (tools/build-web-deps.sh, cached under ~/.cache/kastrel/web-deps), and its unit tests that need
 # no Linux part, no thread and no death test, run under Node through CTest; then the pages of
-# `make web` in headless Chromium (tools/test-web-pages.py). Debian's Emscripten
+# `make web` in headless Chromium (tools/test-web-pages.py), checked against the Linux release
+# build of the same games (first frames, a recorded session). Debian's Emscripten
 # needs Debian's Node modules on NODE_PATH.
 WEB_ENV := NODE_PATH=/usr/share/nodejs
-test-web: deps-web
+test-web: deps-web deps-demo
 	deps=$$($(WEB_ENV) tools/build-web-deps.sh) && \
 	$(WEB_ENV) cmake -S . -B $(BUILD)/web $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/emscripten-web.cmake -DKASTREL_WEB_DEPS="$$deps" \
@@ -169,7 +170,9 @@ test-web: deps-web
 	$(WEB_ENV) cmake --build $(BUILD)/web -j $(JOBS)
 	cd $(BUILD)/web && $(WEB_ENV) ctest --output-on-failure -j $(JOBS)
 	$(MAKE) --no-print-directory web
-	tools/test-web-pages.py dist/web
+	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKASTREL_BUILD_TESTS=OFF
+	cmake --build $(BUILD)/release -j $(JOBS) --target kastrel-demo breakout kastrel_x11_screenshot
+	tools/test-web-pages.py dist/web $(BUILD)/release
 
 # The demonstration and Breakout as pages: dist/web/demo/ and dist/web/breakout/, each an
 # index.html with the game's .js, .wasm and packed data, to be served as plain files.

@@ -28,6 +28,11 @@ function(kastrel_web_game target)
     target_link_options(${target} PRIVATE
       "SHELL:--preload-file ${CMAKE_CURRENT_SOURCE_DIR}/${dir}@/game/data/${dir}")
   endforeach()
+  # The default font goes with the game, as in the Windows zip: the browser has no system fonts.
+  set(font /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf)
+  if(EXISTS ${font})
+    target_link_options(${target} PRIVATE "SHELL:--preload-file ${font}@/game/data/fonts/DejaVuSans.ttf")
+  endif()
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${web}/pre.js)
   set(GAME ${target})
   configure_file(${web}/index.html ${CMAKE_CURRENT_BINARY_DIR}/web/index.html @ONLY)

@@ -1,10 +1,18 @@
 // Runs before the game's main(): the player's folder from the browser's IndexedDB at /saves
 // (the engine stores each save back there before reporting it done), and the program's path,
 // /game/<script name>, beside which the packaged data lies in /game/data.
+//
+// ?replay=FILE (a URL beside the page) replays a recorded session in the canvas, as
+// kastrel-replay --window does; &verify=1 checks every stored frame hash and goes on to the end,
+// as --verify does. The game's exit status (0 passed, 6 an unusable session, 7 diverged) goes to
+// Module.kastrelEnded(status), which the page shows.
 (function() {
   var script = typeof document !== 'undefined' && document.currentScript;
   var name = script && script.src ? script.src.replace(/^.*\//, '').replace(/\.js(\?.*)?$/, '') : 'game';
   Module['thisProgram'] = Module['thisProgram'] || '/game/' + name;
+  var query = typeof location !== 'undefined' ? new URLSearchParams(location.search) : null;
+  var replay = query && query.get('replay');
+  Module['kastrelReplaying'] = !!replay;
   Module['preRun'] = [].concat(Module['preRun'] || [], [function() {
     if (typeof indexedDB === 'undefined') return;  // no storage: saves last until the page closes
     FS.mkdir('/saves');
@@ -15,5 +23,41 @@
       if (err) console.warn('kastrel: the saved games could not be read: ' + err);
       removeRunDependency('kastrel-saves');
     });
+  }, function() {
+    if (!replay) return;
+    // A session that cannot be fetched is left missing: the engine then fails it as on Linux.
+    var file = '/replay/session.kst';
+    FS.mkdir('/replay');
+    ENV['KASTREL_REPLAY'] = file;
+    ENV['KASTREL_REPLAY_WINDOW'] = '1';
+    if (query.get('verify') === '1') ENV['KASTREL_REPLAY_VERIFY'] = '1';
+    addRunDependency('kastrel-replay');
+    fetch(replay).then(function(response) {
+      if (!response.ok) throw new Error('HTTP ' + response.status);
+      return response.arrayBuffer();
+    }).then(function(data) {
+      FS.writeFile(file, new Uint8Array(data));
+    }).catch(function(err) {
+      console.warn('kastrel: the session ' + replay + ' could not be fetched: ' + err);
+    }).finally(function() {
+      removeRunDependency('kastrel-replay');
+    });
   }]);
+  // Every exit comes through here: exit() and _Exit() from the game, and main()'s first yield
+  // to the page, when it has not returned yet (its real return value comes when it does).
+  var ended = false;
+  Module['quit'] = function(status, toThrow) {
+    if (typeof Asyncify === 'object' && Asyncify.currData) {
+      Asyncify.whenDone().then(function(value) { end(value | 0); }, function() {});
+    } else {
+      end(status);
+    }
+    throw toThrow;
+  };
+  function end(status) {
+    if (ended) return;
+    ended = true;
+    Module['kastrelExit'] = status;
+    if (Module['kastrelEnded']) Module['kastrelEnded'](status);
+  }
 })();

@@ -459,8 +459,16 @@ void vox_GfxWaitPresent(int32_t pass) {
 void vox_GfxSetFullscreen(int32_t mode) {
   if (!vox_hProgramThread("vox_GfxSetFullscreen")) return;
   const VOX_GFX_DRIVER* driver = __vox_gfx != nullptr ? __vox_gfx->driver : nullptr;
-  if (mode < -1 || mode > 1 || driver == nullptr || driver->set_display == nullptr ||
-      driver->set_display(mode, -1) < 0) {
+  const int32_t state = mode < -1 || mode > 1 || driver == nullptr || driver->set_display == nullptr
+                            ? -1
+                            : driver->set_display(mode, -1);
+  if (state == -2) {  // refused by the display; the driver said why
+    KASTREL::SETLASTERROR("vox_GfxSetFullscreen(%d): %s", mode,
+                          std::string(KASTREL::LASTERROR()).c_str());
+    vox_hSetError(1);
+    return;
+  }
+  if (state < 0) {
     KASTREL::SETLASTERROR("vox_GfxSetFullscreen(%d): %s", mode,
                           mode < -1 || mode > 1 ? "the mode is 1, 0 or -1" : "no window is open");
     vox_hSetError(1);

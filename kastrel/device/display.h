@@ -89,7 +89,9 @@ void vox_GfxWaitPresent(int32_t pass);
 // While a window is open: full screen (mode 1), a window (0) or the other of the two (-1), the
 // very switch Alt+Enter makes (which MODE_NOSWITCH only keeps from the user). The frame buffer
 // stays, and events and pointer positions stay in frame-buffer pixels. The switch is made by the
-// presentation thread's next pass. vox_GetError() is 1, with LASTERROR(), without a window.
+// presentation thread's next pass. vox_GetError() is 1, with LASTERROR(), without a window, and
+// where the display refuses the change (a browser, unless the player has just clicked or pressed
+// a key), which then changes nothing.
 void vox_GfxSetFullscreen(int32_t mode);
 // 1 when the open window is full screen (or a switch there is under way), else 0.
 int32_t vox_GfxFullscreen();

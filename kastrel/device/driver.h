@@ -22,7 +22,8 @@ struct VOX_GFX_DRIVER {
   int32_t* (*fetch_modes)(int32_t depth, int32_t* count);
   // Changes the open screen's display: FULLSCREEN 1 full screen, 0 a window, -1 the other of the
   // two, -2 as it is; SCALE as vox_GfxSetScale takes it, -1 as it is. The change is made on the
-  // driver's next pass. The full-screen state asked for (1 or 0), or -1 when it has no window.
+  // driver's next pass. The full-screen state asked for (1 or 0), -1 when it has no window, or
+  // -2 when the display refuses the change now (the reason in LASTERROR(); nothing changes).
   int32_t (*set_display)(int32_t fullscreen, int32_t scale);
   void (*reserved_2)();
   // Added slots; a driver without them leaves them empty.

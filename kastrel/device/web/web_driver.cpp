@@ -10,6 +10,7 @@
 
 #include "kastrel/base/error.h"
 #include "kastrel/base/platform.h"
+#include "kastrel/device/display.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/device/sdl/paced_present.h"
 #include "kastrel/device/sdl/scaling.h"
@@ -27,6 +28,13 @@ EM_ASYNC_JS(void, kastrel_web_next_frame, (), {
       done();
     });
   });
+});
+
+// Whether the browser would grant full screen now: only while the player's last click or key
+// press is fresh (its user activation).
+EM_JS(int, kastrel_web_may_go_full, (), {
+  var activation = navigator.userActivation;
+  return document.fullscreenEnabled && (!activation || activation.isActive) ? 1 : 0;
 });
 
 namespace KASTREL::SDL_DETAIL {
@@ -162,6 +170,22 @@ void driver_set_window_title(const char* title) {
 
 int32_t driver_set_window_pos(int32_t, int32_t) { return 0; }  // the page places the canvas
 
+// Full screen asked for without a fresh gesture is refused at once, with the reason, and the
+// canvas stays as it is: the browser would otherwise hold the request back until the player's
+// next click and the game would read a full screen it does not have.
+int32_t web_set_display(int32_t fullscreen, int32_t scale) {
+  Driver& d = g_driver;
+  const int32_t now = d.want_full.load();
+  const int32_t asked = fullscreen == -1 ? !now : fullscreen;
+  if (d.window != nullptr && now == 0 && asked == 1 && !kastrel_web_may_go_full()) {
+    if (scale >= 0) driver_set_display(-2, scale);
+    KASTREL::SETLASTERROR(
+        "the browser allows full screen only right after the player clicks or presses a key");
+    return -2;
+  }
+  return driver_set_display(fullscreen, scale);
+}
+
 int32_t driver_present_pass() { return g_driver.window != nullptr ? g_pass : -1; }
 
 // The page's next animation frame, then the pass: the picture the game just finished is on
@@ -191,7 +215,7 @@ const VOX_GFX_DRIVER vox_gfxDriverWeb = {
     driver_set_window_title,
     driver_set_window_pos,
     nullptr,  // the page has no display modes to choose from
-    driver_set_display,
+    web_set_display,
     nullptr,
     vox_paced_present_count,
     driver_present_pass,
@@ -202,6 +226,14 @@ const VOX_GFX_DRIVER vox_gfxDriverWeb = {
     vox_hPadAxis,
     vox_paced_shown_count,
 };
+
+// The page's own way to ask for full screen or a window as a game does (from a button's click,
+// say): 0 when asked, 1 when refused (LASTERROR() says why). The second reads the answer back.
+extern "C" EMSCRIPTEN_KEEPALIVE int32_t kastrel_web_set_fullscreen(int32_t mode) {
+  vox_GfxSetFullscreen(mode);
+  return vox_GetError();
+}
+extern "C" EMSCRIPTEN_KEEPALIVE int32_t kastrel_web_fullscreen() { return vox_GfxFullscreen(); }
 
 // The drivers a mode set tries in the browser.
 const VOX_GFX_DRIVER* __vox_gfx_drivers_list[] = {
