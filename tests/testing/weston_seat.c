@@ -47,10 +47,13 @@ static void on_output_created(struct wl_listener* listener, void* data) {
 
 static int on_tick(void* data) {
   (void)data;
-  FILE* f = fopen(frames_file, "w");
+  /* Written aside and renamed, so a reader never sees the file empty or half written. */
+  char part[sizeof frames_file + 8];
+  snprintf(part, sizeof part, "%s.part", frames_file);
+  FILE* f = fopen(part, "w");
   if (f != NULL) {
     fprintf(f, "%lu\n", frames);
-    fclose(f);
+    if (fclose(f) == 0) rename(part, frames_file);
   }
   if (access(escape_file, F_OK) == 0) {
     unlink(escape_file);
