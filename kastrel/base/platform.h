@@ -129,6 +129,11 @@ void CATCHSTOPREQUESTS(void (*ONSTOP)());
 // Linux runs out of it before memory); TRUE on systems without such limits.
 BOOLEAN ADDRESSSPACELEFT(size_t BYTES);
 
+// A hint before a large fresh block is filled: the system backs the whole pages within
+// [AT, AT + BYTES) now, in one call, instead of one fault a page as they are first written.
+// Nothing where the system has no such call; the memory must be the caller's to write.
+void PREPAREMEMORY(void* AT, size_t BYTES);
+
 // Waits until DEADLINE. In the browser, where the program has no thread of its own, the wait
 // hands control back to the page (its input, its next animation frame) and runs the idle pass
 // each turn; elsewhere the idle pass is not needed and not run.

@@ -420,6 +420,8 @@ void CATCHSTOPREQUESTS(void (*ONSTOP)()) {
 
 BOOLEAN ADDRESSSPACELEFT(size_t) { return TRUE; }
 
+void PREPAREMEMORY(void*, size_t) {}
+
 void SETIDLEPASS(void (*)()) {}
 
 void SLEEPUNTIL(std::chrono::steady_clock::time_point DEADLINE) {

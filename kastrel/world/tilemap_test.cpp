@@ -302,6 +302,8 @@ TEST(Tilemap, BadMapsFailWithTheirReason) {
       {b64("zstd", "1234"), "zstd"},
       {tmx(tileset, "AAAAA", " encoding=\"base64\""), "whole groups"},
       {tmx(tileset, "AAAAAAAA", " encoding=\"base64\""), "hold 6 bytes"},
+      {tmx(tileset, " AQ AA\n\tAAIA AAA= ", " encoding=\"base64\""), ""},  // groups split
+      {tmx(tileset, "AQAAAA!AAAA=", " encoding=\"base64\""), "not a base64 character"},
       {bomb, "document types are refused"},
       {deep_json, "nested"},
       {R"({"width":1,"height":1,"tilewidth":1,"tileheight":1,"layers":[{"type":"tilelayer","width":1,"height":1,"data":"AAAA","encoding":"base64","compression":"lz4"}]})",
