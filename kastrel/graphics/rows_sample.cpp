@@ -482,18 +482,18 @@ bool vox_gfxSeenBox(const uint8_t* region, int32_t pitch, int32_t w, int32_t h, 
   box[0] = 0, box[1] = 0, box[2] = w - 1, box[3] = h - 1;
 #if KASTREL_SAMPLES_X86
   using SEEN = bool (*)(const uint8_t*, int32_t, int32_t, int32_t, int32_t*);
-  static constexpr SEEN kSse2[] = {seen_box_sse2<1>, seen_box_sse2<2>, seen_box_sse2<3>,
-                                   seen_box_sse2<4>, seen_box_sse2<5>, seen_box_sse2<6>,
-                                   seen_box_sse2<7>, seen_box_sse2<8>};
-  static constexpr SEEN kAvx2[] = {seen_box_avx2<1>, seen_box_avx2<2>, seen_box_avx2<3>,
-                                   seen_box_avx2<4>, seen_box_avx2<5>, seen_box_avx2<6>,
-                                   seen_box_avx2<7>, seen_box_avx2<8>};
+  static constexpr SEEN kSse2Boxes[] = {seen_box_sse2<1>, seen_box_sse2<2>, seen_box_sse2<3>,
+                                        seen_box_sse2<4>, seen_box_sse2<5>, seen_box_sse2<6>,
+                                        seen_box_sse2<7>, seen_box_sse2<8>};
+  static constexpr SEEN kAvx2Boxes[] = {seen_box_avx2<1>, seen_box_avx2<2>, seen_box_avx2<3>,
+                                        seen_box_avx2<4>, seen_box_avx2<5>, seen_box_avx2<6>,
+                                        seen_box_avx2<7>, seen_box_avx2<8>};
   const int32_t path = vox_hRowPath();
   const int32_t lanes = path >= VOX_ROWS_AVX2 ? 8 : 4;
   if (path == VOX_ROWS_PLAIN || w < lanes || w > 8 * lanes) return true;
   const int32_t vectors = (w + lanes - 1) / lanes;
-  if (lanes == 8) return kAvx2[vectors - 1](region, pitch, w, h, box);
-  return kSse2[vectors - 1](region, pitch, w, h, box);
+  if (lanes == 8) return kAvx2Boxes[vectors - 1](region, pitch, w, h, box);
+  return kSse2Boxes[vectors - 1](region, pitch, w, h, box);
 #else
   (void)region, (void)pitch;
   return true;
