@@ -76,6 +76,10 @@ struct VOX_SAMPLE_LOOPS {
   VOX_FUSED_ROUTINE nearest_alpha;
   VOX_PICK_ROUTINE pick;
 };
+// The smallest box {left, top, right, bottom} of a w x h region of 32-bit pixels holding every
+// pixel whose alpha byte is not 0, looked for on the vector loop sets where the rows are a few
+// vectors wide; otherwise the whole region. False when every pixel looked at is clear.
+bool vox_gfxSeenBox(const uint8_t* region, int32_t pitch, int32_t w, int32_t h, int32_t* box);
 // The plain loops, and those of the loop set in use.
 extern const VOX_SAMPLE_LOOPS vox_gfxSamplesPlain;
 const VOX_SAMPLE_LOOPS& vox_hSampleLoops();

@@ -376,6 +376,74 @@ KASTREL_AVX512 void pick_avx512(const VOX_PICK_RUN* runs, int32_t count, int32_t
 #pragma GCC diagnostic pop
 #endif
 
+// The box of a region's pixels that are not clear (see vox_gfxSeenBox), G vectors of LANES pixels
+// a row: one at each LANES pixels and the last flush with the row's end (overlapping the one
+// before), each ORed into its own register across the rows. Rows need at least LANES pixels.
+// Vectors go to and from the loop set's own steps by reference, which every ABI passes alike.
+template <typename V, int LANES, int G, typename LOAD, typename CLEAR, typename BITS>
+__attribute__((always_inline)) inline bool seen_box_body(const uint8_t* region, int32_t pitch,
+                                                         int32_t w, int32_t h, int32_t* box,
+                                                         LOAD load, CLEAR clear, BITS bits) {
+  int32_t at[G];
+  for (int g = 0; g < G; ++g) at[g] = std::min(g * LANES, w - LANES);
+  V columns[G];
+  for (int g = 0; g < G; ++g) columns[g] = V{};
+  int32_t top = -1, bottom = -1;
+  for (int32_t y = 0; y < h; ++y) {
+    const uint8_t* row = region + int64_t{y} * pitch;
+    V any{};
+    for (int g = 0; g < G; ++g) {
+      V p;
+      load(&p, row + at[g] * 4);
+      columns[g] |= p;
+      any |= p;
+    }
+    if (!clear(any)) {
+      if (top < 0) top = y;
+      bottom = y;
+    }
+  }
+  if (top < 0) return false;
+  uint64_t seen = 0;
+  for (int g = 0; g < G; ++g) seen |= uint64_t(bits(columns[g])) << at[g];
+  box[0] = __builtin_ctzll(seen), box[1] = top;
+  box[2] = 63 - __builtin_clzll(seen), box[3] = bottom;
+  return true;
+}
+
+using V2u64 = uint64_t __attribute__((vector_size(16)));
+using V4u64 = uint64_t __attribute__((vector_size(32)));
+
+template <int G>
+bool seen_box_sse2(const uint8_t* region, int32_t pitch, int32_t w, int32_t h, int32_t* box) {
+  const __m128i alpha = _mm_set1_epi32(int(0xFF000000u));
+  return seen_box_body<V2u64, 4, G>(
+      region, pitch, w, h, box, [](V2u64* v, const uint8_t* p) { *v = V2u64(load128(p)); },
+      [&alpha](const V2u64& v) {
+        return _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(__m128i(v), alpha),
+                                                 _mm_setzero_si128())) == 0xFFFF;
+      },
+      [&alpha](const V2u64& v) {
+        const __m128i clear =
+            _mm_cmpeq_epi32(_mm_and_si128(__m128i(v), alpha), _mm_setzero_si128());
+        return ~_mm_movemask_ps(_mm_castsi128_ps(clear)) & 15;
+      });
+}
+
+template <int G>
+KASTREL_AVX2 bool seen_box_avx2(const uint8_t* region, int32_t pitch, int32_t w, int32_t h,
+                                int32_t* box) {
+  const __m256i alpha = _mm256_set1_epi32(int(0xFF000000u));
+  return seen_box_body<V4u64, 8, G>(
+      region, pitch, w, h, box,
+      [](V4u64* v, const uint8_t* p) KASTREL_AVX2 { *v = V4u64(load256(p)); },
+      [&alpha](const V4u64& v) KASTREL_AVX2 { return bool(_mm256_testz_si256(__m256i(v), alpha)); },
+      [&alpha](const V4u64& v) KASTREL_AVX2 {
+        const __m256i clear =
+            _mm256_cmpeq_epi32(_mm256_and_si256(__m256i(v), alpha), _mm256_setzero_si256());
+        return ~_mm256_movemask_ps(_mm256_castsi256_ps(clear)) & 255;
+      });
+}
 const VOX_SAMPLE_LOOPS kAvx2 = {{nearest_plain<1>, nearest_plain<2>, nearest32_avx2},
                                 bilinear_avx,
                                 tint_avx,
@@ -408,6 +476,29 @@ const VOX_SAMPLE_LOOPS kAvx = {{nearest_plain<1>, nearest_plain<2>, nearest32_av
 const VOX_SAMPLE_LOOPS vox_gfxSamplesPlain = {
     {nearest_plain<1>, nearest_plain<2>, nearest_plain<4>}, bilinear_plain, tint_plain, nullptr,
     pick_plain};
+
+// Regions narrower than the vectors, or wider than eight of them, are not looked through.
+bool vox_gfxSeenBox(const uint8_t* region, int32_t pitch, int32_t w, int32_t h, int32_t* box) {
+  box[0] = 0, box[1] = 0, box[2] = w - 1, box[3] = h - 1;
+#if KASTREL_SAMPLES_X86
+  using SEEN = bool (*)(const uint8_t*, int32_t, int32_t, int32_t, int32_t*);
+  static constexpr SEEN kSse2Boxes[] = {seen_box_sse2<1>, seen_box_sse2<2>, seen_box_sse2<3>,
+                                        seen_box_sse2<4>, seen_box_sse2<5>, seen_box_sse2<6>,
+                                        seen_box_sse2<7>, seen_box_sse2<8>};
+  static constexpr SEEN kAvx2Boxes[] = {seen_box_avx2<1>, seen_box_avx2<2>, seen_box_avx2<3>,
+                                        seen_box_avx2<4>, seen_box_avx2<5>, seen_box_avx2<6>,
+                                        seen_box_avx2<7>, seen_box_avx2<8>};
+  const int32_t path = vox_hRowPath();
+  const int32_t lanes = path >= VOX_ROWS_AVX2 ? 8 : 4;
+  if (path == VOX_ROWS_PLAIN || w < lanes || w > 8 * lanes) return true;
+  const int32_t vectors = (w + lanes - 1) / lanes;
+  if (lanes == 8) return kAvx2Boxes[vectors - 1](region, pitch, w, h, box);
+  return kSse2Boxes[vectors - 1](region, pitch, w, h, box);
+#else
+  (void)region, (void)pitch;
+  return true;
+#endif
+}
 
 // AVX-512 takes the AVX2 sample loops (gathering sixteen at a time into memory measured slower)
 // and blends sixteen at a time.

@@ -209,6 +209,47 @@ struct COLUMNS {
   }
 };
 
+// COLUMNS for a step that is not zero and whose sign is known, with one ceiling instead of two:
+// with -base = q * a - r and limit = qL * a + rL (0 <= r, rL < a), ceil((limit - base) / a) is
+// q + qL + (rL > r). A turned sprite's rows cost a few adds and compares each.
+struct EDGE {
+  int64_t a, qd, rd, qL, rL;
+  CEILING zero;  // ceil(-base / a)
+  EDGE(int64_t base, int64_t step, int64_t per_row, int64_t limit) {
+    a = step < 0 ? -step : step;
+    qd = -per_row / a, rd = -per_row - qd * a;
+    if (rd < 0) --qd, rd += a;
+    qL = limit / a, rL = limit - qL * a;
+    zero.start(-base, a);
+  }
+  template <bool UP>
+  void narrow(int64_t* lo, int64_t* hi) const {
+    const int64_t beyond = zero.q + qL + (rL > zero.r);  // ceil((limit - base) / a)
+    if constexpr (UP) {
+      *lo = std::max(*lo, zero.q), *hi = std::min(*hi, beyond - 1);
+    } else {
+      *lo = std::max(*lo, 1 - beyond), *hi = std::min(*hi, -zero.q);
+    }
+  }
+  void next() { zero.next(a, qd, rd); }
+};
+
+// The rows of each_run below for steps A and C of known signs, neither zero.
+template <bool U_UP, bool V_UP, typename RUN>
+void turned_runs(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t y1, int64_t u0,
+                 int64_t v0, RUN& run) {
+  EDGE eu(u0, m.A, m.B, int64_t{m.w} << 32), ev(v0, m.C, m.D, int64_t{m.h} << 32);
+  const int64_t first = x0 - m.ax, last = x1 - m.ax;
+  for (int64_t ty = y0; ty <= y1; ++ty) {
+    int64_t lo = first, hi = last;
+    eu.narrow<U_UP>(&lo, &hi);
+    ev.narrow<V_UP>(&lo, &hi);
+    if (lo <= hi) run(ty, lo + m.ax, hi - lo + 1, u0 + lo * m.A, v0 + lo * m.C);
+    eu.next(), ev.next();
+    u0 += m.B, v0 += m.D;
+  }
+}
+
 // The target pixels (tx, ty) whose samples lie in the region, within the box [x0, x1] x
 // [y0, y1]: one run per row, handed to run(ty, first tx, count, u, v).
 //
@@ -229,6 +270,13 @@ void each_run(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t y1, RUN&
            0x1p62;
   };
   if (fits(m.U0, m.B, m.A) && fits(m.V0, m.D, m.C)) {
+    const int64_t u0 = m.U0 + (y0 - m.ay) * m.B, v0 = m.V0 + (y0 - m.ay) * m.D;
+    if (m.A != 0 && m.C != 0) {
+      if (m.A > 0 && m.C > 0) return turned_runs<true, true>(m, x0, y0, x1, y1, u0, v0, run);
+      if (m.A > 0) return turned_runs<true, false>(m, x0, y0, x1, y1, u0, v0, run);
+      if (m.C > 0) return turned_runs<false, true>(m, x0, y0, x1, y1, u0, v0, run);
+      return turned_runs<false, false>(m, x0, y0, x1, y1, u0, v0, run);
+    }
     COLUMNS u(m.U0 + (y0 - m.ay) * m.B, m.A, m.B, L), v(m.V0 + (y0 - m.ay) * m.D, m.C, m.D, M);
     for (int64_t ty = y0; ty <= y1; ++ty, u.next(), v.next()) {
       int64_t lo = x0 - m.ax, hi = x1 - m.ax;
@@ -270,6 +318,31 @@ void reach(const MAP& m, double* left, double* top, double* right, double* botto
   *right = clamp(std::ceil(*right) + 1 + double(m.ax));
   *top = clamp(std::floor(*top) - 1 + double(m.ay));
   *bottom = clamp(std::ceil(*bottom) + 1 + double(m.ay));
+}
+
+// ALPHA leaves the target as it is under a clear pixel (alpha byte 0), so only the smallest box
+// of the region holding every other pixel need be sampled: *m and *region narrowed to it. False
+// when every pixel is clear. A sprite's margins are often a third of it, and a pass over a
+// narrow region costs far less than sampling it, unless the map shrinks it much.
+bool trim_clear(MAP* m, const uint8_t** region, int32_t pitch) {
+  const double per_pixel = std::fabs(double(m->A) * double(m->D) - double(m->B) * double(m->C));
+  if (per_pixel > 4 * 0x1p64) return true;  // source pixels per target pixel, in 32.32 squared
+  // Four corners that are not clear bound the box already: tiles and most opaque images.
+  const auto seen = [&](int32_t x, int32_t y) {
+    uint32_t p;
+    std::memcpy(&p, *region + int64_t{y} * pitch + int64_t{x} * 4, 4);
+    return (p >> 24) != 0;
+  };
+  if (seen(0, 0) && seen(m->w - 1, 0) && seen(0, m->h - 1) && seen(m->w - 1, m->h - 1)) return true;
+  int32_t box[4];
+  if (!vox_gfxSeenBox(*region, pitch, m->w, m->h, box)) return false;
+  const int32_t left = box[0], top = box[1];
+  m->U0 -= int64_t{left} << 32;
+  m->V0 -= int64_t{top} << 32;
+  m->sx += left, m->sy += top;
+  m->w = box[2] - left + 1, m->h = box[3] - top + 1;
+  *region += int64_t{top} * pitch + int64_t{left} * 4;
+  return true;
 }
 
 // The blit's row routine for each raster operation, as DRAWTO passes them.
@@ -351,12 +424,16 @@ BOOLEAN BITMAP::DRAWTRANSFORMED(void* DEST, float X, float Y, const TRANSFORM& T
                m.sy + m.h - 1, PUT_ABSOLUTE, kModes[T.METHOD], kRoutines[T.METHOD],
                T.METHOD == VOXADD ? 255 : -1, T.BLENDER, T.PARAM);
   } else if (m.visible) {
-    double left, top, right, bottom;
-    reach(m, &left, &top, &right, &bottom);
-    const int64_t x0 = std::max<int64_t>(int64_t(left), t.clip_x0);
-    const int64_t y0 = std::max<int64_t>(int64_t(top), t.clip_y0);
-    const int64_t x1 = std::min<int64_t>(int64_t(right), t.clip_x1 - 1);
-    const int64_t y1 = std::min<int64_t>(int64_t(bottom), t.clip_y1 - 1);
+    // The target pixels a map can reach, within the clip.
+    const auto box = [&t](const MAP& map, int64_t* bx0, int64_t* by0, int64_t* bx1, int64_t* by1) {
+      double left, top, right, bottom;
+      reach(map, &left, &top, &right, &bottom);
+      *bx0 = std::max<int64_t>(int64_t(left), t.clip_x0);
+      *by0 = std::max<int64_t>(int64_t(top), t.clip_y0);
+      *bx1 = std::min<int64_t>(int64_t(right), t.clip_x1 - 1);
+      *by1 = std::min<int64_t>(int64_t(bottom), t.clip_y1 - 1);
+    };
+    int64_t x0, y0, x1, y1;
     const VOX_SAMPLE_LOOPS& loops = vox_hSampleLoops();
     const bool bilinear = T.FILTER == BILINEAR && src.bpp == 4;
     const VOX_SAMPLE_ROUTINE sample = bilinear ? loops.bilinear
@@ -380,19 +457,36 @@ BOOLEAN BITMAP::DRAWTRANSFORMED(void* DEST, float X, float Y, const TRANSFORM& T
     // blended in one pass, with no batch of samples; only the runs are gathered.
     if (loops.nearest_alpha && !bilinear && !tint && !itself && src.bpp == 4 && t.bpp == 4 &&
         t.mode == PUT_ALPHA) {
+      // Only the box of pixels that are not clear is sampled; a screen still marks every row
+      // the whole region reaches, as the other paths do.
+      MAP seen = m;
+      const uint8_t* from = region;
+      const bool any = trim_clear(&seen, &from, src.pitch);
+      const bool trimmed = !any || seen.w != m.w || seen.h != m.h;
+      if (trimmed && t.screen) {
+        box(m, &x0, &y0, &x1, &y1);
+        each_run(m, x0, y0, x1, y1,
+                 [&](int64_t ty, int64_t, int64_t, int64_t, int64_t) { mark(ty); });
+      }
+      box(seen, &x0, &y0, &x1, &y1);
       VOX_SAMPLE_RUN runs[64];
       int32_t count = 0;
-      each_run(m, x0, y0, x1, y1, [&](int64_t ty, int64_t tx, int64_t n, int64_t u, int64_t v) {
-        if (count == 64)
-          loops.nearest_alpha(runs, count, region, src.pitch, m.A, m.C, m.h), count = 0;
-        runs[count++] = {t.pixels + ty * t.pitch + tx * 4, u, v, int32_t(n)};
-        mark(ty);
-      });
-      loops.nearest_alpha(runs, count, region, src.pitch, m.A, m.C, m.h);
+      const bool marking = !trimmed;
+      if (any)
+        each_run(seen, x0, y0, x1, y1,
+                 [&](int64_t ty, int64_t tx, int64_t n, int64_t u, int64_t v) {
+                   if (count == 64)
+                     loops.nearest_alpha(runs, count, from, src.pitch, seen.A, seen.C, seen.h),
+                         count = 0;
+                   runs[count++] = {t.pixels + ty * t.pitch + tx * 4, u, v, int32_t(n)};
+                   if (marking) mark(ty);
+                 });
+      loops.nearest_alpha(runs, count, from, src.pitch, seen.A, seen.C, seen.h);
       DETAIL::finish(t);
       vox_hAutoUnlock();
       return TRUE;
     }
+    box(m, &x0, &y0, &x1, &y1);
     const std::unique_ptr<BATCH> own(batch().busy ? new BATCH : nullptr);  // rare, and large
     BATCH& b = own ? *own : batch();
     // Empty and free again however the call ends, a blender that throws included.

@@ -137,17 +137,27 @@ struct Random {
 
 // count random transforms onto images (and now and then the screen) against the model: nearest
 // bit for bit, bilinear within 1 per channel (bit for bit on the plain loops); the bounds box
-// holds every pixel drawn and is exact where it lies inside the target.
-void check_random(uint32_t seed, int count, bool plain) {
+// holds every pixel drawn and is exact where it lies inside the target. With margins, nearest
+// ALPHA sprites up to 70 wide whose outer rows and columns (or all) are clear.
+void check_random(uint32_t seed, int count, bool plain, bool margins = false) {
   Random r{std::mt19937(seed)};
   for (int i = 0; i < count && !testing::Test::HasFailure(); ++i) {
-    const bool bilinear = r.pick(0, 4) == 0;
+    const bool bilinear = !margins && r.pick(0, 4) == 0;
     const int depth = bilinear || r.pick(0, 5) ? 4 : r.pick(0, 1) ? 2 : 1;
     const bool mask = depth == 4 && !bilinear && r.pick(0, 15) == 0;  // 8-bit alpha onto 32
     const bool screen = r.pick(0, 15) == 0;
     if (screen) vox_GfxScreenRes(r.pick(1, 40), r.pick(1, 40), depth * 8, 1, MODE_NULL, 0);
-    BITMAP source(r.pick(1, 12), r.pick(1, 12), 0, (mask ? 1 : depth) * 8);
+    BITMAP source(r.pick(1, margins ? 70 : 12), r.pick(1, 12), 0, (mask ? 1 : depth) * 8);
     r.scribble(picture_of(source.HANDLE()));
+    if (margins) {
+      Picture p = picture_of(source.HANDLE());
+      const int left = r.pick(0, p.width), right = r.pick(0, 3), top = r.pick(0, 3);
+      const int bottom = r.pick(0, 3);
+      for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x)
+          if (x < left || x >= p.width - right || y < top || y >= p.height - bottom)
+            p.set(x, y, p.get(x, y) & 0xFFFFFF);
+    }
     Image image(screen ? nullptr
                        : vox_GfxImageCreate(r.pick(1, 40), r.pick(1, 40), 0, depth * 8, 0));
     const Picture dst = screen ? Picture{static_cast<uint8_t*>(vox_GfxScreenPtr()), depth,
@@ -155,7 +165,8 @@ void check_random(uint32_t seed, int count, bool plain) {
                                : picture_of(image.get());
     r.scribble(dst);
     TRANSFORM t = r.transform(bilinear);
-    if (mask) t.METHOD = VOXALPHA;
+    if (mask || margins) t.METHOD = VOXALPHA;
+    if (margins && r.pick(0, 3)) t.TINT = 0xFFFFFFFFu;
     const float x = r.place(-16, 48), y = r.place(-16, 48);
     const uint32_t param = uint32_t(r.rng());
     std::vector<uint8_t> expected(dst.base, dst.base + dst.height * dst.pitch);
@@ -200,6 +211,7 @@ TEST(TransformModel, EveryLoopSetMatchesTheModel) {
     vox_hRowPathForce(set);
     vox_GfxScreenRes(8, 8, 32, 1, MODE_NULL, 0);
     check_random(100 + uint32_t(set), 20000, set == VOX_ROWS_PLAIN);
+    check_random(200 + uint32_t(set), 4000, set == VOX_ROWS_PLAIN, true);
   }
 }
 
