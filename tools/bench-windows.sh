@@ -26,6 +26,8 @@ awk '
   $1 == "ratio" { ratio[file, name()] = $NF }
   $1 == "time" { ns[file, name()] = $NF }
   $1 == "cpu" { row = name(); cpu[file, row] = $NF; if (file == 1) order[++rows] = row }
+  # The memcpy rows are what the others are measured against: they have no ratio of their own.
+  function shown(f, row) { return (f, row) in ratio ? sprintf("%9.3f", ratio[f, row]) : sprintf("%9s", "-") }
   END {
     printf "%-28s %11s %11s %8s %8s %9s %9s\n", "row", "Linux cpu", "Windows cpu", "gap",
            "clock", "L/memcpy", "W/memcpy"
@@ -37,8 +39,8 @@ awk '
       clock = (ns[2, row] / ns[1, row] - 1) * 100
       flag = (gap > 10 || gap < -10) ? "  over 10 %" : ""
       if (flag != "") over++
-      printf "%-28s %11.0f %11.0f %+7.1f%% %+7.1f%% %9.3f %9.3f%s\n", row, cpu[1, row],
-             cpu[2, row], gap, clock, ratio[1, row], ratio[2, row], flag
+      printf "%-28s %11.0f %11.0f %+7.1f%% %+7.1f%% %s %s%s\n", row, cpu[1, row],
+             cpu[2, row], gap, clock, shown(1, row), shown(2, row), flag
     }
     printf "%d of %d rows more than 10 %% apart in processor time\n", over, rows
   }' "$tmp/linux.txt" "$tmp/windows.txt"

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -140,6 +141,13 @@ void PREPAREMEMORY(void* AT, size_t BYTES);
 void SLEEPUNTIL(std::chrono::steady_clock::time_point DEADLINE);
 // The pass SLEEPUNTIL runs in the browser (its display driver sets it), or null.
 void SETIDLEPASS(void (*PASS)());
+
+// Blocks while WORD holds OLD (it may also return early, so callers check again); WAKEONE wakes
+// one thread blocked on WORD. Not std::atomic::wait: where the C++ library has no futex to build
+// it on (MinGW's), its wait checks the value outside the lock its notify skips, and a wake-up
+// that falls between the two is lost for good.
+void WAITWHILE(const std::atomic<int32_t>& WORD, int32_t OLD);
+void WAKEONE(std::atomic<int32_t>& WORD);
 
 // The last system error in words (errno or GetLastError()).
 std::string LASTSYSTEMERROR();

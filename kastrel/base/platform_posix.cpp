@@ -401,4 +401,10 @@ void SLEEPUNTIL(std::chrono::steady_clock::time_point DEADLINE) {
 #endif
 }
 
+// Linux's C++ library builds these on the futex, which compares and sleeps as one step.
+void WAITWHILE(const std::atomic<int32_t>& WORD, int32_t OLD) {
+  WORD.wait(OLD, std::memory_order_relaxed);
+}
+void WAKEONE(std::atomic<int32_t>& WORD) { WORD.notify_one(); }
+
 }  // namespace KASTREL::PLATFORM

@@ -428,4 +428,12 @@ void SLEEPUNTIL(std::chrono::steady_clock::time_point DEADLINE) {
   std::this_thread::sleep_until(DEADLINE);
 }
 
+void WAITWHILE(const std::atomic<int32_t>& WORD, int32_t OLD) {
+  static_assert(sizeof(std::atomic<int32_t>) == sizeof(int32_t));
+  // WaitOnAddress compares and sleeps as one step against WakeByAddress*: nothing is lost.
+  WaitOnAddress(const_cast<std::atomic<int32_t>*>(&WORD), &OLD, sizeof OLD, INFINITE);
+}
+
+void WAKEONE(std::atomic<int32_t>& WORD) { WakeByAddressSingle(&WORD); }
+
 }  // namespace KASTREL::PLATFORM

@@ -16,22 +16,28 @@ struct VOX_GFX_CONTEXT {
   float last_x, last_y;  // the last point a blit was placed at
   int32_t target_bpp;    // of the current target: row routines pick their variant by it
   int32_t target_pitch;
+  bool program_thread;   // whether this thread opened screen_id's screen
 };
 
 // The calling thread's context, reset (work page 0, whole-screen view, default colours)
-// whenever the open screen is not the one it last saw. Inline, with the thread's error number:
-// a small blit reads the one and sets the other, and a call for each is a good part of it.
-extern thread_local constinit VOX_GFX_CONTEXT vox_gfxContext;
-extern thread_local constinit int32_t vox_gfxError;
+// whenever the open screen is not the one it last saw, and its error number, in one
+// thread-local block: a small blit reads the one and sets the other, and where thread-local
+// storage is emulated (MinGW) each separate variable costs a call.
+struct VOX_GFX_THREAD {
+  VOX_GFX_CONTEXT context;
+  int32_t error;
+};
+extern thread_local constinit VOX_GFX_THREAD vox_gfxThread;
 void vox_hContextReset(VOX_GFX_CONTEXT* c, const VOX_GFX_SCREEN* s);
-[[gnu::always_inline]] inline VOX_GFX_CONTEXT* vox_hContext() {
-  VOX_GFX_CONTEXT* c = &vox_gfxContext;
+[[gnu::always_inline]] inline VOX_GFX_THREAD* vox_hThread() {
+  VOX_GFX_THREAD* t = &vox_gfxThread;
   const VOX_GFX_SCREEN* s = __vox_gfx;
-  if (s && c->screen_id != s->id) [[unlikely]] vox_hContextReset(c, s);
-  return c;
+  if (s && t->context.screen_id != s->id) [[unlikely]] vox_hContextReset(&t->context, s);
+  return t;
 }
+[[gnu::always_inline]] inline VOX_GFX_CONTEXT* vox_hContext() { return &vox_hThread()->context; }
 
-[[gnu::always_inline]] inline void vox_hSetError(int32_t error) { vox_gfxError = error; }
+[[gnu::always_inline]] inline void vox_hSetError(int32_t error) { vox_gfxThread.error = error; }
 
 // Calls that belong to the program thread (the one that opened the screen) check their caller
 // with this: true on that thread or without a screen. From any other thread it sets error 1 and

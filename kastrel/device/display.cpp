@@ -261,11 +261,11 @@ void release_lock(VOX_GFX_SCREEN* s) {
 
 }  // namespace
 
-thread_local constinit VOX_GFX_CONTEXT vox_gfxContext{};
-thread_local constinit int32_t vox_gfxError = 0;
+thread_local constinit VOX_GFX_THREAD vox_gfxThread{};
 
 void vox_hContextReset(VOX_GFX_CONTEXT* c, const VOX_GFX_SCREEN* s) {
   c->screen_id = s->id;
+  c->program_thread = s->program_thread == std::this_thread::get_id();
   c->work_page = 0;
   c->view_x = 0;
   c->view_y = 0;
@@ -282,7 +282,7 @@ bool vox_hProgramThread(const char* call) {
   vox_hSetError(1);
   return false;
 }
-int32_t vox_GetError() { return vox_gfxError; }
+int32_t vox_GetError() { return vox_gfxThread.error; }
 
 void vox_hAutoLockTake(VOX_GFX_SCREEN* s) {
   if (s->driver && s->driver->lock) s->driver->lock();

@@ -1,5 +1,7 @@
 #include "kastrel/engine/binarysemaphore.h"
 
+#include "kastrel/base/platform.h"
+
 namespace KASTREL::ENGINE {
 
 namespace {
@@ -16,7 +18,7 @@ void BINARYSEMAPHORE::ACQUIRE() noexcept {
                                      std::memory_order_relaxed)) {
       break;
     }
-    if (expected == 0) ICOUNT.wait(0, std::memory_order_relaxed);
+    if (expected == 0) PLATFORM::WAITWHILE(ICOUNT, 0);
   }
   IOWNER.store(&thread_token, std::memory_order_relaxed);
 }
@@ -34,7 +36,7 @@ bool BINARYSEMAPHORE::TRYACQUIRE() noexcept {
 void BINARYSEMAPHORE::RELEASE() noexcept {
   IOWNER.store(nullptr, std::memory_order_relaxed);
   ICOUNT.store(1, std::memory_order_release);
-  ICOUNT.notify_one();
+  PLATFORM::WAKEONE(ICOUNT);
 }
 
 bool BINARYSEMAPHORE::HELDBYCALLER() const noexcept {

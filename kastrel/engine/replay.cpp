@@ -75,6 +75,8 @@ double real_clock() {
   return std::chrono::duration<double>(clock::now().time_since_epoch()).count();
 }
 
+void remove_replay_folder();
+
 [[noreturn]] void stop(int32_t status, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 [[noreturn]] void stop(int32_t status, const char* format, ...) {
@@ -87,6 +89,8 @@ double real_clock() {
   SETLASTERROR("%s", message);
   std::fprintf(stderr, "kastrel: %s\n", message);
   std::fflush(stderr);
+  // _Exit skips the exit handlers (the game's own among them): the replay's folder goes first.
+  remove_replay_folder();
   std::_Exit(status);
 }
 
@@ -411,6 +415,7 @@ void saved(BOOLEAN result, const std::string& reason) {
 std::string replay_folder_root;
 
 void remove_replay_folder() {
+  if (replay_folder_root.empty()) return;
   std::error_code error;
   std::filesystem::remove_all(replay_folder_root, error);
 }

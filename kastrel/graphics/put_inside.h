@@ -55,10 +55,10 @@ inline uint32_t vox_hHeaderField(const uint8_t* header, int offset) {
   // The lock flags are the program thread's: another thread takes the general way, which
   // refuses it the screen.
   const VOX_GFX_SCREEN* screen = __vox_gfx;
-  if (!screen || screen->program_thread != std::this_thread::get_id() ||
-      (screen->flags & (SCREEN_LOCKED | SCREEN_AUTO_LOCKED)) == 0 || !target || !source) {
+  if (!screen || !target || !source) return false;
+  VOX_GFX_THREAD* self = vox_hThread();
+  if (!self->context.program_thread || (screen->flags & (SCREEN_LOCKED | SCREEN_AUTO_LOCKED)) == 0)
     return false;
-  }
   auto* t = static_cast<uint8_t*>(target);
   const auto* s = static_cast<const uint8_t*>(source);
   // A compact header may be all the block has: its first word decides.
@@ -114,18 +114,18 @@ inline uint32_t vox_hHeaderField(const uint8_t* header, int offset) {
   } else if ((dx | dy) < 0 || uint32_t(dx) + w > tw || uint32_t(dy) + h > th) {
     return false;
   }
-  VOX_GFX_CONTEXT* context = vox_hContext();
+  VOX_GFX_CONTEXT* context = &self->context;
   context->last_x = x;
   context->last_y = y;
   context->target_bpp = 4;
   context->target_pitch = static_cast<int32_t>(tp);
   if (w == 0) {
-    vox_hSetError(0);
+    self->error = 0;
     return true;
   }
   vox_hRowTable()[mode][2](from, t + 32 + size_t(dy) * tp + dx * 4, static_cast<int32_t>(w),
                            static_cast<int32_t>(h), static_cast<int32_t>(sp),
                            static_cast<int32_t>(tp), alpha, blender, param);
-  vox_hSetError(0);
+  self->error = 0;
   return true;
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "kastrel/base/error.h"
 #include "kastrel/base/platform.h"
@@ -27,8 +28,11 @@ SETTINGS set_of(char which) {
 
 int main(int argc, char** argv) {
   if (argc != 3 && argc != 4) return 2;
-  const std::string mode = argv[1], path = argv[argc - 1];
-  if (mode == "write") return set_of(argv[2][0]).SAVE(path) ? 0 : 1;
+  // As a game takes them: UTF-8 on every system, whatever Windows' code page.
+  const std::vector<std::string> args = PLATFORM::PROGRAMARGUMENTS(argc, argv);
+  if (args.size() != static_cast<size_t>(argc)) return 2;
+  const std::string mode = args[1], path = args[argc - 1];
+  if (mode == "write") return set_of(args[2][0]).SAVE(path) ? 0 : 1;
   if (mode == "loop") {
     SETTINGS sets[2] = {set_of('A'), set_of('B')};
     for (unsigned i = 0;; ++i)
