@@ -173,7 +173,7 @@ test-web: deps-web deps-demo
 	$(MAKE) --no-print-directory web
 	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKASTREL_BUILD_TESTS=OFF
 	cmake --build $(BUILD)/release -j $(JOBS) --target kastrel-demo breakout kastrel_x11_screenshot
-	tools/test-web-pages.py dist/web $(BUILD)/release
+	tools/test-web-pages.py dist/web $(BUILD)/release $(BUILD)/web/tools
 
 # The demonstration and Breakout as pages: dist/web/demo/ and dist/web/breakout/, each an
 # index.html with the game's .js, .wasm and packed data, to be served as plain files.

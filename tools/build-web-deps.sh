@@ -17,7 +17,7 @@ declare -A version
 debian_source_versions "${packages[@]}"
 # The folder's name changes with a version or with the recipe, so either rebuilds: raise the
 # recipe's number whenever the steps below change what they build.
-recipe=1
+recipe=2
 tag="$tag-r$recipe"
 cache=${KASTREL_WEB_DEPS_CACHE:-$HOME/.cache/kastrel/web-deps}
 prefix=$cache/$tag
@@ -77,12 +77,19 @@ mkdir -p "$prefix/lib/pkgconfig"
 printf 'prefix=%s\nName: libdeflate\nDescription: DEFLATE compression\nVersion: %s\nLibs: -L${prefix}/lib -ldeflate\nCflags: -I${prefix}/include\n' \
   "$prefix" "${version[libdeflate]%%-*}" >"$prefix/lib/pkgconfig/libdeflate.pc"
 
+# FreeType with the font drivers a game's TrueType and OpenType fonts need (and both renderers, the
+# hinters and glyph names): the bitmap, Type 1 and SDF modules only weigh down the page.
 src=$(fetch freetype)
+sed -i -E '/(t1|t1cid|pfr|t42|winfnt|pcf|bdf)_driver_class|sdf_renderer_class/d' \
+  "$src/include/freetype/config/ftmodule.h"
 build freetype "$src" -DFT_DISABLE_BZIP2=ON -DFT_DISABLE_PNG=ON -DFT_DISABLE_HARFBUZZ=ON \
   -DFT_DISABLE_BROTLI=ON -DFT_REQUIRE_ZLIB=ON
 
+# SDL without OpenGL: the engine presents through the canvas's 2D surface, and the GL renderer
+# and WebGL glue would only weigh down the page.
 src=$(fetch libsdl2)
-build sdl2 "$src" -DSDL_SHARED=OFF -DSDL_STATIC=ON -DSDL_TEST=OFF -DSDL_PTHREADS=OFF
+build sdl2 "$src" -DSDL_SHARED=OFF -DSDL_STATIC=ON -DSDL_TEST=OFF -DSDL_PTHREADS=OFF \
+  -DSDL_OPENGL=OFF -DSDL_OPENGLES=OFF
 
 src=$(fetch libsdl2-mixer)
 build mixer "$src" -DSDL2MIXER_VENDORED=OFF -DSDL2MIXER_SAMPLES=OFF -DSDL2MIXER_CMD=OFF \

@@ -11,7 +11,7 @@ declare -A groups=(
   # Cross-building for Windows from Debian's source packages, and running the result under Wine.
   [windows]="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 dpkg-dev fonts-dejavu-core xvfb xdotool"
   # Building for the Web with Emscripten from Debian's source packages, and testing in Chromium.
-  [web]="emscripten chromium dpkg-dev fonts-dejavu-core python3"
+  [web]="emscripten chromium dpkg-dev fonts-dejavu-core python3 fonttools vorbis-tools"
   [bench]="libbenchmark-dev libpixman-1-dev libpng-dev libspng-dev libstb-dev libsfml-dev liballegro5-dev libgl-dev xvfb python3-pygame valgrind"
 )
 

@@ -14,6 +14,10 @@
   var replay = query && query.get('replay');
   Module['kastrelReplaying'] = !!replay;
   Module['preRun'] = [].concat(Module['preRun'] || [], [function() {
+    // The engine yields to the page itself, once a frame: SDL's own yields (a sleep in every
+    // window update and delay) would only add waits, and keep SDL in Asyncify's rewrite.
+    ENV['SDL_EMSCRIPTEN_ASYNCIFY'] = '0';
+  }, function() {
     if (typeof indexedDB === 'undefined') return;  // no storage: saves last until the page closes
     FS.mkdir('/saves');
     FS.mount(IDBFS, {}, '/saves');

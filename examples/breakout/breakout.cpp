@@ -266,7 +266,12 @@ void ONINITIALIZE() {
                             {&WALLSOUND, "sounds/wall.wav"}, {&LOSESOUND, "sounds/lose.wav"}}) {
     if (!SOUND->LOADFROMFILE(PATHS::DATA() + FILE)) std::fprintf(stderr, "breakout: %s\n", LASTERROR());
   }
-  if (THEMUSIC.LOADFROMFILE(PATHS::DATA() + "sounds/music.wav")) THEMUSIC.PLAY(AUDIO::FOREVER, 1.0f);
+  // The Web page carries the music as OGG Vorbis, a tenth of the WAV's weight; elsewhere only
+  // the WAV is there.
+  if (THEMUSIC.LOADFROMFILE(PATHS::DATA() + "sounds/music.ogg") ||
+      THEMUSIC.LOADFROMFILE(PATHS::DATA() + "sounds/music.wav")) {
+    THEMUSIC.PLAY(AUDIO::FOREVER, 1.0f);
+  }
   AUDIO::MUSICVOLUME(0.4f);
 
   TITLESCREEN = ENGINE::NEWGAMESCREEN();
