@@ -13,7 +13,7 @@ PREFIX    ?= $(if $(filter 0,$(shell id -u)),/usr/local,$(HOME)/.local)
 # Extra configure arguments for the Release build, e.g. -DCMAKE_CXX_COMPILER_LAUNCHER=ccache.
 CMAKE_ARGS ?=
 
-.PHONY: web serve-web test-web deps-web windows test-windows bench-windows deps-windows install demo play play-platformer test bench fuzz pictures sounds deps-build deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
+.PHONY: web serve-web test-web bench-web deps-web windows test-windows bench-windows deps-windows install demo play play-platformer test bench fuzz pictures sounds deps-build deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
 
 deps-build:
 	@tools/install-deps.sh build
@@ -190,6 +190,21 @@ web: deps-web
 	  cp $(BUILD)/web-game/$$dir/web/index.html $(BUILD)/web-game/$$dir/$$target.js \
 	     $(BUILD)/web-game/$$dir/$$target.wasm $(BUILD)/web-game/$$dir/$$target.data $$out/ || exit 1; \
 	  echo "$$out/"; done
+
+# The bunnymark in headless Chromium (tools/bench-web.py): the engine's page, whose SSE2 loops run
+# on WebAssembly's SIMD, against the same program built for Linux on its SSE2 loops on this
+# machine, and against SDL's own renderer drawing the same sprites in the same browser.
+bench-web: deps-web deps-bench
+	deps=$$($(WEB_ENV) tools/build-web-deps.sh) && \
+	$(WEB_ENV) cmake -S . -B $(BUILD)/web-bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/emscripten-web.cmake -DKASTREL_WEB_DEPS="$$deps" \
+	  -DKASTREL_BUILD_TESTS=OFF -DKASTREL_BUILD_DEMO=OFF -DKASTREL_BUILD_BENCH=ON $(CMAKE_ARGS)
+	$(WEB_ENV) cmake --build $(BUILD)/web-bench -j $(JOBS) \
+	  --target kastrel_bunnymark_page kastrel_bunnymark_sdl_page
+	cmake -S . -B $(BUILD)/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
+	  -DKASTREL_BUILD_TESTS=OFF -DKASTREL_BUILD_DEMO=OFF -DKASTREL_BUILD_BENCH=ON
+	cmake --build $(BUILD)/bench -j $(JOBS) --target kastrel_bunnymark_page
+	tools/bench-web.py $(BUILD)/web-bench/bench $(BUILD)/bench/bench/kastrel_bunnymark_page
 
 # Serves dist/web on this machine only (PORT=8000 by default).
 PORT ?= 8000

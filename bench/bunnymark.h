@@ -1,42 +1,17 @@
 #pragma once
-// The bunnymark's shared parts: N 32 x 32 sprites with a soft alpha rim, each with its own place,
-// speed and spin, bouncing inside an 800 x 450 frame that is cleared every frame. Every
+// The native bunnymark's shared parts (the flock and the sprite: bunnymark_flock.h). Every
 // contender moves the same sprites the same way and draws them through its own API; the
 // measure is how many sprites fit in a 16.7 ms frame, found by interpolating between frames
 // of measured sprite counts.
 
-#include <cstdint>
 #include <functional>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "bench/bunnymark_flock.h"
 #include "bench/table.h"
 
 namespace bench::bunny {
-
-constexpr int kWidth = 800, kHeight = 450, kSize = 32;
-constexpr uint32_t kBackground = 0xFF405060;  // 0xAARRGGBB
-constexpr double kFrameSeconds = 0.0167;
-
-// A sprite's top-left corner, its speed in pixels a frame, and its angle and turn in degrees
-// (clockwise, around its centre).
-struct Sprite {
-  float x, y, vx, vy, angle, spin;
-};
-
-// The first n of a fixed, seeded flock of sprites: every flock holds the same ones.
-class Flock {
- public:
-  // Moves the first n sprites a frame on (making them first when there are fewer), bouncing off
-  // the frame's edges.
-  void Step(int n);
-  const Sprite& operator[](int i) const { return sprites_[size_t(i)]; }
-
- private:
-  std::vector<Sprite> sprites_;
-  std::mt19937 rng_{31};
-};
 
 // The sprite, drawn and written as a PNG by the engine, then read back by its decoder:
 // 32 x 32 pixels 0xAARRGGBB, alpha not premultiplied.

@@ -13,6 +13,8 @@ VOX_CPU_FEATURES ask() {
   f.avx2 = __builtin_cpu_supports("avx2");
   f.avx512f = __builtin_cpu_supports("avx512f");
   f.avx512bw = __builtin_cpu_supports("avx512bw");
+#elif defined(__wasm_simd128__)
+  f.simd128 = true;  // a module built with it does not load where it is missing
 #endif
   return f;
 }

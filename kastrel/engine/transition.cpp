@@ -16,6 +16,8 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
+#elif defined(__SSE2__)  // WebAssembly built with -msse2
+#include <emmintrin.h>
 #endif
 
 namespace KASTREL::ENGINE {

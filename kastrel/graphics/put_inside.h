@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <cstring>
 #include <thread>
-#if defined(__SSE__)
+// x86 only: WebAssembly builds this conversion slowly, and traps where it is out of range.
+#if defined(__SSE__) && (defined(__x86_64__) || defined(__i386__))
+#define KASTREL_CVTT_SS 1
 #include <xmmintrin.h>
 #endif
 
@@ -22,7 +24,7 @@ inline constexpr VOX_PUT_ROUTINE vox_gfxRoutineOfMode[PUT_MODES] = {
 
 // x as a whole number of pixels, when it is one (NaN and far-off positions are not).
 inline bool vox_hWholePixels(float x, int32_t* out) {
-#if defined(__SSE__)
+#if KASTREL_CVTT_SS
   const int32_t i = _mm_cvtt_ss2si(_mm_set_ss(x));  // out of range: INT32_MIN, never equal
 #else
   if (!(x > -2147483648.0f && x < 2147483648.0f)) return false;

@@ -12,7 +12,7 @@
 #include "kastrel/graphics/rows.h"
 #include "kastrel/graphics/rows_blend.h"
 
-#if defined(__x86_64__) || defined(__i386__)
+#if KASTREL_BLEND_X86
 #include <immintrin.h>
 #define KASTREL_SAMPLES_X86 1
 #endif
@@ -81,7 +81,7 @@ void tint_plain(uint8_t* row, int32_t n, uint32_t tint) {
     row[i] = uint8_t((row[i] * (((tint >> (8 * (i & 3))) & 255u) + 1)) >> 8);
 }
 
-#if KASTREL_SAMPLES_X86
+#if KASTREL_BLEND_SSE2
 
 using namespace vox_blend;
 
@@ -193,15 +193,23 @@ void nearest_alpha_sse2(FUSED_ARGS) {
     nearest_alpha_body(r.target, region, pitch, r.u, r.v, du, dv, r.n, 0, h,
                        [](__m128i sv, uint8_t* t) { store128(t, alpha4_sse2(sv, load128(t))); });
 }
+void nearest32_sse2(SAMPLE_ARGS) { nearest32_body(out, region, pitch, u, v, du, dv, n, w, h); }
+void bilinear_sse2(SAMPLE_ARGS) { bilinear_body(out, region, pitch, u, v, du, dv, n, w, h); }
+void tint_sse2(uint8_t* row, int32_t n, uint32_t tint) { tint_body(row, n, tint); }
+
+const VOX_SAMPLE_LOOPS kSse2 = {{nearest_plain<1>, nearest_plain<2>, nearest32_sse2},
+                                bilinear_sse2,
+                                tint_sse2,
+                                nearest_alpha_sse2,
+                                pick_plain};
+
+#if KASTREL_SAMPLES_X86
 KASTREL_AVX void nearest_alpha_avx(FUSED_ARGS) {
   for (const VOX_SAMPLE_RUN& r : std::span(runs, size_t(count)))
     nearest_alpha_body(r.target, region, pitch, r.u, r.v, du, dv, r.n, 0, h,
                        [](__m128i sv, uint8_t* t)
                            KASTREL_AVX { store128(t, alpha4_avx(sv, load128(t))); });
 }
-void nearest32_sse2(SAMPLE_ARGS) { nearest32_body(out, region, pitch, u, v, du, dv, n, w, h); }
-void bilinear_sse2(SAMPLE_ARGS) { bilinear_body(out, region, pitch, u, v, du, dv, n, w, h); }
-void tint_sse2(uint8_t* row, int32_t n, uint32_t tint) { tint_body(row, n, tint); }
 KASTREL_AVX void nearest32_avx(SAMPLE_ARGS) {
   nearest32_body(out, region, pitch, u, v, du, dv, n, w, h);
 }
@@ -455,16 +463,12 @@ const VOX_SAMPLE_LOOPS kAvx512 = {{nearest_plain<1>, nearest_plain<2>, nearest32
                                   nearest_alpha_avx512,
                                   pick_avx512};
 
-const VOX_SAMPLE_LOOPS kSse2 = {{nearest_plain<1>, nearest_plain<2>, nearest32_sse2},
-                                bilinear_sse2,
-                                tint_sse2,
-                                nearest_alpha_sse2,
-                                pick_plain};
 const VOX_SAMPLE_LOOPS kAvx = {{nearest_plain<1>, nearest_plain<2>, nearest32_avx},
                                bilinear_avx,
                                tint_avx,
                                nearest_alpha_avx,
                                pick_plain};
+#endif  // KASTREL_SAMPLES_X86
 
 #endif
 
@@ -516,6 +520,8 @@ const VOX_SAMPLE_LOOPS& vox_hSampleLoops() {
     default:
       return kAvx512;
   }
+#elif KASTREL_BLEND_SSE2
+  return vox_hRowPath() == VOX_ROWS_SSE2 ? kSse2 : vox_gfxSamplesPlain;
 #else
   return vox_gfxSamplesPlain;
 #endif

@@ -15,7 +15,7 @@
 #include "kastrel/graphics/rows.h"
 #include "kastrel/graphics/rows_blend.h"
 
-#if defined(__x86_64__) || defined(__i386__)
+#if KASTREL_BLEND_X86
 #include <immintrin.h>
 #define KASTREL_ROWS_X86 1
 #endif
@@ -29,7 +29,7 @@ using namespace vox_blend;
       VOX_BLENDER blender, void *param
 #define ROW_PASS s, t, w, h, sp, tp, alpha, blender, param
 
-// The helpers serve the x86 loops only; other processors (WebAssembly) build without them.
+// The helpers serve the vector loops only; processors without them build without them.
 // True when the bytes the blit reads and the bytes it writes share memory.
 [[maybe_unused]] bool overlaps(const uint8_t* s, const uint8_t* t, int32_t w, int32_t h, int32_t sp, int32_t tp,
               int bpp) {
@@ -78,7 +78,7 @@ inline uint8_t byte_op(uint8_t sv, uint8_t d) {
   return uint8_t(sv ^ d);
 }
 
-#if KASTREL_ROWS_X86
+#if KASTREL_BLEND_SSE2
 
 // ---- SSE2: four pixels at a time ------------------------------------------------------------
 
@@ -171,6 +171,7 @@ KASTREL_INLINE void trans32_rows128(ROW_ARGS) {
 void add32_sse2(ROW_ARGS) { add32_rows128(ROW_PASS); }
 void trans32_sse2(ROW_ARGS) { trans32_rows128(ROW_PASS); }
 
+#if KASTREL_ROWS_X86
 KASTREL_AVX void alpha32_avx(ROW_ARGS) {
   if (overlaps(s, t, w, h, sp, tp, 4)) return vox_gfxRowsScalar[PUT_ALPHA][2](ROW_PASS);
   const size_t whole = size_t(w / 4) * 16;
@@ -185,6 +186,7 @@ KASTREL_AVX void alpha32_avx(ROW_ARGS) {
 }
 KASTREL_AVX void add32_avx(ROW_ARGS) { add32_rows128(ROW_PASS); }
 KASTREL_AVX void trans32_avx(ROW_ARGS) { trans32_rows128(ROW_PASS); }
+#endif
 
 // TRANS below 32 bits: the mask colour (0xF81F, or 0 at 8 bits) is skipped, the rest copied.
 template <int BPP>
@@ -241,6 +243,7 @@ void bytewise_sse2(ROW_ARGS) {
   }
 }
 
+#if KASTREL_ROWS_X86
 // ---- AVX2: eight pixels at a time -----------------------------------------------------------
 
 // The last one to seven pixels of a blended row.
@@ -449,6 +452,7 @@ KASTREL_AVX512 void trans32_avx512(ROW_ARGS) {
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
+#endif  // KASTREL_ROWS_X86
 
 // ADD below 32 bits and CUSTOM keep the plain loops: they gain too little to pay.
 template <int MODE, int INDEX>
@@ -486,6 +490,8 @@ const VOX_PUT_ROUTINE kSse2[PUT_MODES][3] = TABLE(sse2);
 #undef ADD32
 #undef TRANS32
 
+#if KASTREL_ROWS_X86
+
 // The SSE2 loops, with the 32-bit blend, add and colour-keyed copy in the AVX encoding.
 #define ALPHA32 alpha32_avx
 #define ADD32 add32_avx
@@ -511,6 +517,7 @@ const VOX_PUT_ROUTINE kAvx512[PUT_MODES][3] = TABLE(avx2);
 #undef ALPHA32
 #undef ADD32
 #undef TRANS32
+#endif
 // clang-format on
 
 #undef TABLE
@@ -518,10 +525,12 @@ const VOX_PUT_ROUTINE kAvx512[PUT_MODES][3] = TABLE(avx2);
 
 int32_t best_path() {
   const VOX_CPU_FEATURES& cpu = vox_hCpuFeatures();
+#if KASTREL_ROWS_X86
   if (cpu.avx512f && cpu.avx512bw) return VOX_ROWS_AVX512;
   if (cpu.avx2) return VOX_ROWS_AVX2;
   if (cpu.avx) return VOX_ROWS_AVX;
-  if (cpu.sse2) return VOX_ROWS_SSE2;
+#endif
+  if (cpu.sse2 || cpu.simd128) return VOX_ROWS_SSE2;
   return VOX_ROWS_PLAIN;
 }
 
@@ -546,11 +555,12 @@ VOX_ROW_TABLE table_of(int32_t path) {
       return kAvx2;
     case VOX_ROWS_AVX:
       return kAvx;
-    case VOX_ROWS_SSE2:
-      return kSse2;
     default:
       break;
   }
+#endif
+#if KASTREL_BLEND_SSE2
+  if (path == VOX_ROWS_SSE2) return kSse2;
 #endif
   (void)path;
   return vox_gfxRowsScalar;

@@ -10,7 +10,8 @@
 #include "kastrel/base/error.h"
 #include "kastrel/boolean.h"
 
-#if defined(__SSE2__)
+// x86 only: WebAssembly has no SSSE3 byte shuffle of its own.
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
 #include <emmintrin.h>
 #include <tmmintrin.h>
 #define PNG_X86 1

@@ -10,6 +10,8 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
+#elif defined(__SSE2__)  // WebAssembly built with -msse2
+#include <emmintrin.h>
 #endif
 
 namespace {
