@@ -195,12 +195,13 @@ web: deps-web
 # on WebAssembly's SIMD, against the same program built for Linux on its SSE2 loops on this
 # machine, and against SDL's own renderer drawing the same sprites in the same browser.
 bench-web: deps-web deps-bench
-	deps=$$($(WEB_ENV) tools/build-web-deps.sh) && \
+	deps=$$($(WEB_ENV) tools/build-web-deps.sh) && gl=$$($(WEB_ENV) tools/build-web-deps.sh sdl-gl) && \
 	$(WEB_ENV) cmake -S . -B $(BUILD)/web-bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/emscripten-web.cmake -DKASTREL_WEB_DEPS="$$deps" \
+	  -DKASTREL_WEB_SDL_GL="$$gl" \
 	  -DKASTREL_BUILD_TESTS=OFF -DKASTREL_BUILD_DEMO=OFF -DKASTREL_BUILD_BENCH=ON $(CMAKE_ARGS)
 	$(WEB_ENV) cmake --build $(BUILD)/web-bench -j $(JOBS) \
-	  --target kastrel_bunnymark_page kastrel_bunnymark_sdl_page
+	  --target kastrel_bunnymark_page kastrel_bunnymark_sdl_page kastrel_bunnymark_sdl_gl_page
 	cmake -S . -B $(BUILD)/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
 	  -DKASTREL_BUILD_TESTS=OFF -DKASTREL_BUILD_DEMO=OFF -DKASTREL_BUILD_BENCH=ON
 	cmake --build $(BUILD)/bench -j $(JOBS) --target kastrel_bunnymark_page

@@ -26,8 +26,8 @@ def results_of(lines):
     return found
 
 
-def page(base, program):
-    browser = web_pages.Browser()  # a fresh profile and browser for each page
+def page(base, program, gpu=("--disable-gpu",)):
+    browser = web_pages.Browser(gpu)  # a fresh profile and browser for each page
     try:
         version = browser.call("Browser.getVersion")["product"]
         browser.page("Page.enable")
@@ -62,6 +62,11 @@ def main():
         version, ours = page(base, "kastrel_bunnymark_page")
         rows += ours
         rows += page(base, "kastrel_bunnymark_sdl_page")[1]
+        # SDL's OpenGL ES renderer on WebGL, where the build has it: with no GPU here, WebGL is
+        # Chromium's software GL.
+        if os.path.exists(os.path.join(web_dir, "kastrel_bunnymark_sdl_gl_page.js")):
+            rows += page(base, "kastrel_bunnymark_sdl_gl_page",
+                         ("--use-angle=swiftshader", "--enable-unsafe-swiftshader"))[1]
         out = subprocess.run([native, "SSE2"], capture_output=True, text=True, timeout=SECONDS)
         linux = results_of(out.stdout.splitlines())
         for r in linux:

@@ -20,7 +20,11 @@ debian_source_versions "${packages[@]}"
 recipe=2
 tag="$tag-r$recipe"
 cache=${KASTREL_WEB_DEPS_CACHE:-$HOME/.cache/kastrel/web-deps}
-prefix=$cache/$tag
+# `tools/build-web-deps.sh sdl-gl`: SDL alone with its OpenGL ES renderer (WebGL), for the
+# benchmark's rival page only; the games' SDL leaves GL out.
+variant=${1:-}
+[[ -z $variant || $variant == sdl-gl ]] || { echo "web-deps: unknown variant '$variant'" >&2; exit 2; }
+prefix=$cache/$tag${variant:+-$variant}
 if [[ -f $prefix/.complete ]]; then
   echo "$prefix"
   exit 0
@@ -28,7 +32,7 @@ fi
 
 debian_source_lists web-deps || exit 1
 
-work=$cache/work-$tag
+work=$cache/work-$tag${variant:+-$variant}
 rm -rf "$work" "$prefix"
 mkdir -p "$work" "$prefix"
 log=$work/build.log
@@ -51,6 +55,16 @@ build() { # name source-folder cmake-arguments...
   cmake --install "$work/build-$1" >>"$log" 2>&1
 }
 trap 'echo "web-deps: failed; the end of $log:" >&2; tail -20 "$log" >&2' ERR
+
+if [[ $variant == sdl-gl ]]; then
+  src=$(fetch libsdl2)
+  build sdl2 "$src" -DSDL_SHARED=OFF -DSDL_STATIC=ON -DSDL_TEST=OFF -DSDL_PTHREADS=OFF
+  trap - ERR
+  rm -rf "$work"
+  touch "$prefix/.complete"
+  echo "$prefix"
+  exit 0
+fi
 
 # zlib: its C files, built here (its CMake file asks for a Windows resource file Debian's source
 # leaves out).

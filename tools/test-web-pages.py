@@ -66,11 +66,12 @@ FIRST_IMAGE = """(function() {
 
 
 class Browser:
-    def __init__(self):
+    # gpu: the flags for drawing; WebGL on a machine without a GPU needs Chromium's software GL.
+    def __init__(self, gpu=("--disable-gpu",)):
         self.profile = tempfile.mkdtemp(prefix="kastrel-chromium-")
         to_r, to_w = os.pipe()
         from_r, from_w = os.pipe()
-        flags = ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+        flags = ["--headless=new", "--no-sandbox", *gpu, "--disable-quic", "--no-first-run",
                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
                  "--autoplay-policy=document-user-activation-required", "--remote-debugging-pipe",
                  "--user-data-dir=" + self.profile, "--window-size=1024,768", "about:blank"]
