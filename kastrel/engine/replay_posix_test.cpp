@@ -7,8 +7,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 
 #include "kastrel/base/error.h"
+#include "kastrel/base/paths.h"
 #include "kastrel/base/platform.h"
 #include "kastrel/base/testing/temp_dir.h"
 #include "kastrel/engine/replay.h"
@@ -66,6 +68,29 @@ TEST(Record, ASignalClosesTheGameASecondEndsItAtOnce) {
 
 // A disk that fills up: the game stops with status 6, the file is cut back to its last whole
 // block and replays to there, its frames the recorded ones (the replay checks their hashes).
+// A replay stopped by a difference ends through _Exit, past the exit handlers: the folder it
+// made for the game's files goes all the same.
+TEST(Replay, ADivergedReplayLeavesNoFolderBehind) {
+  const std::string path = ::testing::TempDir() + "diverged.kst", tmp = ::testing::TempDir() + "replay-tmp";
+  const auto play = [](uint32_t color) {
+    test_game::on_frame = [color](const test_game::Frame& f) {
+      if (f.pass == 1) PATHS::SAVES("kastrel-tests", "diverged");
+      test_game::fill({0, 0, 63, 47}, color);
+      if (f.pass == 5) SHUTDOWN(FALSE);
+    };
+    test_game::run();
+    std::exit(0);
+  };
+  EXPECT_EXIT((RECORDSESSION(path), play(0xFF000000u)), ::testing::ExitedWithCode(0), "");
+  std::filesystem::remove_all(tmp);
+  std::filesystem::create_directories(tmp);
+  PLATFORM::SETENVIRONMENT("TMPDIR", tmp.c_str());
+  EXPECT_EXIT((REPLAYSESSION(path, false, true), play(0xFF123456u)),
+              ::testing::ExitedWithCode(EXITDIVERGED), "differ");
+  EXPECT_TRUE(std::filesystem::is_empty(tmp));
+  PLATFORM::SETENVIRONMENT("TMPDIR", nullptr);
+}
+
 TEST(Record, AFullDiskKeepsEveryWholeBlock) {
   char dir[] = "/tmp/kastrel-full-XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
