@@ -77,7 +77,10 @@ def main():
         return 1
     finally:
         server.shutdown()
-    sprites = {r["contender"]: r["sprites"] for r in rows}
+    # Where a contender has several rows (SDL's renderers), its best is the one to beat.
+    sprites = {}
+    for r in rows:
+        sprites[r["contender"]] = max(sprites.get(r["contender"], 0), r["sprites"])
     print(f"\nbunnymark, 32x32 sprites with ALPHA over an 800x450 frame, one thread; {version}")
     print(f"{'contender':32} {'sprites / 16.7 ms':>18} {'ns a sprite':>12}  detail")
     for r in rows:
