@@ -407,4 +407,7 @@ void WAITWHILE(const std::atomic<int32_t>& WORD, int32_t OLD) {
 }
 void WAKEONE(std::atomic<int32_t>& WORD) { WORD.notify_one(); }
 
+uint32_t THREADSLOTNEW() { return THREADSLOTCOUNT; }  // thread_local is cheap here
+void THREADSLOTSET(uint32_t, void*) {}
+
 }  // namespace KASTREL::PLATFORM

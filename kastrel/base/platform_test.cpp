@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <thread>
 
 using namespace KASTREL;
 namespace fs = std::filesystem;
@@ -58,6 +59,29 @@ TEST(Platform, EnvironmentIsUtf8) {
   EXPECT_EQ(value, path);
   PLATFORM::SETENVIRONMENT("KASTREL_TEST_PATH", nullptr);
   EXPECT_FALSE(PLATFORM::GETENVIRONMENT("KASTREL_TEST_PATH", &value));
+}
+
+// Each thread reads back its own pointer from a slot, and null where it set none.
+TEST(Platform, ThreadSlotsHoldEachThreadsOwnPointer) {
+  const uint32_t slot = PLATFORM::THREADSLOTNEW();
+  if (!PLATFORM::THREADSLOTS) {
+    EXPECT_EQ(slot, PLATFORM::THREADSLOTCOUNT);
+    return;
+  }
+  ASSERT_LT(slot, PLATFORM::THREADSLOTCOUNT);
+  EXPECT_EQ(PLATFORM::THREADSLOTGET(slot), nullptr);
+  int mine = 0, theirs = 0;
+  PLATFORM::THREADSLOTSET(slot, &mine);
+  void* before = &mine;
+  void* after = nullptr;
+  std::thread([&] {
+    before = PLATFORM::THREADSLOTGET(slot);
+    PLATFORM::THREADSLOTSET(slot, &theirs);
+    after = PLATFORM::THREADSLOTGET(slot);
+  }).join();
+  EXPECT_EQ(before, nullptr);
+  EXPECT_EQ(after, &theirs);
+  EXPECT_EQ(PLATFORM::THREADSLOTGET(slot), &mine);
 }
 
 }  // namespace

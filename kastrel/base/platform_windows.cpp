@@ -436,4 +436,18 @@ void WAITWHILE(const std::atomic<int32_t>& WORD, int32_t OLD) {
 
 void WAKEONE(std::atomic<int32_t>& WORD) { WakeByAddressSingle(&WORD); }
 
+uint32_t THREADSLOTNEW() {
+  const DWORD slot = TlsAlloc();
+  if (slot == TLS_OUT_OF_INDEXES) return THREADSLOTCOUNT;
+  if (slot >= THREADSLOTCOUNT) {  // beyond the block's own slots: no faster than thread_local
+    TlsFree(slot);
+    return THREADSLOTCOUNT;
+  }
+  return uint32_t(slot);
+}
+
+void THREADSLOTSET(uint32_t SLOT, void* VALUE) {
+  if (SLOT < THREADSLOTCOUNT) TlsSetValue(SLOT, VALUE);
+}
+
 }  // namespace KASTREL::PLATFORM

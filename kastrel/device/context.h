@@ -1,7 +1,9 @@
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
+#include "kastrel/base/platform.h"
 #include "kastrel/device/screen.h"
 
 // Inside the display layer: the per-thread drawing context, the error number and the lock
@@ -28,16 +30,33 @@ struct VOX_GFX_THREAD {
   int32_t error;
 };
 extern thread_local constinit VOX_GFX_THREAD vox_gfxThread;
+// Where thread_local is a call, each thread's block is also found through a thread slot, whose
+// number this holds once taken (THREADSLOTCOUNT before).
+extern std::atomic<uint32_t> vox_gfxThreadSlot;
+VOX_GFX_THREAD* vox_hThreadBlockFirst();  // sets the slot for this thread
+[[gnu::always_inline]] inline VOX_GFX_THREAD* vox_hThreadBlock() {
+  if constexpr (!KASTREL::PLATFORM::THREADSLOTS) {
+    return &vox_gfxThread;
+  } else {
+    const uint32_t slot = vox_gfxThreadSlot.load(std::memory_order_relaxed);
+    if (slot < KASTREL::PLATFORM::THREADSLOTCOUNT)
+      if (void* mine = KASTREL::PLATFORM::THREADSLOTGET(slot)) [[likely]]
+        return static_cast<VOX_GFX_THREAD*>(mine);
+    return vox_hThreadBlockFirst();
+  }
+}
 void vox_hContextReset(VOX_GFX_CONTEXT* c, const VOX_GFX_SCREEN* s);
 [[gnu::always_inline]] inline VOX_GFX_THREAD* vox_hThread() {
-  VOX_GFX_THREAD* t = &vox_gfxThread;
+  VOX_GFX_THREAD* t = vox_hThreadBlock();
   const VOX_GFX_SCREEN* s = __vox_gfx;
   if (s && t->context.screen_id != s->id) [[unlikely]] vox_hContextReset(&t->context, s);
   return t;
 }
 [[gnu::always_inline]] inline VOX_GFX_CONTEXT* vox_hContext() { return &vox_hThread()->context; }
 
-[[gnu::always_inline]] inline void vox_hSetError(int32_t error) { vox_gfxThread.error = error; }
+[[gnu::always_inline]] inline void vox_hSetError(int32_t error) {
+  vox_hThreadBlock()->error = error;
+}
 
 // Calls that belong to the program thread (the one that opened the screen) check their caller
 // with this: true on that thread or without a screen. From any other thread it sets error 1 and

@@ -262,6 +262,20 @@ void release_lock(VOX_GFX_SCREEN* s) {
 }  // namespace
 
 thread_local constinit VOX_GFX_THREAD vox_gfxThread{};
+std::atomic<uint32_t> vox_gfxThreadSlot{KASTREL::PLATFORM::THREADSLOTCOUNT};
+
+VOX_GFX_THREAD* vox_hThreadBlockFirst() {
+  VOX_GFX_THREAD* mine = &vox_gfxThread;
+  if constexpr (KASTREL::PLATFORM::THREADSLOTS) {
+    static const uint32_t slot = [] {
+      const uint32_t taken = KASTREL::PLATFORM::THREADSLOTNEW();
+      vox_gfxThreadSlot.store(taken, std::memory_order_relaxed);
+      return taken;
+    }();
+    KASTREL::PLATFORM::THREADSLOTSET(slot, mine);
+  }
+  return mine;
+}
 
 void vox_hContextReset(VOX_GFX_CONTEXT* c, const VOX_GFX_SCREEN* s) {
   c->screen_id = s->id;
@@ -282,7 +296,7 @@ bool vox_hProgramThread(const char* call) {
   vox_hSetError(1);
   return false;
 }
-int32_t vox_GetError() { return vox_gfxThread.error; }
+int32_t vox_GetError() { return vox_hThreadBlock()->error; }
 
 void vox_hAutoLockTake(VOX_GFX_SCREEN* s) {
   if (s->driver && s->driver->lock) s->driver->lock();
