@@ -152,9 +152,10 @@ void WAKEONE(std::atomic<int32_t>& WORD);
 // Per-thread pointers read inline from the system's own block for the thread, for the few values
 // every small blit reads: MinGW emulates thread_local through a library call (about 14 ns under
 // Wine, against 2 ns on Linux). Where thread_local is cheap THREADSLOTS is false and callers keep
-// it. THREADSLOTNEW gives a free slot's number, or THREADSLOTCOUNT when none is to be had (or the
-// system has none); THREADSLOTGET(slot), for a slot below THREADSLOTCOUNT, is what this thread
-// last set there, null before that.
+// it. THREADSLOTNEW(ENDED) gives a free slot's number, or THREADSLOTCOUNT when none is to be had
+// (or the system has none); THREADSLOTGET(slot), for a slot below THREADSLOTCOUNT, is what this
+// thread last set there, null before that. When a thread that set a value ends, the slot is
+// cleared and ENDED (unless null) gets the value, on that thread, to free what it points to.
 inline constexpr uint32_t THREADSLOTCOUNT = 64;
 #if defined(_WIN32) && defined(__x86_64__) && defined(__GNUC__)
 inline constexpr bool THREADSLOTS = true;
@@ -168,8 +169,8 @@ inline void* THREADSLOTGET(uint32_t SLOT) {
 inline constexpr bool THREADSLOTS = false;
 inline void* THREADSLOTGET(uint32_t) { return nullptr; }
 #endif
-uint32_t THREADSLOTNEW();
-void THREADSLOTSET(uint32_t SLOT, void* VALUE);
+uint32_t THREADSLOTNEW(void (*ENDED)(void* VALUE));
+bool THREADSLOTSET(uint32_t SLOT, void* VALUE);  // false: not set (no slot, no memory)
 
 // The last system error in words (errno or GetLastError()).
 std::string LASTSYSTEMERROR();

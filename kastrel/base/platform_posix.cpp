@@ -407,7 +407,7 @@ void WAITWHILE(const std::atomic<int32_t>& WORD, int32_t OLD) {
 }
 void WAKEONE(std::atomic<int32_t>& WORD) { WORD.notify_one(); }
 
-uint32_t THREADSLOTNEW() { return THREADSLOTCOUNT; }  // thread_local is cheap here
-void THREADSLOTSET(uint32_t, void*) {}
+uint32_t THREADSLOTNEW(void (*)(void*)) { return THREADSLOTCOUNT; }  // thread_local is cheap here
+bool THREADSLOTSET(uint32_t, void*) { return false; }
 
 }  // namespace KASTREL::PLATFORM

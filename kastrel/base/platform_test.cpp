@@ -61,9 +61,12 @@ TEST(Platform, EnvironmentIsUtf8) {
   EXPECT_FALSE(PLATFORM::GETENVIRONMENT("KASTREL_TEST_PATH", &value));
 }
 
-// Each thread reads back its own pointer from a slot, and null where it set none.
+// Each thread reads back its own pointer from a slot, and null where it set none; a thread's end
+// hands its value to the slot's callback.
+void* ended_value = nullptr;
+
 TEST(Platform, ThreadSlotsHoldEachThreadsOwnPointer) {
-  const uint32_t slot = PLATFORM::THREADSLOTNEW();
+  const uint32_t slot = PLATFORM::THREADSLOTNEW([](void* value) { ended_value = value; });
   if (!PLATFORM::THREADSLOTS) {
     EXPECT_EQ(slot, PLATFORM::THREADSLOTCOUNT);
     return;
@@ -71,7 +74,7 @@ TEST(Platform, ThreadSlotsHoldEachThreadsOwnPointer) {
   ASSERT_LT(slot, PLATFORM::THREADSLOTCOUNT);
   EXPECT_EQ(PLATFORM::THREADSLOTGET(slot), nullptr);
   int mine = 0, theirs = 0;
-  PLATFORM::THREADSLOTSET(slot, &mine);
+  EXPECT_TRUE(PLATFORM::THREADSLOTSET(slot, &mine));
   void* before = &mine;
   void* after = nullptr;
   std::thread([&] {
@@ -81,6 +84,7 @@ TEST(Platform, ThreadSlotsHoldEachThreadsOwnPointer) {
   }).join();
   EXPECT_EQ(before, nullptr);
   EXPECT_EQ(after, &theirs);
+  EXPECT_EQ(ended_value, &theirs);
   EXPECT_EQ(PLATFORM::THREADSLOTGET(slot), &mine);
 }
 

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <new>
 #include <thread>
 
 #include "kastrel/base/platform.h"
@@ -436,18 +437,54 @@ void WAITWHILE(const std::atomic<int32_t>& WORD, int32_t OLD) {
 
 void WAKEONE(std::atomic<int32_t>& WORD) { WakeByAddressSingle(&WORD); }
 
-uint32_t THREADSLOTNEW() {
+namespace {
+
+// A thread's end is seen through fiber-local storage, whose callback runs on the ending thread:
+// each thread that sets a slot also holds a record of it there.
+struct SLOTEND {
+  uint32_t slot;
+  void* value;
+};
+void (*slot_ended[THREADSLOTCOUNT])(void*) = {};
+DWORD slot_fls[THREADSLOTCOUNT] = {};
+
+void WINAPI thread_ended(void* record) {
+  auto* end = static_cast<SLOTEND*>(record);
+  if (end == nullptr) return;
+  TlsSetValue(end->slot, nullptr);
+  if (slot_ended[end->slot] != nullptr && end->value != nullptr) slot_ended[end->slot](end->value);
+  delete end;
+}
+
+}  // namespace
+
+uint32_t THREADSLOTNEW(void (*ENDED)(void* VALUE)) {
   const DWORD slot = TlsAlloc();
   if (slot == TLS_OUT_OF_INDEXES) return THREADSLOTCOUNT;
-  if (slot >= THREADSLOTCOUNT) {  // beyond the block's own slots: no faster than thread_local
+  const DWORD fls = FlsAlloc(thread_ended);
+  if (slot >= THREADSLOTCOUNT || fls == FLS_OUT_OF_INDEXES) {
+    // Beyond the block's own slots a read is no faster than thread_local.
     TlsFree(slot);
+    if (fls != FLS_OUT_OF_INDEXES) FlsFree(fls);
     return THREADSLOTCOUNT;
   }
+  slot_ended[slot] = ENDED;
+  slot_fls[slot] = fls;
   return uint32_t(slot);
 }
 
-void THREADSLOTSET(uint32_t SLOT, void* VALUE) {
-  if (SLOT < THREADSLOTCOUNT) TlsSetValue(SLOT, VALUE);
+bool THREADSLOTSET(uint32_t SLOT, void* VALUE) {
+  if (SLOT >= THREADSLOTCOUNT) return false;
+  auto* end = static_cast<SLOTEND*>(FlsGetValue(slot_fls[SLOT]));
+  if (end == nullptr) {
+    end = new (std::nothrow) SLOTEND{SLOT, VALUE};
+    if (end == nullptr || !FlsSetValue(slot_fls[SLOT], end)) {
+      delete end;
+      return false;
+    }
+  }
+  end->value = VALUE;
+  return TlsSetValue(SLOT, VALUE) != 0;
 }
 
 }  // namespace KASTREL::PLATFORM

@@ -30,10 +30,11 @@ struct VOX_GFX_THREAD {
   int32_t error;
 };
 extern thread_local constinit VOX_GFX_THREAD vox_gfxThread;
-// Where thread_local is a call, each thread's block is also found through a thread slot, whose
-// number this holds once taken (THREADSLOTCOUNT before).
+// Where thread_local is a call, each thread's block is its own allocation found through a thread
+// slot, whose number this holds once taken (THREADSLOTCOUNT before); vox_gfxThread is then the
+// fallback where no slot or memory is to be had.
 extern std::atomic<uint32_t> vox_gfxThreadSlot;
-VOX_GFX_THREAD* vox_hThreadBlockFirst();  // sets the slot for this thread
+VOX_GFX_THREAD* vox_hThreadBlockFirst();  // the calling thread's block, on its first call
 [[gnu::always_inline]] inline VOX_GFX_THREAD* vox_hThreadBlock() {
   if constexpr (!KASTREL::PLATFORM::THREADSLOTS) {
     return &vox_gfxThread;

@@ -265,16 +265,24 @@ thread_local constinit VOX_GFX_THREAD vox_gfxThread{};
 std::atomic<uint32_t> vox_gfxThreadSlot{KASTREL::PLATFORM::THREADSLOTCOUNT};
 
 VOX_GFX_THREAD* vox_hThreadBlockFirst() {
-  VOX_GFX_THREAD* mine = &vox_gfxThread;
   if constexpr (KASTREL::PLATFORM::THREADSLOTS) {
+    // Each thread's block is its own allocation, freed as the thread ends: emulated thread-local
+    // storage may be freed before other code that runs at a thread's end is done with it.
     static const uint32_t slot = [] {
-      const uint32_t taken = KASTREL::PLATFORM::THREADSLOTNEW();
+      const uint32_t taken = KASTREL::PLATFORM::THREADSLOTNEW(
+          [](void* block) { delete static_cast<VOX_GFX_THREAD*>(block); });
       vox_gfxThreadSlot.store(taken, std::memory_order_relaxed);
       return taken;
     }();
-    KASTREL::PLATFORM::THREADSLOTSET(slot, mine);
+    if (slot < KASTREL::PLATFORM::THREADSLOTCOUNT) {
+      auto* mine = new (std::nothrow) VOX_GFX_THREAD{};
+      if (mine != nullptr) {
+        if (KASTREL::PLATFORM::THREADSLOTSET(slot, mine)) return mine;
+        delete mine;
+      }
+    }
   }
-  return mine;
+  return &vox_gfxThread;
 }
 
 void vox_hContextReset(VOX_GFX_CONTEXT* c, const VOX_GFX_SCREEN* s) {
