@@ -69,8 +69,9 @@ endfunction()
 # with its licence. The page carries the characters most games write, cut from the full font with
 # fontTools: Latin (Basic, Latin-1, Extended-A and -B, the spacing and combining diacritics),
 # Greek, Cyrillic, punctuation, super- and subscripts, currency, letter-like signs, number forms,
-# arrows, mathematical operators, box drawing, blocks and geometric shapes. Their glyphs, hinting and kerning are the full font's; the layout tables only
-# HarfBuzz reads are left out (the page's SDL_ttf is built without it), and the names are English.
+# arrows, mathematical operators, box drawing, blocks and geometric shapes. Their glyphs, hinting
+# and kerning are the full font's; the layout tables only HarfBuzz reads are left out (the page's
+# SDL_ttf is built without it), and the names are English.
 set(KASTREL_WEB_FONT_RANGES "U+0000-024F,U+02B0-036F,U+0370-052F,U+2000-20CF,U+2100-22FF,U+2500-25FF,U+FFFD"
   CACHE STRING "The characters the page's default font keeps (empty keeps the whole font)")
 function(kastrel_web_font target made_var)

@@ -66,12 +66,11 @@ TEST(Record, ASignalClosesTheGameASecondEndsItAtOnce) {
   }
 }
 
-// A disk that fills up: the game stops with status 6, the file is cut back to its last whole
-// block and replays to there, its frames the recorded ones (the replay checks their hashes).
 // A replay stopped by a difference ends through _Exit, past the exit handlers: the folder it
 // made for the game's files goes all the same.
 TEST(Replay, ADivergedReplayLeavesNoFolderBehind) {
-  const std::string path = ::testing::TempDir() + "diverged.kst", tmp = ::testing::TempDir() + "replay-tmp";
+  const std::string path = ::testing::TempDir() + "diverged.kst",
+                    tmp = ::testing::TempDir() + "replay-tmp";
   const auto play = [](uint32_t color) {
     test_game::on_frame = [color](const test_game::Frame& f) {
       if (f.pass == 1) PATHS::SAVES("kastrel-tests", "diverged");
@@ -91,6 +90,8 @@ TEST(Replay, ADivergedReplayLeavesNoFolderBehind) {
   PLATFORM::SETENVIRONMENT("TMPDIR", nullptr);
 }
 
+// A disk that fills up: the game stops with status 6, the file is cut back to its last whole
+// block and replays to there, its frames the recorded ones (the replay checks their hashes).
 TEST(Record, AFullDiskKeepsEveryWholeBlock) {
   char dir[] = "/tmp/kastrel-full-XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
