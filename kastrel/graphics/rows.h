@@ -69,12 +69,41 @@ struct VOX_PICK_RUN {
   int32_t n;
 };
 using VOX_PICK_ROUTINE = void (*)(const VOX_PICK_RUN* runs, int32_t count, int32_t w);
+//
+// turned_alpha does nearest_alpha's work for a turned map's rows, finding each row's run itself:
+// the columns k (counted from the map's anchor) within first..last where both coordinates fall
+// inside the region. An edge is one coordinate as the transform keeps it: with
+// q * a - r = ceil(-base / a) (0 <= r < a) the columns where 0 <= base + k * step < limit run
+// from q to ceil((limit - base) / a) - 1 for a step above zero (up), and from
+// 1 - ceil((limit - base) / a) to -q below, with limit = qL * a + rL and each row moving -base
+// by qd * a + rd (0 <= rL, rd < a). Every value the rows reach, and eight rows past them, fits
+// 62 bits, and last - first is below 2^31 (the box lies within the target). It sets top and bottom to the first and last rows with a
+// run (counted from the first row), or -1; false when it cannot take the region, having drawn
+// nothing. Null where nearest_alpha over runs found row by row is as fast.
+struct VOX_EDGE {
+  int64_t a, qd, rd, qL, rL;
+  int64_t q, r;
+  bool up;
+};
+struct VOX_TURNED_ROWS {
+  VOX_EDGE u, v;        // at the first row
+  int64_t first, last;  // the columns looked at
+  int64_t rows;
+  uint8_t* row;         // the first row's target pixel at column 0
+  int64_t pitch;        // the target's
+  int64_t u0, v0;       // the first row's sample position at column 0
+  int64_t A, B, C, D;   // u and v steps per column (A, C) and per row (B, D)
+  int64_t top, bottom;  // set by the call
+};
+using VOX_TURNED_ROUTINE = bool (*)(VOX_TURNED_ROWS* rows, const uint8_t* region, int32_t pitch,
+                                    int32_t h);
 struct VOX_SAMPLE_LOOPS {
   VOX_SAMPLE_ROUTINE nearest[3];  // by bytes per pixel, as the row tables
   VOX_SAMPLE_ROUTINE bilinear;
   void (*tint)(uint8_t* row, int32_t n, uint32_t tint);
   VOX_FUSED_ROUTINE nearest_alpha;
   VOX_PICK_ROUTINE pick;
+  VOX_TURNED_ROUTINE turned_alpha;
 };
 // The smallest box {left, top, right, bottom} of a w x h region of 32-bit pixels holding every
 // pixel whose alpha byte is not 0, looked for on the vector loop sets where the rows are a few

@@ -201,7 +201,8 @@ const VOX_SAMPLE_LOOPS kSse2 = {{nearest_plain<1>, nearest_plain<2>, nearest32_s
                                 bilinear_sse2,
                                 tint_sse2,
                                 nearest_alpha_sse2,
-                                pick_plain};
+                                pick_plain,
+                                nullptr};
 
 #if KASTREL_SAMPLES_X86
 KASTREL_AVX void nearest_alpha_avx(FUSED_ARGS) {
@@ -299,34 +300,163 @@ __attribute__((target("avx2"))) void nearest_alpha_avx2(FUSED_ARGS) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
+// What every run of a call shares, and one run sampled and blended sixteen at a time.
+struct ALPHA_RUNS_AVX512 {
+  __m512i steps_u0, steps_v0, du8, dv8, du16, dv16, high, pitches;
+  const uint8_t* region;
+};
+
+KASTREL_AVX512 inline ALPHA_RUNS_AVX512 alpha_runs_avx512(const uint8_t* region, int32_t pitch,
+                                                          int64_t du, int64_t dv) {
+  return {_mm512_set_epi64(7 * du, 6 * du, 5 * du, 4 * du, 3 * du, 2 * du, du, 0),
+          _mm512_set_epi64(7 * dv, 6 * dv, 5 * dv, 4 * dv, 3 * dv, 2 * dv, dv, 0),
+          _mm512_set1_epi64(8 * du),
+          _mm512_set1_epi64(8 * dv),
+          _mm512_set1_epi64(16 * du),
+          _mm512_set1_epi64(16 * dv),
+          _mm512_set_epi32(31, 29, 27, 25, 23, 21, 19, 17, 15, 13, 11, 9, 7, 5, 3, 1),
+          _mm512_set1_epi32(pitch),
+          region};
+}
+
+KASTREL_AVX512 inline void alpha_run_avx512(const ALPHA_RUNS_AVX512& c, uint8_t* target,
+                                            int64_t u, int64_t v, int32_t n) {
+  __m512i u0 = _mm512_add_epi64(_mm512_set1_epi64(u), c.steps_u0);
+  __m512i v0 = _mm512_add_epi64(_mm512_set1_epi64(v), c.steps_v0);
+  __m512i u1 = _mm512_add_epi64(u0, c.du8), v1 = _mm512_add_epi64(v0, c.dv8);
+  // No branch on the samples: the next gather need not wait for this one's outcome.
+  for (int32_t i = 0; i < n; i += 16) {
+    const __m512i offsets = _mm512_add_epi32(
+        _mm512_mullo_epi32(_mm512_permutex2var_epi32(v0, c.high, v1), c.pitches),
+        _mm512_slli_epi32(_mm512_permutex2var_epi32(u0, c.high, u1), 2));
+    const __mmask16 lanes = __mmask16((1u << std::min(n - i, 16)) - 1);
+    const __m512i sv =
+        _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), lanes, offsets, c.region, 1);
+    uint8_t* to = target + i * 4;
+    _mm512_mask_storeu_epi32(to, lanes, alpha16_avx512(sv, _mm512_maskz_loadu_epi32(lanes, to)));
+    u0 = _mm512_add_epi64(u0, c.du16), u1 = _mm512_add_epi64(u1, c.du16);
+    v0 = _mm512_add_epi64(v0, c.dv16), v1 = _mm512_add_epi64(v1, c.dv16);
+  }
+}
+
 KASTREL_AVX512 void nearest_alpha_avx512(FUSED_ARGS) {
   if (int64_t(h) * pitch > INT32_MAX)
     return nearest_alpha_avx(runs, count, region, pitch, du, dv, h);
-  const __m512i steps_u0 = _mm512_set_epi64(7 * du, 6 * du, 5 * du, 4 * du, 3 * du, 2 * du, du, 0);
-  const __m512i steps_v0 = _mm512_set_epi64(7 * dv, 6 * dv, 5 * dv, 4 * dv, 3 * dv, 2 * dv, dv, 0);
-  const __m512i du8 = _mm512_set1_epi64(8 * du), dv8 = _mm512_set1_epi64(8 * dv);
-  const __m512i du16 = _mm512_set1_epi64(16 * du), dv16 = _mm512_set1_epi64(16 * dv);
-  const __m512i high = _mm512_set_epi32(31, 29, 27, 25, 23, 21, 19, 17, 15, 13, 11, 9, 7, 5, 3, 1);
-  const __m512i pitches = _mm512_set1_epi32(pitch);
-  for (const VOX_SAMPLE_RUN& r : std::span(runs, size_t(count))) {
-    __m512i u0 = _mm512_add_epi64(_mm512_set1_epi64(r.u), steps_u0);
-    __m512i v0 = _mm512_add_epi64(_mm512_set1_epi64(r.v), steps_v0);
-    __m512i u1 = _mm512_add_epi64(u0, du8), v1 = _mm512_add_epi64(v0, dv8);
-    // No branch on the samples: the next gather need not wait for this one's outcome.
-    for (int32_t i = 0; i < r.n; i += 16) {
-      const __m512i offsets =
-          _mm512_add_epi32(_mm512_mullo_epi32(_mm512_permutex2var_epi32(v0, high, v1), pitches),
-                           _mm512_slli_epi32(_mm512_permutex2var_epi32(u0, high, u1), 2));
-      const __mmask16 lanes = __mmask16((1u << std::min(r.n - i, 16)) - 1);
-      const __m512i sv =
-          _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), lanes, offsets, region, 1);
-      uint8_t* to = r.target + i * 4;
-      _mm512_mask_storeu_epi32(to, lanes, alpha16_avx512(sv, _mm512_maskz_loadu_epi32(lanes, to)));
-      u0 = _mm512_add_epi64(u0, du16), u1 = _mm512_add_epi64(u1, du16);
-      v0 = _mm512_add_epi64(v0, dv16), v1 = _mm512_add_epi64(v1, dv16);
-    }
+  const ALPHA_RUNS_AVX512 c = alpha_runs_avx512(region, pitch, du, dv);
+  for (const VOX_SAMPLE_RUN& r : std::span(runs, size_t(count)))
+    alpha_run_avx512(c, r.target, r.u, r.v, r.n);
+}
+
+// An edge stepped one row on.
+inline void edge_step(VOX_EDGE& e) {
+  e.r -= e.rd;
+  const int64_t wrapped = e.r >> 63;  // 0 or -1, without a branch a predictor could not follow
+  e.q += e.qd - wrapped;
+  e.r += e.a & wrapped;
+}
+
+// Eight rows at once, lane k the row k further on: each edge stepped apart once, then eight rows
+// a step, which moves -base by 8 * (qd * a + rd).
+struct EDGE_LANES {
+  __m512i q, r, a, qd, rd, qL, rL;
+  bool up;
+};
+
+KASTREL_AVX512 inline EDGE_LANES edge_lanes(const VOX_EDGE& e) {
+  int64_t q[8], r[8];
+  VOX_EDGE s = e;
+  for (int k = 0; k < 8; ++k) q[k] = s.q, r[k] = s.r, edge_step(s);
+  // 8 * rd is below 8 * a: its quotient is counted, not divided (a division is slower).
+  const int64_t rd8 = 8 * e.rd;
+  int64_t whole = 0;
+  for (int64_t k = 1; k < 8; ++k) whole += rd8 >= k * e.a;
+  // Lanes set from registers: a vector loaded from just-stored words waits for the stores.
+  return {_mm512_set_epi64(q[7], q[6], q[5], q[4], q[3], q[2], q[1], q[0]),
+          _mm512_set_epi64(r[7], r[6], r[5], r[4], r[3], r[2], r[1], r[0]),
+          _mm512_set1_epi64(e.a),
+          _mm512_set1_epi64(8 * e.qd + whole),
+          _mm512_set1_epi64(rd8 - whole * e.a),
+          _mm512_set1_epi64(e.qL),
+          _mm512_set1_epi64(e.rL),
+          e.up};
+}
+
+KASTREL_AVX512 inline void edge_bounds(const EDGE_LANES& l, __m512i* from, __m512i* to) {
+  const __m512i one = _mm512_set1_epi64(1);
+  const __m512i sum = _mm512_add_epi64(l.q, l.qL);
+  const __m512i beyond = _mm512_mask_add_epi64(sum, _mm512_cmpgt_epi64_mask(l.rL, l.r), sum, one);
+  if (l.up) {
+    *from = _mm512_max_epi64(*from, l.q);
+    *to = _mm512_min_epi64(*to, _mm512_sub_epi64(beyond, one));
+  } else {
+    *from = _mm512_max_epi64(*from, _mm512_sub_epi64(one, beyond));
+    *to = _mm512_min_epi64(*to, _mm512_sub_epi64(_mm512_setzero_si512(), l.q));
   }
 }
+
+KASTREL_AVX512 inline void edge_next(EDGE_LANES& l) {
+  l.r = _mm512_sub_epi64(l.r, l.rd);
+  const __m512i wrapped = _mm512_srai_epi64(l.r, 63);
+  l.q = _mm512_sub_epi64(_mm512_add_epi64(l.q, l.qd), wrapped);
+  l.r = _mm512_add_epi64(l.r, _mm512_and_si512(l.a, wrapped));
+}
+
+// d * x for 0 <= d < 2^32, in 64 bits, without AVX-512DQ's 64-bit multiply.
+KASTREL_AVX512 inline __m512i times(__m512i d, __m512i x) {
+  return _mm512_add_epi64(_mm512_mul_epu32(d, x),
+                          _mm512_slli_epi64(_mm512_mul_epu32(d, _mm512_srli_epi64(x, 32)), 32));
+}
+
+// Eight rows at a time: their runs found in the lanes, kept in registers until each is blended.
+KASTREL_AVX512 bool turned_alpha_avx512(VOX_TURNED_ROWS* t, const uint8_t* region, int32_t pitch,
+                                        int32_t h) {
+  if (int64_t(h) * pitch > INT32_MAX) return false;
+  const ALPHA_RUNS_AVX512 c = alpha_runs_avx512(region, pitch, t->A, t->C);
+  EDGE_LANES lu = edge_lanes(t->u), lv = edge_lanes(t->v);
+  const __m512i firsts = _mm512_set1_epi64(t->first), lasts = _mm512_set1_epi64(t->last);
+  const __m512i lane = _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0);
+  // Row k's sample at column `first`, and its target pixel at column 0.
+  const auto along = [&lane](int64_t at, int64_t step) KASTREL_AVX512 {
+    return _mm512_add_epi64(_mm512_set1_epi64(at), times(lane, _mm512_set1_epi64(step)));
+  };
+  __m512i row_u = along(t->u0 + t->first * t->A, t->B), row_v = along(t->v0 + t->first * t->C, t->D);
+  __m512i row_to = along(int64_t(reinterpret_cast<uintptr_t>(t->row)), t->pitch);
+  const __m512i u8 = _mm512_set1_epi64(8 * t->B), v8 = _mm512_set1_epi64(8 * t->D);
+  const __m512i to8 = _mm512_set1_epi64(8 * t->pitch);
+  const __m512i A = _mm512_set1_epi64(t->A), C = _mm512_set1_epi64(t->C);
+  const __m512i one = _mm512_set1_epi64(1);
+  // In locals: stores to the target could alias *t.
+  const int64_t rows = t->rows;
+  int64_t top = -1, bottom = -1;
+  for (int64_t i = 0; i < rows; i += 8) {
+    __m512i from = firsts, to = lasts;
+    edge_bounds(lu, &from, &to);
+    edge_bounds(lv, &from, &to);
+    const __mmask8 inside = __mmask8(rows - i >= 8 ? 0xFF : (1u << (rows - i)) - 1);
+    const __mmask8 runs = _mm512_mask_cmple_epi64_mask(inside, from, to);
+    if (runs) {
+      const __m512i d = _mm512_sub_epi64(from, firsts);  // below 2^32 where there is a run
+      alignas(64) int64_t target[8], u[8], v[8], n[8];
+      _mm512_store_si512(target, _mm512_add_epi64(row_to, _mm512_slli_epi64(from, 2)));
+      _mm512_store_si512(u, _mm512_add_epi64(row_u, times(d, A)));
+      _mm512_store_si512(v, _mm512_add_epi64(row_v, times(d, C)));
+      _mm512_store_si512(n, _mm512_add_epi64(_mm512_sub_epi64(to, from), one));
+      if (top < 0) top = i + __builtin_ctz(runs);
+      bottom = i + 31 - __builtin_clz(runs);
+      for (uint32_t left = runs; left != 0; left &= left - 1) {
+        const int k = __builtin_ctz(left);
+        alpha_run_avx512(c, reinterpret_cast<uint8_t*>(uintptr_t(target[k])), u[k], v[k],
+                         int32_t(n[k]));
+      }
+    }
+    edge_next(lu), edge_next(lv);
+    row_u = _mm512_add_epi64(row_u, u8), row_v = _mm512_add_epi64(row_v, v8);
+    row_to = _mm512_add_epi64(row_to, to8);
+  }
+  t->top = top, t->bottom = bottom;
+  return true;
+}
+
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
@@ -386,7 +516,8 @@ KASTREL_AVX512 void pick_avx512(const VOX_PICK_RUN* runs, int32_t count, int32_t
 
 // The box of a region's pixels that are not clear (see vox_gfxSeenBox), G vectors of LANES pixels
 // a row: one at each LANES pixels and the last flush with the row's end (overlapping the one
-// before), each ORed into its own register across the rows. Rows need at least LANES pixels.
+// before). The first and last rows with such a pixel are looked for from each end; the rows
+// between are then ORed column by column with no test. Rows need at least LANES pixels.
 // Vectors go to and from the loop set's own steps by reference, which every ABI passes alike.
 template <typename V, int LANES, int G, typename LOAD, typename CLEAR, typename BITS>
 __attribute__((always_inline)) inline bool seen_box_body(const uint8_t* region, int32_t pitch,
@@ -394,28 +525,34 @@ __attribute__((always_inline)) inline bool seen_box_body(const uint8_t* region, 
                                                          LOAD load, CLEAR clear, BITS bits) {
   int32_t at[G];
   for (int g = 0; g < G; ++g) at[g] = std::min(g * LANES, w - LANES);
-  V columns[G];
-  for (int g = 0; g < G; ++g) columns[g] = V{};
-  int32_t top = -1, bottom = -1;
-  for (int32_t y = 0; y < h; ++y) {
+  const auto seen = [&](int32_t y) {
     const uint8_t* row = region + int64_t{y} * pitch;
     V any{};
     for (int g = 0; g < G; ++g) {
       V p;
       load(&p, row + at[g] * 4);
-      columns[g] |= p;
       any |= p;
     }
-    if (!clear(any)) {
-      if (top < 0) top = y;
-      bottom = y;
+    return !clear(any);
+  };
+  int32_t top = 0, bottom = h - 1;
+  while (top < h && !seen(top)) ++top;
+  if (top == h) return false;
+  while (!seen(bottom)) --bottom;
+  V columns[G];
+  for (int g = 0; g < G; ++g) columns[g] = V{};
+  for (int32_t y = top; y <= bottom; ++y) {
+    const uint8_t* row = region + int64_t{y} * pitch;
+    for (int g = 0; g < G; ++g) {
+      V p;
+      load(&p, row + at[g] * 4);
+      columns[g] |= p;
     }
   }
-  if (top < 0) return false;
-  uint64_t seen = 0;
-  for (int g = 0; g < G; ++g) seen |= uint64_t(bits(columns[g])) << at[g];
-  box[0] = __builtin_ctzll(seen), box[1] = top;
-  box[2] = 63 - __builtin_clzll(seen), box[3] = bottom;
+  uint64_t columns_seen = 0;
+  for (int g = 0; g < G; ++g) columns_seen |= uint64_t(bits(columns[g])) << at[g];
+  box[0] = __builtin_ctzll(columns_seen), box[1] = top;
+  box[2] = 63 - __builtin_clzll(columns_seen), box[3] = bottom;
   return true;
 }
 
@@ -452,22 +589,41 @@ KASTREL_AVX2 bool seen_box_avx2(const uint8_t* region, int32_t pitch, int32_t w,
         return ~_mm256_movemask_ps(_mm256_castsi256_ps(clear)) & 255;
       });
 }
+using V8u64 = uint64_t __attribute__((vector_size(64)));
+
+template <int G>
+KASTREL_AVX512 bool seen_box_avx512(const uint8_t* region, int32_t pitch, int32_t w, int32_t h,
+                                    int32_t* box) {
+  const __m512i alpha = _mm512_set1_epi32(int(0xFF000000u));
+  return seen_box_body<V8u64, 16, G>(
+      region, pitch, w, h, box,
+      [](V8u64* v, const uint8_t* p) KASTREL_AVX512 { *v = V8u64(_mm512_loadu_si512(p)); },
+      [&alpha](const V8u64& v) KASTREL_AVX512 {
+        return _mm512_test_epi32_mask(__m512i(v), alpha) == 0;
+      },
+      [&alpha](const V8u64& v) KASTREL_AVX512 {
+        return uint32_t(_mm512_test_epi32_mask(__m512i(v), alpha));
+      });
+}
 const VOX_SAMPLE_LOOPS kAvx2 = {{nearest_plain<1>, nearest_plain<2>, nearest32_avx2},
                                 bilinear_avx,
                                 tint_avx,
                                 nearest_alpha_avx2,
-                                pick_avx2};
+                                pick_avx2,
+                                nullptr};
 const VOX_SAMPLE_LOOPS kAvx512 = {{nearest_plain<1>, nearest_plain<2>, nearest32_avx2},
                                   bilinear_avx,
                                   tint_avx,
                                   nearest_alpha_avx512,
-                                  pick_avx512};
+                                  pick_avx512,
+                                  turned_alpha_avx512};
 
 const VOX_SAMPLE_LOOPS kAvx = {{nearest_plain<1>, nearest_plain<2>, nearest32_avx},
                                bilinear_avx,
                                tint_avx,
                                nearest_alpha_avx,
-                               pick_plain};
+                               pick_plain,
+                               nullptr};
 #endif  // KASTREL_SAMPLES_X86
 
 #endif
@@ -479,7 +635,7 @@ const VOX_SAMPLE_LOOPS kAvx = {{nearest_plain<1>, nearest_plain<2>, nearest32_av
 
 const VOX_SAMPLE_LOOPS vox_gfxSamplesPlain = {
     {nearest_plain<1>, nearest_plain<2>, nearest_plain<4>}, bilinear_plain, tint_plain, nullptr,
-    pick_plain};
+    pick_plain, nullptr};
 
 // Regions narrower than the vectors, or wider than eight of them, are not looked through.
 bool vox_gfxSeenBox(const uint8_t* region, int32_t pitch, int32_t w, int32_t h, int32_t* box) {
@@ -492,7 +648,11 @@ bool vox_gfxSeenBox(const uint8_t* region, int32_t pitch, int32_t w, int32_t h, 
   static constexpr SEEN kAvx2Boxes[] = {seen_box_avx2<1>, seen_box_avx2<2>, seen_box_avx2<3>,
                                         seen_box_avx2<4>, seen_box_avx2<5>, seen_box_avx2<6>,
                                         seen_box_avx2<7>, seen_box_avx2<8>};
+  static constexpr SEEN kAvx512Boxes[] = {seen_box_avx512<1>, seen_box_avx512<2>,
+                                          seen_box_avx512<3>, seen_box_avx512<4>};
   const int32_t path = vox_hRowPath();
+  if (path >= VOX_ROWS_AVX512 && w >= 16 && w <= 64)
+    return kAvx512Boxes[(w + 15) / 16 - 1](region, pitch, w, h, box);
   const int32_t lanes = path >= VOX_ROWS_AVX2 ? 8 : 4;
   if (path == VOX_ROWS_PLAIN || w < lanes || w > 8 * lanes) return true;
   const int32_t vectors = (w + lanes - 1) / lanes;

@@ -40,6 +40,22 @@ struct MAP {
   bool visible;          // false: the call draws nothing at all
 };
 
+// std::nearbyint in the default rounding mode, without the call: below 2^52, adding 2^52 and
+// taking it away again rounds to a whole number, ties to even; beyond, every double is whole.
+inline double round_even(double x) {
+  const double a = std::fabs(x);
+  if (!(a < 0x1p52)) return x;
+  return std::copysign((a + 0x1p52) - 0x1p52, x);
+}
+
+// std::floor and std::ceil inline, where the baseline instruction set would call them.
+inline double whole_below(double x) {
+  if (!(std::fabs(x) < 0x1p52)) return x;  // whole already, or not a number
+  const double t = double(int64_t(x));    // toward zero
+  return t > x ? t - 1 : t;
+}
+inline double whole_above(double x) { return -whole_below(-x); }
+
 enum PLAN { PLAN_FAIL, PLAN_OK };
 
 // The region, the map, or the reason the call fails (naming CALL; none when CALL is null).
@@ -87,8 +103,11 @@ PLAN plan(const VOX_IMAGE_INFO& src, float X, float Y, const TRANSFORM& T, const
     return PLAN_OK;  // too small to see, or too far away
   }
 
-  double r = std::fmod(double(T.ANGLE), 360.0);
-  if (r < 0) r += 360;
+  double r = double(T.ANGLE);
+  if (!(r >= 0 && r < 360)) {  // fmod costs more than the rest of the set-up
+    r = std::fmod(r, 360.0);
+    if (r < 0) r += 360;
+  }
   double c, s;
   if (r == 0) {
     c = 1, s = 0;
@@ -104,14 +123,14 @@ PLAN plan(const VOX_IMAGE_INFO& src, float X, float Y, const TRANSFORM& T, const
   }
   const double fx = (T.FLIP & FLIPH) ? -double(T.SCALEX) : double(T.SCALEX);
   const double fy = (T.FLIP & FLIPV) ? -double(T.SCALEY) : double(T.SCALEY);
-  m->A = int64_t(std::nearbyint(c / fx * kOne));
-  m->B = int64_t(std::nearbyint(s / fx * kOne));
-  m->C = int64_t(std::nearbyint(-s / fy * kOne));
-  m->D = int64_t(std::nearbyint(c / fy * kOne));
-  const double ax = std::floor(double(X)), ay = std::floor(double(Y));
+  m->A = int64_t(round_even(c / fx * kOne));
+  m->B = int64_t(round_even(s / fx * kOne));
+  m->C = int64_t(round_even(-s / fy * kOne));
+  m->D = int64_t(round_even(c / fy * kOne));
+  const double ax = whole_below(double(X)), ay = whole_below(double(Y));
   const double ex = ax + 0.5 - double(X), ey = ay + 0.5 - double(Y);
-  m->U0 = int64_t(std::nearbyint(kOne * (double(T.PIVOTX) + (ex * c + ey * s) / fx)));
-  m->V0 = int64_t(std::nearbyint(kOne * (double(T.PIVOTY) + (ey * c - ex * s) / fy)));
+  m->U0 = int64_t(round_even(kOne * (double(T.PIVOTX) + (ex * c + ey * s) / fx)));
+  m->V0 = int64_t(round_even(kOne * (double(T.PIVOTY) + (ey * c - ex * s) / fy)));
   m->ax = int64_t(ax);
   m->ay = int64_t(ay);
   m->visible = (double(m->A) * double(m->D) - double(m->B) * double(m->C)) != 0;
@@ -232,6 +251,7 @@ struct EDGE {
     }
   }
   void next() { zero.next(a, qd, rd); }
+  VOX_EDGE lanes(bool up) const { return {a, qd, rd, qL, rL, zero.q, zero.r, up}; }
 };
 
 // The rows of each_run below for steps A and C of known signs, neither zero.
@@ -250,18 +270,54 @@ void turned_runs(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t y1, i
   }
 }
 
-// The target pixels (tx, ty) whose samples lie in the region, within the box [x0, x1] x
-// [y0, y1]: one run per row, handed to run(ty, first tx, count, u, v).
-//
-// Rows go through COLUMNS in 64 bits when every value it computes fits: |U0| + |j| * |B| +
-// |k| * |A| below 2^62 (and the same for v) for every row j and column k of the box, counted
-// from (ax, ay), and one row past it, as COLUMNS steps on. The sums are bounded in double,
-// whose rounding here is far below the margin from 2^62 to 2^63; limit - base and the
-// ceilings then stay within 2^62 + 2^60, and the steps' remainders below 2^49. Sprites on any
-// screen take this path; far-flung maps search each row in 128 bits.
-template <typename RUN>
-void each_run(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t y1, RUN&& run) {
-  const int64_t L = int64_t{m.w} << 32, M = int64_t{m.h} << 32;
+// Nearest samples blended by ALPHA on a turned map: the rows of turned_runs, each run stored
+// straight into the fused loop's batch and the batch drawn 64 runs at a time. Everything the
+// rows change lives in locals, so the loop keeps it in registers. The rows of the first and
+// last runs go to *top and *bottom (unchanged when there is none).
+struct FUSED {
+  VOX_FUSED_ROUTINE blend;
+  VOX_TURNED_ROUTINE turned;  // or null
+  const uint8_t* region;
+  int32_t pitch;
+  uint8_t* pixels;  // the target's
+  int64_t target_pitch;
+};
+
+template <bool U_UP, bool V_UP>
+void fused_turned_runs(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t y1, int64_t u0,
+                       int64_t v0, const FUSED& f, int64_t* top, int64_t* bottom) {
+  EDGE eu(u0, m.A, m.B, int64_t{m.w} << 32), ev(v0, m.C, m.D, int64_t{m.h} << 32);
+  const int64_t first = x0 - m.ax, last = x1 - m.ax;
+  uint8_t* row = f.pixels + y0 * f.target_pitch + m.ax * 4;
+  if (f.turned) {
+    VOX_TURNED_ROWS rows{eu.lanes(U_UP), ev.lanes(V_UP), first, last, y1 - y0 + 1, row,
+                         f.target_pitch, u0, v0, m.A, m.B, m.C, m.D, -1, -1};
+    if (f.turned(&rows, f.region, f.pitch, m.h)) {
+      if (rows.top >= 0) *top = y0 + rows.top, *bottom = y0 + rows.bottom;
+      return;
+    }
+  }
+  VOX_SAMPLE_RUN runs[64];
+  int32_t count = 0;
+  int64_t first_row = -1, last_row = -1;
+  for (int64_t ty = y0; ty <= y1; ++ty, row += f.target_pitch) {
+    int64_t lo = first, hi = last;
+    eu.narrow<U_UP>(&lo, &hi);
+    ev.narrow<V_UP>(&lo, &hi);
+    if (lo <= hi) {
+      runs[count++] = {row + lo * 4, u0 + lo * m.A, v0 + lo * m.C, int32_t(hi - lo + 1)};
+      if (first_row < 0) first_row = ty;
+      last_row = ty;
+      if (count == 64) f.blend(runs, count, f.region, f.pitch, m.A, m.C, m.h), count = 0;
+    }
+    eu.next(), ev.next();
+    u0 += m.B, v0 += m.D;
+  }
+  if (count > 0) f.blend(runs, count, f.region, f.pitch, m.A, m.C, m.h);
+  if (first_row >= 0) *top = first_row, *bottom = last_row;
+}
+
+bool fits_64_bits(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t y1) {
   const double j = std::max(std::fabs(double(y0 - m.ay)), std::fabs(double(y1 - m.ay))) + 1;
   const double k = std::max(std::fabs(double(x0 - m.ax)), std::fabs(double(x1 - m.ax)));
   const auto fits = [&](int64_t base, int64_t per_row, int64_t per_column) {
@@ -269,7 +325,13 @@ void each_run(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t y1, RUN&
                k * std::fabs(double(per_column)) <
            0x1p62;
   };
-  if (fits(m.U0, m.B, m.A) && fits(m.V0, m.D, m.C)) {
+  return fits(m.U0, m.B, m.A) && fits(m.V0, m.D, m.C);
+}
+
+template <typename RUN>
+void each_run(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t y1, RUN&& run) {
+  const int64_t L = int64_t{m.w} << 32, M = int64_t{m.h} << 32;
+  if (fits_64_bits(m, x0, y0, x1, y1)) {
     const int64_t u0 = m.U0 + (y0 - m.ay) * m.B, v0 = m.V0 + (y0 - m.ay) * m.D;
     if (m.A != 0 && m.C != 0) {
       if (m.A > 0 && m.C > 0) return turned_runs<true, true>(m, x0, y0, x1, y1, u0, v0, run);
@@ -298,26 +360,46 @@ void each_run(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t y1, RUN&
   }
 }
 
+// The fused loop over each_run's rows, when they take the turned path; false when they do not.
+__attribute__((noinline)) bool fused_runs(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t y1, const FUSED& f,
+                int64_t* top, int64_t* bottom) {
+  if (m.A == 0 || m.C == 0 || !fits_64_bits(m, x0, y0, x1, y1)) return false;
+  if (x1 < x0 || y1 < y0) return true;  // nothing within the clip
+  // The rows routine steps its lanes up to eight rows past the box.
+  FUSED fused = f;
+  if (fused.turned && !fits_64_bits(m, x0, y0, x1, y1 + 8)) fused.turned = nullptr;
+  const int64_t u0 = m.U0 + (y0 - m.ay) * m.B, v0 = m.V0 + (y0 - m.ay) * m.D;
+  if (m.A > 0 && m.C > 0)
+    fused_turned_runs<true, true>(m, x0, y0, x1, y1, u0, v0, fused, top, bottom);
+  else if (m.A > 0)
+    fused_turned_runs<true, false>(m, x0, y0, x1, y1, u0, v0, fused, top, bottom);
+  else if (m.C > 0)
+    fused_turned_runs<false, true>(m, x0, y0, x1, y1, u0, v0, fused, top, bottom);
+  else
+    fused_turned_runs<false, false>(m, x0, y0, x1, y1, u0, v0, fused, top, bottom);
+  return true;
+}
+
 // The box of target pixels the map can reach: the corners of the region's parallelogram solved
 // from the fixed-point map, widened a pixel for the rounding of that solution. Clamped to +-2^40.
 void reach(const MAP& m, double* left, double* top, double* right, double* bottom) {
   const double A = double(m.A), B = double(m.B), C = double(m.C), D = double(m.D);
-  const double det = A * D - B * C;
+  const double per_det = 1 / (A * D - B * C);  // a product is within the pixel's widening
   *left = *top = INFINITY;
   *right = *bottom = -INFINITY;
   for (const double uu : {0.0, double(int64_t{m.w} << 32)}) {
     for (const double vv : {0.0, double(int64_t{m.h} << 32)}) {
       const double du = uu - double(m.U0), dv = vv - double(m.V0);
-      const double k = (D * du - B * dv) / det, j = (A * dv - C * du) / det;
+      const double k = (D * du - B * dv) * per_det, j = (A * dv - C * du) * per_det;
       *left = std::min(*left, k), *right = std::max(*right, k);
       *top = std::min(*top, j), *bottom = std::max(*bottom, j);
     }
   }
   const auto clamp = [](double v) { return std::clamp(v, -kFarAway, kFarAway); };
-  *left = clamp(std::floor(*left) - 1 + double(m.ax));
-  *right = clamp(std::ceil(*right) + 1 + double(m.ax));
-  *top = clamp(std::floor(*top) - 1 + double(m.ay));
-  *bottom = clamp(std::ceil(*bottom) + 1 + double(m.ay));
+  *left = clamp(whole_below(*left) - 1 + double(m.ax));
+  *right = clamp(whole_above(*right) + 1 + double(m.ax));
+  *top = clamp(whole_below(*top) - 1 + double(m.ay));
+  *bottom = clamp(whole_above(*bottom) + 1 + double(m.ay));
 }
 
 // ALPHA leaves the target as it is under a clear pixel (alpha byte 0), so only the smallest box
@@ -458,30 +540,37 @@ BOOLEAN BITMAP::DRAWTRANSFORMED(void* DEST, float X, float Y, const TRANSFORM& T
     if (loops.nearest_alpha && !bilinear && !tint && !itself && src.bpp == 4 && t.bpp == 4 &&
         t.mode == PUT_ALPHA) {
       // Only the box of pixels that are not clear is sampled; a screen still marks every row
-      // the whole region reaches, as the other paths do.
-      MAP seen = m;
+      // the whole region reaches, as the other paths do. The map is trimmed in place (a copy
+      // of it costs more than a small sprite's rows), what trimming changes kept to undo it.
+      const int64_t U0 = m.U0, V0 = m.V0;
+      const int32_t sx = m.sx, sy = m.sy, w = m.w, h = m.h;
       const uint8_t* from = region;
-      const bool any = trim_clear(&seen, &from, src.pitch);
-      const bool trimmed = !any || seen.w != m.w || seen.h != m.h;
-      if (trimmed && t.screen) {
+      const bool any = trim_clear(&m, &from, src.pitch);
+      const bool trimmed = !any || m.w != w || m.h != h;
+      int64_t top = -1, bottom = -1;
+      if (any) {
         box(m, &x0, &y0, &x1, &y1);
-        each_run(m, x0, y0, x1, y1,
-                 [&](int64_t ty, int64_t, int64_t, int64_t, int64_t) { mark(ty); });
+        FUSED f{loops.nearest_alpha, loops.turned_alpha, from, src.pitch, t.pixels, t.pitch};
+        if (!fused_runs(m, x0, y0, x1, y1, f, &top, &bottom)) {
+          VOX_SAMPLE_RUN runs[64];
+          int32_t count = 0;
+          each_run(m, x0, y0, x1, y1, [&](int64_t ty, int64_t tx, int64_t n, int64_t u, int64_t v) {
+            if (count == 64)
+              loops.nearest_alpha(runs, count, from, src.pitch, m.A, m.C, m.h), count = 0;
+            runs[count++] = {t.pixels + ty * t.pitch + tx * 4, u, v, int32_t(n)};
+            if (top < 0) top = ty;
+            bottom = ty;
+          });
+          loops.nearest_alpha(runs, count, from, src.pitch, m.A, m.C, m.h);
+        }
       }
-      box(seen, &x0, &y0, &x1, &y1);
-      VOX_SAMPLE_RUN runs[64];
-      int32_t count = 0;
-      const bool marking = !trimmed;
-      if (any)
-        each_run(seen, x0, y0, x1, y1,
-                 [&](int64_t ty, int64_t tx, int64_t n, int64_t u, int64_t v) {
-                   if (count == 64)
-                     loops.nearest_alpha(runs, count, from, src.pitch, seen.A, seen.C, seen.h),
-                         count = 0;
-                   runs[count++] = {t.pixels + ty * t.pitch + tx * 4, u, v, int32_t(n)};
-                   if (marking) mark(ty);
-                 });
-      loops.nearest_alpha(runs, count, from, src.pitch, seen.A, seen.C, seen.h);
+      if (trimmed && t.screen) {
+        m.U0 = U0, m.V0 = V0, m.sx = sx, m.sy = sy, m.w = w, m.h = h;
+        box(m, &x0, &y0, &x1, &y1);
+        each_run(m, x0, y0, x1, y1, [&](int64_t ty, int64_t, int64_t, int64_t, int64_t) { mark(ty); });
+      } else if (top >= 0) {
+        mark(top), mark(bottom);
+      }
       DETAIL::finish(t);
       vox_hAutoUnlock();
       return TRUE;
