@@ -300,6 +300,10 @@ __attribute__((target("avx2"))) void nearest_alpha_avx2(FUSED_ARGS) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
+inline bool short_region(int32_t pitch, int32_t h) {
+  return pitch % 4 == 0 && pitch / 4 < (1 << 15) && h < (1 << 15);
+}
+
 // What every run of a call shares, and one run sampled and blended sixteen at a time.
 struct ALPHA_RUNS_AVX512 {
   __m512i steps_u0, steps_v0, du8, dv8, du16, dv16, high, pitches;
@@ -307,7 +311,7 @@ struct ALPHA_RUNS_AVX512 {
 };
 
 KASTREL_AVX512 inline ALPHA_RUNS_AVX512 alpha_runs_avx512(const uint8_t* region, int32_t pitch,
-                                                          int64_t du, int64_t dv) {
+                                                          int64_t du, int64_t dv, bool short_rows) {
   return {_mm512_set_epi64(7 * du, 6 * du, 5 * du, 4 * du, 3 * du, 2 * du, du, 0),
           _mm512_set_epi64(7 * dv, 6 * dv, 5 * dv, 4 * dv, 3 * dv, 2 * dv, dv, 0),
           _mm512_set1_epi64(8 * du),
@@ -315,10 +319,13 @@ KASTREL_AVX512 inline ALPHA_RUNS_AVX512 alpha_runs_avx512(const uint8_t* region,
           _mm512_set1_epi64(16 * du),
           _mm512_set1_epi64(16 * dv),
           _mm512_set_epi32(31, 29, 27, 25, 23, 21, 19, 17, 15, 13, 11, 9, 7, 5, 3, 1),
-          _mm512_set1_epi32(pitch),
+          _mm512_set1_epi32(short_rows ? pitch / 4 : pitch),
           region};
 }
 
+// SHORT: the region's rows and pitch in pixels are below 2^15 (every sprite), so a row's offset
+// is one 16-bit multiply-add and the gather scales the column.
+template <bool SHORT>
 KASTREL_AVX512 inline void alpha_run_avx512(const ALPHA_RUNS_AVX512& c, uint8_t* target,
                                             int64_t u, int64_t v, int32_t n) {
   __m512i u0 = _mm512_add_epi64(_mm512_set1_epi64(u), c.steps_u0);
@@ -326,12 +333,18 @@ KASTREL_AVX512 inline void alpha_run_avx512(const ALPHA_RUNS_AVX512& c, uint8_t*
   __m512i u1 = _mm512_add_epi64(u0, c.du8), v1 = _mm512_add_epi64(v0, c.dv8);
   // No branch on the samples: the next gather need not wait for this one's outcome.
   for (int32_t i = 0; i < n; i += 16) {
-    const __m512i offsets = _mm512_add_epi32(
-        _mm512_mullo_epi32(_mm512_permutex2var_epi32(v0, c.high, v1), c.pitches),
-        _mm512_slli_epi32(_mm512_permutex2var_epi32(u0, c.high, u1), 2));
+    const __m512i rows = _mm512_permutex2var_epi32(v0, c.high, v1);
+    const __m512i columns = _mm512_permutex2var_epi32(u0, c.high, u1);
     const __mmask16 lanes = __mmask16((1u << std::min(n - i, 16)) - 1);
-    const __m512i sv =
-        _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), lanes, offsets, c.region, 1);
+    __m512i sv;
+    if constexpr (SHORT) {
+      const __m512i at = _mm512_add_epi32(_mm512_madd_epi16(rows, c.pitches), columns);
+      sv = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), lanes, at, c.region, 4);
+    } else {
+      const __m512i at =
+          _mm512_add_epi32(_mm512_mullo_epi32(rows, c.pitches), _mm512_slli_epi32(columns, 2));
+      sv = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), lanes, at, c.region, 1);
+    }
     uint8_t* to = target + i * 4;
     _mm512_mask_storeu_epi32(to, lanes, alpha16_avx512(sv, _mm512_maskz_loadu_epi32(lanes, to)));
     u0 = _mm512_add_epi64(u0, c.du16), u1 = _mm512_add_epi64(u1, c.du16);
@@ -342,9 +355,14 @@ KASTREL_AVX512 inline void alpha_run_avx512(const ALPHA_RUNS_AVX512& c, uint8_t*
 KASTREL_AVX512 void nearest_alpha_avx512(FUSED_ARGS) {
   if (int64_t(h) * pitch > INT32_MAX)
     return nearest_alpha_avx(runs, count, region, pitch, du, dv, h);
-  const ALPHA_RUNS_AVX512 c = alpha_runs_avx512(region, pitch, du, dv);
-  for (const VOX_SAMPLE_RUN& r : std::span(runs, size_t(count)))
-    alpha_run_avx512(c, r.target, r.u, r.v, r.n);
+  const bool short_rows = short_region(pitch, h);
+  const ALPHA_RUNS_AVX512 c = alpha_runs_avx512(region, pitch, du, dv, short_rows);
+  for (const VOX_SAMPLE_RUN& r : std::span(runs, size_t(count))) {
+    if (short_rows)
+      alpha_run_avx512<true>(c, r.target, r.u, r.v, r.n);
+    else
+      alpha_run_avx512<false>(c, r.target, r.u, r.v, r.n);
+  }
 }
 
 // An edge stepped one row on.
@@ -410,8 +428,8 @@ KASTREL_AVX512 inline __m512i times(__m512i d, __m512i x) {
 // Eight rows at a time: their runs found in the lanes, kept in registers until each is blended.
 KASTREL_AVX512 bool turned_alpha_avx512(VOX_TURNED_ROWS* t, const uint8_t* region, int32_t pitch,
                                         int32_t h) {
-  if (int64_t(h) * pitch > INT32_MAX) return false;
-  const ALPHA_RUNS_AVX512 c = alpha_runs_avx512(region, pitch, t->A, t->C);
+  if (!short_region(pitch, h)) return false;
+  const ALPHA_RUNS_AVX512 c = alpha_runs_avx512(region, pitch, t->A, t->C, true);
   EDGE_LANES lu = edge_lanes(t->u), lv = edge_lanes(t->v);
   const __m512i firsts = _mm512_set1_epi64(t->first), lasts = _mm512_set1_epi64(t->last);
   const __m512i lane = _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0);
@@ -445,8 +463,8 @@ KASTREL_AVX512 bool turned_alpha_avx512(VOX_TURNED_ROWS* t, const uint8_t* regio
       bottom = i + 31 - __builtin_clz(runs);
       for (uint32_t left = runs; left != 0; left &= left - 1) {
         const int k = __builtin_ctz(left);
-        alpha_run_avx512(c, reinterpret_cast<uint8_t*>(uintptr_t(target[k])), u[k], v[k],
-                         int32_t(n[k]));
+        alpha_run_avx512<true>(c, reinterpret_cast<uint8_t*>(uintptr_t(target[k])), u[k], v[k],
+                               int32_t(n[k]));
       }
     }
     edge_next(lu), edge_next(lv);

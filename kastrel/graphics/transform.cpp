@@ -363,11 +363,14 @@ void each_run(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t y1, RUN&
 // The fused loop over each_run's rows, when they take the turned path; false when they do not.
 __attribute__((noinline)) bool fused_runs(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t y1, const FUSED& f,
                 int64_t* top, int64_t* bottom) {
-  if (m.A == 0 || m.C == 0 || !fits_64_bits(m, x0, y0, x1, y1)) return false;
-  if (x1 < x0 || y1 < y0) return true;  // nothing within the clip
+  if (m.A == 0 || m.C == 0) return false;
   // The rows routine steps its lanes up to eight rows past the box.
   FUSED fused = f;
-  if (fused.turned && !fits_64_bits(m, x0, y0, x1, y1 + 8)) fused.turned = nullptr;
+  if (!fused.turned || !fits_64_bits(m, x0, y0, x1, y1 + 8)) {
+    if (!fits_64_bits(m, x0, y0, x1, y1)) return false;
+    fused.turned = nullptr;
+  }
+  if (x1 < x0 || y1 < y0) return true;  // nothing within the clip
   const int64_t u0 = m.U0 + (y0 - m.ay) * m.B, v0 = m.V0 + (y0 - m.ay) * m.D;
   if (m.A > 0 && m.C > 0)
     fused_turned_runs<true, true>(m, x0, y0, x1, y1, u0, v0, fused, top, bottom);
@@ -385,21 +388,20 @@ __attribute__((noinline)) bool fused_runs(const MAP& m, int64_t x0, int64_t y0, 
 void reach(const MAP& m, double* left, double* top, double* right, double* bottom) {
   const double A = double(m.A), B = double(m.B), C = double(m.C), D = double(m.D);
   const double per_det = 1 / (A * D - B * C);  // a product is within the pixel's widening
-  *left = *top = INFINITY;
-  *right = *bottom = -INFINITY;
+  double k0 = INFINITY, k1 = -INFINITY, j0 = INFINITY, j1 = -INFINITY;
   for (const double uu : {0.0, double(int64_t{m.w} << 32)}) {
     for (const double vv : {0.0, double(int64_t{m.h} << 32)}) {
       const double du = uu - double(m.U0), dv = vv - double(m.V0);
       const double k = (D * du - B * dv) * per_det, j = (A * dv - C * du) * per_det;
-      *left = std::min(*left, k), *right = std::max(*right, k);
-      *top = std::min(*top, j), *bottom = std::max(*bottom, j);
+      k0 = std::min(k0, k), k1 = std::max(k1, k);
+      j0 = std::min(j0, j), j1 = std::max(j1, j);
     }
   }
   const auto clamp = [](double v) { return std::clamp(v, -kFarAway, kFarAway); };
-  *left = clamp(whole_below(*left) - 1 + double(m.ax));
-  *right = clamp(whole_above(*right) + 1 + double(m.ax));
-  *top = clamp(whole_below(*top) - 1 + double(m.ay));
-  *bottom = clamp(whole_above(*bottom) + 1 + double(m.ay));
+  *left = clamp(whole_below(k0) - 1 + double(m.ax));
+  *right = clamp(whole_above(k1) + 1 + double(m.ax));
+  *top = clamp(whole_below(j0) - 1 + double(m.ay));
+  *bottom = clamp(whole_above(j1) + 1 + double(m.ay));
 }
 
 // ALPHA leaves the target as it is under a clear pixel (alpha byte 0), so only the smallest box
