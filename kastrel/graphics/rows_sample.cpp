@@ -300,9 +300,6 @@ __attribute__((target("avx2"))) void nearest_alpha_avx2(FUSED_ARGS) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-inline bool short_region(int32_t pitch, int32_t h) {
-  return pitch % 4 == 0 && pitch / 4 < (1 << 15) && h < (1 << 15);
-}
 
 // What every run of a call shares, and one run sampled and blended sixteen at a time.
 struct ALPHA_RUNS_AVX512 {
@@ -311,7 +308,7 @@ struct ALPHA_RUNS_AVX512 {
 };
 
 KASTREL_AVX512 inline ALPHA_RUNS_AVX512 alpha_runs_avx512(const uint8_t* region, int32_t pitch,
-                                                          int64_t du, int64_t dv, bool short_rows) {
+                                                          int64_t du, int64_t dv) {
   return {_mm512_set_epi64(7 * du, 6 * du, 5 * du, 4 * du, 3 * du, 2 * du, du, 0),
           _mm512_set_epi64(7 * dv, 6 * dv, 5 * dv, 4 * dv, 3 * dv, 2 * dv, dv, 0),
           _mm512_set1_epi64(8 * du),
@@ -319,13 +316,10 @@ KASTREL_AVX512 inline ALPHA_RUNS_AVX512 alpha_runs_avx512(const uint8_t* region,
           _mm512_set1_epi64(16 * du),
           _mm512_set1_epi64(16 * dv),
           _mm512_set_epi32(31, 29, 27, 25, 23, 21, 19, 17, 15, 13, 11, 9, 7, 5, 3, 1),
-          _mm512_set1_epi32(short_rows ? pitch / 4 : pitch),
+          _mm512_set1_epi32(pitch),
           region};
 }
 
-// SHORT: the region's rows and pitch in pixels are below 2^15 (every sprite), so a row's offset
-// is one 16-bit multiply-add and the gather scales the column.
-template <bool SHORT>
 KASTREL_AVX512 inline void alpha_run_avx512(const ALPHA_RUNS_AVX512& c, uint8_t* target,
                                             int64_t u, int64_t v, int32_t n) {
   __m512i u0 = _mm512_add_epi64(_mm512_set1_epi64(u), c.steps_u0);
@@ -333,18 +327,12 @@ KASTREL_AVX512 inline void alpha_run_avx512(const ALPHA_RUNS_AVX512& c, uint8_t*
   __m512i u1 = _mm512_add_epi64(u0, c.du8), v1 = _mm512_add_epi64(v0, c.dv8);
   // No branch on the samples: the next gather need not wait for this one's outcome.
   for (int32_t i = 0; i < n; i += 16) {
-    const __m512i rows = _mm512_permutex2var_epi32(v0, c.high, v1);
-    const __m512i columns = _mm512_permutex2var_epi32(u0, c.high, u1);
+    const __m512i offsets = _mm512_add_epi32(
+        _mm512_mullo_epi32(_mm512_permutex2var_epi32(v0, c.high, v1), c.pitches),
+        _mm512_slli_epi32(_mm512_permutex2var_epi32(u0, c.high, u1), 2));
     const __mmask16 lanes = __mmask16((1u << std::min(n - i, 16)) - 1);
-    __m512i sv;
-    if constexpr (SHORT) {
-      const __m512i at = _mm512_add_epi32(_mm512_madd_epi16(rows, c.pitches), columns);
-      sv = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), lanes, at, c.region, 4);
-    } else {
-      const __m512i at =
-          _mm512_add_epi32(_mm512_mullo_epi32(rows, c.pitches), _mm512_slli_epi32(columns, 2));
-      sv = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), lanes, at, c.region, 1);
-    }
+    const __m512i sv =
+        _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), lanes, offsets, c.region, 1);
     uint8_t* to = target + i * 4;
     _mm512_mask_storeu_epi32(to, lanes, alpha16_avx512(sv, _mm512_maskz_loadu_epi32(lanes, to)));
     u0 = _mm512_add_epi64(u0, c.du16), u1 = _mm512_add_epi64(u1, c.du16);
@@ -352,17 +340,85 @@ KASTREL_AVX512 inline void alpha_run_avx512(const ALPHA_RUNS_AVX512& c, uint8_t*
   }
 }
 
+// A region whose rows and pitch in pixels are below 2^15 (every sprite's) has every pixel's index
+// in 32 bits, and sixteen samples' indices are kept from one chunk to the next instead of worked
+// out from 64-bit positions: with u = hi * 2^32 + lo, a step of H * 2^32 + L adds H to hi, and
+// one more where lo + L carries past 2^32, exactly. The index is v's hi times the pitch in
+// pixels plus u's hi, and the gather scales it.
+inline bool short_region(int32_t pitch, int32_t h) {
+  return pitch % 4 == 0 && pitch / 4 < (1 << 15) && h < (1 << 15);
+}
+
+struct ALPHA_INDICES_AVX512 {
+  __m512i lo_u, lo_v;  // lane i: the low words of i * du and i * dv
+  __m512i index;       // lane i: the hi parts of i * du, and of i * dv times the pitch
+  __m512i lo_u16, lo_v16, index16;  // the same for sixteen steps
+  __m512i pitch, one;
+  const uint8_t* region;
+  int32_t pixels_a_row;
+};
+
+KASTREL_AVX512 inline ALPHA_INDICES_AVX512 alpha_indices_avx512(const uint8_t* region,
+                                                                int32_t pitch, int64_t du,
+                                                                int64_t dv) {
+  const int32_t p = pitch / 4;
+  alignas(64) uint32_t lo_u[16], lo_v[16];
+  alignas(64) int32_t index[16];
+  for (int64_t i = 0; i < 16; ++i) {
+    lo_u[i] = uint32_t(i * du), lo_v[i] = uint32_t(i * dv);
+    index[i] = int32_t((i * dv) >> 32) * p + int32_t((i * du) >> 32);
+  }
+  const int32_t index16 = int32_t((16 * dv) >> 32) * p + int32_t((16 * du) >> 32);
+  return {_mm512_load_si512(lo_u),
+          _mm512_load_si512(lo_v),
+          _mm512_load_si512(index),
+          _mm512_set1_epi32(int32_t(uint32_t(16 * du))),
+          _mm512_set1_epi32(int32_t(uint32_t(16 * dv))),
+          _mm512_set1_epi32(index16),
+          _mm512_set1_epi32(p),
+          _mm512_set1_epi32(1),
+          region,
+          p};
+}
+
+KASTREL_AVX512 inline void alpha_run_short_avx512(const ALPHA_INDICES_AVX512& c, uint8_t* target,
+                                                  int64_t u, int64_t v, int32_t n) {
+  // Adds LO to the low words; where one carries, the index gains CARRY.
+  const auto step = [](__m512i* low, __m512i lo, __m512i* index, __m512i carry) KASTREL_AVX512 {
+    *low = _mm512_add_epi32(*low, lo);
+    *index = _mm512_mask_add_epi32(*index, _mm512_cmplt_epu32_mask(*low, lo), *index, carry);
+  };
+  __m512i low_u = _mm512_set1_epi32(int32_t(uint32_t(u)));
+  __m512i low_v = _mm512_set1_epi32(int32_t(uint32_t(v)));
+  __m512i index = _mm512_add_epi32(
+      _mm512_set1_epi32(int32_t(v >> 32) * c.pixels_a_row + int32_t(u >> 32)), c.index);
+  step(&low_u, c.lo_u, &index, c.one);
+  step(&low_v, c.lo_v, &index, c.pitch);
+  for (int32_t i = 0;;) {
+    const __mmask16 lanes = __mmask16((1u << std::min(n - i, 16)) - 1);
+    const __m512i sv =
+        _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), lanes, index, c.region, 4);
+    uint8_t* to = target + i * 4;
+    _mm512_mask_storeu_epi32(to, lanes, alpha16_avx512(sv, _mm512_maskz_loadu_epi32(lanes, to)));
+    if ((i += 16) >= n) break;
+    index = _mm512_add_epi32(index, c.index16);
+    step(&low_u, c.lo_u16, &index, c.one);
+    step(&low_v, c.lo_v16, &index, c.pitch);
+  }
+}
+
 KASTREL_AVX512 void nearest_alpha_avx512(FUSED_ARGS) {
   if (int64_t(h) * pitch > INT32_MAX)
     return nearest_alpha_avx(runs, count, region, pitch, du, dv, h);
-  const bool short_rows = short_region(pitch, h);
-  const ALPHA_RUNS_AVX512 c = alpha_runs_avx512(region, pitch, du, dv, short_rows);
-  for (const VOX_SAMPLE_RUN& r : std::span(runs, size_t(count))) {
-    if (short_rows)
-      alpha_run_avx512<true>(c, r.target, r.u, r.v, r.n);
-    else
-      alpha_run_avx512<false>(c, r.target, r.u, r.v, r.n);
+  if (short_region(pitch, h)) {
+    const ALPHA_INDICES_AVX512 c = alpha_indices_avx512(region, pitch, du, dv);
+    for (const VOX_SAMPLE_RUN& r : std::span(runs, size_t(count)))
+      alpha_run_short_avx512(c, r.target, r.u, r.v, r.n);
+    return;
   }
+  const ALPHA_RUNS_AVX512 c = alpha_runs_avx512(region, pitch, du, dv);
+  for (const VOX_SAMPLE_RUN& r : std::span(runs, size_t(count)))
+    alpha_run_avx512(c, r.target, r.u, r.v, r.n);
 }
 
 // An edge stepped one row on.
@@ -429,7 +485,7 @@ KASTREL_AVX512 inline __m512i times(__m512i d, __m512i x) {
 KASTREL_AVX512 bool turned_alpha_avx512(VOX_TURNED_ROWS* t, const uint8_t* region, int32_t pitch,
                                         int32_t h) {
   if (!short_region(pitch, h)) return false;
-  const ALPHA_RUNS_AVX512 c = alpha_runs_avx512(region, pitch, t->A, t->C, true);
+  const ALPHA_INDICES_AVX512 c = alpha_indices_avx512(region, pitch, t->A, t->C);
   EDGE_LANES lu = edge_lanes(t->u), lv = edge_lanes(t->v);
   const __m512i firsts = _mm512_set1_epi64(t->first), lasts = _mm512_set1_epi64(t->last);
   const __m512i lane = _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0);
@@ -463,7 +519,7 @@ KASTREL_AVX512 bool turned_alpha_avx512(VOX_TURNED_ROWS* t, const uint8_t* regio
       bottom = i + 31 - __builtin_clz(runs);
       for (uint32_t left = runs; left != 0; left &= left - 1) {
         const int k = __builtin_ctz(left);
-        alpha_run_avx512<true>(c, reinterpret_cast<uint8_t*>(uintptr_t(target[k])), u[k], v[k],
+        alpha_run_short_avx512(c, reinterpret_cast<uint8_t*>(uintptr_t(target[k])), u[k], v[k],
                                int32_t(n[k]));
       }
     }

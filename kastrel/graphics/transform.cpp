@@ -123,14 +123,16 @@ PLAN plan(const VOX_IMAGE_INFO& src, float X, float Y, const TRANSFORM& T, const
   }
   const double fx = (T.FLIP & FLIPH) ? -double(T.SCALEX) : double(T.SCALEX);
   const double fy = (T.FLIP & FLIPV) ? -double(T.SCALEY) : double(T.SCALEY);
-  m->A = int64_t(round_even(c / fx * kOne));
-  m->B = int64_t(round_even(s / fx * kOne));
-  m->C = int64_t(round_even(-s / fy * kOne));
-  m->D = int64_t(round_even(c / fy * kOne));
+  // Unscaled, dividing is multiplying, and the division's wait is spared.
+  const auto over = [](double x, double f) { return f == 1 || f == -1 ? x * f : x / f; };
+  m->A = int64_t(round_even(over(c, fx) * kOne));
+  m->B = int64_t(round_even(over(s, fx) * kOne));
+  m->C = int64_t(round_even(over(-s, fy) * kOne));
+  m->D = int64_t(round_even(over(c, fy) * kOne));
   const double ax = whole_below(double(X)), ay = whole_below(double(Y));
   const double ex = ax + 0.5 - double(X), ey = ay + 0.5 - double(Y);
-  m->U0 = int64_t(round_even(kOne * (double(T.PIVOTX) + (ex * c + ey * s) / fx)));
-  m->V0 = int64_t(round_even(kOne * (double(T.PIVOTY) + (ey * c - ex * s) / fy)));
+  m->U0 = int64_t(round_even(kOne * (double(T.PIVOTX) + over(ex * c + ey * s, fx))));
+  m->V0 = int64_t(round_even(kOne * (double(T.PIVOTY) + over(ey * c - ex * s, fy))));
   m->ax = int64_t(ax);
   m->ay = int64_t(ay);
   m->visible = (double(m->A) * double(m->D) - double(m->B) * double(m->C)) != 0;
