@@ -599,7 +599,7 @@ __attribute__((always_inline)) inline bool seen_box_body(const uint8_t* region, 
                                                          LOAD load, CLEAR clear, BITS bits) {
   int32_t at[G];
   for (int g = 0; g < G; ++g) at[g] = std::min(g * LANES, w - LANES);
-  const auto seen = [&](int32_t y) {
+  const auto seen = [&](int32_t y) __attribute__((always_inline)) {
     const uint8_t* row = region + int64_t{y} * pitch;
     V any{};
     for (int g = 0; g < G; ++g) {
