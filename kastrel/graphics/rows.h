@@ -77,9 +77,10 @@ using VOX_PICK_ROUTINE = void (*)(const VOX_PICK_RUN* runs, int32_t count, int32
 // from q to ceil((limit - base) / a) - 1 for a step above zero (up), and from
 // 1 - ceil((limit - base) / a) to -q below, with limit = qL * a + rL and each row moving -base
 // by qd * a + rd (0 <= rL, rd < a). Every value the rows reach, and eight rows past them, fits
-// 62 bits, and last - first is below 2^31 (the box lies within the target). It sets top and bottom to the first and last rows with a
-// run (counted from the first row), or -1; false when it cannot take the region, having drawn
-// nothing. Null where nearest_alpha over runs found row by row is as fast.
+// 62 bits, and last - first is below 2^31 (the box lies within the target). It sets top and bottom
+// to the first and last rows with a run (counted from the first row), or -1; false when it cannot
+// take the region, having drawn nothing. Null where nearest_alpha over runs found row by row is as
+// fast.
 struct VOX_EDGE {
   int64_t a, qd, rd, qL, rL;
   int64_t q, r;

@@ -320,16 +320,16 @@ KASTREL_AVX512 inline ALPHA_RUNS_AVX512 alpha_runs_avx512(const uint8_t* region,
           region};
 }
 
-KASTREL_AVX512 inline void alpha_run_avx512(const ALPHA_RUNS_AVX512& c, uint8_t* target,
-                                            int64_t u, int64_t v, int32_t n) {
+KASTREL_AVX512 inline void alpha_run_avx512(const ALPHA_RUNS_AVX512& c, uint8_t* target, int64_t u,
+                                            int64_t v, int32_t n) {
   __m512i u0 = _mm512_add_epi64(_mm512_set1_epi64(u), c.steps_u0);
   __m512i v0 = _mm512_add_epi64(_mm512_set1_epi64(v), c.steps_v0);
   __m512i u1 = _mm512_add_epi64(u0, c.du8), v1 = _mm512_add_epi64(v0, c.dv8);
   // No branch on the samples: the next gather need not wait for this one's outcome.
   for (int32_t i = 0; i < n; i += 16) {
-    const __m512i offsets = _mm512_add_epi32(
-        _mm512_mullo_epi32(_mm512_permutex2var_epi32(v0, c.high, v1), c.pitches),
-        _mm512_slli_epi32(_mm512_permutex2var_epi32(u0, c.high, u1), 2));
+    const __m512i offsets =
+        _mm512_add_epi32(_mm512_mullo_epi32(_mm512_permutex2var_epi32(v0, c.high, v1), c.pitches),
+                         _mm512_slli_epi32(_mm512_permutex2var_epi32(u0, c.high, u1), 2));
     const __mmask16 lanes = __mmask16((1u << std::min(n - i, 16)) - 1);
     const __m512i sv =
         _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), lanes, offsets, c.region, 1);
@@ -350,8 +350,8 @@ inline bool short_region(int32_t pitch, int32_t h) {
 }
 
 struct ALPHA_INDICES_AVX512 {
-  __m512i lo_u, lo_v;  // lane i: the low words of i * du and i * dv
-  __m512i index;       // lane i: the hi parts of i * du, and of i * dv times the pitch
+  __m512i lo_u, lo_v;               // lane i: the low words of i * du and i * dv
+  __m512i index;                    // lane i: the hi parts of i * du, and of i * dv times the pitch
   __m512i lo_u16, lo_v16, index16;  // the same for sixteen steps
   __m512i pitch, one;
   const uint8_t* region;
@@ -383,6 +383,7 @@ KASTREL_AVX512 inline ALPHA_INDICES_AVX512 alpha_indices_avx512(const uint8_t* r
 
 KASTREL_AVX512 inline void alpha_run_short_avx512(const ALPHA_INDICES_AVX512& c, uint8_t* target,
                                                   int64_t u, int64_t v, int32_t n) {
+  if (n <= 0) return;
   // Adds LO to the low words; where one carries, the index gains CARRY.
   const auto step = [](__m512i* low, __m512i lo, __m512i* index, __m512i carry) KASTREL_AVX512 {
     *low = _mm512_add_epi32(*low, lo);
@@ -444,7 +445,6 @@ KASTREL_AVX512 inline EDGE_LANES edge_lanes(const VOX_EDGE& e) {
   const int64_t rd8 = 8 * e.rd;
   int64_t whole = 0;
   for (int64_t k = 1; k < 8; ++k) whole += rd8 >= k * e.a;
-  // Lanes set from registers: a vector loaded from just-stored words waits for the stores.
   return {_mm512_set_epi64(q[7], q[6], q[5], q[4], q[3], q[2], q[1], q[0]),
           _mm512_set_epi64(r[7], r[6], r[5], r[4], r[3], r[2], r[1], r[0]),
           _mm512_set1_epi64(e.a),
@@ -493,7 +493,8 @@ KASTREL_AVX512 bool turned_alpha_avx512(VOX_TURNED_ROWS* t, const uint8_t* regio
   const auto along = [&lane](int64_t at, int64_t step) KASTREL_AVX512 {
     return _mm512_add_epi64(_mm512_set1_epi64(at), times(lane, _mm512_set1_epi64(step)));
   };
-  __m512i row_u = along(t->u0 + t->first * t->A, t->B), row_v = along(t->v0 + t->first * t->C, t->D);
+  __m512i row_u = along(t->u0 + t->first * t->A, t->B),
+          row_v = along(t->v0 + t->first * t->C, t->D);
   __m512i row_to = along(int64_t(reinterpret_cast<uintptr_t>(t->row)), t->pitch);
   const __m512i u8 = _mm512_set1_epi64(8 * t->B), v8 = _mm512_set1_epi64(8 * t->D);
   const __m512i to8 = _mm512_set1_epi64(8 * t->pitch);
@@ -672,12 +673,10 @@ KASTREL_AVX512 bool seen_box_avx512(const uint8_t* region, int32_t pitch, int32_
   return seen_box_body<V8u64, 16, G>(
       region, pitch, w, h, box,
       [](V8u64* v, const uint8_t* p) KASTREL_AVX512 { *v = V8u64(_mm512_loadu_si512(p)); },
-      [&alpha](const V8u64& v) KASTREL_AVX512 {
-        return _mm512_test_epi32_mask(__m512i(v), alpha) == 0;
-      },
-      [&alpha](const V8u64& v) KASTREL_AVX512 {
-        return uint32_t(_mm512_test_epi32_mask(__m512i(v), alpha));
-      });
+      [&alpha](const V8u64& v)
+          KASTREL_AVX512 { return _mm512_test_epi32_mask(__m512i(v), alpha) == 0; },
+      [&alpha](const V8u64& v)
+          KASTREL_AVX512 { return uint32_t(_mm512_test_epi32_mask(__m512i(v), alpha)); });
 }
 const VOX_SAMPLE_LOOPS kAvx2 = {{nearest_plain<1>, nearest_plain<2>, nearest32_avx2},
                                 bilinear_avx,
@@ -708,8 +707,12 @@ const VOX_SAMPLE_LOOPS kAvx = {{nearest_plain<1>, nearest_plain<2>, nearest32_av
 }  // namespace
 
 const VOX_SAMPLE_LOOPS vox_gfxSamplesPlain = {
-    {nearest_plain<1>, nearest_plain<2>, nearest_plain<4>}, bilinear_plain, tint_plain, nullptr,
-    pick_plain, nullptr};
+    {nearest_plain<1>, nearest_plain<2>, nearest_plain<4>},
+    bilinear_plain,
+    tint_plain,
+    nullptr,
+    pick_plain,
+    nullptr};
 
 // Regions narrower than the vectors, or wider than eight of them, are not looked through.
 bool vox_gfxSeenBox(const uint8_t* region, int32_t pitch, int32_t w, int32_t h, int32_t* box) {

@@ -51,7 +51,7 @@ inline double round_even(double x) {
 // std::floor and std::ceil inline, where the baseline instruction set would call them.
 inline double whole_below(double x) {
   if (!(std::fabs(x) < 0x1p52)) return x;  // whole already, or not a number
-  const double t = double(int64_t(x));    // toward zero
+  const double t = double(int64_t(x));     // toward zero
   return t > x ? t - 1 : t;
 }
 inline double whole_above(double x) { return -whole_below(-x); }
@@ -272,10 +272,7 @@ void turned_runs(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t y1, i
   }
 }
 
-// Nearest samples blended by ALPHA on a turned map: the rows of turned_runs, each run stored
-// straight into the fused loop's batch and the batch drawn 64 runs at a time. Everything the
-// rows change lives in locals, so the loop keeps it in registers. The rows of the first and
-// last runs go to *top and *bottom (unchanged when there is none).
+// The fused loop's routines and what they draw from and onto.
 struct FUSED {
   VOX_FUSED_ROUTINE blend;
   VOX_TURNED_ROUTINE turned;  // or null
@@ -285,6 +282,11 @@ struct FUSED {
   int64_t target_pitch;
 };
 
+// Nearest samples blended by ALPHA on a turned map: the rows of turned_runs found and blended by
+// the loop set's own routine where it has one; otherwise each run is stored straight into the
+// fused loop's batch and the batch drawn 64 runs at a time, with everything the rows change in
+// locals, which the loop keeps in registers. The rows of the first and last runs go to *top and
+// *bottom (unchanged when there is none).
 template <bool U_UP, bool V_UP>
 void fused_turned_runs(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t y1, int64_t u0,
                        int64_t v0, const FUSED& f, int64_t* top, int64_t* bottom) {
@@ -292,8 +294,21 @@ void fused_turned_runs(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t
   const int64_t first = x0 - m.ax, last = x1 - m.ax;
   uint8_t* row = f.pixels + y0 * f.target_pitch + m.ax * 4;
   if (f.turned) {
-    VOX_TURNED_ROWS rows{eu.lanes(U_UP), ev.lanes(V_UP), first, last, y1 - y0 + 1, row,
-                         f.target_pitch, u0, v0, m.A, m.B, m.C, m.D, -1, -1};
+    VOX_TURNED_ROWS rows{eu.lanes(U_UP),
+                         ev.lanes(V_UP),
+                         first,
+                         last,
+                         y1 - y0 + 1,
+                         row,
+                         f.target_pitch,
+                         u0,
+                         v0,
+                         m.A,
+                         m.B,
+                         m.C,
+                         m.D,
+                         -1,
+                         -1};
     if (f.turned(&rows, f.region, f.pitch, m.h)) {
       if (rows.top >= 0) *top = y0 + rows.top, *bottom = y0 + rows.bottom;
       return;
@@ -319,6 +334,11 @@ void fused_turned_runs(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t
   if (first_row >= 0) *top = first_row, *bottom = last_row;
 }
 
+// Whether each_run's rows go through COLUMNS in 64 bits: every value it computes fits when
+// |U0| + |j| * |B| + |k| * |A| is below 2^62 (and the same for v) for every row j and column k
+// of the box, counted from (ax, ay), and one row past it, as COLUMNS steps on. The sums are
+// bounded in double, whose rounding here is far below the margin from 2^62 to 2^63; limit - base
+// and the ceilings then stay within 2^62 + 2^60, and the steps' remainders below 2^49.
 bool fits_64_bits(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t y1) {
   const double j = std::max(std::fabs(double(y0 - m.ay)), std::fabs(double(y1 - m.ay))) + 1;
   const double k = std::max(std::fabs(double(x0 - m.ax)), std::fabs(double(x1 - m.ax)));
@@ -330,6 +350,9 @@ bool fits_64_bits(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t y1) 
   return fits(m.U0, m.B, m.A) && fits(m.V0, m.D, m.C);
 }
 
+// The target pixels (tx, ty) whose samples lie in the region, within the box [x0, x1] x
+// [y0, y1]: one run per row, handed to run(ty, first tx, count, u, v). Sprites on any screen
+// take the 64-bit rows; far-flung maps search each row in 128 bits.
 template <typename RUN>
 void each_run(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t y1, RUN&& run) {
   const int64_t L = int64_t{m.w} << 32, M = int64_t{m.h} << 32;
@@ -363,8 +386,10 @@ void each_run(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t y1, RUN&
 }
 
 // The fused loop over each_run's rows, when they take the turned path; false when they do not.
-__attribute__((noinline)) bool fused_runs(const MAP& m, int64_t x0, int64_t y0, int64_t x1, int64_t y1, const FUSED& f,
-                int64_t* top, int64_t* bottom) {
+// Out of line, so that DRAWTRANSFORMED's many locals leave its loops their registers.
+__attribute__((noinline)) bool fused_runs(const MAP& m, int64_t x0, int64_t y0, int64_t x1,
+                                          int64_t y1, const FUSED& f, int64_t* top,
+                                          int64_t* bottom) {
   if (m.A == 0 || m.C == 0) return false;
   // The rows routine steps its lanes up to eight rows past the box.
   FUSED fused = f;
@@ -571,7 +596,8 @@ BOOLEAN BITMAP::DRAWTRANSFORMED(void* DEST, float X, float Y, const TRANSFORM& T
       if (trimmed && t.screen) {
         m.U0 = U0, m.V0 = V0, m.sx = sx, m.sy = sy, m.w = w, m.h = h;
         box(m, &x0, &y0, &x1, &y1);
-        each_run(m, x0, y0, x1, y1, [&](int64_t ty, int64_t, int64_t, int64_t, int64_t) { mark(ty); });
+        each_run(m, x0, y0, x1, y1,
+                 [&](int64_t ty, int64_t, int64_t, int64_t, int64_t) { mark(ty); });
       } else if (top >= 0) {
         mark(top), mark(bottom);
       }
