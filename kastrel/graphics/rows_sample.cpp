@@ -381,18 +381,21 @@ KASTREL_AVX512 inline ALPHA_INDICES_AVX512 alpha_indices_avx512(const uint8_t* r
           p};
 }
 
+// A run whose first sample has low words LOW_U and LOW_V and index INDEX. Each comes from memory
+// where it can: a broadcast from memory costs no vector port.
 KASTREL_AVX512 inline void alpha_run_short_avx512(const ALPHA_INDICES_AVX512& c, uint8_t* target,
-                                                  int64_t u, int64_t v, int32_t n) {
+                                                  const uint32_t* low_u_word,
+                                                  const uint32_t* low_v_word,
+                                                  const int32_t* index_word, int32_t n) {
   if (n <= 0) return;
   // Adds LO to the low words; where one carries, the index gains CARRY.
   const auto step = [](__m512i* low, __m512i lo, __m512i* index, __m512i carry) KASTREL_AVX512 {
     *low = _mm512_add_epi32(*low, lo);
     *index = _mm512_mask_add_epi32(*index, _mm512_cmplt_epu32_mask(*low, lo), *index, carry);
   };
-  __m512i low_u = _mm512_set1_epi32(int32_t(uint32_t(u)));
-  __m512i low_v = _mm512_set1_epi32(int32_t(uint32_t(v)));
-  __m512i index = _mm512_add_epi32(
-      _mm512_set1_epi32(int32_t(v >> 32) * c.pixels_a_row + int32_t(u >> 32)), c.index);
+  __m512i low_u = _mm512_set1_epi32(int32_t(*low_u_word));
+  __m512i low_v = _mm512_set1_epi32(int32_t(*low_v_word));
+  __m512i index = _mm512_add_epi32(_mm512_set1_epi32(*index_word), c.index);
   step(&low_u, c.lo_u, &index, c.one);
   step(&low_v, c.lo_v, &index, c.pitch);
   for (int32_t i = 0;;) {
@@ -413,8 +416,11 @@ KASTREL_AVX512 void nearest_alpha_avx512(FUSED_ARGS) {
     return nearest_alpha_avx(runs, count, region, pitch, du, dv, h);
   if (short_region(pitch, h)) {
     const ALPHA_INDICES_AVX512 c = alpha_indices_avx512(region, pitch, du, dv);
-    for (const VOX_SAMPLE_RUN& r : std::span(runs, size_t(count)))
-      alpha_run_short_avx512(c, r.target, r.u, r.v, r.n);
+    for (const VOX_SAMPLE_RUN& r : std::span(runs, size_t(count))) {
+      const uint32_t low_u = uint32_t(r.u), low_v = uint32_t(r.v);
+      const int32_t index = int32_t(r.v >> 32) * c.pixels_a_row + int32_t(r.u >> 32);
+      alpha_run_short_avx512(c, r.target, &low_u, &low_v, &index, r.n);
+    }
     return;
   }
   const ALPHA_RUNS_AVX512 c = alpha_runs_avx512(region, pitch, du, dv);
@@ -500,6 +506,7 @@ KASTREL_AVX512 bool turned_alpha_avx512(VOX_TURNED_ROWS* t, const uint8_t* regio
   const __m512i to8 = _mm512_set1_epi64(8 * t->pitch);
   const __m512i A = _mm512_set1_epi64(t->A), C = _mm512_set1_epi64(t->C);
   const __m512i one = _mm512_set1_epi64(1);
+  const __m256i pixels_a_row = _mm256_set1_epi32(c.pixels_a_row);
   // In locals: stores to the target could alias *t.
   const int64_t rows = t->rows;
   int64_t top = -1, bottom = -1;
@@ -511,17 +518,25 @@ KASTREL_AVX512 bool turned_alpha_avx512(VOX_TURNED_ROWS* t, const uint8_t* regio
     const __mmask8 runs = _mm512_mask_cmple_epi64_mask(inside, from, to);
     if (runs) {
       const __m512i d = _mm512_sub_epi64(from, firsts);  // below 2^32 where there is a run
-      alignas(64) int64_t target[8], u[8], v[8], n[8];
+      const __m512i u = _mm512_add_epi64(row_u, times(d, A));
+      const __m512i v = _mm512_add_epi64(row_v, times(d, C));
+      alignas(64) int64_t target[8], n[8];
+      alignas(32) uint32_t low_u[8], low_v[8];
+      alignas(32) int32_t index[8];
       _mm512_store_si512(target, _mm512_add_epi64(row_to, _mm512_slli_epi64(from, 2)));
-      _mm512_store_si512(u, _mm512_add_epi64(row_u, times(d, A)));
-      _mm512_store_si512(v, _mm512_add_epi64(row_v, times(d, C)));
       _mm512_store_si512(n, _mm512_add_epi64(_mm512_sub_epi64(to, from), one));
+      _mm256_store_si256(reinterpret_cast<__m256i*>(low_u), _mm512_cvtepi64_epi32(u));
+      _mm256_store_si256(reinterpret_cast<__m256i*>(low_v), _mm512_cvtepi64_epi32(v));
+      const __m256i hi_u = _mm512_cvtepi64_epi32(_mm512_srai_epi64(u, 32));
+      const __m256i hi_v = _mm512_cvtepi64_epi32(_mm512_srai_epi64(v, 32));
+      _mm256_store_si256(reinterpret_cast<__m256i*>(index),
+                         _mm256_add_epi32(_mm256_mullo_epi32(hi_v, pixels_a_row), hi_u));
       if (top < 0) top = i + __builtin_ctz(runs);
       bottom = i + 31 - __builtin_clz(runs);
       for (uint32_t left = runs; left != 0; left &= left - 1) {
         const int k = __builtin_ctz(left);
-        alpha_run_short_avx512(c, reinterpret_cast<uint8_t*>(uintptr_t(target[k])), u[k], v[k],
-                               int32_t(n[k]));
+        alpha_run_short_avx512(c, reinterpret_cast<uint8_t*>(uintptr_t(target[k])), low_u + k,
+                               low_v + k, index + k, int32_t(n[k]));
       }
     }
     edge_next(lu), edge_next(lv);
