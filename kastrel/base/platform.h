@@ -131,8 +131,9 @@ void CATCHSTOPREQUESTS(void (*ONSTOP)());
 BOOLEAN ADDRESSSPACELEFT(size_t BYTES);
 
 // A hint before a large fresh block is filled: the system backs the whole pages within
-// [AT, AT + BYTES) now, in one call, instead of one fault a page as they are first written.
-// Nothing where the system has no such call; the memory must be the caller's to write.
+// [AT, AT + BYTES) now, in one call, instead of one fault a page as they are first written,
+// and with 2 MiB pages where it offers them. Nothing where the system has no such call; the
+// memory must be the caller's to write.
 void PREPAREMEMORY(void* AT, size_t BYTES);
 
 // Waits until DEADLINE. In the browser, where the program has no thread of its own, the wait

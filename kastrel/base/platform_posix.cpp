@@ -374,6 +374,14 @@ void PREPAREMEMORY(void* AT, size_t BYTES) {
   static const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
   const uintptr_t from = (reinterpret_cast<uintptr_t>(AT) + page - 1) & ~(page - 1);
   const uintptr_t to = (reinterpret_cast<uintptr_t>(AT) + BYTES) & ~(page - 1);
+  // Whole 2 MiB pages where the block holds them: the kernel sets a large block up with far
+  // fewer faults, and it is written through far fewer page entries.
+#if defined(MADV_HUGEPAGE)
+  constexpr uintptr_t huge = uintptr_t(1) << 21;
+  const uintptr_t huge_from = (from + huge - 1) & ~(huge - 1), huge_to = to & ~(huge - 1);
+  if (huge_to > huge_from)
+    ::madvise(reinterpret_cast<void*>(huge_from), huge_to - huge_from, MADV_HUGEPAGE);
+#endif
   if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
 #else
   (void)AT, (void)BYTES;

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <cstddef>
 
 #include "kastrel/graphics/rasterop.h"
 
@@ -110,6 +111,10 @@ struct VOX_SAMPLE_LOOPS {
 // pixel whose alpha byte is not 0, looked for on the vector loop sets where the rows are a few
 // vectors wide; otherwise the whole region. False when every pixel looked at is clear.
 bool vox_gfxSeenBox(const uint8_t* region, int32_t pitch, int32_t w, int32_t h, int32_t* box);
+// Over n values each ANDed with mask: *below, the least less one (a value of 0 wrapping to
+// UINT32_MAX, so that it counts as none), and *most, the greatest.
+void vox_gfxIdRange(const uint32_t* values, size_t n, uint32_t mask, uint32_t* below,
+                    uint32_t* most);
 // The plain loops, and those of the loop set in use.
 extern const VOX_SAMPLE_LOOPS vox_gfxSamplesPlain;
 const VOX_SAMPLE_LOOPS& vox_hSampleLoops();

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 #include <zstd.h>
+#include <zstd_errors.h>
 
 #include <algorithm>
 #include <atomic>
@@ -16,6 +17,7 @@
 
 #include "kastrel/base/error.h"
 #include "kastrel/base/platform.h"
+#include "kastrel/graphics/rows.h"
 #include "kastrel/world/tilemap_load.h"
 
 namespace KASTREL::WORLD {
@@ -344,25 +346,19 @@ void inflate_exact(const std::vector<uint8_t>& IN, uint8_t* OUT, size_t SIZE, bo
 
 void unzstd_exact(const std::vector<uint8_t>& IN, uint8_t* OUT, size_t SIZE,
                   const std::string& WHAT) {
-  ZSTD_DCtx* z = ZSTD_createDCtx();
-  if (z == nullptr) throw std::bad_alloc();
-  // Small windows only: a frame may not ask for more memory than the layer itself.
-  ZSTD_DCtx_setParameter(z, ZSTD_d_windowLogMax, 27);
-  ZSTD_inBuffer in{IN.data(), IN.size(), 0};
-  ZSTD_outBuffer o{OUT, SIZE + 1, 0};
-  size_t status = 1;
-  while (status != 0 && o.pos < o.size) {
-    const size_t before_in = in.pos, before_out = o.pos;
-    status = ZSTD_decompressStream(z, &o, &in);
-    if (ZSTD_isError(status) || (in.pos == before_in && o.pos == before_out)) break;
-  }
-  ZSTD_freeDCtx(z);
-  if (ZSTD_isError(status))
+  // In one call, straight into the layer: the frames can write no further than the room given
+  // (one byte past the layer shows data running long), and the streaming decoder's own window
+  // and copy are not needed.
+  const size_t status = ZSTD_decompress(OUT, SIZE + 1, IN.data(), IN.size());
+  if (ZSTD_isError(status)) {
+    if (ZSTD_getErrorCode(status) == ZSTD_error_dstSize_tooSmall)
+      fail("%s: the zstd data hold more cells than the layer", WHAT.c_str());
     fail("%s: the zstd data are broken: %s", WHAT.c_str(), ZSTD_getErrorName(status));
-  if (status != 0 || o.pos != SIZE || in.pos != in.size)
+  }
+  if (status != SIZE)
     fail("%s: the zstd data %s", WHAT.c_str(),
-         o.pos > SIZE ? "hold more cells than the layer"
-                      : "are cut short or hold another number of cells");
+         status > SIZE ? "hold more cells than the layer"
+                       : "are cut short or hold another number of cells");
 }
 
 }  // namespace
@@ -571,13 +567,8 @@ void finish_map(LOADER& L, TILEMAP& map, const std::vector<std::string>& TILESET
     const int64_t w = std::max(layer.WIDTH, 1);
     // Most layers draw from one tileset: when the least and greatest ids are of the same
     // picture tileset, every id between is too.
-    // (The least id less one, 0 wrapping to the top: a form the compiler vectorises.)
     uint32_t below = UINT32_MAX, most = 0;
-    for (const uint32_t c : layer.CELLS) {
-      const uint32_t gid = c & TILEGIDMASK;
-      below = std::min(below, gid - 1);
-      most = std::max(most, gid);
-    }
+    vox_gfxIdRange(layer.CELLS.data(), layer.CELLS.size(), TILEGIDMASK, &below, &most);
     const uint32_t least = below + 1;  // used only when most != 0
     const TILESET* first = most != 0 ? map.TILESETOF(least) : nullptr;
     const bool one = most == 0 || (first != nullptr && !first->IMAGEPATH.empty() &&
