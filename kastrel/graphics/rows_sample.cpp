@@ -349,6 +349,12 @@ inline bool short_region(int32_t pitch, int32_t h) {
   return pitch % 4 == 0 && pitch / 4 < (1 << 15) && h < (1 << 15);
 }
 
+// d * x for 0 <= d < 2^32, in 64 bits, without AVX-512DQ's 64-bit multiply.
+KASTREL_AVX512 inline __m512i times(__m512i d, __m512i x) {
+  return _mm512_add_epi64(_mm512_mul_epu32(d, x),
+                          _mm512_slli_epi64(_mm512_mul_epu32(d, _mm512_srli_epi64(x, 32)), 32));
+}
+
 struct ALPHA_INDICES_AVX512 {
   __m512i lo_u, lo_v;               // lane i: the low words of i * du and i * dv
   __m512i index;                    // lane i: the hi parts of i * du, and of i * dv times the pitch
@@ -362,16 +368,24 @@ KASTREL_AVX512 inline ALPHA_INDICES_AVX512 alpha_indices_avx512(const uint8_t* r
                                                                 int32_t pitch, int64_t du,
                                                                 int64_t dv) {
   const int32_t p = pitch / 4;
-  alignas(64) uint32_t lo_u[16], lo_v[16];
-  alignas(64) int32_t index[16];
-  for (int64_t i = 0; i < 16; ++i) {
-    lo_u[i] = uint32_t(i * du), lo_v[i] = uint32_t(i * dv);
-    index[i] = int32_t((i * dv) >> 32) * p + int32_t((i * du) >> 32);
-  }
+  // Lane i's words: i * du and i * dv in 64 bits, eight lanes a register, their low and high
+  // words gathered into sixteen 32-bit lanes.
+  const __m512i first8 = _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0);
+  const __m512i next8 = _mm512_add_epi64(first8, _mm512_set1_epi64(8));
+  const __m512i low_words =
+      _mm512_set_epi32(30, 28, 26, 24, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2, 0);
+  const __m512i high_words =
+      _mm512_set_epi32(31, 29, 27, 25, 23, 21, 19, 17, 15, 13, 11, 9, 7, 5, 3, 1);
+  const __m512i su0 = times(first8, _mm512_set1_epi64(du)),
+                su1 = times(next8, _mm512_set1_epi64(du));
+  const __m512i sv0 = times(first8, _mm512_set1_epi64(dv)),
+                sv1 = times(next8, _mm512_set1_epi64(dv));
+  const __m512i hi_u = _mm512_permutex2var_epi32(su0, high_words, su1);
+  const __m512i hi_v = _mm512_permutex2var_epi32(sv0, high_words, sv1);
   const int32_t index16 = int32_t((16 * dv) >> 32) * p + int32_t((16 * du) >> 32);
-  return {_mm512_load_si512(lo_u),
-          _mm512_load_si512(lo_v),
-          _mm512_load_si512(index),
+  return {_mm512_permutex2var_epi32(su0, low_words, su1),
+          _mm512_permutex2var_epi32(sv0, low_words, sv1),
+          _mm512_add_epi32(_mm512_mullo_epi32(hi_v, _mm512_set1_epi32(p)), hi_u),
           _mm512_set1_epi32(int32_t(uint32_t(16 * du))),
           _mm512_set1_epi32(int32_t(uint32_t(16 * dv))),
           _mm512_set1_epi32(index16),
@@ -479,12 +493,6 @@ KASTREL_AVX512 inline void edge_next(EDGE_LANES& l) {
   const __m512i wrapped = _mm512_srai_epi64(l.r, 63);
   l.q = _mm512_sub_epi64(_mm512_add_epi64(l.q, l.qd), wrapped);
   l.r = _mm512_add_epi64(l.r, _mm512_and_si512(l.a, wrapped));
-}
-
-// d * x for 0 <= d < 2^32, in 64 bits, without AVX-512DQ's 64-bit multiply.
-KASTREL_AVX512 inline __m512i times(__m512i d, __m512i x) {
-  return _mm512_add_epi64(_mm512_mul_epu32(d, x),
-                          _mm512_slli_epi64(_mm512_mul_epu32(d, _mm512_srli_epi64(x, 32)), 32));
 }
 
 // Eight rows at a time: their runs found in the lanes, kept in registers until each is blended.
