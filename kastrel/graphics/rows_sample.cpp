@@ -656,6 +656,7 @@ __attribute__((always_inline)) inline bool seen_box_body(const uint8_t* region, 
 
 using V2u64 = uint64_t __attribute__((vector_size(16)));
 using V4u64 = uint64_t __attribute__((vector_size(32)));
+using V8u64 = uint64_t __attribute__((vector_size(64)));
 
 template <int G>
 bool seen_box_sse2(const uint8_t* region, int32_t pitch, int32_t w, int32_t h, int32_t* box) {
@@ -687,7 +688,6 @@ KASTREL_AVX2 bool seen_box_avx2(const uint8_t* region, int32_t pitch, int32_t w,
         return ~_mm256_movemask_ps(_mm256_castsi256_ps(clear)) & 255;
       });
 }
-using V8u64 = uint64_t __attribute__((vector_size(64)));
 
 template <int G>
 KASTREL_AVX512 bool seen_box_avx512(const uint8_t* region, int32_t pitch, int32_t w, int32_t h,
@@ -701,6 +701,7 @@ KASTREL_AVX512 bool seen_box_avx512(const uint8_t* region, int32_t pitch, int32_
       [&alpha](const V8u64& v)
           KASTREL_AVX512 { return uint32_t(_mm512_test_epi32_mask(__m512i(v), alpha)); });
 }
+
 const VOX_SAMPLE_LOOPS kAvx2 = {{nearest_plain<1>, nearest_plain<2>, nearest32_avx2},
                                 bilinear_avx,
                                 tint_avx,
