@@ -295,54 +295,15 @@ __attribute__((target("avx2"))) void nearest_alpha_avx2(FUSED_ARGS) {
   }
 }
 
-// Sixteen at a time: the high words of sixteen 64-bit positions picked by one permute.
+// Sixteen at a time, the AVX-512 way.
 #if defined(__GNUC__) && !defined(__clang__)  // GCC 12's AVX-512 headers, as in rows_blend.h
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"  // their undefined pass-through, on constants
 #endif
 
-// What every run of a call shares, and one run sampled and blended sixteen at a time.
-struct ALPHA_RUNS_AVX512 {
-  __m512i steps_u0, steps_v0, du8, dv8, du16, dv16, high, pitches;
-  const uint8_t* region;
-};
-
-KASTREL_AVX512 inline ALPHA_RUNS_AVX512 alpha_runs_avx512(const uint8_t* region, int32_t pitch,
-                                                          int64_t du, int64_t dv) {
-  return {_mm512_set_epi64(7 * du, 6 * du, 5 * du, 4 * du, 3 * du, 2 * du, du, 0),
-          _mm512_set_epi64(7 * dv, 6 * dv, 5 * dv, 4 * dv, 3 * dv, 2 * dv, dv, 0),
-          _mm512_set1_epi64(8 * du),
-          _mm512_set1_epi64(8 * dv),
-          _mm512_set1_epi64(16 * du),
-          _mm512_set1_epi64(16 * dv),
-          _mm512_set_epi32(31, 29, 27, 25, 23, 21, 19, 17, 15, 13, 11, 9, 7, 5, 3, 1),
-          _mm512_set1_epi32(pitch),
-          region};
-}
-
-KASTREL_AVX512 inline void alpha_run_avx512(const ALPHA_RUNS_AVX512& c, uint8_t* target, int64_t u,
-                                            int64_t v, int32_t n) {
-  __m512i u0 = _mm512_add_epi64(_mm512_set1_epi64(u), c.steps_u0);
-  __m512i v0 = _mm512_add_epi64(_mm512_set1_epi64(v), c.steps_v0);
-  __m512i u1 = _mm512_add_epi64(u0, c.du8), v1 = _mm512_add_epi64(v0, c.dv8);
-  // No branch on the samples: the next gather need not wait for this one's outcome.
-  for (int32_t i = 0; i < n; i += 16) {
-    const __m512i offsets =
-        _mm512_add_epi32(_mm512_mullo_epi32(_mm512_permutex2var_epi32(v0, c.high, v1), c.pitches),
-                         _mm512_slli_epi32(_mm512_permutex2var_epi32(u0, c.high, u1), 2));
-    const __mmask16 lanes = __mmask16((1u << std::min(n - i, 16)) - 1);
-    const __m512i sv =
-        _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), lanes, offsets, c.region, 1);
-    uint8_t* to = target + i * 4;
-    _mm512_mask_storeu_epi32(to, lanes, alpha16_avx512(sv, _mm512_maskz_loadu_epi32(lanes, to)));
-    u0 = _mm512_add_epi64(u0, c.du16), u1 = _mm512_add_epi64(u1, c.du16);
-    v0 = _mm512_add_epi64(v0, c.dv16), v1 = _mm512_add_epi64(v1, c.dv16);
-  }
-}
-
 // A region whose rows and pitch in pixels are below 2^15 (every sprite's) has every pixel's index
-// in 32 bits, and sixteen samples' indices are kept from one chunk to the next instead of worked
-// out from 64-bit positions: with u = hi * 2^32 + lo, a step of H * 2^32 + L adds H to hi, and
+// in 32 bits, and sixteen samples' indices are kept from one chunk to the next: with u = hi * 2^32 + lo, a step of H * 2^32 + L adds H to hi, and
 // one more where lo + L carries past 2^32, exactly. The index is v's hi times the pitch in
 // pixels plus u's hi, and the gather scales it.
 inline bool short_region(int32_t pitch, int32_t h) {
@@ -425,29 +386,15 @@ KASTREL_AVX512 inline void alpha_run_short_avx512(const ALPHA_INDICES_AVX512& c,
   }
 }
 
+// Regions too large for 32-bit indices (no sprite) take the AVX2 loop.
 KASTREL_AVX512 void nearest_alpha_avx512(FUSED_ARGS) {
-  if (int64_t(h) * pitch > INT32_MAX)
-    return nearest_alpha_avx(runs, count, region, pitch, du, dv, h);
-  if (short_region(pitch, h)) {
-    const ALPHA_INDICES_AVX512 c = alpha_indices_avx512(region, pitch, du, dv);
-    for (const VOX_SAMPLE_RUN& r : std::span(runs, size_t(count))) {
-      const uint32_t low_u = uint32_t(r.u), low_v = uint32_t(r.v);
-      const int32_t index = int32_t(r.v >> 32) * c.pixels_a_row + int32_t(r.u >> 32);
-      alpha_run_short_avx512(c, r.target, &low_u, &low_v, &index, r.n);
-    }
-    return;
+  if (!short_region(pitch, h)) return nearest_alpha_avx2(runs, count, region, pitch, du, dv, h);
+  const ALPHA_INDICES_AVX512 c = alpha_indices_avx512(region, pitch, du, dv);
+  for (const VOX_SAMPLE_RUN& r : std::span(runs, size_t(count))) {
+    const uint32_t low_u = uint32_t(r.u), low_v = uint32_t(r.v);
+    const int32_t index = int32_t(r.v >> 32) * c.pixels_a_row + int32_t(r.u >> 32);
+    alpha_run_short_avx512(c, r.target, &low_u, &low_v, &index, r.n);
   }
-  const ALPHA_RUNS_AVX512 c = alpha_runs_avx512(region, pitch, du, dv);
-  for (const VOX_SAMPLE_RUN& r : std::span(runs, size_t(count)))
-    alpha_run_avx512(c, r.target, r.u, r.v, r.n);
-}
-
-// An edge stepped one row on.
-inline void edge_step(VOX_EDGE& e) {
-  e.r -= e.rd;
-  const int64_t wrapped = e.r >> 63;  // 0 or -1, without a branch a predictor could not follow
-  e.q += e.qd - wrapped;
-  e.r += e.a & wrapped;
 }
 
 // Eight rows at once, lane k the row k further on: each edge stepped apart once, then eight rows
@@ -458,16 +405,24 @@ struct EDGE_LANES {
 };
 
 KASTREL_AVX512 inline EDGE_LANES edge_lanes(const VOX_EDGE& e) {
-  int64_t q[8], r[8];
-  VOX_EDGE s = e;
-  for (int k = 0; k < 8; ++k) q[k] = s.q, r[k] = s.r, edge_step(s);
+  // Lane k stepped k rows at once: q gains k * qd and r loses k * rd, then each time r is below
+  // zero it takes back a and q gains one more, as k row steps would (r > -7a).
+  const __m512i lane = _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0);
+  const __m512i a = _mm512_set1_epi64(e.a), one = _mm512_set1_epi64(1);
+  __m512i q = _mm512_add_epi64(_mm512_set1_epi64(e.q), times(lane, _mm512_set1_epi64(e.qd)));
+  __m512i r = _mm512_sub_epi64(_mm512_set1_epi64(e.r), times(lane, _mm512_set1_epi64(e.rd)));
+  for (int k = 0; k < 7; ++k) {
+    const __mmask8 below = _mm512_cmplt_epi64_mask(r, _mm512_setzero_si512());
+    r = _mm512_mask_add_epi64(r, below, r, a);
+    q = _mm512_mask_add_epi64(q, below, q, one);
+  }
   // 8 * rd is below 8 * a: its quotient is counted, not divided (a division is slower).
   const int64_t rd8 = 8 * e.rd;
   int64_t whole = 0;
   for (int64_t k = 1; k < 8; ++k) whole += rd8 >= k * e.a;
-  return {_mm512_set_epi64(q[7], q[6], q[5], q[4], q[3], q[2], q[1], q[0]),
-          _mm512_set_epi64(r[7], r[6], r[5], r[4], r[3], r[2], r[1], r[0]),
-          _mm512_set1_epi64(e.a),
+  return {q,
+          r,
+          a,
           _mm512_set1_epi64(8 * e.qd + whole),
           _mm512_set1_epi64(rd8 - whole * e.a),
           _mm512_set1_epi64(e.qL),

@@ -567,7 +567,7 @@ void finish_map(LOADER& L, TILEMAP& map, const std::vector<std::string>& TILESET
     const int64_t w = std::max(layer.WIDTH, 1);
     // Most layers draw from one tileset: when the least and greatest ids are of the same
     // picture tileset, every id between is too.
-    uint32_t below = UINT32_MAX, most = 0;
+    uint32_t below, most;
     vox_gfxIdRange(layer.CELLS.data(), layer.CELLS.size(), TILEGIDMASK, &below, &most);
     const uint32_t least = below + 1;  // used only when most != 0
     const TILESET* first = most != 0 ? map.TILESETOF(least) : nullptr;
