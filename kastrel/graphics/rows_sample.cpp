@@ -373,17 +373,18 @@ KASTREL_AVX512 inline void alpha_run_short_avx512(const ALPHA_INDICES_AVX512& c,
   __m512i index = _mm512_add_epi32(_mm512_set1_epi32(*index_word), c.index);
   step(&low_u, c.lo_u, &index, c.one);
   step(&low_v, c.lo_v, &index, c.pitch);
-  for (int32_t i = 0;;) {
-    const __mmask16 lanes = __mmask16((1u << std::min(n - i, 16)) - 1);
-    const __m512i sv =
-        _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), lanes, index, c.region, 4);
-    uint8_t* to = target + i * 4;
-    _mm512_mask_storeu_epi32(to, lanes, alpha16_avx512(sv, _mm512_maskz_loadu_epi32(lanes, to)));
-    if ((i += 16) >= n) break;
+  // Whole chunks need no lane mask.
+  for (; n > 16; n -= 16, target += 64) {
+    const __m512i sv = _mm512_i32gather_epi32(index, c.region, 4);
+    _mm512_storeu_si512(target, alpha16_avx512(sv, _mm512_loadu_si512(target)));
     index = _mm512_add_epi32(index, c.index16);
     step(&low_u, c.lo_u16, &index, c.one);
     step(&low_v, c.lo_v16, &index, c.pitch);
   }
+  const __mmask16 lanes = __mmask16((1u << n) - 1);
+  const __m512i sv = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), lanes, index, c.region, 4);
+  _mm512_mask_storeu_epi32(target, lanes,
+                           alpha16_avx512(sv, _mm512_maskz_loadu_epi32(lanes, target)));
 }
 
 // Regions too large for 32-bit indices (no sprite) take the AVX2 loop.
