@@ -35,4 +35,45 @@ TEST(IdRange, EveryLoopSetMatchesAPlainScan) {
   vox_hRowPathForce(before);
 }
 
+// The fused loops keep samples' positions as whole parts and 32-bit low words, carrying where a
+// low word passes 2^32: every set against sampling by whole positions and the plain ALPHA loop,
+// with some lane's low word landing on 2^32 - 1 (no carry) or on 2^32 exactly (a carry).
+TEST(NearestAlpha, CarriesWhereTheLowWordsWrap) {
+  const int32_t before = vox_hRowPath();
+  constexpr int32_t kSide = 64, kPitch = kSide * 4;
+  std::mt19937 rng(7);
+  std::vector<uint32_t> region(kSide * kSide);
+  for (uint32_t& p : region) p = rng();
+  const auto* pixels = reinterpret_cast<const uint8_t*>(region.data());
+  for (int32_t set = VOX_ROWS_PLAIN; set <= vox_hRowPathBest() && !HasFailure(); ++set) {
+    vox_hRowPathForce(set);
+    const VOX_FUSED_ROUTINE fused = vox_hSampleLoops().nearest_alpha;
+    if (!fused) continue;
+    for (int round = 0; round < 4000 && !HasFailure(); ++round) {
+      const int32_t n = 1 + int32_t(rng() % 40), lane = int32_t(rng() % uint32_t(n));
+      // Steps below half a pixel either way keep n samples around the middle inside.
+      const auto step = [&] { return int64_t(rng() % (1u << 31)) - (int64_t{1} << 30); };
+      const int64_t du = step(), dv = step();
+      const auto start = [&](int64_t d, bool wrap_here) {
+        const int64_t whole = int64_t{kSide / 2} << 32;
+        const int64_t at = wrap_here ? whole - (round % 2 ? 1 : 0) : whole + int64_t(rng());
+        return at - lane * d;
+      };
+      const int64_t u = start(du, round % 4 < 2), v = start(dv, round % 4 >= 1);
+      std::vector<uint32_t> got(static_cast<size_t>(n)), samples(static_cast<size_t>(n)), want;
+      for (uint32_t& p : got) p = rng();
+      want = got;
+      for (int32_t k = 0; k < n; ++k)
+        samples[size_t(k)] = region[size_t(((v + k * dv) >> 32) * kSide + ((u + k * du) >> 32))];
+      vox_gfxRowsScalar[PUT_ALPHA][2](reinterpret_cast<const uint8_t*>(samples.data()),
+                                      reinterpret_cast<uint8_t*>(want.data()), n, 1, 0, 0, -1,
+                                      nullptr, nullptr);
+      const VOX_SAMPLE_RUN run{reinterpret_cast<uint8_t*>(got.data()), u, v, n};
+      fused(&run, 1, pixels, kPitch, du, dv, kSide);
+      ASSERT_EQ(got, want) << "set " << set << " round " << round << " n " << n;
+    }
+  }
+  vox_hRowPathForce(before);
+}
+
 }  // namespace

@@ -361,6 +361,8 @@ KASTREL_AVX512 inline ALPHA_INDICES_AVX512 alpha_indices_avx512(const uint8_t* r
 KASTREL_AVX512 inline void alpha_run_short_avx512(const ALPHA_INDICES_AVX512& c, uint8_t* target,
                                                   const uint32_t* low_u_word,
                                                   const uint32_t* low_v_word,
+                                                  const uint32_t* not_u_word,
+                                                  const uint32_t* not_v_word,
                                                   const int32_t* index_word, int32_t n) {
   if (n <= 0) return;
   // Adds LO to the low words; where one carries, the index gains CARRY.
@@ -368,20 +370,33 @@ KASTREL_AVX512 inline void alpha_run_short_avx512(const ALPHA_INDICES_AVX512& c,
     *low = _mm512_add_epi32(*low, lo);
     *index = _mm512_mask_add_epi32(*index, _mm512_cmplt_epu32_mask(*low, lo), *index, carry);
   };
-  __m512i low_u = _mm512_set1_epi32(int32_t(*low_u_word));
-  __m512i low_v = _mm512_set1_epi32(int32_t(*low_v_word));
-  __m512i index = _mm512_add_epi32(_mm512_set1_epi32(*index_word), c.index);
-  step(&low_u, c.lo_u, &index, c.one);
-  step(&low_v, c.lo_v, &index, c.pitch);
-  // Whole chunks need no lane mask.
-  for (; n > 16; n -= 16, target += 64) {
-    const __m512i sv = _mm512_i32gather_epi32(index, c.region, 4);
-    _mm512_storeu_si512(target, alpha16_avx512(sv, _mm512_loadu_si512(target)));
-    index = _mm512_add_epi32(index, c.index16);
-    step(&low_u, c.lo_u16, &index, c.one);
-    step(&low_v, c.lo_v16, &index, c.pitch);
+  // The first chunk's carries: lane i's low word passes 2^32 where its step's is above the
+  // complement of the run's own, so a run of one chunk never forms its low words.
+  const __m512i start = _mm512_add_epi32(_mm512_set1_epi32(*index_word), c.index);
+  __m512i index = _mm512_mask_add_epi32(
+      start, _mm512_cmpgt_epu32_mask(c.lo_u, _mm512_set1_epi32(int32_t(*not_u_word))), start,
+      c.one);
+  index = _mm512_mask_add_epi32(
+      index, _mm512_cmpgt_epu32_mask(c.lo_v, _mm512_set1_epi32(int32_t(*not_v_word))), index,
+      c.pitch);
+  if (n > 16) {
+    __m512i low_u = _mm512_add_epi32(_mm512_set1_epi32(int32_t(*low_u_word)), c.lo_u);
+    __m512i low_v = _mm512_add_epi32(_mm512_set1_epi32(int32_t(*low_v_word)), c.lo_v);
+    // Whole chunks need no lane mask.
+    do {
+      const __m512i sv = _mm512_i32gather_epi32(index, c.region, 4);
+      _mm512_storeu_si512(target, alpha16_avx512(sv, _mm512_loadu_si512(target)));
+      index = _mm512_add_epi32(index, c.index16);
+      step(&low_u, c.lo_u16, &index, c.one);
+      step(&low_v, c.lo_v16, &index, c.pitch);
+      n -= 16, target += 64;
+    } while (n > 16);
   }
-  const __mmask16 lanes = __mmask16((1u << n) - 1);
+  // The mask from memory: a load port, where forming it in a register takes a vector port.
+  static constexpr __mmask16 kLanes[17] = {0,    1,    3,     7,     15,    31,   63,
+                                           127,  255,  511,   1023,  2047,  4095, 8191,
+                                           16383, 32767, 65535};
+  const __mmask16 lanes = _load_mask16(const_cast<__mmask16*>(&kLanes[n]));
   const __m512i sv = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), lanes, index, c.region, 4);
   _mm512_mask_storeu_epi32(target, lanes,
                            alpha16_avx512(sv, _mm512_maskz_loadu_epi32(lanes, target)));
@@ -392,9 +407,9 @@ KASTREL_AVX512 void nearest_alpha_avx512(FUSED_ARGS) {
   if (!short_region(pitch, h)) return nearest_alpha_avx2(runs, count, region, pitch, du, dv, h);
   const ALPHA_INDICES_AVX512 c = alpha_indices_avx512(region, pitch, du, dv);
   for (const VOX_SAMPLE_RUN& r : std::span(runs, size_t(count))) {
-    const uint32_t low_u = uint32_t(r.u), low_v = uint32_t(r.v);
+    const uint32_t low_u = uint32_t(r.u), low_v = uint32_t(r.v), not_u = ~low_u, not_v = ~low_v;
     const int32_t index = int32_t(r.v >> 32) * c.pixels_a_row + int32_t(r.u >> 32);
-    alpha_run_short_avx512(c, r.target, &low_u, &low_v, &index, r.n);
+    alpha_run_short_avx512(c, r.target, &low_u, &low_v, &not_u, &not_v, &index, r.n);
   }
 }
 
@@ -485,12 +500,16 @@ KASTREL_AVX512 bool turned_alpha_avx512(VOX_TURNED_ROWS* t, const uint8_t* regio
       const __m512i u = _mm512_add_epi64(row_u, times(d, A));
       const __m512i v = _mm512_add_epi64(row_v, times(d, C));
       alignas(64) int64_t target[8], n[8];
-      alignas(32) uint32_t low_u[8], low_v[8];
+      alignas(32) uint32_t low_u[8], low_v[8], not_u[8], not_v[8];
       alignas(32) int32_t index[8];
       _mm512_store_si512(target, _mm512_add_epi64(row_to, _mm512_slli_epi64(from, 2)));
       _mm512_store_si512(n, _mm512_add_epi64(_mm512_sub_epi64(to, from), one));
-      _mm256_store_si256(reinterpret_cast<__m256i*>(low_u), _mm512_cvtepi64_epi32(u));
-      _mm256_store_si256(reinterpret_cast<__m256i*>(low_v), _mm512_cvtepi64_epi32(v));
+      const __m256i lu8 = _mm512_cvtepi64_epi32(u), lv8 = _mm512_cvtepi64_epi32(v);
+      const __m256i ones = _mm256_set1_epi32(-1);
+      _mm256_store_si256(reinterpret_cast<__m256i*>(low_u), lu8);
+      _mm256_store_si256(reinterpret_cast<__m256i*>(low_v), lv8);
+      _mm256_store_si256(reinterpret_cast<__m256i*>(not_u), _mm256_xor_si256(lu8, ones));
+      _mm256_store_si256(reinterpret_cast<__m256i*>(not_v), _mm256_xor_si256(lv8, ones));
       const __m256i hi_u = _mm512_cvtepi64_epi32(_mm512_srai_epi64(u, 32));
       const __m256i hi_v = _mm512_cvtepi64_epi32(_mm512_srai_epi64(v, 32));
       _mm256_store_si256(reinterpret_cast<__m256i*>(index),
@@ -500,7 +519,7 @@ KASTREL_AVX512 bool turned_alpha_avx512(VOX_TURNED_ROWS* t, const uint8_t* regio
       for (uint32_t left = runs; left != 0; left &= left - 1) {
         const int k = __builtin_ctz(left);
         alpha_run_short_avx512(c, reinterpret_cast<uint8_t*>(uintptr_t(target[k])), low_u + k,
-                               low_v + k, index + k, int32_t(n[k]));
+                               low_v + k, not_u + k, not_v + k, index + k, int32_t(n[k]));
       }
     }
     edge_next(lu), edge_next(lv);
