@@ -466,7 +466,17 @@ KASTREL_AVX512 inline void edge_next(EDGE_LANES& l) {
   l.r = _mm512_add_epi64(l.r, _mm512_and_si512(l.a, wrapped));
 }
 
-// Eight rows at a time: their runs found in the lanes, kept in registers until each is blended.
+// The runs of eight rows, as alpha_run_short_avx512 takes them.
+struct TURNED_GROUP {
+  alignas(64) int64_t target[8], n[8];
+  alignas(32) uint32_t low_u[8], low_v[8], not_u[8], not_v[8];
+  alignas(32) int32_t index[8];
+  uint32_t runs;  // the rows with a run
+};
+
+// Eight rows at a time: their runs found in the lanes, then blended. The next eight rows' runs
+// are found before this eight's are blended: finding them is a chain of dependent steps, which
+// then runs beside the blending instead of after it.
 KASTREL_AVX512 bool turned_alpha_avx512(VOX_TURNED_ROWS* t, const uint8_t* region, int32_t pitch,
                                         int32_t h) {
   if (!short_region(pitch, h)) return false;
@@ -485,46 +495,52 @@ KASTREL_AVX512 bool turned_alpha_avx512(VOX_TURNED_ROWS* t, const uint8_t* regio
   const __m512i to8 = _mm512_set1_epi64(8 * t->pitch);
   const __m512i A = _mm512_set1_epi64(t->A), C = _mm512_set1_epi64(t->C);
   const __m512i one = _mm512_set1_epi64(1);
-  const __m256i pixels_a_row = _mm256_set1_epi32(c.pixels_a_row);
+  const __m512i pixels_a_row = _mm512_set1_epi64(c.pixels_a_row);
   // In locals: stores to the target could alias *t.
   const int64_t rows = t->rows;
-  int64_t top = -1, bottom = -1;
-  for (int64_t i = 0; i < rows; i += 8) {
+  // Rows i to i + 7 into g, and the edges and rows on to the next eight.
+  const auto find = [&](int64_t i, TURNED_GROUP& g) __attribute__((always_inline)) KASTREL_AVX512 {
     __m512i from = firsts, to = lasts;
     edge_bounds(lu, &from, &to);
     edge_bounds(lv, &from, &to);
     const __mmask8 inside = __mmask8(rows - i >= 8 ? 0xFF : (1u << (rows - i)) - 1);
-    const __mmask8 runs = _mm512_mask_cmple_epi64_mask(inside, from, to);
-    if (runs) {
+    g.runs = _mm512_mask_cmple_epi64_mask(inside, from, to);
+    if (g.runs) {
       const __m512i d = _mm512_sub_epi64(from, firsts);  // below 2^32 where there is a run
       const __m512i u = _mm512_add_epi64(row_u, times(d, A));
       const __m512i v = _mm512_add_epi64(row_v, times(d, C));
-      alignas(64) int64_t target[8], n[8];
-      alignas(32) uint32_t low_u[8], low_v[8], not_u[8], not_v[8];
-      alignas(32) int32_t index[8];
-      _mm512_store_si512(target, _mm512_add_epi64(row_to, _mm512_slli_epi64(from, 2)));
-      _mm512_store_si512(n, _mm512_add_epi64(_mm512_sub_epi64(to, from), one));
+      _mm512_store_si512(g.target, _mm512_add_epi64(row_to, _mm512_slli_epi64(from, 2)));
+      _mm512_store_si512(g.n, _mm512_add_epi64(_mm512_sub_epi64(to, from), one));
       const __m256i lu8 = _mm512_cvtepi64_epi32(u), lv8 = _mm512_cvtepi64_epi32(v);
       const __m256i ones = _mm256_set1_epi32(-1);
-      _mm256_store_si256(reinterpret_cast<__m256i*>(low_u), lu8);
-      _mm256_store_si256(reinterpret_cast<__m256i*>(low_v), lv8);
-      _mm256_store_si256(reinterpret_cast<__m256i*>(not_u), _mm256_xor_si256(lu8, ones));
-      _mm256_store_si256(reinterpret_cast<__m256i*>(not_v), _mm256_xor_si256(lv8, ones));
-      const __m256i hi_u = _mm512_cvtepi64_epi32(_mm512_srai_epi64(u, 32));
-      const __m256i hi_v = _mm512_cvtepi64_epi32(_mm512_srai_epi64(v, 32));
-      _mm256_store_si256(reinterpret_cast<__m256i*>(index),
-                         _mm256_add_epi32(_mm256_mullo_epi32(hi_v, pixels_a_row), hi_u));
-      if (top < 0) top = i + __builtin_ctz(runs);
-      bottom = i + 31 - __builtin_clz(runs);
-      for (uint32_t left = runs; left != 0; left &= left - 1) {
-        const int k = __builtin_ctz(left);
-        alpha_run_short_avx512(c, reinterpret_cast<uint8_t*>(uintptr_t(target[k])), low_u + k,
-                               low_v + k, not_u + k, not_v + k, index + k, int32_t(n[k]));
-      }
+      _mm256_store_si256(reinterpret_cast<__m256i*>(g.low_u), lu8);
+      _mm256_store_si256(reinterpret_cast<__m256i*>(g.low_v), lv8);
+      _mm256_store_si256(reinterpret_cast<__m256i*>(g.not_u), _mm256_xor_si256(lu8, ones));
+      _mm256_store_si256(reinterpret_cast<__m256i*>(g.not_v), _mm256_xor_si256(lv8, ones));
+      // The index in the low words of 64-bit lanes: v's whole part is not negative where there
+      // is a run, and an unsigned 32-bit multiply waits half as long as the 32-bit one.
+      const __m512i index = _mm512_add_epi64(
+          _mm512_mul_epu32(_mm512_srai_epi64(v, 32), pixels_a_row), _mm512_srai_epi64(u, 32));
+      _mm256_store_si256(reinterpret_cast<__m256i*>(g.index), _mm512_cvtepi64_epi32(index));
     }
     edge_next(lu), edge_next(lv);
     row_u = _mm512_add_epi64(row_u, u8), row_v = _mm512_add_epi64(row_v, v8);
     row_to = _mm512_add_epi64(row_to, to8);
+  };
+  TURNED_GROUP groups[2];
+  int64_t top = -1, bottom = -1;
+  if (rows > 0) find(0, groups[0]);
+  for (int64_t i = 0; i < rows; i += 8) {
+    const TURNED_GROUP& g = groups[(i / 8) % 2];
+    if (i + 8 < rows) find(i + 8, groups[(i / 8 + 1) % 2]);
+    if (!g.runs) continue;
+    if (top < 0) top = i + __builtin_ctz(g.runs);
+    bottom = i + 31 - __builtin_clz(g.runs);
+    for (uint32_t left = g.runs; left != 0; left &= left - 1) {
+      const int k = __builtin_ctz(left);
+      alpha_run_short_avx512(c, reinterpret_cast<uint8_t*>(uintptr_t(g.target[k])), g.low_u + k,
+                             g.low_v + k, g.not_u + k, g.not_v + k, g.index + k, int32_t(g.n[k]));
+    }
   }
   t->top = top, t->bottom = bottom;
   return true;
