@@ -356,8 +356,8 @@ KASTREL_AVX512 inline ALPHA_INDICES_AVX512 alpha_indices_avx512(const uint8_t* r
           p};
 }
 
-// A run whose first sample has low words LOW_U and LOW_V and index INDEX. Each comes from memory
-// where it can: a broadcast from memory costs no vector port.
+// A run whose first sample has low words LOW_U and LOW_V (NOT_U and NOT_V their complements) and
+// index INDEX. Each comes from memory: a broadcast from memory costs no vector port.
 KASTREL_AVX512 inline void alpha_run_short_avx512(const ALPHA_INDICES_AVX512& c, uint8_t* target,
                                                   const uint32_t* low_u_word,
                                                   const uint32_t* low_v_word,
