@@ -76,4 +76,43 @@ TEST(NearestAlpha, CarriesWhereTheLowWordsWrap) {
   vox_hRowPathForce(before);
 }
 
+// The box of pixels that are not clear, on every loop set, against a plain scan: a few
+// scattered pixels that are not clear, so that each edge of the box rests on one pixel of one
+// row (an odd row or the last included), in regions of every width the sets look through.
+TEST(SeenBox, EveryLoopSetMatchesAPlainScan) {
+  const int32_t before = vox_hRowPath();
+  std::mt19937 rng(9);
+  for (int32_t set = VOX_ROWS_PLAIN; set <= vox_hRowPathBest() && !HasFailure(); ++set) {
+    vox_hRowPathForce(set);
+    for (int round = 0; round < 3000 && !HasFailure(); ++round) {
+      const int32_t w = 1 + int32_t(rng() % 70), h = 1 + int32_t(rng() % 40), pitch = w + 3;
+      std::vector<uint32_t> pixels(size_t(pitch) * size_t(h), 0x00FFFFFFu);  // clear, coloured
+      for (int k = int(rng() % 4); k > 0; --k)
+        pixels[size_t(rng() % uint32_t(h)) * pitch + rng() % uint32_t(w)] |= (rng() % 255 + 1)
+                                                                             << 24;
+      int32_t want[4] = {w, h, -1, -1};
+      for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+          if (pixels[size_t(y) * pitch + x] >> 24)
+            want[0] = std::min(want[0], x), want[1] = std::min(want[1], y),
+            want[2] = std::max(want[2], x), want[3] = std::max(want[3], y);
+      int32_t got[4];
+      const bool any =
+          vox_gfxSeenBox(reinterpret_cast<const uint8_t*>(pixels.data()), pitch * 4, w, h, got);
+      if (!any) {
+        ASSERT_EQ(want[2], -1) << "set " << set << " round " << round;
+        continue;
+      }
+      // A set may keep the whole region (too narrow or too wide to look through), never less.
+      ASSERT_TRUE(got[0] <= want[0] && got[1] <= want[1] && got[2] >= want[2] && got[3] >= want[3])
+          << "set " << set << " round " << round;
+      if (got[0] != 0 || got[1] != 0 || got[2] != w - 1 || got[3] != h - 1) {
+        ASSERT_EQ(std::vector<int32_t>(got, got + 4), std::vector<int32_t>(want, want + 4))
+            << "set " << set << " round " << round << " w " << w << " h " << h;
+      }
+    }
+  }
+  vox_hRowPathForce(before);
+}
+
 }  // namespace

@@ -303,9 +303,10 @@ __attribute__((target("avx2"))) void nearest_alpha_avx2(FUSED_ARGS) {
 #endif
 
 // A region whose rows and pitch in pixels are below 2^15 (every sprite's) has every pixel's index
-// in 32 bits, and sixteen samples' indices are kept from one chunk to the next: with u = hi * 2^32 + lo, a step of H * 2^32 + L adds H to hi, and
-// one more where lo + L carries past 2^32, exactly. The index is v's hi times the pitch in
-// pixels plus u's hi, and the gather scales it.
+// in 32 bits, and sixteen samples' indices are kept from one chunk to the next: with
+// u = hi * 2^32 + lo, a step of H * 2^32 + L adds H to hi, and one more where lo + L carries past
+// 2^32, exactly. The index is v's hi times the pitch in pixels plus u's hi, and the gather scales
+// it.
 inline bool short_region(int32_t pitch, int32_t h) {
   return pitch % 4 == 0 && pitch / 4 < (1 << 15) && h < (1 << 15);
 }
@@ -630,23 +631,16 @@ __attribute__((always_inline)) inline bool seen_box_body(const uint8_t* region, 
   while (!seen(bottom)) --bottom;
   V columns[G];
   for (int g = 0; g < G; ++g) columns[g] = V{};
-  // Two rows a step: each OR into the columns waits for the one before.
-  int32_t y = top;
-  for (; y < bottom; y += 2) {
+  // Two rows a step (the last one twice when their number is odd): each OR into the columns
+  // waits for the one before.
+  for (int32_t y = top; y <= bottom; y += 2) {
     const uint8_t* row = region + int64_t{y} * pitch;
+    const uint8_t* next = y < bottom ? row + pitch : row;
     for (int g = 0; g < G; ++g) {
       V p, q;
       load(&p, row + at[g] * 4);
-      load(&q, row + pitch + at[g] * 4);
+      load(&q, next + at[g] * 4);
       columns[g] |= p | q;
-    }
-  }
-  if (y == bottom) {
-    const uint8_t* row = region + int64_t{y} * pitch;
-    for (int g = 0; g < G; ++g) {
-      V p;
-      load(&p, row + at[g] * 4);
-      columns[g] |= p;
     }
   }
   uint64_t columns_seen = 0;
