@@ -13,7 +13,7 @@ PREFIX    ?= $(if $(filter 0,$(shell id -u)),/usr/local,$(HOME)/.local)
 # Extra configure arguments for the Release build, e.g. -DCMAKE_CXX_COMPILER_LAUNCHER=ccache.
 CMAKE_ARGS ?=
 
-.PHONY: web serve-web test-web bench-web deps-web windows test-windows bench-windows deps-windows install demo play play-platformer test bench fuzz pictures sounds deps-build deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
+.PHONY: install-sdk test-kit deps-kit web serve-web test-web bench-web deps-web windows test-windows bench-windows deps-windows install demo play play-platformer test bench fuzz pictures sounds deps-build deps-test deps-demo deps-bench test-asan test-tsan fuzz-smoke clean format
 
 deps-build:
 	@tools/install-deps.sh build
@@ -27,6 +27,8 @@ deps-windows:
 	@tools/install-deps.sh build windows
 deps-web:
 	@tools/install-deps.sh build web
+deps-kit:
+	@tools/install-deps.sh build windows web kit
 
 # Debug build with AddressSanitizer and UndefinedBehaviorSanitizer, warnings as errors.
 $(BUILD)/debug/build.ninja: deps-test
@@ -78,6 +80,37 @@ install: deps-build
 	cmake --build $(BUILD)/release -j $(JOBS)
 	cmake --install $(BUILD)/release --prefix "$(PREFIX)"
 	@echo "Kastrel is installed under $(PREFIX)."
+
+# The kit a game of your own builds with, for Linux, Windows and the Web, under SDK_PREFIX (or
+# PREFIX when given): a folder per platform (x86_64-linux, x86_64-windows, wasm32-web), each the
+# engine's installed package with the libraries it links and its toolchain file, and
+# bin/kastrel-new with its template. It builds what it misses as `make windows` and `make web` do.
+SDK_PREFIX ?= $(if $(filter command line environment,$(origin PREFIX)),$(PREFIX),$(HOME)/kastrel)
+install-sdk: deps-kit
+	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKASTREL_BUILD_TESTS=OFF $(CMAKE_ARGS)
+	cmake --build $(BUILD)/release -j $(JOBS) --target kastrel kastrel-demo breakout platformer kastrel-replay
+	rm -rf "$(SDK_PREFIX)/x86_64-linux" "$(SDK_PREFIX)/x86_64-windows" "$(SDK_PREFIX)/wasm32-web"
+	cmake --install $(BUILD)/release --prefix "$(SDK_PREFIX)/x86_64-linux"
+	deps=$$(tools/build-windows-deps.sh) && \
+	cmake -S . -B $(BUILD)/windows $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DKASTREL_WINDOWS_DEPS="$$deps" $(CMAKE_ARGS) && \
+	cmake --build $(BUILD)/windows -j $(JOBS) --target kastrel kastrel-demo breakout platformer kastrel-replay && \
+	tools/copy-kit-libraries.sh "$$deps" "$(SDK_PREFIX)/x86_64-windows"
+	cmake --install $(BUILD)/windows --prefix "$(SDK_PREFIX)/x86_64-windows"
+	deps=$$($(WEB_ENV) tools/build-web-deps.sh) && \
+	$(WEB_ENV) cmake -S . -B $(BUILD)/web-game $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/emscripten-web.cmake -DKASTREL_WEB_DEPS="$$deps" \
+	  -DKASTREL_BUILD_TESTS=OFF $(CMAKE_ARGS) && \
+	$(WEB_ENV) cmake --build $(BUILD)/web-game -j $(JOBS) --target kastrel && \
+	tools/copy-kit-libraries.sh "$$deps" "$(SDK_PREFIX)/wasm32-web"
+	cmake --install $(BUILD)/web-game --prefix "$(SDK_PREFIX)/wasm32-web"
+	tools/install-kit.sh "$(SDK_PREFIX)"
+
+# The kit as a new user meets it (tests/kit_test.sh): installed into a temporary folder, the
+# engine's source and caches out of reach, a game from kastrel-new and the platformer from its
+# own folder built, tested and packaged for the three platforms, the packages run.
+test-kit: deps-kit deps-demo
+	tests/kit_test.sh "$(CURDIR)" "$(BUILD)"
 
 # Cross-builds the engine, the demonstration, Breakout, the platformer and kastrel-replay for 64-bit Windows with
 # MinGW-w64, against libraries built once from Debian's sources (tools/build-windows-deps.sh,

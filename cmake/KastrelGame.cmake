@@ -1,3 +1,6 @@
+# The folder of this file: the engine's cmake/ in its own build, lib/cmake/kastrel/ in a kit.
+set(_KASTREL_GAME_DIR ${CMAKE_CURRENT_LIST_DIR})
+
 # kastrel_install_game(<target> NAME <name> DATA <dir>... [WEB_VORBIS <file>...])
 # Installs a game as the program itself, found with its data by PATHS::DATA():
 #   bin/<name>                     the game
@@ -8,30 +11,24 @@ function(kastrel_install_game target)
   if(EMSCRIPTEN)
     kastrel_web_game(${target} DATA ${ARG_DATA} WEB_VORBIS ${ARG_WEB_VORBIS})
   endif()
-  install(PROGRAMS $<TARGET_FILE:${target}> DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME ${ARG_NAME})
+  if(EMSCRIPTEN)
+    return()  # a page is no program for bin/: `make web` and kastrel_add_game's package write pages
+  endif()
+  install(PROGRAMS $<TARGET_FILE:${target}> DESTINATION ${CMAKE_INSTALL_BINDIR}
+          RENAME ${ARG_NAME}${CMAKE_EXECUTABLE_SUFFIX})
   foreach(dir ${ARG_DATA})
     install(DIRECTORY ${dir} DESTINATION ${CMAKE_INSTALL_DATADIR}/${ARG_NAME})
   endforeach()
 endfunction()
 
 # In the browser the same game becomes a page: <target>.js, .wasm and .data (its data folders
-# packed as /game/data/<dir>) with web/index.html beside them in its build folder. The program
+# packed as /game/data/<dir>) with index.html beside them in its build folder. The program
 # yields to the page between frames (Asyncify) and keeps its saves in IndexedDB; SDL's sound
 # starts with the player's first gesture. WEB_VORBIS names data files (sounds/music.wav) the page
 # carries as OGG Vorbis instead (sounds/music.ogg, a tenth of the weight), for a game that loads
 # the .ogg where there is one and the original elsewhere.
 function(kastrel_web_game target)
   cmake_parse_arguments(ARG "" "" "DATA;WEB_VORBIS" ${ARGN})
-  set(web ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/web)
-  # Only the frame loop, its waits and the save store yield: the libraries named in
-  # asyncify_remove.json never do, and left out of Asyncify's rewrite they weigh far less. The
-  # store is a JavaScript import that waits, so Asyncify has to be told. -Oz: the page's weight
-  # is its download.
-  target_link_options(${target} PRIVATE -Oz -sASYNCIFY -sASYNCIFY_STACK_SIZE=65536 -lidbfs.js
-    -sASYNCIFY_IMPORTS=kastrel_web_store -sASYNCIFY_REMOVE=@${web}/asyncify_remove.json
-    "SHELL:--pre-js ${web}/pre.js"
-    # SDL's sound needs these (named in a file: a shell would expand their $).
-    -sDEFAULT_LIBRARY_FUNCS_TO_INCLUDE=@${web}/library_funcs.json)
   set(made "")
   find_program(KASTREL_OGGENC oggenc)
   foreach(file ${ARG_WEB_VORBIS})
@@ -59,10 +56,29 @@ function(kastrel_web_game target)
     add_custom_target(${target}-web-data DEPENDS ${made})
     add_dependencies(${target} ${target}-web-data)
   endif()
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${made})
+  _kastrel_web_page(${target})
+endfunction()
+
+# The page's link options: only the frame loop, its waits and the save store yield. The libraries
+# named in asyncify_remove.json never do, and left out of Asyncify's rewrite they weigh far less.
+# The store is a JavaScript import that waits, so Asyncify has to be told. -Oz: the page's weight
+# is its download. And index.html beside the game's .js, where the page is served from.
+function(_kastrel_web_page target)
+  set(web ${_KASTREL_GAME_DIR}/web)
+  target_link_options(${target} PRIVATE -Oz -sASYNCIFY -sASYNCIFY_STACK_SIZE=65536 -lidbfs.js
+    -sASYNCIFY_IMPORTS=kastrel_web_store -sASYNCIFY_REMOVE=@${web}/asyncify_remove.json
+    "SHELL:--pre-js ${web}/pre.js"
+    # SDL's sound needs these (named in a file: a shell would expand their $).
+    -sDEFAULT_LIBRARY_FUNCS_TO_INCLUDE=@${web}/library_funcs.json)
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${web}/pre.js
-    ${web}/asyncify_remove.json ${made})
+    ${web}/asyncify_remove.json)
   set(GAME ${target})
-  configure_file(${web}/index.html ${CMAKE_CURRENT_BINARY_DIR}/web/index.html @ONLY)
+  get_target_property(folder ${target} RUNTIME_OUTPUT_DIRECTORY)
+  if(NOT folder)
+    set(folder ${CMAKE_CURRENT_BINARY_DIR})
+  endif()
+  configure_file(${web}/index.html ${folder}/index.html @ONLY)
 endfunction()
 
 # The default font goes with the game, as in the Windows zip (the browser has no system fonts),
@@ -104,3 +120,5 @@ function(kastrel_web_font target made_var)
       "SHELL:--preload-file ${licence}@/game/data/fonts/${name}-LICENSE.txt")
   endif()
 endfunction()
+
+include(${CMAKE_CURRENT_LIST_DIR}/KastrelAddGame.cmake)

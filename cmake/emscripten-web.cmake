@@ -5,6 +5,18 @@
 include(/usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake)
 
 set(KASTREL_WEB_DEPS "$ENV{KASTREL_WEB_DEPS}" CACHE PATH "WebAssembly libraries to build against")
+# In a kit this file is <kit>/wasm32-web/share/kastrel/toolchain.cmake, beside the libraries.
+if(NOT KASTREL_WEB_DEPS AND EXISTS "${CMAKE_CURRENT_LIST_DIR}/../../lib/cmake/kastrel")
+  get_filename_component(KASTREL_WEB_DEPS "${CMAKE_CURRENT_LIST_DIR}/../.." ABSOLUTE)
+  set(KASTREL_WEB_DEPS "${KASTREL_WEB_DEPS}" CACHE PATH "WebAssembly libraries to build against" FORCE)
+endif()
+# Debian's Emscripten links with Node scripts that need Debian's own Node modules (acorn), which
+# Node finds only on NODE_PATH: set for this configure and for every link of the build.
+if(IS_DIRECTORY /usr/share/nodejs)
+  set(ENV{NODE_PATH} /usr/share/nodejs)
+  set(CMAKE_C_LINKER_LAUNCHER ${CMAKE_COMMAND} -E env NODE_PATH=/usr/share/nodejs)
+  set(CMAKE_CXX_LINKER_LAUNCHER ${CMAKE_COMMAND} -E env NODE_PATH=/usr/share/nodejs)
+endif()
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES KASTREL_WEB_DEPS)
 if(KASTREL_WEB_DEPS)
   list(PREPEND CMAKE_FIND_ROOT_PATH "${KASTREL_WEB_DEPS}")

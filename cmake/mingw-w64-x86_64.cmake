@@ -13,6 +13,11 @@ set(CMAKE_AR ${KASTREL_MINGW}-gcc-ar-posix CACHE FILEPATH "")
 set(CMAKE_RANLIB ${KASTREL_MINGW}-gcc-ranlib-posix CACHE FILEPATH "")
 
 set(KASTREL_WINDOWS_DEPS "$ENV{KASTREL_WINDOWS_DEPS}" CACHE PATH "Windows libraries to build against")
+# In a kit this file is <kit>/x86_64-windows/share/kastrel/toolchain.cmake, beside the libraries.
+if(NOT KASTREL_WINDOWS_DEPS AND EXISTS "${CMAKE_CURRENT_LIST_DIR}/../../lib/cmake/kastrel")
+  get_filename_component(KASTREL_WINDOWS_DEPS "${CMAKE_CURRENT_LIST_DIR}/../.." ABSOLUTE)
+  set(KASTREL_WINDOWS_DEPS "${KASTREL_WINDOWS_DEPS}" CACHE PATH "Windows libraries to build against" FORCE)
+endif()
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES KASTREL_WINDOWS_DEPS)
 set(CMAKE_FIND_ROOT_PATH /usr/${KASTREL_MINGW})
 if(KASTREL_WINDOWS_DEPS)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a Kastrel build needs, and only those missing.
-# Usage: tools/install-deps.sh GROUP...   (groups: build test demo bench windows web)
+# Usage: tools/install-deps.sh GROUP...   (groups: build test demo bench windows web kit)
 # As root it runs apt-get itself; otherwise it prints the one line to run and fails.
 set -euo pipefail
 
@@ -12,6 +12,8 @@ declare -A groups=(
   [windows]="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 dpkg-dev fonts-dejavu-core xvfb xdotool"
   # Building for the Web with Emscripten from Debian's source packages, and testing in Chromium.
   [web]="emscripten chromium dpkg-dev fonts-dejavu-core python3 fonttools vorbis-tools"
+  # A game's packages: Linux's libraries given run paths beside the program.
+  [kit]="patchelf file binutils-mingw-w64-x86-64"
   [bench]="libbenchmark-dev libpixman-1-dev libpng-dev libspng-dev libstb-dev libsfml-dev liballegro5-dev libgl-dev xvfb python3-pygame valgrind"
 )
 

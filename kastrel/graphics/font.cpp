@@ -444,9 +444,15 @@ BOOLEAN FONT::OPENDEFAULT(int32_t SIZE) {
   if (OPEN(DEFAULTFONTPATH(), SIZE)) return TRUE;
   if (SIZE >= 1 && SIZE <= MAX_SIZE) {
     const std::string why = LASTERROR();
-    SETLASTERROR("FONT::OPENDEFAULT: the default font %s cannot be opened (ship DejaVuSans.ttf "
-                 "in data/fonts/ beside the program, or install Debian's fonts-dejavu-core): %s",
-                 DEFAULTFONTPATH(), why.c_str());
+    if (KASTREL_DEFAULT_FONT[0] == '\0')
+      SETLASTERROR("FONT::OPENDEFAULT: the default font %s cannot be opened (ship DejaVuSans.ttf "
+                   "and its licence in data/fonts/ beside the program, as a package of "
+                   "kastrel_add_game does): %s",
+                   DEFAULTFONTPATH(), why.c_str());
+    else
+      SETLASTERROR("FONT::OPENDEFAULT: the default font %s cannot be opened (ship DejaVuSans.ttf "
+                   "in data/fonts/ beside the program, or install Debian's fonts-dejavu-core): %s",
+                   DEFAULTFONTPATH(), why.c_str());
   }
   return FALSE;
 }
@@ -612,6 +618,12 @@ const char* DEFAULTFONTPATH() {
       found = candidate;
       return found.c_str();
     }
+  }
+  // Where the system keeps none (Windows, the page), the copy beside the program is the one to
+  // ship, and the failure names it.
+  if (KASTREL_DEFAULT_FONT[0] == '\0') {
+    found = (dir.empty() ? std::string("./") : dir) + "data/fonts/DejaVuSans.ttf";
+    return found.c_str();
   }
   return KASTREL_DEFAULT_FONT;
 }

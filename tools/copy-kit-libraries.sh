@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Copies the libraries a Windows or Web build links (tools/build-*-deps.sh's folder) into a kit's
+# platform folder, so that the kit needs nothing of this machine's caches: pkg-config files find
+# their prefix from where they lie, and no file keeps a path into the cache.
+# Usage: tools/copy-kit-libraries.sh DEPS_FOLDER KIT_PLATFORM_FOLDER
+set -euo pipefail
+deps=$(cd "$1" && pwd)
+into=$2
+mkdir -p "$into"
+for part in include lib share; do
+  [[ -d $deps/$part ]] && cp -R "$deps/$part" "$into/"
+done
+# Leave out what a game never needs: the libraries' programs, manuals and docs.
+rm -rf "$into/share/man" "$into/share/doc" "$into/share/aclocal"
+find "$into/lib/pkgconfig" -name '*.pc' -exec sed -i -E 's|^prefix=.*|prefix=${pcfiledir}/../..|' {} + 2>/dev/null || true
+# Any other file naming the cache is rewritten relative to the kit folder where it is a CMake
+# file, and refused otherwise.
+left=$(grep -rlF "$deps" "$into" || true)
+for file in $left; do
+  case $file in
+    *.cmake)
+      rel=$(realpath --relative-to="$(dirname "$file")" "$into")
+      sed -i "s|$deps|\${CMAKE_CURRENT_LIST_DIR}/$rel|g" "$file" ;;
+    *) echo "copy-kit-libraries: $file names the build cache $deps" >&2; exit 1 ;;
+  esac
+done
