@@ -220,7 +220,7 @@ web: deps-web
 	@for game in $(WEB_GAMES); do \
 	  dir=$${game%%:*}; target=$${game##*:}; out=dist/web/$$(basename $$dir); \
 	  rm -rf $$out && mkdir -p $$out && \
-	  cp $(BUILD)/web-game/$$dir/web/index.html $(BUILD)/web-game/$$dir/$$target.js \
+	  cp $(BUILD)/web-game/$$dir/index.html $(BUILD)/web-game/$$dir/$$target.js \
 	     $(BUILD)/web-game/$$dir/$$target.wasm $(BUILD)/web-game/$$dir/$$target.data $$out/ || exit 1; \
 	  echo "$$out/"; done
 

@@ -12,12 +12,13 @@ for part in include lib share; do
 done
 # Leave out what a game never needs: the libraries' programs, manuals and docs.
 rm -rf "$into/share/man" "$into/share/doc" "$into/share/aclocal"
-find "$into/lib/pkgconfig" -name '*.pc' -exec sed -i -E 's|^prefix=.*|prefix=${pcfiledir}/../..|' {} + 2>/dev/null || true
-# Any other file naming the cache is rewritten relative to the kit folder where it is a CMake
-# file, and refused otherwise.
+# Files naming the cache are rewritten relative to where they lie (pkg-config files sit two
+# folders down, in lib/pkgconfig or share/pkgconfig); any other is refused.
 left=$(grep -rlF "$deps" "$into" || true)
 for file in $left; do
   case $file in
+    *.pc)
+      sed -i "s|$deps|\${pcfiledir}/../..|g" "$file" ;;
     *.cmake)
       rel=$(realpath --relative-to="$(dirname "$file")" "$into")
       sed -i "s|$deps|\${CMAKE_CURRENT_LIST_DIR}/$rel|g" "$file" ;;

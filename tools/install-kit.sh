@@ -15,8 +15,9 @@ install -m 755 "$root/kit/kastrel-new" "$kit/bin/kastrel-new"
 echo "$version" >"$share/VERSION"
 cp "$root/kit/README.txt" "$kit/README.txt"
 
-# The template's first session: one round played on the null driver (it ends by itself after
-# ten seconds), recorded by the kit's own Linux build.
+# The template's first session: one round (it ends by itself after ten seconds) played in a
+# private Xvfb, paced at 60 passes a second as a player's would be (a page replays one pass an
+# animation frame), recorded by the kit's own Linux build.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$kit/bin/kastrel-new" "$work/round" >/dev/null
@@ -25,8 +26,8 @@ cmake -S "$work/round" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   --toolchain "$kit/x86_64-linux/share/kastrel/toolchain.cmake" >"$work/log" 2>&1 &&
   cmake --build "$work/build" >>"$work/log" 2>&1 || { cat "$work/log" >&2; exit 1; }
 status=0
-(cd "$work" && KASTREL_RECORD="$work/session.kst" VOXGFX=null SDL_AUDIODRIVER=dummy \
-  XDG_DATA_HOME="$work/saves" timeout 120 "$work/build/round") >>"$work/log" 2>&1 || status=$?
+(cd "$work" && KASTREL_RECORD="$work/session.kst" SDL_AUDIODRIVER=dummy \
+  XDG_DATA_HOME="$work/saves" timeout 120 xvfb-run -a "$work/build/round") >>"$work/log" 2>&1 || status=$?
 if [[ $status -ne 0 || $(stat -c %s "$work/session.kst" 2>/dev/null || echo 0) -le 16 ]]; then
   cat "$work/log" >&2
   echo "install-kit: the template's round could not be recorded (status $status)" >&2

@@ -457,7 +457,7 @@ def main():
     os.makedirs(f"{serve}/sessions")
     for game in ("demo", "breakout"):
         os.symlink(os.path.abspath(f"{root}/{game}"), f"{serve}/{game}")
-    probe_files = [f"{probe}/web/index.html"] + [f"{probe}/kastrel-web-save-probe.{e}" for e in ("js", "wasm", "data")]
+    probe_files = [f"{probe}/index.html"] + [f"{probe}/kastrel-web-save-probe.{e}" for e in ("js", "wasm", "data")]
     if probe and all(os.path.exists(f) for f in probe_files):
         os.makedirs(f"{serve}/probe")
         for f in probe_files:

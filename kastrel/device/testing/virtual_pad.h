@@ -1,6 +1,8 @@
 #pragma once
 // The engine's own tests drive the pad games get (kastrel/device/sdl/virtual_pad.h), triggers
 // given in the joystick's range (-32768 at rest).
+#include <SDL2/SDL.h>
+
 #include "kastrel/device/sdl/virtual_pad.h"
 
 namespace virtual_pad {
