@@ -30,11 +30,19 @@ seconds() { echo $(($(date +%s) - $1)); }
 if [[ ${KIT_TEST_PHASE:-1} == 1 ]]; then
   work=$(mktemp -d /tmp/kastrel-kit-test.XXXXXX)
   trap 'rm -rf "$work"' EXIT
-  # 1. The kit, by its one command.
+  # The README's commands, word for word but for the kit's folder (~/kastrel there).
+  readme_block() {
+    awk -v tag="<!-- kit: $1 -->" '$0 == tag { f = 1; next } f && /^```/ { if (inside) exit; inside = 1; next }
+      f && inside { print }' "$src/README.md" | sed "s|~/kastrel|$work/kit|g"
+  }
+  readme_block install >"$work/install.sh"
+  readme_block game >"$work/game.sh"
+  [[ -s $work/install.sh && -s $work/game.sh ]]
+  check "the README holds the kit's commands" $?
+  # 1. The kit, by its one command, from the engine's folder (reusing the build folders of CI).
   start=$(date +%s)
-  make -C "$src" --no-print-directory install-sdk PREFIX="$work/kit" BUILD="$build" \
-    >"$work/install.log" 2>&1
-  check "make install-sdk into a fresh folder ($(seconds "$start") s)" $? "$work/install.log"
+  (cd "$src" && export BUILD="$build" && . "$work/install.sh") >"$work/install.log" 2>&1
+  check "$(head -1 "$work/install.sh") into a fresh folder ($(seconds "$start") s)" $? "$work/install.log"
   ((failures == 0)) || exit 1
   # A session of the platformer played to its flag on Linux (the engine's own release build,
   # which `make install-sdk` has just built, in a private Xvfb), and the platformer's own folder.
@@ -82,26 +90,33 @@ no_paths_into_hidden() { # folder
   [[ -z $found ]] || { say "these name the source tree or a cache: $found"; return 1; }
 }
 
-# 3. kastrel-new, then the three workflows.
-cd "$work"
+# 3. The README's commands for a game of one's own, from an empty folder, line by line.
+mkdir -p "$work/new-user" && cd "$work/new-user"
 start=$(date +%s)
-"$KASTREL_SDK/bin/kastrel-new" mygame >"$work/new.log" 2>&1
-check "kastrel-new mygame" $? "$work/new.log"
-cd "$work/mygame"
-for preset in linux windows web; do
+n=0
+while IFS= read -r line; do
+  n=$((n + 1))
+  case $line in
+    export\ * | cd\ *) eval "$line"; check "$line" $?; continue ;;
+  esac
   t=$(date +%s)
-  timeout 1500 cmake --workflow --preset "$preset" >"$work/workflow-$preset.log" 2>&1
+  eval "timeout 1500 $line" >"$work/step-$n.log" 2>&1
   status=$?
-  summary=$(grep -h "frames compared" "$work/workflow-$preset.log" | tail -1)
-  check "the $preset workflow: configured, built, its session verified, packaged ($(seconds "$t") s) ${summary:+[$summary]}" \
-    $status "$work/workflow-$preset.log"
-  grep -q "skipped" "$work/workflow-$preset.log" && say "note: the $preset session test was skipped: $(grep -h 'skipped' "$work/workflow-$preset.log" | head -1)"
-  no_paths_into_hidden "build/$preset"
+  summary=$(grep -h "frames compared" "$work/step-$n.log" | tail -1)
+  check "$line ($(seconds "$t") s) ${summary:+[$summary]}" $status "$work/step-$n.log"
+  grep -q "kastrel-session-test: skipped" "$work/step-$n.log" &&
+    say "note: a session test was skipped: $(grep -h 'skipped' "$work/step-$n.log" | head -1)"
+done <"$work/game.sh"
+cd "$work"
+game=$work/new-user/mygame
+[[ -d $game/build ]] || { say "the README's commands made no mygame/build"; exit 1; }
+for preset in linux windows web; do
+  no_paths_into_hidden "$game/build/$preset"
   check "the $preset build names no path into the source tree or a cache" $?
 done
 say "from an empty folder to three packages: $(seconds "$start") s"
-for package in build/linux/packages/mygame-linux-x86_64.tar.gz build/windows/packages/mygame-windows-x86_64.zip \
-               build/web/packages/mygame-web.zip; do
+for package in "$game"/build/linux/packages/mygame-linux-x86_64.tar.gz "$game"/build/windows/packages/mygame-windows-x86_64.zip \
+               "$game"/build/web/packages/mygame-web.zip; do
   [[ -f $package ]] && say "package $(basename "$package"): $(du -k "$package" | cut -f1) KiB"
 done
 
@@ -130,7 +145,7 @@ done
 
 # 5. The packages as a player gets them.
 cd "$work"
-mkdir -p linux-player && tar -xzf mygame/build/linux/packages/mygame-linux-x86_64.tar.gz -C linux-player
+mkdir -p linux-player && tar -xzf "$game"/build/linux/packages/mygame-linux-x86_64.tar.gz -C linux-player
 outside=""
 for file in linux-player/mygame/mygame linux-player/mygame/lib/*; do
   outside+=$(ldd "$file" 2>&1 | grep -v -E "$work/linux-player/mygame/|linux-vdso|ld-linux-x86-64|lib(c|m|dl|pthread|rt|resolv|util)\.so|statically linked|^$file:" || true)
@@ -143,7 +158,7 @@ check "the Linux package, unpacked elsewhere, plays its round in a window under 
   $([[ $said == *caught* ]] && echo 0 || echo 1)
 
 if command -v wine >/dev/null && command -v x86_64-w64-mingw32-objdump >/dev/null; then
-  mkdir -p windows-player && (cd windows-player && cmake -E tar xf ../mygame/build/windows/packages/mygame-windows-x86_64.zip)
+  mkdir -p windows-player && (cd windows-player && cmake -E tar xf "$game"/build/windows/packages/mygame-windows-x86_64.zip)
   exe=windows-player/mygame/mygame.exe
   x86_64-w64-mingw32-objdump -p "$exe" >pe.txt
   grep -q "^Subsystem.*(Windows GUI)" pe.txt
@@ -167,17 +182,17 @@ else
   say "skipped: the Windows package's checks (Wine or MinGW's objdump is missing)"
 fi
 
-unzip -l mygame/build/web/packages/mygame-web.zip | grep -q " index.html$"
+unzip -l "$game"/build/web/packages/mygame-web.zip | grep -q " index.html$"
 check "the page's zip has index.html at its root" $?
-python3 "$KASTREL_SDK/wasm32-web/lib/cmake/kastrel/kastrel_page_replay.py" mygame/build/web/packages/mygame-web \
-  mygame/tests/first-round.kst >page.log 2>&1
+python3 "$KASTREL_SDK/wasm32-web/lib/cmake/kastrel/kastrel_page_replay.py" "$game"/build/web/packages/mygame-web \
+  "$game"/tests/first-round.kst >page.log 2>&1
 status=$?
 [[ $status -eq 77 ]] && say "skipped: the page in Chromium (Chromium is missing)" ||
   check "the page folder, served as plain files, plays the template's session in headless Chromium" $status page.log
 
 # 6. Bad input: a clear refusal at configure time, and no package.
 bad() { # what expected-words sed-expression
-  rm -rf "$work/bad" && cp -R "$work/mygame" "$work/bad" && rm -rf "$work/bad/build"
+  rm -rf "$work/bad" && cp -R "$game" "$work/bad" && rm -rf "$work/bad/build"
   sed -i -E "$3" "$work/bad/CMakeLists.txt"
   local said status=0
   said=$(cd "$work/bad" && cmake --preset linux 2>&1) || status=$?
