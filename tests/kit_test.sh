@@ -46,6 +46,7 @@ if [[ ${KIT_TEST_PHASE:-1} == 1 ]]; then
   ((failures == 0)) || exit 1
   # A session of the platformer played to its flag on Linux (the engine's own release build,
   # which `make install-sdk` has just built, in a private Xvfb), and the platformer's own folder.
+  cmake --build "$build/release" --target kastrel_x11_screenshot >>"$work/install.log" 2>&1
   cp -R "$src/examples/platformer" "$work/platformer"
   rm -f "$work/platformer/"*_test.cpp
   KASTREL_DEMO_HEADLESS=1 KASTREL_RECORD="$work/platformer.kst" KASTREL_SCREENSHOT_DIR="$work/shots" \
@@ -196,6 +197,7 @@ bad() { # what expected-words sed-expression
   sed -i -E "$3" "$work/bad/CMakeLists.txt"
   local said status=0
   said=$(cd "$work/bad" && cmake --preset linux 2>&1) || status=$?
+  said=$(echo "$said" | tr '\n' ' ' | tr -s ' ')  # CMake wraps its messages
   [[ $status -ne 0 && $said == *"$2"* && ! -e $work/bad/build/linux/packages ]]
   check "refused: $1" $? 
   [[ $status -ne 0 && $said == *"$2"* ]] || echo "$said" | tail -8
@@ -206,6 +208,25 @@ bad "a DATA path outside the game's folder" "is not inside the game's folder" 's
 bad "a name a file system refuses" "is not a file name every system takes" 's/kastrel_add_game\(mygame /kastrel_add_game(mygame NAME "my:game" /'
 bad "a missing icon" "is not a file" 's/DATA data/DATA data ICON icon.png/'
 bad "a kit of another version" "compatible with requested version" 's/find_package\(kastrel [0-9.]+ /find_package(kastrel 0.2 /'
+
+# 7. A game's own pad test compiles from the kit alone on every platform.
+mkdir -p "$work/padcheck"
+cat >"$work/padcheck/CMakeLists.txt" <<'TEXT'
+cmake_minimum_required(VERSION 3.25)
+project(padcheck CXX)
+find_package(kastrel CONFIG REQUIRED)
+add_library(padcheck OBJECT pad.cpp)
+target_link_libraries(padcheck PRIVATE kastrel::kastrel)
+TEXT
+printf '%s\n' '#include <kastrel/kastrel.h>' '#include <kastrel/device/sdl/virtual_pad.h>' \
+  'int pressed() { KASTREL::TESTING::VIRTUALPAD PAD; PAD.PRESS(KASTREL::PAD::START); return PAD.PLUGGED(); }' \
+  >"$work/padcheck/pad.cpp"
+for platform in linux windows web; do
+  { cmake -S "$work/padcheck" -B "$work/padcheck/build-$platform" -G Ninja \
+      --toolchain "$KASTREL_SDK/${folder[$platform]}/share/kastrel/toolchain.cmake" &&
+    cmake --build "$work/padcheck/build-$platform"; } >"$work/pad-$platform.log" 2>&1
+  check "a pad test including kastrel/device/sdl/virtual_pad.h compiles from the $platform kit" $? "$work/pad-$platform.log"
+done
 
 say "$passed passed, $failures failed"
 echo "$passed passed, $failures failed"
