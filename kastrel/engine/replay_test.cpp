@@ -350,7 +350,7 @@ TEST(Replay, SaysHowManyFramesMatchedAndWhetherTheRecordingWasWhole) {
                                                     " equal; the recording is cut short after pass " +
                                                     passes + "\n");
   EXPECT_EQ(replayed(cut, 99, "1", EXITCUT,
-                     "kastrel: the recording is cut short after pass [0-9]+ .*a whole one was "
+                     "kastrel: the recording is cut short after pass \\d+ .*a whole one was "
                      "asked for"),
             compared + " frames compared, " + compared +
                 " equal; the recording is cut short after pass " + passes + "\n");
