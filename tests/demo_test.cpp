@@ -434,6 +434,10 @@ std::string without_end_mark(const std::string& file) {
   size_t mark = at + records - 1;  // the count's last byte
   while (uint8_t(body[mark - 1]) & 0x80) --mark;
   EXPECT_EQ(body[--mark], 6) << "the end mark";
+  // A block written at the last pass's end leaves the end mark one with clock readings alone:
+  // without it, the block would hold no pass, which no recording has; the file ends before it.
+  if (body.substr(at, mark - at).find_first_not_of('\x10') == std::string::npos)
+    return file.substr(0, last);
   std::string kept;
   size_t n = mark - at;
   for (; n >= 0x80; n >>= 7) kept += char(uint8_t(n | 0x80));
