@@ -2,25 +2,23 @@
 // xdotool, its window read back with XGetImage and compared with models built from the
 // pictures (decoded by libpng) and the blending rule written out here.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <random>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <zlib.h>
-
-#include <filesystem>
-#include <fstream>
-#include <regex>
-
-#include "tests/testing/png_read.h"
 #include "kastrel/base/testing/process.h"
 #include "kastrel/device/testing/x_desktop.h"
+#include "tests/testing/png_read.h"
 
 namespace {
 
@@ -375,7 +373,8 @@ TEST(ReplayTool, RefusesOptionsAndFilesThatMakeNoSense) {
       {{"--at", "3,,4", "s", "g"}, "--at: \"3,,4\" is not a list"},
       {{"--every", "0", "s", "g"}, "--every: \"0\" is not a pass number"},
       {{"-C", kDemoDir, "/tmp", KASTREL_DEMO_BIN}, "kastrel: /tmp: it is a folder"},
-      {{"--verify", "-C", kDemoDir, "/dev/zero", KASTREL_DEMO_BIN}, "kastrel: /dev/zero: it is a device"}};
+      {{"--verify", "-C", kDemoDir, "/dev/zero", KASTREL_DEMO_BIN},
+       "kastrel: /dev/zero: it is a device"}};
   for (const auto& [args, says] : cases) {
     std::vector<std::string> argv{KASTREL_REPLAY_BIN};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -385,8 +384,9 @@ TEST(ReplayTool, RefusesOptionsAndFilesThatMakeNoSense) {
     EXPECT_NE(r.errors.find(says), std::string::npos) << r.errors;
     // A game that ended before its replay's summary gets no counts made up for it.
     if (args[0] == "--verify") {
-      EXPECT_EQ(r.output, "kastrel-replay: no summary: the game ended with status 6 before its "
-                          "replay wrote one\n");
+      EXPECT_EQ(r.output,
+                "kastrel-replay: no summary: the game ended with status 6 before its "
+                "replay wrote one\n");
     }
   }
 }
@@ -447,7 +447,8 @@ std::string without_end_mark(const std::string& file) {
   put32(block, uint32_t(kept.size()));
   put32(block, uint32_t(kept.size()));
   block += kept;
-  put32(block, uint32_t(crc32(0, reinterpret_cast<const Bytef*>(block.data()), uInt(block.size()))));
+  put32(block,
+        uint32_t(crc32(0, reinterpret_cast<const Bytef*>(block.data()), uInt(block.size()))));
   return file.substr(0, last) + block;
 }
 

@@ -125,12 +125,14 @@ std::string summary_line(const std::string& file, int status) {
   if (!text.empty() && text.back() == '\n') text.pop_back();
   int compared = -1, equal = -1, pass = -1, end = 0;
   const bool whole =
-      std::sscanf(text.c_str(), "%d frames compared, %d equal; the recording is whole%n",
-                  &compared, &equal, &end) == 2 && size_t(end) == text.size();
-  const bool cut = !whole && std::sscanf(text.c_str(),
-                                         "%d frames compared, %d equal; the recording is cut "
-                                         "short after pass %d%n",
-                                         &compared, &equal, &pass, &end) == 3 &&
+      std::sscanf(text.c_str(), "%d frames compared, %d equal; the recording is whole%n", &compared,
+                  &equal, &end) == 2 &&
+      size_t(end) == text.size();
+  const bool cut = !whole &&
+                   std::sscanf(text.c_str(),
+                               "%d frames compared, %d equal; the recording is cut "
+                               "short after pass %d%n",
+                               &compared, &equal, &pass, &end) == 3 &&
                    size_t(end) == text.size();
   if ((!whole && !cut) || compared < 0 || equal < 0 || equal > compared)
     return "no summary: " + ended + " and its summary is not one";

@@ -295,11 +295,13 @@ bool write_summary(SESSIONSTATE& s, std::string* reason) {
   char line[160];
   const int length =
       s.recorded.ENDED() != FALSE
-          ? std::snprintf(line, sizeof line, "%d frames compared, %d equal; the recording is whole\n",
-                          int(s.compared), int(s.equal))
-          : std::snprintf(line, sizeof line,
-                          "%d frames compared, %d equal; the recording is cut short after pass %d\n",
-                          int(s.compared), int(s.equal), int(s.recorded.PASSES()));
+          ? std::snprintf(line, sizeof line,
+                          "%d frames compared, %d equal; the recording is whole\n", int(s.compared),
+                          int(s.equal))
+          : std::snprintf(
+                line, sizeof line,
+                "%d frames compared, %d equal; the recording is cut short after pass %d\n",
+                int(s.compared), int(s.equal), int(s.recorded.PASSES()));
   PLATFORM::WRITEFILE file;
   if (!file.CREATE(s.summary_file) || !file.WRITE(line, size_t(length)) || !file.CLOSE()) {
     *reason = "cannot write the replay's summary " + s.summary_file + ": " + file.REASON();

@@ -1,18 +1,18 @@
 #include "kastrel/engine/replay.h"
-#include "kastrel/base/platform.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 #include <tuple>
 
 #include "kastrel/base/error.h"
 #include "kastrel/base/paths.h"
+#include "kastrel/base/platform.h"
 #include "kastrel/base/settings.h"
 #include "kastrel/base/testing/temp_dir.h"
 #include "kastrel/base/timer.h"
@@ -187,7 +187,8 @@ TEST(SessionFile, RefusesSettingsRecordsWithTheirOwnReasons) {
     return out;
   };
   std::vector<SESSIONENTRY> s;
-  for (const auto& [tag, state, length, says] : std::vector<std::tuple<uint8_t, uint8_t, size_t, std::string>>{
+  for (const auto& [tag, state, length, says] :
+       std::vector<std::tuple<uint8_t, uint8_t, size_t, std::string>>{
            {TAG_LOAD, 0, 3, ""},
            {TAG_SAVE, 0, 3, ""},
            {TAG_LOAD, 1, 0, ""},
@@ -300,7 +301,8 @@ TEST(Replay, SaysHowManyFramesMatchedAndWhetherTheRecordingWasWhole) {
       if (from == 0 && f.pass <= 2) vox_GfxMultikey(30);
       if (from == 0 && f.pass == 1) vox_GfxPadAxis(0, VOX::PAD_LEFTX);
       if (from == 0) return;
-      test_game::fill({0, 0, 63, 47}, uint32_t(f.pass) >= from ? 0xFF00FF00u : 0xFF000000u + f.pass);
+      test_game::fill({0, 0, 63, 47},
+                      uint32_t(f.pass) >= from ? 0xFF00FF00u : 0xFF000000u + f.pass);
       std::this_thread::sleep_for(std::chrono::milliseconds(12));  // a hash every 10 passes
       if (f.pass == 25) SHUTDOWN(FALSE);
     };
@@ -317,9 +319,8 @@ TEST(Replay, SaysHowManyFramesMatchedAndWhetherTheRecordingWasWhole) {
   const std::string bytes = kastrel_testing::read_file(path);
   std::vector<SESSIONENTRY> s;
   ASSERT_EQ(READSESSION(bytes.data(), bytes.size(), s), TRUE) << LASTERROR();
-  const auto hashes = std::count_if(s.begin(), s.end(), [](const SESSIONENTRY& e) {
-    return e.KIND == SESSIONKIND::HASH;
-  });
+  const auto hashes = std::count_if(
+      s.begin(), s.end(), [](const SESSIONENTRY& e) { return e.KIND == SESSIONKIND::HASH; });
   ASSERT_GE(hashes, 3);
   const std::string n = std::to_string(hashes);
   EXPECT_EQ(replayed(path, 99, nullptr, 0, ""),
@@ -334,24 +335,27 @@ TEST(Replay, SaysHowManyFramesMatchedAndWhetherTheRecordingWasWhole) {
   size_t last = SESSIONHEADERSIZE, next = last;
   while (next < bytes.size()) {
     last = next;
-    next += 9 + (uint8_t(bytes[next + 1]) | uint8_t(bytes[next + 2]) << 8 |
-                 uint8_t(bytes[next + 3]) << 16 | size_t(uint8_t(bytes[next + 4])) << 24) + 4;
+    next += 9 +
+            (uint8_t(bytes[next + 1]) | uint8_t(bytes[next + 2]) << 8 |
+             uint8_t(bytes[next + 3]) << 16 | size_t(uint8_t(bytes[next + 4])) << 24) +
+            4;
   }
   const std::string cut = saved(Bytes(bytes.begin(), bytes.begin() + ptrdiff_t(last)), "cut.kst");
   SESSIONREADER reader;
   ASSERT_EQ(reader.OPEN(cut), TRUE) << LASTERROR();
-  const std::string passes = std::to_string(reader.PASSES()), compared = std::to_string(
-      std::count_if(s.begin(), s.end(), [&, pass = 0](const SESSIONENTRY& e) mutable {
-        pass += e.KIND == SESSIONKIND::PASS;
-        return e.KIND == SESSIONKIND::HASH && pass <= reader.PASSES();
-      }));
+  const std::string passes = std::to_string(reader.PASSES()),
+                    compared = std::to_string(std::count_if(
+                        s.begin(), s.end(), [&, pass = 0](const SESSIONENTRY&e) mutable {
+                          pass += e.KIND == SESSIONKIND::PASS;
+                          return e.KIND == SESSIONKIND::HASH && pass <= reader.PASSES();
+                        }));
   reader.CLOSE();
-  EXPECT_EQ(replayed(cut, 99, nullptr, 0, ""), compared + " frames compared, " + compared +
-                                                    " equal; the recording is cut short after pass " +
-                                                    passes + "\n");
-  EXPECT_EQ(replayed(cut, 99, "1", EXITCUT,
-                     "kastrel: the recording is cut short after pass \\d+ .*a whole one was "
-                     "asked for"),
+  EXPECT_EQ(replayed(cut, 99, nullptr, 0, ""),
+            compared + " frames compared, " + compared +
+                " equal; the recording is cut short after pass " + passes + "\n");
+  const std::string says =
+      "kastrel: the recording is cut short after pass " + passes + " .*a whole one was asked for";
+  EXPECT_EQ(replayed(cut, 99, "1", EXITCUT, says.c_str()),
             compared + " frames compared, " + compared +
                 " equal; the recording is cut short after pass " + passes + "\n");
   // A recording without its end mark (its last block not the last).
