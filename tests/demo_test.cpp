@@ -2,19 +2,23 @@
 // xdotool, its window read back with XGetImage and compared with models built from the
 // pictures (decoded by libpng) and the blending rule written out here.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <random>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "tests/testing/png_read.h"
 #include "kastrel/base/testing/process.h"
 #include "kastrel/device/testing/x_desktop.h"
+#include "tests/testing/png_read.h"
 
 namespace {
 
@@ -105,15 +109,17 @@ class Model {
 class DemoRun {
  public:
   // Starts the game in `cwd` and waits for its window.
-  explicit DemoRun(const std::string& cwd = kDemoDir, const std::string& program = KASTREL_DEMO_BIN)
+  explicit DemoRun(const std::string& cwd = kDemoDir, const std::string& program = KASTREL_DEMO_BIN,
+                   const kastrel_testing::EnvChanges& more = {})
       : xvfb_("1024x768x24") {
     if (xvfb_.ok()) x_.emplace(xvfb_.display());
     if (!x_ || !x_->ok()) {
       ADD_FAILURE() << "no X server: " << xvfb_.error();
       return;
     }
-    game_.emplace(std::vector<std::string>{program}, x_desktop::game_env(xvfb_.display()),
-                  cwd);
+    kastrel_testing::EnvChanges env = x_desktop::game_env(xvfb_.display());
+    for (const auto& [name, value] : more) env[name] = value;
+    game_.emplace(std::vector<std::string>{program}, env, cwd);
     eventually([&] { return (window_ = x_->find_window("kastrel-demo")) != 0 || !game_->running(); });
     if (window_ == 0) {
       ADD_FAILURE() << "no window titled kastrel-demo; the game said:\n" << game_->errors();
@@ -367,7 +373,8 @@ TEST(ReplayTool, RefusesOptionsAndFilesThatMakeNoSense) {
       {{"--at", "3,,4", "s", "g"}, "--at: \"3,,4\" is not a list"},
       {{"--every", "0", "s", "g"}, "--every: \"0\" is not a pass number"},
       {{"-C", kDemoDir, "/tmp", KASTREL_DEMO_BIN}, "kastrel: /tmp: it is a folder"},
-      {{"-C", kDemoDir, "/dev/zero", KASTREL_DEMO_BIN}, "kastrel: /dev/zero: it is a device"}};
+      {{"--verify", "-C", kDemoDir, "/dev/zero", KASTREL_DEMO_BIN},
+       "kastrel: /dev/zero: it is a device"}};
   for (const auto& [args, says] : cases) {
     std::vector<std::string> argv{KASTREL_REPLAY_BIN};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -375,5 +382,132 @@ TEST(ReplayTool, RefusesOptionsAndFilesThatMakeNoSense) {
         kastrel_testing::run(argv, kastrel_testing::sanitizer_env(), 60s);
     EXPECT_EQ(r.exit_status, says.starts_with("kastrel:") ? 6 : 2) << says;
     EXPECT_NE(r.errors.find(says), std::string::npos) << r.errors;
+    // A game that ended before its replay's summary gets no counts made up for it.
+    if (args[0] == "--verify") {
+      EXPECT_EQ(r.output,
+                "kastrel-replay: no summary: the game ended with status 6 before its "
+                "replay wrote one\n");
+    }
+  }
+}
+
+namespace {
+
+uint32_t get32(const std::string& b, size_t at) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | uint8_t(b[at + size_t(i)]);
+  return v;
+}
+void put32(std::string& b, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b += char(uint8_t(v >> (8 * i)));
+}
+// Where the session file's last block starts (blocks follow the 16-byte header: a flag byte, the
+// stored and unpacked lengths, the body, a CRC-32).
+size_t last_block(const std::string& file) {
+  size_t last = 16;
+  for (size_t at = 16; at + 9 <= file.size(); at += 9 + get32(file, at + 1) + 4) last = at;
+  return last;
+}
+// The file with its end mark taken out: the last block's records without their last (the end
+// mark, 0x06 and its count), stored as they are and no longer marked the last.
+std::string without_end_mark(const std::string& file) {
+  const size_t last = last_block(file), stored = get32(file, last + 1);
+  std::string body(get32(file, last + 5), '\0');
+  if ((file[last] & 1) == 0) {
+    body = file.substr(last + 9, stored);
+  } else {
+    z_stream z{};
+    inflateInit2(&z, -15);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(file.data() + last + 9));
+    z.avail_in = uInt(stored);
+    z.next_out = reinterpret_cast<Bytef*>(body.data());
+    z.avail_out = uInt(body.size());
+    EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
+    inflateEnd(&z);
+  }
+  size_t records = 0, at = 0;
+  for (int shift = 0;; shift += 7) {
+    const uint8_t b = uint8_t(body[at++]);
+    records |= size_t(b & 0x7F) << shift;
+    if ((b & 0x80) == 0) break;
+  }
+  size_t mark = at + records - 1;  // the count's last byte
+  while (uint8_t(body[mark - 1]) & 0x80) --mark;
+  EXPECT_EQ(body[--mark], 6) << "the end mark";
+  // A block written at the last pass's end leaves the end mark one with clock readings alone:
+  // without it, the block would hold no pass, which no recording has; the file ends before it.
+  if (body.substr(at, mark - at).find_first_not_of('\x10') == std::string::npos)
+    return file.substr(0, last);
+  std::string kept;
+  size_t n = mark - at;
+  for (; n >= 0x80; n >>= 7) kept += char(uint8_t(n | 0x80));
+  kept += char(uint8_t(n));
+  kept += body.substr(at, mark - at) + body.substr(at + records);
+  std::string block(1, '\0');
+  put32(block, uint32_t(kept.size()));
+  put32(block, uint32_t(kept.size()));
+  block += kept;
+  put32(block,
+        uint32_t(crc32(0, reinterpret_cast<const Bytef*>(block.data()), uInt(block.size()))));
+  return file.substr(0, last) + block;
+}
+
+}  // namespace
+
+// The demonstration recorded for real and replayed by kastrel-replay --verify: the tool's
+// standard output holds its one summary line alone (no frame written, none of the game's own
+// output), and a recording cut at a block boundary or without its end mark says so, failing
+// with status 8 under --whole.
+TEST(ReplayTool, VerifyEndsOnOneSummaryLineThatTellsACutRecording) {
+  kastrel_testing::TempDir tmp;
+  const std::string session = tmp.file("demo.kst");
+  {
+    DemoRun run(kDemoDir, KASTREL_DEMO_BIN, {{"KASTREL_RECORD", session}});
+    ASSERT_TRUE(run.ok());
+    run.glide_by(-200, 100, 10);
+    std::this_thread::sleep_for(2500ms);  // a block a second
+    run.key("Escape");
+    ASSERT_EQ(run.exit_status(), 1) << run.game().errors();
+  }
+  const std::string whole = kastrel_testing::read_file(session);
+  const auto write = [&](const std::string& name, const std::string& bytes) {
+    std::ofstream(tmp.file(name), std::ios::binary) << bytes;
+    return tmp.file(name);
+  };
+  const std::string cut = write("cut.kst", whole.substr(0, last_block(whole)));
+  const std::string unended = write("unended.kst", without_end_mark(whole));
+  std::filesystem::create_directories(tmp.file("tmp"));
+  kastrel_testing::EnvChanges env = kastrel_testing::sanitizer_env();
+  env.insert({{"DISPLAY", std::nullopt}, {"TMPDIR", tmp.file("tmp")}});
+  const auto replay = [&](const std::vector<std::string>& options, const std::string& file) {
+    std::vector<std::string> argv{KASTREL_REPLAY_BIN};
+    argv.insert(argv.end(), options.begin(), options.end());
+    // The game as a shell that prints a line first.
+    argv.insert(argv.end(), {"-C", kDemoDir, file, "/bin/sh", "-c",
+                             "echo the game speaks; exec \"$0\"", KASTREL_DEMO_BIN});
+    return kastrel_testing::run(argv, env, 120s);
+  };
+  const std::regex summary(
+      "kastrel-replay: ([0-9]+) frames compared, ([0-9]+) equal; the recording is "
+      "(whole|cut short after pass [0-9]+)\n");
+  std::smatch m;
+  const auto r = replay({"--verify"}, session);
+  EXPECT_EQ(r.exit_status, 1) << r.errors;
+  ASSERT_TRUE(std::regex_match(r.output, m, summary)) << r.output;
+  EXPECT_EQ(m[1], m[2]);
+  EXPECT_GE(std::stoi(m[1]), 2);
+  EXPECT_EQ(m[3], "whole");
+  EXPECT_NE(r.errors.find("the game speaks"), std::string::npos) << r.errors;
+  EXPECT_TRUE(std::filesystem::is_empty(tmp.file("tmp")));
+  for (const std::string& file : {cut, unended}) {
+    for (const bool asked : {false, true}) {
+      const auto c = replay(asked ? std::vector<std::string>{"--verify", "--whole"}
+                                  : std::vector<std::string>{"--verify"},
+                            file);
+      EXPECT_EQ(c.exit_status, asked ? 8 : 1) << file << ": " << c.errors;
+      ASSERT_TRUE(std::regex_match(c.output, m, summary)) << file << ": " << c.output;
+      EXPECT_EQ(m[1], m[2]);
+      EXPECT_TRUE(m[3].str().starts_with("cut short after pass ")) << file << ": " << c.output;
+    }
   }
 }

@@ -4,7 +4,11 @@
 //   kastrel-replay --hash DIR        hashes the frames already in DIR (those of a recording)
 // The game runs with KASTREL_REPLAY set, so the engine feeds it the recording; the tool exits
 // with the game's exit status (6: the session file is unusable, 7: the replay diverged, or a
-// frame differs from the hash the recording keeps of it).
+// frame differs from the hash the recording keeps of it, 8: --whole and the recording is cut
+// short). The game's standard output goes to the tool's standard error: the tool's standard
+// output holds its own lines alone, with --verify ending on one summary line that scripts read:
+//   kastrel-replay: N frames compared, M equal; the recording is whole
+//   kastrel-replay: N frames compared, M equal; the recording is cut short after pass P
 
 #include <algorithm>
 #include <cerrno>
@@ -37,7 +41,9 @@ int usage() {
                "  --at LIST     frames after the passes listed, e.g. 1,50,400\n"
                "  --window      replay in a window instead of on the null driver\n"
                "  --verify      report every frame that differs from its recorded hash (status 7)\n"
-               "                instead of stopping at the first\n"
+               "                instead of stopping at the first, write no frame unless --frames,\n"
+               "                --every or --at asks, and end on a summary line\n"
+               "  --whole       a recording cut short (no end mark) fails with status 8\n"
                "  -C DIR        run the game in DIR (where it finds its pictures)\n");
   return kUsage;
 }
@@ -105,6 +111,34 @@ bool print_hashes(const fs::path& dir) {
   return ok;
 }
 
+// The summary the game's replay wrote, as it was written when it has the summary's form;
+// otherwise what became of it, without counts the game never gave.
+std::string summary_line(const std::string& file, int status) {
+  std::vector<uint8_t> bytes;
+  std::string reason;
+  bool missing = false;
+  const std::string ended = "the game ended with status " + std::to_string(status);
+  if (!KASTREL::PLATFORM::READWHOLEFILE(file, 4096, &bytes, &reason, &missing))
+    return missing ? "no summary: " + ended + " before its replay wrote one"
+                   : "no summary: " + ended + " and its summary cannot be read: " + reason;
+  std::string text(bytes.begin(), bytes.end());
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  int compared = -1, equal = -1, pass = -1, end = 0;
+  const bool whole =
+      std::sscanf(text.c_str(), "%d frames compared, %d equal; the recording is whole%n", &compared,
+                  &equal, &end) == 2 &&
+      size_t(end) == text.size();
+  const bool cut = !whole &&
+                   std::sscanf(text.c_str(),
+                               "%d frames compared, %d equal; the recording is cut "
+                               "short after pass %d%n",
+                               &compared, &equal, &pass, &end) == 3 &&
+                   size_t(end) == text.size();
+  if ((!whole && !cut) || compared < 0 || equal < 0 || equal > compared)
+    return "no summary: " + ended + " and its summary is not one";
+  return text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -117,12 +151,12 @@ int main(int argc, char** argv) {
   }
 
   std::string frames, every, at, cwd;
-  bool window = false, verify = false, has_every = false, has_at = false;
+  bool window = false, verify = false, whole = false, has_every = false, has_at = false;
   size_t i = 0;
   for (; i < args.size() && args[i].starts_with("-"); ++i) {
     const std::string& option = args[i];
-    if (option == "--window" || option == "--verify") {
-      (option == "--window" ? window : verify) = true;
+    if (option == "--window" || option == "--verify" || option == "--whole") {
+      (option == "--window" ? window : option == "--verify" ? verify : whole) = true;
       continue;
     }
     if (i + 1 >= args.size()) return usage();
@@ -155,44 +189,58 @@ int main(int argc, char** argv) {
   if (!has_every) every = "10";
   const std::string session = utf8_of(fs::absolute(path_of(args[i])));
 
-  bool temporary = false;
+  // --verify checks the recorded hashes: frames only when asked for.
+  const bool with_frames = !verify || !frames.empty() || has_every || has_at;
+  // A folder of the tool's own for the summary, and for the frames when none is named.
+  std::string temporary;
   std::error_code error;
-  if (frames.empty()) {
+  if (verify || frames.empty()) {
     const fs::path base = fs::temp_directory_path(error);
     for (unsigned n = unsigned(std::random_device{}()), tries = 0; tries < 100; ++n, ++tries) {
       const fs::path folder = base / ("kastrel-replay-" + std::to_string(n));
       if (fs::create_directory(folder, error)) {
-        frames = utf8_of(folder);
+        temporary = utf8_of(folder);
         break;
       }
     }
-    if (frames.empty()) {
+    if (temporary.empty()) {
       std::fprintf(stderr, "kastrel-replay: no temporary folder: %s\n", error.message().c_str());
       return kUsage;
     }
-    temporary = true;
   }
-  frames = utf8_of(fs::absolute(path_of(frames)));
-  fs::create_directories(path_of(frames), error);
-  for (const auto& [pass, path] : frames_in(path_of(frames))) fs::remove(path, error);  // stale frames
+  const std::string summary = verify ? temporary + "/summary.txt" : "";
+  if (with_frames) {
+    if (frames.empty()) frames = temporary;
+    frames = utf8_of(fs::absolute(path_of(frames)));
+    fs::create_directories(path_of(frames), error);
+    for (const auto& [pass, path] : frames_in(path_of(frames))) fs::remove(path, error);  // stale
+  } else {
+    frames.clear();
+  }
 
   namespace PLATFORM = KASTREL::PLATFORM;
   PLATFORM::SETENVIRONMENT("KASTREL_RECORD", nullptr);
   PLATFORM::SETENVIRONMENT("KASTREL_REPLAY", session.c_str());
-  PLATFORM::SETENVIRONMENT("KASTREL_FRAMES", frames.c_str());
-  PLATFORM::SETENVIRONMENT("KASTREL_FRAMES_EVERY", every.c_str());
+  PLATFORM::SETENVIRONMENT("KASTREL_FRAMES", with_frames ? frames.c_str() : nullptr);
+  PLATFORM::SETENVIRONMENT("KASTREL_FRAMES_EVERY", with_frames ? every.c_str() : nullptr);
   PLATFORM::SETENVIRONMENT("KASTREL_FRAMES_AT", at.empty() ? nullptr : at.c_str());
   PLATFORM::SETENVIRONMENT("KASTREL_REPLAY_WINDOW", window ? "1" : nullptr);
   PLATFORM::SETENVIRONMENT("KASTREL_REPLAY_VERIFY", verify ? "1" : nullptr);
+  PLATFORM::SETENVIRONMENT("KASTREL_REPLAY_WHOLE", whole ? "1" : nullptr);
+  PLATFORM::SETENVIRONMENT("KASTREL_REPLAY_SUMMARY", summary.empty() ? nullptr : summary.c_str());
   const std::vector<std::string> game(args.begin() + ptrdiff_t(i) + 1, args.end());
   std::string reason;
-  const int status = PLATFORM::RUNPROGRAM(game, cwd, &reason);
+  std::fflush(stdout);
+  const int status = PLATFORM::RUNPROGRAM(game, cwd, &reason, true);
   if (status < 0) {
     std::fprintf(stderr, "kastrel-replay: cannot run %s: %s\n", game[0].c_str(), reason.c_str());
+    if (!temporary.empty()) fs::remove_all(path_of(temporary), error);
     return 127;
   }
   // A frame that cannot be read back has said so; the game's own status still tells the result.
-  print_hashes(path_of(frames));
-  if (temporary) fs::remove_all(path_of(frames), error);
+  if (with_frames) print_hashes(path_of(frames));
+  if (verify) std::printf("kastrel-replay: %s\n", summary_line(summary, status).c_str());
+  std::fflush(stdout);
+  if (!temporary.empty()) fs::remove_all(path_of(temporary), error);
   return status;
 }

@@ -4,14 +4,15 @@ protocol over a pipe: each page presents, its first picture equals the Linux bui
 frame, the demonstration's ball is picked up, dragged and thrown, a key starts Breakout and its
 paddle follows the pointer, its sound is heard after the first click, a Breakout session recorded
 on Linux replays in the page with every frame hash verified (and fails with status 7 with one
-hash changed), full screen asked for without a gesture is refused, settings saved by the engine
+hash changed; cut at a block boundary it passes, or fails with status 8 with &whole=1; each with
+its summary line in Module.kastrelSummary), full screen asked for without a gesture is refused, settings saved by the engine
 survive a reload (the page kastrel-web-save-probe, from the test build's tools/ folder), Breakout's
 page weighs at most 2.5 MB, and the weights and timings are printed. The Linux half runs in a
 private Xvfb (tools/run-demo.sh).
 Usage: tools/test-web-pages.py dist/web [LINUX_BUILD [WEB_TEST_BUILD]]   (exit status 0: passed
 or skipped, 1: failed; without LINUX_BUILD or Xvfb the checks against Linux are skipped, without
 WEB_TEST_BUILD the saves, each with a message)"""
-import base64, functools, http.server, json, os, shutil, struct, subprocess, sys, tempfile, \
+import base64, functools, http.server, json, os, re, shutil, struct, subprocess, sys, tempfile, \
     threading, time, zlib
 
 CHROMIUM = os.environ.get("KASTREL_CHROMIUM", "/usr/bin/chromium")
@@ -359,7 +360,18 @@ def linux_runs(linux_build, into):
             f"the Linux {game} ended with status {run.returncode}:\n{run.stderr[-2000:]}"
         runs[game] = f"{env['KASTREL_FRAMES']}/pass-000001.png"
     changed_hash(f"{into}/sessions/linux.kst", f"{into}/sessions/changed.kst")
+    cut_session(f"{into}/sessions/linux.kst", f"{into}/sessions/cut.kst")
     return runs
+
+
+def cut_session(source, target):
+    """A copy of a session without its last block: a recording cut at a block boundary."""
+    data, pos, last = open(source, "rb").read(), 16, 16
+    while pos < len(data):
+        last = pos
+        pos += 9 + struct.unpack("<I", data[pos + 1:pos + 5])[0] + 4
+    with open(target, "wb") as out:
+        out.write(data[:last])
 
 
 def changed_hash(source, target):
@@ -382,17 +394,31 @@ def changed_hash(source, target):
 
 def check_replays(browser, base, results):
     """The Linux recording replayed in the page with every frame hash verified: status 0; the
-    same with one hash changed: status 7, and the page says so; a session not there: status 6."""
-    for session, status in (("missing.kst", 6), ("linux.kst", 0), ("changed.kst", 7)):
+    same with one hash changed: status 7, and the page says so; a session not there: status 6;
+    one cut at a block boundary: status 0, or 8 with &whole=1. Module.kastrelSummary holds the
+    summary line kastrel-replay --verify prints."""
+    frames = r"kastrel-replay: (\d+) frames compared, (\d+) equal; the recording is "
+    for session, whole, status, summary in (
+            ("missing.kst", "", 6, r"kastrel-replay: no summary: the game ended with status 6 "),
+            ("linux.kst", "", 0, frames + "whole$"),
+            ("changed.kst", "", 7, frames + "whole$"),
+            ("cut.kst", "", 0, frames + r"cut short after pass \d+$"),
+            ("cut.kst", "&whole=1", 8, frames + r"cut short after pass \d+$")):
         start = time.monotonic()
-        browser.page("Page.navigate", url=f"{base}/breakout/index.html?replay=../sessions/{session}&verify=1")
+        browser.page("Page.navigate",
+                     url=f"{base}/breakout/index.html?replay=../sessions/{session}&verify=1{whole}")
         got = browser.wait_for("window.Module && Module.kastrelExit !== undefined && [Module.kastrelExit, "
-                               "document.getElementById('overlay').textContent]", 90,
-                               f"breakout: the replay of {session} to end")
+                               "document.getElementById('overlay').textContent, Module.kastrelSummary]", 90,
+                               f"breakout: the replay of {session}{whole} to end")
         assert got[0] == status, f"breakout: the replay of {session} ended with status {got[0]}: {got[1]}"
         assert ("passed" if status == 0 else f"status {status}") in got[1], f"the page says: {got[1]!r}"
-        results[f"breakout replay of {session} (status, s)"] = [got[0], round(time.monotonic() - start, 1)]
-    assert "differ" in got[1], f"the page names no differing frame: {got[1]!r}"
+        line = re.match(summary, got[2] or "")
+        assert line, f"breakout: the replay of {session}{whole} sums up as {got[2]!r}"
+        if session != "missing.kst":
+            assert (line.group(1) == line.group(2)) == (status != 7), f"the summary: {got[2]!r}"
+        results[f"breakout replay of {session}{whole} (status, s)"] = [got[0], round(time.monotonic() - start, 1)]
+        if session == "changed.kst":
+            assert "differ" in got[1], f"the page names no differing frame: {got[1]!r}"
 
 
 def check_fullscreen(browser, base, results):

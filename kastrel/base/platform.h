@@ -118,8 +118,10 @@ std::vector<std::string> PROGRAMARGUMENTS(int ARGC, char** ARGV);
 void SETENVIRONMENT(const char* NAME, const char* VALUE);
 // Runs ARGV[0] (searched in PATH when it names no folder) with ARGV, in the folder CWD unless
 // empty, and waits for it: its exit status, 128 + the signal that ended it, or -1 with *REASON
-// when it cannot be started.
-int RUNPROGRAM(const std::vector<std::string>& ARGV, const std::string& CWD, std::string* REASON);
+// when it cannot be started. OUTPUTTOERRORS sends the program's standard output to this
+// process's standard error, so that this process's own output stays its own.
+int RUNPROGRAM(const std::vector<std::string>& ARGV, const std::string& CWD, std::string* REASON,
+               bool OUTPUTTOERRORS = false);
 
 // Stop requests from outside (SIGTERM, SIGINT and SIGHUP; on Windows Ctrl+C, Ctrl+Break, the
 // console's close, log-off and shutdown) call ONSTOP, which must only set a flag. A second

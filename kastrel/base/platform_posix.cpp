@@ -279,7 +279,8 @@ void SETENVIRONMENT(const char* NAME, const char* VALUE) {
     ::unsetenv(NAME);
 }
 
-int RUNPROGRAM(const std::vector<std::string>& ARGV, const std::string& CWD, std::string* REASON) {
+int RUNPROGRAM(const std::vector<std::string>& ARGV, const std::string& CWD, std::string* REASON,
+               bool OUTPUTTOERRORS) {
   if (ARGV.empty()) {
     *REASON = "no program named";
     return -1;
@@ -297,6 +298,7 @@ int RUNPROGRAM(const std::vector<std::string>& ARGV, const std::string& CWD, std
   if (child == 0) {
     int error = 0;
     if (!CWD.empty() && ::chdir(CWD.c_str()) != 0) error = errno;
+    if (error == 0 && OUTPUTTOERRORS && ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) error = errno;
     if (error == 0) ::execvp(argv[0], argv.data()), error = errno;
     (void)!::write(report[1], &error, sizeof error);
     ::_exit(127);

@@ -363,7 +363,8 @@ std::wstring quoted(const std::wstring& arg) {
 
 }  // namespace
 
-int RUNPROGRAM(const std::vector<std::string>& ARGV, const std::string& CWD, std::string* REASON) {
+int RUNPROGRAM(const std::vector<std::string>& ARGV, const std::string& CWD, std::string* REASON,
+               bool OUTPUTTOERRORS) {
   std::wstring line, arg, cwd;
   for (const std::string& a : ARGV) {
     if (!widen(a, &arg)) {
@@ -378,10 +379,31 @@ int RUNPROGRAM(const std::vector<std::string>& ARGV, const std::string& CWD, std
   }
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
+  // The program's standard output on this process's standard error: the three handles given
+  // as inheritable copies (the ones this process got need not be inheritable).
+  HANDLE given[3] = {nullptr, nullptr, nullptr};
+  if (OUTPUTTOERRORS) {
+    const DWORD which[3] = {STD_INPUT_HANDLE, STD_ERROR_HANDLE, STD_ERROR_HANDLE};
+    for (int i = 0; i < 3; ++i) {
+      const HANDLE own = GetStdHandle(which[i]);
+      if (own == nullptr || own == INVALID_HANDLE_VALUE ||
+          !DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &given[i], 0, TRUE,
+                           DUPLICATE_SAME_ACCESS))
+        given[i] = nullptr;
+    }
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = given[0];
+    startup.hStdOutput = given[1];
+    startup.hStdError = given[2];
+  }
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, 1, 0, nullptr,
-                      cwd.empty() ? nullptr : cwd.c_str(), &startup, &process)) {
-    *REASON = LASTSYSTEMERROR();
+  const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, 1, 0, nullptr,
+                                      cwd.empty() ? nullptr : cwd.c_str(), &startup, &process);
+  const std::string why = started ? std::string() : LASTSYSTEMERROR();
+  for (HANDLE handle : given)
+    if (handle != nullptr) CloseHandle(handle);
+  if (!started) {
+    *REASON = why;
     return -1;
   }
   WaitForSingleObject(process.hProcess, INFINITE);

@@ -53,6 +53,10 @@ struct SESSIONSTATE {
   bool window = false;
   bool verify = false;  // report every differing frame instead of stopping at the first
   int32_t differing = 0, first_differing = 0;
+  int32_t compared = 0, equal = 0;  // recorded frame hashes checked, and those that matched
+  bool whole = false;               // a recording cut short fails (EXITCUT)
+  std::string summary_file;         // where the replay's summary goes at its end; "": nowhere
+  bool summary_written = false;
   bool closing = false;     // past the end of a recording cut short
   bool close_sent = false;  // the closing pass has had its close request
   double last_clock = 0.0;
@@ -76,6 +80,7 @@ double real_clock() {
 }
 
 void remove_replay_folder();
+bool write_summary(SESSIONSTATE& s, std::string* reason);
 
 [[noreturn]] void stop(int32_t status, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
@@ -88,6 +93,11 @@ void remove_replay_folder();
   va_end(args);
   SETLASTERROR("%s", message);
   std::fprintf(stderr, "kastrel: %s\n", message);
+  std::fflush(stderr);
+  // A replay that stops still says how far its frames matched.
+  std::string reason;
+  if (session().state == STATE::REPLAYING && !write_summary(session(), &reason))
+    std::fprintf(stderr, "kastrel: %s\n", reason.c_str());
   std::fflush(stderr);
   // _Exit skips the exit handlers (the game's own among them): the replay's folder goes first.
   remove_replay_folder();
@@ -266,10 +276,38 @@ uint32_t screen_hash(uint32_t format = SESSIONFORMAT) {
 // A replayed frame against the recorded hash: a difference stops the replay, or is reported and
 // counted when every one is wanted.
 void check_frame(SESSIONSTATE& s, uint32_t recorded) {
-  if (screen_hash(s.recorded.FORMAT()) == recorded) return;
+  ++s.compared;
+  if (screen_hash(s.recorded.FORMAT()) == recorded) {
+    ++s.equal;
+    return;
+  }
   if (!s.verify) diverge("its frame differs from the recorded one");
   if (s.differing++ == 0) s.first_differing = s.pass;
   std::fprintf(stderr, "kastrel: pass %d: the frame differs from the recorded one\n", int(s.pass));
+}
+
+// The replay's summary, one line in the file KASTREL_REPLAY_SUMMARY names (kastrel-replay's,
+// or the page's), written once: the frames compared and whether the recording was whole. The
+// tool and the page put it before their readers as it is.
+bool write_summary(SESSIONSTATE& s, std::string* reason) {
+  if (s.summary_file.empty() || s.summary_written) return true;
+  s.summary_written = true;
+  char line[160];
+  const int length =
+      s.recorded.ENDED() != FALSE
+          ? std::snprintf(line, sizeof line,
+                          "%d frames compared, %d equal; the recording is whole\n", int(s.compared),
+                          int(s.equal))
+          : std::snprintf(
+                line, sizeof line,
+                "%d frames compared, %d equal; the recording is cut short after pass %d\n",
+                int(s.compared), int(s.equal), int(s.recorded.PASSES()));
+  PLATFORM::WRITEFILE file;
+  if (!file.CREATE(s.summary_file) || !file.WRITE(line, size_t(length)) || !file.CLOSE()) {
+    *reason = "cannot write the replay's summary " + s.summary_file + ": " + file.REASON();
+    return false;
+  }
+  return true;
 }
 
 // A stop request from outside while recording (SIGTERM, SIGINT, SIGHUP; a console's Ctrl+C or
@@ -343,6 +381,9 @@ void read_environment() {
                     passes) == FALSE)
       stop(EXITBADSESSION, "%s", LASTERROR());
   }
+  const std::string whole = variable("KASTREL_REPLAY_WHOLE");
+  s.whole = !whole.empty() && whole != "0";
+  s.summary_file = variable("KASTREL_REPLAY_SUMMARY");
 }
 
 // ---- The player's files ----
@@ -644,10 +685,16 @@ void FINISH() {
       diverge(what);
     }
     if (next != nullptr) take(SESSIONKIND::END, &end);
+    if (std::string reason; !write_summary(s, &reason)) stop(EXITBADSESSION, "%s", reason.c_str());
     if (s.differing > 0)
       stop(EXITDIVERGED,
            "the frames of %d passes differ from the recorded ones, the first at pass %d",
            int(s.differing), int(s.first_differing));
+    if (s.whole && s.recorded.ENDED() == FALSE)
+      stop(EXITCUT,
+           "the recording is cut short after pass %d (it has no end mark), and a whole one was "
+           "asked for",
+           int(s.recorded.PASSES()));
   } else {
     return;
   }

@@ -12,7 +12,11 @@
 // short it ends the game as a close request would. The environment switches it on for any game:
 //   KASTREL_RECORD=session.kst     record this run
 //   KASTREL_REPLAY=session.kst     replay it (KASTREL_REPLAY_WINDOW=1: in a window;
-//                                  KASTREL_REPLAY_VERIFY=1: report every differing frame)
+//                                  KASTREL_REPLAY_VERIFY=1: report every differing frame;
+//                                  KASTREL_REPLAY_WHOLE=1: a recording cut short fails)
+//   KASTREL_REPLAY_SUMMARY=file    at the replay's end, write there one line: "N frames
+//                                  compared, M equal; the recording is whole" (or "is cut
+//                                  short after pass P")
 //   KASTREL_FRAMES=dir             write the screen after passes to dir/pass-NNNNNN.png,
 //   KASTREL_FRAMES_EVERY=N         every Nth pass (default 1),
 //   KASTREL_FRAMES_AT=3,50,400     or only the passes listed
@@ -34,6 +38,9 @@ inline constexpr int32_t EXITBADSESSION = 6;
 // readings, a frame that differs from its recorded hash, going on past its end or stopping
 // before it).
 inline constexpr int32_t EXITDIVERGED = 7;
+// The recording was cut short (it has no end mark) and a whole one was asked for
+// (KASTREL_REPLAY_WHOLE=1); its frames all matched.
+inline constexpr int32_t EXITCUT = 8;
 
 // Records the run into FILENAME from INITIALIZE on (call before it). FALSE, with LASTERROR(),
 // when the file cannot be created or a session is set already.

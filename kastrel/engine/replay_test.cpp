@@ -1,17 +1,18 @@
 #include "kastrel/engine/replay.h"
-#include "kastrel/base/platform.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <thread>
+#include <tuple>
 
 #include "kastrel/base/error.h"
 #include "kastrel/base/paths.h"
+#include "kastrel/base/platform.h"
 #include "kastrel/base/settings.h"
 #include "kastrel/base/testing/temp_dir.h"
 #include "kastrel/base/timer.h"
@@ -160,6 +161,49 @@ TEST(SessionFile, ReadsWhatTheWriterWroteAndRefusesDamagedFiles) {
   }
 }
 
+// Settings records the writer never makes, each in a pass of one stored block (the recording
+// then stops there), refused with a reason of its own.
+TEST(SessionFile, RefusesSettingsRecordsWithTheirOwnReasons) {
+  const auto varint = [](Bytes& out, uint64_t v) {
+    for (; v >= 0x80; v >>= 7) out.push_back(uint8_t(v | 0x80));
+    out.push_back(uint8_t(v));
+  };
+  const auto put32 = [](Bytes& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
+  };
+  const auto file = [&](uint8_t tag, uint8_t state, size_t length) {
+    Bytes records{TAG_PASS, 0, tag, state};
+    varint(records, length);
+    records.resize(records.size() + length, 'x');
+    records.insert(records.end(), {TAG_ENDPASS, 0});
+    Bytes body, out = SESSIONWRITER::HEADER(), block{0};
+    varint(body, records.size());
+    body.insert(body.end(), records.begin(), records.end());
+    put32(block, uint32_t(body.size()));
+    put32(block, uint32_t(body.size()));
+    block.insert(block.end(), body.begin(), body.end());
+    put32(block, uint32_t(crc32(0, block.data(), uInt(block.size()))));
+    out.insert(out.end(), block.begin(), block.end());
+    return out;
+  };
+  std::vector<SESSIONENTRY> s;
+  for (const auto& [tag, state, length, says] :
+       std::vector<std::tuple<uint8_t, uint8_t, size_t, std::string>>{
+           {TAG_LOAD, 0, 3, ""},
+           {TAG_SAVE, 0, 3, ""},
+           {TAG_LOAD, 1, 0, ""},
+           {TAG_SAVE, 1, 0, ""},
+           {TAG_LOAD, 0, SESSIONMAXFILE + 1, "a settings load record over 1 MiB"},
+           {TAG_SAVE, 0, SESSIONMAXFILE + 1, "a settings save record over 1 MiB"},
+           {TAG_LOAD, 1, 2, "a settings load record of no file that carries bytes"},
+           {TAG_SAVE, 1, 2, "a settings save record of TRUE that carries bytes"}}) {
+    const Bytes bytes = file(tag, state, length);
+    CLEARLASTERROR();
+    EXPECT_EQ(READSESSION(bytes.data(), bytes.size(), s), says.empty() ? TRUE : FALSE) << says;
+    EXPECT_NE(std::string(LASTERROR()).find(says), std::string::npos) << LASTERROR();
+  }
+}
+
 TEST(Replay, FeedsTheRecordingAndClosesTheGameWhereACutRecordingEnds) {
   ASSERT_EQ(REPLAYSESSION(saved(session(false))), TRUE) << LASTERROR();
   int32_t held = 0, stick = 0;
@@ -237,6 +281,89 @@ TEST(Replay, AFrameThatDiffersFromItsRecordedHashStopsTheReplay) {
   EXPECT_EXIT(play("KASTREL_REPLAY", "15"), ::testing::ExitedWithCode(EXITDIVERGED),
               "pass 20: the frame differs.*\n.*pass 25: the frame differs.*\n.*frames of 2 "
               "passes differ from the recorded ones, the first at pass 20");
+}
+
+// The summary a replay leaves in KASTREL_REPLAY_SUMMARY: the frames compared and matched, and
+// whether the recording was whole. A recording cut at a block boundary, or without its end mark,
+// replays with the game's own status but says so, and fails with EXITCUT where a whole one is
+// asked for (KASTREL_REPLAY_WHOLE).
+TEST(Replay, SaysHowManyFramesMatchedAndWhetherTheRecordingWasWhole) {
+  const std::string path = ::testing::TempDir() + "summary.kst",
+                    summary = ::testing::TempDir() + "summary.txt";
+  // The game paints another colour from pass FROM on; 0: it is the game of session().
+  const auto play = [&](const char* variable, const std::string& file, uint32_t from,
+                        const char* whole = nullptr) {
+    PLATFORM::SETENVIRONMENT(variable, file.c_str());
+    PLATFORM::SETENVIRONMENT("KASTREL_REPLAY_VERIFY", "1");
+    PLATFORM::SETENVIRONMENT("KASTREL_REPLAY_SUMMARY", summary.c_str());
+    PLATFORM::SETENVIRONMENT("KASTREL_REPLAY_WHOLE", whole);
+    test_game::on_frame = [from](const test_game::Frame& f) {
+      if (from == 0 && f.pass <= 2) vox_GfxMultikey(30);
+      if (from == 0 && f.pass == 1) vox_GfxPadAxis(0, VOX::PAD_LEFTX);
+      if (from == 0) return;
+      test_game::fill({0, 0, 63, 47},
+                      uint32_t(f.pass) >= from ? 0xFF00FF00u : 0xFF000000u + f.pass);
+      std::this_thread::sleep_for(std::chrono::milliseconds(12));  // a hash every 10 passes
+      if (f.pass == 25) SHUTDOWN(FALSE);
+    };
+    test_game::run(from != 0);  // as the test above replays session()
+    std::exit(0);
+  };
+  const auto replayed = [&](const std::string& file, uint32_t from, const char* whole, int status,
+                            const char* says) {
+    std::filesystem::remove(summary);
+    EXPECT_EXIT(play("KASTREL_REPLAY", file, from, whole), ::testing::ExitedWithCode(status), says);
+    return kastrel_testing::read_file(summary);
+  };
+  EXPECT_EXIT(play("KASTREL_RECORD", path, 99), ::testing::ExitedWithCode(0), "");
+  const std::string bytes = kastrel_testing::read_file(path);
+  std::vector<SESSIONENTRY> s;
+  ASSERT_EQ(READSESSION(bytes.data(), bytes.size(), s), TRUE) << LASTERROR();
+  const auto hashes = std::count_if(
+      s.begin(), s.end(), [](const SESSIONENTRY& e) { return e.KIND == SESSIONKIND::HASH; });
+  ASSERT_GE(hashes, 3);
+  const std::string n = std::to_string(hashes);
+  EXPECT_EQ(replayed(path, 99, nullptr, 0, ""),
+            n + " frames compared, " + n + " equal; the recording is whole\n");
+  EXPECT_EQ(replayed(path, 99, "1", 0, ""),
+            n + " frames compared, " + n + " equal; the recording is whole\n");
+  // From pass 15 on another colour: the hashes of pass 10 alone match.
+  EXPECT_EQ(replayed(path, 15, nullptr, EXITDIVERGED, "differ"),
+            n + " frames compared, 1 equal; the recording is whole\n");
+
+  // Cut at its last block boundary: the passes of the blocks before it are left.
+  size_t last = SESSIONHEADERSIZE, next = last;
+  while (next < bytes.size()) {
+    last = next;
+    next += 9 +
+            (uint8_t(bytes[next + 1]) | uint8_t(bytes[next + 2]) << 8 |
+             uint8_t(bytes[next + 3]) << 16 | size_t(uint8_t(bytes[next + 4])) << 24) +
+            4;
+  }
+  const std::string cut = saved(Bytes(bytes.begin(), bytes.begin() + ptrdiff_t(last)), "cut.kst");
+  SESSIONREADER reader;
+  ASSERT_EQ(reader.OPEN(cut), TRUE) << LASTERROR();
+  const std::string passes = std::to_string(reader.PASSES()),
+                    compared = std::to_string(std::count_if(
+                        s.begin(), s.end(), [&, pass = 0](const SESSIONENTRY&e) mutable {
+                          pass += e.KIND == SESSIONKIND::PASS;
+                          return e.KIND == SESSIONKIND::HASH && pass <= reader.PASSES();
+                        }));
+  reader.CLOSE();
+  EXPECT_EQ(replayed(cut, 99, nullptr, 0, ""),
+            compared + " frames compared, " + compared +
+                " equal; the recording is cut short after pass " + passes + "\n");
+  const std::string says =
+      "kastrel: the recording is cut short after pass " + passes + " .*a whole one was asked for";
+  EXPECT_EQ(replayed(cut, 99, "1", EXITCUT, says.c_str()),
+            compared + " frames compared, " + compared +
+                " equal; the recording is cut short after pass " + passes + "\n");
+  // A recording without its end mark (its last block not the last).
+  const std::string unended = saved(session(false), "unended.kst");
+  EXPECT_EQ(replayed(unended, 0, nullptr, 0, ""),
+            "0 frames compared, 0 equal; the recording is cut short after pass 2\n");
+  EXPECT_EQ(replayed(unended, 0, "1", EXITCUT, "cut short after pass 2"),
+            "0 frames compared, 0 equal; the recording is cut short after pass 2\n");
 }
 
 }  // namespace

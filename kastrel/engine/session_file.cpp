@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "kastrel/base/error.h"
+#include "kastrel/base/player_files.h"
 
 namespace KASTREL::ENGINE {
 
@@ -525,9 +526,16 @@ BOOLEAN SESSIONREADER::PARSE(SESSIONENTRY& OUT) {
       OUT.KIND = tag == TAG_LOAD ? SESSIONKIND::LOAD : SESSIONKIND::SAVE;
       OUT.STATE = IRECORD < IRECORDEND ? body[IRECORD++] : 0xFF;
       if (OUT.STATE > (tag == TAG_LOAD ? 2 : 1)) return damaged("unknown file state");
-      if (!get_varint(body, &IRECORD, IRECORDEND, &size) || size > IRECORDEND - IRECORD ||
-          size > SESSIONMAXFILE)
-        return damaged("cut short");
+      if (!get_varint(body, &IRECORD, IRECORDEND, &size)) return damaged("cut short");
+      // Each reason of its own: a script that checks archived sessions says what is wrong.
+      if (size > SESSIONMAXFILE)
+        return damaged(tag == TAG_LOAD ? "a settings load record over 1 MiB"
+                                       : "a settings save record over 1 MiB");
+      if (size != 0 && tag == TAG_LOAD && OUT.STATE == int32_t(FILEREAD::MISSING))
+        return damaged("a settings load record of no file that carries bytes");
+      if (size != 0 && tag == TAG_SAVE && OUT.STATE == 1)
+        return damaged("a settings save record of TRUE that carries bytes");
+      if (size > IRECORDEND - IRECORD) return damaged("cut short");
       OUT.TEXT.assign(reinterpret_cast<const char*>(body + IRECORD), size_t(size));
       IRECORD += size_t(size);
       break;
