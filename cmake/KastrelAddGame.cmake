@@ -151,7 +151,7 @@ endfunction()
 
 # kastrel_add_session_tests(<target> <session>...)
 # One CTest case a recorded session: the game replays it with every frame checked against the
-# recording (kastrel-replay --verify) on this build's platform: natively on Linux, under Wine for
+# recording (kastrel-replay --verify --whole: a recording cut short fails too) on this build's platform: natively on Linux, under Wine for
 # Windows, in headless Chromium for the page. Where Wine or Chromium is missing the case is
 # skipped with a message.
 function(kastrel_add_session_tests target)

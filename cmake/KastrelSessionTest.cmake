@@ -1,4 +1,5 @@
-# One recorded session replayed with every frame checked (kastrel_add_session_tests):
+# One recorded session replayed with every frame checked, and refused when the recording was cut
+# short (kastrel_add_session_tests):
 #   cmake -DPLATFORM=linux|windows|web -DREPLAY=<kastrel-replay> -DGAME=<program> -DSESSION=<file>
 #         -DPAGE_RUNNER=<kastrel_page_replay.py> -P KastrelSessionTest.cmake
 # Where Wine or Chromium is missing it says "kastrel-session-test: skipped" and why, which CTest
@@ -9,7 +10,7 @@ if("$ENV{SDL_AUDIODRIVER}" STREQUAL "")
   set(ENV{SDL_AUDIODRIVER} dummy)
 endif()
 if(PLATFORM STREQUAL "linux")
-  set(command "${REPLAY}" --verify "${SESSION}" "${GAME}")
+  set(command "${REPLAY}" --verify --whole "${SESSION}" "${GAME}")
 elseif(PLATFORM STREQUAL "windows")
   find_program(WINE NAMES wine wine64 PATHS /usr/lib/wine)
   find_program(WINEPATH NAMES winepath PATHS /usr/lib/wine)
@@ -30,7 +31,7 @@ elseif(PLATFORM STREQUAL "windows")
   endforeach()
   list(GET windows 1 session)
   list(GET windows 2 game)
-  set(command "${WINE}" "${REPLAY}" --verify "${session}" "${game}")
+  set(command "${WINE}" "${REPLAY}" --verify --whole "${session}" "${game}")
 elseif(PLATFORM STREQUAL "web")
   find_program(PYTHON NAMES python3)
   if(NOT PYTHON)
@@ -38,7 +39,7 @@ elseif(PLATFORM STREQUAL "web")
     return()
   endif()
   get_filename_component(page "${GAME}" DIRECTORY)
-  set(command "${PYTHON}" "${PAGE_RUNNER}" "${page}" "${SESSION}")
+  set(command "${PYTHON}" "${PAGE_RUNNER}" "${page}" "${SESSION}" --whole)
 else()
   message(FATAL_ERROR "kastrel-session-test: unknown platform '${PLATFORM}'")
 endif()
