@@ -2,6 +2,7 @@
 // the process) can play it: Start leaves the title screen, the left stick moves the paddle.
 #include "breakout.h"
 
+#include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,8 +12,8 @@
 #include <functional>
 #include <thread>
 
-#include "kastrel/device/sdl/virtual_pad.h"
 #include "kastrel/base/testing/process.h"
+#include "kastrel/device/sdl/virtual_pad.h"
 #include "kastrel/device/testing/x_desktop.h"
 
 namespace {
