@@ -198,7 +198,7 @@ using SPAN = std::pair<int64_t, int64_t>;
 struct GRIDVIEW {
   const int64_t* cols;
   const int64_t* rows;
-  int64_t kmin, kmax;
+  int64_t kmin, kmax, jmin, jmax;  // the view columns and rows drawn: inside the target's clip
   int64_t c0, c1, r0, r1;
   const SPAN* colspan;  // by cell column, from c0
   const SPAN* rowspan;  // by cell row, from r0
@@ -346,8 +346,7 @@ void draw_tiles(GRAPHICS::DETAIL::DRAWTARGET& t, const GRIDVIEW& g, int64_t view
   const int64_t* cols = g.cols;
   const int64_t* rows = g.rows;
   const int64_t vw = cam.VIEW.W + int64_t(1), vh = cam.VIEW.H + int64_t(1);
-  const int64_t jmin = std::max<int64_t>(0, -int64_t(cam.VIEW.Y)),
-                jmax = std::min<int64_t>(vh, t.height - cam.VIEW.Y);
+  const int64_t jmin = g.jmin, jmax = g.jmax;
   const auto span = [](const int64_t* at, int64_t count, int64_t from, int64_t to, int64_t lo,
                        int64_t hi) {
     const int64_t a = std::lower_bound(at, at + count, from) - at;
@@ -550,11 +549,11 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
     SETLASTERROR("DRAWLAYER: the target is not 32 bits a pixel");
     return FALSE;
   }
-  // The part of the view inside the target.
-  const int64_t kmin = std::max<int64_t>(0, -int64_t(CAMERA.VIEW.X)),
-                kmax = std::min<int64_t>(vw, t.width - CAMERA.VIEW.X);
-  const int64_t jmin = std::max<int64_t>(0, -int64_t(CAMERA.VIEW.Y)),
-                jmax = std::min<int64_t>(vh, t.height - CAMERA.VIEW.Y);
+  // The part of the view inside the target's clip (the whole target when none is set).
+  const int64_t kmin = std::max<int64_t>(0, t.clip_x0 - CAMERA.VIEW.X),
+                kmax = std::min<int64_t>(vw, t.clip_x1 - CAMERA.VIEW.X);
+  const int64_t jmin = std::max<int64_t>(0, t.clip_y0 - CAMERA.VIEW.Y),
+                jmax = std::min<int64_t>(vh, t.clip_y1 - CAMERA.VIEW.Y);
   if (kmin >= kmax || jmin >= jmax || c0 > c1 || r0 > r1) return TRUE;
   // View spans of the grid's columns and rows, for tiles of the grid's size.
   const auto span = [](const int64_t* at, int64_t count, int64_t from, int64_t to, int64_t lo,
@@ -569,7 +568,8 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
   for (int64_t r = r0; r <= r1; ++r)
     rowspan[size_t(r - r0)] = span(rows.at, vh, r * th, (r + 1) * th, jmin, jmax);
   LOOKUPS looks;
-  const GRIDVIEW g{cols.at, rows.at, kmin, kmax, c0, c1, r0, r1, colspan.at, rowspan.at};
+  const GRIDVIEW g{cols.at, rows.at, kmin, kmax, jmin,       jmax,
+                   c0,      c1,      r0,   r1,   colspan.at, rowspan.at};
   if (by_rows(MAP, DEST)) {
     draw_rows(t, g, MAP, layer, CAMERA, MS, METHOD, e.tint, looks);
     return TRUE;
@@ -614,10 +614,11 @@ BOOLEAN draw_sprite(void* DEST, const CAMERA& CAM, const GRAPHICS::BITMAP& B, co
       out.push_back(mirror ? size - 1 - q : q);
     }
   };
-  const int64_t kmin = std::max<int64_t>(0, -int64_t(CAM.VIEW.X)),
-                kmax = std::min<int64_t>(vw, t.width - CAM.VIEW.X);
-  const int64_t jmin = std::max<int64_t>(0, -int64_t(CAM.VIEW.Y)),
-                jmax = std::min<int64_t>(vh, t.height - CAM.VIEW.Y);
+  // The part of the view inside the target's clip.
+  const int64_t kmin = std::max<int64_t>(0, t.clip_x0 - CAM.VIEW.X),
+                kmax = std::min<int64_t>(vw, t.clip_x1 - CAM.VIEW.X);
+  const int64_t jmin = std::max<int64_t>(0, t.clip_y0 - CAM.VIEW.Y),
+                jmax = std::min<int64_t>(vh, t.clip_y1 - CAM.VIEW.Y);
   if (kmin >= kmax || jmin >= jmax) return TRUE;
   std::vector<int64_t> us, vs;
   int64_t k0, j0;
@@ -653,8 +654,9 @@ BOOLEAN DRAWMAP(void* DEST, const TILEMAP& MAP, const CAMERA& CAMERA, int64_t MS
     return FALSE;
   }
   if (!target_ok(DEST, "DRAWMAP")) return FALSE;
+  // The background is the view's colour, not a veil over what was there.
   if ((MAP.BACKGROUND >> 24) != 0 &&
-      !GRAPHICS::FILLRECT(DEST, CAMERA.VIEW, MAP.BACKGROUND, GRAPHICS::VOXALPHA))
+      !GRAPHICS::FILLRECT(DEST, CAMERA.VIEW, MAP.BACKGROUND, GRAPHICS::VOXPSET))
     return FALSE;
   for (int32_t i = 0; i < int32_t(MAP.LAYERS.size()); ++i) {
     const LAYER& layer = MAP.LAYERS[size_t(i)];
@@ -667,21 +669,33 @@ BOOLEAN DRAWMAP(void* DEST, const TILEMAP& MAP, const CAMERA& CAMERA, int64_t MS
                    y = e.offy + double(CAMERA.Y) * (1 - e.pary);
       const double w = layer.IMAGE.WIDTH(), h = layer.IMAGE.HEIGHT();
       const MATH::RECTF seen = CAMERA.VISIBLE();
-      // Repeated images start from the copy at or before the view's edge.
-      const double fx = layer.REPEATX ? x + std::floor((seen.X - x) / w) * w : x;
-      const double fy = layer.REPEATY ? y + std::floor((seen.Y - y) / h) * h : y;
-      const double lx = layer.REPEATX ? seen.X + seen.W : fx,
-                   ly = layer.REPEATY ? seen.Y + seen.H : fy;
-      if ((ly - fy) / h * ((lx - fx) / w) > 65536) {
+      if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(seen.X) ||
+          !std::isfinite(seen.Y) || !std::isfinite(seen.W) || !std::isfinite(seen.H))
+        continue;  // no place for it
+      // Repeated images start from the copy at or before the view's edge. Their place is taken
+      // modulo their size first (exactly), so a far offset or parallax costs what a near one
+      // does and the copies' places stay exact: the count of copies is bounded by the view.
+      const auto first = [](double at, bool repeat, double size, double edge) {
+        if (!repeat) return at;
+        double phase = std::fmod(at, size);
+        if (phase < 0) phase += size;
+        return phase + std::floor((edge - phase) / size) * size;
+      };
+      const double fx = first(x, layer.REPEATX, w, seen.X), fy = first(y, layer.REPEATY, h, seen.Y);
+      const double nx = layer.REPEATX ? std::floor((seen.X + seen.W - fx) / w) + 1 : 1,
+                   ny = layer.REPEATY ? std::floor((seen.Y + seen.H - fy) / h) + 1 : 1;
+      if (nx * ny > 65536) {
         SETLASTERROR("DRAWMAP: image layer '%s' would repeat over 65536 times in view",
                      layer.NAME.c_str());
         return FALSE;
       }
       GRAPHICS::TRANSFORM T;
       T.TINT = e.tint;
-      for (double py = fy; py <= ly; py += h)
-        for (double px = fx; px <= lx; px += w)
+      for (int64_t down = 0; down < int64_t(ny); ++down)
+        for (int64_t across = 0; across < int64_t(nx); ++across) {
+          const double px = fx + double(across) * w, py = fy + double(down) * h;
           if (!CAMERA.DRAWTRANSFORMED(DEST, layer.IMAGE, float(px), float(py), T)) return FALSE;
+        }
     }
   }
   return TRUE;
