@@ -57,17 +57,25 @@ TILECOLLIDER::TILECOLLIDER(const TILEMAP& MAP, const std::vector<std::string>& L
       continue;
     const bool layer_solid = l.PROPS.BOOL("solid") || l.PROPS.BOOL("collides");
     const bool layer_oneway = l.PROPS.BOOL("oneway");
+    uint32_t last = 0;
+    const TILEINFO* info = nullptr;
+    bool oneway = false, shaped = false, solid = false;
     for (int64_t i = 0; i < int64_t(l.CELLS.size()); ++i) {
       const uint32_t gid = l.CELLS[size_t(i)];
       if ((gid & TILEGIDMASK) == 0) continue;
       const int64_t x = l.ORIGINX + i % l.WIDTH, y = l.ORIGINY + i / l.WIDTH;
       if (x > INT32_MAX || y > INT32_MAX) continue;
-      int32_t id = 0;
-      const TILESET* ts = MAP.TILESETOF(gid, &id);
-      const TILEINFO* info = ts ? ts->INFO(id) : nullptr;
-      const bool oneway = layer_oneway || (info && info->PROPS.BOOL("oneway"));
-      const bool shaped = !oneway && info && !info->SHAPES.empty();
-      if (!oneway && !shaped && !layer_solid && !(info && info->PROPS.BOOL("solid"))) continue;
+      // Runs of one tile are common: its entry is looked up once a run.
+      if (gid != last) {
+        int32_t id = 0;
+        const TILESET* ts = MAP.TILESETOF(gid, &id);
+        info = ts ? ts->INFO(id) : nullptr;
+        oneway = layer_oneway || (info && info->PROPS.BOOL("oneway"));
+        shaped = !oneway && info && !info->SHAPES.empty();
+        solid = oneway || shaped || layer_solid || (info && info->PROPS.BOOL("solid"));
+        last = gid;
+      }
+      if (!solid) continue;
       const int64_t sx = square_of(x), sy = square_of(y);
       auto& out = found[KEY(sx, sy)];
       const auto at = uint16_t((y - sy * kSide) * kSide + (x - sx * kSide));
