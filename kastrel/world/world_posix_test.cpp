@@ -181,3 +181,39 @@ TEST(HostileWorlds, FarImageLayersDrawAsTheirNearTwins) {
                      }),
             0);
 }
+
+TEST(HostileWorlds, ATurnedViewFarOutCostsItsPixels) {
+  // 16,777,216 one-pixel tiles under a turned view of 64 x 48 pixels at zoom 1/64: drawn tile by
+  // tile it takes minutes; each pixel shows the tile under it.
+  EXPECT_EQ(in_child(10,
+                     [] {
+                       vox_GfxScreenRes(8, 8, 32, 1, MODE_NULL, 0);
+                       TILEMAP map;
+                       map.TILEWIDTH = map.TILEHEIGHT = 1;
+                       TILESET ts;
+                       ts.TILEWIDTH = ts.TILEHEIGHT = 1, ts.TILECOUNT = 1, ts.COLUMNS = 1;
+                       ts.IMAGEPATH = "one", ts.IMAGE.HANDLE(pixel_model::make_image(1, 1, 4, 0xFF8040C0).release());
+                       map.TILESETS.push_back(ts);
+                       LAYER l;
+                       l.WIDTH = l.HEIGHT = 4096;
+                       l.CELLS.assign(size_t(4096) * 4096, 1);
+                       map.LAYERS.push_back(std::move(l));
+                       CAMERA cam(64, 48);
+                       cam.X = cam.Y = 2048, cam.ZOOM = 1.0f / 64, cam.ANGLE = 30;
+                       auto out = pixel_model::make_image(64, 48, 4, 0x11223344);
+                       if (!DRAWLAYER(out.get(), map, 0, cam, 0, GRAPHICS::VOXPSET)) return 1;
+                       const auto pic = pixel_model::picture_of(out.get());
+                       int32_t shown = 0;
+                       for (int32_t y = 0; y < 48; ++y)
+                         for (int32_t x = 0; x < 64; ++x) {
+                           const MATH::POINTF w = cam.TOWORLD(float(x) + 0.5f, float(y) + 0.5f);
+                           const bool inside = w.X > 1 && w.Y > 1 && w.X < 4095 && w.Y < 4095;
+                           const uint32_t p = pic.get(x, y);
+                           if (p != 0xFF8040C0u && p != 0x11223344u) return 2;
+                           if (inside && p != 0xFF8040C0u) return 3;
+                           shown += p == 0xFF8040C0u;
+                         }
+                       return shown > 64 * 48 / 2 ? 0 : 4;
+                     }),
+            0);
+}
