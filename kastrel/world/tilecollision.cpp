@@ -47,57 +47,71 @@ bool finite_box(const MATH::RECTF& B) {
 TILECOLLIDER::TILECOLLIDER(const TILEMAP& MAP, const std::vector<std::string>& LAYERS)
     : TILEWIDTH(MAP.TILEWIDTH), TILEHEIGHT(MAP.TILEHEIGHT) {
   if (TILEWIDTH < 1 || TILEHEIGHT < 1) return;
-  // Each square's parts as they come, with their cell; laid out cell by cell at the end.
-  std::unordered_map<uint64_t, std::vector<std::pair<uint16_t, SOLIDBOX>>> found;
-  for (const LAYER& l : MAP.LAYERS) {
-    if (l.KIND != LAYERTILES || l.CELLS.empty() || l.WIDTH < 1 ||
-        l.CELLS.size() != size_t(l.WIDTH) * size_t(std::max(l.HEIGHT, 0)))
-      continue;
-    if (!LAYERS.empty() && std::find(LAYERS.begin(), LAYERS.end(), l.NAME) == LAYERS.end())
-      continue;
-    const bool layer_solid = l.PROPS.BOOL("solid") || l.PROPS.BOOL("collides");
-    const bool layer_oneway = l.PROPS.BOOL("oneway");
-    uint32_t last = 0;
-    const TILEINFO* info = nullptr;
-    bool oneway = false, shaped = false, solid = false;
-    for (int64_t i = 0; i < int64_t(l.CELLS.size()); ++i) {
-      const uint32_t gid = l.CELLS[size_t(i)];
-      if ((gid & TILEGIDMASK) == 0) continue;
-      const int64_t x = l.ORIGINX + i % l.WIDTH, y = l.ORIGINY + i / l.WIDTH;
-      if (x > INT32_MAX || y > INT32_MAX) continue;
-      // Runs of one tile are common: its entry is looked up once a run.
-      if (gid != last) {
-        int32_t id = 0;
-        const TILESET* ts = MAP.TILESETOF(gid, &id);
-        info = ts ? ts->INFO(id) : nullptr;
-        oneway = layer_oneway || (info && info->PROPS.BOOL("oneway"));
-        shaped = !oneway && info && !info->SHAPES.empty();
-        solid = oneway || shaped || layer_solid || (info && info->PROPS.BOOL("solid"));
-        last = gid;
-      }
-      if (!solid) continue;
-      const int64_t sx = square_of(x), sy = square_of(y);
-      auto& out = found[KEY(sx, sy)];
-      const auto at = uint16_t((y - sy * kSide) * kSide + (x - sx * kSide));
-      if (shaped) {
-        SOLIDBOX b;
-        for (const MAPOBJECT& o : info->SHAPES)
-          if (shape_box(o, gid, TILEWIDTH, TILEHEIGHT, b)) out.emplace_back(at, b);
-      } else {
-        out.emplace_back(at, SOLIDBOX{0, 0, float(TILEWIDTH), float(TILEHEIGHT), oneway});
+  // Calls VISIT(square, cell in it, part) for every solid part of the chosen layers.
+  const auto each = [&](auto visit) {
+    for (const LAYER& l : MAP.LAYERS) {
+      if (l.KIND != LAYERTILES || l.CELLS.empty() || l.WIDTH < 1 ||
+          l.CELLS.size() != size_t(l.WIDTH) * size_t(std::max(l.HEIGHT, 0)))
+        continue;
+      if (!LAYERS.empty() && std::find(LAYERS.begin(), LAYERS.end(), l.NAME) == LAYERS.end())
+        continue;
+      const bool layer_solid = l.PROPS.BOOL("solid") || l.PROPS.BOOL("collides");
+      const bool layer_oneway = l.PROPS.BOOL("oneway");
+      uint32_t last = 0;
+      const TILEINFO* info = nullptr;
+      bool oneway = false, shaped = false, solid = false;
+      for (int64_t i = 0; i < int64_t(l.CELLS.size()); ++i) {
+        const uint32_t gid = l.CELLS[size_t(i)];
+        if ((gid & TILEGIDMASK) == 0) continue;
+        const int64_t x = l.ORIGINX + i % l.WIDTH, y = l.ORIGINY + i / l.WIDTH;
+        if (x > INT32_MAX || y > INT32_MAX) continue;
+        // Runs of one tile are common: its entry is looked up once a run.
+        if (gid != last) {
+          int32_t id = 0;
+          const TILESET* ts = MAP.TILESETOF(gid, &id);
+          info = ts ? ts->INFO(id) : nullptr;
+          oneway = layer_oneway || (info && info->PROPS.BOOL("oneway"));
+          shaped = !oneway && info && !info->SHAPES.empty();
+          solid = oneway || shaped || layer_solid || (info && info->PROPS.BOOL("solid"));
+          last = gid;
+        }
+        if (!solid) continue;
+        const int64_t sx = square_of(x), sy = square_of(y);
+        const uint64_t key = KEY(sx, sy);
+        const auto at = size_t((y - sy * kSide) * kSide + (x - sx * kSide));
+        if (shaped) {
+          SOLIDBOX b;
+          for (const MAPOBJECT& o : info->SHAPES)
+            if (shape_box(o, gid, TILEWIDTH, TILEHEIGHT, b)) visit(key, at, b);
+        } else {
+          visit(key, at, SOLIDBOX{0, 0, float(TILEWIDTH), float(TILEHEIGHT), oneway});
+        }
       }
     }
-  }
-  for (auto& [key, parts] : found) {
-    if (parts.empty()) continue;
-    CHUNK& c = CHUNKS[key];
-    for (const auto& p : parts) ++c.FIRST[p.first + 1];
+  };
+  // Twice over the layers, so nothing is held but the answer: the parts of each cell counted,
+  // room made, then the parts laid in place. The square last used is kept: a row of cells meets
+  // each square sixteen times running.
+  uint64_t held = 0;
+  CHUNK* chunk = nullptr;
+  const auto square = [&](uint64_t key) -> CHUNK& {
+    if (chunk == nullptr || key != held) chunk = &CHUNKS[key], held = key;
+    return *chunk;
+  };
+  each([&](uint64_t key, size_t at, const SOLIDBOX&) { ++square(key).FIRST[at + 1]; });
+  for (auto& [key, c] : CHUNKS) {
     for (size_t i = 1; i < std::size(c.FIRST); ++i) c.FIRST[i] += c.FIRST[i - 1];
-    c.BOXES.resize(parts.size());
-    uint32_t next[kSide * kSide];
-    std::copy(c.FIRST, c.FIRST + kSide * kSide, next);
-    for (const auto& p : parts) c.BOXES[next[p.first]++] = p.second;
-    parts = {};
+    c.BOXES.resize(c.FIRST[kSide * kSide]);
+  }
+  // FIRST[i] is now where cell i's parts start; each part laid moves it on, so that it ends
+  // where cell i + 1's start, and a shift puts it back.
+  each([&](uint64_t key, size_t at, const SOLIDBOX& b) {
+    CHUNK& c = square(key);
+    c.BOXES[c.FIRST[at]++] = b;
+  });
+  for (auto& [key, c] : CHUNKS) {
+    std::copy_backward(c.FIRST, c.FIRST + kSide * kSide, c.FIRST + kSide * kSide + 1);
+    c.FIRST[0] = 0;
   }
 }
 
