@@ -15,7 +15,9 @@ namespace {
 constexpr int64_t kSide = TILECOLLIDER::CHUNKSIDE;
 
 // The square a cell lies in, along one axis.
-int64_t square_of(int64_t cell) { return cell >= 0 ? cell / kSide : -((-cell + kSide - 1) / kSide); }
+int64_t square_of(int64_t cell) {
+  return cell >= 0 ? cell / kSide : -((-cell + kSide - 1) / kSide);
+}
 
 // A shape's box in its tile, mirrored as the tile is, cut to the cell; false when nothing is left.
 // A polygon's or polyline's box is its points' box: the object's own (X, Y) is only where they
@@ -163,8 +165,7 @@ bool each_part(const TILECOLLIDER& T, double ax0, double ax1, double ay0, double
   if (cx0 > cx1 || cy0 > cy1) return false;
   const int64_t o0 = by_columns ? cx0 : cy0, o1 = by_columns ? cx1 : cy1;
   const int64_t i0 = by_columns ? cy0 : cx0, i1 = by_columns ? cy1 : cx1;
-  const int64_t so0 = square_of(o0), so1 = square_of(o1), si0 = square_of(i0),
-                si1 = square_of(i1);
+  const int64_t so0 = square_of(o0), so1 = square_of(o1), si0 = square_of(i0), si1 = square_of(i1);
   struct HELD {
     int64_t outer, inner;
     const TILECOLLIDER::CHUNK* chunk;

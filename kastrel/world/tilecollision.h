@@ -49,7 +49,9 @@ struct TILECOLLIDER {
     uint32_t FIRST[CHUNKSIDE * CHUNKSIDE + 1] = {};
     std::vector<SOLIDBOX> BOXES;
   };
-  static uint64_t KEY(int64_t CX, int64_t CY) { return uint64_t(uint32_t(CX)) << 32 | uint32_t(CY); }
+  static uint64_t KEY(int64_t CX, int64_t CY) {
+    return uint64_t(uint32_t(CX)) << 32 | uint32_t(CY);
+  }
   std::unordered_map<uint64_t, CHUNK> CHUNKS;
 
   TILECOLLIDER() = default;

@@ -112,7 +112,8 @@ TEST(TileCollision, HostileMovesStopWhereTheyMust) {
     EXPECT_TRUE(m.X == box.X && m.Y == box.Y && m.TOUCHED == 0) << m.X << " " << m.Y;
     EXPECT_NE(std::string(LASTERROR()).find("MOVEBOX"), std::string::npos);
   }
-  EXPECT_EQ(t.MOVEBOX({3e38f, 0, 1, 1}, 1e37f, 0).X, float(double(3e38f) + 1e37f));  // near the edge, still a float
+  EXPECT_EQ(t.MOVEBOX({3e38f, 0, 1, 1}, 1e37f, 0).X,
+            float(double(3e38f) + 1e37f));  // near the edge, still a float
 }
 
 TEST(TileCollision, RandomMovesMatchTheModel) {

@@ -142,8 +142,8 @@ bool by_rows(const TILEMAP& map, const void* DEST);
 // whatever the zoom. Only for tiles of the grid's size, unmoved (by_rows), where that pixel
 // belongs to one cell.
 BOOLEAN draw_turned_pixels(void* DEST, const TILEMAP& map, const LAYER& layer, const EFFECT& e,
-                           const CAMERA& cam, int64_t ms, GRAPHICS::RASTEROP method,
-                           double shiftx, double shifty) {
+                           const CAMERA& cam, int64_t ms, GRAPHICS::RASTEROP method, double shiftx,
+                           double shifty) {
   GRAPHICS::DETAIL::DRAWTARGET t;
   if (!GRAPHICS::DETAIL::begin(t, DEST, method, 0, "DRAWLAYER")) return FALSE;
   struct FINISH {
@@ -182,8 +182,8 @@ BOOLEAN draw_turned_pixels(void* DEST, const TILEMAP& map, const LAYER& layer, c
         const double wx = std::floor(double(o.X) + double(k) * ax + double(j) * bx - shiftx);
         const double wy = std::floor(double(o.Y) + double(k) * ay + double(j) * by - shifty);
         const double cx = std::floor(wx / double(tw)), cy = std::floor(wy / double(th));
-        if (cx >= layer.ORIGINX && cy >= layer.ORIGINY && cx < double(layer.ORIGINX) + layer.WIDTH &&
-            cy < double(layer.ORIGINY) + layer.HEIGHT) {
+        if (cx >= layer.ORIGINX && cy >= layer.ORIGINY &&
+            cx < double(layer.ORIGINX) + layer.WIDTH && cy < double(layer.ORIGINY) + layer.HEIGHT) {
           const uint32_t cell = layer.CELL(int32_t(cx), int32_t(cy));
           const LOOKUP* known = (cell & TILEGIDMASK) ? &looks.of(map, cell, ms) : nullptr;
           if (known != nullptr && known->ts != nullptr) {
