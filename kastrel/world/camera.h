@@ -87,7 +87,10 @@ struct CAMERA {
 // milliseconds. The layer's opacity and tint, and its groups', multiply each pixel as
 // TRANSFORM.TINT does; offsets and parallax (the layer moves by 1 - PARALLAX of the camera's
 // motion) shift it in whole target pixels. Tiles larger than the map's grid sit on their cell's
-// bottom-left corner, moved by their tileset's offset. An invisible layer draws nothing.
+// bottom-left corner, moved by their tileset's offset. An invisible layer draws nothing. A
+// turned camera zoomed out over more cells than the view has pixels, when every tile is of the
+// grid's size and unmoved, shows in each view pixel the world pixel under its centre instead of
+// drawing the tiles one by one, so the work stays the view's at any zoom.
 // FALSE, with the reason in LASTERROR(), for a map that is not orthogonal, a layer that is not
 // a tile layer, no screen, or a target that is not a 32-bit image.
 BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& CAMERA,
