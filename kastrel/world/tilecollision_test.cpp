@@ -153,6 +153,14 @@ TEST(TileCollision, SolidsComeFromPropertiesAndShapes) {
   EXPECT_EQ(boxes(9, 0).size(), 1u);      // the layer's property makes the rest solid
   // A box falling on the half-height tile lands on its shape.
   EXPECT_EQ(t.MOVEBOX({113, 40, 6, 6}, 0, 100).Y, 64 + 8 - 6);
+  // SETSOLID puts one whole part in place of a cell's shapes, leaving its neighbours as they were.
+  TILECOLLIDER changed = t;
+  changed.SETSOLID(7, 4, true);
+  EXPECT_TRUE(changed.PARTS(7, 4).size() == 1 && changed.PARTS(7, 4)[0].Y0 == 0 &&
+              changed.PARTS(7, 4)[0].ONEWAY);
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 12; ++x)
+      EXPECT_EQ(changed.PARTS(x, y).size(), x == 7 && y == 4 ? 1 : t.PARTS(x, y).size());
 
   // A polygon's or polyline's box is its points' box: the object's (x, y) only places them.
   TILEMAP shaped;
