@@ -1,5 +1,5 @@
-// A game of many turning sprites that repaints only what it marks changed, each paint clipped to
-// its rectangle, against the same game repainted whole.
+// A game of many turning sprites over a tile map that repaints only what it marks changed, each
+// paint clipped to its rectangle, against the same game repainted whole.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -16,6 +16,7 @@
 #include "kastrel/engine/screens.h"
 #include "kastrel/graphics/bitmap.h"
 #include "kastrel/graphics/shapes.h"
+#include "kastrel/world/camera.h"
 
 namespace {
 
@@ -29,6 +30,8 @@ struct Sprite {
   float x, y, dx, dy, angle, turn;
 };
 GRAPHICS::BITMAP sprite, reference;
+WORLD::TILEMAP world;  // its background, a repeated picture and a layer of tiles, some clear
+WORLD::CAMERA camera(kW, kH);
 std::vector<Sprite> sprites;
 int32_t frame = 0, wrong_frames = 0, first_wrong = -1;
 
@@ -38,9 +41,9 @@ GRAPHICS::TRANSFORM Transform(const Sprite& s) {
   t.PIVOTX = 8, t.PIVOTY = 5.5f, t.FILTER = GRAPHICS::BILINEAR;
   return t;
 }
-// The usual repaint: the background of the rectangle, then every sprite that meets it.
+// The usual repaint: the world under the rectangle, then every sprite that meets it.
 void Paint(void* dest, const MATH::RECT& closed) {
-  GRAPHICS::FILLRECT(dest, closed, kBack);
+  WORLD::DRAWMAP(dest, world, camera);
   for (const Sprite& s : sprites) {
     if (COLLIDES(closed, GRAPHICS::TRANSFORMEDBOUNDS(sprite, s.x, s.y, Transform(s))))
       sprite.DRAWTRANSFORMED(dest, s.x, s.y, Transform(s));
@@ -74,6 +77,18 @@ void ONINIT() {
   std::mt19937 random(36);
   for (int32_t y = 0; y < 11; ++y)
     for (int32_t x = 0; x < 16; ++x) sprite.PIXEL({x, y}, uint32_t(x * 16 + y * 8) << 24 | (random() & 0xFFFFFF));
+  world.TILEWIDTH = world.TILEHEIGHT = 16, world.BACKGROUND = kBack;
+  WORLD::TILESET tiles;
+  tiles.TILEWIDTH = tiles.TILEHEIGHT = 16, tiles.TILECOUNT = 2, tiles.COLUMNS = 2, tiles.IMAGEPATH = "tiles";
+  tiles.IMAGE.CREATE(32, 16, 0, 32);
+  for (int32_t i = 0; i < 32 * 16; ++i) tiles.IMAGE.PIXEL({i % 32, i / 32}, i % 3 ? uint32_t(random()) | 0xFF000000u : 0);
+  WORLD::LAYER picture, cells;
+  picture.KIND = WORLD::LAYERIMAGE, picture.IMAGE = sprite, picture.REPEATX = true, picture.OPACITY = 0.5f;
+  cells.WIDTH = 12, cells.HEIGHT = 9;
+  for (int32_t i = 0; i < 12 * 9; ++i) cells.CELLS.push_back(random() % 3);
+  world.TILESETS = {tiles};
+  world.LAYERS = {picture, cells};
+  camera.X = 91, camera.Y = 67, camera.ZOOM = 2;
   for (int32_t i = 0; i < 60; ++i) {
     auto f = [&](float lo, float hi) { return lo + (hi - lo) * float(random() % 1000) / 1000.0f; };
     sprites.push_back({f(0, kW), f(0, kH), f(-1.7f, 1.7f), f(-1.3f, 1.3f), f(0, 360), f(-6, 6)});

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -18,6 +19,7 @@
 #include "kastrel/graphics/rows.h"
 #include "kastrel/graphics/shapes.h"
 #include "kastrel/graphics/sprites.h"
+#include "kastrel/world/camera.h"
 
 namespace {
 
@@ -61,6 +63,19 @@ TEST(Clip, ClippedDrawsTheUnclippedPixelsInsideAndNothingElse) {
       BITMAP sprite(23, 17, 0, depth), mask(9, 9, 0, 8);
       for (int32_t i = 0; i < 23 * 17 * bpp; ++i) static_cast<uint8_t*>(sprite.HANDLE())[32 + i % (23 * bpp) + (i / (23 * bpp)) * sprite.PITCH()] = uint8_t(random());
       const SPRITESHEET sheet(sprite, 7, 8);
+      // A world of 8 x 8 tiles, some mirrored, over a tile layer and a repeated image layer.
+      BITMAP tiles(24, 16, 0, 32);
+      for (int32_t i = 0; i < 24 * 16; ++i) tiles.PIXEL({i % 24, i / 24}, uint32_t(random()) | (i % 5 ? 0xFF000000u : 0));
+      WORLD::TILEMAP map;
+      map.TILEWIDTH = map.TILEHEIGHT = 8, map.WIDTH = 12, map.HEIGHT = 9;
+      WORLD::TILESET ts;
+      ts.TILEWIDTH = ts.TILEHEIGHT = 8, ts.TILECOUNT = 6, ts.COLUMNS = 3, ts.IMAGEPATH = "tiles", ts.IMAGE = tiles;
+      map.TILESETS.push_back(ts);
+      WORLD::LAYER layer, picture;
+      layer.WIDTH = 12, layer.HEIGHT = 9;
+      for (int32_t i = 0; i < 12 * 9; ++i) layer.CELLS.push_back(random() % 7 ? (1 + uint32_t(random() % 6)) | (uint32_t(random()) & 0xE0000000u) : 0);
+      picture.KIND = WORLD::LAYERIMAGE, picture.IMAGE = tiles, picture.REPEATX = true, picture.OPACITY = 0.5f;
+      map.LAYERS = {picture, layer};
       for (int32_t trial = 0; trial < 900; ++trial) {
         BITMAP image(pick(1, 70), pick(1, 50), 0, depth);
         void* dest = trial % 3 == 0 ? nullptr : image.HANDLE();
@@ -73,6 +88,16 @@ TEST(Clip, ClippedDrawsTheUnclippedPixelsInsideAndNothingElse) {
         TRANSFORM t;
         t.ANGLE = float(pick(0, 359)), t.SCALEX = float(pick(5, 30)) / 10, t.SCALEY = float(pick(5, 30)) / 10;
         t.PIVOTX = 11.5f, t.PIVOTY = 8, t.FILTER = trial % 2 ? BILINEAR : NEAREST, t.METHOD = op, t.BLENDER = Blend;
+        // Whole and fractional zooms, turned or not; grid tiles (drawn row by row) or moved ones.
+        map.BACKGROUND = trial % 4 ? 0 : colour, map.TILESETS[0].OFFSETX = trial % 5 == 0 ? 3 : 0;
+        map.LAYERS[1].TINT = trial % 7 == 0 ? colour | 0xFF000000u : 0xFFFFFFFFu;
+        const auto camera = [&](bool turn) {
+          WORLD::CAMERA cam;
+          cam.VIEW = {pick(-20, 40), pick(-20, 30), pick(0, 80), pick(0, 60)};
+          cam.X = float(pick(-200, 1200)) / 10, cam.Y = float(pick(-200, 900)) / 10;
+          cam.ZOOM = std::array{1.0f, 2.0f, 0.5f, 1.5f, 3.0f}[size_t(pick(0, 4))], cam.ANGLE = turn && pick(0, 3) == 0 ? 90.0f : 0;
+          return cam;
+        };
         MATH::POLY poly;
         for (int32_t i = 0; i < 5; ++i) poly.ADDPOINT({pick(-10, 70), pick(-10, 55)});
         const std::function<void()> calls[] = {
@@ -90,6 +115,15 @@ TEST(Clip, ClippedDrawsTheUnclippedPixelsInsideAndNothingElse) {
             [&] { DRAWTRIANGLE(dest, {x, y}, {a, b}, {r, x}, colour, RASTEROP(op % 8)); },
             [&] { FILLTRIANGLE(dest, {x, y}, {a, b}, {r, x}, colour, RASTEROP(op % 8)); },
             [&] { if (text) font.DRAW(dest, x, y, "Ág jy\n中-", colour, TEXTALIGN(r % 3), op == VOXPSET ? VOXPSET : VOXALPHA); },
+            [&] { WORLD::DRAWLAYER(dest, map, 1, camera(true), pick(0, 999), RASTEROP(op % 8)); },
+            [&] { WORLD::DRAWMAP(dest, map, camera(true)); },
+            [&] { camera(false).DRAW(dest, tiles, float(x) / 2, float(y) / 2, RASTEROP(op % 8)); },
+            [&] {
+              TRANSFORM u;  // unturned and unscaled: the tiles' pixel rule, mirrored and tinted
+              u.FLIP = pick(0, 3), u.SCALEX = pick(0, 1) ? -1.0f : 1.0f, u.PIVOTX = 3, u.PIVOTY = 2, u.TINT = colour;
+              u.METHOD = RASTEROP(op % 8), u.SOURCE = {pick(0, 8), pick(0, 4), pick(-1, 15), pick(-1, 11)};
+              camera(false).DRAWTRANSFORMED(dest, tiles, float(x), float(y) / 4, u);
+            },
         };
         const size_t which = size_t(trial) % std::size(calls);
         // Inside, across any edge, empty, or wholly outside.

@@ -81,17 +81,26 @@ struct CAMERA {
 
 // Draws tile layer number LAYER of MAP (an index into MAP.LAYERS) through CAMERA onto DEST (null:
 // the screen), touching only the tiles in view and no pixel outside VIEW (a turned camera's
-// tiles, drawn one by one, may spill past its edges onto the target), animations at MS
+// tiles, drawn one by one, may spill past its edges onto the target) or the target's clip
+// (SETCLIP: like every drawing call, it writes exactly its unclipped pixels inside the clip and
+// no others), animations at MS
 // milliseconds. The layer's opacity and tint, and its groups', multiply each pixel as
 // TRANSFORM.TINT does; offsets and parallax (the layer moves by 1 - PARALLAX of the camera's
 // motion) shift it in whole target pixels. Tiles larger than the map's grid sit on their cell's
-// bottom-left corner, moved by their tileset's offset. An invisible layer draws nothing.
+// bottom-left corner, moved by their tileset's offset. An invisible layer draws nothing. A
+// turned camera zoomed out over more cells than the view has pixels, when every tile is of the
+// grid's size and unmoved, shows in each view pixel the world pixel under its centre instead of
+// drawing the tiles one by one, so the work stays the view's at any zoom.
 // FALSE, with the reason in LASTERROR(), for a map that is not orthogonal, a layer that is not
 // a tile layer, no screen, or a target that is not a 32-bit image.
 BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& CAMERA,
                   int64_t MS = 0, GRAPHICS::RASTEROP METHOD = GRAPHICS::VOXALPHA);
 // Every visible tile and image layer in order, the map's background colour (when it has one)
-// filling the view first. Object layers are the game's to draw.
+// filling the view first (written as it is, not blended), all within the target's clip. An
+// image layer's offsets and parallax may be anything: a repeated image is placed by where its
+// copies fall modulo its size, so the work stays that of the copies in view (over 65,536 of
+// them is refused); one placed beyond every double is not drawn. Object layers are the game's
+// to draw.
 BOOLEAN DRAWMAP(void* DEST, const TILEMAP& MAP, const CAMERA& CAMERA, int64_t MS = 0);
 
 }  // namespace KASTREL::WORLD

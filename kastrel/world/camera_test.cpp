@@ -274,4 +274,17 @@ TEST(Camera, FollowsWithDeadZoneAndKeepsToTheWorld) {
   iso.MAPORIENTATION = ISOMETRIC;
   EXPECT_FALSE(DRAWMAP(nullptr, iso, cam));
   EXPECT_NE(std::string(LASTERROR()).find("orthogonal"), std::string::npos);
+  // A map's background fills its view as it is, whatever was there, and nothing else.
+  open_screen();
+  TILEMAP empty;
+  empty.TILEWIDTH = empty.TILEHEIGHT = 8;
+  for (const uint32_t back : {0xFF808080u, 0x40102030u}) {
+    empty.BACKGROUND = back;
+    auto out = pixel_model::make_image(6, 5, 4, 0xFF000000u);
+    ASSERT_TRUE(DRAWMAP(out.get(), empty, CAMERA(4, 3))) << LASTERROR();
+    const auto pic = pixel_model::picture_of(out.get());
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 6; ++x)
+        ASSERT_EQ(pic.get(x, y), x < 4 && y < 3 ? back : 0xFF000000u) << x << "," << y;
+  }
 }

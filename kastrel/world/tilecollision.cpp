@@ -1,6 +1,7 @@
 #include "kastrel/world/tilecollision.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <string>
 #include <tuple>
@@ -11,36 +12,21 @@ namespace KASTREL::WORLD {
 
 namespace {
 
-using CELLS = std::vector<std::vector<SOLIDBOX>>;
+constexpr int64_t kSide = TILECOLLIDER::CHUNKSIDE;
 
-// The collider's boxes cell by cell, over the block (x0, y0)-(x1, y1) of tiles (exclusive ends).
-CELLS expand(const TILECOLLIDER& T, int64_t x0, int64_t y0, int64_t x1, int64_t y1) {
-  CELLS cells(size_t((x1 - x0) * (y1 - y0)));
-  for (int64_t y = 0; y < T.HEIGHT; ++y)
-    for (int64_t x = 0; x < T.WIDTH; ++x) {
-      const size_t i = size_t(y * T.WIDTH + x);
-      auto& out = cells[size_t((y + T.ORIGINY - y0) * (x1 - x0) + (x + T.ORIGINX - x0))];
-      out.assign(T.BOXES.begin() + T.FIRST[i], T.BOXES.begin() + T.FIRST[i + 1]);
-    }
-  return cells;
-}
-
-void compact(TILECOLLIDER& T, const CELLS& cells, int64_t x0, int64_t y0, int64_t x1, int64_t y1) {
-  T.ORIGINX = int32_t(x0), T.ORIGINY = int32_t(y0);
-  T.WIDTH = int32_t(x1 - x0), T.HEIGHT = int32_t(y1 - y0);
-  T.FIRST.assign(1, 0);
-  T.BOXES.clear();
-  for (const auto& c : cells) {
-    T.BOXES.insert(T.BOXES.end(), c.begin(), c.end());
-    T.FIRST.push_back(uint32_t(T.BOXES.size()));
-  }
+// The square a cell lies in, along one axis.
+int64_t square_of(int64_t cell) {
+  return cell >= 0 ? cell / kSide : -((-cell + kSide - 1) / kSide);
 }
 
 // A shape's box in its tile, mirrored as the tile is, cut to the cell; false when nothing is left.
+// A polygon's or polyline's box is its points' box: the object's own (X, Y) is only where they
+// are measured from.
 bool shape_box(const MAPOBJECT& o, uint32_t gid, double tw, double th, SOLIDBOX& b) {
   double x0 = o.X, y0 = o.Y, x1 = o.X + o.WIDTH, y1 = o.Y + o.HEIGHT;
   if (o.SHAPE == SHAPEPOLYGON || o.SHAPE == SHAPEPOLYLINE) {
-    x0 = x1 = o.X, y0 = y1 = o.Y;
+    if (o.POINTS.empty()) return false;
+    x0 = y0 = INFINITY, x1 = y1 = -INFINITY;
     for (const MATH::POINTF& p : o.POINTS)
       x0 = std::min(x0, o.X + p.X), x1 = std::max(x1, o.X + p.X), y0 = std::min(y0, o.Y + p.Y),
       y1 = std::max(y1, o.Y + p.Y);
@@ -62,98 +48,182 @@ bool finite_box(const MATH::RECTF& B) {
 
 TILECOLLIDER::TILECOLLIDER(const TILEMAP& MAP, const std::vector<std::string>& LAYERS)
     : TILEWIDTH(MAP.TILEWIDTH), TILEHEIGHT(MAP.TILEHEIGHT) {
-  FIRST.assign(1, 0);
-  std::vector<const LAYER*> chosen;
-  int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
-  for (const LAYER& l : MAP.LAYERS) {
-    if (l.KIND != LAYERTILES || l.CELLS.empty() || l.WIDTH < 1 ||
-        l.CELLS.size() != size_t(l.WIDTH) * size_t(std::max(l.HEIGHT, 0)))
-      continue;
-    if (!LAYERS.empty() && std::find(LAYERS.begin(), LAYERS.end(), l.NAME) == LAYERS.end())
-      continue;
-    chosen.push_back(&l);
-    x0 = std::min<int64_t>(x0, l.ORIGINX), y0 = std::min<int64_t>(y0, l.ORIGINY);
-    x1 = std::max<int64_t>(x1, int64_t(l.ORIGINX) + l.WIDTH),
-    y1 = std::max<int64_t>(y1, int64_t(l.ORIGINY) + l.HEIGHT);
-  }
-  if (chosen.empty() || TILEWIDTH < 1 || TILEHEIGHT < 1) return;
-  CELLS cells(size_t((x1 - x0) * (y1 - y0)));
-  for (const LAYER* l : chosen) {
-    const bool layer_solid = l->PROPS.BOOL("solid") || l->PROPS.BOOL("collides");
-    const bool layer_oneway = l->PROPS.BOOL("oneway");
-    for (int64_t i = 0; i < int64_t(l->CELLS.size()); ++i) {
-      const uint32_t gid = l->CELLS[size_t(i)];
-      if ((gid & TILEGIDMASK) == 0) continue;
-      int32_t id = 0;
-      const TILESET* ts = MAP.TILESETOF(gid, &id);
-      const TILEINFO* info = ts ? ts->INFO(id) : nullptr;
-      auto& out = cells[size_t((l->ORIGINY + i / l->WIDTH - y0) * (x1 - x0) +
-                               (l->ORIGINX + i % l->WIDTH - x0))];
-      const SOLIDBOX whole{0, 0, float(TILEWIDTH), float(TILEHEIGHT), false};
-      if (layer_oneway || (info && info->PROPS.BOOL("oneway"))) {
-        out.push_back({0, 0, float(TILEWIDTH), float(TILEHEIGHT), true});
-      } else if (info && !info->SHAPES.empty()) {
-        SOLIDBOX b;
-        for (const MAPOBJECT& o : info->SHAPES)
-          if (shape_box(o, gid, TILEWIDTH, TILEHEIGHT, b)) out.push_back(b);
-      } else if (layer_solid || (info && info->PROPS.BOOL("solid"))) {
-        out.push_back(whole);
+  if (TILEWIDTH < 1 || TILEHEIGHT < 1) return;
+  // Calls VISIT(square, cell in it, part) for every solid part of the chosen layers.
+  const auto each = [&](auto visit) {
+    for (const LAYER& l : MAP.LAYERS) {
+      if (l.KIND != LAYERTILES || l.CELLS.empty() || l.WIDTH < 1 ||
+          l.CELLS.size() != size_t(l.WIDTH) * size_t(std::max(l.HEIGHT, 0)))
+        continue;
+      if (!LAYERS.empty() && std::find(LAYERS.begin(), LAYERS.end(), l.NAME) == LAYERS.end())
+        continue;
+      const bool layer_solid = l.PROPS.BOOL("solid") || l.PROPS.BOOL("collides");
+      const bool layer_oneway = l.PROPS.BOOL("oneway");
+      uint32_t last = 0;
+      const TILEINFO* info = nullptr;
+      bool oneway = false, shaped = false, solid = false;
+      for (int64_t i = 0; i < int64_t(l.CELLS.size()); ++i) {
+        const uint32_t gid = l.CELLS[size_t(i)];
+        if ((gid & TILEGIDMASK) == 0) continue;
+        const int64_t x = l.ORIGINX + i % l.WIDTH, y = l.ORIGINY + i / l.WIDTH;
+        if (x > INT32_MAX || y > INT32_MAX) continue;
+        // Runs of one tile are common: its entry is looked up once a run.
+        if (gid != last) {
+          int32_t id = 0;
+          const TILESET* ts = MAP.TILESETOF(gid, &id);
+          info = ts ? ts->INFO(id) : nullptr;
+          oneway = layer_oneway || (info && info->PROPS.BOOL("oneway"));
+          shaped = !oneway && info && !info->SHAPES.empty();
+          solid = oneway || shaped || layer_solid || (info && info->PROPS.BOOL("solid"));
+          last = gid;
+        }
+        if (!solid) continue;
+        const int64_t sx = square_of(x), sy = square_of(y);
+        const uint64_t key = KEY(sx, sy);
+        const auto at = size_t((y - sy * kSide) * kSide + (x - sx * kSide));
+        if (shaped) {
+          SOLIDBOX b;
+          for (const MAPOBJECT& o : info->SHAPES)
+            if (shape_box(o, gid, TILEWIDTH, TILEHEIGHT, b)) visit(key, at, b);
+        } else {
+          visit(key, at, SOLIDBOX{0, 0, float(TILEWIDTH), float(TILEHEIGHT), oneway});
+        }
       }
     }
+  };
+  // Twice over the layers, so nothing is held but the answer: the parts of each cell counted,
+  // room made, then the parts laid in place. The square last used is kept: a row of cells meets
+  // each square sixteen times running.
+  uint64_t held = 0;
+  CHUNK* chunk = nullptr;
+  const auto square = [&](uint64_t key) -> CHUNK& {
+    if (chunk == nullptr || key != held) chunk = &CHUNKS[key], held = key;
+    return *chunk;
+  };
+  each([&](uint64_t key, size_t at, const SOLIDBOX&) { ++square(key).FIRST[at + 1]; });
+  for (auto& [key, c] : CHUNKS) {
+    for (size_t i = 1; i < std::size(c.FIRST); ++i) c.FIRST[i] += c.FIRST[i - 1];
+    c.BOXES.resize(c.FIRST[kSide * kSide]);
   }
-  compact(*this, cells, x0, y0, x1, y1);
+  // FIRST[i] is now where cell i's parts start; each part laid moves it on, so that it ends
+  // where cell i + 1's start, and a shift puts it back.
+  each([&](uint64_t key, size_t at, const SOLIDBOX& b) {
+    CHUNK& c = square(key);
+    c.BOXES[c.FIRST[at]++] = b;
+  });
+  for (auto& [key, c] : CHUNKS) {
+    std::copy_backward(c.FIRST, c.FIRST + kSide * kSide, c.FIRST + kSide * kSide + 1);
+    c.FIRST[0] = 0;
+  }
 }
 
 void TILECOLLIDER::SETSOLID(int32_t TX, int32_t TY, bool ONEWAY) {
   if (TILEWIDTH < 1 || TILEHEIGHT < 1) return;
-  const bool empty = WIDTH == 0 || HEIGHT == 0;
-  const int64_t x0 = empty ? TX : std::min<int64_t>(ORIGINX, TX),
-                y0 = empty ? TY : std::min<int64_t>(ORIGINY, TY);
-  const int64_t x1 =
-      empty ? int64_t(TX) + 1 : std::max<int64_t>(int64_t(ORIGINX) + WIDTH, int64_t(TX) + 1);
-  const int64_t y1 =
-      empty ? int64_t(TY) + 1 : std::max<int64_t>(int64_t(ORIGINY) + HEIGHT, int64_t(TY) + 1);
-  if (empty) WIDTH = HEIGHT = 0;
-  CELLS cells = expand(*this, x0, y0, x1, y1);
-  cells[size_t((TY - y0) * (x1 - x0) + (TX - x0))] = {
-      {0, 0, float(TILEWIDTH), float(TILEHEIGHT), ONEWAY}};
-  compact(*this, cells, x0, y0, x1, y1);
+  const int64_t sx = square_of(TX), sy = square_of(TY);
+  CHUNK& c = CHUNKS[KEY(sx, sy)];
+  const size_t i = size_t((TY - sy * kSide) * kSide + (TX - sx * kSide));
+  const uint32_t a = c.FIRST[i], b = c.FIRST[i + 1];
+  const SOLIDBOX whole{0, 0, float(TILEWIDTH), float(TILEHEIGHT), ONEWAY};
+  if (b > a) {
+    c.BOXES[a] = whole;
+    c.BOXES.erase(c.BOXES.begin() + a + 1, c.BOXES.begin() + b);
+  } else {
+    c.BOXES.insert(c.BOXES.begin() + a, whole);
+  }
+  // The cells after it in the square move by what it gained or lost.
+  const uint32_t grown = 1 - (b - a);
+  for (size_t j = i + 1; j < std::size(c.FIRST); ++j) c.FIRST[j] += grown;
+}
+
+std::vector<SOLIDBOX> TILECOLLIDER::PARTS(int32_t TX, int32_t TY) const {
+  const int64_t sx = square_of(TX), sy = square_of(TY);
+  const auto it = CHUNKS.find(KEY(sx, sy));
+  if (it == CHUNKS.end()) return {};
+  const size_t i = size_t((TY - sy * kSide) * kSide + (TX - sx * kSide));
+  const CHUNK& c = it->second;
+  return {c.BOXES.begin() + c.FIRST[i], c.BOXES.begin() + c.FIRST[i + 1]};
 }
 
 namespace {
 
 // Calls F(x0, y0, x1, y1, one-way) in world coordinates for every part of the cells under the
 // area (AX0, AY0)-(AX1, AY1), line by line (columns BY_COLUMNS, else rows) in the direction of
-// STEP; stops after the first line where F said yes.
+// STEP; stops after the first line where F said yes. The work goes with the squares held in the
+// area, never with its size: a wide area with few squares in it visits those alone.
 template <typename F>
 bool each_part(const TILECOLLIDER& T, double ax0, double ax1, double ay0, double ay1,
                bool by_columns, int step, F f) {
-  const auto cell = [](double v, double size, int64_t lo, int64_t hi) {
-    return int64_t(std::clamp(std::floor(v / size), double(lo) - 1, double(hi) + 1));
+  if (T.CHUNKS.empty()) return false;
+  const auto cell = [](double v, double size) {
+    return int64_t(std::clamp(std::floor(v / size), double(INT32_MIN) - 2, double(INT32_MAX) + 2));
   };
-  const int64_t gx0 = T.ORIGINX, gx1 = int64_t(T.ORIGINX) + T.WIDTH - 1;
-  const int64_t gy0 = T.ORIGINY, gy1 = int64_t(T.ORIGINY) + T.HEIGHT - 1;
   // One cell more each way: a part whose edge lies on a cell boundary belongs to the cell before.
-  const int64_t cx0 = std::max(gx0, cell(ax0, T.TILEWIDTH, gx0, gx1) - 1);
-  const int64_t cx1 = std::min(gx1, cell(ax1, T.TILEWIDTH, gx0, gx1) + 1);
-  const int64_t cy0 = std::max(gy0, cell(ay0, T.TILEHEIGHT, gy0, gy1) - 1);
-  const int64_t cy1 = std::min(gy1, cell(ay1, T.TILEHEIGHT, gy0, gy1) + 1);
+  const int64_t cx0 = std::max<int64_t>(INT32_MIN, cell(ax0, T.TILEWIDTH) - 1);
+  const int64_t cx1 = std::min<int64_t>(INT32_MAX, cell(ax1, T.TILEWIDTH) + 1);
+  const int64_t cy0 = std::max<int64_t>(INT32_MIN, cell(ay0, T.TILEHEIGHT) - 1);
+  const int64_t cy1 = std::min<int64_t>(INT32_MAX, cell(ay1, T.TILEHEIGHT) + 1);
   if (cx0 > cx1 || cy0 > cy1) return false;
-  // Outer lines nearest first along the move, so the first line with a hit holds the nearest.
   const int64_t o0 = by_columns ? cx0 : cy0, o1 = by_columns ? cx1 : cy1;
   const int64_t i0 = by_columns ? cy0 : cx0, i1 = by_columns ? cy1 : cx1;
-  for (int64_t o = step > 0 ? o0 : o1; step > 0 ? o <= o1 : o >= o0; o += step) {
-    bool hit = false;
-    for (int64_t i = i0; i <= i1; ++i) {
-      const int64_t cx = by_columns ? o : i, cy = by_columns ? i : o;
-      const size_t k = size_t((cy - T.ORIGINY) * T.WIDTH + (cx - T.ORIGINX));
-      for (uint32_t b = T.FIRST[k]; b < T.FIRST[k + 1]; ++b) {
-        const SOLIDBOX& s = T.BOXES[b];
-        const double ox = double(cx) * T.TILEWIDTH, oy = double(cy) * T.TILEHEIGHT;
-        hit |= f(ox + s.X0, oy + s.Y0, ox + s.X1, oy + s.Y1, s.ONEWAY);
+  const int64_t so0 = square_of(o0), so1 = square_of(o1), si0 = square_of(i0), si1 = square_of(i1);
+  struct HELD {
+    int64_t outer, inner;
+    const TILECOLLIDER::CHUNK* chunk;
+  };
+  // One line of squares across the move: its lines of cells nearest first along the move, so the
+  // first line with a hit holds the nearest.
+  const auto lines = [&](const HELD* held, size_t count) {
+    const int64_t so = held[0].outer;
+    const int64_t lo = std::max(o0, so * kSide), hi = std::min(o1, so * kSide + kSide - 1);
+    for (int64_t o = step > 0 ? lo : hi; step > 0 ? o <= hi : o >= lo; o += step) {
+      bool hit = false;
+      for (size_t q = 0; q < count; ++q) {
+        const TILECOLLIDER::CHUNK& c = *held[q].chunk;
+        const int64_t si = held[q].inner;
+        for (int64_t i = std::max(i0, si * kSide); i <= std::min(i1, si * kSide + kSide - 1); ++i) {
+          const int64_t cx = by_columns ? o : i, cy = by_columns ? i : o;
+          const int64_t lx = cx - (by_columns ? so : si) * kSide,
+                        ly = cy - (by_columns ? si : so) * kSide;
+          const size_t k = size_t(ly * kSide + lx);
+          const double ox = double(cx) * T.TILEWIDTH, oy = double(cy) * T.TILEHEIGHT;
+          for (uint32_t b = c.FIRST[k]; b < c.FIRST[k + 1]; ++b) {
+            const SOLIDBOX& s = c.BOXES[b];
+            hit |= f(ox + s.X0, oy + s.Y0, ox + s.X1, oy + s.Y1, s.ONEWAY);
+          }
+        }
       }
+      if (hit) return true;
     }
-    if (hit) return true;
+    return false;
+  };
+  thread_local std::vector<HELD> held;
+  held.clear();
+  const auto key = [&](int64_t so, int64_t si) {
+    return by_columns ? TILECOLLIDER::KEY(so, si) : TILECOLLIDER::KEY(si, so);
+  };
+  // A small area: its squares looked up one by one; a large one: the squares held sorted.
+  if (double(so1 - so0 + 1) * double(si1 - si0 + 1) <= 4 * double(T.CHUNKS.size()) + 64) {
+    for (int64_t so = step > 0 ? so0 : so1; step > 0 ? so <= so1 : so >= so0; so += step) {
+      held.clear();
+      for (int64_t si = si0; si <= si1; ++si) {
+        const auto it = T.CHUNKS.find(key(so, si));
+        if (it != T.CHUNKS.end()) held.push_back({so, si, &it->second});
+      }
+      if (!held.empty() && lines(held.data(), held.size())) return true;
+    }
+    return false;
+  }
+  for (const auto& [k, c] : T.CHUNKS) {
+    const int64_t sx = int32_t(uint32_t(k >> 32)), sy = int32_t(uint32_t(k));
+    const int64_t so = by_columns ? sx : sy, si = by_columns ? sy : sx;
+    if (so >= so0 && so <= so1 && si >= si0 && si <= si1) held.push_back({so, si, &c});
+  }
+  std::sort(held.begin(), held.end(), [step](const HELD& a, const HELD& b) {
+    return step > 0 ? a.outer < b.outer : a.outer > b.outer;
+  });
+  for (size_t a = 0, b; a < held.size(); a = b) {
+    for (b = a + 1; b < held.size() && held[b].outer == held[a].outer;) ++b;
+    if (lines(held.data() + a, b - a)) return true;
   }
   return false;
 }
@@ -161,7 +231,7 @@ bool each_part(const TILECOLLIDER& T, double ax0, double ax1, double ay0, double
 }  // namespace
 
 BOOLEAN TILECOLLIDER::SOLIDAT(const MATH::RECTF& BOX) const {
-  if (!finite_box(BOX) || WIDTH == 0) return FALSE;
+  if (!finite_box(BOX) || CHUNKS.empty()) return FALSE;
   const double x0 = BOX.X, y0 = BOX.Y, x1 = x0 + BOX.W, y1 = y0 + BOX.H;
   return TOBOOLEAN(
       each_part(*this, x0, x1, y0, y1, true, 1, [&](double a, double b, double c, double d, bool) {
@@ -178,6 +248,13 @@ MOVED TILECOLLIDER::MOVEBOX(const MATH::RECTF& BOX, float DX, float DY) const {
         double(BOX.X), double(BOX.Y), double(BOX.W), double(BOX.H), double(DX), double(DY));
     return m;
   }
+  // Where the box's corner would go unstopped bounds where it can end: within a float's range,
+  // the answer is a float.
+  if (!(std::fabs(double(BOX.X) + DX) <= FLT_MAX) || !(std::fabs(double(BOX.Y) + DY) <= FLT_MAX)) {
+    SETLASTERROR("MOVEBOX: the box at (%g, %g) moved by (%g, %g) would leave the range of a float",
+                 double(BOX.X), double(BOX.Y), double(DX), double(DY));
+    return m;
+  }
   const double w = BOX.W, h = BOX.H;
   // The box's new corner coordinate as a float that never crosses the wall at EDGE.
   const auto before = [](double edge, double size) {
@@ -190,7 +267,7 @@ MOVED TILECOLLIDER::MOVEBOX(const MATH::RECTF& BOX, float DX, float DY) const {
     while (double(v) < edge) v = std::nextafter(v, INFINITY);
     return v;
   };
-  if (DX != 0 && WIDTH > 0) {
+  if (DX != 0 && !CHUNKS.empty()) {
     const double x = m.X, y = m.Y, to = x + double(DX);
     double stop = DX > 0 ? INFINITY : -INFINITY;
     if (DX > 0)
@@ -215,7 +292,7 @@ MOVED TILECOLLIDER::MOVEBOX(const MATH::RECTF& BOX, float DX, float DY) const {
   } else {
     m.X = float(double(m.X) + DX);
   }
-  if (DY != 0 && WIDTH > 0) {
+  if (DY != 0 && !CHUNKS.empty()) {
     const double x = m.X, y = m.Y, to = y + double(DY);
     double stop = DY > 0 ? INFINITY : -INFINITY;
     if (DY > 0)

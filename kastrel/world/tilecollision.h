@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "kastrel/math/math.h"
@@ -33,19 +34,34 @@ struct SOLIDBOX {
 //    boxes; mirrored with the tile's flip flags; cut to the cell);
 //  - otherwise a cell is solid whole when its layer's bool property "solid" or "collides" is
 //    true, or its tile's "solid" is.
-// Cells of several layers add up. Tiles of the map's grid size are assumed.
+// Cells of several layers add up. Tiles of the map's grid size are assumed. The data grow with
+// the solid cells alone, wherever they lie: an empty map or a vast one with a few solid cells
+// far apart costs next to nothing.
 struct TILECOLLIDER {
   int32_t TILEWIDTH = 0, TILEHEIGHT = 0;
-  int32_t ORIGINX = 0, ORIGINY = 0, WIDTH = 0, HEIGHT = 0;  // the cells covered, in tiles
-  std::vector<uint32_t> FIRST;  // per cell, its first box in BOXES; one more entry at the end
-  std::vector<SOLIDBOX> BOXES;
+
+  // Internal: the solid parts of a square of CHUNKSIDE x CHUNKSIDE cells, kept only for squares
+  // with at least one, by their square's column and row (KEY). A cell's parts are
+  // BOXES[FIRST[i]] to BOXES[FIRST[i + 1]] (i = its row in the square times CHUNKSIDE plus its
+  // column).
+  static constexpr int32_t CHUNKSIDE = 16;
+  struct CHUNK {
+    uint32_t FIRST[CHUNKSIDE * CHUNKSIDE + 1] = {};
+    std::vector<SOLIDBOX> BOXES;
+  };
+  static uint64_t KEY(int64_t CX, int64_t CY) {
+    return uint64_t(uint32_t(CX)) << 32 | uint32_t(CY);
+  }
+  std::unordered_map<uint64_t, CHUNK> CHUNKS;
 
   TILECOLLIDER() = default;
   // From every tile layer of MAP, or only those named in LAYERS.
   explicit TILECOLLIDER(const TILEMAP& MAP, const std::vector<std::string>& LAYERS = {});
-  // Makes cell (TX, TY) solid whole (or one-way), growing the covered cells as needed; for
-  // games that build or change their solids themselves.
+  // Makes cell (TX, TY) solid whole (or one-way), in place of what it held, at any cell and in
+  // constant time; for games that build or change their solids themselves.
   void SETSOLID(int32_t TX, int32_t TY, bool ONEWAY = false);
+  // The solid parts of cell (TX, TY), in its pixels (none for a cell that holds nothing).
+  std::vector<SOLIDBOX> PARTS(int32_t TX, int32_t TY) const;
 
   // Whether any solid part overlaps the box (X, Y, W, H) (touching edges do not; one-way parts
   // count).
@@ -56,8 +72,9 @@ struct TILECOLLIDER {
   // catch on the seams of flat ground (edges that only touch never stop a move). One-way parts
   // stop only a downward move whose box's bottom started at or above their top. Parts the box
   // already overlaps do not stop it, so it can leave them. TOUCHED names the sides stopped.
-  // NaN or infinite values, or a negative size, move nothing: the box's own place, TOUCHED 0,
-  // and the reason in LASTERROR().
+  // NaN or infinite values, a negative size, or a box whose sides, moved, would lie beyond the
+  // largest float (about 3.4e38) move nothing: the box's own place, TOUCHED 0, and the reason
+  // in LASTERROR().
   MOVED MOVEBOX(const MATH::RECTF& BOX, float DX, float DY) const;
 };
 

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <random>
+#include <tuple>
 
 #include "kastrel/base/error.h"
 
@@ -34,19 +35,16 @@ MOVED model(const TILECOLLIDER& t, MATH::RECTF box, float dx, float dy) {
     const double across0 = axis ? m.X : m.Y, across1 = across0 + (axis ? box.W : box.H);
     double best = lo + d;
     bool hit = false;
-    for (int cy = 0; cy < t.HEIGHT; ++cy)
-      for (int cx = 0; cx < t.WIDTH; ++cx) {
-        const size_t k = size_t(cy * t.WIDTH + cx);
-        for (uint32_t i = t.FIRST[k]; i < t.FIRST[k + 1]; ++i) {
-          const SOLIDBOX& s = t.BOXES[i];
-          const double ox = (t.ORIGINX + cx) * 16.0, oy = (t.ORIGINY + cy) * 16.0;
+    for (int cy = -2; cy < 16; ++cy)  // every cell the grids above can hold, and a rim
+      for (int cx = -2; cx < 16; ++cx)
+        for (const SOLIDBOX& s : t.PARTS(cx, cy)) {
+          const double ox = cx * 16.0, oy = cy * 16.0;
           const double near0 = axis ? oy + s.Y0 : ox + s.X0, near1 = axis ? oy + s.Y1 : ox + s.X1;
           const double side0 = axis ? ox + s.X0 : oy + s.Y0, side1 = axis ? ox + s.X1 : oy + s.Y1;
           if (!(side0 < across1 && side1 > across0) || (s.ONEWAY && !(axis && d > 0))) continue;
           if (d > 0 && near0 >= lo + size && near0 <= best + size) best = near0 - size, hit = true;
           if (d < 0 && near1 <= lo && near1 >= best) best = near1, hit = true;
         }
-      }
     (axis ? m.Y : m.X) = float(best);
     if (hit)
       m.TOUCHED |= axis ? (d > 0 ? TOUCHBOTTOM : TOUCHTOP) : (d > 0 ? TOUCHRIGHT : TOUCHLEFT);
@@ -106,6 +104,16 @@ TEST(TileCollision, HostileMovesStopWhereTheyMust) {
   EXPECT_EQ(t.MOVEBOX({1, 2, 3, 4}, NAN, 0).X, 1);
   EXPECT_NE(std::string(LASTERROR()).find("MOVEBOX"), std::string::npos);
   EXPECT_EQ(t.MOVEBOX({1, 2, -3, 4}, 1, 0).TOUCHED, 0);
+  // Finite input whose answer would not be a float is refused the same way, in either axis.
+  for (const auto& [box, dx, dy] : {std::tuple{MATH::RECTF{3e38f, 0, 1, 1}, 3e38f, 0.f},
+                                    std::tuple{MATH::RECTF{0, -3e38f, 1, 1}, 0.f, -1e38f}}) {
+    CLEARLASTERROR();
+    const MOVED m = t.MOVEBOX(box, dx, dy);
+    EXPECT_TRUE(m.X == box.X && m.Y == box.Y && m.TOUCHED == 0) << m.X << " " << m.Y;
+    EXPECT_NE(std::string(LASTERROR()).find("MOVEBOX"), std::string::npos);
+  }
+  EXPECT_EQ(t.MOVEBOX({3e38f, 0, 1, 1}, 1e37f, 0).X,
+            float(double(3e38f) + 1e37f));  // near the edge, still a float
 }
 
 TEST(TileCollision, RandomMovesMatchTheModel) {
@@ -135,10 +143,7 @@ TEST(TileCollision, SolidsComeFromPropertiesAndShapes) {
   ASSERT_TRUE(map.LOADFROMFILE(KASTREL_SOURCE_DIR "/kastrel/world/testing/maps/level.tmx", false))
       << LASTERROR();
   const TILECOLLIDER t(map, {"ground"});
-  const auto boxes = [&](int x, int y) {
-    const size_t k = size_t((y - t.ORIGINY) * t.WIDTH + (x - t.ORIGINX));
-    return std::vector<SOLIDBOX>(t.BOXES.begin() + t.FIRST[k], t.BOXES.begin() + t.FIRST[k + 1]);
-  };
+  const auto boxes = [&](int x, int y) { return t.PARTS(x, y); };
   EXPECT_TRUE(boxes(0, 0).empty());
   EXPECT_EQ(boxes(0, 4).size(), 1u);      // tile 1 ("solid", and the layer "collides")
   EXPECT_EQ(boxes(7, 4).at(0).Y0, 8);     // tile 2's shape: the lower half
@@ -148,4 +153,37 @@ TEST(TileCollision, SolidsComeFromPropertiesAndShapes) {
   EXPECT_EQ(boxes(9, 0).size(), 1u);      // the layer's property makes the rest solid
   // A box falling on the half-height tile lands on its shape.
   EXPECT_EQ(t.MOVEBOX({113, 40, 6, 6}, 0, 100).Y, 64 + 8 - 6);
+  // SETSOLID puts one whole part in place of a cell's shapes, leaving its neighbours as they were.
+  TILECOLLIDER changed = t;
+  changed.SETSOLID(7, 4, true);
+  EXPECT_TRUE(changed.PARTS(7, 4).size() == 1 && changed.PARTS(7, 4)[0].Y0 == 0 &&
+              changed.PARTS(7, 4)[0].ONEWAY);
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 12; ++x)
+      EXPECT_EQ(changed.PARTS(x, y).size(), x == 7 && y == 4 ? 1 : t.PARTS(x, y).size());
+
+  // A polygon's or polyline's box is its points' box: the object's (x, y) only places them.
+  TILEMAP shaped;
+  shaped.TILEWIDTH = shaped.TILEHEIGHT = 16;
+  TILESET ts;
+  ts.TILEWIDTH = ts.TILEHEIGHT = 16;
+  for (const OBJECTSHAPE shape : {SHAPEPOLYGON, SHAPEPOLYLINE}) {
+    TILEINFO info;
+    info.ID = int32_t(ts.TILES.size());
+    MAPOBJECT o;
+    o.SHAPE = shape, o.X = 2, o.Y = 2, o.POINTS = {{4, 4}, {10, 4}, {10, 9}};
+    info.SHAPES.push_back(o);
+    ts.TILES.push_back(info);
+  }
+  shaped.TILESETS.push_back(ts);
+  LAYER row;
+  row.WIDTH = 2, row.HEIGHT = 1, row.CELLS = {1, 2};
+  shaped.LAYERS.push_back(row);
+  const TILECOLLIDER p(shaped);
+  for (const float left : {0.f, 16.f}) {
+    EXPECT_FALSE(p.SOLIDAT({left + 2, 2, 3, 3})) << left;  // the object's corner: no point there
+    EXPECT_TRUE(p.SOLIDAT({left + 11, 10, 0.5f, 0.5f})) << left;
+    EXPECT_EQ(p.MOVEBOX({left + 1, -10, 4, 1}, 0, 30).Y, 20) << left;  // left of the points
+    EXPECT_EQ(p.MOVEBOX({left + 7, -10, 1, 1}, 0, 30).Y, 5) << left;   // onto their top, y 6
+  }
 }

@@ -481,7 +481,9 @@ void check_tileset(TILESET& TS) {
 
 std::string read_tileset_file(LOADER& L, const std::string& DIR, const std::string& SOURCE,
                               TILESET& TS) {
-  const std::string path = resolve(DIR, SOURCE);
+  // SOURCE may be TS.SOURCE itself, which the reset below empties: the name is kept apart.
+  const std::string named = SOURCE;
+  const std::string path = resolve(DIR, named);
   for (const std::string& p : L.tileset_chain)
     if (p == path) fail("tileset files loop: '%s' names itself through others", path.c_str());
   if (L.tileset_chain.size() >= 8) fail("tileset files nest more than 8 deep");
@@ -501,7 +503,7 @@ std::string read_tileset_file(LOADER& L, const std::string& DIR, const std::stri
     const std::string inner = TS.SOURCE;
     dir = read_tileset_file(L, dir, inner, TS);
   }
-  TS.SOURCE = SOURCE;
+  TS.SOURCE = named;
   L.tileset_chain.pop_back();
   return dir;
 }

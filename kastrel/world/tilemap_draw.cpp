@@ -135,6 +135,90 @@ bool target_ok(void* DEST, const char* call) {
   return true;
 }
 
+bool by_rows(const TILEMAP& map, const void* DEST);
+
+// A turned view over more cells than it has pixels (zoomed far out), pixel by pixel: each view
+// pixel inside the clip shows the world pixel under its centre, so the work is the view's
+// whatever the zoom. Only for tiles of the grid's size, unmoved (by_rows), where that pixel
+// belongs to one cell.
+BOOLEAN draw_turned_pixels(void* DEST, const TILEMAP& map, const LAYER& layer, const EFFECT& e,
+                           const CAMERA& cam, int64_t ms, GRAPHICS::RASTEROP method, double shiftx,
+                           double shifty) {
+  GRAPHICS::DETAIL::DRAWTARGET t;
+  if (!GRAPHICS::DETAIL::begin(t, DEST, method, 0, "DRAWLAYER")) return FALSE;
+  struct FINISH {
+    GRAPHICS::DETAIL::DRAWTARGET& t;
+    ~FINISH() { GRAPHICS::DETAIL::finish(t); }
+  } finish{t};
+  if (t.bpp != 4) {
+    SETLASTERROR("DRAWLAYER: the target is not 32 bits a pixel");
+    return FALSE;
+  }
+  const int64_t vw = int64_t(cam.VIEW.W) + 1, vh = int64_t(cam.VIEW.H) + 1;
+  const int64_t kmin = std::max<int64_t>(0, t.clip_x0 - cam.VIEW.X),
+                kmax = std::min<int64_t>(vw, t.clip_x1 - cam.VIEW.X);
+  const int64_t jmin = std::max<int64_t>(0, t.clip_y0 - cam.VIEW.Y),
+                jmax = std::min<int64_t>(vh, t.clip_y1 - cam.VIEW.Y);
+  if (kmin >= kmax || jmin >= jmax) return TRUE;
+  // The world point under a view pixel's centre moves by a fixed step a column and a row.
+  const MATH::POINTF o = cam.TOWORLD(float(cam.VIEW.X) + 0.5f, float(cam.VIEW.Y) + 0.5f);
+  const MATH::POINTF ox = cam.TOWORLD(float(cam.VIEW.X) + 1.5f, float(cam.VIEW.Y) + 0.5f);
+  const MATH::POINTF oy = cam.TOWORLD(float(cam.VIEW.X) + 0.5f, float(cam.VIEW.Y) + 1.5f);
+  const double ax = double(ox.X) - o.X, ay = double(ox.Y) - o.Y;
+  const double bx = double(oy.X) - o.X, by = double(oy.Y) - o.Y;
+  const int64_t tw = map.TILEWIDTH, th = map.TILEHEIGHT;
+  const bool plain = e.tint == 0xFFFFFFFFu || method == GRAPHICS::VOXADD;
+  const int32_t alpha = method == GRAPHICS::VOXADD ? int32_t(e.tint >> 24) : 255;
+  std::vector<uint32_t> line(size_t(kmax - kmin));
+  LOOKUPS looks;
+  for (int64_t j = jmin; j < jmax; ++j) {
+    uint8_t* to = t.pixels + (cam.VIEW.Y + j) * int64_t(t.pitch) + int64_t(cam.VIEW.X) * 4;
+    int64_t run = -1;  // where the run of drawn pixels being gathered starts
+    bool drawn = false;
+    for (int64_t k = kmin; k <= kmax; ++k) {
+      uint32_t p = 0;
+      bool shown = false;
+      if (k < kmax) {
+        const double wx = std::floor(double(o.X) + double(k) * ax + double(j) * bx - shiftx);
+        const double wy = std::floor(double(o.Y) + double(k) * ay + double(j) * by - shifty);
+        const double cx = std::floor(wx / double(tw)), cy = std::floor(wy / double(th));
+        if (cx >= layer.ORIGINX && cy >= layer.ORIGINY &&
+            cx < double(layer.ORIGINX) + layer.WIDTH && cy < double(layer.ORIGINY) + layer.HEIGHT) {
+          const uint32_t cell = layer.CELL(int32_t(cx), int32_t(cy));
+          const LOOKUP* known = (cell & TILEGIDMASK) ? &looks.of(map, cell, ms) : nullptr;
+          if (known != nullptr && known->ts != nullptr) {
+            const uint32_t gid = known->gid;
+            int64_t u = int64_t(wx - cx * double(tw)), v = int64_t(wy - cy * double(th));
+            if (gid & TILEFLIPH) u = tw - 1 - u;
+            if (gid & TILEFLIPV) v = th - 1 - v;
+            int64_t su = u, sv = v;
+            if (gid & TILEFLIPD) su = std::min(v, tw - 1), sv = std::min(u, th - 1);
+            std::memcpy(&p,
+                        static_cast<const uint8_t*>(known->image->HANDLE()) + 32 +
+                            size_t(known->src.Y + sv) * known->image->PITCH() +
+                            size_t(known->src.X + su) * 4,
+                        4);
+            shown = true;
+          }
+        }
+      }
+      if (shown) {
+        if (run < 0) run = k;
+        line[size_t(k - kmin)] = plain ? p : tinted(p, e.tint);
+      } else if (run >= 0) {
+        t.rows(reinterpret_cast<const uint8_t*>(line.data() + (run - kmin)), to + run * 4,
+               int32_t(k - run), 1, int32_t((k - run) * 4), t.pitch, alpha, nullptr, nullptr);
+        run = -1, drawn = true;
+      }
+    }
+    if (drawn) {
+      t.top = std::min<int64_t>(t.top, cam.VIEW.Y + j);
+      t.bottom = std::max<int64_t>(t.bottom, cam.VIEW.Y + j);
+    }
+  }
+  return TRUE;
+}
+
 // Tiles one by one through DRAWTRANSFORMED, for a turned camera.
 BOOLEAN draw_turned(void* DEST, const TILEMAP& map, const LAYER& layer, const EFFECT& e,
                     const CAMERA& cam, int64_t MS, GRAPHICS::RASTEROP METHOD, double shiftx,
@@ -155,6 +239,10 @@ BOOLEAN draw_turned(void* DEST, const TILEMAP& map, const LAYER& layer, const EF
       std::max<int64_t>(layer.ORIGINY, whole(std::floor((seen.Y - shifty) / th)) - reach);
   const int64_t r1 = std::min<int64_t>(int64_t(layer.ORIGINY) + layer.HEIGHT - 1,
                                        whole(std::floor((seen.Y + seen.H - shifty) / th)) + reach);
+  const int64_t pixels = (int64_t(cam.VIEW.W) + 1) * (int64_t(cam.VIEW.H) + 1);
+  if (c0 <= c1 && r0 <= r1 && double(c1 - c0 + 1) * double(r1 - r0 + 1) > double(pixels) &&
+      by_rows(map, DEST))
+    return draw_turned_pixels(DEST, map, layer, e, cam, MS, METHOD, shiftx, shifty);
   for (int64_t r = r0; r <= r1; ++r)
     for (int64_t c = c0; c <= c1; ++c) {
       uint32_t gid = layer.CELL(int32_t(c), int32_t(r));
@@ -198,7 +286,7 @@ using SPAN = std::pair<int64_t, int64_t>;
 struct GRIDVIEW {
   const int64_t* cols;
   const int64_t* rows;
-  int64_t kmin, kmax;
+  int64_t kmin, kmax, jmin, jmax;  // the view columns and rows drawn: inside the target's clip
   int64_t c0, c1, r0, r1;
   const SPAN* colspan;  // by cell column, from c0
   const SPAN* rowspan;  // by cell row, from r0
@@ -346,8 +434,7 @@ void draw_tiles(GRAPHICS::DETAIL::DRAWTARGET& t, const GRIDVIEW& g, int64_t view
   const int64_t* cols = g.cols;
   const int64_t* rows = g.rows;
   const int64_t vw = cam.VIEW.W + int64_t(1), vh = cam.VIEW.H + int64_t(1);
-  const int64_t jmin = std::max<int64_t>(0, -int64_t(cam.VIEW.Y)),
-                jmax = std::min<int64_t>(vh, t.height - cam.VIEW.Y);
+  const int64_t jmin = g.jmin, jmax = g.jmax;
   const auto span = [](const int64_t* at, int64_t count, int64_t from, int64_t to, int64_t lo,
                        int64_t hi) {
     const int64_t a = std::lower_bound(at, at + count, from) - at;
@@ -550,11 +637,11 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
     SETLASTERROR("DRAWLAYER: the target is not 32 bits a pixel");
     return FALSE;
   }
-  // The part of the view inside the target.
-  const int64_t kmin = std::max<int64_t>(0, -int64_t(CAMERA.VIEW.X)),
-                kmax = std::min<int64_t>(vw, t.width - CAMERA.VIEW.X);
-  const int64_t jmin = std::max<int64_t>(0, -int64_t(CAMERA.VIEW.Y)),
-                jmax = std::min<int64_t>(vh, t.height - CAMERA.VIEW.Y);
+  // The part of the view inside the target's clip (the whole target when none is set).
+  const int64_t kmin = std::max<int64_t>(0, t.clip_x0 - CAMERA.VIEW.X),
+                kmax = std::min<int64_t>(vw, t.clip_x1 - CAMERA.VIEW.X);
+  const int64_t jmin = std::max<int64_t>(0, t.clip_y0 - CAMERA.VIEW.Y),
+                jmax = std::min<int64_t>(vh, t.clip_y1 - CAMERA.VIEW.Y);
   if (kmin >= kmax || jmin >= jmax || c0 > c1 || r0 > r1) return TRUE;
   // View spans of the grid's columns and rows, for tiles of the grid's size.
   const auto span = [](const int64_t* at, int64_t count, int64_t from, int64_t to, int64_t lo,
@@ -569,7 +656,8 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
   for (int64_t r = r0; r <= r1; ++r)
     rowspan[size_t(r - r0)] = span(rows.at, vh, r * th, (r + 1) * th, jmin, jmax);
   LOOKUPS looks;
-  const GRIDVIEW g{cols.at, rows.at, kmin, kmax, c0, c1, r0, r1, colspan.at, rowspan.at};
+  const GRIDVIEW g{cols.at, rows.at, kmin, kmax, jmin,       jmax,
+                   c0,      c1,      r0,   r1,   colspan.at, rowspan.at};
   if (by_rows(MAP, DEST)) {
     draw_rows(t, g, MAP, layer, CAMERA, MS, METHOD, e.tint, looks);
     return TRUE;
@@ -614,10 +702,11 @@ BOOLEAN draw_sprite(void* DEST, const CAMERA& CAM, const GRAPHICS::BITMAP& B, co
       out.push_back(mirror ? size - 1 - q : q);
     }
   };
-  const int64_t kmin = std::max<int64_t>(0, -int64_t(CAM.VIEW.X)),
-                kmax = std::min<int64_t>(vw, t.width - CAM.VIEW.X);
-  const int64_t jmin = std::max<int64_t>(0, -int64_t(CAM.VIEW.Y)),
-                jmax = std::min<int64_t>(vh, t.height - CAM.VIEW.Y);
+  // The part of the view inside the target's clip.
+  const int64_t kmin = std::max<int64_t>(0, t.clip_x0 - CAM.VIEW.X),
+                kmax = std::min<int64_t>(vw, t.clip_x1 - CAM.VIEW.X);
+  const int64_t jmin = std::max<int64_t>(0, t.clip_y0 - CAM.VIEW.Y),
+                jmax = std::min<int64_t>(vh, t.clip_y1 - CAM.VIEW.Y);
   if (kmin >= kmax || jmin >= jmax) return TRUE;
   std::vector<int64_t> us, vs;
   int64_t k0, j0;
@@ -653,8 +742,9 @@ BOOLEAN DRAWMAP(void* DEST, const TILEMAP& MAP, const CAMERA& CAMERA, int64_t MS
     return FALSE;
   }
   if (!target_ok(DEST, "DRAWMAP")) return FALSE;
+  // The background is the view's colour, not a veil over what was there.
   if ((MAP.BACKGROUND >> 24) != 0 &&
-      !GRAPHICS::FILLRECT(DEST, CAMERA.VIEW, MAP.BACKGROUND, GRAPHICS::VOXALPHA))
+      !GRAPHICS::FILLRECT(DEST, CAMERA.VIEW, MAP.BACKGROUND, GRAPHICS::VOXPSET))
     return FALSE;
   for (int32_t i = 0; i < int32_t(MAP.LAYERS.size()); ++i) {
     const LAYER& layer = MAP.LAYERS[size_t(i)];
@@ -667,21 +757,33 @@ BOOLEAN DRAWMAP(void* DEST, const TILEMAP& MAP, const CAMERA& CAMERA, int64_t MS
                    y = e.offy + double(CAMERA.Y) * (1 - e.pary);
       const double w = layer.IMAGE.WIDTH(), h = layer.IMAGE.HEIGHT();
       const MATH::RECTF seen = CAMERA.VISIBLE();
-      // Repeated images start from the copy at or before the view's edge.
-      const double fx = layer.REPEATX ? x + std::floor((seen.X - x) / w) * w : x;
-      const double fy = layer.REPEATY ? y + std::floor((seen.Y - y) / h) * h : y;
-      const double lx = layer.REPEATX ? seen.X + seen.W : fx,
-                   ly = layer.REPEATY ? seen.Y + seen.H : fy;
-      if ((ly - fy) / h * ((lx - fx) / w) > 65536) {
+      if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(seen.X) ||
+          !std::isfinite(seen.Y) || !std::isfinite(seen.W) || !std::isfinite(seen.H))
+        continue;  // no place for it
+      // Repeated images start from the copy at or before the view's edge. Their place is taken
+      // modulo their size first (exactly), so a far offset or parallax costs what a near one
+      // does and the copies' places stay exact: the count of copies is bounded by the view.
+      const auto first = [](double at, bool repeat, double size, double edge) {
+        if (!repeat) return at;
+        double phase = std::fmod(at, size);
+        if (phase < 0) phase += size;
+        return phase + std::floor((edge - phase) / size) * size;
+      };
+      const double fx = first(x, layer.REPEATX, w, seen.X), fy = first(y, layer.REPEATY, h, seen.Y);
+      const double nx = layer.REPEATX ? std::floor((seen.X + seen.W - fx) / w) + 1 : 1,
+                   ny = layer.REPEATY ? std::floor((seen.Y + seen.H - fy) / h) + 1 : 1;
+      if (nx * ny > 65536) {
         SETLASTERROR("DRAWMAP: image layer '%s' would repeat over 65536 times in view",
                      layer.NAME.c_str());
         return FALSE;
       }
       GRAPHICS::TRANSFORM T;
       T.TINT = e.tint;
-      for (double py = fy; py <= ly; py += h)
-        for (double px = fx; px <= lx; px += w)
+      for (int64_t down = 0; down < int64_t(ny); ++down)
+        for (int64_t across = 0; across < int64_t(nx); ++across) {
+          const double px = fx + double(across) * w, py = fy + double(down) * h;
           if (!CAMERA.DRAWTRANSFORMED(DEST, layer.IMAGE, float(px), float(py), T)) return FALSE;
+        }
     }
   }
   return TRUE;

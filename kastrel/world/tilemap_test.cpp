@@ -163,6 +163,8 @@ TEST(Tilemap, HandWrittenMapReadsAsWritten) {
   EXPECT_EQ(map.PROPS.TEXT("music"), "sounds/cave.ogg");
   ASSERT_EQ(map.TILESETS.size(), 3u);
   const TILESET& terrain = map.TILESETS[0];
+  EXPECT_EQ(terrain.SOURCE, "terrain.tsx");  // as the map names it
+  EXPECT_EQ(map.TILESETS[1].SOURCE, "");
   EXPECT_EQ(terrain.IMAGE.WIDTH(), 72u);
   // Margin 1, spacing 2: tile 5 starts at (1 + 18, 1 + 18).
   EXPECT_EQ(terrain.SOURCERECT(5).X, 19);
