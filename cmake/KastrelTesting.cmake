@@ -11,7 +11,7 @@ if(WIN32 AND CMAKE_CROSSCOMPILING)
     copy_test.cpp platform_test.cpp settings_test.cpp math_test.cpp random_test.cpp
     timer_test.cpp display_test.cpp input_test.cpp events_test.cpp events_threaded_test.cpp
     frameloop_test.cpp engine_parts_test.cpp transition_test.cpp lasterror_test.cpp
-    clip_paint_test.cpp frameloop_threaded_test.cpp replay_test.cpp startup_globals_test.cpp
+    clip_paint_test.cpp clip_table_test.cpp frameloop_threaded_test.cpp replay_test.cpp startup_globals_test.cpp
     startup_test.cpp image_test.cpp rasterop_test.cpp bitmap_test.cpp clip_test.cpp
     transform_test.cpp shapes_test.cpp font_test.cpp frame_rows_test.cpp scaling_test.cpp
     sdl_input_test.cpp sdl_keys_test.cpp audio_test.cpp audio_threaded_test.cpp
@@ -23,8 +23,10 @@ if(WIN32 AND CMAKE_CROSSCOMPILING)
   set(KASTREL_WINDOWS_TEST_FILTER "-${KASTREL_WINDOWS_TEST_FILTER}")
   # The default font beside the test programs, where a game's zip has it.
   if(EXISTS "${KASTREL_DEFAULT_FONT}")
-    configure_file(${KASTREL_DEFAULT_FONT}
-      ${CMAKE_BINARY_DIR}/kastrel/graphics/data/fonts/DejaVuSans.ttf COPYONLY)
+    foreach(folder graphics world)
+      configure_file(${KASTREL_DEFAULT_FONT}
+        ${CMAKE_BINARY_DIR}/kastrel/${folder}/data/fonts/DejaVuSans.ttf COPYONLY)
+    endforeach()
   endif()
 elseif(EMSCRIPTEN)
   # GoogleTest built for the Web from Debian's source copy. The tests that need no Linux part, no
