@@ -18,7 +18,8 @@
 #   KASTREL_DEMO_BIN           the program to run (default the game in BUILD_DIR)
 #   KASTREL_SCREENSHOT_DIR     where the screenshots go (default BUILD_DIR/../screenshots)
 #   KASTREL_DEMO_HEADLESS=1    use a private Xvfb even when a desktop is there
-#   KASTREL_DEMO_EXIT_TIMEOUT  seconds to wait for the game to end after Escape (default 20)
+#   KASTREL_DEMO_EXIT_TIMEOUT  seconds to wait for the game to end after Escape (default 20);
+#                              then it is asked to stop (SIGTERM) and killed 5 s later: status 124
 set -euo pipefail
 
 me=run-demo
