@@ -8,7 +8,8 @@ if(WIN32 AND CMAKE_CROSSCOMPILING)
   # its sources are left out; so are the few cases below that name Linux's own devices or
   # libraries.
   set(KASTREL_WINDOWS_TEST_SOURCES
-    copy_test.cpp platform_test.cpp settings_test.cpp math_test.cpp random_test.cpp
+    copy_test.cpp platform_test.cpp platform_threaded_test.cpp settings_test.cpp math_test.cpp
+    random_test.cpp
     timer_test.cpp display_test.cpp input_test.cpp events_test.cpp events_threaded_test.cpp
     frameloop_test.cpp engine_parts_test.cpp transition_test.cpp lasterror_test.cpp
     clip_paint_test.cpp clip_table_test.cpp frameloop_threaded_test.cpp replay_test.cpp startup_globals_test.cpp

@@ -98,12 +98,11 @@ TEST(RunDemo, PassesOnTheGamesStatusAndNeverWaitsForeverOrLeavesItRunning) {
     EXPECT_EQ(cwd, std::string(KASTREL_SOURCE_DIR) + "/demo") << "the game runs where images/ is";
     EXPECT_EQ(display == ":4242", desktop) << display;
   }
-  // A game that shows its window but ignores Escape is stopped after the bound.
+  // A game that shows its window but ignores Escape, and SIGTERM too, is killed after the bound.
   kastrel_testing::TempDir dir;
+  const std::string deaf = stand_in(dir, "trap '' TERM; exec xclock -title kastrel-demo");
   const RunResult r =
-      run_demo({{"KASTREL_DEMO_BIN", stand_in(dir, "exec xclock -title kastrel-demo")},
-                {"KASTREL_DEMO_EXIT_TIMEOUT", "2"}},
-               dir.file("shots"));
+      run_demo({{"KASTREL_DEMO_BIN", deaf}, {"KASTREL_DEMO_EXIT_TIMEOUT", "2"}}, dir.file("shots"));
   ASSERT_FALSE(r.timed_out);
   EXPECT_EQ(r.exit_status, 124) << r.errors;
   EXPECT_NE(r.errors.find("did not end"), std::string::npos) << r.errors;

@@ -17,12 +17,13 @@ trap 'rm -rf "$tmp"' EXIT
 args=(--benchmark_min_time=0.2 --benchmark_repetitions=3 --benchmark_color=false)
 rounds=${KASTREL_BENCH_ROUNDS:-3}
 # Wine's prefix and helper processes started and settled before anything is timed.
-wine "$2" --benchmark_filter='^memcpy 640x480$' --benchmark_min_time=0.01 >/dev/null 2>&1
+# Each run bounded (a hung Wine must not hang the run), ended by timeout by its id.
+timeout -k 5 300 wine "$2" --benchmark_filter='^memcpy 640x480$' --benchmark_min_time=0.01 >/dev/null 2>&1
 # Taken in turns, round after round, so a change in the machine's load falls on both builds alike.
 files=()
 for ((r = 1; r <= rounds; r++)); do
-  "$1" "${args[@]}" >"$tmp/linux.$r.txt" 2>/dev/null
-  wine "$2" "${args[@]}" 2>/dev/null | tr -d '\r' >"$tmp/windows.$r.txt"
+  timeout -k 5 600 "$1" "${args[@]}" >"$tmp/linux.$r.txt" 2>/dev/null
+  timeout -k 5 600 wine "$2" "${args[@]}" 2>/dev/null | tr -d '\r' >"$tmp/windows.$r.txt"
   files+=("$tmp/linux.$r.txt" "$tmp/windows.$r.txt")
 done
 # Judged on each row's least processor time over every repetition of every round: other programs

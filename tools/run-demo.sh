@@ -18,7 +18,8 @@
 #   KASTREL_DEMO_BIN           the program to run (default the game in BUILD_DIR)
 #   KASTREL_SCREENSHOT_DIR     where the screenshots go (default BUILD_DIR/../screenshots)
 #   KASTREL_DEMO_HEADLESS=1    use a private Xvfb even when a desktop is there
-#   KASTREL_DEMO_EXIT_TIMEOUT  seconds to wait for the game to end after Escape (default 20)
+#   KASTREL_DEMO_EXIT_TIMEOUT  seconds to wait for the game to end after Escape (default 20);
+#                              then it is asked to stop (SIGTERM) and killed 5 s later: status 124
 set -euo pipefail
 
 me=run-demo
@@ -32,6 +33,8 @@ fi
 [[ -d $1 ]] || { say "no build directory '$1'"; exit 2; }
 build=$(cd "$1" && pwd)
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=tools/deadlines.sh
+source "$source_dir/tools/deadlines.sh"
 if [[ $game == demo ]]; then
   workdir=$source_dir/demo bin=$build/demo/kastrel-demo normal=1
 else
@@ -77,16 +80,8 @@ xvfb_pid=
 game_pid=
 # shellcheck disable=SC2317  # runs from the EXIT trap
 cleanup() {
-  if [[ -n $game_pid ]] && kill -0 "$game_pid" 2>/dev/null; then
-    kill -TERM "$game_pid" 2>/dev/null || true
-    sleep 0.5
-    kill -KILL "$game_pid" 2>/dev/null || true
-    wait "$game_pid" 2>/dev/null || true
-  fi
-  if [[ -n $xvfb_pid ]]; then
-    kill -TERM "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-  fi
+  [[ -z $game_pid ]] || stop_process "$game_pid" 1
+  [[ -z $xvfb_pid ]] || stop_process "$xvfb_pid"
   rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -155,7 +150,8 @@ else
   # Input and pauses only while the game still runs; a failed xdotool call is not fatal.
   xdo() {
     alive || return 0
-    xdotool "$@" >/dev/null 2>&1 || true
+    # Bounded: a --sync wait for a window that never takes the focus would not end.
+    timeout -k 2 10 xdotool "$@" >/dev/null 2>&1 || true
   }
   pointer() { xdo mousemove --window "$window" "$1" "$2"; }
   pause() {
@@ -279,8 +275,7 @@ while alive && ((SECONDS < deadline)); do
 done
 if alive; then
   say "the game did not end within ${exit_timeout} s; stopping it"
-  kill -TERM "$game_pid" 2>/dev/null || true
-  wait "$game_pid" 2>/dev/null || true
+  stop_process "$game_pid"
   game_pid=
   status=124
 else

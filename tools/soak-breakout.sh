@@ -38,7 +38,7 @@ touch "$tmp/pads"
 game_pid=$!
 window=$(find_window breakout)
 [[ -n $window ]] || { say "the game shows no window"; cat "$tmp/game.log" >&2; exit 1; }
-xdotool windowfocus --sync "$window"
+timeout -k 2 10 xdotool windowfocus --sync "$window"
 
 # sounding: whether the last 0.1 s the disk driver wrote has a sample other than zero.
 sounding() { [[ $(tail -c 19200 "$sound" | tr -d '\0' | head -c 1 | wc -c) -eq 1 ]]; }
@@ -46,9 +46,9 @@ failed=0
 # The music plays while focused and pauses while not: the focus and the sound both reach the game.
 sleep 2
 sounding || { say "FAIL: no sound in $sound while focused"; failed=1; }
-xdotool windowfocus --sync "$other"; sleep 1
+timeout -k 2 10 xdotool windowfocus --sync "$other"; sleep 1
 ! sounding || { say "FAIL: the sound goes on without the focus"; failed=1; }
-xdotool windowfocus --sync "$window"; sleep 1
+timeout -k 2 10 xdotool windowfocus --sync "$window"; sleep 1
 sounding || { say "FAIL: no sound after the focus came back"; failed=1; }
 
 rss() { awk '/^VmRSS:/ { print $2 }' "/proc/$game_pid/status" 2>/dev/null; }
@@ -88,7 +88,7 @@ rm -f "$tmp/pads"
 for _ in $(seq 50); do grep -q '^soak-pads:' "$tmp/game.log" && break; sleep 0.1; done
 if kill -0 "$game_pid" 2>/dev/null; then
   window=$(find_window breakout)
-  xdotool windowfocus --sync "$window"
+  timeout -k 2 10 xdotool windowfocus --sync "$window"
   sleep 1
   sounding || { say "FAIL: no sound at the end"; failed=1; }
 fi

@@ -1,11 +1,13 @@
 # Shared by the soak scripts (sourced): a private Xvfb, the game's window, random input from
 # xdotool and the figures of the samples. The caller sets build, bin and tmp first and keeps
 # the game's process id in game_pid.
+# shellcheck source=tools/deadlines.sh
+source "$(dirname "${BASH_SOURCE[0]}")/deadlines.sh"
 game_pid= helpers=()
 soak_cleanup() {
-  [[ -n $game_pid ]] && kill -KILL "$game_pid" 2>/dev/null
+  [[ -z $game_pid ]] || { kill -KILL "$game_pid" 2>/dev/null; wait_for "$game_pid" 5 || true; }
   local pid
-  for pid in "${helpers[@]}"; do kill -TERM "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
+  for pid in "${helpers[@]}"; do stop_process "$pid"; done
   rm -rf "$tmp"
 }
 trap soak_cleanup EXIT
@@ -56,9 +58,9 @@ end_game() {
   if kill -0 "$game_pid" 2>/dev/null; then
     ((held)) && xdotool mouseup 1
     xdotool key Escape
-    for _ in $(seq 200); do kill -0 "$game_pid" 2>/dev/null || break; sleep 0.1; done
   fi
-  wait "$game_pid" || status=$?
+  # A game that does not end within 20 s is killed: status 124.
+  wait_for "$game_pid" 20 || status=$?
   game_pid=
 }
 

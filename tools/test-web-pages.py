@@ -12,12 +12,19 @@ private Xvfb (tools/run-demo.sh).
 Usage: tools/test-web-pages.py dist/web [LINUX_BUILD [WEB_TEST_BUILD]]   (exit status 0: passed
 or skipped, 1: failed; without LINUX_BUILD or Xvfb the checks against Linux are skipped, without
 WEB_TEST_BUILD the saves, each with a message)"""
+<<<<<<< HEAD
 import base64, functools, http.server, json, os, re, shutil, struct, subprocess, sys, tempfile, \
     threading, time, zlib
+=======
+import base64, functools, http.server, json, os, select, shutil, struct, subprocess, sys, \
+    tempfile, threading, time, zlib
+>>>>>>> helper-b
 
 CHROMIUM = os.environ.get("KASTREL_CHROMIUM", "/usr/bin/chromium")
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# The longest any one call to the browser may take, a page's script awaited included.
+CALL_SECONDS = 120
 
 # In every page before its scripts: the canvas's puts counted and timed, the first picture that
 # is not all black kept with its moment, and every sound source that reaches the speakers also
@@ -87,10 +94,14 @@ class Browser:
         os.close(to_r), os.close(from_w)
         self.out, self.inp = os.fdopen(to_w, "wb"), os.fdopen(from_r, "rb")
         self.next_id, self.buffer = 0, b""
-        targets = self.call("Target.getTargets")["targetInfos"]
-        page = next(t for t in targets if t["type"] == "page")
-        self.session = self.call("Target.attachToTarget", targetId=page["targetId"],
-                                 flatten=True)["sessionId"]
+        try:
+            targets = self.call("Target.getTargets")["targetInfos"]
+            page = next(t for t in targets if t["type"] == "page")
+            self.session = self.call("Target.attachToTarget", targetId=page["targetId"],
+                                     flatten=True)["sessionId"]
+        except BaseException:
+            self.close()
+            raise
 
     def call(self, method, session=None, **params):
         self.next_id += 1
@@ -99,8 +110,12 @@ class Browser:
             message["sessionId"] = session
         self.out.write(json.dumps(message).encode() + b"\0")
         self.out.flush()
+        deadline = time.monotonic() + CALL_SECONDS
         while True:
             while b"\0" not in self.buffer:
+                left = deadline - time.monotonic()
+                if left <= 0 or not select.select([self.inp.fileno()], [], [], left)[0]:
+                    raise RuntimeError(f"{method}: no answer from Chromium within {CALL_SECONDS} s")
                 chunk = os.read(self.inp.fileno(), 1 << 16)
                 if not chunk:
                     raise RuntimeError("Chromium closed the protocol pipe")
@@ -133,7 +148,7 @@ class Browser:
 
     def close(self):
         self.proc.kill()
-        self.proc.wait()
+        self.proc.wait(timeout=30)
         shutil.rmtree(self.profile, ignore_errors=True)
 
 
@@ -339,6 +354,24 @@ def check_first_frame(browser, game, linux_frame, results, cursor=None):
         [w * h - len(differ), len(differ)]
 
 
+def run_bounded(argv, seconds, **options):
+    """Runs a program to its end, its output kept. Past SECONDS it is asked to stop (SIGTERM: a
+    script's own clean-up ends what it started) and killed 30 s later, by its id."""
+    proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                            **options)
+    try:
+        out, err = proc.communicate(timeout=seconds)
+    except subprocess.TimeoutExpired:
+        proc.terminate()
+        try:
+            proc.communicate(timeout=30)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait(timeout=30)
+        raise AssertionError(f"{argv[0]} did not end within {seconds} s")
+    return subprocess.CompletedProcess(argv, proc.returncode, out, err)
+
+
 def linux_runs(linux_build, into):
     """The Linux build's side in a private Xvfb: each game's first frame (KASTREL_FRAMES_AT=1),
     and a Breakout session recorded while tools/run-demo.sh plays it. None where it cannot run."""
@@ -354,8 +387,7 @@ def linux_runs(linux_build, into):
         if game == "breakout":
             env["KASTREL_RECORD"] = f"{into}/sessions/linux.kst"
         os.makedirs(env["KASTREL_FRAMES"], exist_ok=True)
-        run = subprocess.run([f"{ROOT}/tools/run-demo.sh", linux_build, game], env=env,
-                             capture_output=True, text=True)
+        run = run_bounded([f"{ROOT}/tools/run-demo.sh", linux_build, game], 300, env=env)
         assert run.returncode == normal, \
             f"the Linux {game} ended with status {run.returncode}:\n{run.stderr[-2000:]}"
         runs[game] = f"{env['KASTREL_FRAMES']}/pass-000001.png"

@@ -61,6 +61,12 @@ class WRITEFILE {
 
   // PRIVATE makes a new file readable by its owner only (where the system has owners).
   BOOLEAN CREATE(const std::string& PATH, bool PRIVATE = false);
+  // Makes PATH as a new file; FALSE with EXISTED() when anything is at that name already (a
+  // file, a folder, a link, which is never followed), so nothing planted there is written
+  // through. PERMISSIONS, unless -1, are then set as given, whatever the process's mask (where
+  // the system has permissions).
+  BOOLEAN CREATENEW(const std::string& PATH, bool PRIVATE, int32_t PERMISSIONS = -1);
+  bool EXISTED() const { return IEXISTED; }
   // All of the bytes, or FALSE with REASON().
   BOOLEAN WRITE(const void* DATA, size_t BYTES);
   // Onto the disk, not just the system's cache.
@@ -74,14 +80,20 @@ class WRITEFILE {
 
  private:
   intptr_t IHANDLE = -1;
+  bool IEXISTED = false;
   std::string IREASON;
 };
 
-// Writes DATA to PATH through the temporary file TEMP beside it, put in PATH's place in one
-// step: a crash or a full disk leaves the old file or the new one, never a part. DURABLE
-// flushes the data and the replacement to the disk first. An existing file's permissions carry
-// over; a new file is the owner's alone when PRIVATE. FALSE with *REASON (naming the step and
-// the file), PATH then being as it was and TEMP gone.
+// Writes DATA to PATH through a temporary file beside it, put in PATH's place in one step: a
+// crash or a full disk leaves the old file or the new one, never a part. The temporary file is
+// named TEMP and an ending of its own ("-" and hexadecimal digits), made new for this call alone:
+// a link or file planted at any such name is never written through, and several threads or
+// processes replacing one PATH at once each put a whole file in place, the last to land staying.
+// DURABLE flushes the data and the replacement to the disk first. An existing file's permissions
+// carry over; a new file is the owner's alone when PRIVATE. FALSE with *REASON (naming the step
+// and the file), PATH then being as this call found it and the temporary file gone (a crash
+// can leave it behind). On Windows, where a file open elsewhere or being replaced by another
+// process refuses a replacement for a moment, the replacement is tried again for up to 5 s.
 BOOLEAN REPLACEFILE(const std::string& PATH, const std::string& TEMP, const void* DATA,
                     size_t BYTES, bool DURABLE, bool PRIVATE, std::string* REASON);
 

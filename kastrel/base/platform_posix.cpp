@@ -8,8 +8,10 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <thread>
 
 #include "kastrel/base/platform.h"
@@ -47,6 +49,16 @@ const char* kind_of(mode_t mode) {
   if (S_ISFIFO(mode)) return "it is a FIFO";
   if (S_ISSOCK(mode)) return "it is a socket";
   return "it is a device";
+}
+
+// STEM and an ending no other call shares: the process's id against other processes (a forked
+// one included), a random number against the other threads and the calls before.
+std::string unique_name(const std::string& stem) {
+  thread_local std::mt19937_64 random{std::random_device{}()};
+  char ending[40];
+  std::snprintf(ending, sizeof ending, "-%x-%016llx", unsigned(::getpid()),
+                static_cast<unsigned long long>(random()));
+  return stem + ending;
 }
 
 }  // namespace
@@ -121,6 +133,23 @@ BOOLEAN WRITEFILE::CREATE(const std::string& PATH, bool PRIVATE) {
   return TRUE;
 }
 
+BOOLEAN WRITEFILE::CREATENEW(const std::string& PATH, bool PRIVATE, int32_t PERMISSIONS) {
+  CLOSE();
+  IEXISTED = false;
+  // O_EXCL fails on any name that exists, a link included, dangling or not: nothing is followed.
+  const int fd =
+      ::open(PATH.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+             PRIVATE ? 0600 : 0666);
+  if (fd < 0) {
+    IEXISTED = errno == EEXIST;
+    IREASON = system_error(errno);
+    return FALSE;
+  }
+  IHANDLE = fd;
+  if (PERMISSIONS != -1) ::fchmod(fd, mode_t(PERMISSIONS));
+  return TRUE;
+}
+
 BOOLEAN WRITEFILE::WRITE(const void* DATA, size_t BYTES) {
   for (size_t done = 0; done < BYTES;) {
     const ssize_t n = ::write(int(IHANDLE), static_cast<const uint8_t*>(DATA) + done, BYTES - done);
@@ -158,23 +187,32 @@ BOOLEAN WRITEFILE::CLOSE() {
 
 BOOLEAN REPLACEFILE(const std::string& PATH, const std::string& TEMP, const void* DATA,
                     size_t BYTES, bool DURABLE, bool PRIVATE, std::string* REASON) {
-  // The old file's permissions carry over.
+  // The old file's permissions carry over (from the file a link at PATH leads to: the link
+  // itself is what the rename replaces).
   struct stat old {};
-  const bool existed = ::stat(PATH.c_str(), &old) == 0;
+  const bool existed = ::stat(PATH.c_str(), &old) == 0 && S_ISREG(old.st_mode);
   WRITEFILE out;
+  std::string temp;
+  // A name of its own for each call: another process saving the same file at once, or a file
+  // planted at the name, never shares it.
+  bool ok = false;
+  for (int attempt = 0; attempt < 8 && !ok; ++attempt) {
+    temp = unique_name(TEMP);
+    ok = out.CREATENEW(temp, PRIVATE || existed, existed ? int32_t(old.st_mode & 0777) : -1);
+    if (!out.EXISTED()) break;
+  }
   const char* step = "create";
-  bool ok = out.CREATE(TEMP, PRIVATE) != FALSE;
-  if (ok && existed) ::chmod(TEMP.c_str(), old.st_mode & 07777);
-  if (ok) ok = (step = "write", out.WRITE(DATA, BYTES)) && (!DURABLE || (step = "flush", out.FLUSH()));
+  if (ok)
+    ok = (step = "write", out.WRITE(DATA, BYTES)) && (!DURABLE || (step = "flush", out.FLUSH()));
   if (ok && !out.CLOSE()) ok = false, step = "write";
   std::string why = out.REASON();
-  if (ok && ::rename(TEMP.c_str(), PATH.c_str()) != 0) {
+  if (ok && ::rename(temp.c_str(), PATH.c_str()) != 0) {
     ok = false, step = "replace the file with", why = system_error(errno);
   }
   if (!ok) {
     out.CLOSE();
-    if (std::strcmp(step, "create") != 0) ::unlink(TEMP.c_str());
-    *REASON = std::string("cannot ") + step + " " + TEMP + ": " + why;
+    if (std::strcmp(step, "create") != 0) ::unlink(temp.c_str());
+    *REASON = std::string("cannot ") + step + " " + temp + ": " + why;
     return FALSE;
   }
   if (DURABLE) {

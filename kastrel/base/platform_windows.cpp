@@ -14,8 +14,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <random>
 #include <thread>
 
 #include "kastrel/base/platform.h"
@@ -72,6 +74,17 @@ std::string slashed(std::string path) {
   for (char& c : path)
     if (c == '\\') c = '/';
   return path;
+}
+
+// STEM and an ending no other call shares: the process's id against other processes, a random
+// number against the other threads and the calls before.
+std::string unique_name(const std::string& stem) {
+  thread_local std::mt19937_64 random{std::random_device{}()};
+  char ending[40];
+  std::snprintf(ending, sizeof ending, "-%lx-%016llx",
+                static_cast<unsigned long>(GetCurrentProcessId()),
+                static_cast<unsigned long long>(random()));
+  return stem + ending;
 }
 
 }  // namespace
@@ -171,6 +184,32 @@ BOOLEAN WRITEFILE::CREATE(const std::string& PATH, bool) {
   return TRUE;
 }
 
+BOOLEAN WRITEFILE::CREATENEW(const std::string& PATH, bool, int32_t) {
+  CLOSE();
+  IEXISTED = false;
+  std::wstring wide;
+  if (!widen(PATH, &wide) || wide.empty()) {
+    IREASON = PATH.empty() ? "no file named" : kNotUtf8;
+    return FALSE;
+  }
+  // CREATE_NEW fails on any name that exists, a link or junction included: nothing is followed.
+  HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    IEXISTED = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+    IREASON = system_error(error);
+    return FALSE;
+  }
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    IREASON = "it is a device or pipe";
+    return FALSE;
+  }
+  IHANDLE = reinterpret_cast<intptr_t>(h);
+  return TRUE;
+}
+
 BOOLEAN WRITEFILE::WRITE(const void* DATA, size_t BYTES) {
   for (size_t done = 0; done < BYTES;) {
     const DWORD ask = DWORD(std::min<size_t>(BYTES - done, 1u << 30));
@@ -213,25 +252,52 @@ BOOLEAN WRITEFILE::CLOSE() {
 BOOLEAN REPLACEFILE(const std::string& PATH, const std::string& TEMP, const void* DATA,
                     size_t BYTES, bool DURABLE, bool PRIVATE, std::string* REASON) {
   WRITEFILE out;
+  std::string temp;
+  // A name of its own for each call: another process saving the same file at once, or a file
+  // planted at the name, never shares it.
+  bool ok = false;
+  for (int attempt = 0; attempt < 8 && !ok; ++attempt) {
+    temp = unique_name(TEMP);
+    ok = out.CREATENEW(temp, PRIVATE) != FALSE;
+    if (!out.EXISTED()) break;
+  }
   const char* step = "create";
-  bool ok = out.CREATE(TEMP, PRIVATE) != FALSE;
-  if (ok) ok = (step = "write", out.WRITE(DATA, BYTES)) && (!DURABLE || (step = "flush", out.FLUSH()));
+  if (ok)
+    ok = (step = "write", out.WRITE(DATA, BYTES)) && (!DURABLE || (step = "flush", out.FLUSH()));
   if (ok && !out.CLOSE()) ok = false, step = "write";
   std::string why = out.REASON();
   std::wstring from, to;
   if (ok) {
     // Over an existing file in one step; write-through returns once the move is on the disk.
     const DWORD flags = MOVEFILE_REPLACE_EXISTING | (DURABLE ? MOVEFILE_WRITE_THROUGH : 0);
-    if (!widen(TEMP, &from) || !widen(PATH, &to)) {
+    if (!widen(temp, &from) || !widen(PATH, &to)) {
       ok = false, step = "replace the file with", why = kNotUtf8;
-    } else if (!MoveFileExW(from.c_str(), to.c_str(), flags)) {
-      ok = false, step = "replace the file with", why = LASTSYSTEMERROR();
+    } else {
+      // The file open in another process (a reader without leave to delete it, a virus
+      // scanner), or being replaced by one, refuses for a moment: tried again until a deadline,
+      // a read-only file or a folder at once refused for good.
+      const ULONGLONG deadline = GetTickCount64() + 5000;
+      for (DWORD wait = 1;; wait = std::min<DWORD>(wait * 2, 50)) {
+        if (MoveFileExW(from.c_str(), to.c_str(), flags)) break;
+        const DWORD error = GetLastError();
+        const DWORD attributes = GetFileAttributesW(to.c_str());
+        const bool transient =
+            error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+            (error == ERROR_ACCESS_DENIED &&
+             (attributes == INVALID_FILE_ATTRIBUTES ||
+              !(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))));
+        if (!transient || GetTickCount64() >= deadline) {
+          ok = false, step = "replace the file with", why = system_error(error);
+          break;
+        }
+        Sleep(wait);
+      }
     }
   }
   if (!ok) {
     out.CLOSE();
-    if (std::string(step) != "create") REMOVEFILE(TEMP);
-    *REASON = std::string("cannot ") + step + " " + TEMP + ": " + why;
+    if (std::string(step) != "create") REMOVEFILE(temp);
+    *REASON = std::string("cannot ") + step + " " + temp + ": " + why;
     return FALSE;
   }
   return TRUE;

@@ -8,7 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <thread>
@@ -108,6 +112,104 @@ TEST(Settings, AKilledSaveLeavesTheOldOrTheNewFile) {
   EXPECT_GT(killed, 10) << "the saves ended before most kills";
 }
 
+// Whatever is planted at a name a save may write (a link to a file, a dangling link, a hard
+// link, at the old fixed temporary name or at the file itself) is never written through: what it
+// leads to keeps its bytes and permissions, and the save lands in the settings file alone.
+TEST(Settings, SavesNeverWriteThroughAPlantedLinkOrFile) {
+  kastrel_testing::TempDir dir;
+  const std::string file = dir.file("settings.txt"), target = dir.file("target");
+  const std::string absent = dir.file("absent"), temp = file + ".saving";
+  write_file(target, "precious\n");
+  ASSERT_EQ(chmod(target.c_str(), 0644), 0);
+  const auto plant = [&](int kind) {  // the last keeps the hard link of the one before
+    if (kind < 3) unlink(temp.c_str());
+    return kind == 0   ? symlink(target.c_str(), temp.c_str())
+           : kind == 1 ? symlink(absent.c_str(), temp.c_str())
+           : kind == 2 ? link(target.c_str(), temp.c_str())
+                       : symlink(target.c_str(), file.c_str());
+  };
+  for (int kind = 0; kind < 4; ++kind) {
+    unlink(file.c_str());
+    ASSERT_EQ(plant(kind), 0) << kind;
+    SETTINGS s;
+    s.SETINT("kind", kind);
+    EXPECT_TRUE(s.SAVE(file)) << kind << ": " << LASTERROR();
+    struct stat st {};
+    EXPECT_EQ(read_file(target), "precious\n") << kind;
+    EXPECT_TRUE(stat(target.c_str(), &st) == 0 && (st.st_mode & 0777) == 0644) << kind;
+    EXPECT_NE(access(absent.c_str(), F_OK), 0) << kind;
+    EXPECT_EQ(read_file(file), "kind=" + std::to_string(kind) + "\n") << kind;
+    EXPECT_TRUE(lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) << kind;
+  }
+  // Nothing of the saves stays behind: the folder holds the file, the target and the plant.
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"settings.txt", "settings.txt.saving", "target"}));
+}
+
+// Two processes saving one file at once, 1,500 times each, while this one reads it: every read
+// is one save whole, every save answers TRUE, and the file ends as the last save to land.
+TEST(Settings, TwoProcessesSavingOneFileNeverTearIt) {
+  kastrel_testing::TempDir dir;
+  const std::string file = dir.file("settings.txt");
+  constexpr int kSaves = 1500, kKeys = 100;
+  // Save n of process p: every value names p and n, so a mix of two saves shows.
+  const auto save_of = [](int p, int n) {
+    SETTINGS s;
+    for (int k = 0; k < kKeys; ++k)
+      s.SETINT("key" + std::to_string(k), p * 10000000 + n * 1000 + k);
+    return s;
+  };
+  const auto start = std::chrono::steady_clock::now();
+  pid_t children[2];
+  for (int p = 0; p < 2; ++p) {
+    children[p] = fork();
+    if (children[p] == 0) {
+      int failed = 0;
+      for (int n = 0; n < kSaves; ++n)
+        if (!save_of(p, n).SAVE(file) && failed++ == 0) std::fprintf(stderr, "%s\n", LASTERROR());
+      if (failed > 0) std::fprintf(stderr, "process %d: %d saves failed\n", p, failed);
+      _exit(failed > 0 ? 3 : 0);
+    }
+    ASSERT_GT(children[p], 0);
+  }
+  int reads = 0, whole = 0, running = 2, status[2] = {};
+  bool ended[2] = {};
+  std::string bad;
+  const auto deadline = start + std::chrono::seconds(50);
+  while (running > 0 && std::chrono::steady_clock::now() < deadline) {
+    SETTINGS s;
+    const bool loaded = s.LOAD(file);
+    ++reads;
+    const int first = s.GETINT("key0", -1);
+    bool ok = loaded && (s.VALUES().size() == kKeys || s.VALUES().empty());
+    for (int k = 0; ok && k < int(s.VALUES().size()); ++k)
+      ok = s.GETINT("key" + std::to_string(k), -1) == first + k;
+    whole += ok;
+    if (!ok && bad.empty())
+      bad = loaded ? std::to_string(s.VALUES().size()) + " keys" : LASTERROR();
+    for (int p = 0; p < 2; ++p)
+      if (!ended[p] && waitpid(children[p], &status[p], WNOHANG) == children[p])
+        ended[p] = true, --running;
+  }
+  for (int p = 0; p < 2; ++p)
+    if (!ended[p]) kill(children[p], SIGKILL), waitpid(children[p], &status[p], 0);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("%d saves in %.1f s (%.0f a second); %d of %d reads whole\n", 2 * kSaves, seconds,
+              2 * kSaves / seconds, whole, reads);
+  for (int p = 0; p < 2; ++p)
+    EXPECT_TRUE(ended[p] && WIFEXITED(status[p]) && WEXITSTATUS(status[p]) == 0)
+        << "process " << p << (ended[p] ? " failed a save" : " was still saving at the deadline");
+  EXPECT_EQ(whole, reads) << "first torn or unreadable read: " << bad;
+  SETTINGS last;
+  ASSERT_TRUE(last.LOAD(file)) << LASTERROR();
+  EXPECT_TRUE(last.VALUES() == save_of(0, kSaves - 1).VALUES() ||
+              last.VALUES() == save_of(1, kSaves - 1).VALUES());
+}
+
 // On a full disk (a small tmpfs, filled) the save fails with the reason and the old file stays.
 TEST(Settings, AFullDiskKeepsTheOldFileAndSaysWhy) {
   kastrel_testing::TempDir dir;
@@ -128,7 +230,11 @@ TEST(Settings, AFullDiskKeepsTheOldFileAndSaysWhy) {
   EXPECT_FALSE(s.SAVE());
   EXPECT_NE(std::string(LASTERROR()).find("No space left"), std::string::npos) << LASTERROR();
   EXPECT_EQ(read_file(file), old);
-  EXPECT_NE(access(dir.file("settings.txt.saving").c_str(), F_OK), 0);
+  std::vector<std::string> names;  // no temporary file left behind
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"filler", "settings.txt"}));
   umount2(dir.path().c_str(), MNT_DETACH);
 }
 
