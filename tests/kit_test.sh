@@ -41,7 +41,8 @@ if [[ ${KIT_TEST_PHASE:-1} == 1 ]]; then
   check "the README holds the kit's commands" $?
   # 1. The kit, by its one command, from the engine's folder (reusing the build folders of CI).
   start=$(date +%s)
-  (cd "$src" && export BUILD="$build" && . "$work/install.sh") >"$work/install.log" 2>&1
+  # Cold, it builds the Windows and Web libraries (about 30 minutes on 2 cores); warm, seconds.
+  (cd "$src" && export BUILD="$build" && eval "timeout 3600 $(cat "$work/install.sh")") >"$work/install.log" 2>&1
   check "$(head -1 "$work/install.sh") into a fresh folder ($(seconds "$start") s)" $? "$work/install.log"
   ((failures == 0)) || exit 1
   # A session of the platformer played to its flag on Linux (the engine's own release build,
@@ -126,13 +127,12 @@ declare -A folder=([linux]=x86_64-linux [windows]=x86_64-windows [web]=wasm32-we
 for platform in linux windows web; do
   t=$(date +%s)
   out=$work/platformer-build/$platform
-  {
-    cmake -S "$work/platformer" -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      --toolchain "$KASTREL_SDK/${folder[$platform]}/share/kastrel/toolchain.cmake" \
-      -DKASTREL_PLATFORMER_SESSIONS="$work/platformer.kst" &&
-      cmake --build "$out" && (cd "$out" && ctest --output-on-failure --timeout 600) &&
-      cmake --build "$out" --target platformer_package
-  } >"$work/platformer-$platform.log" 2>&1
+  timeout 1500 bash -c '
+    cmake -S "$1/platformer" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE=Release --toolchain "$3" \
+      -DKASTREL_PLATFORMER_SESSIONS="$1/platformer.kst" &&
+      cmake --build "$2" && (cd "$2" && ctest --output-on-failure --timeout 600) &&
+      cmake --build "$2" --target platformer_package' _ "$work" "$out" \
+    "$KASTREL_SDK/${folder[$platform]}/share/kastrel/toolchain.cmake" >"$work/platformer-$platform.log" 2>&1
   status=$?
   summary=$(grep -h "frames compared" "$work/platformer-$platform.log" | tail -1)
   check "the platformer for $platform from its own folder: built, its session verified, packaged ($(seconds "$t") s) ${summary:+[$summary]}" \
@@ -196,7 +196,7 @@ bad() { # what expected-words sed-expression
   rm -rf "$work/bad" && cp -R "$game" "$work/bad" && rm -rf "$work/bad/build"
   sed -i -E "$3" "$work/bad/CMakeLists.txt"
   local said status=0
-  said=$(cd "$work/bad" && cmake --preset linux 2>&1) || status=$?
+  said=$(cd "$work/bad" && timeout 300 cmake --preset linux 2>&1) || status=$?
   said=$(echo "$said" | tr '\n' ' ' | tr -s ' ')  # CMake wraps its messages
   [[ $status -ne 0 && $said == *"$2"* && ! -e $work/bad/build/linux/packages ]]
   check "refused: $1" $? 
@@ -222,9 +222,9 @@ printf '%s\n' '#include <kastrel/kastrel.h>' '#include <kastrel/device/sdl/virtu
   'int pressed() { KASTREL::TESTING::VIRTUALPAD PAD; PAD.PRESS(KASTREL::PAD::START); return PAD.PLUGGED(); }' \
   >"$work/padcheck/pad.cpp"
 for platform in linux windows web; do
-  { cmake -S "$work/padcheck" -B "$work/padcheck/build-$platform" -G Ninja \
-      --toolchain "$KASTREL_SDK/${folder[$platform]}/share/kastrel/toolchain.cmake" &&
-    cmake --build "$work/padcheck/build-$platform"; } >"$work/pad-$platform.log" 2>&1
+  timeout 600 bash -c 'cmake -S "$1" -B "$1/build-$2" -G Ninja --toolchain "$3" && cmake --build "$1/build-$2"' \
+    _ "$work/padcheck" "$platform" "$KASTREL_SDK/${folder[$platform]}/share/kastrel/toolchain.cmake" \
+    >"$work/pad-$platform.log" 2>&1
   check "a pad test including kastrel/device/sdl/virtual_pad.h compiles from the $platform kit" $? "$work/pad-$platform.log"
 done
 
