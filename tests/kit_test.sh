@@ -185,7 +185,7 @@ fi
 
 unzip -l "$game"/build/web/packages/mygame-web.zip | grep -q " index.html$"
 check "the page's zip has index.html at its root" $?
-python3 "$KASTREL_SDK/wasm32-web/lib/cmake/kastrel/kastrel_page_replay.py" "$game"/build/web/packages/mygame-web \
+timeout 600 python3 "$KASTREL_SDK/wasm32-web/lib/cmake/kastrel/kastrel_page_replay.py" "$game"/build/web/packages/mygame-web \
   "$game"/tests/first-round.kst >page.log 2>&1
 status=$?
 [[ $status -eq 77 ]] && say "skipped: the page in Chromium (Chromium is missing)" ||
