@@ -46,12 +46,16 @@ class Browser:
         os.close(to_r), os.close(from_w)
         self.out, self.inp = os.fdopen(to_w, "wb"), from_r
         self.next_id, self.buffer = 0, b""
-        targets = self.call("Target.getTargets")["targetInfos"]
-        page = next(t for t in targets if t["type"] == "page")
-        self.session = self.call("Target.attachToTarget", targetId=page["targetId"],
-                                 flatten=True)["sessionId"]
+        try:
+            targets = self.call("Target.getTargets")["targetInfos"]
+            page = next(t for t in targets if t["type"] == "page")
+            self.session = self.call("Target.attachToTarget", targetId=page["targetId"],
+                                     flatten=True)["sessionId"]
+        except BaseException:
+            self.close()
+            raise
 
-    def call(self, method, session=None, timeout=60, **params):
+    def call(self, method, session=None, timeout=120, **params):
         self.next_id += 1
         message = {"id": self.next_id, "method": method, "params": params}
         if session:
@@ -96,7 +100,7 @@ class Browser:
 
     def close(self):
         self.proc.kill()
-        self.proc.wait()
+        self.proc.wait(timeout=30)
         shutil.rmtree(self.profile, ignore_errors=True)
 
 

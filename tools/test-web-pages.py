@@ -12,19 +12,12 @@ private Xvfb (tools/run-demo.sh).
 Usage: tools/test-web-pages.py dist/web [LINUX_BUILD [WEB_TEST_BUILD]]   (exit status 0: passed
 or skipped, 1: failed; without LINUX_BUILD or Xvfb the checks against Linux are skipped, without
 WEB_TEST_BUILD the saves, each with a message)"""
-<<<<<<< HEAD
 import base64, functools, http.server, json, os, re, shutil, struct, subprocess, sys, tempfile, \
     threading, time, zlib
-=======
-import base64, functools, http.server, json, os, select, shutil, struct, subprocess, sys, \
-    tempfile, threading, time, zlib
->>>>>>> helper-b
 
 CHROMIUM = os.environ.get("KASTREL_CHROMIUM", "/usr/bin/chromium")
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-# The longest any one call to the browser may take, a page's script awaited included.
-CALL_SECONDS = 120
 
 # In every page before its scripts: the canvas's puts counted and timed, the first picture that
 # is not all black kept with its moment, and every sound source that reaches the speakers also
@@ -73,83 +66,16 @@ FIRST_IMAGE = """(function() {
 })()"""
 
 
-class Browser:
+# The kit's browser (cmake/kastrel_page_replay.py), with the desktop's sound policy: no sound
+# before a gesture.
+sys.path.insert(0, os.path.join(ROOT, "cmake"))
+import kastrel_page_replay  # noqa: E402
+
+
+class Browser(kastrel_page_replay.Browser):
     # gpu: the flags for drawing; WebGL on a machine without a GPU needs Chromium's software GL.
     def __init__(self, gpu=("--disable-gpu",)):
-        self.profile = tempfile.mkdtemp(prefix="kastrel-chromium-")
-        to_r, to_w = os.pipe()
-        from_r, from_w = os.pipe()
-        flags = ["--headless=new", "--no-sandbox", *gpu, "--disable-quic", "--no-first-run",
-                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 "--autoplay-policy=document-user-activation-required", "--remote-debugging-pipe",
-                 "--user-data-dir=" + self.profile, "--window-size=1024,768", "about:blank"]
-        # Chromium reads the protocol on fd 3 and writes on fd 4 (copied first: a pipe already on
-        # fd 3 would keep its close-on-exec flag through dup2 onto itself).
-        def fds():
-            r, w = os.dup(to_r), os.dup(from_w)
-            os.dup2(r, 3)
-            os.dup2(w, 4)
-        self.proc = subprocess.Popen([CHROMIUM] + flags, preexec_fn=fds, close_fds=False,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(to_r), os.close(from_w)
-        self.out, self.inp = os.fdopen(to_w, "wb"), os.fdopen(from_r, "rb")
-        self.next_id, self.buffer = 0, b""
-        try:
-            targets = self.call("Target.getTargets")["targetInfos"]
-            page = next(t for t in targets if t["type"] == "page")
-            self.session = self.call("Target.attachToTarget", targetId=page["targetId"],
-                                     flatten=True)["sessionId"]
-        except BaseException:
-            self.close()
-            raise
-
-    def call(self, method, session=None, **params):
-        self.next_id += 1
-        message = {"id": self.next_id, "method": method, "params": params}
-        if session:
-            message["sessionId"] = session
-        self.out.write(json.dumps(message).encode() + b"\0")
-        self.out.flush()
-        deadline = time.monotonic() + CALL_SECONDS
-        while True:
-            while b"\0" not in self.buffer:
-                left = deadline - time.monotonic()
-                if left <= 0 or not select.select([self.inp.fileno()], [], [], left)[0]:
-                    raise RuntimeError(f"{method}: no answer from Chromium within {CALL_SECONDS} s")
-                chunk = os.read(self.inp.fileno(), 1 << 16)
-                if not chunk:
-                    raise RuntimeError("Chromium closed the protocol pipe")
-                self.buffer += chunk
-            raw, self.buffer = self.buffer.split(b"\0", 1)
-            reply = json.loads(raw)
-            if reply.get("id") == self.next_id:
-                if "error" in reply:
-                    raise RuntimeError(f"{method}: {reply['error']}")
-                return reply.get("result", {})
-
-    def page(self, method, **params):
-        return self.call(method, session=self.session, **params)
-
-    def eval(self, expression, gesture=False):
-        result = self.page("Runtime.evaluate", expression=expression, returnByValue=True,
-                           awaitPromise=True, userGesture=gesture)
-        if "exceptionDetails" in result:
-            raise RuntimeError(f"{expression}: {result['exceptionDetails']}")
-        return result["result"].get("value")
-
-    def wait_for(self, expression, seconds, what):
-        deadline = time.monotonic() + seconds
-        while time.monotonic() < deadline:
-            value = self.eval(expression)
-            if value:
-                return value
-            time.sleep(0.05)
-        raise AssertionError(f"{what}: not within {seconds} s")
-
-    def close(self):
-        self.proc.kill()
-        self.proc.wait(timeout=30)
-        shutil.rmtree(self.profile, ignore_errors=True)
+        super().__init__(CHROMIUM, gpu, ("--autoplay-policy=document-user-activation-required",))
 
 
 # The canvas's pixels: how many are not black, and the mean x of the near-white ones (Breakout's
