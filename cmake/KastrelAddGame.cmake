@@ -126,13 +126,7 @@ function(kastrel_add_game target)
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${staged})
   endif()
 
-  if(WIN32)
-    set(platform windows)
-  elseif(EMSCRIPTEN)
-    set(platform web)
-  else()
-    set(platform linux)
-  endif()
+  _kastrel_platform(platform)
   add_custom_target(${target}_package
     COMMAND ${CMAKE_COMMAND} -DPLATFORM=${platform} -DNAME=${ARG_NAME}
       -DPROGRAM=$<TARGET_FILE:${target}> -DDATA=${stage} -DOUT=${CMAKE_BINARY_DIR}/packages
@@ -158,13 +152,7 @@ function(kastrel_add_session_tests target)
   if(NOT TARGET ${target})
     message(FATAL_ERROR "kastrel_add_session_tests: '${target}' is not a target")
   endif()
-  if(WIN32)
-    set(platform windows)
-  elseif(EMSCRIPTEN)
-    set(platform web)
-  else()
-    set(platform linux)
-  endif()
+  _kastrel_platform(platform)
   set(replay "${KASTREL_REPLAY_PROGRAM}")
   if(TARGET "${replay}")
     set(replay "$<TARGET_FILE:${replay}>")
@@ -184,6 +172,17 @@ function(kastrel_add_session_tests target)
     set_tests_properties(${target}.session.${stem}.${platform} PROPERTIES
       SKIP_REGULAR_EXPRESSION "kastrel-session-test: skipped" TIMEOUT 600)
   endforeach()
+endfunction()
+
+# The platform this build is for: linux, windows or web.
+function(_kastrel_platform out)
+  if(WIN32)
+    set(${out} windows PARENT_SCOPE)
+  elseif(EMSCRIPTEN)
+    set(${out} web PARENT_SCOPE)
+  else()
+    set(${out} linux PARENT_SCOPE)
+  endif()
 endfunction()
 
 # A name every file system takes: letters, digits, '-', '_' and '.', not a Windows device name.
@@ -235,18 +234,12 @@ function(_kastrel_stage_font list_var folder)
         --output-file=${font} --notdef-outline --legacy-kern --drop-tables+=GSUB,GPOS,GDEF,MATH
         --name-IDs=* --name-legacy
       DEPENDS ${KASTREL_DEFAULT_FONT} VERBATIM)
+    set(made ${font})
   else()
-    add_custom_command(OUTPUT ${font}
-      COMMAND ${CMAKE_COMMAND} -E copy_if_different ${KASTREL_DEFAULT_FONT} ${font}
-      DEPENDS ${KASTREL_DEFAULT_FONT} VERBATIM)
+    _kastrel_stage(made ${KASTREL_DEFAULT_FONT} ${font} "" "")
   endif()
-  set(made ${font})
   if(EXISTS "${KASTREL_DEFAULT_FONT_LICENSE}")
-    set(licence ${folder}/DejaVuSans-LICENSE.txt)
-    add_custom_command(OUTPUT ${licence}
-      COMMAND ${CMAKE_COMMAND} -E copy_if_different ${KASTREL_DEFAULT_FONT_LICENSE} ${licence}
-      DEPENDS ${KASTREL_DEFAULT_FONT_LICENSE} VERBATIM)
-    list(APPEND made ${licence})
+    _kastrel_stage(made ${KASTREL_DEFAULT_FONT_LICENSE} ${folder}/DejaVuSans-LICENSE.txt "" "")
   endif()
   set(${list_var} ${${list_var}} ${made} PARENT_SCOPE)
 endfunction()
