@@ -208,6 +208,8 @@ bad "a DATA path outside the game's folder" "is not inside the game's folder" 's
 bad "a name a file system refuses" "is not a file name every system takes" 's/kastrel_add_game\(mygame /kastrel_add_game(mygame NAME "my:game" /'
 bad "a missing icon" "is not a file" 's/DATA data/DATA data ICON icon.png/'
 bad "a kit of another version" "compatible with requested version" 's/find_package\(kastrel [0-9.]+ /find_package(kastrel 0.2 /'
+bad "the kit's package of another platform" "is Kastrel for windows, and this build is for linux" \
+  "s|find_package\\(kastrel ([0-9.]+) CONFIG REQUIRED\\)|find_package(kastrel \\1 CONFIG REQUIRED PATHS $KASTREL_SDK/x86_64-windows NO_DEFAULT_PATH)|"
 
 # 7. A game's own pad test compiles from the kit alone on every platform.
 mkdir -p "$work/padcheck"
