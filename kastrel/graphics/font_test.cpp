@@ -188,6 +188,18 @@ TEST_F(Text, FallbackFontsDrawWhatTheFontLacks) {
   EXPECT_NE(std::string(LASTERROR()).find("/nonexistent/font.ttf"), std::string::npos);
 }
 
+// Invisible formatting characters (a soft hyphen, a zero-width space, a word joiner, a
+// left-to-right mark, a variation selector) draw nothing and take no room, whether or not the
+// font library shapes text: the same text looks the same on every system.
+TEST_F(Text, InvisibleFormattingCharactersDrawNothing) {
+  const TEXTSIZE plain = font.MEASURE("ab");
+  const int64_t ink = InkOf(font.RENDER("ab", 0xFFFFFFFF)).sum;
+  for (const char* text : {"a\u00ADb", "a\u200Bb", "a\u2060b", "a\u200Eb", "a\uFE0Fb"}) {
+    EXPECT_EQ(font.MEASURE(text).W, plain.W) << text;
+    EXPECT_EQ(InkOf(font.RENDER(text, 0xFFFFFFFF)).sum, ink) << text;
+  }
+}
+
 TEST_F(Text, BadInputFailsWithAReason) {
   const char damaged[] = "\x00\x01\x00\x00 not really a font at all, just bytes";
   FONT closed;
