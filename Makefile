@@ -136,7 +136,7 @@ test-windows: windows deps-demo
 	cd $(BUILD)/windows && WINEPREFIX="$(WINEPREFIX)" WINEDEBUG=-all \
 	  xvfb-run -a ctest --output-on-failure -j $(JOBS) --repeat until-pass:2 --timeout 180
 	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKASTREL_BUILD_TESTS=OFF
-	cmake --build $(BUILD)/release -j $(JOBS) --target breakout kastrel-replay kastrel_x11_screenshot
+	cmake --build $(BUILD)/release -j $(JOBS) --target breakout kastrel-replay kastrel_x11_screenshot kastrel_font_hashes
 	KASTREL_WINEPREFIX="$(WINEPREFIX)" \
 	  tools/test-windows.sh $(BUILD)/windows $(BUILD)/release dist/kastrel-windows-x86_64.zip
 
@@ -205,7 +205,7 @@ test-web: deps-web deps-demo
 	cd $(BUILD)/web && $(WEB_ENV) ctest --output-on-failure -j $(JOBS)
 	$(MAKE) --no-print-directory web
 	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKASTREL_BUILD_TESTS=OFF
-	cmake --build $(BUILD)/release -j $(JOBS) --target kastrel-demo breakout kastrel_x11_screenshot
+	cmake --build $(BUILD)/release -j $(JOBS) --target kastrel-demo breakout kastrel_x11_screenshot kastrel_font_hashes
 	tools/test-web-pages.py dist/web $(BUILD)/release $(BUILD)/web/tools
 
 # The demonstration and Breakout as pages: dist/web/demo/ and dist/web/breakout/, each an

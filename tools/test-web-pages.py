@@ -8,7 +8,8 @@ hash changed; cut at a block boundary it passes, or fails with status 8 with &wh
 its summary line in Module.kastrelSummary), full screen asked for without a gesture is refused, settings saved by the engine
 survive a reload (the page kastrel-web-save-probe, from the test build's tools/ folder), Breakout's
 page weighs at most 2.5 MB, and the weights and timings are printed. The Linux half runs in a
-private Xvfb (tools/run-demo.sh).
+private Xvfb (tools/run-demo.sh). First, without Chromium, text under Node draws every glyph as
+the Linux build does (the test build's kastrel_font_hashes.js against LINUX_BUILD's).
 Usage: tools/test-web-pages.py dist/web [LINUX_BUILD [WEB_TEST_BUILD]]   (exit status 0: passed
 or skipped, 1: failed; without LINUX_BUILD or Xvfb the checks against Linux are skipped, without
 WEB_TEST_BUILD the saves, each with a message)"""
@@ -332,6 +333,35 @@ def cut_session(source, target):
         out.write(data[:last])
 
 
+def check_text(linux_build, web_tools, results):
+    """Text under Node, which runs the page's WebAssembly: every character of the page font's
+    ranges at 8 to 96 pixels draws the same pixels as on Linux from the same font file, the
+    system's DejaVu Sans and the page's cut of it (tools/testing/font_hashes.cpp, a hash per
+    size)."""
+    node = shutil.which("node") or shutil.which("nodejs")
+    linux = f"{linux_build}/tools/kastrel_font_hashes" if linux_build else None
+    web = f"{web_tools}/kastrel_font_hashes.js" if web_tools else None
+    if not node or not linux or not os.access(linux, os.X_OK) or not os.path.exists(web):
+        print("test-web-pages: text against Linux is not checked: no Node, or kastrel_font_hashes "
+              f"is not built in {linux_build}/tools and {web_tools}")
+        return
+    fonts = [f for f in ("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", f"{web_tools}/web/DejaVuSans.ttf")
+             if os.path.exists(f)]
+    for font in fonts:
+        start = time.monotonic()
+        got = [subprocess.run(command + [font], capture_output=True, text=True, timeout=120)
+               for command in ([linux], [node, web])]
+        for run in got:
+            assert run.returncode == 0, f"kastrel_font_hashes on {font} failed: {run.stderr[-2000:]}"
+        lines = [run.stdout.splitlines() for run in got]
+        differ = [f"{a} (Linux) / {b} (Node)" for a, b in zip(*lines) if a != b]
+        assert lines[0] and not differ and len(lines[0]) == len(lines[1]), \
+            f"text from {font} differs at {len(differ)} sizes, the first: {differ[:1]}"
+        results[f"text from {os.path.basename(os.path.dirname(font))}/{os.path.basename(font)} "
+                "(sizes, glyphs, s)"] = [len(lines[0]), int(lines[0][0].split()[2]),
+                                         round(time.monotonic() - start, 1)]
+
+
 def changed_hash(source, target):
     """A copy of a session with one byte changed in its last frame hash: the last number of the
     last block's body (only the end mark, which has none, follows it). The block is stored again
@@ -432,8 +462,16 @@ def main():
     root = sys.argv[1] if len(sys.argv) > 1 else "dist/web"
     linux_build = sys.argv[2] if len(sys.argv) > 2 else None
     probe = sys.argv[3] if len(sys.argv) > 3 else None
+    results = {}
+    try:
+        check_text(linux_build, probe, results)
+    except (AssertionError, subprocess.TimeoutExpired) as failure:
+        print(f"test-web-pages: FAILED: {failure}")
+        return 1
     if not os.access(CHROMIUM, os.X_OK):
-        print(f"test-web-pages: skipped: no Chromium at {CHROMIUM}")
+        for name, value in results.items():
+            print(f"  {name}: {value}")
+        print(f"test-web-pages: the pages are skipped: no Chromium at {CHROMIUM}")
         return 0
     # Served: the two pages as built, and the sessions recorded on Linux beside them.
     tmp = tempfile.mkdtemp(prefix="kastrel-web-pages-")
@@ -454,7 +492,7 @@ def main():
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Quiet, directory=serve))
     threading.Thread(target=server.serve_forever, daemon=True).start()
     base = f"http://127.0.0.1:{server.server_address[1]}"
-    browser, results = None, {}
+    browser = None
     try:
         weigh(root, results)
         linux = linux_runs(linux_build, serve)

@@ -11,7 +11,9 @@
 #     (a folder, CON, NUL, reserved characters) fail with a reason, while a folder named in
 #     UTF-8 (made by the program: Windows hands a program its arguments in its code page) works;
 #  4. a stop request (Ctrl+C: Wine hands its programs a SIGINT as the console's Ctrl+C event) ends
-#     a recording Breakout with the close box's events: status 0, a whole session that replays.
+#     a recording Breakout with the close box's events: status 0, a whole session that replays;
+#  5. text: every character of the zip's font in the page font's ranges, at 8 to 96 pixels, draws
+#     the same pixels under Wine as on Linux (tools/testing/font_hashes.cpp, a hash per size).
 # The Wine prefix lives in ~/.cache/kastrel/wine (KASTREL_WINEPREFIX), made on first use. Every
 # wait has a deadline, and a program still running at its deadline is ended by its id.
 set -euo pipefail
@@ -192,6 +194,23 @@ else
   timeout -k 5 300 "$linux/tools/kastrel-replay" --verify --whole -C "$root/examples/breakout" "$session" \
     "$linux/examples/breakout/breakout" >"$tmp/replay-stop.txt" 2>&1 || status=$?
   check "the session it closed replays on Linux, whole, every frame equal ($(summary "$tmp/replay-stop.txt"))" "$status" 0 "$tmp/replay-stop.txt"
+fi
+
+# 5. Text from the same font file, pixel for pixel as on Linux.
+font=$pkg/data/fonts/DejaVuSans.ttf
+if [[ ! -x $linux/tools/kastrel_font_hashes || ! -f $win/tools/kastrel_font_hashes.exe ]]; then
+  say "skipped: text against Linux (kastrel_font_hashes is not built in $linux and $win)"
+else
+  status=0
+  timeout 120 "$linux/tools/kastrel_font_hashes" "$font" >"$tmp/text-linux.txt" || status=$?
+  timeout 120 wine "$win/tools/kastrel_font_hashes.exe" "$(winpath "$font")" 2>"$tmp/text-wine.log" |
+    tr -d '\r' >"$tmp/text-wine.txt" || status=$?
+  if ((status == 0)) && ! diff "$tmp/text-linux.txt" "$tmp/text-wine.txt" >"$tmp/text.diff"; then
+    say "text differs (size, hash, glyphs: < Linux, > Wine):"
+    head -n 4 "$tmp/text.diff" >&2
+    status=1
+  fi
+  check "text under Wine as on Linux ($(wc -l <"$tmp/text-linux.txt") sizes of $(awk 'NR == 1 { print $3 }' "$tmp/text-linux.txt") glyphs)" "$status" 0 "$tmp/text-wine.log"
 fi
 
 ((failures == 0)) && say "every check passed" || say "$failures checks failed"

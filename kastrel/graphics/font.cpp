@@ -86,6 +86,24 @@ bool decode(const char* text, std::vector<uint32_t>& out) {
   return true;
 }
 
+// Unicode's default-ignorable code points (the soft hyphen, zero-width spaces and joiners,
+// direction marks and isolates, invisible operators, variation selectors, tags...): formatting
+// that never shows by itself. They are left out before the font library sees them, since it
+// draws them differently from build to build (a soft hyphen is a hyphen where it lays text out
+// on its own and nothing where it shapes text first, and a font without the character gives its
+// missing-glyph box), and text must look the same wherever the game runs.
+bool invisible(uint32_t c) {
+  constexpr uint32_t RANGES[][2] = {
+      {0x00AD, 0x00AD},   {0x034F, 0x034F},  {0x061C, 0x061C}, {0x115F, 0x1160}, {0x17B4, 0x17B5},
+      {0x180B, 0x180F},   {0x200B, 0x200F},  {0x202A, 0x202E}, {0x2060, 0x206F}, {0x3164, 0x3164},
+      {0xFE00, 0xFE0F},   {0xFEFF, 0xFEFF},  {0xFFA0, 0xFFA0}, {0xFFF0, 0xFFF8}, {0x1BCA0, 0x1BCA3},
+      {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF}};
+  if (c < 0xAD) return false;
+  for (const auto& r : RANGES)
+    if (c >= r[0] && c <= r[1]) return true;
+  return false;
+}
+
 // CJK fonts Debian installs, tried for glyphs a font lacks.
 constexpr const char* SYSTEM_FALLBACKS[] = {
     "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc",
@@ -223,7 +241,7 @@ struct FONT::STATE {
     int64_t pen = 0;
     uint32_t previous = 0;
     for (uint32_t code : codes) {
-      if (code == '\r') continue;
+      if (code == '\r' || invisible(code)) continue;
       if (code == '\n') {
         lines.back().advance = pen;
         lines.push_back(LINE{});

@@ -40,9 +40,11 @@ struct TEXTSIZE {
 // once; each colour of it is made once), so drawing a changing score every pass costs about
 // what blitting the same area costs.
 //
-// Texts are UTF-8; "\n" starts a new line ("\r" is skipped). A text with invalid UTF-8 is
-// refused as a whole. Glyphs neither the font nor its fallbacks (ADDFALLBACK) have draw as the
-// font's missing-glyph box. Letters are placed
+// Texts are UTF-8; "\n" starts a new line ("\r" is skipped, and so are Unicode's invisible
+// formatting characters, its default-ignorable ones: the soft hyphen, zero-width spaces and
+// joiners, direction marks, variation selectors; they draw nothing and take no room). A text
+// with invalid UTF-8 is refused as a whole. Glyphs neither the font nor its fallbacks
+// (ADDFALLBACK) have draw as the font's missing-glyph box. Letters are placed
 // one after another with the font's kerning; there is no complex-script shaping.
 //
 // Calls that fail return FALSE, an empty TEXTSIZE or an empty BITMAP and leave the reason in

@@ -188,6 +188,18 @@ TEST_F(Text, FallbackFontsDrawWhatTheFontLacks) {
   EXPECT_NE(std::string(LASTERROR()).find("/nonexistent/font.ttf"), std::string::npos);
 }
 
+// Invisible formatting characters (a soft hyphen, a zero-width space, a word joiner, a
+// left-to-right mark, a variation selector) draw nothing and take no room, whether or not the
+// font library shapes text: the same text looks the same on every system.
+TEST_F(Text, InvisibleFormattingCharactersDrawNothing) {
+  const TEXTSIZE plain = font.MEASURE("ab");
+  const int64_t ink = InkOf(font.RENDER("ab", 0xFFFFFFFF)).sum;
+  for (const char* text : {"a\u00ADb", "a\u200Bb", "a\u2060b", "a\u200Eb", "a\uFE0Fb"}) {
+    EXPECT_EQ(font.MEASURE(text).W, plain.W) << text;
+    EXPECT_EQ(InkOf(font.RENDER(text, 0xFFFFFFFF)).sum, ink) << text;
+  }
+}
+
 TEST_F(Text, BadInputFailsWithAReason) {
   const char damaged[] = "\x00\x01\x00\x00 not really a font at all, just bytes";
   FONT closed;
@@ -205,7 +217,9 @@ TEST_F(Text, BadInputFailsWithAReason) {
       [&] {
         PLATFORM::SETENVIRONMENT("KASTREL_DEFAULT_FONT", "/nonexistent/default.ttf");
         FONT f;
-        return f.OPENDEFAULT(12) == FALSE && std::strstr(LASTERROR(), "fonts-dejavu-core");
+        // The reason says what to ship (and, where the system has a copy, what to install).
+        return f.OPENDEFAULT(12) == FALSE && std::strstr(LASTERROR(), "DejaVuSans.ttf") &&
+               std::strstr(LASTERROR(), "data/fonts/ beside the program");
       },
   };
   for (size_t i = 0; i < std::size(refused); ++i) {
