@@ -136,7 +136,7 @@ test-windows: windows deps-demo
 	cd $(BUILD)/windows && WINEPREFIX="$(WINEPREFIX)" WINEDEBUG=-all \
 	  xvfb-run -a ctest --output-on-failure -j $(JOBS) --repeat until-pass:2 --timeout 180
 	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKASTREL_BUILD_TESTS=OFF
-	cmake --build $(BUILD)/release -j $(JOBS) --target breakout kastrel-replay kastrel_x11_screenshot kastrel_font_hashes
+	cmake --build $(BUILD)/release -j $(JOBS) --target breakout platformer kastrel-replay kastrel_x11_screenshot kastrel_font_hashes
 	KASTREL_WINEPREFIX="$(WINEPREFIX)" \
 	  tools/test-windows.sh $(BUILD)/windows $(BUILD)/release dist/kastrel-windows-x86_64.zip
 
@@ -205,18 +205,19 @@ test-web: deps-web deps-demo
 	cd $(BUILD)/web && $(WEB_ENV) ctest --output-on-failure -j $(JOBS)
 	$(MAKE) --no-print-directory web
 	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKASTREL_BUILD_TESTS=OFF
-	cmake --build $(BUILD)/release -j $(JOBS) --target kastrel-demo breakout kastrel_x11_screenshot kastrel_font_hashes
+	cmake --build $(BUILD)/release -j $(JOBS) --target kastrel-demo breakout platformer kastrel_x11_screenshot kastrel_font_hashes
 	tools/test-web-pages.py dist/web $(BUILD)/release $(BUILD)/web/tools
 
-# The demonstration and Breakout as pages: dist/web/demo/ and dist/web/breakout/, each an
+# The demonstration, Breakout and the platformer as pages: dist/web/demo/, breakout/ and
+# platformer/, each an
 # index.html with the game's .js, .wasm and packed data, to be served as plain files.
-WEB_GAMES := demo:kastrel-demo examples/breakout:breakout
+WEB_GAMES := demo:kastrel-demo examples/breakout:breakout examples/platformer:platformer
 web: deps-web
 	deps=$$($(WEB_ENV) tools/build-web-deps.sh) && \
 	$(WEB_ENV) cmake -S . -B $(BUILD)/web-game $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/emscripten-web.cmake -DKASTREL_WEB_DEPS="$$deps" \
 	  -DKASTREL_BUILD_TESTS=OFF $(CMAKE_ARGS)
-	$(WEB_ENV) cmake --build $(BUILD)/web-game -j $(JOBS) --target kastrel-demo breakout
+	$(WEB_ENV) cmake --build $(BUILD)/web-game -j $(JOBS) --target kastrel-demo breakout platformer
 	@for game in $(WEB_GAMES); do \
 	  dir=$${game%%:*}; target=$${game##*:}; out=dist/web/$$(basename $$dir); \
 	  rm -rf $$out && mkdir -p $$out && \

@@ -307,12 +307,14 @@ def linux_runs(linux_build, into):
               + ("no Linux build named" if not linux_build else "no Xvfb or xdotool"))
         return None
     runs = {}
-    for game, normal in (("demo", 1), ("breakout", 0)):
+    for game, normal in (("demo", 1), ("breakout", 0), ("platformer", 0)):
         env = dict(os.environ, KASTREL_DEMO_HEADLESS="1", KASTREL_FRAMES=f"{into}/{game}-frames",
                    KASTREL_FRAMES_AT="1", KASTREL_SCREENSHOT_DIR=f"{into}/{game}-shots",
                    SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE="/dev/null")
         if game == "breakout":
             env["KASTREL_RECORD"] = f"{into}/sessions/linux.kst"
+        if game == "platformer":  # played to its flag: the goal's large text, faded in
+            env["KASTREL_RECORD"] = f"{into}/sessions/platformer.kst"
         os.makedirs(env["KASTREL_FRAMES"], exist_ok=True)
         run = run_bounded([f"{ROOT}/tools/run-demo.sh", linux_build, game], 300, env=env)
         assert run.returncode == normal, \
@@ -407,6 +409,16 @@ def check_replays(browser, base, results):
         results[f"breakout replay of {session}{whole} (status, s)"] = [got[0], round(time.monotonic() - start, 1)]
         if session == "changed.kst":
             assert "differ" in got[1], f"the page names no differing frame: {got[1]!r}"
+    # The platformer played on Linux to its flag, every frame as recorded in its page: its text,
+    # large and small, draws the same pixels in the browser.
+    start = time.monotonic()
+    browser.page("Page.navigate",
+                 url=f"{base}/platformer/index.html?replay=../sessions/platformer.kst&verify=1&whole=1")
+    got = browser.wait_for("window.Module && Module.kastrelExit !== undefined && [Module.kastrelExit, "
+                           "Module.kastrelSummary]", 180, "platformer: the replay to end")
+    assert got[0] == 0 and re.match(frames + "whole$", got[1] or ""), \
+        f"platformer: the Linux recording replays in the page with status {got[0]}: {got[1]!r}"
+    results["platformer replay of its Linux recording (summary, s)"] = [got[1], round(time.monotonic() - start, 1)]
 
 
 def check_fullscreen(browser, base, results):
@@ -477,7 +489,7 @@ def main():
     tmp = tempfile.mkdtemp(prefix="kastrel-web-pages-")
     serve = f"{tmp}/serve"
     os.makedirs(f"{serve}/sessions")
-    for game in ("demo", "breakout"):
+    for game in ("demo", "breakout", "platformer"):
         os.symlink(os.path.abspath(f"{root}/{game}"), f"{serve}/{game}")
     probe_files = [f"{probe}/index.html"] + [f"{probe}/kastrel-web-save-probe.{e}" for e in ("js", "wasm", "data")]
     if probe and all(os.path.exists(f) for f in probe_files):

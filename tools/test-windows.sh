@@ -95,6 +95,16 @@ status=0
 timeout -k 5 300 "$linux/tools/kastrel-replay" --verify -C "$root/examples/breakout" "$sessions/wine.kst" \
   "$linux/examples/breakout/breakout" >"$tmp/replay-linux.txt" 2>&1 || status=$?
 check "the Wine recording replays on Linux, every frame equal ($(summary "$tmp/replay-linux.txt"))" "$status" 0 "$tmp/replay-linux.txt"
+# The platformer played to its flag on Linux (its goal's large text faded in) replays under Wine.
+status=0
+KASTREL_DEMO_HEADLESS=1 KASTREL_RECORD=$sessions/platformer.kst KASTREL_SCREENSHOT_DIR=$tmp/shots \
+  timeout -k 5 300 "$root/tools/run-demo.sh" "$linux" platformer >"$tmp/record-platformer.log" 2>&1 || status=$?
+check "the platformer played to its flag on Linux" "$status" 0 "$tmp/record-platformer.log"
+status=0
+(cd "$pkg/platformer" && timeout -k 5 300 wine ../kastrel-replay.exe --verify --whole \
+  "$(winpath "$sessions/platformer.kst")" kastrel-platformer.exe) >"$tmp/replay-platformer.txt" 2>&1 || status=$?
+check "the platformer's Linux recording replays under Wine, whole ($(summary "$tmp/replay-platformer.txt"))" \
+  "$status" 0 "$tmp/replay-platformer.txt"
 
 # 3. Settings on Windows' file system. Every program here has a deadline: its own bound, and one
 # in the script that kills it by its id.
