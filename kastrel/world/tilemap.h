@@ -191,4 +191,19 @@ inline constexpr uint64_t DEFAULTMAXMAPCELLS = uint64_t{1} << 24;
 void SETMAXMAPCELLS(uint64_t CELLS);
 uint64_t MAXMAPCELLS();
 
+// The most bytes one load may read: the map's file, its tileset files and pictures, each file
+// read once however often it is named, and the text of a tileset copied again for each further
+// tileset that names its file. The default, 268,435,456 (256 MiB), suits games; 0 lifts it.
+inline constexpr uint64_t DEFAULTMAXMAPBYTES = uint64_t{1} << 28;
+void SETMAXMAPBYTES(uint64_t BYTES);
+uint64_t MAXMAPBYTES();
+
+// The most pixels one load may decode over all its pictures, each decoded once however often
+// it is named (beside SETMAXIMAGEPIXELS, which caps each one); a picture past the cap is
+// refused from its header. The default, 134,217,728 (512 MiB at 32 bits), suits games; 0 lifts
+// it. Both caps, like the cell cap, are read when a load starts.
+inline constexpr uint64_t DEFAULTMAXMAPPIXELS = uint64_t{1} << 27;
+void SETMAXMAPPIXELS(uint64_t PIXELS);
+uint64_t MAXMAPPIXELS();
+
 }  // namespace KASTREL::WORLD
