@@ -29,44 +29,87 @@ constexpr const char* kKeys[] = {
 // its tree grows further.
 constexpr uint64_t kMaxContainers = uint64_t{4} << 20;
 
-json parse(const std::string& TEXT, const char* what) {
-  // Nesting is bounded before the parser sees it: a map is a few levels deep.
+bool known_key(const std::string& KEY) {
+  return std::binary_search(std::begin(kKeys), std::end(kKeys), KEY, [](const auto& x, const auto& y) {
+    return std::string_view(x) < std::string_view(y);
+  });
+}
+
+// Builds the tree as the parser reads (it is fed events, not asked for a tree): members the
+// reader has no use for are passed over with everything under them, nesting and the number of
+// objects and arrays are bounded as they come, and each value is placed in constant time.
+struct TREEBUILDER {
+  const char* what;
+  json root;
+  std::vector<json*> open;  // the objects and arrays being filled, innermost last
+  std::string member;       // the member the next value is for
+  int skipping = 0;         // > 0: inside a value being passed over, this many levels deep
+  bool skip_next = false;   // the next value is an unknown member's
   int depth = 0;
-  bool in_string = false;
-  for (size_t i = 0; i < TEXT.size(); ++i) {
-    const char c = TEXT[i];
-    if (in_string) {
-      if (c == '\\')
-        ++i;
-      else if (c == '"')
-        in_string = false;
-    } else if (c == '"') {
-      in_string = true;
-    } else if (c == '{' || c == '[') {
-      if (++depth > 200) fail("%s: JSON nested more than 200 deep", what);
-    } else if (c == '}' || c == ']') {
-      --depth;
-    }
-  }
   uint64_t containers = 0;
-  auto keep = [&](int, json::parse_event_t event, json& parsed) {
-    if (event == json::parse_event_t::object_start || event == json::parse_event_t::array_start) {
-      if (++containers > kMaxContainers)
-        fail("%s: more than %llu JSON objects and arrays", what,
-             static_cast<unsigned long long>(kMaxContainers));
-    } else if (event == json::parse_event_t::key) {
-      const std::string& key = *parsed.get_ptr<const std::string*>();
-      return std::binary_search(std::begin(kKeys), std::end(kKeys), key,
-                                [](const auto& a, const auto& b) {
-                                  return std::string_view(a) < std::string_view(b);
-                                });
+
+  json* put(json&& value) {
+    if (skip_next) {
+      skip_next = false;
+      if (value.is_structured()) skipping = 1;
+      return nullptr;
+    }
+    if (open.empty()) return &(root = std::move(value));
+    json& parent = *open.back();
+    if (parent.is_array()) {
+      parent.get_ref<json::array_t&>().push_back(std::move(value));
+      return &parent.get_ref<json::array_t&>().back();
+    }
+    return &(parent[member] = std::move(value));
+  }
+  bool scalar(json&& value) {
+    if (skipping == 0) put(std::move(value));
+    return true;
+  }
+  bool start(json&& empty) {
+    if (++depth > 200) fail("%s: JSON nested more than 200 deep", what);
+    if (skipping > 0) return ++skipping, true;
+    if (++containers > kMaxContainers)
+      fail("%s: more than %llu JSON objects and arrays", what,
+           static_cast<unsigned long long>(kMaxContainers));
+    if (json* placed = put(std::move(empty))) open.push_back(placed);
+    return true;
+  }
+  bool end() {
+    --depth;
+    if (skipping > 0) return --skipping, true;
+    open.pop_back();
+    return true;
+  }
+
+  bool null() { return scalar(nullptr); }
+  bool boolean(bool v) { return scalar(v); }
+  bool number_integer(json::number_integer_t v) { return scalar(v); }
+  bool number_unsigned(json::number_unsigned_t v) { return scalar(v); }
+  bool number_float(json::number_float_t v, const std::string&) { return scalar(v); }
+  bool string(std::string& v) { return scalar(std::move(v)); }
+  bool binary(json::binary_t&) { return true; }  // not in JSON text
+  bool start_object(std::size_t) { return start(json::object()); }
+  bool end_object() { return end(); }
+  bool start_array(std::size_t) { return start(json::array()); }
+  bool end_array() { return end(); }
+  bool key(std::string& k) {
+    if (skipping == 0) {
+      skip_next = !known_key(k);
+      if (!skip_next) member = std::move(k);
     }
     return true;
-  };
-  json j = json::parse(TEXT.begin(), TEXT.end(), keep, false);
-  if (j.is_discarded()) fail("%s: not well-formed JSON", what);
-  if (!j.is_object()) fail("%s: the JSON is not an object", what);
-  return j;
+  }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
+    return false;
+  }
+};
+
+json parse(const std::string& TEXT, const char* what) {
+  TREEBUILDER builder{what, {}, {}, {}, 0, false, 0, 0};
+  if (!json::sax_parse(TEXT.begin(), TEXT.end(), &builder)) fail("%s: not well-formed JSON", what);
+  if (!builder.root.is_object()) fail("%s: the JSON is not an object", what);
+  return std::move(builder.root);
 }
 
 const json* member(const json& o, const char* key) {
