@@ -14,8 +14,9 @@
 namespace KASTREL::PLATFORM {
 
 // A file opened for reading. Opening never blocks (a FIFO or device named by mistake must not
-// stall the game) and succeeds only for a regular file: a folder, FIFO, socket or device is
-// refused with a reason.
+// stall the game) and succeeds only for a regular file: a folder, FIFO, socket or device (on
+// Windows also a device name such as COM1 or AUX.tsx, refused from the name) is refused with
+// a reason.
 class READFILE {
  public:
   READFILE() = default;

@@ -160,9 +160,11 @@ struct TILEMAP {
   std::vector<LAYER> LAYERS;
   std::string FOLDER;  // where the map file lies, ending in '/' ("" for a map from memory)
 
-  // Loads a map, its external tilesets and (IMAGES) every picture it names. Relative paths
-  // only, and none may leave the map's folder. On failure returns FALSE, leaves this map as it
-  // was and the reason in KASTREL::LASTERROR().
+  // Loads a map, its external tilesets and (IMAGES) every picture it names, each file read
+  // and each picture decoded once. FILENAME in any form the system takes; the paths in the
+  // files relative only, and none may leave the map's folder, links followed. Only regular
+  // files are read: a FIFO, device or folder is refused at once. On failure returns FALSE,
+  // leaves this map as it was and the reason in KASTREL::LASTERROR().
   BOOLEAN LOADFROMFILE(const std::string& FILENAME, bool IMAGES = true);
   // The same from a whole file held in memory, XML or JSON by its first character. DIRECTORY
   // (ending in '/') is where its files are found; "" refuses external tilesets and loads no
@@ -186,7 +188,8 @@ struct TILEMAP {
 // (64 MiB), suits games; 0 lifts it. Any thread may set it; loads already running keep the cap
 // they started with. Whatever the cap, a map keeps to 65,536 layers, groups 64 deep, 1,048,576
 // objects, tile entries, properties and shape points together, and files of 32 MiB (a file is
-// parsed whole, at a few times its size, before these counts are known).
+// parsed whole before these counts are known; members the reader has no use for are passed
+// over, and the objects and arrays of a JSON file are counted as it is parsed).
 inline constexpr uint64_t DEFAULTMAXMAPCELLS = uint64_t{1} << 24;
 void SETMAXMAPCELLS(uint64_t CELLS);
 uint64_t MAXMAPCELLS();
