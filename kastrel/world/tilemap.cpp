@@ -137,6 +137,12 @@ void LOADER::add_items(uint64_t n) {
          static_cast<unsigned long long>(kMaxItems));
 }
 
+void LOADER::expect_items(uint64_t n) const {
+  if (n > kMaxItems - std::min(items, kMaxItems))
+    fail("more than %llu objects, tile entries, properties and points",
+         static_cast<unsigned long long>(kMaxItems));
+}
+
 void LOADER::add_layer() {
   if (++layers > kMaxLayers) fail("more than %d layers", kMaxLayers);
 }

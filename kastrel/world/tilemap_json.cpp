@@ -1,6 +1,7 @@
 // The JSON forms: maps (.tmj / .json) and tilesets (.tsj / .json).
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string_view>
 #include <nlohmann/json.hpp>
 
@@ -27,7 +28,7 @@ constexpr const char* kKeys[] = {
 // Objects and arrays a file may hold: each of a map's objects, tiles, properties, points and
 // layers is one, with a few around it; past this the file is refused as it is parsed, before
 // its tree grows further.
-constexpr uint64_t kMaxContainers = uint64_t{4} << 20;
+constexpr uint64_t kMaxContainers = uint64_t{2} << 20;
 
 bool known_key(const std::string& KEY) {
   return std::binary_search(std::begin(kKeys), std::end(kKeys), KEY, [](const auto& x, const auto& y) {
@@ -47,6 +48,7 @@ struct TREEBUILDER {
   bool skip_next = false;   // the next value is an unknown member's
   int depth = 0;
   uint64_t containers = 0;
+  json::binary_t* cells = nullptr;  // the cells being read, inside a layer's "data" array
 
   json* put(json&& value) {
     if (skip_next) {
@@ -57,18 +59,37 @@ struct TREEBUILDER {
     if (open.empty()) return &(root = std::move(value));
     json& parent = *open.back();
     if (parent.is_array()) {
-      parent.get_ref<json::array_t&>().push_back(std::move(value));
-      return &parent.get_ref<json::array_t&>().back();
+      json::array_t& array = parent.get_ref<json::array_t&>();
+      array.push_back(std::move(value));
+      return &array.back();
     }
     return &(parent[member] = std::move(value));
   }
   bool scalar(json&& value) {
-    if (skipping == 0) put(std::move(value));
+    if (cells != nullptr) {
+      if (!value.is_number_unsigned() || value.get<uint64_t>() > UINT32_MAX)
+        fail("%s: a layer's data hold a cell that is not a 32-bit tile number", what);
+      const uint32_t cell = uint32_t(value.get<uint64_t>());
+      const auto* bytes = reinterpret_cast<const uint8_t*>(&cell);
+      cells->insert(cells->end(), bytes, bytes + 4);
+    } else if (skipping == 0) {
+      put(std::move(value));
+    }
     return true;
   }
   bool start(json&& empty) {
     if (++depth > 200) fail("%s: JSON nested more than 200 deep", what);
+    if (cells != nullptr) fail("%s: a layer's data hold a cell that is not a 32-bit tile number", what);
     if (skipping > 0) return ++skipping, true;
+    // A layer's cells, the one long array a map has, are kept as 4 bytes each, not as values
+    // of 16 bytes.
+    if (empty.is_array() && !skip_next && !open.empty() && open.back()->is_object() &&
+        member == "data") {
+      json* placed = put(json::binary({}));
+      cells = &placed->get_binary();
+      open.push_back(placed);
+      return true;
+    }
     if (++containers > kMaxContainers)
       fail("%s: more than %llu JSON objects and arrays", what,
            static_cast<unsigned long long>(kMaxContainers));
@@ -77,6 +98,7 @@ struct TREEBUILDER {
   }
   bool end() {
     --depth;
+    cells = nullptr;
     if (skipping > 0) return --skipping, true;
     open.pop_back();
     return true;
@@ -106,7 +128,7 @@ struct TREEBUILDER {
 };
 
 json parse(const std::string& TEXT, const char* what) {
-  TREEBUILDER builder{what, {}, {}, {}, 0, false, 0, 0};
+  TREEBUILDER builder{what, {}, {}, {}, 0, false, 0, 0, nullptr};
   if (!json::sax_parse(TEXT.begin(), TEXT.end(), &builder)) fail("%s: not well-formed JSON", what);
   if (!builder.root.is_object()) fail("%s: the JSON is not an object", what);
   return std::move(builder.root);
@@ -239,6 +261,8 @@ MAPOBJECT read_object(LOADER& L, const json& n) {
 
 std::vector<MAPOBJECT> read_objects(LOADER& L, const json& group) {
   std::vector<MAPOBJECT> out;
+  L.expect_items(get_array(group, "objects").size());
+  out.reserve(get_array(group, "objects").size());
   for (const json& o : get_array(group, "objects")) out.push_back(read_object(L, o));
   return out;
 }
@@ -251,17 +275,13 @@ std::vector<uint32_t> read_data(const json& holder, const json& layer, uint64_t 
   if (data->is_string())
     return decode_cells(data->get<std::string>(), get_str(layer, "encoding"),
                         get_str(layer, "compression"), count, what);
-  if (!data->is_array()) fail("%s: data are neither an array nor a string", what.c_str());
-  if (data->size() != count)
-    fail("%s: %llu cells, not %llu", what.c_str(), static_cast<unsigned long long>(data->size()),
-         static_cast<unsigned long long>(count));
-  std::vector<uint32_t> cells;
-  cells.reserve(size_t(count));
-  for (const json& v : *data) {
-    if (!v.is_number_unsigned() || v.get<uint64_t>() > UINT32_MAX)
-      fail("%s: a cell that is not a 32-bit tile number", what.c_str());
-    cells.push_back(uint32_t(v.get<uint64_t>()));
-  }
+  if (!data->is_binary()) fail("%s: data are neither an array nor a string", what.c_str());
+  const json::binary_t& bytes = data->get_binary();
+  if (bytes.size() / 4 != count)
+    fail("%s: %llu cells, not %llu", what.c_str(),
+         static_cast<unsigned long long>(bytes.size() / 4), static_cast<unsigned long long>(count));
+  std::vector<uint32_t> cells(static_cast<size_t>(count), 0);
+  if (count != 0) std::memcpy(cells.data(), bytes.data(), bytes.size());
   return cells;
 }
 

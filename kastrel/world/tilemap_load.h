@@ -60,6 +60,8 @@ struct LOADER {
 
   void add_cells(uint64_t n, const std::string& what);
   void add_items(uint64_t n);
+  // Refuses as add_items(N) would, counting nothing: room is then taken for N at once.
+  void expect_items(uint64_t n) const;
   void add_layer();
   void add_bytes(uint64_t n, const std::string& what);
   void add_pixels(uint64_t n, const std::string& what);
