@@ -348,11 +348,13 @@ TEST(Tilemap, MapsLoadFromEveryPathTheSystemTakes) {
   std::string reason;
   const std::string folder = dir.file("Zo\xC3\xAB-games");
   ASSERT_TRUE(PLATFORM::MAKEFOLDER(folder, false, &reason)) << reason;
+  // Written through the platform layer: the C++ library's streams take no UTF-8 names there.
+  auto put = [&](const std::string& path, const std::string& text) {
+    ASSERT_TRUE(PLATFORM::REPLACEFILE(path, folder + "/part", text.data(), text.size(), false,
+                                      false, &reason)) << reason;
+  };
   for (const char* f : {"level.tmx", "terrain.tsx", "terrain.png", "props.png", "sky.png"})
-    ASSERT_TRUE(PLATFORM::REPLACEFILE(folder + "/" + f, folder + "/part",
-                                      kastrel_testing::read_file(kMaps + f).data(),
-                                      kastrel_testing::read_file(kMaps + f).size(), false, false,
-                                      &reason)) << reason;
+    put(folder + "/" + f, kastrel_testing::read_file(kMaps + f));
   std::vector<std::string> paths{folder + "/level.tmx"};
   const bool windows = PLATFORM::ISSEPARATOR('\\');
   if (windows) {
@@ -369,7 +371,7 @@ TEST(Tilemap, MapsLoadFromEveryPathTheSystemTakes) {
   EXPECT_FALSE(map.LOADFROMFILE(folder));
   EXPECT_NE(std::string(LASTERROR()).find("it is a folder"), std::string::npos) << LASTERROR();
   for (const char* device : {"COM1", "AUX.tsx", "NUL", "con.tsx"}) {
-    write(folder + "/m.tmx", "<map width=\"1\" height=\"1\" tilewidth=\"1\" tileheight=\"1\">"
+    put(folder + "/m.tmx", "<map width=\"1\" height=\"1\" tilewidth=\"1\" tileheight=\"1\">"
                              "<tileset firstgid=\"1\" source=\"" + std::string(device) +
                                  "\"/></map>");
     EXPECT_FALSE(map.LOADFROMFILE(folder + "/m.tmx")) << device;
