@@ -84,10 +84,11 @@ bool device_name(const std::wstring& path) {
   while (!name.empty() && (name.back() == L' ' || name.back() == L'.')) name.pop_back();
   for (wchar_t& c : name)
     if (c >= L'a' && c <= L'z') c = wchar_t(c - L'a' + L'A');
-  if (name == L"CON" || name == L"PRN" || name == L"AUX" || name == L"NUL" ||
-      name == L"CONIN$" || name == L"CONOUT$")
+  if (name == L"CON" || name == L"PRN" || name == L"AUX" || name == L"NUL" || name == L"CONIN$" ||
+      name == L"CONOUT$")
     return true;
-  const bool numbered = name.size() == 4 && (name.rfind(L"COM", 0) == 0 || name.rfind(L"LPT", 0) == 0);
+  const bool numbered =
+      name.size() == 4 && (name.rfind(L"COM", 0) == 0 || name.rfind(L"LPT", 0) == 0);
   const wchar_t n = numbered ? name[3] : 0;
   return numbered && ((n >= L'0' && n <= L'9') || n == 0xB9 || n == 0xB2 || n == 0xB3);
 }

@@ -116,7 +116,8 @@ std::string real_inside(LOADER& L, const std::string& PATH, bool ANYWHERE) {
   const std::string real = PLATFORM::REALPATH(name, &reason);
   if (real.empty()) fail("'%s' cannot be opened: %s", name.c_str(), reason.c_str());
   // Links may lead anywhere: what lies outside the folder is not opened, nor described.
-  if (!ANYWHERE && (real.size() <= L.real_root.size() || real.compare(0, L.real_root.size(), L.real_root) != 0))
+  if (!ANYWHERE &&
+      (real.size() <= L.real_root.size() || real.compare(0, L.real_root.size(), L.real_root) != 0))
     fail("'%s' leads out of the map's folder", name.c_str());
   return real;
 }

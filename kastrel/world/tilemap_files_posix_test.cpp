@@ -74,7 +74,8 @@ OUTCOME in_child(const std::function<std::string()>& RUN, int SECONDS, long MEGA
   close(pipe_fds[1]);
   std::string text;
   char buffer[4096];
-  for (ssize_t n; (n = read(pipe_fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, size_t(n));
+  for (ssize_t n; (n = read(pipe_fds[0], buffer, sizeof buffer)) > 0;)
+    text.append(buffer, size_t(n));
   close(pipe_fds[0]);
   int status = 0;
   waitpid(child, &status, 0);
@@ -153,8 +154,8 @@ TEST(MapFiles, EachFileIsReadAndDecodedOnceWithinTheLoadsCaps) {
   GRAPHICS::BITMAP picture;
   ASSERT_TRUE(picture.CREATE(1024, 1024, 0xFF336699u, 32));
   ASSERT_TRUE(picture.SAVETOFILE(dir.file("t.png"), true)) << LASTERROR();
-  write(dir.file("t.tsx"), std::regex_replace(kTileset, std::regex("tilecount=\"2\""),
-                                              "tilecount=\"4096\""));
+  write(dir.file("t.tsx"),
+        std::regex_replace(kTileset, std::regex("tilecount=\"2\""), "tilecount=\"4096\""));
   std::string refs;
   for (int i = 0; i < 4096; ++i)
     refs += "<tileset firstgid=\"" + std::to_string(1 + i * 4096) + "\" source=\"t.tsx\"/>";
@@ -162,9 +163,9 @@ TEST(MapFiles, EachFileIsReadAndDecodedOnceWithinTheLoadsCaps) {
   const auto start = std::chrono::steady_clock::now();
   TILEMAP map;
   ASSERT_TRUE(map.LOADFROMFILE(dir.file("m.tmx"))) << LASTERROR();
-  std::printf("4096 references to one tileset and its 1024 x 1024 picture load in %.0f ms\n",
-              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                  .count());
+  std::printf(
+      "4096 references to one tileset and its 1024 x 1024 picture load in %.0f ms\n",
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
   ASSERT_EQ(map.TILESETS.size(), 4096u);
   for (const TILESET& t : map.TILESETS)
     ASSERT_EQ(t.IMAGE.HANDLE(), map.TILESETS[0].IMAGE.HANDLE()) << "decoded again";
@@ -205,11 +206,13 @@ TEST(MapFiles, HostileMapsFailWithAReasonWithinTimeAndMemory) {
   } files[] = {
       {"json-layers.tmj", "{\"layers\":[" + repeat("{},", size) + "{}]}"},
       {"json-unknown.tmj", "{\"junk\":[" + repeat("{\"a\":[]},", size) + "{}]}"},
-      {"json-numbers.tmj", "{\"layers\":[{\"type\":\"tilelayer\",\"width\":1,\"height\":1,\"data\":[" +
-                               repeat("0,", size) + "0]}]}"},
+      {"json-numbers.tmj",
+       "{\"layers\":[{\"type\":\"tilelayer\",\"width\":1,\"height\":1,\"data\":[" +
+           repeat("0,", size) + "0]}]}"},
       {"json-strings.tmj", "{\"properties\":[" + repeat("{\"name\":\"\"},", size) + "{}]}"},
       {"xml-elements.tmx", "<map>" + repeat("<objectgroup/>", size) + "</map>"},
-      {"xml-objects.tmx", "<map><objectgroup>" + repeat("<object/>", size) + "</objectgroup></map>"},
+      {"xml-objects.tmx",
+       "<map><objectgroup>" + repeat("<object/>", size) + "</objectgroup></map>"},
       {"xml-tiles.tmx", "<map><layer width=\"1\" height=\"1\"><data>" + repeat("<tile/>", size) +
                             "</data></layer></map>"},
       {"24-tilesets-one-4096px-picture.tmx", map_with(naming_big)},

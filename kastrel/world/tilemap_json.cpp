@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <string_view>
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "kastrel/world/tilemap_fields.h"
 
@@ -16,14 +16,62 @@ namespace {
 using json = nlohmann::ordered_json;
 
 // Every key the reader reads, sorted: the parser keeps no other member, nor anything under it.
-constexpr const char* kKeys[] = {
-    "animation", "backgroundcolor", "chunks", "class", "color", "columns", "compression", "data",
-    "duration", "ellipse", "encoding", "firstgid", "gid", "height", "id", "image", "imageheight",
-    "imagewidth", "infinite", "layers", "margin", "name", "objectgroup", "objects", "offsetx",
-    "offsety", "opacity", "orientation", "parallaxx", "parallaxy", "point", "polygon", "polyline",
-    "properties", "propertytype", "repeatx", "repeaty", "rotation", "source", "spacing", "text",
-    "tilecount", "tileheight", "tileid", "tileoffset", "tiles", "tilesets", "tilewidth",
-    "tintcolor", "transparentcolor", "type", "value", "visible", "width", "x", "y"};
+constexpr const char* kKeys[] = {"animation",
+                                 "backgroundcolor",
+                                 "chunks",
+                                 "class",
+                                 "color",
+                                 "columns",
+                                 "compression",
+                                 "data",
+                                 "duration",
+                                 "ellipse",
+                                 "encoding",
+                                 "firstgid",
+                                 "gid",
+                                 "height",
+                                 "id",
+                                 "image",
+                                 "imageheight",
+                                 "imagewidth",
+                                 "infinite",
+                                 "layers",
+                                 "margin",
+                                 "name",
+                                 "objectgroup",
+                                 "objects",
+                                 "offsetx",
+                                 "offsety",
+                                 "opacity",
+                                 "orientation",
+                                 "parallaxx",
+                                 "parallaxy",
+                                 "point",
+                                 "polygon",
+                                 "polyline",
+                                 "properties",
+                                 "propertytype",
+                                 "repeatx",
+                                 "repeaty",
+                                 "rotation",
+                                 "source",
+                                 "spacing",
+                                 "text",
+                                 "tilecount",
+                                 "tileheight",
+                                 "tileid",
+                                 "tileoffset",
+                                 "tiles",
+                                 "tilesets",
+                                 "tilewidth",
+                                 "tintcolor",
+                                 "transparentcolor",
+                                 "type",
+                                 "value",
+                                 "visible",
+                                 "width",
+                                 "x",
+                                 "y"};
 
 // Objects and arrays a file may hold: each of a map's objects, tiles, properties, points and
 // layers is one, with a few around it; past this the file is refused as it is parsed, before
@@ -31,9 +79,9 @@ constexpr const char* kKeys[] = {
 constexpr uint64_t kMaxContainers = uint64_t{2} << 20;
 
 bool known_key(const std::string& KEY) {
-  return std::binary_search(std::begin(kKeys), std::end(kKeys), KEY, [](const auto& x, const auto& y) {
-    return std::string_view(x) < std::string_view(y);
-  });
+  return std::binary_search(
+      std::begin(kKeys), std::end(kKeys), KEY,
+      [](const auto& x, const auto& y) { return std::string_view(x) < std::string_view(y); });
 }
 
 // Builds the tree as the parser reads (it is fed events, not asked for a tree): members the
@@ -79,7 +127,8 @@ struct TREEBUILDER {
   }
   bool start(json&& empty) {
     if (++depth > 200) fail("%s: JSON nested more than 200 deep", what);
-    if (cells != nullptr) fail("%s: a layer's data hold a cell that is not a 32-bit tile number", what);
+    if (cells != nullptr)
+      fail("%s: a layer's data hold a cell that is not a 32-bit tile number", what);
     if (skipping > 0) return ++skipping, true;
     // A layer's cells, the one long array a map has, are kept as 4 bytes each, not as values
     // of 16 bytes.

@@ -43,7 +43,7 @@ struct TILESETFILE {
 // One load: the map's folder, its limits and what it has used of them, and every file and
 // picture it has read, by the file's real path, so that none is read or decoded twice.
 struct LOADER {
-  std::string root;  // the map's folder as given, ending in a separator, or "" for memory
+  std::string root;       // the map's folder as given, ending in a separator, or "" for memory
   std::string real_root;  // the same with links followed, ending in '/', once known
   bool images = true;
   uint64_t max_cells = 0;  // 0: no cap
@@ -54,7 +54,8 @@ struct LOADER {
   uint64_t bytes = 0;
   uint64_t pixels = 0;
   int32_t layers = 0;
-  std::vector<std::string> tileset_chain;  // real paths of tileset files being read, outermost first
+  std::vector<std::string>
+      tileset_chain;  // real paths of tileset files being read, outermost first
   std::map<std::string, TILESETFILE> tilesets;
   std::map<std::string, GRAPHICS::BITMAP> pictures;  // by real path, and '#' the clear colour
 

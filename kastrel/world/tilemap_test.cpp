@@ -351,7 +351,8 @@ TEST(Tilemap, MapsLoadFromEveryPathTheSystemTakes) {
   // Written through the platform layer: the C++ library's streams take no UTF-8 names there.
   auto put = [&](const std::string& path, const std::string& text) {
     ASSERT_TRUE(PLATFORM::REPLACEFILE(path, folder + "/part", text.data(), text.size(), false,
-                                      false, &reason)) << reason;
+                                      false, &reason))
+        << reason;
   };
   for (const char* f : {"level.tmx", "terrain.tsx", "terrain.png", "props.png", "sky.png"})
     put(folder + "/" + f, kastrel_testing::read_file(kMaps + f));
@@ -371,9 +372,10 @@ TEST(Tilemap, MapsLoadFromEveryPathTheSystemTakes) {
   EXPECT_FALSE(map.LOADFROMFILE(folder));
   EXPECT_NE(std::string(LASTERROR()).find("it is a folder"), std::string::npos) << LASTERROR();
   for (const char* device : {"COM1", "AUX.tsx", "NUL", "con.tsx"}) {
-    put(folder + "/m.tmx", "<map width=\"1\" height=\"1\" tilewidth=\"1\" tileheight=\"1\">"
-                             "<tileset firstgid=\"1\" source=\"" + std::string(device) +
-                                 "\"/></map>");
+    put(folder + "/m.tmx",
+        "<map width=\"1\" height=\"1\" tilewidth=\"1\" tileheight=\"1\">"
+        "<tileset firstgid=\"1\" source=\"" +
+            std::string(device) + "\"/></map>");
     EXPECT_FALSE(map.LOADFROMFILE(folder + "/m.tmx")) << device;
     const std::string said = LASTERROR();
     EXPECT_TRUE(!windows || said.find("it is a device") != std::string::npos) << said;

@@ -1,7 +1,8 @@
-#include "kastrel/base/platform.h"
 #include "kastrel/device/sdl/paced_present.h"
 
 #include <SDL2/SDL.h>
+
+#include "kastrel/base/platform.h"
 #if defined(__linux__)
 #include <dirent.h>
 #endif
@@ -203,8 +204,8 @@ void vox_paced_start(int32_t flags) {
   // A shaped window's outline follows the picture, which only the 25 ms pass keeps.
   std::string asked;
   const bool present = KASTREL::PLATFORM::GETENVIRONMENT("KASTREL_PRESENT", &asked);
-  const bool paced = !(flags & MODE_SHAPED) &&
-                     vox_present_request(present ? asked.c_str() : nullptr, game) == 1;
+  const bool paced =
+      !(flags & MODE_SHAPED) && vox_present_request(present ? asked.c_str() : nullptr, game) == 1;
   g.on.store(paced);
   g.presents.store(0);
   g.shown_count.store(0);

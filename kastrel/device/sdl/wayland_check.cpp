@@ -1,5 +1,6 @@
-#include "kastrel/base/platform.h"
 #include "kastrel/device/sdl/wayland_check.h"
+
+#include "kastrel/base/platform.h"
 
 #if defined(__linux__)
 #include <dlfcn.h>
