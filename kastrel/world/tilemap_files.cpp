@@ -113,11 +113,22 @@ std::string real_inside(LOADER& L, const std::string& PATH, bool ANYWHERE) {
     if (L.real_root.back() != '/') L.real_root += '/';
   }
   const std::string name = L.root + PATH;
+  // Links may lead anywhere: what lies outside the folder is not opened, nor described, not
+  // even whether it is there.
+  // (A file must lie below the folder; the folder a missing file would be in may be it.)
+  auto outside = [&](const std::string& real, size_t least) {
+    return !ANYWHERE &&
+           (real.size() < least || real.compare(0, L.real_root.size(), L.real_root) != 0);
+  };
   const std::string real = PLATFORM::REALPATH(name, &reason);
-  if (real.empty()) fail("'%s' cannot be opened: %s", name.c_str(), reason.c_str());
-  // Links may lead anywhere: what lies outside the folder is not opened, nor described.
-  if (!ANYWHERE &&
-      (real.size() <= L.real_root.size() || real.compare(0, L.real_root.size(), L.real_root) != 0))
+  if (real.empty()) {
+    std::string why;
+    const std::string folder = PLATFORM::REALPATH(PLATFORM::FOLDEROF(name), &why);
+    if (!folder.empty() && outside(folder + "/", L.real_root.size()))
+      fail("'%s' leads out of the map's folder", name.c_str());
+    fail("'%s' cannot be opened: %s", name.c_str(), reason.c_str());
+  }
+  if (outside(real, L.real_root.size() + 1))
     fail("'%s' leads out of the map's folder", name.c_str());
   return real;
 }

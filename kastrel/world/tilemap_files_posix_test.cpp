@@ -128,6 +128,7 @@ TEST(MapFiles, OddFilesAndLinksOutAreRefusedAtOnceWithTheReason) {
       {"", "zero.tsx", "leads out of the map's folder"},
       {"/dev/zero", "", "it is a device"},
       {"", "sub/passwd", "leads out of the map's folder"},
+      {"", "sub/no such file", "leads out of the map's folder"},
       {"", "here/t.tsx", "loaded"},
   };
   for (const auto& c : cases) {
@@ -143,7 +144,7 @@ TEST(MapFiles, OddFilesAndLinksOutAreRefusedAtOnceWithTheReason) {
     EXPECT_EQ(o.said.find("XML"), std::string::npos) << o.said;
   }
   // A picture through a link out, too.
-  write(dir.file("p.tsx"), std::regex_replace(kTileset, std::regex("t.png"), "sub/hostname"));
+  write(dir.file("p.tsx"), std::regex_replace(kTileset, std::regex("t.png"), "sub/passwd"));
   EXPECT_NE(load(with("p.tsx")).find("leads out"), std::string::npos);
 }
 
@@ -205,6 +206,7 @@ TEST(MapFiles, HostileMapsFailWithAReasonWithinTimeAndMemory) {
     std::string text;
   } files[] = {
       {"json-layers.tmj", "{\"layers\":[" + repeat("{},", size) + "{}]}"},
+      {"json-layers-32MiB.tmj", "{\"layers\":[" + repeat("{},", (size_t(32) << 20) - 64) + "{}]}"},
       {"json-unknown.tmj", "{\"junk\":[" + repeat("{\"a\":[]},", size) + "{}]}"},
       {"json-numbers.tmj",
        "{\"layers\":[{\"type\":\"tilelayer\",\"width\":1,\"height\":1,\"data\":[" +
