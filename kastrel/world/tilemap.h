@@ -187,9 +187,9 @@ struct TILEMAP {
 // whole); a larger map is refused before its data are decoded. The default, 16,777,216 cells
 // (64 MiB), suits games; 0 lifts it. Any thread may set it; loads already running keep the cap
 // they started with. Whatever the cap, a map keeps to 65,536 layers, groups 64 deep, 1,048,576
-// objects, tile entries, properties and shape points together, and files of 32 MiB (a file is
-// parsed whole before these counts are known; members the reader has no use for are passed
-// over, and the objects and arrays of a JSON file are counted as it is parsed).
+// objects, tile entries, properties and shape points together, files of 32 MiB and, in a JSON
+// file, 2,097,152 objects and arrays (counted as it is parsed; a file is parsed whole before the
+// other counts are known, passing over the members the reader has no use for).
 inline constexpr uint64_t DEFAULTMAXMAPCELLS = uint64_t{1} << 24;
 void SETMAXMAPCELLS(uint64_t CELLS);
 uint64_t MAXMAPCELLS();
