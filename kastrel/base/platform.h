@@ -14,8 +14,9 @@
 namespace KASTREL::PLATFORM {
 
 // A file opened for reading. Opening never blocks (a FIFO or device named by mistake must not
-// stall the game) and succeeds only for a regular file: a folder, FIFO, socket or device is
-// refused with a reason.
+// stall the game) and succeeds only for a regular file: a folder, FIFO, socket or device (on
+// Windows also a device name such as COM1 or AUX.tsx, refused from the name) is refused with
+// a reason.
 class READFILE {
  public:
   READFILE() = default;
@@ -114,6 +115,14 @@ std::string PROGRAMNAME();
 
 // True for a character that separates folders in a path: '/', and '\\' on Windows.
 bool ISSEPARATOR(char C);
+// The folder part of PATH: up to and including its last separator (on Windows also a drive's
+// ':', as in "C:a.tmx"); "" for a bare file name. PATH's own separators are kept.
+std::string FOLDEROF(const std::string& PATH);
+// PATH as the system finds it: absolute, every link followed and every "." and ".." taken out,
+// with '/' between folders on every system. "" with *REASON (and *MISSING, when given, for a
+// file or folder that does not exist) otherwise. Nothing is opened for reading, and a Windows
+// device name (CON, NUL, COM1, AUX.tsx...) is refused from the name alone.
+std::string REALPATH(const std::string& PATH, std::string* REASON, bool* MISSING = nullptr);
 
 // The folder the player's files for every game live in, without a trailing '/' (and with '/'
 // between folders):

@@ -281,6 +281,25 @@ std::string PROGRAMNAME() {
 
 bool ISSEPARATOR(char C) { return C == '/'; }
 
+std::string FOLDEROF(const std::string& PATH) { return PATH.substr(0, PATH.rfind('/') + 1); }
+
+std::string REALPATH(const std::string& PATH, std::string* REASON, bool* MISSING) {
+  if (MISSING != nullptr) *MISSING = false;
+  if (PATH.empty()) {
+    *REASON = "no file named";
+    return "";
+  }
+  char* real = ::realpath(PATH.c_str(), nullptr);
+  if (real == nullptr) {
+    if (MISSING != nullptr) *MISSING = errno == ENOENT || errno == ENOTDIR;
+    *REASON = system_error(errno);
+    return "";
+  }
+  std::string out = real;
+  std::free(real);
+  return out;
+}
+
 std::string PLAYERDATAFOLDER(std::string* REASON) {
 #if defined(__EMSCRIPTEN__)
   // The folder the page mounts from IndexedDB.

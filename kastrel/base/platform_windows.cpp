@@ -87,6 +87,28 @@ std::string unique_name(const std::string& stem) {
   return stem + ending;
 }
 
+
+// The names Windows takes for devices in every folder, whatever their extension (AUX.tsx is
+// the device AUX): opening one may wait on the device for ever, so they are refused by name.
+bool device_name(const std::wstring& path) {
+  if (path.rfind(L"\\\\.\\", 0) == 0 || path.rfind(L"//./", 0) == 0) return true;
+  const size_t cut = path.find_last_of(L"/\\:");
+  std::wstring name = path.substr(cut == std::wstring::npos ? 0 : cut + 1);
+  name = name.substr(0, name.find(L'.'));
+  while (!name.empty() && (name.back() == L' ' || name.back() == L'.')) name.pop_back();
+  for (wchar_t& c : name)
+    if (c >= L'a' && c <= L'z') c = wchar_t(c - L'a' + L'A');
+  if (name == L"CON" || name == L"PRN" || name == L"AUX" || name == L"NUL" || name == L"CONIN$" ||
+      name == L"CONOUT$")
+    return true;
+  const bool numbered =
+      name.size() == 4 && (name.rfind(L"COM", 0) == 0 || name.rfind(L"LPT", 0) == 0);
+  const wchar_t n = numbered ? name[3] : 0;
+  return numbered && ((n >= L'0' && n <= L'9') || n == 0xB9 || n == 0xB2 || n == 0xB3);
+}
+
+constexpr const char* kDevice = "it is a device";
+
 }  // namespace
 
 std::string LASTSYSTEMERROR() { return system_error(GetLastError()); }
@@ -99,6 +121,10 @@ BOOLEAN READFILE::OPEN(const std::string& PATH) {
   std::wstring wide;
   if (!widen(PATH, &wide) || wide.empty()) {
     IREASON = wide.empty() && PATH.empty() ? "no file named" : kNotUtf8;
+    return FALSE;
+  }
+  if (device_name(wide)) {
+    IREASON = kDevice;
     return FALSE;
   }
   const DWORD attributes = GetFileAttributesW(wide.c_str());
@@ -364,6 +390,60 @@ std::string PROGRAMNAME() {
 }
 
 bool ISSEPARATOR(char C) { return C == '/' || C == '\\'; }
+
+std::string FOLDEROF(const std::string& PATH) {
+  size_t cut = 0;
+  for (size_t i = 0; i < PATH.size(); ++i)
+    if (ISSEPARATOR(PATH[i]) || (i == 1 && PATH[i] == ':')) cut = i + 1;
+  return PATH.substr(0, cut);
+}
+
+std::string REALPATH(const std::string& PATH, std::string* REASON, bool* MISSING) {
+  if (MISSING != nullptr) *MISSING = false;
+  std::wstring wide;
+  if (!widen(PATH, &wide) || wide.empty()) {
+    *REASON = PATH.empty() ? "no file named" : kNotUtf8;
+    return "";
+  }
+  if (device_name(wide)) {
+    *REASON = kDevice;
+    return "";
+  }
+  // Opened for no access at all (folders too), only to ask the system for its final name.
+  HANDLE h = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (MISSING != nullptr) *MISSING = missing_error(error);
+    *REASON = system_error(error);
+    return "";
+  }
+  std::wstring out(MAX_PATH, L'\0');
+  DWORD n = GetFinalPathNameByHandleW(h, out.data(), DWORD(out.size()), VOLUME_NAME_DOS);
+  if (n >= out.size()) {
+    out.resize(n + 1);
+    n = GetFinalPathNameByHandleW(h, out.data(), DWORD(out.size()), VOLUME_NAME_DOS);
+  }
+  CloseHandle(h);
+  if (n == 0 || n >= out.size()) {
+    // Without the system's final name, the full name (links then stay as they are).
+    n = GetFullPathNameW(wide.c_str(), DWORD(out.size()), out.data(), nullptr);
+    if (n >= out.size()) {
+      out.resize(n + 1);
+      n = GetFullPathNameW(wide.c_str(), DWORD(out.size()), out.data(), nullptr);
+    }
+    if (n == 0 || n >= out.size()) {
+      *REASON = LASTSYSTEMERROR();
+      return "";
+    }
+  }
+  out.resize(n);
+  if (out.rfind(L"\\\\?\\UNC\\", 0) == 0)
+    out = L"\\\\" + out.substr(8);
+  else if (out.rfind(L"\\\\?\\", 0) == 0)
+    out = out.substr(4);
+  return slashed(narrow(out.c_str(), int(out.size())));
+}
 
 std::string PLAYERDATAFOLDER(std::string* REASON) {
   if (const wchar_t* appdata = _wgetenv(L"APPDATA"); appdata != nullptr && appdata[0] != 0)

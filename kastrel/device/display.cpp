@@ -159,8 +159,10 @@ void ensure_title() {
 
 // Sweeps over the driver list; see vox_GfxScreenRes. Null when no driver comes up.
 const VOX_GFX_DRIVER* choose_driver(const VOX_GFX_SCREEN* s, int32_t refresh_rate, int32_t flags) {
-  const char* name = std::getenv("VOXGFX");
-  if (name && !*name) name = nullptr;
+  std::string asked;
+  const char* name = KASTREL::PLATFORM::GETENVIRONMENT("VOXGFX", &asked) && !asked.empty()
+                         ? asked.c_str()
+                         : nullptr;
   if (flags == MODE_NULL || (name && same_name(name, "null"))) return &__vox_gfxDriverNull;
   // Drivers that fail leave their reasons; a later success must not leave one behind.
   const std::string before = KASTREL::LASTERROR();

@@ -24,7 +24,6 @@ namespace KASTREL::WORLD {
 
 namespace {
 std::atomic<uint64_t> max_map_cells{DEFAULTMAXMAPCELLS};
-constexpr uint64_t kMaxFileBytes = uint64_t{32} << 20;
 constexpr uint64_t kMaxItems = uint64_t{1} << 20;
 constexpr int32_t kMaxLayers = 65536;
 }  // namespace
@@ -138,60 +137,14 @@ void LOADER::add_items(uint64_t n) {
          static_cast<unsigned long long>(kMaxItems));
 }
 
+void LOADER::expect_items(uint64_t n) const {
+  if (n > kMaxItems - std::min(items, kMaxItems))
+    fail("more than %llu objects, tile entries, properties and points",
+         static_cast<unsigned long long>(kMaxItems));
+}
+
 void LOADER::add_layer() {
   if (++layers > kMaxLayers) fail("more than %d layers", kMaxLayers);
-}
-
-std::string resolve(const std::string& DIR, const std::string& PATH) {
-  if (PATH.empty()) fail("an empty file name");
-  if (PATH[0] == '/' || PATH[0] == '\\' || PATH.find(':') != std::string::npos)
-    fail("'%s' is not a path relative to the map's folder", PATH.c_str());
-  std::vector<std::string> parts;
-  const std::string whole = DIR + PATH;
-  size_t start = 0;
-  while (start <= whole.size()) {
-    size_t end = whole.find_first_of("/\\", start);
-    if (end == std::string::npos) end = whole.size();
-    const std::string part = whole.substr(start, end - start);
-    if (part == "..") {
-      if (parts.empty()) fail("'%s' climbs out of the map's folder", PATH.c_str());
-      parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-    start = end + 1;
-  }
-  if (parts.empty()) fail("'%s' names no file", PATH.c_str());
-  std::string out;
-  for (const std::string& p : parts) out += (out.empty() ? "" : "/") + p;
-  return out;
-}
-
-std::string folder_of(const std::string& PATH) {
-  const size_t slash = PATH.rfind('/');
-  return slash == std::string::npos ? "" : PATH.substr(0, slash + 1);
-}
-
-std::string read_file(const LOADER& L, const std::string& PATH) {
-  if (L.root.empty()) fail("'%s': a map from memory without a folder reads no files", PATH.c_str());
-  const std::string name = L.root + PATH;
-  FILE* f = std::fopen(name.c_str(), "rb");
-  if (f == nullptr) fail("'%s' cannot be opened: %s", name.c_str(), std::strerror(errno));
-  std::string text;
-  char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
-    if (text.size() + n > kMaxFileBytes) {
-      std::fclose(f);
-      fail("'%s' is larger than %llu bytes", name.c_str(),
-           static_cast<unsigned long long>(kMaxFileBytes));
-    }
-    text.append(buffer, n);
-  }
-  const bool error = std::ferror(f);
-  std::fclose(f);
-  if (error) fail("'%s' cannot be read", name.c_str());
-  return text;
 }
 
 uint32_t parse_color(const std::string& TEXT, uint32_t EMPTY, const char* WHAT) {
@@ -479,53 +432,7 @@ void check_tileset(TILESET& TS) {
         fail("tileset '%s': tile %d's animation shows tile %d, which it lacks", name, t.ID, f.TILE);
 }
 
-std::string read_tileset_file(LOADER& L, const std::string& DIR, const std::string& SOURCE,
-                              TILESET& TS) {
-  // SOURCE may be TS.SOURCE itself, which the reset below empties: the name is kept apart.
-  const std::string named = SOURCE;
-  const std::string path = resolve(DIR, named);
-  for (const std::string& p : L.tileset_chain)
-    if (p == path) fail("tileset files loop: '%s' names itself through others", path.c_str());
-  if (L.tileset_chain.size() >= 8) fail("tileset files nest more than 8 deep");
-  L.tileset_chain.push_back(path);
-  const std::string text = read_file(L, path);
-  const size_t first = text.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
-  const uint32_t firstgid = TS.FIRSTGID;
-  TS = TILESET();
-  TS.FIRSTGID = firstgid;
-  std::string dir = folder_of(path);
-  if (first != std::string::npos && text[first] == '{')
-    read_tsj(L, text, dir, TS);
-  else
-    read_tsx(L, text, dir, TS);
-  // A tileset file may itself point at another.
-  if (!TS.SOURCE.empty()) {
-    const std::string inner = TS.SOURCE;
-    dir = read_tileset_file(L, dir, inner, TS);
-  }
-  TS.SOURCE = named;
-  L.tileset_chain.pop_back();
-  return dir;
-}
-
 namespace {
-
-// Loads a picture, with the reason of a failure passed on; "trans" colours become clear.
-void load_picture(LOADER& L, GRAPHICS::BITMAP& B, const std::string& DIR, const std::string& PATH,
-                  uint32_t TRANS) {
-  const std::string path = resolve(DIR, PATH);
-  if (!L.images || L.root.empty()) return;
-  GRAPHICS::BITMAP b;
-  if (!b.LOADFROMFILE(L.root + path)) fail("picture '%s': %s", path.c_str(), LASTERROR());
-  if (TRANS != 0) {
-    for (uint32_t y = 0; y < b.HEIGHT(); ++y)
-      for (uint32_t x = 0; x < b.WIDTH(); ++x) {
-        const MATH::POINT pt{int32_t(x), int32_t(y)};
-        if ((b.PIXEL(pt) & 0xFFFFFF) == (TRANS & 0xFFFFFF)) b.PIXEL(pt, 0);
-      }
-  }
-  B = std::move(b);
-}
 
 void check_gid(const TILEMAP& map, uint32_t gid, const std::string& where) {
   if ((gid & TILEGIDMASK) != 0 && map.TILESETOF(gid) == nullptr)
@@ -602,15 +509,27 @@ void finish_map(LOADER& L, TILEMAP& map, const std::vector<std::string>& TILESET
 
 namespace {
 
-BOOLEAN load(TILEMAP& out, const std::string& text, const std::string& root, bool images) {
-  DETAIL::LOADER L;
-  L.root = root;
-  L.images = images;
-  L.max_cells = MAXMAPCELLS();
+// Reads the map (from its file NAME under ROOT when TEXT is null) and everything it names. No
+// exception leaves: running out of memory is a failure like any other, with its reason.
+BOOLEAN load(TILEMAP& out, const std::string* TEXT, const std::string& NAME,
+             const std::string& root, bool images) {
   try {
-    if (text.size() > kMaxFileBytes)
-      DETAIL::fail("the map is larger than %llu bytes",
-                   static_cast<unsigned long long>(kMaxFileBytes));
+    DETAIL::LOADER L;
+    L.root = root;
+    L.images = images;
+    L.max_cells = MAXMAPCELLS();
+    L.max_bytes = MAXMAPBYTES();
+    L.max_pixels = MAXMAPPIXELS();
+    std::string read;
+    if (TEXT == nullptr) {
+      read = DETAIL::read_file(L, NAME, true);
+    } else {
+      if (TEXT->size() > DETAIL::kMaxFileBytes)
+        DETAIL::fail("the map is larger than %llu bytes",
+                     static_cast<unsigned long long>(DETAIL::kMaxFileBytes));
+      L.add_bytes(TEXT->size(), "the map");
+    }
+    const std::string& text = TEXT == nullptr ? read : *TEXT;
     TILEMAP map;
     map.FOLDER = root;
     std::vector<std::string> dirs;
@@ -622,6 +541,7 @@ BOOLEAN load(TILEMAP& out, const std::string& text, const std::string& root, boo
       DETAIL::read_tmx(L, text, map, dirs);
     else
       DETAIL::fail("the map is neither XML nor JSON");
+    std::string().swap(read);
     DETAIL::finish_map(L, map, dirs);
     out = std::move(map);
     return TRUE;
@@ -631,6 +551,8 @@ BOOLEAN load(TILEMAP& out, const std::string& text, const std::string& root, boo
     SETLASTERROR("TILEMAP: out of memory");
   } catch (const std::exception& e) {
     SETLASTERROR("TILEMAP: %s", e.what());
+  } catch (...) {
+    SETLASTERROR("TILEMAP: the map cannot be read");
   }
   return FALSE;
 }
@@ -638,22 +560,16 @@ BOOLEAN load(TILEMAP& out, const std::string& text, const std::string& root, boo
 }  // namespace
 
 BOOLEAN TILEMAP::LOADFROMFILE(const std::string& FILENAME, bool IMAGES) {
-  const size_t slash = FILENAME.rfind('/');
-  const bool here = slash == std::string::npos;
-  const std::string root = here ? "./" : FILENAME.substr(0, slash + 1);
-  DETAIL::LOADER L;
-  L.root = root;
-  std::string text;
-  try {
-    text = DETAIL::read_file(L, here ? FILENAME : FILENAME.substr(slash + 1));
-  } catch (const DETAIL::MAPERROR& e) {
-    SETLASTERROR("TILEMAP: %s", e.what());
-    return FALSE;
-  } catch (const std::bad_alloc&) {
-    SETLASTERROR("TILEMAP: out of memory");
+  // Either separator (and on Windows a drive) splits the folder from the name, which keeps the
+  // form it was given in: the system takes the folder as it is.
+  std::string root = PLATFORM::FOLDEROF(FILENAME);
+  const std::string name = FILENAME.substr(root.size());
+  if (name.empty()) {
+    SETLASTERROR("TILEMAP: '%s' names no file", FILENAME.c_str());
     return FALSE;
   }
-  return load(*this, text, root, IMAGES);
+  if (root.empty()) root = "./";
+  return load(*this, nullptr, name, root, IMAGES);
 }
 
 BOOLEAN TILEMAP::LOADFROMMEMORY(const void* MEM, int32_t SIZE, const std::string& DIRECTORY,
@@ -663,8 +579,14 @@ BOOLEAN TILEMAP::LOADFROMMEMORY(const void* MEM, int32_t SIZE, const std::string
     return FALSE;
   }
   std::string root = DIRECTORY;
-  if (!root.empty() && root.back() != '/') root += '/';
-  return load(*this, std::string(static_cast<const char*>(MEM), size_t(SIZE)), root, IMAGES);
+  if (!root.empty() && !PLATFORM::ISSEPARATOR(root.back())) root += '/';
+  try {
+    const std::string text(static_cast<const char*>(MEM), size_t(SIZE));
+    return load(*this, &text, "", root, IMAGES);
+  } catch (const std::bad_alloc&) {
+    SETLASTERROR("TILEMAP: out of memory for the map's %d bytes", SIZE);
+    return FALSE;
+  }
 }
 
 }  // namespace KASTREL::WORLD

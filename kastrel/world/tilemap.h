@@ -160,9 +160,11 @@ struct TILEMAP {
   std::vector<LAYER> LAYERS;
   std::string FOLDER;  // where the map file lies, ending in '/' ("" for a map from memory)
 
-  // Loads a map, its external tilesets and (IMAGES) every picture it names. Relative paths
-  // only, and none may leave the map's folder. On failure returns FALSE, leaves this map as it
-  // was and the reason in KASTREL::LASTERROR().
+  // Loads a map, its external tilesets and (IMAGES) every picture it names, each file read
+  // and each picture decoded once. FILENAME in any form the system takes; the paths in the
+  // files relative only, and none may leave the map's folder, links followed. Only regular
+  // files are read: a FIFO, device or folder is refused at once. On failure returns FALSE,
+  // leaves this map as it was and the reason in KASTREL::LASTERROR().
   BOOLEAN LOADFROMFILE(const std::string& FILENAME, bool IMAGES = true);
   // The same from a whole file held in memory, XML or JSON by its first character. DIRECTORY
   // (ending in '/') is where its files are found; "" refuses external tilesets and loads no
@@ -185,10 +187,26 @@ struct TILEMAP {
 // whole); a larger map is refused before its data are decoded. The default, 16,777,216 cells
 // (64 MiB), suits games; 0 lifts it. Any thread may set it; loads already running keep the cap
 // they started with. Whatever the cap, a map keeps to 65,536 layers, groups 64 deep, 1,048,576
-// objects, tile entries, properties and shape points together, and files of 32 MiB (a file is
-// parsed whole, at a few times its size, before these counts are known).
+// objects, tile entries, properties and shape points together, files of 32 MiB and, in a JSON
+// file, 2,097,152 objects and arrays (counted as it is parsed; a file is parsed whole before the
+// other counts are known, passing over the members the reader has no use for).
 inline constexpr uint64_t DEFAULTMAXMAPCELLS = uint64_t{1} << 24;
 void SETMAXMAPCELLS(uint64_t CELLS);
 uint64_t MAXMAPCELLS();
+
+// The most bytes one load may read: the map's file, its tileset files and pictures, each file
+// read once however often it is named, and the text of a tileset copied again for each further
+// tileset that names its file. The default, 268,435,456 (256 MiB), suits games; 0 lifts it.
+inline constexpr uint64_t DEFAULTMAXMAPBYTES = uint64_t{1} << 28;
+void SETMAXMAPBYTES(uint64_t BYTES);
+uint64_t MAXMAPBYTES();
+
+// The most pixels one load may decode over all its pictures, each decoded once however often
+// it is named (beside SETMAXIMAGEPIXELS, which caps each one); a picture past the cap is
+// refused from its header. The default, 134,217,728 (512 MiB at 32 bits), suits games; 0 lifts
+// it. Both caps, like the cell cap, are read when a load starts.
+inline constexpr uint64_t DEFAULTMAXMAPPIXELS = uint64_t{1} << 27;
+void SETMAXMAPPIXELS(uint64_t PIXELS);
+uint64_t MAXMAPPIXELS();
 
 }  // namespace KASTREL::WORLD

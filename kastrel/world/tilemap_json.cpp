@@ -1,6 +1,9 @@
 // The JSON forms: maps (.tmj / .json) and tilesets (.tsj / .json).
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "kastrel/world/tilemap_fields.h"
 
@@ -8,31 +11,176 @@ namespace KASTREL::WORLD::DETAIL {
 
 namespace {
 
-using json = nlohmann::json;
+// Objects as vectors of members (the reader looks a few keys up in small objects): a third of
+// the memory of the default tree's.
+using json = nlohmann::ordered_json;
+
+// Every key the reader reads, sorted: the parser keeps no other member, nor anything under it.
+constexpr const char* kKeys[] = {"animation",
+                                 "backgroundcolor",
+                                 "chunks",
+                                 "class",
+                                 "color",
+                                 "columns",
+                                 "compression",
+                                 "data",
+                                 "duration",
+                                 "ellipse",
+                                 "encoding",
+                                 "firstgid",
+                                 "gid",
+                                 "height",
+                                 "id",
+                                 "image",
+                                 "imageheight",
+                                 "imagewidth",
+                                 "infinite",
+                                 "layers",
+                                 "margin",
+                                 "name",
+                                 "objectgroup",
+                                 "objects",
+                                 "offsetx",
+                                 "offsety",
+                                 "opacity",
+                                 "orientation",
+                                 "parallaxx",
+                                 "parallaxy",
+                                 "point",
+                                 "polygon",
+                                 "polyline",
+                                 "properties",
+                                 "propertytype",
+                                 "repeatx",
+                                 "repeaty",
+                                 "rotation",
+                                 "source",
+                                 "spacing",
+                                 "text",
+                                 "tilecount",
+                                 "tileheight",
+                                 "tileid",
+                                 "tileoffset",
+                                 "tiles",
+                                 "tilesets",
+                                 "tilewidth",
+                                 "tintcolor",
+                                 "transparentcolor",
+                                 "type",
+                                 "value",
+                                 "visible",
+                                 "width",
+                                 "x",
+                                 "y"};
+
+// Objects and arrays a file may hold: each of a map's objects, tiles, properties, points and
+// layers is one, with a few around it; past this the file is refused as it is parsed, before
+// its tree grows further.
+constexpr uint64_t kMaxContainers = uint64_t{2} << 20;
+
+bool known_key(const std::string& KEY) {
+  return std::binary_search(
+      std::begin(kKeys), std::end(kKeys), KEY,
+      [](const auto& x, const auto& y) { return std::string_view(x) < std::string_view(y); });
+}
+
+// Builds the tree as the parser reads (it is fed events, not asked for a tree): members the
+// reader has no use for are passed over with everything under them, nesting and the number of
+// objects and arrays are bounded as they come, and each value is placed in constant time.
+struct TREEBUILDER {
+  const char* what;
+  json root;
+  std::vector<json*> open;  // the objects and arrays being filled, innermost last
+  std::string member;       // the member the next value is for
+  int skipping = 0;         // > 0: inside a value being passed over, this many levels deep
+  bool skip_next = false;   // the next value is an unknown member's
+  int depth = 0;
+  uint64_t containers = 0;
+  json::binary_t* cells = nullptr;  // the cells being read, inside a layer's "data" array
+
+  json* put(json&& value) {
+    if (skip_next) {
+      skip_next = false;
+      if (value.is_structured()) skipping = 1;
+      return nullptr;
+    }
+    if (open.empty()) return &(root = std::move(value));
+    json& parent = *open.back();
+    if (parent.is_array()) {
+      json::array_t& array = parent.get_ref<json::array_t&>();
+      array.push_back(std::move(value));
+      return &array.back();
+    }
+    return &(parent[member] = std::move(value));
+  }
+  bool scalar(json&& value) {
+    if (cells != nullptr) {
+      if (!value.is_number_unsigned() || value.get<uint64_t>() > UINT32_MAX)
+        fail("%s: a layer's data hold a cell that is not a 32-bit tile number", what);
+      const uint32_t cell = uint32_t(value.get<uint64_t>());
+      const auto* bytes = reinterpret_cast<const uint8_t*>(&cell);
+      cells->insert(cells->end(), bytes, bytes + 4);
+    } else if (skipping == 0) {
+      put(std::move(value));
+    }
+    return true;
+  }
+  bool start(json&& empty) {
+    if (++depth > 200) fail("%s: JSON nested more than 200 deep", what);
+    if (cells != nullptr)
+      fail("%s: a layer's data hold a cell that is not a 32-bit tile number", what);
+    if (skipping > 0) return ++skipping, true;
+    // A layer's cells, the one long array a map has, are kept as 4 bytes each, not as values
+    // of 16 bytes.
+    if (empty.is_array() && !skip_next && !open.empty() && open.back()->is_object() &&
+        member == "data") {
+      json* placed = put(json::binary({}));
+      cells = &placed->get_binary();
+      open.push_back(placed);
+      return true;
+    }
+    if (++containers > kMaxContainers)
+      fail("%s: more than %llu JSON objects and arrays", what,
+           static_cast<unsigned long long>(kMaxContainers));
+    if (json* placed = put(std::move(empty))) open.push_back(placed);
+    return true;
+  }
+  bool end() {
+    --depth;
+    cells = nullptr;
+    if (skipping > 0) return --skipping, true;
+    open.pop_back();
+    return true;
+  }
+
+  bool null() { return scalar(nullptr); }
+  bool boolean(bool v) { return scalar(v); }
+  bool number_integer(json::number_integer_t v) { return scalar(v); }
+  bool number_unsigned(json::number_unsigned_t v) { return scalar(v); }
+  bool number_float(json::number_float_t v, const std::string&) { return scalar(v); }
+  bool string(std::string& v) { return scalar(std::move(v)); }
+  bool binary(json::binary_t&) { return true; }  // not in JSON text
+  bool start_object(std::size_t) { return start(json::object()); }
+  bool end_object() { return end(); }
+  bool start_array(std::size_t) { return start(json::array()); }
+  bool end_array() { return end(); }
+  bool key(std::string& k) {
+    if (skipping == 0) {
+      skip_next = !known_key(k);
+      if (!skip_next) member = std::move(k);
+    }
+    return true;
+  }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
+    return false;
+  }
+};
 
 json parse(const std::string& TEXT, const char* what) {
-  // Nesting is bounded before the parser sees it: a map is a few levels deep.
-  int depth = 0;
-  bool in_string = false;
-  for (size_t i = 0; i < TEXT.size(); ++i) {
-    const char c = TEXT[i];
-    if (in_string) {
-      if (c == '\\')
-        ++i;
-      else if (c == '"')
-        in_string = false;
-    } else if (c == '"') {
-      in_string = true;
-    } else if (c == '{' || c == '[') {
-      if (++depth > 200) fail("%s: JSON nested more than 200 deep", what);
-    } else if (c == '}' || c == ']') {
-      --depth;
-    }
-  }
-  json j = json::parse(TEXT.begin(), TEXT.end(), nullptr, false);
-  if (j.is_discarded()) fail("%s: not well-formed JSON", what);
-  if (!j.is_object()) fail("%s: the JSON is not an object", what);
-  return j;
+  TREEBUILDER builder{what, {}, {}, {}, 0, false, 0, 0, nullptr};
+  if (!json::sax_parse(TEXT.begin(), TEXT.end(), &builder)) fail("%s: not well-formed JSON", what);
+  if (!builder.root.is_object()) fail("%s: the JSON is not an object", what);
+  return std::move(builder.root);
 }
 
 const json* member(const json& o, const char* key) {
@@ -162,6 +310,8 @@ MAPOBJECT read_object(LOADER& L, const json& n) {
 
 std::vector<MAPOBJECT> read_objects(LOADER& L, const json& group) {
   std::vector<MAPOBJECT> out;
+  L.expect_items(get_array(group, "objects").size());
+  out.reserve(get_array(group, "objects").size());
   for (const json& o : get_array(group, "objects")) out.push_back(read_object(L, o));
   return out;
 }
@@ -174,17 +324,13 @@ std::vector<uint32_t> read_data(const json& holder, const json& layer, uint64_t 
   if (data->is_string())
     return decode_cells(data->get<std::string>(), get_str(layer, "encoding"),
                         get_str(layer, "compression"), count, what);
-  if (!data->is_array()) fail("%s: data are neither an array nor a string", what.c_str());
-  if (data->size() != count)
-    fail("%s: %llu cells, not %llu", what.c_str(), static_cast<unsigned long long>(data->size()),
-         static_cast<unsigned long long>(count));
-  std::vector<uint32_t> cells;
-  cells.reserve(size_t(count));
-  for (const json& v : *data) {
-    if (!v.is_number_unsigned() || v.get<uint64_t>() > UINT32_MAX)
-      fail("%s: a cell that is not a 32-bit tile number", what.c_str());
-    cells.push_back(uint32_t(v.get<uint64_t>()));
-  }
+  if (!data->is_binary()) fail("%s: data are neither an array nor a string", what.c_str());
+  const json::binary_t& bytes = data->get_binary();
+  if (bytes.size() / 4 != count)
+    fail("%s: %llu cells, not %llu", what.c_str(),
+         static_cast<unsigned long long>(bytes.size() / 4), static_cast<unsigned long long>(count));
+  std::vector<uint32_t> cells(static_cast<size_t>(count), 0);
+  if (count != 0) std::memcpy(cells.data(), bytes.data(), bytes.size());
   return cells;
 }
 

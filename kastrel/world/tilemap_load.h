@@ -2,6 +2,7 @@
 // Inside the world: what the XML and JSON readers share, and the camera's exact drawing. Readers
 // throw MAPERROR with the reason; the entry points catch it and hand it to LASTERROR().
 #include <cstdint>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -22,25 +23,49 @@ BOOLEAN draw_sprite(void* DEST, const CAMERA& CAM, const GRAPHICS::BITMAP& B, co
                     double LEFT, double TOP, bool H, bool V, uint32_t TINT,
                     GRAPHICS::RASTEROP METHOD);
 
+// The most one map or tileset file may hold: it is parsed whole, at a few times its size.
+constexpr uint64_t kMaxFileBytes = uint64_t{32} << 20;
+
 struct MAPERROR : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
 [[noreturn]] void fail(const char* FORMAT, ...) __attribute__((format(printf, 1, 2)));
 
-// One load: the map's folder, its limits and what it has used of them.
+// A tileset file as read once in a load, for every further tileset that names it.
+struct TILESETFILE {
+  TILESET ts;          // as read, FIRSTGID and SOURCE aside
+  std::string dir;     // the folder its pictures are found from, when it named another file
+  uint64_t items = 0;  // what reading it counted, counted again for each copy
+  uint64_t text = 0;   // the bytes of text it holds, counted as read for each copy
+};
+
+// One load: the map's folder, its limits and what it has used of them, and every file and
+// picture it has read, by the file's real path, so that none is read or decoded twice.
 struct LOADER {
-  std::string root;  // the map's folder, ending in '/', or "" for a map from memory
+  std::string root;       // the map's folder as given, ending in a separator, or "" for memory
+  std::string real_root;  // the same with links followed, ending in '/', once known
   bool images = true;
   uint64_t max_cells = 0;  // 0: no cap
+  uint64_t max_bytes = 0;
+  uint64_t max_pixels = 0;
   uint64_t cells = 0;
   uint64_t items = 0;
+  uint64_t bytes = 0;
+  uint64_t pixels = 0;
   int32_t layers = 0;
-  std::vector<std::string> tileset_chain;  // external tileset files being read, outermost first
+  std::vector<std::string>
+      tileset_chain;  // real paths of tileset files being read, outermost first
+  std::map<std::string, TILESETFILE> tilesets;
+  std::map<std::string, GRAPHICS::BITMAP> pictures;  // by real path, and '#' the clear colour
 
   void add_cells(uint64_t n, const std::string& what);
   void add_items(uint64_t n);
+  // Refuses as add_items(N) would, counting nothing: room is then taken for N at once.
+  void expect_items(uint64_t n) const;
   void add_layer();
+  void add_bytes(uint64_t n, const std::string& what);
+  void add_pixels(uint64_t n, const std::string& what);
 };
 
 // PATH (as written in the file in folder DIR, both relative to the root) made plain: refused
@@ -48,8 +73,18 @@ struct LOADER {
 std::string resolve(const std::string& DIR, const std::string& PATH);
 // The folder part of a resolved path, ending in '/', or "".
 std::string folder_of(const std::string& PATH);
-// The whole file, within the size limit.
-std::string read_file(const LOADER& L, const std::string& PATH);
+// The file PATH (resolved, relative to the root) with its links followed, refused when it lies
+// outside the map's folder (unless ANYWHERE: the map's own file, which the game names): its
+// real path.
+std::string real_inside(LOADER& L, const std::string& PATH, bool ANYWHERE = false);
+// The whole of the file at REAL (from real_inside), at most MAX bytes, counted against the
+// load's bytes; NAME names it in reasons.
+std::string read_real(LOADER& L, const std::string& REAL, const std::string& NAME, uint64_t MAX);
+// The whole file PATH, within the size limits.
+std::string read_file(LOADER& L, const std::string& PATH, bool ANYWHERE = false);
+// The picture PATH in folder DIR into B, decoded once a load; TRANS colours become clear.
+void load_picture(LOADER& L, GRAPHICS::BITMAP& B, const std::string& DIR, const std::string& PATH,
+                  uint32_t TRANS);
 
 // "#RRGGBB" or "#AARRGGBB" (the '#' optional) as 0xAARRGGBB; "" gives EMPTY.
 uint32_t parse_color(const std::string& TEXT, uint32_t EMPTY, const char* WHAT);

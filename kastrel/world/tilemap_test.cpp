@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "kastrel/base/error.h"
+#include "kastrel/base/platform.h"
 #include "kastrel/base/testing/temp_dir.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/driver.h"
@@ -339,4 +340,46 @@ TEST(Tilemap, BadMapsFailWithTheirReason) {
   EXPECT_FALSE(map.LOADFROMFILE(dir.file("m.tmx")));
   EXPECT_NE(std::string(LASTERROR()).find("SETMAXMAPCELLS"), std::string::npos) << LASTERROR();
   SETMAXMAPCELLS(DEFAULTMAXMAPCELLS);
+}
+
+// A map loads from any path the system takes: a folder not in ASCII, and on Windows either
+// separator and a drive; a folder given as the map, and Windows' device names as tilesets, are
+// refused at once with the reason.
+TEST(Tilemap, MapsLoadFromEveryPathTheSystemTakes) {
+  kastrel_testing::TempDir dir;
+  std::string reason;
+  const std::string folder = dir.file("Zo\xC3\xAB-games");
+  ASSERT_TRUE(PLATFORM::MAKEFOLDER(folder, false, &reason)) << reason;
+  // Written through the platform layer: the C++ library's streams take no UTF-8 names there.
+  auto put = [&](const std::string& path, const std::string& text) {
+    ASSERT_TRUE(PLATFORM::REPLACEFILE(path, folder + "/part", text.data(), text.size(), false,
+                                      false, &reason))
+        << reason;
+  };
+  for (const char* f : {"level.tmx", "terrain.tsx", "terrain.png", "props.png", "sky.png"})
+    put(folder + "/" + f, kastrel_testing::read_file(kMaps + f));
+  std::vector<std::string> paths{folder + "/level.tmx"};
+  const bool windows = PLATFORM::ISSEPARATOR('\\');
+  if (windows) {
+    paths.push_back(std::regex_replace(paths[0], std::regex("/"), "\\\\"));
+    paths.push_back(std::regex_replace(paths[0], std::regex("/([^/]*)$"), "\\$1"));
+  }
+  for (const std::string& path : paths) {
+    TILEMAP map;
+    EXPECT_TRUE(map.LOADFROMFILE(path)) << path << ": " << LASTERROR();
+    EXPECT_EQ(map.TILESETS.size(), 3u) << path;
+    EXPECT_EQ(map.TILESETS[0].IMAGE.WIDTH(), 72u) << path;
+  }
+  TILEMAP map;
+  EXPECT_FALSE(map.LOADFROMFILE(folder));
+  EXPECT_NE(std::string(LASTERROR()).find("it is a folder"), std::string::npos) << LASTERROR();
+  for (const char* device : {"COM1", "AUX.tsx", "NUL", "con.tsx"}) {
+    put(folder + "/m.tmx",
+        "<map width=\"1\" height=\"1\" tilewidth=\"1\" tileheight=\"1\">"
+        "<tileset firstgid=\"1\" source=\"" +
+            std::string(device) + "\"/></map>");
+    EXPECT_FALSE(map.LOADFROMFILE(folder + "/m.tmx")) << device;
+    const std::string said = LASTERROR();
+    EXPECT_TRUE(!windows || said.find("it is a device") != std::string::npos) << said;
+  }
 }

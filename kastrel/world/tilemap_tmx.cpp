@@ -117,6 +117,11 @@ MAPOBJECT read_object(LOADER& L, const pugi::xml_node& n) {
 
 std::vector<MAPOBJECT> read_objects(LOADER& L, const pugi::xml_node& group) {
   std::vector<MAPOBJECT> out;
+  // Held whole from the start: each is far larger than its element.
+  size_t count = 0;
+  for (pugi::xml_node o : group.children("object")) (void)o, ++count;
+  L.expect_items(count);
+  out.reserve(count);
   for (pugi::xml_node o : group.children("object")) out.push_back(read_object(L, o));
   return out;
 }

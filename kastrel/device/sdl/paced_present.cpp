@@ -1,6 +1,8 @@
 #include "kastrel/device/sdl/paced_present.h"
 
 #include <SDL2/SDL.h>
+
+#include "kastrel/base/platform.h"
 #if defined(__linux__)
 #include <dirent.h>
 #endif
@@ -200,8 +202,10 @@ int32_t vox_present_request(const char* env, int32_t game) {
 void vox_paced_start(int32_t flags) {
   const int32_t game = __vox_gfx_present >= 0 ? __vox_gfx_present : (flags & MODE_VSYNC) ? 1 : 0;
   // A shaped window's outline follows the picture, which only the 25 ms pass keeps.
+  std::string asked;
+  const bool present = KASTREL::PLATFORM::GETENVIRONMENT("KASTREL_PRESENT", &asked);
   const bool paced =
-      !(flags & MODE_SHAPED) && vox_present_request(std::getenv("KASTREL_PRESENT"), game) == 1;
+      !(flags & MODE_SHAPED) && vox_present_request(present ? asked.c_str() : nullptr, game) == 1;
   g.on.store(paced);
   g.presents.store(0);
   g.shown_count.store(0);

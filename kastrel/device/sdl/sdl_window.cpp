@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kastrel/base/error.h"
+#include "kastrel/base/platform.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/device/sdl/paced_present.h"
 #include "kastrel/device/sdl/scaling.h"
@@ -21,6 +22,13 @@ namespace KASTREL::SDL_DETAIL {
 // ---- SDL video on the owning thread ----------------------------------------
 
 namespace {
+
+// The player's KASTREL_SCALE; "" when unset, which asks for nothing.
+std::string user_scale() {
+  std::string value;
+  KASTREL::PLATFORM::GETENVIRONMENT("KASTREL_SCALE", &value);
+  return value;
+}
 
 // Under Wayland a client can neither change display modes nor shape its window.
 bool on_wayland() {
@@ -96,7 +104,7 @@ void take_request(const char* title, int32_t width, int32_t height, int32_t dept
   d.flags = flags;
   // The user's KASTREL_SCALE, else the game's call, else its mode flag, else unscaled.
   const int32_t game_scale = __vox_gfx_scale >= 0 ? __vox_gfx_scale : (flags & MODE_SCALED) ? 0 : 1;
-  d.scale_request = vox_scale_request(std::getenv("KASTREL_SCALE"), game_scale);
+  d.scale_request = vox_scale_request(user_scale().c_str(), game_scale);
   std::memset(d.palette, 0, sizeof d.palette);
   d.palette_changed = false;
 }
@@ -409,7 +417,7 @@ void apply_display_requests() {
   const int32_t full = d.want_full.load();
   const bool toggle = full >= 0 && full != ((d.flags & MODE_FULLSCREEN) != 0);
   if (!toggle && scale < 0) return;
-  if (scale >= 0) d.scale_request = vox_scale_request(std::getenv("KASTREL_SCALE"), scale);
+  if (scale >= 0) d.scale_request = vox_scale_request(user_scale().c_str(), scale);
   if (toggle) d.flags ^= MODE_FULLSCREEN;
   const bool in_place = d.window != nullptr && !d.shaped;
   if (in_place ? !refit_window() : (destroy_window(), !open_window())) {

@@ -1,5 +1,7 @@
 #include "kastrel/device/sdl/wayland_check.h"
 
+#include "kastrel/base/platform.h"
+
 #if defined(__linux__)
 #include <dlfcn.h>
 
@@ -30,14 +32,14 @@ void on_global_remove(void*, Proxy*, uint32_t) {}
 bool vox_wayland_unreachable() {
   // Without WAYLAND_DISPLAY, libwayland tries wayland-0 in XDG_RUNTIME_DIR; a relative name
   // lives there too. With neither, it can only fail, and says so on standard error.
-  const char* name = std::getenv("WAYLAND_DISPLAY");
-  const char* dir = std::getenv("XDG_RUNTIME_DIR");
-  return (name == nullptr || *name != '/') && (dir == nullptr || *dir != '/');
+  std::string name, dir;
+  return (!KASTREL::PLATFORM::GETENVIRONMENT("WAYLAND_DISPLAY", &name) || name[0] != '/') &&
+         (!KASTREL::PLATFORM::GETENVIRONMENT("XDG_RUNTIME_DIR", &dir) || dir[0] != '/');
 }
 
 bool vox_wayland_seatless() {
-  const char* name = std::getenv("WAYLAND_DISPLAY");
-  if (name == nullptr || *name == 0) return false;
+  std::string name;
+  if (!KASTREL::PLATFORM::GETENVIRONMENT("WAYLAND_DISPLAY", &name) || name.empty()) return false;
   void* lib = dlopen("libwayland-client.so.0", RTLD_NOW | RTLD_LOCAL);
   if (lib == nullptr) return false;
   auto connect = reinterpret_cast<Connect>(dlsym(lib, "wl_display_connect"));
