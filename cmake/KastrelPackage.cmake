@@ -102,9 +102,15 @@ if(PLATFORM STREQUAL "linux")
   endif()
   file(COPY "${DATA}/" DESTINATION "${top}/data")
   copy_licences("${top}/LICENSES")
-  # Each bundled library's licence, as its Debian package states it.
-  if(libraries)
-    execute_process(COMMAND dpkg-query -S ${libraries} OUTPUT_VARIABLE owners ERROR_QUIET)
+  # Each bundled library's licence, as its Debian package states it. Asked by file name: a
+  # package may have registered the file under /lib rather than /usr/lib.
+  set(patterns "")
+  foreach(library IN LISTS libraries)
+    get_filename_component(name "${library}" NAME)
+    list(APPEND patterns "*/${name}")
+  endforeach()
+  if(patterns)
+    execute_process(COMMAND dpkg-query -S ${patterns} OUTPUT_VARIABLE owners ERROR_QUIET)
     string(REPLACE "\n" ";" owners "${owners}")
     foreach(owner IN LISTS owners)
       if(owner MATCHES "^([^:,]+)[:,]")
