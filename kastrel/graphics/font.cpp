@@ -637,8 +637,8 @@ const char* DEFAULTFONTPATH() {
       return found.c_str();
     }
   }
-  // Where the system keeps none (Windows, the page), the copy beside the program is the one to
-  // ship, and the failure names it.
+  // Where the system keeps none (Windows), the copy beside the program is the one to ship, and
+  // the failure names it.
   if (KASTREL_DEFAULT_FONT[0] == '\0') {
     found = (dir.empty() ? std::string("./") : dir) + "data/fonts/DejaVuSans.ttf";
     return found.c_str();
