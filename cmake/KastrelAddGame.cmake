@@ -199,7 +199,7 @@ endfunction()
 
 # Copies SOURCE to DEST as the build goes; a WEB_VORBIS file becomes its .ogg in a page.
 function(_kastrel_stage list_var source dest vorbis relative)
-  if(EMSCRIPTEN AND relative IN_LIST vorbis)
+  if(EMSCRIPTEN AND NOT relative STREQUAL "" AND relative IN_LIST vorbis)
     find_program(KASTREL_OGGENC oggenc)
     if(KASTREL_OGGENC)
       string(REGEX REPLACE "\\.[^./]*$" ".ogg" dest "${dest}")
