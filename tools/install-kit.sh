@@ -11,6 +11,7 @@ version=$(sed -nE 's/^project\(kastrel VERSION ([0-9]+)\.([0-9]+)\..*/\1.\2/p' "
 rm -rf "$share/template"
 mkdir -p "$kit/bin" "$share"
 cp -R "$root/kit/template" "$share/template"
+mkdir -p "$share/template/tests"  # the recorded round goes here (git keeps no empty folder)
 install -m 755 "$root/kit/kastrel-new" "$kit/bin/kastrel-new"
 echo "$version" >"$share/VERSION"
 cp "$root/kit/README.txt" "$kit/README.txt"
