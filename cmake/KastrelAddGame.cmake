@@ -174,9 +174,12 @@ function(kastrel_add_session_tests target)
   endforeach()
 endfunction()
 
-# The platform this build is for: linux, windows or web.
+# The platform this build is for: linux, windows or web (KASTREL_PLATFORM in the engine's build
+# and in its installed package, whose toolchain files build for that one only).
 function(_kastrel_platform out)
-  if(WIN32)
+  if(KASTREL_PLATFORM)
+    set(${out} ${KASTREL_PLATFORM} PARENT_SCOPE)
+  elseif(WIN32)
     set(${out} windows PARENT_SCOPE)
   elseif(EMSCRIPTEN)
     set(${out} web PARENT_SCOPE)

@@ -2,6 +2,8 @@
 # libraries are installed in (tools/build-web-deps.sh prints it); CMake and pkg-config look there.
 #   cmake -S . -B build/web -DCMAKE_TOOLCHAIN_FILE=cmake/emscripten-web.cmake \
 #         -DKASTREL_WEB_DEPS=$HOME/.cache/kastrel/web-deps/<versions>
+# The platform this toolchain builds for (cmake/platforms/web.cmake).
+set(KASTREL_PLATFORM web CACHE STRING "The platform to build for: linux, windows or web")
 include(/usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake)
 
 set(KASTREL_WEB_DEPS "$ENV{KASTREL_WEB_DEPS}" CACHE PATH "WebAssembly libraries to build against")

@@ -3,6 +3,8 @@
 # (tools/build-windows-deps.sh prints it); CMake and pkg-config look there and in MinGW's own root.
 #   cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 #         -DKASTREL_WINDOWS_DEPS=$HOME/.cache/kastrel/windows-deps/<versions>
+# The platform this toolchain builds for (cmake/platforms/windows.cmake).
+set(KASTREL_PLATFORM windows CACHE STRING "The platform to build for: linux, windows or web")
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(KASTREL_MINGW x86_64-w64-mingw32)

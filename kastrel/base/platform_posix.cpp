@@ -1,6 +1,6 @@
+// What the platform layer of Linux and the Web (both POSIX) share; each system's own calls are in
+// platform_linux.cpp and platform_web.cpp.
 #include <fcntl.h>
-#include <pwd.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,28 +15,7 @@
 #include <thread>
 
 #include "kastrel/base/platform.h"
-
-#if defined(__EMSCRIPTEN__)
-#include <emscripten.h>
-
-// In the browser the page mounts the player's folder from IndexedDB before the game starts and
-// sets Module.kastrelSaves; a durable write counts as done only once stored there, which waits
-// through Asyncify. Without either (the unit tests under Node) files live in memory only.
-EM_JS(int, kastrel_web_store, (), {
-  if (!Module['kastrelSaves'] || typeof Asyncify === 'undefined') return 1;
-  return Asyncify.handleAsync(function() {
-    return new Promise(function(done) { FS.syncfs(false, function(err) { done(err ? 0 : 1); }); });
-  });
-});
-
-// The program's path is the page's choice (Module.thisProgram, "/game/<name>"): its packaged
-// assets lie in data/ beside it.
-EM_JS(int, kastrel_web_program, (char* to, int size), {
-  var path = typeof thisProgram === 'string' ? thisProgram : '/game/game';
-  stringToUTF8(path, to, size);
-  return lengthBytesUTF8(path);
-});
-#endif
+#include "kastrel/base/platform_posix.h"
 
 namespace KASTREL::PLATFORM {
 
@@ -223,12 +202,7 @@ BOOLEAN REPLACEFILE(const std::string& PATH, const std::string& TEMP, const void
       ::fsync(dir);
       ::close(dir);
     }
-#if defined(__EMSCRIPTEN__)
-    if (!kastrel_web_store()) {
-      *REASON = "cannot store " + PATH + " in the browser's storage";
-      return FALSE;
-    }
-#endif
+    if (!STOREDURABLY(PATH, REASON)) return FALSE;
   }
   return TRUE;
 }
@@ -252,31 +226,10 @@ BOOLEAN MAKEFOLDER(const std::string& PATH, bool PRIVATE, std::string* REASON) {
 
 // ---- the program and the player --------------------------------------------------------------
 
-std::string PROGRAMPATH() {
-  char path[4096];
-#if defined(__EMSCRIPTEN__)
-  const int length = kastrel_web_program(path, int(sizeof path));
-  return length > 0 && size_t(length) < sizeof path ? std::string(path, size_t(length)) : "";
-#endif
-  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n > 0 && size_t(n) < sizeof path - 1) return std::string(path, size_t(n));
-  return program_invocation_name != nullptr ? program_invocation_name : "";
-}
-
 std::string PROGRAMFOLDER() {
   const std::string path = PROGRAMPATH();
   const size_t slash = path.rfind('/');
   return slash == std::string::npos ? "" : path.substr(0, slash + 1);
-}
-
-std::string PROGRAMNAME() {
-  const std::string path = PROGRAMPATH();
-  std::string name = path.substr(path.rfind('/') + 1);
-#if defined(__EMSCRIPTEN__)
-  // Under Node the program is its script.
-  if (name.size() > 3 && name.compare(name.size() - 3, 3, ".js") == 0) name.resize(name.size() - 3);
-#endif
-  return name;
 }
 
 bool ISSEPARATOR(char C) { return C == '/'; }
@@ -298,25 +251,6 @@ std::string REALPATH(const std::string& PATH, std::string* REASON, bool* MISSING
   std::string out = real;
   std::free(real);
   return out;
-}
-
-std::string PLAYERDATAFOLDER(std::string* REASON) {
-#if defined(__EMSCRIPTEN__)
-  // The folder the page mounts from IndexedDB.
-  (void)REASON;
-  return "/saves";
-#endif
-  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') return xdg;
-  const char* home = std::getenv("HOME");
-  if (home == nullptr || home[0] != '/') {
-    const struct passwd* pw = ::getpwuid(::getuid());
-    home = pw != nullptr ? pw->pw_dir : nullptr;
-  }
-  if (home == nullptr || home[0] != '/') {
-    *REASON = "neither XDG_DATA_HOME nor a home folder is known";
-    return "";
-  }
-  return std::string(home) + "/.local/share";
 }
 
 bool GETENVIRONMENT(const char* NAME, std::string* VALUE) {
@@ -412,60 +346,6 @@ void CATCHSTOPREQUESTS(void (*ONSTOP)()) {
   sigemptyset(&action.sa_mask);
   for (int i = 0; i < 3; ++i)
     sigaction(kStopSignals[i], on ? &action : &g_previous[i], on ? &g_previous[i] : nullptr);
-}
-
-BOOLEAN ADDRESSSPACELEFT(size_t BYTES) {
-#if defined(__EMSCRIPTEN__)
-  // Memory there is taken as mapped: the page grows its memory as it goes instead.
-  (void)BYTES;
-  return TRUE;
-#endif
-  void* room = ::mmap(nullptr, BYTES, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (room == MAP_FAILED) return FALSE;
-  ::munmap(room, BYTES);
-  return TRUE;
-}
-
-void PREPAREMEMORY(void* AT, size_t BYTES) {
-#if defined(MADV_POPULATE_WRITE)
-  // Linux 5.14 on; an older kernel refuses the advice, which changes nothing.
-  static const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
-  const uintptr_t from = (reinterpret_cast<uintptr_t>(AT) + page - 1) & ~(page - 1);
-  const uintptr_t to = (reinterpret_cast<uintptr_t>(AT) + BYTES) & ~(page - 1);
-  // Whole 2 MiB pages where the block holds them: the kernel sets a large block up with far
-  // fewer faults, and it is written through far fewer page entries.
-#if defined(MADV_HUGEPAGE)
-  constexpr uintptr_t huge = uintptr_t(1) << 21;
-  const uintptr_t huge_from = (from + huge - 1) & ~(huge - 1), huge_to = to & ~(huge - 1);
-  if (huge_to > huge_from)
-    ::madvise(reinterpret_cast<void*>(huge_from), huge_to - huge_from, MADV_HUGEPAGE);
-#endif
-  if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
-#else
-  (void)AT, (void)BYTES;
-#endif
-}
-
-namespace {
-void (*g_idle_pass)() = nullptr;
-}  // namespace
-
-void SETIDLEPASS(void (*PASS)()) { g_idle_pass = PASS; }
-
-void SLEEPUNTIL(std::chrono::steady_clock::time_point DEADLINE) {
-#if defined(__EMSCRIPTEN__)
-  // A busy wait would freeze the page: each turn gives the browser up to a display interval.
-  using namespace std::chrono;
-  for (;;) {
-    if (g_idle_pass != nullptr) g_idle_pass();
-    const auto left = duration_cast<milliseconds>(DEADLINE - steady_clock::now()).count();
-    if (left <= 0) return;
-    emscripten_sleep(static_cast<unsigned>(left < 16 ? left : 16));
-  }
-#else
-  std::this_thread::sleep_until(DEADLINE);
-#endif
 }
 
 // Linux's C++ library builds these on the futex, which compares and sleeps as one step.
