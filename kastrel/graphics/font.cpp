@@ -110,6 +110,16 @@ constexpr const char* SYSTEM_FALLBACKS[] = {
     "/usr/share/fonts/truetype/droid/DroidSansFallbackFull.ttf",
 };
 
+// A font file opened through the platform layer, which refuses FIFOs, devices and folders at
+// once instead of waiting on them. Null with *REASON set.
+TTF_Font* open_font_file(const std::string& path, int size, std::string* reason) {
+  SDL_RWops* rw = vox_sdl_open_file(path, reason);
+  if (rw == nullptr) return nullptr;
+  TTF_Font* font = TTF_OpenFontRW(rw, 1, size);
+  if (font == nullptr) *reason = std::string("not a font the font library opens: ") + TTF_GetError();
+  return font;
+}
+
 }  // namespace
 
 struct FONT::STATE {
@@ -148,8 +158,9 @@ struct FONT::STATE {
     if (code < 0x80 || TTF_GlyphIsProvided32(font, code)) return font;
     if (!system_fallbacks_opened) {
       system_fallbacks_opened = true;
+      std::string ignored;
       for (const char* path : SYSTEM_FALLBACKS)
-        if (TTF_Font* f = TTF_OpenFont(path, size)) fallbacks.push_back(f);
+        if (TTF_Font* f = open_font_file(path, size, &ignored)) fallbacks.push_back(f);
     }
     for (TTF_Font* f : fallbacks)
       if (TTF_GlyphIsProvided32(f, code)) return f;
@@ -482,10 +493,10 @@ BOOLEAN FONT::ADDFALLBACK(const std::string& FILENAME) {
     SETLASTERROR("FONT::ADDFALLBACK: the FONT holds no font");
     return FALSE;
   }
-  TTF_Font* f = TTF_OpenFont(FILENAME.c_str(), S->size);
+  std::string reason;
+  TTF_Font* f = open_font_file(FILENAME, S->size, &reason);
   if (!f) {
-    SETLASTERROR("FONT::ADDFALLBACK: %s is not a font the font library opens: %s", FILENAME.c_str(),
-                 TTF_GetError());
+    SETLASTERROR("FONT::ADDFALLBACK: %s: %s", FILENAME.c_str(), reason.c_str());
     return FALSE;
   }
   S->fallbacks.insert(S->fallbacks.begin() + std::ptrdiff_t(S->game_fallbacks++), f);

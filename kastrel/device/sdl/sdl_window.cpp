@@ -45,8 +45,9 @@ const char* g_wayland_left_out = "";
 // complaints before our own message.
 bool avoid_seatless_wayland() {
   g_wayland_left_out = "";
-  const char* asked = SDL_getenv("SDL_VIDEODRIVER");
-  std::string list = asked != nullptr && *asked != 0 ? asked : "x11,wayland";
+  std::string asked;
+  KASTREL::PLATFORM::GETENVIRONMENT("SDL_VIDEODRIVER", &asked);
+  std::string list = !asked.empty() ? asked : "x11,wayland";
   const bool unreachable = vox_wayland_unreachable();
   if (list.find("wayland") == std::string::npos || !(unreachable || vox_wayland_seatless())) {
     SDL_ResetHint(SDL_HINT_VIDEODRIVER);  // SDL_VIDEODRIVER or SDL's own order
@@ -128,10 +129,11 @@ bool sdl_video_up() {
   // Without a desktop SDL falls back to drivers that show nothing; a game would then run
   // on unseen. Those only when SDL_VIDEODRIVER names them.
   const char* driver = SDL_GetCurrentVideoDriver();
-  const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+  std::string asked;
+  KASTREL::PLATFORM::GETENVIRONMENT("SDL_VIDEODRIVER", &asked);
   if (driver != nullptr &&
       (SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0) &&
-      (asked == nullptr || SDL_strcasestr(asked, driver) == nullptr)) {
+      SDL_strcasestr(asked.c_str(), driver) == nullptr) {
     KASTREL::SETLASTERROR(
         "no desktop to show the window on (DISPLAY and WAYLAND_DISPLAY name none)");
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
