@@ -20,9 +20,9 @@
 #include "bench/blit_data.h"
 #include "bench/table.h"
 #include "kastrel/device/display.h"
+#include "kastrel/graphics/detail/rows.h"
 #include "kastrel/graphics/image.h"
 #include "kastrel/graphics/rasterop.h"
-#include "kastrel/graphics/rows.h"
 
 namespace bench {
 namespace {

@@ -18,8 +18,8 @@
 #include "kastrel/base/error.h"
 #include "kastrel/device/display.h"
 #include "kastrel/graphics/bitmap.h"
+#include "kastrel/graphics/detail/rows.h"
 #include "kastrel/graphics/image.h"
-#include "kastrel/graphics/rows.h"
 
 using namespace KASTREL::GRAPHICS;
 

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "kastrel/device/display.h"
+#include "kastrel/graphics/detail/rows.h"
 #include "kastrel/graphics/image.h"
 #include "kastrel/graphics/rasterop.h"
-#include "kastrel/graphics/rows.h"
 
 namespace bench {
 

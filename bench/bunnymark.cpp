@@ -21,11 +21,11 @@
 #include <cstring>
 #include <random>
 
-#include "kastrel/base/cpu_features.h"
+#include "kastrel/base/detail/cpu_features.h"
 #include "kastrel/base/error.h"
 #include "kastrel/device/display.h"
 #include "kastrel/graphics/bitmap.h"
-#include "kastrel/graphics/rows.h"
+#include "kastrel/graphics/detail/rows.h"
 #include "kastrel/graphics/shapes.h"
 
 namespace bench {

@@ -11,10 +11,10 @@
 
 #include "bench/bunnymark_flock.h"
 #include "bench/bunnymark_frames.h"
-#include "kastrel/base/cpu_features.h"
+#include "kastrel/base/detail/cpu_features.h"
 #include "kastrel/device/display.h"
 #include "kastrel/graphics/bitmap.h"
-#include "kastrel/graphics/rows.h"
+#include "kastrel/graphics/detail/rows.h"
 #include "kastrel/graphics/shapes.h"
 
 namespace {

@@ -29,7 +29,7 @@
 
 #include "bench/report.h"
 #include "bench/table.h"
-#include "kastrel/base/cpu_features.h"
+#include "kastrel/base/detail/cpu_features.h"
 
 namespace bench {
 namespace {

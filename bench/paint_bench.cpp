@@ -27,7 +27,7 @@
 #include "kastrel/device/timer.h"
 #include "kastrel/engine/engine.h"
 #include "kastrel/graphics/bitmap.h"
-#include "kastrel/graphics/rows.h"
+#include "kastrel/graphics/detail/rows.h"
 
 namespace bench {
 namespace {

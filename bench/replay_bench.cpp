@@ -18,7 +18,7 @@
 #include "kastrel/device/driver.h"
 #include "kastrel/device/input.h"
 #include "kastrel/device/timer.h"
-#include "kastrel/engine/session_file.h"
+#include "kastrel/engine/detail/session_file.h"
 #include "kastrel/graphics/bitmap.h"
 
 namespace bench {

@@ -17,8 +17,8 @@
 #include "bench/table.h"
 #include "kastrel/device/display.h"
 #include "kastrel/graphics/bitmap.h"
+#include "kastrel/graphics/detail/rows.h"
 #include "kastrel/graphics/image.h"
-#include "kastrel/graphics/rows.h"
 
 namespace bench {
 namespace {

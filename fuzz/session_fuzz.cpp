@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "kastrel/engine/session_file.h"
+#include "kastrel/engine/detail/session_file.h"
 
 namespace {
 

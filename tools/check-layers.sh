@@ -8,7 +8,7 @@
 #  - a test for the operating system, or a system header, outside the platform layer and the
 #    drivers' and the core's folders;
 #  - a file opened, the environment read or set, or a program run outside the platform layer
-#    (kastrel/base/platform*): everything else goes through kastrel/base/platform.h.
+#    (kastrel/base/platform*): everything else goes through kastrel/base/detail/platform.h.
 # Tests and testing/ helpers of a folder keep to its layer and to the drivers' privacy too, but
 # may use the system directly.
 # Usage: tools/check-layers.sh [SOURCE_DIR]
@@ -81,7 +81,7 @@ os_test='^\s*#\s*(if|elif|ifdef|ifndef)\b.*\b(_WIN32|_WIN64|__WIN32__|__MINGW32_
 os_header='^\s*#\s*include\s*<(unistd|fcntl|pwd|dlfcn|dirent|poll|windows|winbase|shlobj|io|direct|emscripten|sys/[a-z_]+)\.h>'
 while IFS=: read -r file line _; do
   case "$file" in
-    kastrel/base/platform*.cpp | kastrel/base/platform.h | kastrel/device/*/*) continue ;;
+    kastrel/base/platform*.cpp | kastrel/base/detail/platform*.h | kastrel/device/*/*) continue ;;
   esac
   fail "$file:$line: tests for or includes the operating system outside the platform layer (kastrel/base/platform*)"
 done < <(grep -rnE "$os_test|$os_header" kastrel --include='*.cpp' --include='*.h' |
@@ -92,11 +92,11 @@ done < <(grep -rnE "$os_test|$os_header" kastrel --include='*.cpp' --include='*.
 system_call='(^|[^A-Za-z0-9_.>])(std::|::)?(fopen|freopen|_wfopen|getenv|secure_getenv|_wgetenv|SDL_getenv|setenv|unsetenv|putenv|SDL_setenv|popen|system|SDL_RWFromFile|TTF_OpenFont|TTF_OpenFontIndex|Mix_LoadWAV|Mix_LoadMUS|IMG_Load)[[:space:]]*\(|std::(i|o|)fstream\b'
 while IFS=: read -r file line text; do
   case "$file" in
-    kastrel/base/platform*) continue ;;
+    kastrel/base/platform* | kastrel/base/detail/platform*) continue ;;
   esac
   # Comments may name the calls.
   [[ $text =~ ^[[:space:]]*// ]] && continue
-  fail "$file:$line: opens a file, reads or sets the environment or runs a program outside the platform layer (use kastrel/base/platform.h)"
+  fail "$file:$line: opens a file, reads or sets the environment or runs a program outside the platform layer (use kastrel/base/detail/platform.h)"
 done < <(grep -rnE "$system_call" kastrel --include='*.cpp' --include='*.h' |
          grep -vE '^[^:]*(_test\.cpp|/testing/)')
 

@@ -52,7 +52,7 @@ for call in 'FILE* f = fopen("x", "r");' 'const char* v = std::getenv("HOME");' 
             'setenv("A", "b", 1);' 'FILE* p = popen("ls", "r");' 'int r = system("ls");' \
             'std::ifstream in("x");' 'std::ofstream out{"x"};' 'SDL_RWops* f = SDL_RWFromFile("x", "rb");' \
             'auto v = SDL_getenv("X");' 'TTF_Font* f = TTF_OpenFont("x", 9);'; do
-  plant kastrel/world/call.cpp "$call" 'outside the platform layer (use kastrel/base/platform.h)'
+  plant kastrel/world/call.cpp "$call" 'outside the platform layer (use kastrel/base/detail/platform.h)'
 done
 plant kastrel/device/sdl/call.cpp 'const char* v = getenv("HOME");' 'outside the platform layer'
 # What is allowed stays allowed: the platform layer's own calls, a driver's own headers and the

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "kastrel/base/platform.h"
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/graphics/image.h"
 #include "kastrel/png/png_image.h"
 

@@ -16,10 +16,10 @@
 #include <utility>
 #include <vector>
 
-#include "kastrel/audio/audio_header.h"
+#include "kastrel/audio/detail/audio_header.h"
+#include "kastrel/base/detail/outside_readings.h"
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/base/error.h"
-#include "kastrel/base/outside_readings.h"
-#include "kastrel/base/platform.h"
 #include "kastrel/device/input.h"  // the reading numbers only
 #include "kastrel/device/sdl/alsa_quiet.h"
 #include "kastrel/device/sdl/file_stream.h"

@@ -140,7 +140,7 @@ uint64_t MAXSOUNDBYTES();
 
 // What the sound device says of the world outside the program (SOUND::PLAYING, MUSICPLAYING,
 // SILENT, and what SOUND::PLAY and MUSIC::PLAY answered) passes through the outside-reading
-// filter (kastrel/base/outside_readings.h: reading READAUDIO of kastrel/device/input.h, call 0 to
+// filter (kastrel/base/detail/outside_readings.h: reading READAUDIO of kastrel/device/input.h, call 0 to
 // 4 in that order, and the answer),
 // so a session recording keeps these answers and its replay gives them back.
 

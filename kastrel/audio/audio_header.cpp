@@ -1,4 +1,4 @@
-#include "kastrel/audio/audio_header.h"
+#include "kastrel/audio/detail/audio_header.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 // The mixer's real output under SDL's disk audio driver, bad input, and running without a device.
 #include "kastrel/audio/audio.h"
-#include "kastrel/base/platform.h"
+#include "kastrel/base/detail/platform.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "kastrel/base/copy.h"
+#include "kastrel/base/detail/copy.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "kastrel/base/cpu_features.h"
+#include "kastrel/base/detail/cpu_features.h"
 
 namespace {
 

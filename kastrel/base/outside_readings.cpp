@@ -1,4 +1,4 @@
-#include "kastrel/base/outside_readings.h"
+#include "kastrel/base/detail/outside_readings.h"
 
 #include <atomic>
 

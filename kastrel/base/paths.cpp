@@ -1,8 +1,8 @@
 #include "kastrel/base/paths.h"
 
+#include "kastrel/base/detail/platform.h"
+#include "kastrel/base/detail/player_files.h"
 #include "kastrel/base/error.h"
-#include "kastrel/base/platform.h"
-#include "kastrel/base/player_files.h"
 
 namespace KASTREL::PATHS {
 

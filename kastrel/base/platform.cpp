@@ -1,4 +1,4 @@
-#include "kastrel/base/platform.h"
+#include "kastrel/base/detail/platform.h"
 
 #include <new>
 

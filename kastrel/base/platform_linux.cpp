@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <thread>
 
-#include "kastrel/base/platform.h"
-#include "kastrel/base/platform_posix.h"
+#include "kastrel/base/detail/platform.h"
+#include "kastrel/base/detail/platform_posix.h"
 
 namespace KASTREL::PLATFORM {
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <thread>
 
-#include "kastrel/base/platform.h"
+#include "kastrel/base/detail/platform.h"
 
 using namespace KASTREL;
 namespace fs = std::filesystem;

@@ -5,8 +5,8 @@
 #include <chrono>
 #include <string>
 
-#include "kastrel/base/platform.h"
-#include "kastrel/base/platform_posix.h"
+#include "kastrel/base/detail/platform.h"
+#include "kastrel/base/detail/platform_posix.h"
 
 #include <emscripten.h>
 

@@ -20,7 +20,7 @@
 #include <random>
 #include <thread>
 
-#include "kastrel/base/platform.h"
+#include "kastrel/base/detail/platform.h"
 
 namespace KASTREL::PLATFORM {
 

@@ -1,4 +1,4 @@
-#include "kastrel/base/player_files.h"
+#include "kastrel/base/detail/player_files.h"
 
 #include <atomic>
 

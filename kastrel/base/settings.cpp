@@ -11,9 +11,9 @@
 #include <cstring>
 #include <sstream>
 
+#include "kastrel/base/detail/platform.h"
+#include "kastrel/base/detail/player_files.h"
 #include "kastrel/base/error.h"
-#include "kastrel/base/platform.h"
-#include "kastrel/base/player_files.h"
 
 namespace KASTREL {
 

@@ -17,9 +17,9 @@
 #include <random>
 #include <thread>
 
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/base/error.h"
 #include "kastrel/base/paths.h"
-#include "kastrel/base/platform.h"
 #include "kastrel/base/settings.h"
 #include "kastrel/base/testing/process.h"
 

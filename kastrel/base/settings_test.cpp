@@ -8,9 +8,9 @@
 #include <fstream>
 #include <random>
 
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/base/error.h"
 #include "kastrel/base/paths.h"
-#include "kastrel/base/platform.h"
 #include "kastrel/base/testing/process.h"
 
 using namespace KASTREL;

@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/base/error.h"
-#include "kastrel/base/platform.h"
-#include "kastrel/device/context.h"
+#include "kastrel/device/detail/context.h"
 
 VOX_GFX_SCREEN* __vox_gfx = nullptr;
 int32_t __vox_gfx_scale = -1;

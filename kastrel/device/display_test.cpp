@@ -1,5 +1,5 @@
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/device/display.h"
-#include "kastrel/base/platform.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "kastrel/base/error.h"
-#include "kastrel/device/context.h"
+#include "kastrel/device/detail/context.h"
 #include "kastrel/device/testing/fake_driver.h"
 
 namespace {

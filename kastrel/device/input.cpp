@@ -7,9 +7,9 @@
 #include <mutex>
 #include <thread>
 
-#include "kastrel/base/platform.h"
-#include "kastrel/device/context.h"
-#include "kastrel/device/relaxed_byte.h"
+#include "kastrel/base/detail/platform.h"
+#include "kastrel/device/detail/context.h"
+#include "kastrel/device/detail/relaxed_byte.h"
 #include "kastrel/device/screen.h"
 
 namespace {

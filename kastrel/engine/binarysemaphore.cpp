@@ -1,6 +1,6 @@
 #include "kastrel/engine/binarysemaphore.h"
 
-#include "kastrel/base/platform.h"
+#include "kastrel/base/detail/platform.h"
 
 namespace KASTREL::ENGINE {
 

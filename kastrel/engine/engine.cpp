@@ -7,8 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/base/error.h"
-#include "kastrel/base/platform.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/input.h"
 #include "kastrel/device/timer.h"

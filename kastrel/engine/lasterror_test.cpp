@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/base/error.h"
-#include "kastrel/base/platform.h"
 #include "kastrel/device/display.h"
 #include "kastrel/engine/engine.h"
 #include "kastrel/graphics/bitmap.h"

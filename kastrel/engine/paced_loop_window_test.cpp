@@ -8,8 +8,8 @@
 #include <string>
 #include <thread>
 
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/device/testing/x_desktop.h"
-#include "kastrel/base/platform.h"
 #include "kastrel/device/timer.h"
 #include "kastrel/engine/testing/game.h"
 

@@ -6,7 +6,7 @@
 #include <new>
 #include <vector>
 
-#include "kastrel/device/context.h"
+#include "kastrel/device/detail/context.h"
 #include "kastrel/engine/fatal.h"
 #include "kastrel/engine/resolution.h"
 

@@ -13,16 +13,16 @@
 #include <filesystem>
 #include <random>
 
+#include "kastrel/base/detail/outside_readings.h"
+#include "kastrel/base/detail/platform.h"
+#include "kastrel/base/detail/player_files.h"
 #include "kastrel/base/error.h"
-#include "kastrel/base/outside_readings.h"
-#include "kastrel/base/platform.h"
-#include "kastrel/base/player_files.h"
 #include "kastrel/base/timer.h"
 #include "kastrel/device/driver.h"
 #include "kastrel/device/input.h"
 #include "kastrel/device/screen.h"
+#include "kastrel/engine/detail/session_file.h"
 #include "kastrel/engine/engine.h"
-#include "kastrel/engine/session_file.h"
 #include "kastrel/graphics/bitmap.h"
 
 namespace KASTREL::ENGINE {

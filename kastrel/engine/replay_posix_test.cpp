@@ -9,12 +9,12 @@
 #include <cstring>
 #include <filesystem>
 
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/base/error.h"
 #include "kastrel/base/paths.h"
-#include "kastrel/base/platform.h"
 #include "kastrel/base/testing/temp_dir.h"
+#include "kastrel/engine/detail/session_file.h"
 #include "kastrel/engine/replay.h"
-#include "kastrel/engine/session_file.h"
 #include "kastrel/engine/testing/game.h"
 
 namespace {

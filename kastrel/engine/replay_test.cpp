@@ -10,14 +10,14 @@
 #include <thread>
 #include <tuple>
 
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/base/error.h"
 #include "kastrel/base/paths.h"
-#include "kastrel/base/platform.h"
 #include "kastrel/base/settings.h"
 #include "kastrel/base/testing/temp_dir.h"
 #include "kastrel/base/timer.h"
 #include "kastrel/device/screen.h"
-#include "kastrel/engine/session_file.h"
+#include "kastrel/engine/detail/session_file.h"
 #include "kastrel/engine/testing/game.h"
 
 namespace {

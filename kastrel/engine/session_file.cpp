@@ -1,4 +1,4 @@
-#include "kastrel/engine/session_file.h"
+#include "kastrel/engine/detail/session_file.h"
 
 #include <libdeflate.h>
 #include <zlib.h>
@@ -10,8 +10,8 @@
 #include <cstring>
 #include <memory>
 
+#include "kastrel/base/detail/player_files.h"
 #include "kastrel/base/error.h"
-#include "kastrel/base/player_files.h"
 
 namespace KASTREL::ENGINE {
 

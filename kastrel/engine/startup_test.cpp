@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/engine/engine.h"
-#include "kastrel/base/platform.h"
 
 namespace startup_game {
 

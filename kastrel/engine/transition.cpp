@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "kastrel/base/copy.h"
-#include "kastrel/base/cpu_features.h"
+#include "kastrel/base/detail/copy.h"
+#include "kastrel/base/detail/cpu_features.h"
 #include "kastrel/base/error.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/timer.h"

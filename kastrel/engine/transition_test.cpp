@@ -1,7 +1,7 @@
 // Animated SHOW on the null driver with a driven clock, against a reference model of every
 // effect written here pixel by pixel from the rules in transition.h.
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/engine/transition.h"
-#include "kastrel/base/platform.h"
 
 #include <gtest/gtest.h>
 

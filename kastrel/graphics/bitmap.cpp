@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "kastrel/base/error.h"
-#include "kastrel/device/context.h"
+#include "kastrel/device/detail/context.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/screen.h"
+#include "kastrel/graphics/detail/put_inside.h"
 #include "kastrel/graphics/image.h"
-#include "kastrel/graphics/put_inside.h"
 #include "kastrel/png/png_image.h"
 #include "kastrel/png/png_save.h"
 

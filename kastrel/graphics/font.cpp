@@ -8,13 +8,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/base/error.h"
-#include "kastrel/base/platform.h"
+#include "kastrel/device/detail/context.h"
 #include "kastrel/device/sdl/file_stream.h"
-#include "kastrel/device/context.h"
-#include "kastrel/graphics/draw_target.h"
+#include "kastrel/graphics/detail/draw_target.h"
+#include "kastrel/graphics/detail/rows.h"
 #include "kastrel/graphics/image.h"
-#include "kastrel/graphics/rows.h"
 
 #ifndef KASTREL_DEFAULT_FONT
 #define KASTREL_DEFAULT_FONT "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"

@@ -1,5 +1,5 @@
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/graphics/font.h"
-#include "kastrel/base/platform.h"
 
 #include <SDL2/SDL_ttf.h>
 #include <gtest/gtest.h>

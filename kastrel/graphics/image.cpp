@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "kastrel/base/error.h"
-#include "kastrel/device/context.h"
+#include "kastrel/device/detail/context.h"
 #include "kastrel/device/screen.h"
 
 namespace {

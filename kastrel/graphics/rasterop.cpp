@@ -5,12 +5,12 @@
 #include <cstring>
 #include <utility>
 
-#include "kastrel/device/context.h"
+#include "kastrel/device/detail/context.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/graphics/clip.h"
+#include "kastrel/graphics/detail/put_inside.h"
+#include "kastrel/graphics/detail/rows.h"
 #include "kastrel/graphics/image.h"
-#include "kastrel/graphics/put_inside.h"
-#include "kastrel/graphics/rows.h"
 
 namespace {
 

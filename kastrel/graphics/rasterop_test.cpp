@@ -9,12 +9,12 @@
 #include <random>
 #include <vector>
 
-#include "kastrel/device/context.h"
+#include "kastrel/device/detail/context.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/testing/fake_driver.h"
 #include "kastrel/graphics/bitmap.h"
+#include "kastrel/graphics/detail/rows.h"
 #include "kastrel/graphics/image.h"
-#include "kastrel/graphics/rows.h"
 #include "kastrel/graphics/testing/pixel_model.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "kastrel/graphics/rows.h"
+#include "kastrel/graphics/detail/rows.h"
 
 #include <cstring>
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "kastrel/graphics/rows.h"
-#include "kastrel/graphics/rows_blend.h"
+#include "kastrel/graphics/detail/rows.h"
+#include "kastrel/graphics/detail/rows_blend.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "kastrel/graphics/rows.h"
+#include "kastrel/graphics/detail/rows.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <span>
 
-#include "kastrel/graphics/rows.h"
-#include "kastrel/graphics/rows_blend.h"
+#include "kastrel/graphics/detail/rows.h"
+#include "kastrel/graphics/detail/rows_blend.h"
 
 #if KASTREL_BLEND_X86
 #include <immintrin.h>

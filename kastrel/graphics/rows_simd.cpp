@@ -10,10 +10,10 @@
 #include <cstdint>
 #include <cstring>
 
-#include "kastrel/base/copy.h"
-#include "kastrel/base/cpu_features.h"
-#include "kastrel/graphics/rows.h"
-#include "kastrel/graphics/rows_blend.h"
+#include "kastrel/base/detail/copy.h"
+#include "kastrel/base/detail/cpu_features.h"
+#include "kastrel/graphics/detail/rows.h"
+#include "kastrel/graphics/detail/rows_blend.h"
 
 #if KASTREL_BLEND_X86
 #include <immintrin.h>

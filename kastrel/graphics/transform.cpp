@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "kastrel/base/error.h"
-#include "kastrel/device/context.h"
+#include "kastrel/device/detail/context.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/graphics/bitmap.h"
-#include "kastrel/graphics/draw_target.h"
+#include "kastrel/graphics/detail/draw_target.h"
+#include "kastrel/graphics/detail/rows.h"
 #include "kastrel/graphics/image.h"
-#include "kastrel/graphics/rows.h"
 
 namespace KASTREL::GRAPHICS {
 namespace {

@@ -1,7 +1,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "kastrel/png/png_decoder.h"
+#include "kastrel/png/detail/png_decoder.h"
 
 // From reconstructed scanlines to the output forms: each vector conversion beside the plain
 // loop it must match.

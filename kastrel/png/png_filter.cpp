@@ -2,8 +2,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "kastrel/base/cpu_features.h"
-#include "kastrel/png/png_decoder.h"
+#include "kastrel/base/detail/cpu_features.h"
+#include "kastrel/png/detail/png_decoder.h"
 #include "kastrel/png/png_image.h"
 
 // The filters of every loop set, each vector loop beside the plain one it must match.

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "kastrel/base/platform.h"
-#include "kastrel/png/png_decoder.h"
+#include "kastrel/base/detail/platform.h"
+#include "kastrel/png/detail/png_decoder.h"
 
 namespace KASTREL::PNG_DECODER {
 

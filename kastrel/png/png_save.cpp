@@ -10,8 +10,8 @@
 #include <cstring>
 #include <limits>
 
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/base/error.h"
-#include "kastrel/base/platform.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <numbers>
 
 #include "kastrel/base/error.h"
-#include "kastrel/world/tilemap_load.h"
+#include "kastrel/world/detail/tilemap_load.h"
 
 namespace KASTREL::WORLD {
 

@@ -11,7 +11,7 @@
 #include "kastrel/base/error.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/driver.h"
-#include "kastrel/graphics/rows.h"
+#include "kastrel/graphics/detail/rows.h"
 #include "kastrel/graphics/testing/pixel_model.h"
 
 using namespace KASTREL;

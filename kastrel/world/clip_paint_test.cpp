@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/device/display.h"
-#include "kastrel/base/platform.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/engine/collision.h"
 #include "kastrel/engine/engine.h"

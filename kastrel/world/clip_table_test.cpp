@@ -1,6 +1,6 @@
 // The clip table: every drawing call, the worlds' among them, clipped against itself unclipped.
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/graphics/clip.h"
-#include "kastrel/base/platform.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -15,9 +15,9 @@
 #include "kastrel/base/error.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/screen.h"
+#include "kastrel/graphics/detail/rows.h"
 #include "kastrel/graphics/font.h"
 #include "kastrel/graphics/image.h"
-#include "kastrel/graphics/rows.h"
 #include "kastrel/graphics/shapes.h"
 #include "kastrel/graphics/sprites.h"
 #include "kastrel/world/camera.h"

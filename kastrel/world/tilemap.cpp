@@ -15,10 +15,10 @@
 #include <cstring>
 #include <new>
 
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/base/error.h"
-#include "kastrel/base/platform.h"
-#include "kastrel/graphics/rows.h"
-#include "kastrel/world/tilemap_load.h"
+#include "kastrel/graphics/detail/rows.h"
+#include "kastrel/world/detail/tilemap_load.h"
 
 namespace KASTREL::WORLD {
 

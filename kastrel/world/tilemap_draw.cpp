@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "kastrel/base/error.h"
-#include "kastrel/graphics/draw_target.h"
+#include "kastrel/graphics/detail/draw_target.h"
+#include "kastrel/graphics/detail/rows.h"
 #include "kastrel/graphics/image.h"
 #include "kastrel/graphics/rasterop.h"
-#include "kastrel/graphics/rows.h"
 #include "kastrel/graphics/shapes.h"
 #include "kastrel/world/camera.h"
-#include "kastrel/world/tilemap_load.h"
+#include "kastrel/world/detail/tilemap_load.h"
 
 namespace KASTREL::WORLD {
 

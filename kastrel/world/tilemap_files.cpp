@@ -4,9 +4,9 @@
 #include <atomic>
 #include <cstring>
 
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/base/error.h"
-#include "kastrel/base/platform.h"
-#include "kastrel/world/tilemap_load.h"
+#include "kastrel/world/detail/tilemap_load.h"
 
 namespace KASTREL::WORLD {
 

@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <string_view>
 
-#include "kastrel/world/tilemap_fields.h"
+#include "kastrel/world/detail/tilemap_fields.h"
 
 namespace KASTREL::WORLD::DETAIL {
 

@@ -11,8 +11,8 @@
 #include <regex>
 #include <sstream>
 
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/base/error.h"
-#include "kastrel/base/platform.h"
 #include "kastrel/base/testing/temp_dir.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/driver.h"

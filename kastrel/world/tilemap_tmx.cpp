@@ -2,7 +2,7 @@
 #include <cstring>
 #include <pugixml.hpp>
 
-#include "kastrel/world/tilemap_fields.h"
+#include "kastrel/world/detail/tilemap_fields.h"
 
 namespace KASTREL::WORLD::DETAIL {
 

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/base/error.h"
-#include "kastrel/base/platform.h"
 #include "kastrel/graphics/font.h"
 
 using namespace KASTREL;

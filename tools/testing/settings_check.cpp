@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/base/error.h"
-#include "kastrel/base/platform.h"
 #include "kastrel/base/settings.h"
 
 using namespace KASTREL;

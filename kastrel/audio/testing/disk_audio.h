@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "kastrel/audio/audio.h"
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/base/testing/temp_dir.h"
-#include "kastrel/base/platform.h"
 #include "kastrel/device/sdl/testing/disk_audio_pace.h"
 
 namespace audio_testing {

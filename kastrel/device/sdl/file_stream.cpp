@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "kastrel/base/platform.h"
+#include "kastrel/base/detail/platform.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <SDL2/SDL.h>
 
-#include "kastrel/base/platform.h"
+#include "kastrel/base/detail/platform.h"
 #if defined(__linux__)
 #include <dirent.h>
 #endif

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/device/display.h"
-#include "kastrel/base/platform.h"
 #include "kastrel/device/input.h"
 #include "kastrel/device/testing/x_desktop.h"
 #include "kastrel/device/timer.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <utility>
 
-#include "kastrel/base/cpu_features.h"
+#include "kastrel/base/detail/cpu_features.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>

@@ -17,12 +17,12 @@
 #include <thread>
 #include <vector>
 
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/base/error.h"
-#include "kastrel/base/platform.h"
+#include "kastrel/device/screen.h"
 #include "kastrel/device/sdl/mouse_snapshot.h"
 #include "kastrel/device/sdl/paced_present.h"
 #include "kastrel/device/sdl/scaling.h"
-#include "kastrel/device/screen.h"
 #include "kastrel/device/sdl/sdl_driver_state.h"
 #include "kastrel/device/sdl/sdl_gamepad.h"
 #include "kastrel/device/sdl/sdl_input.h"

@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "kastrel/base/error.h"
-#include "kastrel/device/context.h"
+#include "kastrel/device/detail/context.h"
 #include "kastrel/device/input.h"
 #include "kastrel/device/screen.h"
 

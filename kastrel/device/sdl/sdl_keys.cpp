@@ -3,8 +3,8 @@
 #include <array>
 #include <atomic>
 
+#include "kastrel/device/detail/relaxed_byte.h"
 #include "kastrel/device/keys.h"
-#include "kastrel/device/relaxed_byte.h"
 
 namespace {
 

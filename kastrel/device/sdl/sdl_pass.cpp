@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "kastrel/device/relaxed_byte.h"
+#include "kastrel/device/detail/relaxed_byte.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/device/sdl/frame_rows.h"
 #include "kastrel/device/sdl/paced_present.h"

@@ -1,6 +1,6 @@
 #include "kastrel/device/sdl/wayland_check.h"
 
-#include "kastrel/base/platform.h"
+#include "kastrel/base/detail/platform.h"
 
 #if defined(__linux__)
 #include <dlfcn.h>

@@ -8,8 +8,8 @@
 #include <vector>
 #include <string>
 
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/base/error.h"
-#include "kastrel/base/platform.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/input.h"
 #include "kastrel/device/screen.h"

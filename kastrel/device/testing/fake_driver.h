@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "kastrel/base/platform.h"
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/device/driver.h"
 #include "kastrel/device/screen.h"
 

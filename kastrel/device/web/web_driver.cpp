@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/base/error.h"
-#include "kastrel/base/platform.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/device/sdl/paced_present.h"

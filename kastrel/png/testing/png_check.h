@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "kastrel/base/platform.h"
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/base/testing/temp_dir.h"
 #include "kastrel/png/png_image.h"
 #include "kastrel/png/testing/png_writer.h"

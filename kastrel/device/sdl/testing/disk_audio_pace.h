@@ -1,6 +1,6 @@
 #pragma once
 // How fast SDL's disk audio driver writes, for the sound tests.
-#include "kastrel/base/platform.h"
+#include "kastrel/base/detail/platform.h"
 
 namespace kastrel_testing {
 

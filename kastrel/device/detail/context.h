@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "kastrel/base/platform.h"
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/device/screen.h"
 
 // Inside the display layer: the per-thread drawing context, the error number and the lock

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "kastrel/world/tilemap_load.h"
+#include "kastrel/world/detail/tilemap_load.h"
 
 namespace KASTREL::WORLD::DETAIL {
 

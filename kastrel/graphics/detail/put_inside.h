@@ -9,11 +9,11 @@
 #include <xmmintrin.h>
 #endif
 
-#include "kastrel/device/context.h"
+#include "kastrel/device/detail/context.h"
 #include "kastrel/device/screen.h"
+#include "kastrel/graphics/detail/rows.h"
 #include "kastrel/graphics/image.h"
 #include "kastrel/graphics/rasterop.h"
-#include "kastrel/graphics/rows.h"
 
 // Inside the graphics layer: the blit's short way, inline in vox_GfxPut and in DRAWTO. On a
 // small sprite the work around the row loop costs about what its pixels do.

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "kastrel/base/platform.h"
+#include "kastrel/base/detail/platform.h"
 #include "kastrel/boolean.h"
 #include "kastrel/device/event.h"
 #include "kastrel/device/input.h"
