@@ -16,7 +16,8 @@ Usage:
 
 A comment covers the declarations written directly below it, up to the next blank line or
 comment; data fields and enum values are also covered by their type's comment. Copy and move
-members, destructors and defaulted or deleted members need none.
+members, destructors and defaulted or deleted members need none. Private and protected members,
+macros the header #undefs and namespaces named DETAIL are the engine's own and not listed.
 """
 import filecmp
 import pathlib
@@ -150,8 +151,9 @@ class Decl:
 
 
 class Group:
-    def __init__(self, comment):
+    def __init__(self, comment, lead=False):
         self.comment = comment
+        self.lead = lead  # the comment above a namespace, shown once as that section's note
 
 
 def source_text(text, toks):
@@ -298,16 +300,17 @@ class HeaderParser:
         self.seen_decl = False
         self.macros = {}  # name -> (params, body) of this header's function-like macros
         self.undefined = set()
+        self.lead = None
 
     def fail(self, line, why):
         raise ReferenceError(f"{self.rel}:{line}: {why}")
 
     # A scope: the file, a namespace, a linkage block or a class body.
-    def parse_scope(self, scope, cls=None, closing=False, public=True, out=None):
+    def parse_scope(self, scope, cls=None, closing=False, public=True, out=None, lead=None):
         out = [] if out is None else out
         pending = []  # comment lines above the next declaration
         pending_line = 0
-        group = None  # the group the declaration run below a comment belongs to
+        group = lead  # the group the declaration run below a comment belongs to
         last = None  # the last declaration, for comments at the end of its line
         stmt = []
         while True:
@@ -320,7 +323,7 @@ class HeaderParser:
                 if t.kind == "blank":
                     self.pos += 1
                     if pending:
-                        self.loose_comment(out, pending, pending_line)
+                        self.loose_comment(out, pending, pending_line, scope)
                     pending, group, last = [], None, None
                     continue
                 if t.kind == "comment":
@@ -328,6 +331,8 @@ class HeaderParser:
                     if not t.own_line and last is not None and t.line == last.end_line:
                         last.trail.append(t.text)
                         continue
+                    if not t.own_line:
+                        continue  # after a closing brace: "}  // namespace X"
                     if not pending:
                         pending_line = t.line
                     pending.append(t.text)
@@ -388,7 +393,13 @@ class HeaderParser:
             if opens_scope and pending:
                 # A comment above a namespace speaks of what follows: the header's opening
                 # comment when nothing came before, a note otherwise.
-                self.loose_comment(out, pending, pending_line)
+                inner = scope
+                if code[0].text == "namespace":
+                    name = "".join(t.text for t in code[1:-1])
+                    inner = (scope + "::" if scope and name else scope) + name
+                if not self.loose_comment(out, pending, pending_line, inner):
+                    # It also covers the namespace's first declarations.
+                    self.lead = Group(pending, lead=True)
                 pending, group = [], None
             made, ended = self.statement(stmt, scope, cls, public, out)
             if isinstance(made, list):  # an anonymous union's members
@@ -414,14 +425,15 @@ class HeaderParser:
             pending, stmt = [], []
         return out
 
-    def loose_comment(self, out, lines, line):
+    def loose_comment(self, out, lines, line, scope):
         if not self.seen_decl and not self.header_comment and not self.decls and not out:
             self.header_comment = lines
-            return
-        note = Decl("note", "", "", line, None)
+            return True
+        note = Decl("note", "", "", line, scope)
         note.comment = lines
         note.end_line = line
         out.append(note)
+        return False
 
     def directive(self, t, scope, cls):
         m = re.match(r"#\s*(\w+)\s*(.*)", t.text, re.S)
@@ -551,10 +563,13 @@ class HeaderParser:
         if words and words[0] == "namespace":
             name = "".join(words[1:])
             inner = (scope + "::" if scope and name else scope) + name if name else scope
-            self.parse_scope(inner, None, closing=True, out=out)
+            # A DETAIL namespace holds the engine's own workings, shared between its headers.
+            hidden = name.split("::")[-1].lower() == "detail"
+            lead, self.lead = self.lead, None
+            self.parse_scope(inner, None, closing=True, public=public and not hidden, out=out, lead=lead)
             return None, False
         if words[:2] == ["extern", '"C"'] or (len(head) == 2 and head[0].text == "extern" and head[1].kind == "str"):
-            self.parse_scope(scope, None, closing=True, out=out)
+            self.parse_scope(scope, None, closing=True, public=public, out=out)
             return None, False
         if words and words[0] in ("struct", "class", "union"):
             return self.class_body(stmt, head, words, scope, cls, public)
@@ -876,7 +891,7 @@ class Page:
         scope = None
         for run in entry_groups(p.decls):
             d = run[0]
-            if d.kind != "note" and d.scope != scope:
+            if d.scope != scope:
                 scope = d.scope
                 L.append(f"## namespace {scope}" if scope else "## Global names")
                 L.append("")
@@ -907,7 +922,8 @@ class Page:
             L.extend(with_trail(x.sig, x.trail) for x in run)
         L.append("```")
         L.append("")
-        comment = list(d.group.comment) if d.group is not None and d.group.comment else []
+        shown = d.group is not None and d.group.comment and not d.group.lead
+        comment = list(d.group.comment) if shown else []
         for x in run:
             if x.comment:
                 if comment:

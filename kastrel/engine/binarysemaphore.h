@@ -14,6 +14,7 @@ class BINARYSEMAPHORE {
   BINARYSEMAPHORE(const BINARYSEMAPHORE&) = delete;
   BINARYSEMAPHORE& operator=(const BINARYSEMAPHORE&) = delete;
 
+  // Takes it, waiting as long as another thread holds it; RELEASE gives it back.
   void ACQUIRE() noexcept;
   // Takes it only when that needs no wait.
   bool TRYACQUIRE() noexcept;

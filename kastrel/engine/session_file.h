@@ -48,11 +48,15 @@ enum SESSIONTAG : uint8_t {
   TAG_SAVE = 0x12,       // what SETTINGS::SAVE answered, and why not (format 3)
 };
 
+// What a SESSIONENTRY holds: one kind per record tag above (PASS opens a pass, ENDPASS closes
+// it, END closes the recording).
 enum class SESSIONKIND : uint8_t { MODE, READING, PASS, ENDPASS, END, HASH, CLOCK, LOAD, SAVE };
 
 // How many int32 values a reading of each kind holds (0: no such kind).
 int32_t READINGVALUES(int32_t KIND);
 
+// One record of a session file as SESSIONREADER::NEXT hands it over; the fields that do not
+// belong to its KIND stay as made.
 struct SESSIONENTRY {
   SESSIONKIND KIND = SESSIONKIND::PASS;
   BOOLEAN HASEVENT{};       // PASS only
@@ -63,6 +67,7 @@ struct SESSIONENTRY {
   int32_t VALUES[6] = {};   // MODE (4 used), READING, or the event of a PASS (see EVENT())
   int32_t STATE = 0;        // LOAD: a FILEREAD; SAVE: 1 TRUE, 0 FALSE
   std::string TEXT;         // LOAD: the file's bytes or why it failed; SAVE: why it failed
+  // A PASS's event record, read from VALUES (all 0 when the pass took none).
   VOX::EVENT EVENT() const;
 };
 
@@ -133,7 +138,9 @@ class SESSIONREADER {
 // Builds the bytes of a session file, block by block, as the recorder writes them.
 class SESSIONWRITER {
  public:
+  // The file's first bytes: the magic, the format number and their CRC-32.
   static std::vector<uint8_t> HEADER();
+  // The display mode INITIALIZE set (W, H, full-screen flag, MODE_* word).
   void MODE(int32_t W, int32_t H, int32_t FS, int32_t FLAGS);
   // Kept only when the answer differs from the last one kept for the same question.
   void READING(int32_t KIND, const int32_t* VALUES);  // READINGVALUES(KIND) values

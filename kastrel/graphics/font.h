@@ -51,6 +51,7 @@ struct TEXTSIZE {
 // KASTREL::LASTERROR(). A FONT is for one thread at a time; it can be moved, not copied.
 class FONT {
  public:
+  // No font open: drawing and measuring fail until OPEN succeeds.
   FONT();
   // OPEN(FILENAME, SIZE).
   FONT(const std::string& FILENAME, int32_t SIZE);

@@ -23,6 +23,7 @@ struct SPRITESHEET {
   // The given regions, in order.
   SPRITESHEET(const BITMAP& SHEET, std::vector<MATH::RECT> REGIONS);
 
+  // The number of frames, numbered from 0.
   int32_t COUNT() const { return int32_t(FRAMES.size()); }
   // Frame N's top-left corner lands on (X, Y), drawn as DRAWTO draws. FALSE, with the reason in
   // LASTERROR(), for a frame number out of range or any failure of DRAWTRANSFORMED.
