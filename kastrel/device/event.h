@@ -6,30 +6,36 @@
 // The 16 bytes after TYPE are overlaid; which names carry meaning depends on TYPE.
 namespace VOX {
 
-// One device event, as vox_GfxEvent hands it over: TYPE says what happened (the values below),
-// the fields after it say the rest.
+// One device event, as vox_GfxEvent hands it over. TYPE is one of the values below; the rest:
+//   key events: SCANCODE, the set-1 scancode (KEY::, keys.h), and ASCII, the character code
+//     the key typed (0 .. 255), 0 for none;
+//   pointer events: X and Y, the pointer in frame-buffer pixels, and DX and DY, its move since
+//     the previous position;
+//   button events: BUTTON, the BUTTON:: bit (keys.h);
+//   WHEELMOVED and HWHEELMOVED: Z and W, the wheel's and the horizontal wheel's totals so far;
+//   pad and text events: as their field comments say.
 struct EVENT {
-  int32_t TYPE;  // KEYPRESSED ... TEXTTYPED
+  int32_t TYPE;
   union {
-    int32_t SCANCODE;  // key events: the set-1 scancode (KEY::, keys.h)
-    int32_t X;         // pointer events: the pointer's column in frame-buffer pixels
-    int32_t BUTTON;    // button events: the BUTTON:: bit (keys.h)
-    int32_t Z;         // WHEELMOVED: the wheel's total so far
-    int32_t W;         // HWHEELMOVED: the horizontal wheel's total so far
+    int32_t SCANCODE;
+    int32_t X;
+    int32_t BUTTON;
+    int32_t Z;
+    int32_t W;
     int32_t PAD;        // pad events: the pad number
     int32_t CODEPOINT;  // TEXTTYPED: the character's Unicode code point
   };
   union {
-    int32_t ASCII;    // key events: the character code the key typed (0 .. 255), 0 for none
-    int32_t Y;        // pointer events: the pointer's row in frame-buffer pixels
+    int32_t ASCII;
+    int32_t Y;
     int32_t CONTROL;  // pad events: the PAD_* button or axis
     char TEXT[4];     // TEXTTYPED: the character in UTF-8, NUL-padded when shorter than 4 bytes
   };
   union {
-    int32_t DX;     // pointer events: the move in pixels since the previous position
+    int32_t DX;
     int32_t VALUE;  // PADAXISMOVED: the axis value
   };
-  int32_t DY;  // pointer events: the move down, as DX across
+  int32_t DY;
 };
 
 // Values of EVENT::TYPE.
