@@ -1041,7 +1041,7 @@ def main(argv):
     except ReferenceError as e:
         print(f"make-reference: {e}", file=sys.stderr)
         return 1
-    print(__doc__.strip().split("\n\n")[1], file=sys.stderr)
+    print(__doc__[__doc__.index("Usage:"):].split("\n\n")[0], file=sys.stderr)
     return 2
 
 
