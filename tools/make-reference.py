@@ -792,31 +792,46 @@ CALLS = ("call", "method", "special")
 
 
 def md_text(lines):
-    """Comment lines as Markdown: prose stays prose, indented lines become code blocks."""
+    """Comment lines as Markdown: prose stays prose, numbered or dashed steps become a list (their
+    indented lines joined on), other indented lines (examples, tables, formulas) code blocks."""
     out, code = [], []
     stripped = [ln[1:] if ln.startswith(" ") else ln for ln in lines]
+    item_indent = None  # the indentation of the list item being continued
+
+    def indent_of(ln):
+        return len(ln) - len(ln.lstrip())
 
     def flush():
         if code:
-            indent = min(len(c) - len(c.lstrip()) for c in code if c.strip())
-            out.append("```cpp")
-            out.extend(c[indent:].rstrip() for c in code)
-            out.append("```")
+            cut = min(indent_of(c) for c in code if c.strip())
+            out.extend(["", "```"] + [c[cut:].rstrip() for c in code] + ["```", ""])
             code.clear()
 
     for ln in stripped:
-        if ln.startswith("  ") and ln.strip() and not re.match(r"\s+\d+\.\s", ln) and \
-                (code or len(ln) - len(ln.lstrip()) >= 2):
-            code.append(ln)
+        item = re.match(r"(\s{0,3})(\d+\.|-|\*)\s+\S", ln)
+        if item:
+            flush()
+            if item_indent is None and out and out[-1] != "":
+                out.append("")
+            item_indent = len(item.group(1))
+            marker = item.group(2)
+            out.append(marker + " " + escape(ln.strip()[len(marker):].strip()))
             continue
-        flush()
-        if not ln.strip():
+        if item_indent is not None and ln.strip() and indent_of(ln) > item_indent:
+            out[-1] += " " + escape(ln.strip())
+            continue
+        if item_indent is not None:
             out.append("")
-        else:
-            out.append(escape(ln.strip()) + ("" if ln.rstrip().endswith("  ") else ""))
+            item_indent = None
+        if ln.strip() and (code or indent_of(ln) >= 2):
+            if indent_of(ln) >= 1 or not code:
+                code.append(ln)
+                continue
+        flush()
+        out.append(escape(ln.strip()) if ln.strip() else "")
     flush()
-    # Keep a line break where the comment broke its line inside a list of steps.
-    return "\n".join(out).strip("\n")
+    text = "\n".join(out)
+    return re.sub(r"\n{3,}", "\n\n", text).strip("\n")
 
 
 def escape(line):
