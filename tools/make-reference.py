@@ -27,6 +27,7 @@ import tempfile
 
 OUT_FOLDER = "docs/reference"
 MAX_HEADER_BYTES = 1 << 20  # a public header is a few kilobytes; anything this big is a mistake
+MAX_NESTING = 32  # namespaces and classes inside one another
 
 
 class ReferenceError(Exception):
@@ -301,12 +302,22 @@ class HeaderParser:
         self.macros = {}  # name -> (params, body) of this header's function-like macros
         self.undefined = set()
         self.lead = None
+        self.depth = 0
 
     def fail(self, line, why):
         raise ReferenceError(f"{self.rel}:{line}: {why}")
 
     # A scope: the file, a namespace, a linkage block or a class body.
     def parse_scope(self, scope, cls=None, closing=False, public=True, out=None, lead=None):
+        self.depth += 1
+        try:
+            return self.parse_scope_body(scope, cls, closing, public, out, lead)
+        finally:
+            self.depth -= 1
+
+    def parse_scope_body(self, scope, cls, closing, public, out, lead):
+        if self.depth > MAX_NESTING:
+            self.fail(self.toks[self.pos].line, f"scopes nested over {MAX_NESTING} deep")
         out = [] if out is None else out
         pending = []  # comment lines above the next declaration
         pending_line = 0
@@ -781,7 +792,11 @@ def page_name(rel):
 
 def parse_header(src, rel):
     parser = HeaderParser(rel, read(src / rel))
-    parser.parse()
+    try:
+        parser.parse()
+    except IndexError:
+        # Every read past the last token is a declaration the header never finishes.
+        raise ReferenceError(f"{rel}: the header ends inside a declaration")
     return parser
 
 
