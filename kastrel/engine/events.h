@@ -14,6 +14,8 @@ namespace KASTREL::GRAPHICS {
 struct BITMAP;
 }
 
+// Handler lists: the engine's events (engine.h) and a screen's (screens.h) are EVENTLISTs that
+// a game attaches functions or other callables to.
 namespace KASTREL::ENGINE {
 
 template <typename SIGNATURE>

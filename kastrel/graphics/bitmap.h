@@ -6,6 +6,8 @@
 #include "kastrel/graphics/rasterop.h"
 #include "kastrel/math/math.h"
 
+// BITMAP, the engine's picture: loading and saving PNG files, pixel access, drawing with a
+// raster operation or turned and scaled (DRAWTRANSFORMED), and the cap on loaded picture sizes.
 namespace KASTREL::GRAPHICS {
 
 // How DRAWTO combines each source pixel with the target pixel.
