@@ -951,6 +951,15 @@ class Page:
                 sig = one_line(x.sig).rstrip(";")
                 if owner:
                     sig = re.sub(r"(?<![\w:~])" + re.escape(x.name).replace("\\ ", r"\s*") + r"(?=\s*\()", owner + "::" + x.name, sig, count=1)
+                # A template's constraints read in the page; on one line they bury the call.
+                k = sig.find(" requires(")
+                if k >= 0:
+                    depth, j = 0, k + len(" requires")
+                    for j in range(j, len(sig)):
+                        depth += {"(": 1, ")": -1}.get(sig[j], 0)
+                        if depth == 0:
+                            break
+                    sig = sig[:k] + sig[j + 1:]
                 self.calls.append((sig, a))
         L.append("```cpp")
         if d.kind == "class":
