@@ -10,18 +10,17 @@ if [ $# -ne 1 ] || [ ! -f "$1/CMakeCache.txt" ]; then
   exit 2
 fi
 build=$1
-prefix=$(mktemp -d)
-trap 'rm -rf "$prefix"' EXIT
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
 # The top folder's install rules only (headers, library, CMake package): the games and tools in
 # sub-folders need not be built. It copies files; a stuck install fails rather than hangs.
 if ! timeout 120 cmake -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_INSTALL_LOCAL_ONLY=ON \
-       -P "$build/cmake_install.cmake" >"$prefix.log" 2>&1; then
-  cat "$prefix.log" >&2
-  rm -f "$prefix.log"
+       -P "$build/cmake_install.cmake" >"$work/install.log" 2>&1; then
+  cat "$work/install.log" >&2
   echo "check-installed-headers: installing $build failed (is the engine library built?)" >&2
   exit 1
 fi
-rm -f "$prefix.log"
 include=$prefix/include
 if [ ! -f "$include/kastrel/kastrel.h" ]; then
   echo "check-installed-headers: the install put no kastrel/kastrel.h under $include" >&2
