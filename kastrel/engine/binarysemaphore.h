@@ -18,6 +18,7 @@ class BINARYSEMAPHORE {
   void ACQUIRE() noexcept;
   // Takes it only when that needs no wait.
   bool TRYACQUIRE() noexcept;
+  // Gives it back, waking one thread that waits for it.
   void RELEASE() noexcept;
   // The calling thread took it and has not released it yet.
   bool HELDBYCALLER() const noexcept;

@@ -100,6 +100,7 @@ class SESSIONREADER {
   // The next record: TRUE. FALSE at the end of the recording, or (FAILED(), LASTERROR()) when
   // the file cannot be read again as it was checked.
   BOOLEAN NEXT(SESSIONENTRY& OUT);
+  // Whether NEXT failed; the passes and format number the opened file holds.
   bool FAILED() const { return IFAILED; }
   int32_t PASSES() const { return IPASSES; }
   uint32_t FORMAT() const { return IFORMAT; }
@@ -146,16 +147,19 @@ class SESSIONWRITER {
   void READING(int32_t KIND, const int32_t* VALUES);  // READINGVALUES(KIND) values
   void CLOCK(double SECONDS);                         // a whole number of SESSIONTICKs
   void PASS(const VOX::EVENT* EVENT);                 // null: no event
+  // The end of the pass PASS began, then the hash of the frame it left.
   void ENDPASS();
   void HASH(uint32_t FRAMEHASH);
   // What SETTINGS::LOAD found (STATE a FILEREAD) and what SAVE answered (TEXT at most
   // SESSIONMAXFILE bytes).
   void LOAD(int32_t STATE, const std::string& TEXT);
   void SAVE(bool SAVED, const std::string& REASON);
+  // The recording's normal end.
   void END();
   // The records since the last block as one block, deflated when that is smaller; LAST marks
   // the recording's end. The records are then cleared.
   const std::vector<uint8_t>& BLOCK(bool LAST);
+  // The bytes of records waiting for the next block.
   size_t PENDING() const { return IRECORDS.size() + INUMBERS.size(); }
 
  private:

@@ -69,6 +69,7 @@ class FONT {
   // The engine's own font (DejaVu Sans, shipped beside the program or from the system's fonts;
   // see DEFAULTFONTPATH), needing no file from the game.
   BOOLEAN OPENDEFAULT(int32_t SIZE);
+  // Lets go of the font and its fallbacks; ISOPEN: whether a font is held.
   void CLOSE();
   BOOLEAN ISOPEN() const;
   // Glyphs the font lacks come from its fallbacks, glyph by glyph, at the same size on the same

@@ -57,6 +57,7 @@ struct ANIMATION {
   void ADD(int32_t FRAME, float SECONDS);
   // Moves on by ELAPSED seconds; negative or non-finite values are ignored.
   void UPDATE(float ELAPSED);
+  // Back to the start of the first frame.
   void RESET() { TIME = 0; }
   // The frame to show: the first whose time has not run out; once a run that does not loop
   // has ended, its last frame. -1 with no frames.
