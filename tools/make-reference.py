@@ -170,7 +170,7 @@ class Page:
         self.rel, self.parser = rel, parser
         self.name = page_name(rel)
         self.lines = []
-        self.calls = []  # (one-line signature, anchor)
+        self.calls = []  # (one-line signature, anchor, namespace)
         self.anchors = set()
 
     def new_anchor(self, base):
@@ -227,7 +227,10 @@ class Page:
                         if depth == 0:
                             break
                     sig = sig[:k] + sig[j + 1:]
-                self.calls.append((sig, a))
+                # What a caller needs: no attributes for the compiler, no inline, no = default.
+                sig = re.sub(r"\s*__attribute__\s*\(\(.*?\)\)\s*$", "", sig)
+                sig = re.sub(r"^inline\s+|\s*=\s*default$", "", sig)
+                self.calls.append((sig, a, d.scope))
         L.append("```cpp")
         if d.kind == "class":
             L.append(d.head + " { ... };")
@@ -283,9 +286,13 @@ def generate(src):
         if page.calls:
             sheet.append(f"## [{page.rel}]({page.name})")
             sheet.append("")
-            for sig, a in page.calls:
+            scope = None
+            for sig, a, where in page.calls:
+                if where != scope:
+                    scope = where
+                    sheet.append(f"- namespace {where}:" if where else "- global names:")
                 shown = sig.replace("`", "")
-                sheet.append(f"- [`{shown}`]({page.name}#{a})")
+                sheet.append(f"  - [`{shown}`]({page.name}#{a})")
             sheet.append("")
     out["README.md"] = "\n".join(idx) + "\n"
     out["cheatsheet.md"] = "\n".join(sheet).rstrip("\n") + "\n"
