@@ -370,6 +370,9 @@ def main(argv):
     except ReferenceError as e:
         print(f"make-reference: {e}", file=sys.stderr)
         return 1
+    except OSError as e:  # an output folder that cannot be written
+        print(f"make-reference: {e.filename or ''}: cannot be written ({e.strerror})", file=sys.stderr)
+        return 1
     print(__doc__[__doc__.index("Usage:"):].split("\n\n")[0], file=sys.stderr)
     return 2
 
