@@ -15,7 +15,6 @@
 #include "kastrel/base/error.h"
 #include "kastrel/base/platform.h"
 #include "kastrel/device/context.h"
-#include "kastrel/device/template/template_driver.h"
 
 VOX_GFX_SCREEN* __vox_gfx = nullptr;
 int32_t __vox_gfx_scale = -1;

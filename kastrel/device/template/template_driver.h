@@ -16,8 +16,9 @@
 // (vox_GfxPresentPass is never -1 while a window is open). Lock and unlock only count.
 //
 // It is built on every platform and is in no driver list: VOXGFX=template chooses it for a
-// program, and a test may point __vox_gfx_drivers at a list that holds it.
-extern const VOX_GFX_DRIVER vox_gfxDriverTemplate;
+// program, and a test may point __vox_gfx_drivers at a list that holds it. Its table,
+// vox_gfxDriverTemplate, is declared in driver.h, where the display layer finds it by name; a
+// port's own driver declares its table in its own header and goes in its platform's list.
 
 namespace KASTREL::TEMPLATEDRIVER {
 
