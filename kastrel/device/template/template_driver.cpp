@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -28,6 +29,8 @@ constexpr int32_t kModes[] = {640 << 16 | 480, 800 << 16 | 600, kDesktopWidth <<
 constexpr int32_t kKeepCoordinate = INT32_MIN;  // set_window_pos: leave this coordinate
 constexpr int32_t kCloseKey = 0x6BFF;           // the typed key of a close request
 constexpr size_t kMaxPending = EVENT_QUEUE_SLOTS - 1;
+// A program that never waits for a pass still has one this often, when it gives the screen back.
+constexpr auto kPassInterval = std::chrono::milliseconds(25);
 
 // The window. A real port keeps its system handles here (window, renderer, texture). Fields the
 // program's reading calls answer from any thread are atomic; the rest belong to the program
@@ -48,6 +51,7 @@ struct Window {
   int32_t locks = 0;
   std::vector<VOX::EVENT> pending;  // input that came in since the last pass
   std::atomic<int32_t> passes{0}, presents{0}, shown{0};
+  std::chrono::steady_clock::time_point last_pass;
   // The pointer, as the last pass left it.
   std::atomic<int32_t> pointer_x{0}, pointer_y{0}, wheel{0}, buttons{0};
   std::atomic<bool> over{false}, clip{false};
@@ -106,6 +110,7 @@ int32_t driver_init(const char* title, int32_t width, int32_t height, int32_t de
   w.whole = true;  // the first pass shows the frame as the mode set filled it
   w.locks = 0;
   w.passes = w.presents = w.shown = 0;
+  w.last_pass = std::chrono::steady_clock::now();
   w.pointer_x = w.pointer_y = w.wheel = w.buttons = 0;
   w.over = w.clip = false;
   w.cursor = true;
@@ -126,12 +131,17 @@ void driver_exit() {
   w.over = false;
 }
 
+void pass();
+
 // The program takes and releases the screen around its drawing; the pass copies the frame only
 // while nobody holds it, so a picture is never half drawn. With a presentation thread these
-// take the lock that thread takes for its pass.
+// take the lock that thread takes for its pass. Here, giving the screen back runs the pass when
+// one is due, so that a loop paced by its own timer, which never waits for a pass, is shown too.
 void driver_lock() { ++g_window.locks; }
 void driver_unlock() {
-  if (g_window.locks > 0) --g_window.locks;
+  Window& w = g_window;
+  if (w.locks > 0 && --w.locks == 0 && std::chrono::steady_clock::now() - w.last_pass >= kPassInterval)
+    pass();
 }
 
 // Colours of an 8-bit screen (0..255 each); pixels already shown change with them.
@@ -220,6 +230,7 @@ void pass() {
     vox_hPostEvent(&e);
   }
   w.pending.clear();
+  w.last_pass = std::chrono::steady_clock::now();
   ++w.passes;
 }
 

@@ -10,10 +10,11 @@
 // is what the program (a test) hands it through INJECT. Copy the folder, rename it and replace
 // each body with the system's calls: the comments in template_driver.cpp say what goes where.
 //
-// It uses the game-thread model: no thread of its own. The program's waits for the next picture
-// (vox_GfxWaitPresent, and vox_SleepEx's pauses through the frame loop) run the pass, which
-// copies the changed lines out and posts the input that came in meanwhile; every screen is paced
-// (vox_GfxPresentPass is never -1 while a window is open). Lock and unlock only count.
+// It uses the game-thread model: no thread of its own. The pass, which copies the changed lines
+// out and posts the input that came in meanwhile, runs on the program's thread: when it waits
+// for the next picture (vox_GfxWaitPresent, which the engine's frame loop calls every pass, since
+// every screen here is paced) and when it gives the screen back 25 ms or more after the last
+// pass (a loop paced by its own timer). Lock and unlock only count otherwise.
 //
 // It is built on every platform and is in no driver list: VOXGFX=template chooses it for a
 // program, and a test may point __vox_gfx_drivers at a list that holds it. Its table,

@@ -151,6 +151,16 @@ TEST_P(DeviceDriver, FrameReachesTheWindowInEveryDepth) {
   EXPECT_TRUE(until([&] { return vox_GfxShownCount() >= shown + 2; }));
   EXPECT_EQ(vox_GfxPresentCount(), presents + 1);
 
+  // A loop that never waits for a pass (one paced by its own timer) still has its frames shown.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (pixel(0, 29) != 0x0000FFu && std::chrono::steady_clock::now() < deadline) {
+    vox_GfxLock();
+    fill(29, 29, 0xFF0000FFu);
+    vox_GfxUnlock(29, 29);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(pixel(0, 29), 0x0000FFu);
+
   // 16 bits are 5-6-5; 8 bits go through the palette, whose change recolours what is shown
   // without a line named.
   ASSERT_TRUE(open(10, 4, 16)) << KASTREL::LASTERROR();
