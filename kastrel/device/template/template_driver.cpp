@@ -25,7 +25,8 @@ namespace {
 // The display a real port asks the system about: its size (where an automatic scale and a
 // full-screen picture are fitted) and the modes it offers.
 constexpr int32_t kDesktopWidth = 1024, kDesktopHeight = 768;
-constexpr int32_t kModes[] = {640 << 16 | 480, 800 << 16 | 600, kDesktopWidth << 16 | kDesktopHeight};
+constexpr int32_t kModes[] = {640 << 16 | 480, 800 << 16 | 600,
+                              kDesktopWidth << 16 | kDesktopHeight};
 constexpr int32_t kKeepCoordinate = INT32_MIN;  // set_window_pos: leave this coordinate
 constexpr int32_t kCloseKey = 0x6BFF;           // the typed key of a close request
 constexpr size_t kMaxPending = EVENT_QUEUE_SLOTS - 1;
@@ -34,11 +35,11 @@ constexpr auto kPassInterval = std::chrono::milliseconds(25);
 
 // The window. A real port keeps its system handles here (window, renderer, texture). Fields the
 // program's reading calls answer from any thread are atomic; the rest belong to the program
-// thread, which in this model is the only one that runs the pass. A port whose system lets a
-// thread of the driver's own own the window (the desktop driver's presentation thread) guards
-// these with a lock that lock and unlock take as well.
+// thread, which in this model is the only one that runs the pass. A port that gives the window to
+// a thread of the driver's (as the desktop driver's presentation thread) guards the rest with a
+// lock that lock and unlock take as well.
 struct Window {
-  bool open = false;
+  std::atomic<bool> open{false};
   int32_t width = 0, height = 0;
   std::unique_ptr<uint32_t[]> picture;  // what the window shows, 0x00RRGGBB
   bool whole = false;                   // the next pass copies every line
@@ -63,7 +64,8 @@ bool g_allow_fullscreen = true;
 
 // The largest whole scale at which the frame fits the desktop (at least 1).
 int32_t fitting_scale(int32_t width, int32_t height) {
-  return std::max(1, std::min(kDesktopWidth / std::max(width, 1), kDesktopHeight / std::max(height, 1)));
+  return std::max(
+      1, std::min(kDesktopWidth / std::max(width, 1), kDesktopHeight / std::max(height, 1)));
 }
 
 void driver_exit();
@@ -102,7 +104,9 @@ int32_t driver_init(const char* title, int32_t width, int32_t height, int32_t de
   w.height = height;
   w.title = title != nullptr ? title : "";
   w.fullscreen = flags >= 0 && (flags & MODE_FULLSCREEN) ? 1 : 0;
-  const int32_t scale = __vox_gfx_scale >= 0 ? __vox_gfx_scale : (flags >= 0 && (flags & MODE_SCALED)) ? 0 : 1;
+  const int32_t scale = __vox_gfx_scale >= 0                    ? __vox_gfx_scale
+                        : (flags >= 0 && (flags & MODE_SCALED)) ? 0
+                                                                : 1;
   w.scale = scale == 0 ? fitting_scale(width, height) : scale;
   w.x = (kDesktopWidth - width * w.scale) / 2;
   w.y = (kDesktopHeight - height * w.scale) / 2;
@@ -140,7 +144,8 @@ void pass();
 void driver_lock() { ++g_window.locks; }
 void driver_unlock() {
   Window& w = g_window;
-  if (w.locks > 0 && --w.locks == 0 && std::chrono::steady_clock::now() - w.last_pass >= kPassInterval)
+  if (w.locks > 0 && --w.locks == 0 &&
+      std::chrono::steady_clock::now() - w.last_pass >= kPassInterval)
     pass();
 }
 
@@ -208,7 +213,8 @@ void track_pointer(const VOX::EVENT& e) {
 void pass() {
   Window& w = g_window;
   VOX_GFX_SCREEN* s = __vox_gfx;
-  if (!w.open || w.locks > 0 || s == nullptr || s->width != w.width || s->height != w.height) return;
+  if (!w.open || w.locks > 0 || s == nullptr || s->width != w.width || s->height != w.height)
+    return;
   const bool all = w.whole || (w.palette_changed && s->bytes_per_pixel == 1);
   w.whole = w.palette_changed = false;
   bool changed = false;

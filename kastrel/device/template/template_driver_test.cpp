@@ -11,13 +11,13 @@ using driver_contract::DeviceDriver;
 uint32_t pixel(int32_t x, int32_t y) {
   const uint32_t* picture = T::PICTURE();
   return picture != nullptr && x < T::WIDTH() && y < T::HEIGHT() ? picture[y * T::WIDTH() + x]
-                                                                  : 0xDEADu;
+                                                                 : 0xDEADu;
 }
 
 void input(int32_t x, int32_t y) {
   using namespace VOX;
-  for (const EVENT& e : {EVENT{KEYPRESSED, {32}, {'d'}, {}, 0}, EVENT{KEYRELEASED, {32}, {'d'}, {}, 0},
-                         EVENT{MOUSEMOVED, {x}, {y}, {}, 0},
+  for (const EVENT& e : {EVENT{KEYPRESSED, {32}, {'d'}, {}, 0},
+                         EVENT{KEYRELEASED, {32}, {'d'}, {}, 0}, EVENT{MOUSEMOVED, {x}, {y}, {}, 0},
                          EVENT{BUTTONPRESSED, {KASTREL::BUTTON::LEFT}, {}, {}, 0},
                          EVENT{BUTTONRELEASED, {KASTREL::BUTTON::LEFT}, {}, {}, 0}})
     ASSERT_TRUE(T::INJECT(e));
@@ -26,8 +26,8 @@ void input(int32_t x, int32_t y) {
 void refuse_fullscreen(bool refuse) { T::ALLOWFULLSCREEN(!refuse); }
 
 INSTANTIATE_TEST_SUITE_P(Memory, DeviceDriver,
-                         testing::Values(driver_contract::DRIVER{&vox_gfxDriverTemplate, nullptr, pixel,
-                                                                 input, refuse_fullscreen}),
+                         testing::Values(driver_contract::DRIVER{&vox_gfxDriverTemplate, nullptr,
+                                                                 pixel, input, refuse_fullscreen}),
                          driver_contract::name);
 
 }  // namespace

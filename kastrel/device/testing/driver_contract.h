@@ -78,7 +78,8 @@ class DeviceDriver : public testing::TestWithParam<DRIVER> {
   static void fill(int32_t top, int32_t bottom, uint32_t value) {
     VOX_GFX_SCREEN* s = __vox_gfx;
     for (int32_t i = top * s->width; i < (bottom + 1) * s->width; ++i)
-      std::memcpy(s->framebuffer + i * s->bytes_per_pixel, &value, static_cast<size_t>(s->bytes_per_pixel));
+      std::memcpy(s->framebuffer + i * s->bytes_per_pixel, &value,
+                  static_cast<size_t>(s->bytes_per_pixel));
   }
 };
 
@@ -99,7 +100,8 @@ TEST_P(DeviceDriver, ModesRefusalsAndFullScreen) {
   ASSERT_TRUE(open(64, 48, 32)) << KASTREL::LASTERROR();
   // Full screen and back, by each way of asking; a mode that is none is refused.
   EXPECT_EQ(vox_GfxFullscreen(), 0);
-  for (const auto& [mode, want] : std::vector<std::pair<int32_t, int32_t>>{{1, 1}, {-1, 0}, {-1, 1}, {0, 0}}) {
+  for (const auto& [mode, want] :
+       std::vector<std::pair<int32_t, int32_t>>{{1, 1}, {-1, 0}, {-1, 1}, {0, 0}}) {
     vox_GfxSetFullscreen(mode);
     EXPECT_EQ(vox_GetError(), 0) << mode << ": " << KASTREL::LASTERROR();
     EXPECT_EQ(vox_GfxFullscreen(), want) << mode;
@@ -192,8 +194,10 @@ TEST_P(DeviceDriver, InputThroughTheQueueAndNoPads) {
                                                   {VOX::BUTTONRELEASED, KASTREL::BUTTON::LEFT}};
   EXPECT_TRUE(until([&] {
     for (VOX::EVENT e; vox_GfxEvent(&e) != 0;) {
-      if (e.TYPE == VOX::KEYPRESSED || e.TYPE == VOX::KEYRELEASED) got.push_back({e.TYPE, e.SCANCODE, e.ASCII});
-      if (e.TYPE == VOX::BUTTONPRESSED || e.TYPE == VOX::BUTTONRELEASED) got.push_back({e.TYPE, e.BUTTON});
+      if (e.TYPE == VOX::KEYPRESSED || e.TYPE == VOX::KEYRELEASED)
+        got.push_back({e.TYPE, e.SCANCODE, e.ASCII});
+      if (e.TYPE == VOX::BUTTONPRESSED || e.TYPE == VOX::BUTTONRELEASED)
+        got.push_back({e.TYPE, e.BUTTON});
     }
     return got.size() >= want.size();
   }));
