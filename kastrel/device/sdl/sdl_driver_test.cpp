@@ -715,7 +715,7 @@ void input(int32_t x, int32_t y) {
   ASSERT_TRUE(x_desktop::xdotool("key d click 1"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Window, DeviceDriver,
+INSTANTIATE_TEST_SUITE_P(window, DeviceDriver,
                          testing::Values(driver_contract::DRIVER{&vox_gfxDriverSDL, setup, pixel,
                                                                  input, nullptr}),
                          driver_contract::name);

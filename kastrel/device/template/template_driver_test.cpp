@@ -25,7 +25,7 @@ void input(int32_t x, int32_t y) {
 
 void refuse_fullscreen(bool refuse) { T::ALLOWFULLSCREEN(!refuse); }
 
-INSTANTIATE_TEST_SUITE_P(Memory, DeviceDriver,
+INSTANTIATE_TEST_SUITE_P(device, DeviceDriver,
                          testing::Values(driver_contract::DRIVER{&vox_gfxDriverTemplate, nullptr,
                                                                  pixel, input, refuse_fullscreen}),
                          driver_contract::name);
