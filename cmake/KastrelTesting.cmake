@@ -16,7 +16,8 @@ if(WIN32 AND CMAKE_CROSSCOMPILING)
     startup_test.cpp image_test.cpp rasterop_test.cpp bitmap_test.cpp clip_test.cpp
     transform_test.cpp shapes_test.cpp font_test.cpp frame_rows_test.cpp scaling_test.cpp
     sdl_input_test.cpp sdl_keys_test.cpp audio_test.cpp audio_threaded_test.cpp
-    camera_test.cpp tilecollision_test.cpp tilemap_test.cpp png_image_test.cpp png_save_test.cpp)
+    camera_test.cpp tilecollision_test.cpp tilemap_test.cpp png_image_test.cpp png_save_test.cpp
+    template_driver_test.cpp)
   set(KASTREL_WINDOWS_LINUX_ONLY_TESTS
     NoDevice.TheAlsaLibrarySaysNothingOfItsOwn  # ALSA
     NoDevice.LostOutputIsToldInOneLine)  # /dev/full
@@ -38,7 +39,8 @@ elseif(EMSCRIPTEN)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
   set(KASTREL_WINDOWS_TEST_SOURCES
     copy_test.cpp platform_test.cpp math_test.cpp random_test.cpp image_test.cpp rasterop_test.cpp transform_test.cpp shapes_test.cpp
-    frame_rows_test.cpp scaling_test.cpp sdl_keys_test.cpp camera_test.cpp tilecollision_test.cpp)
+    frame_rows_test.cpp scaling_test.cpp sdl_keys_test.cpp camera_test.cpp tilecollision_test.cpp
+    template_driver_test.cpp)
 else()
   find_package(GTest REQUIRED)
 endif()

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End to end, as a new user would: `make install` into a temporary prefix, which is then moved
-# elsewhere; the game of the README's "Use Kastrel in your game" built with CMake and with
-# pkg-config against the moved tree, and each run on the null driver.
+# elsewhere; every C++ block of docs/guide compiled alone against it; the game of the README
+# built with CMake and with pkg-config against the moved tree, and each run on the null driver.
 # Usage: tests/install_test.sh SOURCE_DIR BUILD_DIR   (BUILD_DIR is kept for faster reruns)
 set -euo pipefail
 src=$(cd "$1" && pwd)
@@ -17,6 +17,32 @@ make -C "$src" --no-print-directory install BUILD="$build" PREFIX="$tmp/installe
   CMAKE_ARGS="$args" JOBS=2 >"$tmp/install.log" 2>&1 || { cat "$tmp/install.log"; exit 1; }
 mv "$tmp/installed" "$tmp/moved"
 prefix=$tmp/moved
+
+# Every ```cpp block of the guide is a whole translation unit: each compiles alone against the
+# installed headers, so a renamed call fails here and not in a reader's hands.
+chapters=("$src"/docs/guide/*.md)
+[[ -f ${chapters[0]} ]] || { echo "no guide in $src/docs/guide" >&2; exit 1; }
+mkdir "$tmp/blocks"
+awk -v dir="$tmp/blocks" '
+  FNR == 1 { name = FILENAME; sub(".*/", "", name) }
+  /^```cpp[[:space:]]*$/ && !out {  # #line: the compiler names the chapter and its line
+    out = sprintf("%s/%s-%d.cpp", dir, name, FNR + 1)
+    printf "#line %d \"docs/guide/%s\"\n", FNR + 1, name > out
+    next
+  }
+  /^```/ && out { close(out); out = ""; next }
+  out { print > out }' "${chapters[@]}"
+blocks=0 broken=0
+for block in "$tmp/blocks"/*.cpp; do
+  [[ -f $block ]] || continue
+  blocks=$((blocks + 1))
+  if ! timeout 120 c++ -std=c++20 -fsyntax-only -Wall -Werror -I"$prefix/include" "$block" >"$tmp/block.log" 2>&1; then
+    head -20 "$tmp/block.log" >&2
+    broken=$((broken + 1))
+  fi
+done
+((blocks > 0)) || { echo "the guide has no \`\`\`cpp block" >&2; exit 1; }
+((broken == 0)) || { echo "$broken of $blocks guide blocks do not compile" >&2; exit 1; }
 
 # The README's files, each the fenced block after its "<!-- file: NAME -->" line.
 mkdir "$tmp/game"
@@ -65,4 +91,4 @@ flags=$(PKG_CONFIG_PATH="$pcdir" pkg-config --cflags --libs kastrel)
 (cd "$tmp/game" && g++ game.cpp -o mygame $flags)
 cp "$src/demo/images/ball.png" "$tmp/game/picture.png"
 run_game "$tmp/game/mygame" yes 2
-echo "install_test: installed, moved, built with CMake and pkg-config, and run"
+echo "install_test: installed, moved, $blocks guide blocks compiled, the game built with CMake and pkg-config, and run"

@@ -223,8 +223,8 @@ void DRAWOBJECT(const MAPOBJECT& O) {
 }
 
 void PLAY_ONPAINT(GRAPHICS::BITMAP&, MATH::RECT&) {
-  // The sky, set outright first: the map blends its background over the last picture, and a
-  // blend at full cover still keeps a trace of the title beneath it.
+  // The sky over the whole window first: the map writes its background colour only inside the
+  // camera's view.
   GRAPHICS::BITMAP SCREEN;
   GRAPHICS::FILLRECT(SCREEN, {0, 0, WIDTH - 1, HEIGHT - 1}, MAP.BACKGROUND | 0xFF000000u);
   DRAWMAP(nullptr, MAP, CAM, CLOCKMS());

@@ -24,6 +24,7 @@
 // Call it from the thread that runs the game.
 namespace KASTREL::AUDIO {
 
+// The LOOPS value that repeats a sound or a track until it is stopped.
 inline constexpr int32_t FOREVER = -1;
 
 struct SAMPLES;  // decoded samples or a music stream, shared by copies
@@ -49,6 +50,8 @@ struct SAMPLESHANDLE {
 // recognised by its contents (not its name). Copies share the decoded samples, which are freed
 // when the last copy lets go, as bitmaps do. A failed load leaves a null sound.
 struct SOUND : SAMPLESHANDLE {
+  // A null sound, or one loaded at once as LOADFROMFILE / LOADFROMMEMORY load it (null when
+  // the load fails, with the reason in LASTERROR()).
   SOUND() = default;
   explicit SOUND(const std::string& FILENAME);
   SOUND(const void* MEM, int32_t SIZE);
@@ -75,10 +78,14 @@ struct SOUND : SAMPLESHANDLE {
 // plays: WAV, AIFF, OGG Vorbis, Opus, FLAC or MP3, recognised by its contents. One track plays
 // at a time. Copies share the stream; a track freed while it plays stops.
 struct MUSIC : SAMPLESHANDLE {
+  // A null track, or one opened at once as LOADFROMFILE / LOADFROMMEMORY open it (null when
+  // that fails, with the reason in LASTERROR()).
   MUSIC() = default;
   explicit MUSIC(const std::string& FILENAME);
   MUSIC(const void* MEM, int32_t SIZE);
 
+  // Opens the track for streaming; from memory, the block is copied, so the caller's may go.
+  // FALSE (and a null track) for a missing, unreadable, damaged or unsupported file.
   BOOLEAN LOADFROMFILE(const std::string& FILENAME);
   BOOLEAN LOADFROMMEMORY(const void* MEM, int32_t SIZE);
 

@@ -188,50 +188,47 @@ BOOLEAN READFILE::SEEK(uint64_t AT) {
 
 // ---- writing ---------------------------------------------------------------------------------
 
-BOOLEAN WRITEFILE::CREATE(const std::string& PATH, bool) {
-  CLOSE();
+// A disk file opened for writing as disposition says (CREATE_ALWAYS, CREATE_NEW), or
+// INVALID_HANDLE_VALUE with the reason, and the system's error code where the system refused.
+static HANDLE open_for_writing(const std::string& path, DWORD disposition, std::string* reason,
+                               DWORD* code) {
+  *code = 0;
   std::wstring wide;
-  if (!widen(PATH, &wide) || wide.empty()) {
-    IREASON = PATH.empty() ? "no file named" : kNotUtf8;
-    return FALSE;
+  if (!widen(path, &wide) || wide.empty()) {
+    *reason = path.empty() ? "no file named" : kNotUtf8;
+    return INVALID_HANDLE_VALUE;
   }
-  HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+  HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    IREASON = LASTSYSTEMERROR();
-    return FALSE;
+    *code = GetLastError();
+    *reason = system_error(*code);
+    return INVALID_HANDLE_VALUE;
   }
   if (GetFileType(h) != FILE_TYPE_DISK) {
     CloseHandle(h);
-    IREASON = "it is a device or pipe";
-    return FALSE;
+    *reason = "it is a device or pipe";
+    return INVALID_HANDLE_VALUE;
   }
+  return h;
+}
+
+BOOLEAN WRITEFILE::CREATE(const std::string& PATH, bool) {
+  CLOSE();
+  DWORD error;
+  HANDLE h = open_for_writing(PATH, CREATE_ALWAYS, &IREASON, &error);
+  if (h == INVALID_HANDLE_VALUE) return FALSE;
   IHANDLE = reinterpret_cast<intptr_t>(h);
   return TRUE;
 }
 
 BOOLEAN WRITEFILE::CREATENEW(const std::string& PATH, bool, int32_t) {
   CLOSE();
-  IEXISTED = false;
-  std::wstring wide;
-  if (!widen(PATH, &wide) || wide.empty()) {
-    IREASON = PATH.empty() ? "no file named" : kNotUtf8;
-    return FALSE;
-  }
   // CREATE_NEW fails on any name that exists, a link or junction included: nothing is followed.
-  HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    IEXISTED = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
-    IREASON = system_error(error);
-    return FALSE;
-  }
-  if (GetFileType(h) != FILE_TYPE_DISK) {
-    CloseHandle(h);
-    IREASON = "it is a device or pipe";
-    return FALSE;
-  }
+  DWORD error;
+  HANDLE h = open_for_writing(PATH, CREATE_NEW, &IREASON, &error);
+  IEXISTED = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+  if (h == INVALID_HANDLE_VALUE) return FALSE;
   IHANDLE = reinterpret_cast<intptr_t>(h);
   return TRUE;
 }

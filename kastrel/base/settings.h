@@ -37,6 +37,8 @@ class SETTINGS {
   BOOLEAN SAVE(const std::string& FILENAME);
   const std::string& FILENAME() const { return IFILENAME; }
 
+  // The setting read as a whole number, or as a finite float; DEFAULT when the key is missing or
+  // its text is empty, not wholly that number or (for GETINT) outside the int32 range.
   int32_t GETINT(const std::string& KEY, int32_t DEFAULT) const;
   float GETFLOAT(const std::string& KEY, float DEFAULT) const;
   // true/false, yes/no, on/off or 1/0.
@@ -50,6 +52,7 @@ class SETTINGS {
   BOOLEAN SETBOOL(const std::string& KEY, bool VALUE);
   BOOLEAN SETSTRING(const std::string& KEY, const std::string& VALUE);
 
+  // Whether KEY has a value; REMOVE drops one key, CLEAR every key (SAVE writes the change).
   bool HAS(const std::string& KEY) const { return IVALUES.count(KEY) != 0; }
   void REMOVE(const std::string& KEY) { IVALUES.erase(KEY); }
   void CLEAR() { IVALUES.clear(); }

@@ -164,6 +164,11 @@ const VOX_GFX_DRIVER* choose_driver(const VOX_GFX_SCREEN* s, int32_t refresh_rat
                          ? asked.c_str()
                          : nullptr;
   if (flags == MODE_NULL || (name && same_name(name, "null"))) return &__vox_gfxDriverNull;
+  // The template driver is in no list, so that no game comes up on it by chance; its name alone
+  // chooses it (a port's first runs, a game's tests with no window system), and only it.
+  static const VOX_GFX_DRIVER* const template_only[] = {&vox_gfxDriverTemplate, nullptr};
+  const VOX_GFX_DRIVER* const* list = __vox_gfx_drivers;
+  if (name && same_name(name, vox_gfxDriverTemplate.name)) list = template_only;
   // Drivers that fail leave their reasons; a later success must not leave one behind.
   const std::string before = KASTREL::LASTERROR();
   // With a name, sweeps 4 and 2 try only the named driver, 3 and 1 every driver; full screen
@@ -171,7 +176,7 @@ const VOX_GFX_DRIVER* choose_driver(const VOX_GFX_SCREEN* s, int32_t refresh_rat
   // refused full-screen request is retried as a window.
   for (int sweep = name ? 4 : 2; sweep >= 1; --sweep) {
     const bool named_only = name && (sweep == 4 || sweep == 2);
-    for (const VOX_GFX_DRIVER* const* d = __vox_gfx_drivers; *d; ++d) {
+    for (const VOX_GFX_DRIVER* const* d = list; *d; ++d) {
       const VOX_GFX_DRIVER* driver = *d;
       if (named_only && !(driver->name && same_name(driver->name, name))) continue;
       for (const int32_t rate : {refresh_rate, 0}) {

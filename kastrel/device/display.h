@@ -32,7 +32,8 @@
 // vox_GetError() is 0 on success and 1 on failure, when KASTREL::LASTERROR() says why.
 // Invalid arguments (including a screen
 // whose pages would exceed 2 GiB) change nothing; a failure after that leaves no screen.
-// The driver is chosen by name from the environment variable VOXGFX ("null": no window).
+// The driver is chosen by name from the environment variable VOXGFX ("null": no window;
+// "template": the template driver, whose window is a picture in memory).
 // Every page starts filled with 0xFF000000 on 32-bit screens and 0 otherwise.
 void vox_GfxScreenRes(int32_t width, int32_t height, int32_t depth, int32_t pages, int32_t flags,
                       int32_t refresh_rate);

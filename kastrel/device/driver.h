@@ -67,6 +67,9 @@ extern const VOX_GFX_DRIVER* const* __vox_gfx_drivers;
 // "Null": no window, no presentation, no input. Chosen by the flag word MODE_NULL or by
 // VOXGFX=null; never in the list. Its lock and unlock do nothing, every other slot is empty.
 extern const VOX_GFX_DRIVER __vox_gfxDriverNull;
+// "TEMPLATE" (device/template/): a port's starting point, whose window is a picture in memory.
+// Built everywhere and never in the list: VOXGFX=template alone chooses it.
+extern const VOX_GFX_DRIVER vox_gfxDriverTemplate;
 
 // The picture scale set by vox_GfxSetScale: -1 not set, 0 auto, else the scale.
 extern int32_t __vox_gfx_scale;

@@ -6,6 +6,14 @@
 // The 16 bytes after TYPE are overlaid; which names carry meaning depends on TYPE.
 namespace VOX {
 
+// One device event, as vox_GfxEvent hands it over. TYPE is one of the values below; the rest:
+//   key events: SCANCODE, the set-1 scancode (KEY::, keys.h), and ASCII, the character code
+//     the key typed (0 .. 255), 0 for none;
+//   pointer events: X and Y, the pointer in frame-buffer pixels, and DX and DY, its move since
+//     the previous position;
+//   button events: BUTTON, the BUTTON:: bit (keys.h);
+//   WHEELMOVED and HWHEELMOVED: Z and W, the wheel's and the horizontal wheel's totals so far;
+//   pad and text events: as their field comments say.
 struct EVENT {
   int32_t TYPE;
   union {

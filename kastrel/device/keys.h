@@ -105,6 +105,7 @@ namespace KASTREL {
 
 namespace KEY {
 #define KASTREL_KEY_NAME(NAME, CODE, TEXT, FIRST, SECOND) NAME = CODE,
+// Every key of KASTREL_KEY_ROWS by name, its value the key's set-1 scancode: KEY::ESCAPE is 1.
 enum : int32_t { KASTREL_KEY_ROWS(KASTREL_KEY_NAME) };
 #undef KASTREL_KEY_NAME
 

@@ -45,6 +45,7 @@ struct VOX_GFX_SCREEN {
   uint8_t key_taken[128];
 };
 
+// Bits of VOX_GFX_SCREEN::flags; SCREEN_ALPHA_PRIMITIVES comes from MODE_ALPHAPRIMITIVES.
 enum : uint32_t {
   SCREEN_LOCKED = 0x1,       // the program holds the screen lock
   SCREEN_AUTO_LOCKED = 0x2,  // a display-layer call took the lock for its own duration
@@ -52,6 +53,7 @@ enum : uint32_t {
   SCREEN_SURFACE_FLAG = 0x20000000,  // from mode flag 2
 };
 
+// Sizes of the screen record's event queue and of its key table (scancodes 0 .. 127).
 enum : int32_t {
   EVENT_QUEUE_SLOTS = 128,  // holds at most 127 events: head == tail means empty
   KEY_STATE_SIZE = 128,

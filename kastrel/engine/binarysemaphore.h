@@ -14,9 +14,11 @@ class BINARYSEMAPHORE {
   BINARYSEMAPHORE(const BINARYSEMAPHORE&) = delete;
   BINARYSEMAPHORE& operator=(const BINARYSEMAPHORE&) = delete;
 
+  // Takes it, waiting as long as another thread holds it; RELEASE gives it back.
   void ACQUIRE() noexcept;
   // Takes it only when that needs no wait.
   bool TRYACQUIRE() noexcept;
+  // Gives it back, waking one thread that waits for it.
   void RELEASE() noexcept;
   // The calling thread took it and has not released it yet.
   bool HELDBYCALLER() const noexcept;

@@ -2,6 +2,7 @@
 #include "kastrel/boolean.h"
 #include "kastrel/math/math.h"
 
+// Hit testing of rectangles (circles and polygons are in math.h).
 namespace KASTREL::ENGINE {
 
 // Whether the two rectangles share at least one point. They are closed as in RECT.HASPOINT:

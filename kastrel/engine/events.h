@@ -14,6 +14,8 @@ namespace KASTREL::GRAPHICS {
 struct BITMAP;
 }
 
+// Handler lists: the engine's events (engine.h) and a screen's (screens.h) are EVENTLISTs that
+// a game attaches functions or other callables to.
 namespace KASTREL::ENGINE {
 
 template <typename SIGNATURE>
@@ -23,6 +25,7 @@ class EVENTLIST;
 // ID 0 names nothing (what attaching an empty std::function gives).
 struct HANDLERTOKEN {
   uint64_t ID = 0;
+  // Whether the token names an attachment; tokens are equal when they name the same one.
   explicit operator bool() const { return ID != 0; }
   bool operator==(const HANDLERTOKEN&) const = default;
 };
@@ -41,6 +44,7 @@ struct HANDLERTOKEN {
 template <typename... ARGS>
 class EVENTLIST<void(ARGS...)> {
  public:
+  // A plain handler function, taking the list's arguments.
   using HANDLERPROC = void (*)(ARGS...);
 
   constexpr EVENTLIST() noexcept = default;
@@ -93,6 +97,9 @@ class EVENTLIST<void(ARGS...)> {
   CALLABLE** CALLABLES = nullptr;
 };
 
+// The lists the engine raises: ONINITIALIZE and the other engine events (engine.h) take no
+// arguments; a screen's ONHIDE, ONPAINT and ONFRAME and ONSHUTDOWN take those named here
+// (screens.h says what each means).
 using __SIMPLE_EVENT = EVENTLIST<void()>;
 using ONHIDEEVENT = EVENTLIST<void(int32_t NEWSCREEN, BOOLEAN& CANCEL)>;
 using ONPAINTEVENT = EVENTLIST<void(GRAPHICS::BITMAP& DEST, MATH::RECT& RGN)>;

@@ -4,6 +4,7 @@
 #include "kastrel/base/fatal.h"
 
 namespace KASTREL::ENGINE {
+// The same runtime error numbers and calls as KASTREL:: (base/fatal.h), under ENGINE:: too.
 using KASTREL::ERRILLEGALFUNCTIONCALL;
 using KASTREL::ERROUTOFMEMORY;
 using KASTREL::FAILNEXTRESIZE;

@@ -3,6 +3,8 @@
 
 #include "kastrel/math/math.h"
 
+// Dirty regions: the rectangles of the window the next paint step repaints, and the calls that
+// mark them.
 namespace KASTREL::ENGINE {
 
 // A growable list of rectangles in the order added. It owns its array, which grows ten

@@ -58,6 +58,7 @@ struct SESSIONSTATE {
   std::string summary_file;         // where the replay's summary goes at its end; "": nowhere
   bool summary_written = false;
   bool closing = false;     // past the end of a recording cut short
+  bool replayed = false;    // a replay's frame loop has ended: the process stays a replay
   bool close_sent = false;  // the closing pass has had its close request
   double last_clock = 0.0;
   // Frames.
@@ -404,10 +405,12 @@ bool recording(SESSIONSTATE& s) {
 bool replaying(SESSIONSTATE& s) {
   return files_recorded(s) && (s.state == STATE::REPLAYING || s.state == STATE::REPLAYARMED);
 }
-// Whatever the thread: a replay never writes the player's files.
+// Whatever the thread: a replay never writes the player's files, after its frame loop neither
+// (a game that saves its best score on the way out).
 bool replay_on(SESSIONSTATE& s) {
   read_environment();
-  return s.state == STATE::REPLAYING || s.state == STATE::REPLAYARMED;
+  return s.state == STATE::REPLAYING || s.state == STATE::REPLAYARMED ||
+         (s.state == STATE::DONE && s.replayed);
 }
 
 bool load_answer(FILEREAD* state, std::string* text) {
@@ -500,7 +503,7 @@ const bool kPlayerFileHooksSet = (SETPLAYERFILEHOOKS(&kPlayerFileHooks), true);
 BOOLEAN REPLAYING() {
   SESSIONSTATE& s = session();
   read_environment();
-  return s.state == STATE::REPLAYARMED || s.state == STATE::REPLAYING ? TRUE : FALSE;
+  return replay_on(s) ? TRUE : FALSE;
 }
 
 BOOLEAN RECORDSESSION(const std::string& FILENAME) {
@@ -685,6 +688,7 @@ void FINISH() {
       diverge(what);
     }
     if (next != nullptr) take(SESSIONKIND::END, &end);
+    s.replayed = true;
     if (std::string reason; !write_summary(s, &reason)) stop(EXITBADSESSION, "%s", reason.c_str());
     if (s.differing > 0)
       stop(EXITDIVERGED,

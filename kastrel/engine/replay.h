@@ -56,8 +56,10 @@ BOOLEAN REPLAYSESSION(const std::string& FILENAME, BOOLEAN WINDOW = BOOLEAN{},  
 inline BOOLEAN REPLAYSESSION(const std::string& FILENAME, bool WINDOW, bool VERIFY = false) {
   return REPLAYSESSION(FILENAME, TOBOOLEAN(WINDOW), TOBOOLEAN(VERIFY));
 }
-// TRUE while the game is being replayed (from REPLAYSESSION or KASTREL_REPLAY on), so that a
-// game can leave out what has no place in a replay (a network high-score upload, say).
+// TRUE while the game is being replayed (from REPLAYSESSION or KASTREL_REPLAY on) and, once the
+// replayed frame loop has ended, for the rest of the process, so that a game can leave out what
+// has no place in a replay (a network high-score upload on the way out, say). The player's own
+// files stay untouched then too: saves go to the replay's own folder.
 BOOLEAN REPLAYING();
 
 // Writes the screen after pass EVERY, 2 x EVERY, ... (or after the passes listed, when PASSES

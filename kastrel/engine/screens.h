@@ -43,6 +43,7 @@ struct GAMESCREENTABLE {
   GAMESCREENEVENTS& operator[](int32_t SCR);
 };
 
+// The game's screens, indexed by the numbers NEWGAMESCREEN returns.
 extern constinit GAMESCREENTABLE GAMESCREENS;
 // Number of screens created, which is also the index the next one gets (read-only).
 extern constinit const int32_t& SCREENCOUNT;

@@ -6,6 +6,8 @@
 #include "kastrel/graphics/rasterop.h"
 #include "kastrel/math/math.h"
 
+// BITMAP, the engine's picture: loading and saving PNG files, pixel access, drawing with a
+// raster operation or turned and scaled (DRAWTRANSFORMED), and the cap on loaded picture sizes.
 namespace KASTREL::GRAPHICS {
 
 // How DRAWTO combines each source pixel with the target pixel.
@@ -86,10 +88,12 @@ struct BITMAP {
   BITMAP& operator=(BITMAP&& OTHER) noexcept;
   ~BITMAP();
 
+  // The image buffer this bitmap holds (image.h), or null.
   void* HANDLE() const { return IMGHANDLE; }
   // Takes H (null: no image) and its sizes from its 32-byte header (a block without one is held
   // with sizes 0); H == HANDLE() changes no ownership.
   void HANDLE(void* H);
+  // The image's size in pixels, bits per pixel, bytes per row (0 when empty) and uniform alpha.
   uint32_t WIDTH() const { return IW; }
   uint32_t HEIGHT() const { return IH; }
   int32_t BPP() const { return IBPP; }
@@ -217,6 +221,8 @@ MATH::RECT TRANSFORMEDBOUNDS(const BITMAP& SOURCE, float X, float Y, const TRANS
 // bitmap holds.
 int32_t IMAGEHOLDERS(const void* IMAGE);
 
+// Bitmaps and image handles compare by the image they hold: equal when it is the same buffer
+// (two empty bitmaps are equal, and equal a null handle).
 BOOLEAN operator==(const BITMAP& A, const void* B);
 BOOLEAN operator==(const void* A, const BITMAP& B);
 BOOLEAN operator==(const BITMAP& A, const BITMAP& B);

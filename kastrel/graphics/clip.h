@@ -39,6 +39,8 @@ CLIPBOX clip_of(const void* target, int64_t w, int64_t h);
 
 }  // namespace DETAIL
 
+// Sets DEST's clip to R (cut to the image; the screen's is cut to the view when drawing),
+// replacing any clip before; FALSE, with LASTERROR(), for the failures above.
 BOOLEAN SETCLIP(void* DEST, const MATH::RECT& R);
 BOOLEAN SETCLIP(BITMAP& DEST, const MATH::RECT& R);
 // Draws everywhere again.
@@ -53,6 +55,8 @@ MATH::RECT CLIP(BITMAP& DEST);
 //   { CLIPSCOPE CLIP(DEST, DIRTY); ... draw ... }
 class CLIPSCOPE {
  public:
+  // SETCLIP(TARGET, R), remembering the clip TARGET had; the destructor puts that back. When
+  // SETCLIP fails (LASTERROR() says why), nothing changes and nothing is put back.
   CLIPSCOPE(void* TARGET, const MATH::RECT& R);
   CLIPSCOPE(BITMAP& TARGET, const MATH::RECT& R) : CLIPSCOPE(TARGET.HANDLE(), R) {}
   CLIPSCOPE(const CLIPSCOPE&) = delete;

@@ -51,6 +51,7 @@ struct TEXTSIZE {
 // KASTREL::LASTERROR(). A FONT is for one thread at a time; it can be moved, not copied.
 class FONT {
  public:
+  // No font open: drawing and measuring fail until OPEN succeeds.
   FONT();
   // OPEN(FILENAME, SIZE).
   FONT(const std::string& FILENAME, int32_t SIZE);
@@ -68,6 +69,7 @@ class FONT {
   // The engine's own font (DejaVu Sans, shipped beside the program or from the system's fonts;
   // see DEFAULTFONTPATH), needing no file from the game.
   BOOLEAN OPENDEFAULT(int32_t SIZE);
+  // Lets go of the font and its fallbacks; ISOPEN: whether a font is held.
   void CLOSE();
   BOOLEAN ISOPEN() const;
   // Glyphs the font lacks come from its fallbacks, glyph by glyph, at the same size on the same

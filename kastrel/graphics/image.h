@@ -7,6 +7,7 @@
 // bits 0xFF00FF); 2: RGB 5-6-5 (mask 0xF81F); 1: palette index (mask 0).
 // Pixel (x, y) lies at 32 + y * pitch + x * bpp from the start of the block.
 
+// The 32-byte header at the start of every image buffer.
 struct VOX_IMAGE_HEADER {
   uint32_t type;  // VOX_IMAGE_TYPE
   int32_t bpp;    // bytes per pixel: 1, 2 or 4
@@ -17,6 +18,7 @@ struct VOX_IMAGE_HEADER {
 };
 static_assert(sizeof(VOX_IMAGE_HEADER) == 32);
 
+// The first word of a buffer with the 32-byte header: it tells it from the compact header below.
 enum : uint32_t { VOX_IMAGE_TYPE = 7 };
 
 // A new buffer filled with color (flags >= 0; 0xRRGGBB is narrowed to 5-6-5 at 16 bits, the

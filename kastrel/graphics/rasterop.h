@@ -40,6 +40,7 @@ using VOX_PUT_ROUTINE = void (*)(const uint8_t* source, uint8_t* target, int32_t
                                  int32_t source_pitch, int32_t target_pitch, int32_t alpha,
                                  VOX_BLENDER blender, void* param);
 
+// The row routines of the nine raster operations, one per PUT_* mode, each a VOX_PUT_ROUTINE.
 void vox_hPutTrans(const uint8_t*, uint8_t*, int32_t, int32_t, int32_t, int32_t, int32_t,
                    VOX_BLENDER, void*);
 void vox_hPutPSet(const uint8_t*, uint8_t*, int32_t, int32_t, int32_t, int32_t, int32_t,

@@ -23,6 +23,7 @@ struct SPRITESHEET {
   // The given regions, in order.
   SPRITESHEET(const BITMAP& SHEET, std::vector<MATH::RECT> REGIONS);
 
+  // The number of frames, numbered from 0.
   int32_t COUNT() const { return int32_t(FRAMES.size()); }
   // Frame N's top-left corner lands on (X, Y), drawn as DRAWTO draws. FALSE, with the reason in
   // LASTERROR(), for a frame number out of range or any failure of DRAWTRANSFORMED.
@@ -56,6 +57,7 @@ struct ANIMATION {
   void ADD(int32_t FRAME, float SECONDS);
   // Moves on by ELAPSED seconds; negative or non-finite values are ignored.
   void UPDATE(float ELAPSED);
+  // Back to the start of the first frame.
   void RESET() { TIME = 0; }
   // The frame to show: the first whose time has not run out; once a run that does not loop
   // has ended, its last frame. -1 with no frames.

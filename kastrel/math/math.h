@@ -34,11 +34,13 @@ int32_t LASTRANDOM();
 // with halves to even. NaN and values outside the int32 range give INT32_MIN.
 int32_t ROUNDTOINT(double VALUE);
 
+// A point in whole pixels: column X, row Y (rows count downwards).
 struct POINT {
   int32_t X = 0;
   int32_t Y = 0;
 };
 
+// A point with fractions of a pixel, as POINT.
 struct POINTF {
   float X = 0;
   float Y = 0;
@@ -59,6 +61,7 @@ struct RECT {
   BOOLEAN HASPOINT(const POINTF& PT) const;
 };
 
+// A rectangle with fractions of a pixel, closed on both edges as RECT.
 struct RECTF {
   float X = 0;
   float Y = 0;

@@ -9,6 +9,7 @@
 
 #include "kastrel/boolean.h"
 
+// The pixel layouts the encoder writes, numbered as a PNG file's colour type.
 enum PNG_COLOUR : uint8_t {
   PNG_RGB = 2,   // three bytes per pixel: red, green, blue
   PNG_RGBA = 6,  // four bytes per pixel, straight (not premultiplied) alpha

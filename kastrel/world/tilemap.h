@@ -12,6 +12,8 @@
 // orthogonal maps are drawn (the others are refused by the drawing calls, with the reason).
 namespace KASTREL::WORLD {
 
+// The type of a custom property, as the editor names it: string, int, float, bool, color,
+// file, object or class.
 enum PROPERTYTYPE : int32_t {
   PROPSTRING = 0,
   PROPINT = 1,
@@ -31,6 +33,7 @@ struct PROPERTY {
   double NUMBER = 0;
 };
 
+// The custom properties of a map, tileset, tile, layer or object, in the file's order.
 struct PROPERTIES {
   std::vector<PROPERTY> LIST;
   // The property named NAME, or null.
@@ -51,6 +54,7 @@ enum : uint32_t {
   TILEGIDMASK = 0x0FFFFFFFu,
 };
 
+// What an object is: a rectangle (the default), ellipse, point, polygon, polyline, tile or text.
 enum OBJECTSHAPE : int32_t {
   SHAPERECT = 0,
   SHAPEELLIPSE = 1,
@@ -61,6 +65,7 @@ enum OBJECTSHAPE : int32_t {
   SHAPETEXT = 6,
 };
 
+// One object of an object layer, or a collision shape of a tile, as the file describes it.
 struct MAPOBJECT {
   int32_t ID = 0;
   std::string NAME;
@@ -76,6 +81,7 @@ struct MAPOBJECT {
   PROPERTIES PROPS;
 };
 
+// One frame of a tile's animation.
 struct TILEFRAME {
   int32_t TILE = 0;      // id within the same tileset
   int32_t DURATION = 0;  // milliseconds
@@ -92,6 +98,9 @@ struct TILEINFO {
   std::string IMAGEPATH;
 };
 
+// A tileset: one picture cut into a grid of tiles (TILEWIDTH x TILEHEIGHT, SPACING pixels
+// between them, MARGIN around them, COLUMNS across, TILECOUNT in all), or an image collection
+// whose tiles carry their own pictures (TILEINFO::IMAGE). Sizes are in pixels.
 struct TILESET {
   uint32_t FIRSTGID = 1;
   std::string NAME;
@@ -113,6 +122,7 @@ struct TILESET {
   MATH::RECT SOURCERECT(int32_t ID) const;
 };
 
+// What a layer holds: tiles, objects, one picture, or other layers (a group).
 enum LAYERKIND : int32_t { LAYERTILES = 0, LAYEROBJECTS = 1, LAYERIMAGE = 2, LAYERGROUP = 3 };
 
 // Layers in drawing order; a group's children follow it, each with PARENT the group's index.
@@ -146,8 +156,11 @@ struct LAYER {
   uint32_t CELL(int32_t TX, int32_t TY) const;
 };
 
+// How the map lays its tiles out; only ORTHOGONAL maps are drawn.
 enum ORIENTATION : int32_t { ORTHOGONAL = 0, ISOMETRIC = 1, STAGGERED = 2, HEXAGONAL = 3 };
 
+// A loaded map: its tilesets and layers, with everything the file says of them. INFINITE maps
+// are stored in chunks in the file; their layers hold the chunks gathered (LAYER::ORIGINX).
 struct TILEMAP {
   ORIENTATION MAPORIENTATION = ORTHOGONAL;
   int32_t WIDTH = 0, HEIGHT = 0;  // in tiles (for infinite maps: as the file says)

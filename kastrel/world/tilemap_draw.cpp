@@ -22,6 +22,40 @@ namespace KASTREL::WORLD {
 
 namespace {
 
+// A 32-bit draw target opened for a view's drawing and finished on every return, with the part
+// of the view (columns [kmin, kmax), rows [jmin, jmax) of a vw x vh view at `view`) inside the
+// target's clip: the whole target when none is set.
+class VIEW_TARGET {
+ public:
+  VIEW_TARGET(void* DEST, GRAPHICS::RASTEROP method, const char* caller) : caller_(caller) {
+    began_ = GRAPHICS::DETAIL::begin(t, DEST, method, 0, caller);
+  }
+  ~VIEW_TARGET() {
+    if (began_) GRAPHICS::DETAIL::finish(t);
+  }
+  VIEW_TARGET(const VIEW_TARGET&) = delete;
+  VIEW_TARGET& operator=(const VIEW_TARGET&) = delete;
+  // False (the reason in LASTERROR()) when the target could not be opened or is not 32-bit.
+  bool open() const {
+    if (began_ && t.bpp != 4)
+      SETLASTERROR("%s: the target is not 32 bits a pixel", caller_);
+    return began_ && t.bpp == 4;
+  }
+  // False when no pixel of the view lies inside the clip.
+  bool inside(const MATH::RECT& view, int64_t vw, int64_t vh) {
+    kmin = std::max<int64_t>(0, t.clip_x0 - view.X), kmax = std::min<int64_t>(vw, t.clip_x1 - view.X);
+    jmin = std::max<int64_t>(0, t.clip_y0 - view.Y), jmax = std::min<int64_t>(vh, t.clip_y1 - view.Y);
+    return kmin < kmax && jmin < jmax;
+  }
+
+  GRAPHICS::DETAIL::DRAWTARGET t;
+  int64_t kmin = 0, kmax = 0, jmin = 0, jmax = 0;
+
+ private:
+  const char* caller_;
+  bool began_ = false;
+};
+
 uint32_t multiply(uint32_t a, uint32_t b) {
   uint32_t out = 0;
   for (int c = 0; c < 32; c += 8) out |= ((((a >> c) & 255) * ((b >> c) & 255) + 127) / 255) << c;
@@ -144,22 +178,12 @@ bool by_rows(const TILEMAP& map, const void* DEST);
 BOOLEAN draw_turned_pixels(void* DEST, const TILEMAP& map, const LAYER& layer, const EFFECT& e,
                            const CAMERA& cam, int64_t ms, GRAPHICS::RASTEROP method, double shiftx,
                            double shifty) {
-  GRAPHICS::DETAIL::DRAWTARGET t;
-  if (!GRAPHICS::DETAIL::begin(t, DEST, method, 0, "DRAWLAYER")) return FALSE;
-  struct FINISH {
-    GRAPHICS::DETAIL::DRAWTARGET& t;
-    ~FINISH() { GRAPHICS::DETAIL::finish(t); }
-  } finish{t};
-  if (t.bpp != 4) {
-    SETLASTERROR("DRAWLAYER: the target is not 32 bits a pixel");
-    return FALSE;
-  }
+  VIEW_TARGET target(DEST, method, "DRAWLAYER");
+  if (!target.open()) return FALSE;
   const int64_t vw = int64_t(cam.VIEW.W) + 1, vh = int64_t(cam.VIEW.H) + 1;
-  const int64_t kmin = std::max<int64_t>(0, t.clip_x0 - cam.VIEW.X),
-                kmax = std::min<int64_t>(vw, t.clip_x1 - cam.VIEW.X);
-  const int64_t jmin = std::max<int64_t>(0, t.clip_y0 - cam.VIEW.Y),
-                jmax = std::min<int64_t>(vh, t.clip_y1 - cam.VIEW.Y);
-  if (kmin >= kmax || jmin >= jmax) return TRUE;
+  if (!target.inside(cam.VIEW, vw, vh)) return TRUE;
+  GRAPHICS::DETAIL::DRAWTARGET& t = target.t;
+  const int64_t kmin = target.kmin, kmax = target.kmax, jmin = target.jmin, jmax = target.jmax;
   // The world point under a view pixel's centre moves by a fixed step a column and a row.
   const MATH::POINTF o = cam.TOWORLD(float(cam.VIEW.X) + 0.5f, float(cam.VIEW.Y) + 0.5f);
   const MATH::POINTF ox = cam.TOWORLD(float(cam.VIEW.X) + 1.5f, float(cam.VIEW.Y) + 0.5f);
@@ -627,22 +651,11 @@ BOOLEAN DRAWLAYER(void* DEST, const TILEMAP& MAP, int32_t LAYER, const CAMERA& C
   const int64_t r1 = std::min<int64_t>(int64_t(layer.ORIGINY) + layer.HEIGHT - 1,
                                        floordiv(rows[size_t(vh - 1)], th) + growy);
 
-  GRAPHICS::DETAIL::DRAWTARGET t;
-  if (!GRAPHICS::DETAIL::begin(t, DEST, METHOD, 0, "DRAWLAYER")) return FALSE;
-  struct FINISH {
-    GRAPHICS::DETAIL::DRAWTARGET& t;
-    ~FINISH() { GRAPHICS::DETAIL::finish(t); }
-  } finish{t};
-  if (t.bpp != 4) {
-    SETLASTERROR("DRAWLAYER: the target is not 32 bits a pixel");
-    return FALSE;
-  }
-  // The part of the view inside the target's clip (the whole target when none is set).
-  const int64_t kmin = std::max<int64_t>(0, t.clip_x0 - CAMERA.VIEW.X),
-                kmax = std::min<int64_t>(vw, t.clip_x1 - CAMERA.VIEW.X);
-  const int64_t jmin = std::max<int64_t>(0, t.clip_y0 - CAMERA.VIEW.Y),
-                jmax = std::min<int64_t>(vh, t.clip_y1 - CAMERA.VIEW.Y);
-  if (kmin >= kmax || jmin >= jmax || c0 > c1 || r0 > r1) return TRUE;
+  VIEW_TARGET target(DEST, METHOD, "DRAWLAYER");
+  if (!target.open()) return FALSE;
+  if (!target.inside(CAMERA.VIEW, vw, vh) || c0 > c1 || r0 > r1) return TRUE;
+  GRAPHICS::DETAIL::DRAWTARGET& t = target.t;
+  const int64_t kmin = target.kmin, kmax = target.kmax, jmin = target.jmin, jmax = target.jmax;
   // View spans of the grid's columns and rows, for tiles of the grid's size.
   const auto span = [](const int64_t* at, int64_t count, int64_t from, int64_t to, int64_t lo,
                        int64_t hi) {
@@ -676,16 +689,10 @@ BOOLEAN draw_sprite(void* DEST, const CAMERA& CAM, const GRAPHICS::BITMAP& B, co
   const int64_t w = int64_t(SRC.W) + 1, h = int64_t(SRC.H) + 1;
   if (vw <= 0 || vh <= 0 || w <= 0 || h <= 0) return TRUE;
   if (!(std::fabs(LEFT) < 1e14) || !(std::fabs(TOP) < 1e14)) return TRUE;
-  GRAPHICS::DETAIL::DRAWTARGET t;
-  if (!GRAPHICS::DETAIL::begin(t, DEST, METHOD, 0, "CAMERA")) return FALSE;
-  struct FINISH {
-    GRAPHICS::DETAIL::DRAWTARGET& t;
-    ~FINISH() { GRAPHICS::DETAIL::finish(t); }
-  } finish{t};
-  if (t.bpp != 4) {
-    SETLASTERROR("CAMERA: the target is not 32 bits a pixel");
-    return FALSE;
-  }
+  VIEW_TARGET target(DEST, METHOD, "CAMERA");
+  if (!target.open()) return FALSE;
+  if (!target.inside(CAM.VIEW, vw, vh)) return TRUE;
+  GRAPHICS::DETAIL::DRAWTARGET& t = target.t;
   const double z = CAM.ZOOMUSED();
   // The view pixels whose centres fall on the region, each with the region pixel it shows: the
   // same rule as tiles, shifted by a position that need not be whole.
@@ -702,16 +709,10 @@ BOOLEAN draw_sprite(void* DEST, const CAMERA& CAM, const GRAPHICS::BITMAP& B, co
       out.push_back(mirror ? size - 1 - q : q);
     }
   };
-  // The part of the view inside the target's clip.
-  const int64_t kmin = std::max<int64_t>(0, t.clip_x0 - CAM.VIEW.X),
-                kmax = std::min<int64_t>(vw, t.clip_x1 - CAM.VIEW.X);
-  const int64_t jmin = std::max<int64_t>(0, t.clip_y0 - CAM.VIEW.Y),
-                jmax = std::min<int64_t>(vh, t.clip_y1 - CAM.VIEW.Y);
-  if (kmin >= kmax || jmin >= jmax) return TRUE;
   std::vector<int64_t> us, vs;
   int64_t k0, j0;
-  picks(kmin, kmax, CAM.SCROLLX(), LEFT, w, H, k0, us);
-  picks(jmin, jmax, CAM.SCROLLY(), TOP, h, V, j0, vs);
+  picks(target.kmin, target.kmax, CAM.SCROLLX(), LEFT, w, H, k0, us);
+  picks(target.jmin, target.jmax, CAM.SCROLLY(), TOP, h, V, j0, vs);
   if (us.empty() || vs.empty()) return TRUE;
   const int64_t n = int64_t(us.size()), m = int64_t(vs.size());
   const bool tint = METHOD == GRAPHICS::VOXALPHA && TINT != 0xFFFFFFFFu;

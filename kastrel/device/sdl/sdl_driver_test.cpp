@@ -22,6 +22,7 @@
 #include "kastrel/device/display.h"
 #include "kastrel/device/input.h"
 #include "kastrel/device/screen.h"
+#include "kastrel/device/testing/driver_contract.h"
 #include "kastrel/device/testing/virtual_pad.h"
 #include "kastrel/device/testing/x_desktop.h"
 
@@ -688,5 +689,35 @@ TEST_F(Desktop, InputQueriesFromAnotherThreadWhileTheProgramLocks) {
   paint(0, 239, 0xFF00FF00u);  // the pass still runs
   EXPECT_TRUE(wait_for([&] { return x->pixel(w, 5, 5) == 0x00FF00u; }));
 }
+
+// The driver contract, as the template driver keeps it: the picture read back over X, the input
+// given with xdotool.
+using driver_contract::DeviceDriver;
+x_desktop::Connection* g_x = nullptr;
+
+void setup() {
+  X_DESKTOP_OR_SKIP();
+  static x_desktop::Connection connection;
+  g_x = &connection;
+  ASSERT_TRUE(g_x->ok());
+  ASSERT_TRUE(x_desktop::xdotool("keyup d mouseup 1 mousemove 2 2"));
+}
+
+// The window is looked up each time: a mode set may make a new one.
+uint32_t pixel(int32_t x, int32_t y) { return g_x->pixel(g_x->find_window(kTitle), x, y); }
+
+void input(int32_t x, int32_t y) {
+  const unsigned long w = g_x->wait_for_window(kTitle);
+  const x_desktop::Geometry g = g_x->geometry(w);
+  ASSERT_TRUE(x_desktop::xdotool("mousemove " + std::to_string(g.x + x) + " " +
+                                 std::to_string(g.y + y)));
+  ASSERT_TRUE(x_desktop::xdotool("windowfocus --sync " + std::to_string(w)));
+  ASSERT_TRUE(x_desktop::xdotool("key d click 1"));
+}
+
+INSTANTIATE_TEST_SUITE_P(window, DeviceDriver,
+                         testing::Values(driver_contract::DRIVER{&vox_gfxDriverSDL, setup, pixel,
+                                                                 input, nullptr}),
+                         driver_contract::name);
 
 }  // namespace

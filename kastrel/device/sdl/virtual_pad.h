@@ -15,8 +15,10 @@
 
 namespace KASTREL::TESTING {
 
+// One virtual pad, plugged in from construction to destruction.
 class VIRTUALPAD {
  public:
+  // Plugs the pad in; PLUGGED() says whether SDL gave it.
   VIRTUALPAD();
   // Unplugs the pad.
   ~VIRTUALPAD();

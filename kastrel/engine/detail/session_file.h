@@ -48,11 +48,15 @@ enum SESSIONTAG : uint8_t {
   TAG_SAVE = 0x12,       // what SETTINGS::SAVE answered, and why not (format 3)
 };
 
+// What a SESSIONENTRY holds: one kind per record tag above (PASS opens a pass, ENDPASS closes
+// it, END closes the recording).
 enum class SESSIONKIND : uint8_t { MODE, READING, PASS, ENDPASS, END, HASH, CLOCK, LOAD, SAVE };
 
 // How many int32 values a reading of each kind holds (0: no such kind).
 int32_t READINGVALUES(int32_t KIND);
 
+// One record of a session file as SESSIONREADER::NEXT hands it over; the fields that do not
+// belong to its KIND stay as made.
 struct SESSIONENTRY {
   SESSIONKIND KIND = SESSIONKIND::PASS;
   BOOLEAN HASEVENT{};       // PASS only
@@ -63,6 +67,7 @@ struct SESSIONENTRY {
   int32_t VALUES[6] = {};   // MODE (4 used), READING, or the event of a PASS (see EVENT())
   int32_t STATE = 0;        // LOAD: a FILEREAD; SAVE: 1 TRUE, 0 FALSE
   std::string TEXT;         // LOAD: the file's bytes or why it failed; SAVE: why it failed
+  // A PASS's event record, read from VALUES (all 0 when the pass took none).
   VOX::EVENT EVENT() const;
 };
 
@@ -95,6 +100,7 @@ class SESSIONREADER {
   // The next record: TRUE. FALSE at the end of the recording, or (FAILED(), LASTERROR()) when
   // the file cannot be read again as it was checked.
   BOOLEAN NEXT(SESSIONENTRY& OUT);
+  // Whether NEXT failed; the passes and format number the opened file holds.
   bool FAILED() const { return IFAILED; }
   int32_t PASSES() const { return IPASSES; }
   uint32_t FORMAT() const { return IFORMAT; }
@@ -133,22 +139,27 @@ class SESSIONREADER {
 // Builds the bytes of a session file, block by block, as the recorder writes them.
 class SESSIONWRITER {
  public:
+  // The file's first bytes: the magic, the format number and their CRC-32.
   static std::vector<uint8_t> HEADER();
+  // The display mode INITIALIZE set (W, H, full-screen flag, MODE_* word).
   void MODE(int32_t W, int32_t H, int32_t FS, int32_t FLAGS);
   // Kept only when the answer differs from the last one kept for the same question.
   void READING(int32_t KIND, const int32_t* VALUES);  // READINGVALUES(KIND) values
   void CLOCK(double SECONDS);                         // a whole number of SESSIONTICKs
   void PASS(const VOX::EVENT* EVENT);                 // null: no event
+  // The end of the pass PASS began, then the hash of the frame it left.
   void ENDPASS();
   void HASH(uint32_t FRAMEHASH);
   // What SETTINGS::LOAD found (STATE a FILEREAD) and what SAVE answered (TEXT at most
   // SESSIONMAXFILE bytes).
   void LOAD(int32_t STATE, const std::string& TEXT);
   void SAVE(bool SAVED, const std::string& REASON);
+  // The recording's normal end.
   void END();
   // The records since the last block as one block, deflated when that is smaller; LAST marks
   // the recording's end. The records are then cleared.
   const std::vector<uint8_t>& BLOCK(bool LAST);
+  // The bytes of records waiting for the next block.
   size_t PENDING() const { return IRECORDS.size() + INUMBERS.size(); }
 
  private:
