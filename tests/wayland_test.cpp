@@ -17,7 +17,7 @@
 
 #include "kastrel/kastrel.h"
 #include "kastrel/base/testing/process.h"
-#include "kastrel/device/sdl/sdl_driver.h"
+#include "kastrel/device/desktop/sdl_driver.h"
 
 // This process opens Wayland windows itself too: see client_env for the leak check.
 extern "C" const char* __asan_default_options();

@@ -3,9 +3,8 @@
 # Emscripten toolchain, a page, and Node and headless Chromium to run its tests.
 set(KASTREL_PLATFORM_LAYER kastrel/base/platform_posix.cpp kastrel/base/platform_web.cpp)
 set(KASTREL_PLATFORM_DRIVER_DIRS kastrel/device/sdl kastrel/device/web)
-# The browser driver names its own list; the desktop driver's pass is not the page's.
+# The browser driver names its own list.
 set(KASTREL_PLATFORM_DRIVER_LIST "")
-set(KASTREL_PLATFORM_DRIVER_EXCLUDE kastrel/device/sdl/sdl_driver.cpp)
 set(KASTREL_PLATFORM_TOOLCHAIN cmake/emscripten-web.cmake)
 set(KASTREL_PLATFORM_KIT_FOLDER wasm32-web)
 # The page folder and its zip (cmake/KastrelPackage.cmake), built with cmake/web/.

@@ -1,4 +1,4 @@
-#include "kastrel/device/sdl/sdl_driver.h"
+#include "kastrel/device/desktop/sdl_driver.h"
 
 #include <SDL2/SDL.h>
 

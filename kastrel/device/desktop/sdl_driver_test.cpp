@@ -1,7 +1,7 @@
 // The window driver against a real X server (the CTest fixture's Xvfb, 1024 x 768),
 // with real input from xdotool and the window's pixels read back over X.
 #include "kastrel/base/detail/platform.h"
-#include "kastrel/device/sdl/sdl_driver.h"
+#include "kastrel/device/desktop/sdl_driver.h"
 
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>

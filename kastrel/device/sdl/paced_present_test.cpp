@@ -55,7 +55,7 @@ TEST(PacedDesktop, PresentsAtTheRefreshRateOnlyNewPicturesAndTheUserChooses) {
   KASTREL::PLATFORM::SETENVIRONMENT("KASTREL_PRESENT", "25ms");
   vox_GfxScreenRes(320, 240, 32, 1, MODE_VSYNC, 0);
   ASSERT_EQ(vox_GetError(), 0);
-  ASSERT_NE(x.wait_for_window("kastrel_window_tests"), 0u);
+  ASSERT_NE(x.wait_for_window("kastrel_paced_present_tests"), 0u);
   EXPECT_EQ(vox_GfxPresentPass(), -1);
   const Passes today = frame_loop(1.0, true);
   EXPECT_TRUE(!kPaceCounts || today.starts.size() > 200u) << "the 1 ms pause";
@@ -69,7 +69,7 @@ TEST(PacedDesktop, PresentsAtTheRefreshRateOnlyNewPicturesAndTheUserChooses) {
   vox_GfxSetScale(2);
   vox_GfxScreenRes(320, 240, 32, 1, 0, 0);
   ASSERT_EQ(vox_GetError(), 0);
-  const unsigned long w = x.wait_for_window("kastrel_window_tests");
+  const unsigned long w = x.wait_for_window("kastrel_paced_present_tests");
   ASSERT_NE(w, 0u);
   ASSERT_GE(vox_GfxPresentPass(), 0);
   frame_loop(0.5, true);  // past the probe that finds out whether presents wait
@@ -103,7 +103,7 @@ TEST(PacedDesktop, PresentsAtTheRefreshRateOnlyNewPicturesAndTheUserChooses) {
 
   // The last picture, through the renderer at scale 2 (a 640 x 480 window, centred blocks).
   const Passes still = frame_loop(1.0, false);
-  const unsigned long shown = x.wait_for_window("kastrel_window_tests");  // may be made anew
+  const unsigned long shown = x.wait_for_window("kastrel_paced_present_tests");  // may be made anew
   EXPECT_EQ(x.geometry(shown).width, 640);
   EXPECT_EQ(x.pixel(shown, 0, 0), 0x336699u);
   EXPECT_EQ(x.pixel(shown, 639, 479), 0x336699u);
@@ -116,7 +116,7 @@ TEST(PacedDesktop, PresentsAtTheRefreshRateOnlyNewPicturesAndTheUserChooses) {
   vox_GfxSetScale(0);
   vox_GfxScreenRes(320, 240, 32, 1, MODE_FULLSCREEN, 0);
   frame_loop(0.5, false);
-  const unsigned long full = x.wait_for_window("kastrel_window_tests");
+  const unsigned long full = x.wait_for_window("kastrel_paced_present_tests");
   ASSERT_NE(full, 0u);
   EXPECT_EQ((std::vector<uint32_t>{x.pixel(full, 31, 23), x.pixel(full, 32, 24),
                                    x.pixel(full, 991, 743), x.pixel(full, 992, 744)}),

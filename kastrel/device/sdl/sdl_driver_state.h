@@ -1,5 +1,6 @@
 #pragma once
-// Internal to the window driver: the state its presentation thread, window and pass share.
+// The SDL core's state: what the window, the pass and input share with the driver on top of them
+// (the desktop driver's presentation thread, or the browser driver on the page's own thread).
 
 #include <SDL2/SDL.h>
 
