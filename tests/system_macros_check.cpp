@@ -15,3 +15,7 @@
 // The game's macros still win in its own code; the engine's names stay reachable.
 static_assert(KASTREL::BOOLEAN(0) == 0 && sizeof(KASTREL::BOOLEAN) == 4);
 inline int32_t LARGER(int32_t A, int32_t B) { return (KASTREL::MATH::MAX)(A, B); }
+// The platform layer's one call for games comes with kastrel.h, though the layer is internal.
+inline size_t ARGUMENTS(int ARGC, char** ARGV) {
+  return KASTREL::PLATFORM::PROGRAMARGUMENTS(ARGC, ARGV).size();
+}

@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 // Where a game finds its own files and keeps the player's.
 namespace KASTREL::PATHS {
@@ -19,3 +20,12 @@ std::string DATA();
 std::string SAVES(const std::string& ORG, const std::string& APP);
 
 }  // namespace KASTREL::PATHS
+
+namespace KASTREL::PLATFORM {
+
+// The program's arguments in UTF-8, ARGV[0] first: main's ARGC and ARGV where the system gives
+// them so, else (Windows) the process's own command line split as the C run-time splits it. A
+// game that takes paths on its command line reads them here.
+std::vector<std::string> PROGRAMARGUMENTS(int ARGC, char** ARGV);
+
+}  // namespace KASTREL::PLATFORM

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "kastrel/base/paths.h"
 #include "kastrel/boolean.h"
 
 // The one place that knows the operating system: files, the program's own path, the player's
@@ -131,9 +132,7 @@ std::string PLAYERDATAFOLDER(std::string* REASON);
 // The environment variable NAME in UTF-8 (Windows hands the C run-time's getenv its values in
 // the system's code page, which cannot hold every path). FALSE when it is not set.
 bool GETENVIRONMENT(const char* NAME, std::string* VALUE);
-// The program's arguments in UTF-8, ARGV[0] first: main's ARGC and ARGV where the system gives
-// them so, else (Windows) the process's own command line split as the C run-time splits it.
-std::vector<std::string> PROGRAMARGUMENTS(int ARGC, char** ARGV);
+// PROGRAMARGUMENTS, the one call of this layer games make, is declared in kastrel/base/paths.h.
 // Sets the environment variable NAME for this process and the programs it starts (unsets it
 // when VALUE is null).
 void SETENVIRONMENT(const char* NAME, const char* VALUE);
