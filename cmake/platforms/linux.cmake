@@ -8,8 +8,8 @@ set(KASTREL_PLATFORM_TOOLCHAIN cmake/linux-x86_64.cmake)
 set(KASTREL_PLATFORM_KIT_FOLDER x86_64-linux)
 # A tar.gz of the program, its data and the libraries it links (cmake/KastrelPackage.cmake).
 set(KASTREL_PLATFORM_PACKAGE tar.gz)
-# CTest runs the test programs themselves; tests/ drives the programs end to end.
-set(KASTREL_PLATFORM_TEST_RUNNER "")
+# CTest runs the test programs themselves; tests/ drives the games end to end.
+set(KASTREL_PLATFORM_TEST_RUNNER tests/)
 set(KASTREL_PLATFORM_LIBS "")
 set(KASTREL_PLATFORM_DEFINITIONS "")
 set(KASTREL_PLATFORM_COMPILE_OPTIONS "")
