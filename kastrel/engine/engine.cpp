@@ -346,6 +346,19 @@ BOOLEAN TARGETFPS(int32_t N) {
 
 int32_t TARGETFPS() { return target_fps; }
 
+BOOLEAN SETPASSTHREAD(PASSTHREAD THREAD) {
+  if (INITIALIZED != FALSE) {
+    SETLASTERROR("SETPASSTHREAD: the window is served already; choose its thread before INITIALIZE");
+    return FALSE;
+  }
+  vox_GfxSetPassThread(static_cast<int32_t>(THREAD));
+  if (vox_GetError() != 0) {
+    SETLASTERROR("SETPASSTHREAD: %s", std::string(LASTERROR()).c_str());
+    return FALSE;
+  }
+  return TRUE;
+}
+
 BOOLEAN SHUTDOWN(BOOLEAN FORCE) {
   BOOLEAN CANCEL = FALSE;
   ONSHUTDOWN.RAISE(CANCEL);

@@ -1,5 +1,7 @@
 #include "kastrel/device/testing/x_desktop.h"
 
+#include "kastrel/base/platform.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -95,7 +97,8 @@ bool wait_for(const std::function<bool()>& done, double seconds) {
   for (;;) {
     if (done()) return true;
     if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // The platform's wait, as a game's: where the game's thread serves the window, it does so here.
+    KASTREL::PLATFORM::SLEEPUNTIL(std::chrono::steady_clock::now() + std::chrono::milliseconds(5));
   }
 }
 
