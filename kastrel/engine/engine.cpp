@@ -351,12 +351,13 @@ BOOLEAN SETPASSTHREAD(PASSTHREAD THREAD) {
     SETLASTERROR("SETPASSTHREAD: the window is served already; choose its thread before INITIALIZE");
     return FALSE;
   }
-  vox_GfxSetPassThread(static_cast<int32_t>(THREAD));
-  if (vox_GetError() != 0) {
-    SETLASTERROR("SETPASSTHREAD: %s", std::string(LASTERROR()).c_str());
+  if (THREAD != PASSTHREAD::OWN && THREAD != PASSTHREAD::GAME) {
+    SETLASTERROR("SETPASSTHREAD: %d is neither PASSTHREAD::OWN nor PASSTHREAD::GAME",
+                 static_cast<int32_t>(THREAD));
     return FALSE;
   }
-  return TRUE;
+  vox_GfxSetPassThread(static_cast<int32_t>(THREAD));
+  return vox_GetError() == 0 ? TRUE : FALSE;
 }
 
 BOOLEAN SHUTDOWN(BOOLEAN FORCE) {

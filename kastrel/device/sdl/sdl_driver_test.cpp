@@ -12,6 +12,8 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -688,6 +690,46 @@ TEST_F(Desktop, InputQueriesFromAnotherThreadWhileTheProgramLocks) {
   reader.join();
   paint(0, 239, 0xFF00FF00u);  // the pass still runs
   EXPECT_TRUE(wait_for([&] { return x->pixel(w, 5, 5) == 0x00FF00u; }));
+}
+
+// The thread that serves the window, seen from the thread every desktop event is taken on: the
+// game's own when it asks, unless the user's KASTREL_PASS_THREAD says otherwise.
+TEST_F(Desktop, TheGamesThreadServesTheWindowWhenAskedUnlessTheUserSaysOtherwise) {
+  struct Seen {
+    std::mutex m;
+    std::set<std::thread::id> threads;
+  } seen;
+  const SDL_EventFilter watch = [](void* data, SDL_Event*) {
+    auto* s = static_cast<Seen*>(data);
+    std::lock_guard l(s->m);
+    s->threads.insert(std::this_thread::get_id());
+    return 1;
+  };
+  const struct {
+    const char* user;
+    int32_t game;
+    bool here;
+  } cases[] = {{nullptr, PASS_GAME_THREAD, true},
+               {"own", PASS_GAME_THREAD, false},
+               {"game", PASS_OWN_THREAD, true}};
+  for (const auto& c : cases) {
+    KASTREL::PLATFORM::SETENVIRONMENT("KASTREL_PASS_THREAD", c.user);
+    vox_GfxSetPassThread(c.game);
+    unsigned long w = open(320, 240);
+    ASSERT_NE(w, 0u) << KASTREL::LASTERROR();
+    SDL_AddEventWatch(watch, &seen);
+    focus(w);
+    paint(0, 239, 0xFF0000FFu);
+    EXPECT_TRUE(wait_for([&] { return x->pixel(w, 5, 5) == 0x0000FFu; }));
+    ASSERT_TRUE(xdotool("mousemove_relative 5 5"));
+    EXPECT_TRUE(wait_event(VOX::MOUSEMOVED));
+    SDL_DelEventWatch(watch, &seen);
+    vox_GfxScreenRes(1, 1, 32, 1, MODE_NULL, 0);
+    std::lock_guard l(seen.m);
+    EXPECT_FALSE(seen.threads.empty());
+    EXPECT_EQ(seen.threads == std::set{std::this_thread::get_id()}, c.here) << (c.user ? c.user : "unset");
+    seen.threads.clear();
+  }
 }
 
 }  // namespace
