@@ -122,4 +122,5 @@ target_sources(kastrel_test_support PRIVATE
   ${PROJECT_SOURCE_DIR}/kastrel/device/testing/x_desktop.cpp
   ${PROJECT_SOURCE_DIR}/tests/testing/png_read.cpp)
 target_compile_definitions(kastrel_test_support PRIVATE KASTREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-target_link_libraries(kastrel_test_support PUBLIC PNG::PNG X11::X11 X11::Xfixes X11::Xext)
+# The X desktop's waits are the platform's, as a game's are.
+target_link_libraries(kastrel_test_support PUBLIC PNG::PNG X11::X11 X11::Xfixes X11::Xext kastrel::kastrel)
