@@ -349,12 +349,14 @@ bool on_game_thread() {
 }
 
 // The user's KASTREL_PASS_THREAD, else the game's vox_GfxSetPassThread, else the driver's own
-// thread.
+// thread. A value the user did not mean is said once a screen and ignored.
 bool game_thread_asked() {
   std::string asked;
-  if (KASTREL::PLATFORM::GETENVIRONMENT("KASTREL_PASS_THREAD", &asked)) {
+  if (KASTREL::PLATFORM::GETENVIRONMENT("KASTREL_PASS_THREAD", &asked) && !asked.empty()) {
     if (SDL_strcasecmp(asked.c_str(), "game") == 0) return true;
     if (SDL_strcasecmp(asked.c_str(), "own") == 0) return false;
+    std::fprintf(stderr, "kastrel: KASTREL_PASS_THREAD=\"%s\" is neither game nor own; ignored\n",
+                 asked.c_str());
   }
   return __vox_gfx_pass_thread == PASS_GAME_THREAD;
 }

@@ -711,7 +711,8 @@ TEST_F(Desktop, TheGamesThreadServesTheWindowWhenAskedUnlessTheUserSaysOtherwise
     bool here;
   } cases[] = {{nullptr, PASS_GAME_THREAD, true},
                {"own", PASS_GAME_THREAD, false},
-               {"game", PASS_OWN_THREAD, true}};
+               {"game", PASS_OWN_THREAD, true},
+               {"neither", PASS_GAME_THREAD, true}};  // ignored, with a line on standard error
   for (const auto& c : cases) {
     KASTREL::PLATFORM::SETENVIRONMENT("KASTREL_PASS_THREAD", c.user);
     vox_GfxSetPassThread(c.game);
