@@ -25,11 +25,11 @@
 namespace {
 
 struct Figures {
-  double seconds = 0;           // of passes with new pictures
-  int64_t presents = 0;         // pictures sent then
-  std::vector<double> gaps;     // between pass starts, seconds
-  double rest_cpu = 0;          // processor seconds at rest
-  double rest_seconds = 0;      // wall seconds at rest
+  double seconds = 0;        // of passes with new pictures
+  int64_t presents = 0;      // pictures sent then
+  std::vector<double> gaps;  // between pass starts, seconds
+  double rest_cpu = 0;       // processor seconds at rest
+  double rest_seconds = 0;   // wall seconds at rest
 };
 
 // Passes for `seconds`, as the engine's frame loop makes them; the start of each.
@@ -80,7 +80,8 @@ int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
   const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
   if (!(seconds >= 1 && seconds <= 600) || rounds < 1 || rounds > 100) {
-    std::fprintf(stderr, "usage: kastrel_paced_models [seconds per phase, 1 to 600] [rounds, 1 to 100]\n");
+    std::fprintf(stderr,
+                 "usage: kastrel_paced_models [seconds per phase, 1 to 600] [rounds, 1 to 100]\n");
     return 2;
   }
   Figures own, game;
@@ -95,12 +96,14 @@ int main(int argc, char** argv) {
   const auto late = [](const std::vector<double>& gaps) {
     return std::count_if(gaps.begin(), gaps.end(), [](double g) { return g > 0.025; });
   };
-  std::printf("paced presentation, 320 x 240 at scale 2, %d rounds of %.0f s each\n", rounds, seconds);
+  std::printf("paced presentation, 320 x 240 at scale 2, %d rounds of %.0f s each\n", rounds,
+              seconds);
   std::printf("%-26s %22s %22s\n", "", "presentation thread", "game's thread");
   std::printf("%-26s %22.2f %22.2f\n", "presents a second", double(own.presents) / own.seconds,
               double(game.presents) / game.seconds);
   std::printf("%-26s %22.3f %22.3f\n", "median interval (ms)", median(own.gaps), median(game.gaps));
-  const std::string own_late = std::to_string(late(own.gaps)) + " of " + std::to_string(own.gaps.size());
+  const std::string own_late =
+      std::to_string(late(own.gaps)) + " of " + std::to_string(own.gaps.size());
   const std::string game_late =
       std::to_string(late(game.gaps)) + " of " + std::to_string(game.gaps.size());
   std::printf("%-26s %22s %22s\n", "intervals over 25 ms", own_late.c_str(), game_late.c_str());

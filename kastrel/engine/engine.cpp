@@ -348,7 +348,8 @@ int32_t TARGETFPS() { return target_fps; }
 
 BOOLEAN SETPASSTHREAD(PASSTHREAD THREAD) {
   if (INITIALIZED != FALSE) {
-    SETLASTERROR("SETPASSTHREAD: the window is served already; choose its thread before INITIALIZE");
+    SETLASTERROR(
+        "SETPASSTHREAD: the window is served already; choose its thread before INITIALIZE");
     return FALSE;
   }
   if (THREAD != PASSTHREAD::OWN && THREAD != PASSTHREAD::GAME) {

@@ -513,7 +513,8 @@ void driver_wait_vsync() {
   VOX_GFX_SCREEN* s = __vox_gfx;
   int32_t rate = s != nullptr ? s->refresh_rate : 0;
   // Through the platform's wait: on the game's thread it serves the window meanwhile.
-  KASTREL::PLATFORM::SLEEPUNTIL(Clock::now() + std::chrono::milliseconds(rate > 0 ? 1000 / rate : 16));
+  KASTREL::PLATFORM::SLEEPUNTIL(Clock::now() +
+                                std::chrono::milliseconds(rate > 0 ? 1000 / rate : 16));
 }
 
 void driver_wait_present(int32_t pass) {

@@ -1,7 +1,5 @@
 #include "kastrel/device/testing/x_desktop.h"
 
-#include "kastrel/base/platform.h"
-
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -16,6 +14,8 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+
+#include "kastrel/base/platform.h"
 
 // The leak checker reads its suppressions (third-party libraries only) from the
 // file beside this one; the binaries of the window tests carry this hook.
