@@ -460,6 +460,8 @@ def check_gallery(browser, base, root, results):
     """The gallery's page: every thumbnail shown and every link answered, the pages of the
     demonstration, Breakout and the platformer among them; then each example's Linux recording
     replayed whole in its page, every frame as recorded; and the gallery's weight."""
+    assert os.path.isfile(f"{root}/index.html") and os.path.isdir(f"{root}/gallery"), \
+        f"no gallery page in {root} (make web writes index.html and gallery/)"
     names = sorted(os.listdir(f"{root}/gallery"))
     browser.page("Page.navigate", url=f"{base}/index.html")
     browser.wait_for("document.readyState === 'complete'", 30, "the gallery page to load")
