@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2317  # the cleanup runs from a trap, the play_ functions by name
 # Records the gallery's sessions (examples/gallery/sessions/<name>.kst, to commit): builds the
 # Linux release gallery, then runs each example on a private X server with KASTREL_RECORD set,
 # plays it with xdotool (each example's input below) and ends it with Escape.
@@ -25,8 +26,7 @@ cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKASTREL
 cmake --build "$build" --target "${names[@]/#/gallery_}" >/dev/null
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/kastrel-gallery.XXXXXX")
-xvfb_pid= game_pid=
-# shellcheck disable=SC2317  # runs from the EXIT trap
+xvfb_pid='' game_pid=''
 cleanup() {
   [[ -z $game_pid ]] || stop_process "$game_pid" 1
   [[ -z $xvfb_pid ]] || stop_process "$xvfb_pid"
@@ -50,10 +50,10 @@ glide() {  # glide X0 Y0 X1 Y1: the pointer across in 20 steps
   for i in $(seq 0 20); do point $(($1 + ($3 - $1) * i / 20)) $(($2 + ($4 - $2) * i / 20)); sleep 0.03; done
 }
 
-# Each example's input; those not named here just run for a moment.
+# Each example's input (called by name below); those not named here just run for a moment.
 play_text() { sleep 2; }
 play_keys() { keys a b c; hold Right 0.6; hold Down 0.4; hold Left 0.3; keys space; }
-play_pointer() { glide 60 60 400 260; xdo click 1; glide 400 260 120 200; xdo click 1; xdo click 4; xdo click 4; sleep 0.3; }
+play_pointer() { glide 60 60 400 260; xdo click 1; glide 400 260 120 200; xdo click 3; sleep 0.3; xdo click 4; sleep 0.3; xdo click 4; sleep 0.5; }
 play_pads() { hold Right 0.5; hold Up 0.3; }
 play_typing() { keys H e l l o Return; xdo type --delay 80 "Kastrel"; keys BackSpace; sleep 0.3; }
 play_sound() { keys 1; sleep 0.3; keys 2; sleep 0.3; point 400 160; keys space; sleep 0.5; }
