@@ -64,7 +64,7 @@ play_tilemap() { hold Right 1.5; sleep 0.5; }
 play_collision() { hold Right 0.8; keys space; hold Right 0.8; sleep 0.5; }
 play_settings() { keys c c; keys Up Up; sleep 0.3; }
 play_fountain() { glide 240 300 100 250; sleep 0.5; glide 100 250 380 280; }
-play_checked() { hold Left 0.8; hold Right 1.2; sleep 0.5; }
+play_checked() { hold Left 0.8; hold Right 1.2; sleep 1; hold Left 0.5; sleep 1.5; }
 play_animation() { sleep 1; keys space; sleep 1; }
 play_dirty() { sleep 2; }
 

@@ -15,7 +15,7 @@ namespace {
 constexpr int32_t WIDTH = 480, HEIGHT = 320, BATW = 70;
 FONT TEXT;
 AUDIO::SOUND CATCH;
-float BAT = 205, FRUITX = 100, FRUITY = 0, SPEED = 90;
+float BAT = 205, FRUITX = 100, FRUITY = 0, SPEED = 160;
 int32_t CAUGHT = 0, MISSED = 0;
 const char* BROKEN = nullptr;  // the first rule that broke
 
