@@ -255,5 +255,5 @@ bench-web: deps-web deps-bench
 PORT ?= 8000
 serve-web:
 	@test -d dist/web || $(MAKE) --no-print-directory web
-	@echo "Serving dist/web at http://127.0.0.1:$(PORT)/ (demo/ and breakout/); Ctrl+C stops."
+	@echo "Serving dist/web at http://127.0.0.1:$(PORT)/ (the gallery page, and each game and example); Ctrl+C stops."
 	python3 -m http.server $(PORT) --bind 127.0.0.1 --directory dist/web
