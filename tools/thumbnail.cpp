@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
           sum[0] += p >> 16 & 0xFF, sum[1] += p >> 8 & 0xFF, sum[2] += p & 0xFF;
         }
       for (int c = 0; c < 3; ++c)
-        rgb[(size_t(y) * w + x) * 3 + size_t(c)] = uint8_t((sum[c] + step * step / 2) / (step * step));
+        rgb[(size_t(y) * w + x) * 3 + size_t(c)] =
+            uint8_t((sum[c] + step * step / 2) / (step * step));
     }
   if (!png_save(argv[2], rgb.data(), w, h, size_t(w) * 3, PNG_RGB)) {
     std::fprintf(stderr, "kastrel_thumbnail: %s: %s\n", argv[2], KASTREL::LASTERROR());

@@ -41,8 +41,10 @@ void PAINT(BITMAP& DEST, MATH::RECT&) {
   // A world point on the screen: a ring around the ship, at any zoom.
   const MATH::POINTF AT = VIEW.TOVIEW(X + 8, Y + 8);
   DRAWCIRCLE(DEST, int32_t(AT.X), int32_t(AT.Y), int32_t(14 * VIEW.ZOOM), 0xFFFFFFFF);
-  TEXT.DRAW(DEST, 8, 6, "zoom " + std::to_string(VIEW.ZOOM).substr(0, 4) + "  ship " +
-            std::to_string(int32_t(X)) + ", " + std::to_string(int32_t(Y)), 0xFFFFFFFF);
+  TEXT.DRAW(DEST, 8, 6,
+            "zoom " + std::to_string(VIEW.ZOOM).substr(0, 4) + "  ship " +
+                std::to_string(int32_t(X)) + ", " + std::to_string(int32_t(Y)),
+            0xFFFFFFFF);
 }
 
 }  // namespace

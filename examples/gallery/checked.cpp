@@ -25,15 +25,18 @@ void DROP() {  // a new fruit at a random column
 }
 
 void FRAME(float ELAPSED, ENGINE::INPUTEVENT INPUT, VOX::EVENT& EVENT) {
-  if (INPUT == ENGINE::INPUTEVENT::KEYPRESS && EVENT.SCANCODE == KEY::ESCAPE) ENGINE::SHUTDOWN(TRUE);
+  if (INPUT == ENGINE::INPUTEVENT::KEYPRESS && EVENT.SCANCODE == KEY::ESCAPE)
+    ENGINE::SHUTDOWN(TRUE);
   const int32_t BEFORE = CAUGHT + MISSED;
   if (vox_GfxMultikey(KEY::LEFT)) BAT -= 260 * ELAPSED;
   if (vox_GfxMultikey(KEY::RIGHT)) BAT += 260 * ELAPSED;
   BAT = BAT < 0 ? 0 : BAT > WIDTH - BATW ? WIDTH - BATW : BAT;
   FRUITY += SPEED * ELAPSED;
   if (FRUITY >= HEIGHT - 30) {
-    if (FRUITX >= BAT && FRUITX <= BAT + BATW) ++CAUGHT, SPEED += 15, CATCH.PLAY();
-    else ++MISSED;
+    if (FRUITX >= BAT && FRUITX <= BAT + BATW)
+      ++CAUGHT, SPEED += 15, CATCH.PLAY();
+    else
+      ++MISSED;
     DROP();
   }
   // The rules: the bat stays on the screen, the fruit above the bat's row, one fruit at a time.
@@ -48,7 +51,8 @@ void PAINT(BITMAP& DEST, MATH::RECT&) {
   FILLRECT(DEST, {0, 0, WIDTH - 1, HEIGHT - 1}, 0xFF1C2838);
   FILLCIRCLE(DEST, int32_t(FRUITX), int32_t(FRUITY), 8, 0xFFE05050);
   FILLRECT(DEST, {int32_t(BAT), HEIGHT - 30, BATW - 1, 7}, 0xFFE8E8E8);
-  TEXT.DRAW(DEST, 8, 6, "caught " + std::to_string(CAUGHT) + "   missed " + std::to_string(MISSED), 0xFFFFD040);
+  TEXT.DRAW(DEST, 8, 6, "caught " + std::to_string(CAUGHT) + "   missed " + std::to_string(MISSED),
+            0xFFFFD040);
 }
 
 }  // namespace

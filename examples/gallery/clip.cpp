@@ -22,7 +22,8 @@ void SCENE(BITMAP& DEST, uint32_t TINT) {  // stripes and circles over the whole
 }
 
 void FRAME(float ELAPSED, ENGINE::INPUTEVENT INPUT, VOX::EVENT& EVENT) {
-  if (INPUT == ENGINE::INPUTEVENT::KEYPRESS && EVENT.SCANCODE == KEY::ESCAPE) ENGINE::SHUTDOWN(TRUE);
+  if (INPUT == ENGINE::INPUTEVENT::KEYPRESS && EVENT.SCANCODE == KEY::ESCAPE)
+    ENGINE::SHUTDOWN(TRUE);
   T += ELAPSED;
   ENGINE::MARKWHOLEWINDOW();
 }
@@ -31,11 +32,13 @@ void PAINT(BITMAP& DEST, MATH::RECT&) {
   FILLRECT(DEST, {0, 0, WIDTH - 1, HEIGHT - 1}, 0xFF181C24);
   SCENE(DEST, 0xFF303848);  // the scene dimmed, everywhere
   // The bright scene again, inside a rectangle that wanders: nothing lands outside it.
-  const MATH::RECT VIEW{int32_t(180 + 150 * std::sin(T)), int32_t(100 + 60 * std::cos(T * 1.3f)), 119, 99};
+  const MATH::RECT VIEW{int32_t(180 + 150 * std::sin(T)), int32_t(100 + 60 * std::cos(T * 1.3f)),
+                        119, 99};
   {
     CLIPSCOPE INSIDE(DEST, VIEW);  // the clip holds until the end of this block
     SCENE(DEST, 0xFF60A0FF);
-    TEXT.DRAW(DEST, VIEW.X + 60, VIEW.Y + 40, "clipped text runs past the edges", 0xFFFFFFFF, TEXTCENTRE);
+    TEXT.DRAW(DEST, VIEW.X + 60, VIEW.Y + 40, "clipped text runs past the edges", 0xFFFFFFFF,
+              TEXTCENTRE);
   }
   DRAWRECT(DEST, {VIEW.X - 1, VIEW.Y - 1, VIEW.W + 2, VIEW.H + 2}, 0xFFFFFFFF);
   // SETCLIP and CLEARCLIP by hand: a title cut in half along its middle row.

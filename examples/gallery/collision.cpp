@@ -21,7 +21,8 @@ float X = 40, Y = 200, VY = 0;
 int32_t TOUCHED = 0;
 
 void FRAME(float ELAPSED, ENGINE::INPUTEVENT INPUT, VOX::EVENT& EVENT) {
-  if (INPUT == ENGINE::INPUTEVENT::KEYPRESS && EVENT.SCANCODE == KEY::ESCAPE) ENGINE::SHUTDOWN(TRUE);
+  if (INPUT == ENGINE::INPUTEVENT::KEYPRESS && EVENT.SCANCODE == KEY::ESCAPE)
+    ENGINE::SHUTDOWN(TRUE);
   if (ELAPSED > 0.05f) ELAPSED = 0.05f;  // a long pause must not throw the box through the floor
   const bool GROUNDED = (TOUCHED & WORLD::TOUCHBOTTOM) != 0;
   if (INPUT == ENGINE::INPUTEVENT::KEYPRESS && EVENT.SCANCODE == KEY::SPACE && GROUNDED) VY = -JUMP;
@@ -48,9 +49,12 @@ void PAINT(BITMAP& DEST, MATH::RECT&) {
   if (TOUCHED & WORLD::TOUCHRIGHT) FILLRECT(DEST, {R.X + R.W - 1, R.Y, 1, R.H}, 0xFFFFFF40);
   if (TOUCHED & WORLD::TOUCHTOP) FILLRECT(DEST, {R.X, R.Y, R.W, 1}, 0xFFFFFF40);
   if (TOUCHED & WORLD::TOUCHBOTTOM) FILLRECT(DEST, {R.X, R.Y + R.H - 1, R.W, 1}, 0xFFFFFF40);
-  TEXT.DRAW(DEST, 8, 6, std::string("touching:") + (TOUCHED & WORLD::TOUCHLEFT ? " left" : "") +
-            (TOUCHED & WORLD::TOUCHRIGHT ? " right" : "") + (TOUCHED & WORLD::TOUCHTOP ? " top" : "") +
-            (TOUCHED & WORLD::TOUCHBOTTOM ? " ground" : ""), 0xFF102030);
+  TEXT.DRAW(DEST, 8, 6,
+            std::string("touching:") + (TOUCHED & WORLD::TOUCHLEFT ? " left" : "") +
+                (TOUCHED & WORLD::TOUCHRIGHT ? " right" : "") +
+                (TOUCHED & WORLD::TOUCHTOP ? " top" : "") +
+                (TOUCHED & WORLD::TOUCHBOTTOM ? " ground" : ""),
+            0xFF102030);
 }
 
 }  // namespace
@@ -60,7 +64,8 @@ int main() {
   ENGINE::ONINITIALIZE += [&LOADED] {
     if (!TEXT.OPENDEFAULT(16) || !MAP.LOADFROMFILE(PATHS::DATA() + "level1.tmx")) return;
     SOLID = WORLD::TILECOLLIDER(MAP);  // every tile layer's solid and one-way cells
-    VIEW.BOUNDS = {0, 0, float(MAP.WIDTH * MAP.TILEWIDTH - 1), float(MAP.HEIGHT * MAP.TILEHEIGHT - 1)};
+    VIEW.BOUNDS = {0, 0, float(MAP.WIDTH * MAP.TILEWIDTH - 1),
+                   float(MAP.HEIGHT * MAP.TILEHEIGHT - 1)};
     VIEW.DEADZONEW = 80, VIEW.DEADZONEH = 60;
     VIEW.X = X, VIEW.Y = Y;
     VIEW.CLAMP();

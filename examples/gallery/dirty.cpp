@@ -17,7 +17,8 @@ struct BALL {
   float X, Y, VX, VY;
   uint32_t COLOR;
 };
-BALL BALLS[3] = {{40, 60, 120, 90, 0xFFE05050}, {300, 200, -80, 130, 0xFF50C070},
+BALL BALLS[3] = {{40, 60, 120, 90, 0xFFE05050},
+                 {300, 200, -80, 130, 0xFF50C070},
                  {200, 100, 150, -60, 0xFF5090F0}};
 FONT TEXT;
 int32_t PAINTED = 0;  // rectangles repainted in the last pass
@@ -25,7 +26,8 @@ int32_t PAINTED = 0;  // rectangles repainted in the last pass
 MATH::RECT BOX(const BALL& B) { return {int32_t(B.X), int32_t(B.Y), SIZE - 1, SIZE - 1}; }
 
 void FRAME(float ELAPSED, ENGINE::INPUTEVENT INPUT, VOX::EVENT& EVENT) {
-  if (INPUT == ENGINE::INPUTEVENT::KEYPRESS && EVENT.SCANCODE == KEY::ESCAPE) ENGINE::SHUTDOWN(TRUE);
+  if (INPUT == ENGINE::INPUTEVENT::KEYPRESS && EVENT.SCANCODE == KEY::ESCAPE)
+    ENGINE::SHUTDOWN(TRUE);
   PAINTED = 0;
   for (BALL& B : BALLS) {
     ENGINE::MARKCHANGED(BOX(B));  // where it was

@@ -22,13 +22,15 @@ FONT TEXT;
 float SOURCEX = WIDTH / 2, SOURCEY = HEIGHT - 20, OWED = 0;
 
 void FRAME(float ELAPSED, ENGINE::INPUTEVENT INPUT, VOX::EVENT& EVENT) {
-  if (INPUT == ENGINE::INPUTEVENT::KEYPRESS && EVENT.SCANCODE == KEY::ESCAPE) ENGINE::SHUTDOWN(TRUE);
+  if (INPUT == ENGINE::INPUTEVENT::KEYPRESS && EVENT.SCANCODE == KEY::ESCAPE)
+    ENGINE::SHUTDOWN(TRUE);
   int32_t PX = -1, PY = -1;
   vox_GetMouse(&PX, &PY, nullptr, nullptr, nullptr);
   if (PX >= 0) SOURCEX = float(PX), SOURCEY = float(PY);
   // 400 new sparks a second, whatever the frame rate.
   for (OWED += 400 * ELAPSED; OWED >= 1 && int32_t(SPARKS.size()) < MAXSPARKS; OWED -= 1)
-    SPARKS.push_back({SOURCEX, SOURCEY, float(vox_Rnd(1) * 120 - 60), float(-150 - vox_Rnd(1) * 150), 0});
+    SPARKS.push_back(
+        {SOURCEX, SOURCEY, float(vox_Rnd(1) * 120 - 60), float(-150 - vox_Rnd(1) * 150), 0});
   if (OWED > 1) OWED = 1;
   for (SPARK& S : SPARKS) {
     S.VY += GRAVITY * ELAPSED;
@@ -45,8 +47,10 @@ void PAINT(BITMAP& DEST, MATH::RECT&) {
   for (const SPARK& S : SPARKS) {
     // Young sparks are yellow-white and big, old ones dim red; VOXADD adds them up.
     const float LEFT = 1 - S.AGE / LIFE;
-    const uint32_t R = uint32_t(200 * LEFT), G = uint32_t(160 * LEFT * LEFT), B = uint32_t(60 * LEFT * LEFT * LEFT);
-    FILLCIRCLE(DEST, int32_t(S.X), int32_t(S.Y), LEFT > 0.6f ? 2 : 1, 0xFF000000 | R << 16 | G << 8 | B, VOXADD);
+    const uint32_t R = uint32_t(200 * LEFT), G = uint32_t(160 * LEFT * LEFT),
+                   B = uint32_t(60 * LEFT * LEFT * LEFT);
+    FILLCIRCLE(DEST, int32_t(S.X), int32_t(S.Y), LEFT > 0.6f ? 2 : 1,
+               0xFF000000 | R << 16 | G << 8 | B, VOXADD);
   }
   TEXT.DRAW(DEST, 8, 6, std::to_string(SPARKS.size()) + " sparks", 0xFFB0B8C8);
 }

@@ -24,7 +24,10 @@ void FRAME(float ELAPSED, ENGINE::INPUTEVENT INPUT, VOX::EVENT& EVENT) {
     if (CODE == KEY::ESCAPE) ENGINE::SHUTDOWN(TRUE);
     if (CODE == KEY::P) {
       PAUSED = !PAUSED;
-      if (PAUSED) AUDIO::PAUSEMUSIC(); else AUDIO::RESUMEMUSIC();
+      if (PAUSED)
+        AUDIO::PAUSEMUSIC();
+      else
+        AUDIO::RESUMEMUSIC();
     }
     if (CODE == KEY::UP) AUDIO::MUSICVOLUME(AUDIO::MUSICVOLUME() + 0.1f);  // kept within 0..1
     if (CODE == KEY::DOWN) AUDIO::MUSICVOLUME(AUDIO::MUSICVOLUME() - 0.1f);

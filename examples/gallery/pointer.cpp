@@ -22,7 +22,8 @@ std::vector<DOT> DOTS;
 int32_t RADIUS = 8;
 
 void FRAME(float, ENGINE::INPUTEVENT INPUT, VOX::EVENT& EVENT) {
-  if (INPUT == ENGINE::INPUTEVENT::KEYPRESS && EVENT.SCANCODE == KEY::ESCAPE) ENGINE::SHUTDOWN(TRUE);
+  if (INPUT == ENGINE::INPUTEVENT::KEYPRESS && EVENT.SCANCODE == KEY::ESCAPE)
+    ENGINE::SHUTDOWN(TRUE);
   if (INPUT == ENGINE::INPUTEVENT::MOUSEBUTTONPRESS && DOTS.size() < 200) {
     int32_t X = 0, Y = 0;  // a button event says which button (BUTTON); the pointer says where
     vox_GetMouse(&X, &Y, nullptr, nullptr, nullptr);
@@ -45,11 +46,13 @@ void PAINT(BITMAP& DEST, MATH::RECT&) {
     DRAWLINE(DEST, X - 12, Y, X + 12, Y, 0xFFFFFFFF);
     DRAWLINE(DEST, X, Y - 12, X, Y + 12, 0xFFFFFFFF);
     DRAWCIRCLE(DEST, X, Y, RADIUS, 0xFFFFD040);
-    LINE = std::to_string(X) + ", " + std::to_string(Y) + (BUTTONS & BUTTON::LEFT ? "  left held" : "") +
+    LINE = std::to_string(X) + ", " + std::to_string(Y) +
+           (BUTTONS & BUTTON::LEFT ? "  left held" : "") +
            (BUTTONS & BUTTON::RIGHT ? "  right held" : "");
   }
   TEXT.DRAW(DEST, 8, 6, LINE, 0xFFFFFFFF);
-  TEXT.DRAW(DEST, 8, HEIGHT - 24, "click: a dot   wheel: its size " + std::to_string(RADIUS), 0xFFB0B8C8);
+  TEXT.DRAW(DEST, 8, HEIGHT - 24, "click: a dot   wheel: its size " + std::to_string(RADIUS),
+            0xFFB0B8C8);
 }
 
 }  // namespace

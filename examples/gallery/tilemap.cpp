@@ -16,10 +16,11 @@ FONT TEXT;
 WORLD::TILEMAP MAP;
 WORLD::CAMERA VIEW(WIDTH, HEIGHT);
 SPRITESHEET TILES;  // the tileset's picture cut into tiles
-float CLOCK = 0;  // seconds, for the tiles' animations
+float CLOCK = 0;    // seconds, for the tiles' animations
 
 void FRAME(float ELAPSED, ENGINE::INPUTEVENT INPUT, VOX::EVENT& EVENT) {
-  if (INPUT == ENGINE::INPUTEVENT::KEYPRESS && EVENT.SCANCODE == KEY::ESCAPE) ENGINE::SHUTDOWN(TRUE);
+  if (INPUT == ENGINE::INPUTEVENT::KEYPRESS && EVENT.SCANCODE == KEY::ESCAPE)
+    ENGINE::SHUTDOWN(TRUE);
   CLOCK += ELAPSED;
   const float STEP = 240 * ELAPSED;
   if (vox_GfxMultikey(KEY::LEFT)) VIEW.X -= STEP;
@@ -44,8 +45,11 @@ void PAINT(BITMAP& DEST, MATH::RECT&) {
                 float(THING.Y - THING.HEIGHT));
     }
   }
-  TEXT.DRAW(DEST, 8, 6, std::to_string(MAP.WIDTH) + " x " + std::to_string(MAP.HEIGHT) + " tiles, " +
-            std::to_string(MAP.LAYERS.size()) + " layers   x " + std::to_string(int32_t(VIEW.X)), 0xFF102030);
+  TEXT.DRAW(DEST, 8, 6,
+            std::to_string(MAP.WIDTH) + " x " + std::to_string(MAP.HEIGHT) + " tiles, " +
+                std::to_string(MAP.LAYERS.size()) + " layers   x " +
+                std::to_string(int32_t(VIEW.X)),
+            0xFF102030);
 }
 
 }  // namespace
@@ -57,7 +61,8 @@ int main() {
     TILES = SPRITESHEET(MAP.TILESETS[0].IMAGE, MAP.TILEWIDTH, MAP.TILEHEIGHT);
     LOADED = true;
     // The whole map is the camera's world; it starts at the left edge.
-    VIEW.BOUNDS = {0, 0, float(MAP.WIDTH * MAP.TILEWIDTH - 1), float(MAP.HEIGHT * MAP.TILEHEIGHT - 1)};
+    VIEW.BOUNDS = {0, 0, float(MAP.WIDTH * MAP.TILEWIDTH - 1),
+                   float(MAP.HEIGHT * MAP.TILEHEIGHT - 1)};
     VIEW.X = 0, VIEW.Y = 0;
     VIEW.CLAMP();
     const int32_t SCREEN = ENGINE::NEWGAMESCREEN();

@@ -16,8 +16,8 @@ namespace {
 constexpr int32_t WIDTH = 480, HEIGHT = 320;
 FONT TEXT;
 int32_t FIRST = 0, SECOND = 0, COUNT = 0;  // the two screens, and switches so far
-const char* NAMES[] = {"none", "fade", "slide in", "slide out", "zoom in", "zoom out",
-                       "horizontal stripes", "vertical stripes"};
+const char* NAMES[] = {"none",    "fade",     "slide in",           "slide out",
+                       "zoom in", "zoom out", "horizontal stripes", "vertical stripes"};
 
 void FRAME(float, ENGINE::INPUTEVENT INPUT, VOX::EVENT& EVENT) {
   if (INPUT != ENGINE::INPUTEVENT::KEYPRESS) return;
@@ -33,9 +33,11 @@ void FRAME(float, ENGINE::INPUTEVENT INPUT, VOX::EVENT& EVENT) {
 
 void PAGE(BITMAP& DEST, uint32_t BACK, const char* TITLE) {
   FILLRECT(DEST, {0, 0, WIDTH - 1, HEIGHT - 1}, BACK);
-  for (int32_t I = 0; I < 6; ++I) FILLCIRCLE(DEST, 40 + I * 80, 250, 20 + I * 3, 0x60FFFFFF, VOXALPHA);
+  for (int32_t I = 0; I < 6; ++I)
+    FILLCIRCLE(DEST, 40 + I * 80, 250, 20 + I * 3, 0x60FFFFFF, VOXALPHA);
   TEXT.DRAW(DEST, WIDTH / 2, 60, TITLE, 0xFFFFFFFF, TEXTCENTRE);
-  const std::string LAST = COUNT == 0 ? "Space: switch" : std::string("came by ") + NAMES[1 + (COUNT - 1) % 7];
+  const std::string LAST =
+      COUNT == 0 ? "Space: switch" : std::string("came by ") + NAMES[1 + (COUNT - 1) % 7];
   TEXT.DRAW(DEST, WIDTH / 2, 120, LAST, 0xFFFFFFFF, TEXTCENTRE);
 }
 
@@ -54,8 +56,10 @@ int main() {
       // A screen shown is repainted whole; nothing changes between switches.
       ENGINE::GAMESCREENS[SCREEN].ONSHOW += [] { ENGINE::MARKWHOLEWINDOW(); };
     }
-    ENGINE::GAMESCREENS[FIRST].ONPAINT += [](BITMAP& DEST, MATH::RECT&) { PAGE(DEST, 0xFF2050A0, "The first screen"); };
-    ENGINE::GAMESCREENS[SECOND].ONPAINT += [](BITMAP& DEST, MATH::RECT&) { PAGE(DEST, 0xFFA04020, "The second screen"); };
+    ENGINE::GAMESCREENS[FIRST].ONPAINT +=
+        [](BITMAP& DEST, MATH::RECT&) { PAGE(DEST, 0xFF2050A0, "The first screen"); };
+    ENGINE::GAMESCREENS[SECOND].ONPAINT +=
+        [](BITMAP& DEST, MATH::RECT&) { PAGE(DEST, 0xFFA04020, "The second screen"); };
     ENGINE::SHOW(FIRST);
   };
   if (!ENGINE::INITIALIZE(WIDTH, HEIGHT, FALSE, MODE_NOSWITCH | MODE_VSYNC) || !LOADED) {

@@ -15,8 +15,8 @@ namespace {
 
 constexpr int32_t WIDTH = 480, HEIGHT = 320;
 FONT TEXT;
-std::string LINE;                // being typed
-std::vector<std::string> KEPT;   // lines ended with Enter
+std::string LINE;               // being typed
+std::vector<std::string> KEPT;  // lines ended with Enter
 float BLINK = 0;
 
 void FRAME(float ELAPSED, ENGINE::INPUTEVENT INPUT, VOX::EVENT& EVENT) {
