@@ -120,7 +120,7 @@ windows: deps-windows
 	cmake -S . -B $(BUILD)/windows $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DKASTREL_WINDOWS_DEPS="$$deps" \
 	  -DKASTREL_BUILD_TESTS=OFF $(CMAKE_ARGS)
-	cmake --build $(BUILD)/windows -j $(JOBS) --target kastrel kastrel-demo breakout platformer kastrel-replay
+	cmake --build $(BUILD)/windows -j $(JOBS) --target kastrel kastrel-demo breakout platformer kastrel-replay gallery
 	tools/package-windows.sh $(BUILD)/windows dist/kastrel-windows-x86_64.zip
 
 # The Windows build under Wine with a private Xvfb: its unit tests through CTest (Wine runs each
@@ -215,20 +215,30 @@ test-web: deps-web deps-demo
 
 # The demonstration, Breakout and the platformer as pages: dist/web/demo/, breakout/ and
 # platformer/, each an
-# index.html with the game's .js, .wasm and packed data, to be served as plain files.
-WEB_GAMES := demo:kastrel-demo examples/breakout:breakout examples/platformer:platformer
+# index.html with the game's .js, .wasm and packed data, to be served as plain files. The
+# gallery's examples likewise in dist/web/gallery/<name>/, and dist/web/index.html linking them
+# all, with a thumbnail of each example from its recorded session (tools/gallery-page.py, on the
+# Linux release build).
+GALLERY := $(shell sed -n '/^set(KASTREL_GALLERY$$/,/)/p' examples/gallery/CMakeLists.txt | sed '1d;s/[()]//g')
+WEB_GAMES := demo:kastrel-demo examples/breakout:breakout examples/platformer:platformer \
+  $(foreach name,$(GALLERY),examples/gallery/$(name):gallery_$(name))
 web: deps-web
 	deps=$$($(WEB_ENV) tools/build-web-deps.sh) && \
 	$(WEB_ENV) cmake -S . -B $(BUILD)/web-game $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/emscripten-web.cmake -DKASTREL_WEB_DEPS="$$deps" \
 	  -DKASTREL_BUILD_TESTS=OFF $(CMAKE_ARGS)
-	$(WEB_ENV) cmake --build $(BUILD)/web-game -j $(JOBS) --target kastrel-demo breakout platformer
+	$(WEB_ENV) cmake --build $(BUILD)/web-game -j $(JOBS) --target kastrel-demo breakout platformer gallery
+	@rm -rf dist/web/gallery
 	@for game in $(WEB_GAMES); do \
 	  dir=$${game%%:*}; target=$${game##*:}; out=dist/web/$$(basename $$dir); \
+	  case $$dir in examples/gallery/*) out=dist/web/gallery/$$(basename $$dir);; esac; \
 	  rm -rf $$out && mkdir -p $$out && \
 	  cp $(BUILD)/web-game/$$dir/index.html $(BUILD)/web-game/$$dir/$$target.js \
 	     $(BUILD)/web-game/$$dir/$$target.wasm $(BUILD)/web-game/$$dir/$$target.data $$out/ || exit 1; \
 	  echo "$$out/"; done
+	cmake -S . -B $(BUILD)/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DKASTREL_BUILD_TESTS=OFF
+	cmake --build $(BUILD)/release -j $(JOBS) --target gallery kastrel-replay kastrel_thumbnail
+	tools/gallery-page.py dist/web $(BUILD)/release
 
 # The bunnymark in headless Chromium (tools/bench-web.py): the engine's page, whose SSE2 loops run
 # on WebAssembly's SIMD, against the same program built for Linux on its SSE2 loops on this
@@ -250,5 +260,5 @@ bench-web: deps-web deps-bench
 PORT ?= 8000
 serve-web:
 	@test -d dist/web || $(MAKE) --no-print-directory web
-	@echo "Serving dist/web at http://127.0.0.1:$(PORT)/ (demo/ and breakout/); Ctrl+C stops."
+	@echo "Serving dist/web at http://127.0.0.1:$(PORT)/ (the gallery page, and each game and example); Ctrl+C stops."
 	python3 -m http.server $(PORT) --bind 127.0.0.1 --directory dist/web

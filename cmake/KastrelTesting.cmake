@@ -46,12 +46,14 @@ else()
 endif()
 include(GoogleTest)
 
-# kastrel_add_tests(<name> SOURCES ... [LIBS ...] [THREADED])
+# kastrel_add_tests(<name> SOURCES ... [LIBS ...] [THREADED] [TWIN suffix NAME=VALUE])
 # One test binary; CTest runs every test case of it in its own process, so the
 # engine's process-wide state starts fresh for each. THREADED binaries also run
-# in the ThreadSanitizer build; the others are left out of it.
+# in the ThreadSanitizer build; the others are left out of it. TWIN registers every case a
+# second time, its name ending in the suffix, run with the variable set (the window served by
+# the game's thread: TWIN .gamethread KASTREL_PASS_THREAD=game).
 function(kastrel_add_tests name)
-  cmake_parse_arguments(ARG "THREADED" "" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(ARG "THREADED" "" "SOURCES;LIBS;LABELS;PROPERTIES;TWIN" ${ARGN})
   if(KASTREL_SANITIZE STREQUAL "thread" AND NOT ARG_THREADED)
     return()
   endif()
@@ -92,6 +94,16 @@ function(kastrel_add_tests name)
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
     PROPERTIES ${properties})
+  if(ARG_TWIN)
+    list(POP_FRONT ARG_TWIN suffix)
+    list(TRANSFORM ARG_TWIN REPLACE "^([^=]+)=" "\\1=set:")
+    gtest_discover_tests(${name}
+      ${filter}
+      TEST_SUFFIX ${suffix}
+      DISCOVERY_MODE PRE_TEST
+      DISCOVERY_TIMEOUT 60
+      PROPERTIES ${properties} ENVIRONMENT_MODIFICATION "${ARG_TWIN}")
+  endif()
 endfunction()
 
 # Helpers every kind of test shares: child processes and temporary folders, the X desktop
@@ -112,4 +124,5 @@ target_sources(kastrel_test_support PRIVATE
   ${PROJECT_SOURCE_DIR}/kastrel/device/testing/x_desktop.cpp
   ${PROJECT_SOURCE_DIR}/tests/testing/png_read.cpp)
 target_compile_definitions(kastrel_test_support PRIVATE KASTREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-target_link_libraries(kastrel_test_support PUBLIC PNG::PNG X11::X11 X11::Xfixes X11::Xext)
+# The X desktop's waits are the platform's, as a game's are.
+target_link_libraries(kastrel_test_support PUBLIC PNG::PNG X11::X11 X11::Xfixes X11::Xext kastrel::kastrel)

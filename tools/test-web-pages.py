@@ -7,7 +7,9 @@ on Linux replays in the page with every frame hash verified (and fails with stat
 hash changed; cut at a block boundary it passes, or fails with status 8 with &whole=1; each with
 its summary line in Module.kastrelSummary), full screen asked for without a gesture is refused, settings saved by the engine
 survive a reload (the page kastrel-web-save-probe, from the test build's tools/ folder), Breakout's
-page weighs at most 2.5 MB, and the weights and timings are printed. The Linux half runs in a
+page weighs at most 2.5 MB, the gallery's page (dist/web/index.html) shows every thumbnail and
+every link answers, each gallery example's Linux recording replays in its page with every frame
+verified, and the weights and timings are printed. The Linux half runs in a
 private Xvfb (tools/run-demo.sh). First, without Chromium, text under Node draws every glyph as
 the Linux build does (the test build's kastrel_font_hashes.js against LINUX_BUILD's).
 Usage: tools/test-web-pages.py dist/web [LINUX_BUILD [WEB_TEST_BUILD]]   (exit status 0: passed
@@ -454,6 +456,46 @@ def check_saves(browser, base):
     assert [r.strip() for r in runs] == ["runs=1", "runs=2"], f"the saves read back as {runs}"
 
 
+def check_gallery(browser, base, root, results):
+    """The gallery's page: every thumbnail shown and every link answered, the pages of the
+    demonstration, Breakout and the platformer among them; then each example's Linux recording
+    replayed whole in its page, every frame as recorded; and the gallery's weight."""
+    assert os.path.isfile(f"{root}/index.html") and os.path.isdir(f"{root}/gallery"), \
+        f"no gallery page in {root} (make web writes index.html and gallery/)"
+    names = sorted(os.listdir(f"{root}/gallery"))
+    browser.page("Page.navigate", url=f"{base}/index.html")
+    browser.wait_for("document.readyState === 'complete'", 30, "the gallery page to load")
+    got = browser.eval("""(async () => {
+      const shown = [...document.images].filter(i => i.complete && i.naturalWidth > 0).length;
+      const links = [...document.links].map(a => a.href);
+      const answers = await Promise.all(links.map(l => fetch(l).then(r => r.ok, () => false)));
+      return [document.images.length, shown, links.filter((l, i) => !answers[i]),
+              links.map(l => l.replace(location.href.replace(/index.html$/, ''), ''))];
+    })()""")
+    pages = {f"gallery/{name}/index.html" for name in names} | \
+        {f"{game}/index.html" for game in ("demo", "breakout", "platformer")}
+    assert got[0] == len(names) and got[1] == len(names), \
+        f"the gallery page shows {got[1]} of {got[0]} thumbnails for {len(names)} examples"
+    assert not got[2], f"the gallery page's links that do not answer: {got[2]}"
+    assert pages <= set(got[3]), f"the gallery page links no {sorted(pages - set(got[3]))}"
+    frames = r"kastrel-replay: (\d+) frames compared, \1 equal; the recording is whole$"
+    start = time.monotonic()
+    for name in names:
+        browser.page("Page.navigate", url=f"{base}/gallery/{name}/index.html"
+                     f"?replay=../../sessions/gallery/{name}.kst&verify=1&whole=1")
+        got = browser.wait_for("window.Module && Module.kastrelExit !== undefined && [Module.kastrelExit, "
+                               "Module.kastrelSummary]", 120, f"gallery {name}: the replay to end")
+        assert got[0] == 0 and re.match(frames, got[1] or ""), \
+            f"gallery {name}: its Linux recording replays in its page with status {got[0]}: {got[1]!r}"
+    results["gallery: sessions replayed in their pages (count, s)"] = [len(names), round(time.monotonic() - start, 1)]
+    sizes = {name: sum(os.path.getsize(f"{root}/gallery/{name}/{f}") for f in os.listdir(f"{root}/gallery/{name}"))
+             for name in names}
+    largest = max(sizes, key=sizes.get)
+    results["gallery: total weight, with index.html (MB)"] = \
+        f"{(sum(sizes.values()) + os.path.getsize(f'{root}/index.html')) / 1e6:.2f}"
+    results["gallery: the largest example (MB)"] = f"{largest} {sizes[largest] / 1e6:.2f}"
+
+
 # Every page's files as served: bytes, and bytes once gzipped (as a server would send them).
 LIMIT = 2_500_000
 
@@ -489,8 +531,9 @@ def main():
     tmp = tempfile.mkdtemp(prefix="kastrel-web-pages-")
     serve = f"{tmp}/serve"
     os.makedirs(f"{serve}/sessions")
-    for game in ("demo", "breakout", "platformer"):
+    for game in ("demo", "breakout", "platformer", "gallery", "index.html"):
         os.symlink(os.path.abspath(f"{root}/{game}"), f"{serve}/{game}")
+    os.symlink(f"{ROOT}/examples/gallery/sessions", f"{serve}/sessions/gallery")
     probe_files = [f"{probe}/index.html"] + [f"{probe}/kastrel-web-save-probe.{e}" for e in ("js", "wasm", "data")]
     if probe and all(os.path.exists(f) for f in probe_files):
         os.makedirs(f"{serve}/probe")
@@ -521,6 +564,7 @@ def main():
             check_first_frame(browser, "breakout", linux["breakout"], results)
             check_replays(browser, base, results)
         check_fullscreen(browser, base, results)
+        check_gallery(browser, base, root, results)
         if os.path.isdir(f"{serve}/probe"):
             check_saves(browser, base)
     except (AssertionError, RuntimeError) as failure:

@@ -58,16 +58,16 @@ BOOLEAN ADDRESSSPACELEFT(size_t) { return TRUE; }
 void PREPAREMEMORY(void*, size_t) {}  // the page's memory has no pages to fault in ahead
 
 namespace {
-void (*g_idle_pass)() = nullptr;
+thread_local IDLEPASS t_idle_pass = nullptr;
 }  // namespace
 
-void SETIDLEPASS(void (*PASS)()) { g_idle_pass = PASS; }
+void SETIDLEPASS(IDLEPASS PASS) { t_idle_pass = PASS; }
 
 void SLEEPUNTIL(std::chrono::steady_clock::time_point DEADLINE) {
   // A busy wait would freeze the page: each turn gives the browser up to a display interval.
   using namespace std::chrono;
   for (;;) {
-    if (g_idle_pass != nullptr) g_idle_pass();
+    if (t_idle_pass != nullptr) t_idle_pass();
     const auto left = duration_cast<milliseconds>(DEADLINE - steady_clock::now()).count();
     if (left <= 0) return;
     emscripten_sleep(static_cast<unsigned>(left < 16 ? left : 16));

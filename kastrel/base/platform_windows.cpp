@@ -588,9 +588,19 @@ BOOLEAN ADDRESSSPACELEFT(size_t) { return TRUE; }
 
 void PREPAREMEMORY(void*, size_t) {}
 
-void SETIDLEPASS(void (*)()) {}
+namespace {
+thread_local IDLEPASS t_idle_pass = nullptr;
+}  // namespace
+
+void SETIDLEPASS(IDLEPASS PASS) { t_idle_pass = PASS; }
 
 void SLEEPUNTIL(std::chrono::steady_clock::time_point DEADLINE) {
+  // The pass again whenever it falls due before the deadline.
+  for (IDLEPASS pass = t_idle_pass; pass != nullptr;) {
+    const auto next = pass();
+    if (next >= DEADLINE) break;
+    std::this_thread::sleep_until(next);
+  }
   std::this_thread::sleep_until(DEADLINE);
 }
 

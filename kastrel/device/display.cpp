@@ -19,6 +19,7 @@
 VOX_GFX_SCREEN* __vox_gfx = nullptr;
 int32_t __vox_gfx_scale = -1;
 int32_t __vox_gfx_present = -1;
+int32_t __vox_gfx_pass_thread = -1;
 const VOX_GFX_DRIVER* const* __vox_gfx_drivers = __vox_gfx_drivers_list;
 
 namespace {
@@ -453,6 +454,18 @@ void vox_GfxSetPresentation(int32_t presentation) {
     return;
   }
   __vox_gfx_present = presentation;
+  vox_hSetError(0);
+}
+
+void vox_GfxSetPassThread(int32_t thread) {
+  if (!vox_hProgramThread("vox_GfxSetPassThread")) return;
+  if (thread != PASS_OWN_THREAD && thread != PASS_GAME_THREAD) {
+    KASTREL::SETLASTERROR(
+        "pass thread %d is not one of PASS_OWN_THREAD (0) and PASS_GAME_THREAD (1)", thread);
+    vox_hSetError(1);
+    return;
+  }
+  __vox_gfx_pass_thread = thread;
   vox_hSetError(0);
 }
 

@@ -73,6 +73,17 @@ void vox_GfxSetScale(int32_t scale);
 enum : int32_t { PRESENT_PASS = 0, PRESENT_VSYNC = 1 };
 void vox_GfxSetPresentation(int32_t presentation);
 
+// Which thread runs the window's presentation pass (the picture out, the desktop's input in)
+// for later screens. PASS_OWN_THREAD: a presentation thread of the driver's own, whatever the
+// program thread is doing. PASS_GAME_THREAD: no such thread; the thread that opened the screen
+// runs the pass itself whenever it gives the screen up and the pass is due: as it takes the
+// screen lock, in vox_GfxWaitPresent and in every wait (vox_SleepEx and the engine's pauses), as
+// the browser does. A game that does not call these for a while has its window served at its
+// next call. The user's KASTREL_PASS_THREAD ("game" or "own") overrides it; without either the
+// presentation thread runs it. vox_GetError() is 1 for any other value (nothing changes), else 0.
+enum : int32_t { PASS_OWN_THREAD = 0, PASS_GAME_THREAD = 1 };
+void vox_GfxSetPassThread(int32_t thread);
+
 // Pictures shown in the window since the screen opened (in either presentation; 0 without a
 // screen or a window): a picture that did not change is not shown again.
 int32_t vox_GfxPresentCount();

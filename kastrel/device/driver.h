@@ -75,3 +75,6 @@ extern const VOX_GFX_DRIVER vox_gfxDriverTemplate;
 extern int32_t __vox_gfx_scale;
 // The presentation set by vox_GfxSetPresentation: -1 not set, else a PRESENT_* value.
 extern int32_t __vox_gfx_present;
+// The thread that runs the window's pass, set by vox_GfxSetPassThread: -1 not set, else a
+// PASS_*_THREAD value.
+extern int32_t __vox_gfx_pass_thread;

@@ -346,6 +346,21 @@ BOOLEAN TARGETFPS(int32_t N) {
 
 int32_t TARGETFPS() { return target_fps; }
 
+BOOLEAN SETPASSTHREAD(PASSTHREAD THREAD) {
+  if (INITIALIZED != FALSE) {
+    SETLASTERROR(
+        "SETPASSTHREAD: the window is served already; choose its thread before INITIALIZE");
+    return FALSE;
+  }
+  if (THREAD != PASSTHREAD::OWN && THREAD != PASSTHREAD::GAME) {
+    SETLASTERROR("SETPASSTHREAD: %d is neither PASSTHREAD::OWN nor PASSTHREAD::GAME",
+                 static_cast<int32_t>(THREAD));
+    return FALSE;
+  }
+  vox_GfxSetPassThread(static_cast<int32_t>(THREAD));
+  return vox_GetError() == 0 ? TRUE : FALSE;
+}
+
 BOOLEAN SHUTDOWN(BOOLEAN FORCE) {
   BOOLEAN CANCEL = FALSE;
   ONSHUTDOWN.RAISE(CANCEL);

@@ -53,6 +53,16 @@ extern constinit float PRESENTEDFPS;
 BOOLEAN TARGETFPS(int32_t N);
 int32_t TARGETFPS();
 
+// Which thread serves the window: the picture out, the desktop's input in. OWN (the default on
+// Linux and Windows): a presentation thread of the driver's own. GAME: no such thread; the
+// thread that calls INITIALIZE serves it at the frame loop's pauses and whenever it takes the
+// screen, as a browser page is served (a desktop that keeps its video and input on one thread
+// needs it). Call before INITIALIZE: FALSE, with LASTERROR(), after it (the window is served
+// already) or for another value. The user's KASTREL_PASS_THREAD ("game" or "own") wins over it,
+// as KASTREL_PRESENT wins over the game's presentation.
+enum class PASSTHREAD : int32_t { OWN = 0, GAME = 1 };
+BOOLEAN SETPASSTHREAD(PASSTHREAD THREAD);
+
 // Whether the paint step clips each ONPAINT to the rectangle it repaints (the screen's clip,
 // graphics/clip.h), so that a sprite overlapping the rectangle changes nothing outside it and
 // a repaint of the marked rectangles shows exactly what a whole repaint would. Off by default:

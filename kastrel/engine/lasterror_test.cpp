@@ -81,3 +81,12 @@ TEST(LastError, ScreenOpensAndInitializeSayWhy) {
   EXPECT_TRUE(vox_GetError() == 1 && vox_GfxScreenPtr() == nullptr);
   EXPECT_TRUE(said("INITIALIZE") && said("SDL") && said("40000 x 2")) << LASTERROR();
 }
+
+TEST(LastError, ThePassThreadIsChosenBeforeInitializeOnly) {
+  EXPECT_EQ(ENGINE::SETPASSTHREAD(static_cast<ENGINE::PASSTHREAD>(2)), FALSE);
+  EXPECT_TRUE(said("2 is neither")) << LASTERROR();
+  EXPECT_EQ(ENGINE::SETPASSTHREAD(ENGINE::PASSTHREAD::GAME), TRUE);
+  ASSERT_EQ(ENGINE::INITIALIZE(64, 48, FALSE, MODE_NULL), TRUE);
+  EXPECT_EQ(ENGINE::SETPASSTHREAD(ENGINE::PASSTHREAD::OWN), FALSE);
+  EXPECT_TRUE(said("before INITIALIZE")) << LASTERROR();
+}

@@ -158,12 +158,15 @@ BOOLEAN ADDRESSSPACELEFT(size_t BYTES);
 // memory must be the caller's to write.
 void PREPAREMEMORY(void* AT, size_t BYTES);
 
-// Waits until DEADLINE. In the browser, where the program has no thread of its own, the wait
-// hands control back to the page (its input, its next animation frame) and runs the idle pass
-// each turn; elsewhere the idle pass is not needed and not run.
+// Waits until DEADLINE. On a thread with an idle pass (set by a display driver whose window
+// the game's own thread serves) the wait runs the pass whenever it falls due. In the browser,
+// where the program has no thread of its own, the wait also hands control back to the page (its
+// input, its next animation frame) and runs the pass each turn.
 void SLEEPUNTIL(std::chrono::steady_clock::time_point DEADLINE);
-// The pass SLEEPUNTIL runs in the browser (its display driver sets it), or null.
-void SETIDLEPASS(void (*PASS)());
+// The calling thread's idle pass, or null: it does what is due and says when it is next due
+// (time_point::max() when nothing is; the browser's waits ignore the answer).
+using IDLEPASS = std::chrono::steady_clock::time_point (*)();
+void SETIDLEPASS(IDLEPASS PASS);
 
 // Blocks while WORD holds OLD (it may also return early, so callers check again); WAKEONE wakes
 // one thread blocked on WORD. Not std::atomic::wait: where the C++ library has no futex to build

@@ -19,7 +19,7 @@
 
 #include "kastrel/base/detail/platform.h"
 #include "kastrel/base/error.h"
-#include "kastrel/device/screen.h"
+#include "kastrel/device/display.h"
 #include "kastrel/device/sdl/mouse_snapshot.h"
 #include "kastrel/device/sdl/paced_present.h"
 #include "kastrel/device/sdl/scaling.h"
@@ -212,8 +212,15 @@ void pause_between_passes(std::unique_lock<std::mutex>& g) {
   }
 }
 
+bool on_game_thread();
+
 bool submit(Request& r) {
   Driver& d = g_driver;
+  if (on_game_thread()) {  // the window is this thread's own
+    carry_out(r);
+    publish_mouse();
+    return true;
+  }
   std::unique_lock g(d.m);
   if (!d.thread_alive) return false;
   r.requester = std::this_thread::get_id();
@@ -283,15 +290,18 @@ void desktop_close() {
   sdl_video_down();
 }
 
+// Why desktop_open failed, on the thread that tried.
+std::string open_failure() {
+  std::string why = KASTREL::LASTERROR();
+  if (why.empty()) why = g_driver.start_error;
+  if (why.empty()) why = std::string("the window could not be opened: ") + SDL_GetError();
+  return why;
+}
+
 void thread_main() {
   Driver& d = g_driver;
   bool up = desktop_open();
-  std::string why;
-  if (!up) {
-    why = KASTREL::LASTERROR();
-    if (why.empty()) why = d.start_error;
-    if (why.empty()) why = std::string("the window could not be opened: ") + SDL_GetError();
-  }
+  const std::string why = up ? std::string() : open_failure();
   std::unique_lock g(d.m);
   d.failure = why;
   d.start = up ? StartState::UP : StartState::FAILED;
@@ -320,6 +330,96 @@ void thread_main() {
   SDL_TLSCleanup();  // SDL's data for this thread, which only SDL_Quit here would free
 }
 
+// ---- the game's thread serves the window ------------------------------------------
+// No presentation thread: the thread that opened the screen runs the pass itself, when it is
+// due, at the points where the game gives the screen up (taking the lock, waiting for a
+// present or a refresh, the platform's sleeps), as the browser does. Every SDL video call then
+// comes from that one thread. The update lock is only a count: no other thread presents.
+
+using Clock = std::chrono::steady_clock;
+
+std::atomic<bool> g_game_model{false};       // the open screen is served by the game's thread
+std::atomic<std::thread::id> g_game_thread;  // which thread that is
+Clock::time_point g_next_pass;               // when its next pass is due (that thread only)
+
+bool on_game_thread() {
+  return g_game_model.load(std::memory_order_relaxed) &&
+         g_game_thread.load(std::memory_order_relaxed) == std::this_thread::get_id();
+}
+
+// The user's KASTREL_PASS_THREAD, else the game's vox_GfxSetPassThread, else the driver's own
+// thread. A value the user did not mean is said once a screen and ignored.
+bool game_thread_asked() {
+  std::string asked;
+  if (KASTREL::PLATFORM::GETENVIRONMENT("KASTREL_PASS_THREAD", &asked) && !asked.empty()) {
+    if (SDL_strcasecmp(asked.c_str(), "game") == 0) return true;
+    if (SDL_strcasecmp(asked.c_str(), "own") == 0) return false;
+    std::fprintf(stderr, "kastrel: KASTREL_PASS_THREAD=\"%s\" is neither game nor own; ignored\n",
+                 asked.c_str());
+  }
+  return __vox_gfx_pass_thread == PASS_GAME_THREAD;
+}
+
+// The pass when it is due and the game does not hold the screen; when the next one is due.
+Clock::time_point game_pass() {
+  Driver& d = g_driver;
+  if (!on_game_thread() || !d.running || d.count > 0) return Clock::time_point::max();
+  if (Clock::now() < g_next_pass) return g_next_pass;
+  run_pass();
+  publish_mouse();
+  // Shown right away, as the presentation thread shows it once the lock is free again.
+  g_next_pass = vox_paced_on() ? vox_paced_show(g_driver.layout) : Clock::now() + PASS_PAUSE;
+  return g_next_pass;
+}
+
+int32_t game_init() {
+  Driver& d = g_driver;
+  g_game_thread = std::this_thread::get_id();
+  if (!desktop_open()) {
+    const std::string why = open_failure();
+    KASTREL::SETLASTERROR("SDL driver: %s", why.c_str());
+    return -1;
+  }
+  d.count = 0;
+  d.running = true;
+  g_game_model = true;
+  g_next_pass = Clock::now();
+  KASTREL::PLATFORM::SETIDLEPASS(game_pass);
+  game_pass();  // the first picture at once
+  return 0;
+}
+
+void game_exit() {
+  Driver& d = g_driver;
+  KASTREL::PLATFORM::SETIDLEPASS(nullptr);
+  d.running = false;
+  d.count = 0;
+  if (__vox_gfx != nullptr) __vox_gfx->flags &= ~(SCREEN_LOCKED | SCREEN_AUTO_LOCKED);
+  g_game_model = false;
+  desktop_close();
+  publish_mouse();
+}
+
+void game_lock() {
+  if (!on_game_thread()) return;
+  if (g_driver.count == 0) game_pass();
+  ++g_driver.count;
+}
+
+void game_unlock() {
+  if (on_game_thread() && g_driver.count > 0) --g_driver.count;
+}
+
+// Until the pass after `pass` has copied the frame: the next refresh's, run here.
+void game_wait_present(int32_t pass) {
+  if (!on_game_thread()) return vox_paced_wait(pass);
+  if (vox_paced_pass() != pass) return;
+  const Clock::time_point due = std::min(g_next_pass, Clock::now() + PASS_PAUSE * 4);
+  std::this_thread::sleep_until(due);
+  g_next_pass = std::min(g_next_pass, Clock::now());
+  game_pass();
+}
+
 // ---- driver table slots --------------------------------------------------------
 
 void driver_exit();
@@ -334,6 +434,7 @@ int32_t driver_init(const char* title, int32_t width, int32_t height, int32_t de
   vox_sdl_input_start(d.input, flags);
   publish_mouse();
   vox_paced_start(flags);
+  if (game_thread_asked()) return game_init();
   {
     std::unique_lock g(d.m);
     d.running = true;
@@ -366,6 +467,7 @@ int32_t driver_init(const char* title, int32_t width, int32_t height, int32_t de
 void driver_exit() {
   Driver& d = g_driver;
   std::lock_guard life(d.lifecycle);
+  if (g_game_model) return game_exit();
   {
     std::unique_lock g(d.m);
     d.running = false;
@@ -386,20 +488,37 @@ void driver_exit() {
   d.input.clip = false;
 }
 
+void driver_lock() {
+  if (g_game_model) return game_lock();
+  update_lock();
+}
+
+void driver_unlock() {
+  if (g_game_model) return game_unlock();
+  update_unlock();
+}
+
 void driver_set_palette(int32_t index, int32_t red, int32_t green, int32_t blue) {
   if (index < 0 || index > 255) return;
   Driver& d = g_driver;
-  update_lock();
+  driver_lock();
   d.palette[index] =
       static_cast<uint32_t>(((red & 0xFF) << 16) | ((green & 0xFF) << 8) | (blue & 0xFF));
   d.palette_changed = true;
-  update_unlock();
+  driver_unlock();
 }
 
 void driver_wait_vsync() {
   VOX_GFX_SCREEN* s = __vox_gfx;
   int32_t rate = s != nullptr ? s->refresh_rate : 0;
-  std::this_thread::sleep_for(std::chrono::milliseconds(rate > 0 ? 1000 / rate : 16));
+  // Through the platform's wait: on the game's thread it serves the window meanwhile.
+  KASTREL::PLATFORM::SLEEPUNTIL(Clock::now() +
+                                std::chrono::milliseconds(rate > 0 ? 1000 / rate : 16));
+}
+
+void driver_wait_present(int32_t pass) {
+  if (g_game_model) return game_wait_present(pass);
+  vox_paced_wait(pass);
 }
 
 int32_t driver_get_mouse(int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons, int32_t* clip) {
@@ -469,8 +588,8 @@ const VOX_GFX_DRIVER vox_gfxDriverSDL = {
     "SDL",
     driver_init,
     driver_exit,
-    update_lock,
-    update_unlock,
+    driver_lock,
+    driver_unlock,
     driver_set_palette,
     driver_wait_vsync,
     driver_get_mouse,
@@ -482,7 +601,7 @@ const VOX_GFX_DRIVER vox_gfxDriverSDL = {
     nullptr,
     vox_paced_present_count,
     vox_paced_pass,
-    vox_paced_wait,
+    driver_wait_present,
     vox_hPadCount,
     vox_hPadConnected,
     vox_hPadButton,

@@ -5,6 +5,8 @@
 // screen through SDL2 and turns the desktop's input into device events. One
 // presentation thread owns SDL's video and event functions; the program
 // thread's requests (pointer, title, position, mode list) are carried out there.
+// With PASS_GAME_THREAD (vox_GfxSetPassThread, KASTREL_PASS_THREAD=game) there is
+// no such thread: the program thread owns them and runs the pass at its waits.
 extern const VOX_GFX_DRIVER vox_gfxDriverSDL;
 //
 // Scaling: each frame-buffer pixel shows as an N x N block (vox_GfxSetScale, MODE_SCALED,

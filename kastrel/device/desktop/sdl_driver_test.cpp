@@ -12,6 +12,8 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -594,18 +596,19 @@ TEST_F(Desktop, GamepadsAndFocus) {
   }
   second->axis(VOX::PAD_LEFTX, 16000 + vox_GfxPadAxisStep(-1) - 1);
   EXPECT_TRUE(wait_for([] { return vox_GfxPadAxis(1, VOX::PAD_LEFTX) == 17023; }));
-  SDL_Delay(2000);
+  vox_SleepEx(2000, 1);
   second->axis(VOX::PAD_LEFTX, 300);  // inside the dead zone: rest
   ASSERT_TRUE(wait_events([&] { return pad_events(VOX::PADAXISMOVED).size() >= 3; }));
   EXPECT_EQ(pad_events(VOX::PADAXISMOVED),
             (std::vector<Ints>{{1, VOX::PAD_LEFTX, 9000}, {1, VOX::PAD_LEFTX, 16000}, {1, VOX::PAD_LEFTX, 0}}));
   EXPECT_EQ(vox_GfxPadAxis(1, VOX::PAD_LEFTX), 0);
 
-  // Swung end to end every millisecond for a second, unread: one event a pass at most.
+  // Swung end to end every millisecond for a second, unread: one event a pass at most. The
+  // waits are the program's own, which serve the window when its thread does.
   events.clear();
-  for (int i = 0; i < 1000; ++i, SDL_Delay(1))
+  for (int i = 0; i < 1000; ++i, vox_SleepEx(1, 1))
     second->axis(VOX::PAD_RIGHTY, i % 2 ? 32767 : -32768);
-  SDL_Delay(100);
+  vox_SleepEx(100, 1);
   for (VOX::EVENT e; vox_GfxEvent(&e);) events.push_back(e);
   EXPECT_LT(events.size(), 127u);
   EXPECT_EQ(pad_events(VOX::PADAXISMOVED).back(), (Ints{1, VOX::PAD_RIGHTY, 32767}));
@@ -689,6 +692,48 @@ TEST_F(Desktop, InputQueriesFromAnotherThreadWhileTheProgramLocks) {
   paint(0, 239, 0xFF00FF00u);  // the pass still runs
   EXPECT_TRUE(wait_for([&] { return x->pixel(w, 5, 5) == 0x00FF00u; }));
 }
+
+// The thread that serves the window, seen from the thread every desktop event is taken on: the
+// game's own when it asks, unless the user's KASTREL_PASS_THREAD says otherwise.
+TEST_F(Desktop, TheGamesThreadServesTheWindowWhenAskedUnlessTheUserSaysOtherwise) {
+  struct Seen {
+    std::mutex m;
+    std::set<std::thread::id> threads;
+  } seen;
+  const SDL_EventFilter watch = [](void* data, SDL_Event*) {
+    auto* s = static_cast<Seen*>(data);
+    std::lock_guard l(s->m);
+    s->threads.insert(std::this_thread::get_id());
+    return 1;
+  };
+  const struct {
+    const char* user;
+    int32_t game;
+    bool here;
+  } cases[] = {{nullptr, PASS_GAME_THREAD, true},
+               {"own", PASS_GAME_THREAD, false},
+               {"game", PASS_OWN_THREAD, true},
+               {"neither", PASS_GAME_THREAD, true}};  // ignored, with a line on standard error
+  for (const auto& c : cases) {
+    KASTREL::PLATFORM::SETENVIRONMENT("KASTREL_PASS_THREAD", c.user);
+    vox_GfxSetPassThread(c.game);
+    unsigned long w = open(320, 240);
+    ASSERT_NE(w, 0u) << KASTREL::LASTERROR();
+    SDL_AddEventWatch(watch, &seen);
+    focus(w);
+    paint(0, 239, 0xFF0000FFu);
+    EXPECT_TRUE(wait_for([&] { return x->pixel(w, 5, 5) == 0x0000FFu; }));
+    ASSERT_TRUE(xdotool("mousemove_relative 5 5"));
+    EXPECT_TRUE(wait_event(VOX::MOUSEMOVED));
+    SDL_DelEventWatch(watch, &seen);
+    vox_GfxScreenRes(1, 1, 32, 1, MODE_NULL, 0);
+    std::lock_guard l(seen.m);
+    EXPECT_FALSE(seen.threads.empty());
+    EXPECT_EQ(seen.threads == std::set{std::this_thread::get_id()}, c.here) << (c.user ? c.user : "unset");
+    seen.threads.clear();
+  }
+}
+
 
 // The driver contract, as the template driver keeps it: the picture read back over X, the input
 // given with xdotool.

@@ -12,7 +12,6 @@
 #include <functional>
 #include <ostream>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -59,7 +58,7 @@ class DeviceDriver : public testing::TestWithParam<DRIVER> {
   }
 
   // Lets passes run until `done` holds, for at most 5 s: the paced wait where the screen is
-  // paced, else short sleeps while the driver's own thread runs them.
+  // paced, else the short waits a game makes, during which the pass runs.
   static bool until(const std::function<bool()>& done) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (!done()) {
@@ -68,7 +67,7 @@ class DeviceDriver : public testing::TestWithParam<DRIVER> {
       if (pass >= 0) {
         vox_GfxWaitPresent(pass);
       } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        vox_SleepEx(5, 1);  // the wait a game makes, where a game-thread pass runs
       }
     }
     return true;
@@ -159,7 +158,7 @@ TEST_P(DeviceDriver, FrameReachesTheWindowInEveryDepth) {
     vox_GfxLock();
     fill(29, 29, 0xFF0000FFu);
     vox_GfxUnlock(29, 29);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    vox_SleepEx(5, 1);  // the wait a game makes, where a game-thread pass runs
   }
   EXPECT_EQ(pixel(0, 29), 0x0000FFu);
 

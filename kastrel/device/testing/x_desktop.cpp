@@ -15,6 +15,8 @@
 #include <sstream>
 #include <thread>
 
+#include "kastrel/base/detail/platform.h"
+
 // The leak checker reads its suppressions (third-party libraries only) from the
 // file beside this one; the binaries of the window tests carry this hook.
 extern "C" const char* __lsan_default_options();
@@ -95,7 +97,8 @@ bool wait_for(const std::function<bool()>& done, double seconds) {
   for (;;) {
     if (done()) return true;
     if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // The platform's wait, as a game's: where the game's thread serves the window, it does so here.
+    KASTREL::PLATFORM::SLEEPUNTIL(std::chrono::steady_clock::now() + std::chrono::milliseconds(5));
   }
 }
 

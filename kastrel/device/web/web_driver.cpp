@@ -57,12 +57,13 @@ int SDLCALL visibility_as_focus(void*, SDL_Event* event) {
 }
 
 // The pass: the changed picture out, the page's input in. Only while the game does not hold
-// the screen: its frame is whole then.
-void pass() {
+// the screen: its frame is whole then. The page's waits run it each turn, whatever it answers.
+std::chrono::steady_clock::time_point pass() {
   Driver& d = g_driver;
-  if (d.window == nullptr || d.count > 0) return;
+  if (d.window == nullptr || d.count > 0) return std::chrono::steady_clock::time_point::max();
   run_pass();
   ++g_pass;
+  return std::chrono::steady_clock::now();
 }
 
 void driver_exit();
