@@ -81,7 +81,8 @@ os_test='^\s*#\s*(if|elif|ifdef|ifndef)\b.*\b(_WIN32|_WIN64|__WIN32__|__MINGW32_
 os_header='^\s*#\s*include\s*<(unistd|fcntl|pwd|dlfcn|dirent|poll|windows|winbase|shlobj|io|direct|emscripten|sys/[a-z_]+)\.h>'
 while IFS=: read -r file line _; do
   case "$file" in
-    kastrel/base/platform*.cpp | kastrel/base/detail/platform*.h | kastrel/device/*/*) continue ;;
+    kastrel/base/platform*.cpp | kastrel/base/detail/platform*.h) continue ;;
+    kastrel/device/sdl/* | kastrel/device/desktop/* | kastrel/device/web/* | kastrel/device/template/*) continue ;;
   esac
   fail "$file:$line: tests for or includes the operating system outside the platform layer (kastrel/base/platform*)"
 done < <(grep -rnE "$os_test|$os_header" kastrel --include='*.cpp' --include='*.h' |

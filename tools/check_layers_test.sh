@@ -48,6 +48,7 @@ plant kastrel/graphics/core.cpp '#include "kastrel/device/sdl/scaling.h"' 'of th
 plant kastrel/world/os.cpp '#if defined(_WIN32)' 'tests for or includes the operating system'
 plant kastrel/engine/os.h '#ifdef __EMSCRIPTEN__' 'tests for or includes the operating system'
 plant kastrel/graphics/os.cpp '#include <unistd.h>' 'tests for or includes the operating system'
+plant kastrel/device/detail/os.h '#if defined(__linux__)' 'tests for or includes the operating system'
 for call in 'FILE* f = fopen("x", "r");' 'const char* v = std::getenv("HOME");' \
             'setenv("A", "b", 1);' 'FILE* p = popen("ls", "r");' 'int r = system("ls");' \
             'std::ifstream in("x");' 'std::ofstream out{"x"};' 'SDL_RWops* f = SDL_RWFromFile("x", "rb");' \
