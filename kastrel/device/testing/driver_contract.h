@@ -165,11 +165,13 @@ TEST_P(DeviceDriver, FrameReachesTheWindowInEveryDepth) {
   // 16 bits are 5-6-5; 8 bits go through the palette, whose change recolours what is shown
   // without a line named.
   ASSERT_TRUE(open(10, 4, 16)) << KASTREL::LASTERROR();
+  vox_GfxLock();  // a mode set leaves the screen free: the pass may be reading it
   fill(0, 3, 0xF81Fu);
   vox_GfxUnlock(-1, -1);
   EXPECT_TRUE(until([&] { return pixel(9, 3) == 0xFF00FFu; }));
   ASSERT_TRUE(open(10, 4, 8)) << KASTREL::LASTERROR();
   __vox_gfx->driver->set_palette(7, 0, 0, 255);
+  vox_GfxLock();  // a mode set leaves the screen free: the pass may be reading it
   fill(0, 3, 7);
   vox_GfxUnlock(-1, -1);
   EXPECT_TRUE(until([&] { return pixel(9, 3) == 0x0000FFu; }));
