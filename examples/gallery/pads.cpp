@@ -49,7 +49,7 @@ void PAINT(BITMAP& DEST, MATH::RECT&) {
     if (!vox_GfxPadConnected(P)) continue;
     std::string HELD;
     for (int32_t B = 0; B < VOX::PAD_BUTTONS; ++B)
-      if (vox_GfxPadButton(P, B)) HELD += " " + std::to_string(B);
+      if (vox_GfxPadButton(P, B)) HELD.append(" ").append(std::to_string(B));
     TEXT.DRAW(DEST, 8, ROW,
               "pad " + std::to_string(P) + ": stick " +
                   std::to_string(vox_GfxPadAxis(P, PAD::LEFTX)) + ", " +
