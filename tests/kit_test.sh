@@ -183,7 +183,8 @@ else
   say "skipped: the Windows package's checks (Wine or MinGW's objdump is missing)"
 fi
 
-unzip -l "$game"/build/web/packages/mygame-web.zip | grep -q " index.html$"
+# grep -c reads the whole listing: grep -q would stop early and unzip die of a closed pipe.
+unzip -l "$game"/build/web/packages/mygame-web.zip | grep -c " index.html$" >/dev/null
 check "the page's zip has index.html at its root" $?
 timeout 600 python3 "$KASTREL_SDK/wasm32-web/lib/cmake/kastrel/kastrel_page_replay.py" "$game"/build/web/packages/mygame-web \
   "$game"/tests/first-round.kst >page.log 2>&1
