@@ -19,6 +19,7 @@
 
 #include "kastrel/base/detail/platform.h"
 #include "kastrel/base/error.h"
+#include "kastrel/device/detail/pointer_reading.h"
 #include "kastrel/device/display.h"
 #include "kastrel/device/sdl/mouse_snapshot.h"
 #include "kastrel/device/sdl/paced_present.h"
@@ -525,11 +526,9 @@ int32_t driver_get_mouse(int32_t* x, int32_t* y, int32_t* wheel, int32_t* button
   int32_t v[VOX_MOUSE_SNAPSHOT::COUNT];
   g_mouse.read(v);
   if (v[VOX_MOUSE_SNAPSHOT::OK] == 0) return -1;
-  int32_t* out[] = {x, y, wheel, buttons, clip};
-  for (int i = 0; i < 5; ++i) {
-    if (out[i] != nullptr) *out[i] = v[VOX_MOUSE_SNAPSHOT::X + i];
-  }
-  return 0;
+  using M = VOX_MOUSE_SNAPSHOT;
+  const int32_t reading[] = {v[M::X], v[M::Y], v[M::WHEEL], v[M::BUTTONS], v[M::CLIP]};
+  return vox_gfx_put_pointer(reading, x, y, wheel, buttons, clip);
 }
 
 void driver_set_mouse(int32_t x, int32_t y, int32_t cursor, int32_t clip) {

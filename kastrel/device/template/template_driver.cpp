@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "kastrel/base/error.h"
+#include "kastrel/device/detail/pointer_reading.h"
 #include "kastrel/device/screen.h"
 
 namespace {
@@ -250,11 +251,7 @@ int32_t driver_get_mouse(int32_t* x, int32_t* y, int32_t* wheel, int32_t* button
   const Window& w = g_window;
   if (!w.open || !w.over) return -1;
   const int32_t v[] = {w.pointer_x, w.pointer_y, w.wheel, w.buttons, w.clip ? 1 : 0};
-  int32_t* out[] = {x, y, wheel, buttons, clip};
-  for (int i = 0; i < 5; ++i) {
-    if (out[i] != nullptr) *out[i] = v[i];
-  }
-  return 0;
+  return vox_gfx_put_pointer(v, x, y, wheel, buttons, clip);
 }
 
 // Places the pointer (x < 0: leave it), shows or hides the cursor, confines or frees it

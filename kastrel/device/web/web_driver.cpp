@@ -11,6 +11,7 @@
 #include "kastrel/base/detail/platform.h"
 #include "kastrel/base/error.h"
 #include "kastrel/device/display.h"
+#include "kastrel/device/detail/pointer_reading.h"
 #include "kastrel/device/screen.h"
 #include "kastrel/device/sdl/paced_present.h"
 #include "kastrel/device/sdl/scaling.h"
@@ -135,11 +136,7 @@ int32_t driver_get_mouse(int32_t* x, int32_t* y, int32_t* wheel, int32_t* button
   const VOX_SDL_INPUT& in = g_driver.input;
   if (!in.active || !in.over_client) return -1;
   const int32_t v[] = {in.pointer_x, in.pointer_y, in.wheel, in.buttons, in.clip ? 1 : 0};
-  int32_t* out[] = {x, y, wheel, buttons, clip};
-  for (int i = 0; i < 5; ++i) {
-    if (out[i] != nullptr) *out[i] = v[i];
-  }
-  return 0;
+  return vox_gfx_put_pointer(v, x, y, wheel, buttons, clip);
 }
 
 // A page cannot move the player's pointer: a placed pointer is where the game's next reading
