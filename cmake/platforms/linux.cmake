@@ -1,6 +1,7 @@
 # What the Linux build brings: the POSIX platform layer with Linux's own calls, the desktop driver
 # on the SDL core, its toolchain file for the kit, its package and how its tests run.
-set(KASTREL_PLATFORM_LAYER kastrel/base/platform_posix.cpp kastrel/base/platform_linux.cpp)
+set(KASTREL_PLATFORM_LAYER kastrel/base/platform_posix.cpp kastrel/base/platform_linux.cpp
+    kastrel/base/platform_desktop.cpp)
 # The SDL core and the desktop driver on it: every source of these folders (tests aside).
 set(KASTREL_PLATFORM_DRIVER_DIRS kastrel/device/sdl kastrel/device/desktop)
 set(KASTREL_PLATFORM_DRIVER_LIST kastrel/device/driver_list.cpp)

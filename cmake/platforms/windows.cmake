@@ -1,6 +1,6 @@
 # What the Windows build brings: the Windows platform layer, the desktop driver on the SDL core,
 # the MinGW-w64 toolchain, a zip and Wine to run its tests.
-set(KASTREL_PLATFORM_LAYER kastrel/base/platform_windows.cpp)
+set(KASTREL_PLATFORM_LAYER kastrel/base/platform_windows.cpp kastrel/base/platform_desktop.cpp)
 set(KASTREL_PLATFORM_DRIVER_DIRS kastrel/device/sdl kastrel/device/desktop)
 set(KASTREL_PLATFORM_DRIVER_LIST kastrel/device/driver_list.cpp)
 set(KASTREL_PLATFORM_TOOLCHAIN cmake/mingw-w64-x86_64.cmake)

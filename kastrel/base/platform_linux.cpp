@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <thread>
 
 #include "kastrel/base/detail/platform.h"
 #include "kastrel/base/detail/platform_posix.h"
@@ -68,22 +67,6 @@ void PREPAREMEMORY(void* AT, size_t BYTES) {
 #else
   (void)AT, (void)BYTES;
 #endif
-}
-
-namespace {
-thread_local IDLEPASS t_idle_pass = nullptr;
-}  // namespace
-
-void SETIDLEPASS(IDLEPASS PASS) { t_idle_pass = PASS; }
-
-void SLEEPUNTIL(std::chrono::steady_clock::time_point DEADLINE) {
-  // The pass again whenever it falls due before the deadline.
-  for (IDLEPASS pass = t_idle_pass; pass != nullptr;) {
-    const auto next = pass();
-    if (next >= DEADLINE) break;
-    std::this_thread::sleep_until(next);
-  }
-  std::this_thread::sleep_until(DEADLINE);
 }
 
 }  // namespace KASTREL::PLATFORM

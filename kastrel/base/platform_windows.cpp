@@ -18,7 +18,6 @@
 #include <cstdlib>
 #include <new>
 #include <random>
-#include <thread>
 
 #include "kastrel/base/detail/platform.h"
 
@@ -587,22 +586,6 @@ void CATCHSTOPREQUESTS(void (*ONSTOP)()) {
 BOOLEAN ADDRESSSPACELEFT(size_t) { return TRUE; }
 
 void PREPAREMEMORY(void*, size_t) {}
-
-namespace {
-thread_local IDLEPASS t_idle_pass = nullptr;
-}  // namespace
-
-void SETIDLEPASS(IDLEPASS PASS) { t_idle_pass = PASS; }
-
-void SLEEPUNTIL(std::chrono::steady_clock::time_point DEADLINE) {
-  // The pass again whenever it falls due before the deadline.
-  for (IDLEPASS pass = t_idle_pass; pass != nullptr;) {
-    const auto next = pass();
-    if (next >= DEADLINE) break;
-    std::this_thread::sleep_until(next);
-  }
-  std::this_thread::sleep_until(DEADLINE);
-}
 
 void WAITWHILE(const std::atomic<int32_t>& WORD, int32_t OLD) {
   static_assert(sizeof(std::atomic<int32_t>) == sizeof(int32_t));
